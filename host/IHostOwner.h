@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/UserNotice.h"
+
+namespace velt
+{
+
+// The three display switches that the viewer's chat commands change. They belong to the
+// owning match server client and so hold for every match that client shows.
+struct ChatDisplaySwitches
+{
+    std::atomic<std::int32_t> m_showObserverChat{1};
+    std::atomic<std::int32_t> m_showPlayerChat{1};
+    std::atomic<std::int32_t> m_showMapPings{1};
+};
+
+// Local ports a client's hosts use. Configurable so that tests can run side by side.
+struct LocalPortSettings
+{
+    std::uint16_t m_announcePort = 6112;    // UDP port the game listens on for LAN games
+    std::uint16_t m_firstGamePort = 10000;  // first TCP port handed to a host
+};
+
+// What a local game host needs from its owner (the match server client). Narrow on purpose,
+// so that the host can be run against a small owner of a test's own.
+class IHostOwner
+{
+public:
+    virtual ~IHostOwner() = default;
+
+    // Asks the server for stream data of a match from an offset. Sent only while connected.
+    virtual void RequestGameData(std::uint32_t matchId, std::uint32_t offset) = 0;
+    // Whether the Warcraft III folder followed by the relative map path names an existing file.
+    virtual bool MapFileExists(const std::string& relativePath) = 0;
+    // Sends caller-built bytes on the server connection; the send result unchanged.
+    virtual int SendRaw(const std::uint8_t* data, std::size_t size) = 0;
+    virtual std::uint32_t GetChannelId() const = 0;
+    virtual ChatDisplaySwitches& DisplaySwitches() = 0;
+    // Where the host's message boxes go (listener failures).
+    virtual IUserNotice& Notices() = 0;
+};
+
+} // namespace velt

@@ -1,0 +1,285 @@
+#include "platform/Socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace velt
+{
+
+namespace
+{
+
+bool MakeAddress(const std::string& dottedIp, std::uint16_t port, sockaddr_in& out)
+{
+    std::memset(&out, 0, sizeof out);
+    out.sin_family = AF_INET;
+    out.sin_port = htons(port);
+    return inet_pton(AF_INET, dottedIp.c_str(), &out.sin_addr) == 1;
+}
+
+std::uint16_t BoundPort(int fd)
+{
+    if (fd < 0)
+        return 0;
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 0;
+    return ntohs(address.sin_port);
+}
+
+void CloseFd(std::atomic<int>& fd)
+{
+    const int old = fd.exchange(-1, std::memory_order_acq_rel);
+    if (old >= 0)
+        ::close(old);
+}
+
+void ShutdownFd(const std::atomic<int>& fd)
+{
+    const int current = fd.load(std::memory_order_acquire);
+    if (current >= 0)
+        ::shutdown(current, SHUT_RDWR);
+}
+
+} // namespace
+
+bool SocketLayerStart()
+{
+    // Writes to a peer that has gone must fail with EPIPE rather than end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+void SocketLayerStop() {}
+
+std::optional<std::string> ResolveHostIPv4(const std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr)
+        return std::nullopt;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
+    const bool ok = inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr;
+    freeaddrinfo(result);
+    if (!ok)
+        return std::nullopt;
+    return std::string(text);
+}
+
+CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
+{
+    if (this != &other)
+    {
+        Close();
+        m_fd.store(other.m_fd.exchange(-1), std::memory_order_release);
+    }
+    return *this;
+}
+
+CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port)
+{
+    sockaddr_in address{};
+    if (!MakeAddress(dottedIp, port, address))
+        return CTcpSocket();
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return CTcpSocket();
+    int rc;
+    do
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0)
+    {
+        ::close(fd);
+        return CTcpSocket();
+    }
+    return CTcpSocket(fd);
+}
+
+int CTcpSocket::Send(const void* data, std::size_t size)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0)
+        return -1;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::size_t sent = 0;
+    while (sent < size)
+    {
+        const ssize_t n = ::send(fd, bytes + sent, size - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return -1;
+        sent += static_cast<std::size_t>(n);
+    }
+    return static_cast<int>(sent);
+}
+
+int CTcpSocket::Recv(void* data, std::size_t size)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0)
+        return -1;
+    ssize_t n;
+    do
+        n = ::recv(fd, data, size, 0);
+    while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+bool CTcpSocket::RecvExact(void* data, std::size_t size)
+{
+    auto* bytes = static_cast<std::uint8_t*>(data);
+    std::size_t got = 0;
+    while (got < size)
+    {
+        const int n = Recv(bytes + got, size - got);
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool CTcpSocket::WaitReadable(int timeoutMs)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0)
+        return true;
+    pollfd entry{fd, POLLIN, 0};
+    int rc;
+    do
+        rc = ::poll(&entry, 1, timeoutMs);
+    while (rc < 0 && errno == EINTR);
+    return rc != 0;
+}
+
+void CTcpSocket::SetNoDelay(bool on)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0)
+        return;
+    const int value = on ? 1 : 0;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
+}
+
+void CTcpSocket::Shutdown() { ShutdownFd(m_fd); }
+
+void CTcpSocket::Close() { CloseFd(m_fd); }
+
+std::uint16_t CTcpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
+
+CTcpListener::Error CTcpListener::Open(const std::string& dottedIp, std::uint16_t port, int backlog)
+{
+    Close();
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return Error::kCreate;
+    const int reuse = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0)
+    {
+        ::close(fd);
+        return Error::kConfigure;
+    }
+    sockaddr_in address{};
+    if (!MakeAddress(dottedIp, port, address) ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    {
+        ::close(fd);
+        return Error::kBind;
+    }
+    if (::listen(fd, backlog) != 0)
+    {
+        ::close(fd);
+        return Error::kListen;
+    }
+    m_fd.store(fd, std::memory_order_release);
+    return Error::kNone;
+}
+
+std::uint16_t CTcpListener::Port() const { return BoundPort(m_fd.load()); }
+
+CTcpSocket CTcpListener::Accept()
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0)
+        return CTcpSocket();
+    int client;
+    do
+        client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    while (client < 0 && (errno == EINTR || errno == ECONNABORTED));
+    return client < 0 ? CTcpSocket() : CTcpSocket(client);
+}
+
+void CTcpListener::Shutdown() { ShutdownFd(m_fd); }
+
+void CTcpListener::Close() { CloseFd(m_fd); }
+
+bool CUdpSocket::Open()
+{
+    Close();
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    m_fd.store(fd, std::memory_order_release);
+    return true;
+}
+
+bool CUdpSocket::Bind(const std::string& dottedIp, std::uint16_t port)
+{
+    if (!IsValid() && !Open())
+        return false;
+    sockaddr_in address{};
+    if (!MakeAddress(dottedIp, port, address))
+        return false;
+    const int reuse = 1;
+    ::setsockopt(m_fd.load(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    return ::bind(m_fd.load(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+std::uint16_t CUdpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
+
+int CUdpSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
+                       std::size_t size)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    sockaddr_in address{};
+    if (fd < 0 || !MakeAddress(dottedIp, port, address))
+        return -1;
+    return static_cast<int>(::sendto(fd, data, size, 0,
+                                      reinterpret_cast<const sockaddr*>(&address), sizeof address));
+}
+
+int CUdpSocket::RecvFrom(void* data, std::size_t size, int timeoutMs)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0)
+        return -1;
+    pollfd entry{fd, POLLIN, 0};
+    int rc;
+    do
+        rc = ::poll(&entry, 1, timeoutMs);
+    while (rc < 0 && errno == EINTR);
+    if (rc <= 0)
+        return -1;
+    return static_cast<int>(::recvfrom(fd, data, size, 0, nullptr, nullptr));
+}
+
+void CUdpSocket::Shutdown() { ShutdownFd(m_fd); }
+
+void CUdpSocket::Close() { CloseFd(m_fd); }
+
+} // namespace velt

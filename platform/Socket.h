@@ -1,0 +1,120 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace velt
+{
+
+// Starts and stops the socket layer for the process (WSAStartup/WSACleanup on Windows; on POSIX
+// it only makes sure that writes to a closed peer return an error instead of raising SIGPIPE).
+bool SocketLayerStart();
+void SocketLayerStop();
+
+// Resolves a host name to the dotted-decimal text of its first IPv4 address.
+std::optional<std::string> ResolveHostIPv4(const std::string& host);
+
+// A connected TCP stream socket. Blocking. Move-only; closing happens in the destructor.
+// Shutdown() may be called from another thread to make a blocked Recv/Send return; Close()
+// must only be called once no other thread uses the socket any more.
+class CTcpSocket
+{
+public:
+    CTcpSocket() = default;
+    explicit CTcpSocket(int fd) : m_fd(fd) {}
+    ~CTcpSocket() { Close(); }
+    CTcpSocket(CTcpSocket&& other) noexcept : m_fd(other.m_fd.exchange(-1)) {}
+    CTcpSocket& operator=(CTcpSocket&& other) noexcept;
+    CTcpSocket(const CTcpSocket&) = delete;
+    CTcpSocket& operator=(const CTcpSocket&) = delete;
+
+    // Connects to a dotted-decimal IPv4 address; an invalid socket on failure.
+    static CTcpSocket Connect(const std::string& dottedIp, std::uint16_t port);
+
+    bool IsValid() const { return m_fd.load(std::memory_order_acquire) >= 0; }
+
+    // One send call's worth, looping over partial writes so that the bytes go out whole.
+    // Returns the number of bytes sent, or -1 on failure.
+    int Send(const void* data, std::size_t size);
+    // One receive call: >0 bytes read, 0 when the peer closed, -1 on failure.
+    int Recv(void* data, std::size_t size);
+    // Receives exactly size bytes; false on close or failure.
+    bool RecvExact(void* data, std::size_t size);
+    // Waits until data can be read; true when readable (or closed), false on time-out.
+    bool WaitReadable(int timeoutMs);
+
+    void SetNoDelay(bool on);
+
+    // Wakes any thread blocked on this socket; later calls fail. Safe from any thread.
+    void Shutdown();
+    void Close();
+
+    std::uint16_t LocalPort() const;
+
+private:
+    std::atomic<int> m_fd{-1};
+};
+
+// A TCP listener bound to an IPv4 address.
+class CTcpListener
+{
+public:
+    enum class Error
+    {
+        kNone,
+        kCreate,
+        kConfigure,
+        kBind,
+        kListen,
+    };
+
+    CTcpListener() = default;
+    ~CTcpListener() { Close(); }
+    CTcpListener(const CTcpListener&) = delete;
+    CTcpListener& operator=(const CTcpListener&) = delete;
+
+    // Creates the socket, sets address reuse, binds and listens. Port 0 picks a free port.
+    Error Open(const std::string& dottedIp, std::uint16_t port, int backlog = 5);
+    bool IsValid() const { return m_fd.load(std::memory_order_acquire) >= 0; }
+    std::uint16_t Port() const;
+
+    // Blocks until a connection arrives; an invalid socket when the listener fails or is shut down.
+    CTcpSocket Accept();
+    // Wakes a blocked Accept. Safe from any thread.
+    void Shutdown();
+    void Close();
+
+private:
+    std::atomic<int> m_fd{-1};
+};
+
+// A UDP socket for sending datagrams.
+class CUdpSocket
+{
+public:
+    CUdpSocket() = default;
+    ~CUdpSocket() { Close(); }
+    CUdpSocket(const CUdpSocket&) = delete;
+    CUdpSocket& operator=(const CUdpSocket&) = delete;
+
+    bool Open();
+    // Binds for receiving (tests and the game simulator). Port 0 picks a free port.
+    bool Bind(const std::string& dottedIp, std::uint16_t port);
+    std::uint16_t LocalPort() const;
+    bool IsValid() const { return m_fd.load(std::memory_order_acquire) >= 0; }
+
+    int SendTo(const std::string& dottedIp, std::uint16_t port, const void* data, std::size_t size);
+    // Receives one datagram, waiting at most timeoutMs; -1 on time-out or failure.
+    int RecvFrom(void* data, std::size_t size, int timeoutMs);
+
+    void Shutdown();
+    void Close();
+
+private:
+    std::atomic<int> m_fd{-1};
+};
+
+} // namespace velt

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velt
+{
+
+// Where the texts go that the user must see as a message box. Callable from any thread: the
+// desktop client marshals them to its UI thread, the command line prints one line to stderr.
+class IUserNotice
+{
+public:
+    virtual ~IUserNotice() = default;
+    virtual void Notify(std::string_view text) = 0;
+};
+
+// One line per notice on stderr.
+class CStderrNotice final : public IUserNotice
+{
+public:
+    void Notify(std::string_view text) override;
+    static CStderrNotice& Instance();
+
+private:
+    std::mutex m_mutex;
+};
+
+// Keeps every notice, for tests and for callers that report them later.
+class CRecordingNotice final : public IUserNotice
+{
+public:
+    void Notify(std::string_view text) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_texts.emplace_back(text);
+    }
+    std::vector<std::string> Texts() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_texts;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_texts;
+};
+
+} // namespace velt
