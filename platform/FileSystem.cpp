@@ -1,0 +1,100 @@
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace velt
+{
+
+namespace
+{
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
+std::vector<std::string_view> SplitComponents(std::string_view path)
+{
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i)
+    {
+        if (i == path.size() || path[i] == '\\' || path[i] == '/')
+        {
+            if (i > start)
+                parts.push_back(path.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return parts;
+}
+
+} // namespace
+
+std::string JoinPath(std::string_view folder, std::string_view name)
+{
+    std::string out(folder);
+    if (!out.empty() && out.back() != '/' && out.back() != '\\')
+        out.push_back(kPathSeparator);
+    out.append(name);
+    return out;
+}
+
+std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_view relativePath)
+{
+    namespace fs = std::filesystem;
+    const auto parts = SplitComponents(relativePath);
+    if (parts.empty())
+        return std::nullopt;
+    fs::path current = folder.empty() ? fs::path(".") : fs::path(std::string(folder));
+    std::error_code error;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+    {
+        const std::string_view part = parts[i];
+        if (part == "." || part == "..")
+            return std::nullopt;
+        const bool last = i + 1 == parts.size();
+        fs::path exact = current / std::string(part);
+        if (fs::exists(exact, error))
+        {
+            current = exact;
+        }
+        else
+        {
+            std::optional<fs::path> found;
+            for (fs::directory_iterator it(current, error), end; !error && it != end;
+                 it.increment(error))
+            {
+                if (EqualNoCase(it->path().filename().string(), part))
+                {
+                    found = it->path();
+                    break;
+                }
+            }
+            if (!found)
+                return std::nullopt;
+            current = *found;
+        }
+        if (!last && !fs::is_directory(current, error))
+            return std::nullopt;
+    }
+    if (!fs::is_regular_file(current, error))
+        return std::nullopt;
+    return current.string();
+}
+
+std::string CurrentDirectory()
+{
+    std::error_code error;
+    auto path = std::filesystem::current_path(error);
+    return error ? std::string() : path.string();
+}
+
+} // namespace velt

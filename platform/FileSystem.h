@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velt
+{
+
+// The separator of this system's paths.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// Joins a folder and a name with one separator; a folder that already ends in a slash or a
+// backslash gets no second one. An empty folder leaves the name relative to the working directory.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// Finds the file that a Windows-style relative path names below a folder. Backslashes and slashes
+// both separate components, and each component matches without regard to case, because the
+// game's files come from a Windows install. Components "." and ".." are refused.
+std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_view relativePath);
+
+// The process's working directory, or an empty text when it cannot be read.
+std::string CurrentDirectory();
+
+} // namespace velt

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velt
+{
+
+// The current user's registry. On Windows these are the registry calls; elsewhere the game runs
+// under Wine, so they read Wine's registry of the current user ("user.reg" in the prefix).
+
+// Wine's prefix: $WINEPREFIX, or ~/.wine when that is unset.
+std::string WinePrefix();
+
+// Reads a string value (at most maxBytes bytes with its terminator, as a fixed buffer would take)
+// under a key of the current user. Key and value names match without regard to case.
+std::optional<std::string> ReadUserRegistryString(std::string_view keyPath,
+                                                  std::string_view valueName,
+                                                  std::size_t maxBytes = 255);
+
+// The same against an explicit Wine prefix, for callers (and tests) that know it.
+std::optional<std::string> ReadWineUserRegistryString(const std::string& prefix,
+                                                      std::string_view keyPath,
+                                                      std::string_view valueName,
+                                                      std::size_t maxBytes = 255);
+
+// Turns a Windows path such as C:\Games\Warcraft III into a path of this system, through the
+// prefix's dosdevices links. Missing trailing components are kept as they are spelt.
+std::optional<std::string> WindowsPathToLocal(const std::string& prefix, std::string_view windowsPath);
+
+} // namespace velt
