@@ -1,0 +1,362 @@
+#include "server/CMatchServerClient.h"
+
+#include <cstdio>
+
+#include "platform/Socket.h"
+#include "platform/Thread.h"
+#include "server/CFrameAssembler.h"
+#include "server/MatchServerMessages.h"
+#include "server/MessageCode.h"
+#include "server/WarcraftFolder.h"
+
+namespace velt
+{
+
+// One connection to the server and the thread that reads it. The socket is shared with the
+// senders, which may still hold it for a moment after the connection has been replaced.
+struct CMatchServerClient::Connection
+{
+    std::shared_ptr<CTcpSocket> m_socket;
+    std::uint64_t m_generation = 0;
+    CThread m_thread; // last, so that it is joined before the socket goes
+};
+
+const CMatchServerClient::DispatchRow CMatchServerClient::kDispatchTable[] = {
+    {CodeByte(MessageCode::MSG_GAME_DATA), CodeByte(MessageCode::MSG_GAME_DATA),
+     &CMatchServerClient::OnGameData},
+    {CodeByte(MessageCode::MSG_MATCH_INFO), CodeByte(MessageCode::MSG_MATCH_INFO),
+     &CMatchServerClient::OnMatchRecord},
+    {CodeByte(MessageCode::MSG_REPLAY_HEADER), CodeByte(MessageCode::MSG_REPLAY_HEADER),
+     &CMatchServerClient::OnReplayHeader},
+    {CodeByte(MessageCode::MSG_IGNORED_FIRST), CodeByte(MessageCode::MSG_IGNORED_LAST),
+     &CMatchServerClient::OnIgnored},
+    {CodeByte(MessageCode::MSG_CHANNEL_INVALID_47), CodeByte(MessageCode::MSG_CHANNEL_INVALID_48),
+     &CMatchServerClient::OnChannelInvalid},
+    {CodeByte(MessageCode::MSG_LIST_END), CodeByte(MessageCode::MSG_LIST_END),
+     &CMatchServerClient::OnListEnd},
+    {CodeByte(MessageCode::MSG_CHANNEL_INVALID), CodeByte(MessageCode::MSG_CHANNEL_INVALID),
+     &CMatchServerClient::OnChannelInvalid},
+    {CodeByte(MessageCode::MSG_MATCH_STATS), CodeByte(MessageCode::MSG_MATCH_STATS),
+     &CMatchServerClient::OnMatchStats},
+};
+
+CMatchServerClient::CMatchServerClient(IUserNotice& notices, LocalPortSettings ports)
+    : m_notices(notices), m_ports(ports)
+{
+}
+
+CMatchServerClient::~CMatchServerClient()
+{
+    // Wake every receive thread and wait for it before the tables and events go away.
+    std::vector<std::unique_ptr<Connection>> ending;
+    {
+        std::lock_guard connectLock(m_connectMutex);
+        std::lock_guard lock(m_connectionMutex);
+        if (m_current)
+            ending.push_back(std::move(m_current));
+        for (auto& connection : m_retired)
+            ending.push_back(std::move(connection));
+        m_retired.clear();
+        m_generation.fetch_add(1, std::memory_order_acq_rel);
+        m_connected.store(false, std::memory_order_release);
+    }
+    for (auto& connection : ending)
+        connection->m_socket->Shutdown();
+    ending.clear();
+}
+
+void CMatchServerClient::SetChannelId(std::uint32_t channelId)
+{
+    m_channelId.store(channelId, std::memory_order_relaxed);
+}
+
+std::uint32_t CMatchServerClient::GetChannelId() const
+{
+    return m_channelId.load(std::memory_order_relaxed);
+}
+
+bool CMatchServerClient::IsConnected() const { return m_connected.load(std::memory_order_acquire); }
+
+bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port)
+{
+    std::lock_guard connectLock(m_connectMutex);
+
+    // Close the current connection first, whatever its state; its receive thread ends on the
+    // shut-down socket and is joined later, so that a thread busy in a handler does not hold
+    // up the caller.
+    {
+        std::lock_guard lock(m_connectionMutex);
+        if (m_current)
+        {
+            m_current->m_socket->Shutdown();
+            m_retired.push_back(std::move(m_current));
+        }
+        m_generation.fetch_add(1, std::memory_order_acq_rel);
+        m_connected.store(false, std::memory_order_release);
+    }
+    ReapEndedConnections();
+
+    auto socket = std::make_shared<CTcpSocket>(CTcpSocket::Connect(dottedIp, port));
+    if (!socket->IsValid())
+        return false;
+
+    auto connection = std::make_unique<Connection>();
+    connection->m_socket = socket;
+    Connection* started = connection.get();
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(m_connectionMutex);
+        generation = m_generation.fetch_add(1, std::memory_order_acq_rel) + 1;
+        connection->m_generation = generation;
+        m_current = std::move(connection);
+        m_connected.store(true, std::memory_order_release);
+    }
+    if (!started->m_thread.Start([this, socket, generation] { ReceiveLoop(socket, generation); }))
+    {
+        ClearConnected(generation);
+        return false;
+    }
+    return true;
+}
+
+void CMatchServerClient::ReapEndedConnections()
+{
+    std::erase_if(m_retired, [](const std::unique_ptr<Connection>& connection) {
+        return connection->m_thread.Finished();
+    });
+}
+
+void CMatchServerClient::ReceiveLoop(std::shared_ptr<CTcpSocket> socket, std::uint64_t generation)
+{
+    auto assembler = std::make_unique<CFrameAssembler>();
+    for (;;)
+    {
+        const std::span<std::uint8_t> space = assembler->FreeSpace();
+        const int received = socket->Recv(space.data(), space.size());
+        if (received <= 0)
+            break;
+        assembler->Commit(static_cast<std::size_t>(received));
+        bool stale = false;
+        while (auto body = assembler->Next())
+        {
+            // Frames still buffered from a replaced connection are not the new one's business.
+            if (m_generation.load(std::memory_order_acquire) != generation)
+            {
+                stale = true;
+                break;
+            }
+            Dispatch(*body, generation);
+        }
+        if (stale)
+            break;
+        if (assembler->Broken())
+        {
+            // A frame too large even to skip: the stream cannot be trusted any more.
+            socket->Shutdown();
+            break;
+        }
+    }
+    ClearConnected(generation);
+}
+
+void CMatchServerClient::DispatchFrame(std::span<const std::uint8_t> body)
+{
+    Dispatch(body, m_generation.load(std::memory_order_acquire));
+}
+
+void CMatchServerClient::Dispatch(std::span<const std::uint8_t> body, std::uint64_t generation)
+{
+    m_framesDispatched.fetch_add(1, std::memory_order_acq_rel);
+    if (body.empty())
+        return;
+    const std::uint8_t code = body[0];
+    for (const DispatchRow& row : kDispatchTable)
+    {
+        if (code >= row.m_first && code <= row.m_last)
+        {
+            (this->*row.m_handler)(body.subspan(1), generation);
+            return;
+        }
+    }
+}
+
+void CMatchServerClient::OnGameData(std::span<const std::uint8_t>, std::uint64_t) {}
+
+void CMatchServerClient::OnReplayHeader(std::span<const std::uint8_t>, std::uint64_t) {}
+
+void CMatchServerClient::OnIgnored(std::span<const std::uint8_t>, std::uint64_t) {}
+
+void CMatchServerClient::OnMatchRecord(std::span<const std::uint8_t> payload, std::uint64_t)
+{
+    std::optional<CMatchInfo> info = ParseMatchRecord(payload);
+    if (!info)
+    {
+        char text[64];
+        std::snprintf(text, sizeof text, "error information %zu %zu", MatchRecordExtent(payload),
+                      payload.size());
+        m_notices.Notify(text);
+        return;
+    }
+    info->m_lengthText = LengthText(info->m_length);
+    const std::uint32_t matchId = info->m_matchId;
+    std::lock_guard lock(m_tableMutex);
+    m_catalogue.insert_or_assign(matchId, std::move(*info));
+}
+
+void CMatchServerClient::OnMatchStats(std::span<const std::uint8_t> payload, std::uint64_t)
+{
+    const std::optional<MatchStats> stats = ParseMatchStats(payload);
+    if (!stats)
+        return;
+    std::lock_guard lock(m_tableMutex);
+    m_stats.insert_or_assign(stats->m_matchId, *stats);
+}
+
+void CMatchServerClient::OnChannelInvalid(std::span<const std::uint8_t>, std::uint64_t generation)
+{
+    ClearConnected(generation);
+    m_channelInvalidEvent.Set();
+}
+
+void CMatchServerClient::OnListEnd(std::span<const std::uint8_t>, std::uint64_t)
+{
+    m_listEndEvent.Set();
+}
+
+void CMatchServerClient::ClearConnected(std::uint64_t generation)
+{
+    std::lock_guard lock(m_connectionMutex);
+    if (m_generation.load(std::memory_order_acquire) == generation)
+        m_connected.store(false, std::memory_order_release);
+}
+
+std::pair<std::shared_ptr<CTcpSocket>, std::uint64_t> CMatchServerClient::CurrentSocket() const
+{
+    std::lock_guard lock(m_connectionMutex);
+    if (!m_current)
+        return {nullptr, m_generation.load(std::memory_order_acquire)};
+    return {m_current->m_socket, m_current->m_generation};
+}
+
+bool CMatchServerClient::SendRequest(std::span<const std::uint8_t> frame)
+{
+    const auto [socket, generation] = CurrentSocket();
+    if (socket && socket->Send(frame.data(), frame.size()) == static_cast<int>(frame.size()))
+        return true;
+    ClearConnected(generation);
+    return false;
+}
+
+bool CMatchServerClient::RequestMatchList()
+{
+    return SendRequest(BuildMatchListRequest({GetChannelId()}));
+}
+
+bool CMatchServerClient::RequestReplayHeader(std::uint32_t matchId)
+{
+    return SendRequest(BuildReplayHeaderRequest({matchId}));
+}
+
+void CMatchServerClient::RequestGameData(std::uint32_t matchId, std::uint32_t offset)
+{
+    if (!IsConnected())
+        return;
+    if (!SendRequest(BuildGameDataRequest({matchId, offset})))
+        m_notices.Notify("Disconnected from server!");
+}
+
+int CMatchServerClient::SendRaw(const std::uint8_t* data, std::size_t size)
+{
+    const auto socket = CurrentSocket().first;
+    if (!socket)
+        return -1;
+    return socket->Send(data, size);
+}
+
+CMatchServerClient::ListOutcome CMatchServerClient::FetchMatchList(std::uint32_t timeoutMs)
+{
+    m_listEndEvent.Reset();
+    RequestMatchList();
+    switch (WaitAny({&m_channelInvalidEvent, &m_listEndEvent}, timeoutMs))
+    {
+    case 0:
+        return ListOutcome::kChannelInvalid;
+    case 1:
+        return ListOutcome::kListEnd;
+    default:
+        return ListOutcome::kTimeOut;
+    }
+}
+
+std::vector<CatalogueEntry> CMatchServerClient::CatalogueSnapshot() const
+{
+    std::lock_guard lock(m_tableMutex);
+    std::vector<CatalogueEntry> entries;
+    entries.reserve(m_catalogue.size());
+    for (const auto& [matchId, info] : m_catalogue)
+    {
+        CatalogueEntry& entry = entries.emplace_back();
+        entry.m_info = info;
+        if (const auto stats = m_stats.find(matchId); stats != m_stats.end())
+            entry.m_stats = stats->second;
+    }
+    return entries;
+}
+
+std::optional<CMatchInfo> CMatchServerClient::FindMatch(std::uint32_t matchId) const
+{
+    std::lock_guard lock(m_tableMutex);
+    if (const auto found = m_catalogue.find(matchId); found != m_catalogue.end())
+        return found->second;
+    return std::nullopt;
+}
+
+std::optional<MatchStats> CMatchServerClient::FindStats(std::uint32_t matchId) const
+{
+    std::lock_guard lock(m_tableMutex);
+    if (const auto found = m_stats.find(matchId); found != m_stats.end())
+        return found->second;
+    return std::nullopt;
+}
+
+void CMatchServerClient::SetMatchRow(std::uint32_t matchId, std::int32_t row)
+{
+    std::lock_guard lock(m_tableMutex);
+    if (const auto found = m_catalogue.find(matchId); found != m_catalogue.end())
+        found->second.m_row = row;
+}
+
+void CMatchServerClient::SetWarcraftPath(const std::string& folder)
+{
+    std::lock_guard lock(m_folderMutex);
+    m_warcraftPath = folder.substr(0, kMaxWarcraftPathLength);
+}
+
+std::string CMatchServerClient::GetWarcraftPath() const
+{
+    std::lock_guard lock(m_folderMutex);
+    return m_warcraftPath;
+}
+
+bool CMatchServerClient::MapFileExists(const std::string& relativePath)
+{
+    return FolderFileExists(GetWarcraftPath(), relativePath);
+}
+
+std::uint64_t CMatchServerClient::FramesDispatched() const
+{
+    return m_framesDispatched.load(std::memory_order_acquire);
+}
+
+std::size_t CMatchServerClient::ReceiveThreadsRunning() const
+{
+    std::lock_guard connectLock(m_connectMutex);
+    std::size_t running = 0;
+    if (m_current && !m_current->m_thread.Finished())
+        ++running;
+    for (const auto& connection : m_retired)
+        running += connection->m_thread.Finished() ? 0 : 1;
+    return running;
+}
+
+} // namespace velt

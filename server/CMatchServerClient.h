@@ -1,0 +1,161 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "host/IHostOwner.h"
+#include "platform/Event.h"
+#include "platform/UserNotice.h"
+#include "server/CMatchInfo.h"
+#include "server/MatchCatalogue.h"
+#include "server/MatchStats.h"
+
+namespace velt
+{
+
+class CTcpSocket;
+
+// The program's side of the conversation with the match server, one per channel: the
+// connection and its receive thread, the channel's catalogue and statistics, the Warcraft III
+// folder, and the chat display switches that the in-game commands change.
+//
+// Threads: the user interface connects, requests lists and headers and reads the tables; the
+// receive thread writes the tables and sets the events; local game hosts ask for game data and
+// send ratings. The tables are guarded by one lock; readers take snapshots.
+class CMatchServerClient : public IHostOwner, public ChatDisplaySwitches
+{
+public:
+    // Longest Warcraft III folder text kept (a 292-byte field with its NUL).
+    static constexpr std::size_t kMaxWarcraftPathLength = 291;
+
+    explicit CMatchServerClient(IUserNotice& notices = CStderrNotice::Instance(),
+                                LocalPortSettings ports = {});
+    ~CMatchServerClient() override;
+    CMatchServerClient(const CMatchServerClient&) = delete;
+    CMatchServerClient& operator=(const CMatchServerClient&) = delete;
+
+    void SetChannelId(std::uint32_t channelId);
+    std::uint32_t GetChannelId() const override;
+
+    // Connects to a dotted-decimal IPv4 address and starts the receive thread; closes the
+    // previous connection first. True when the connection and its thread are up.
+    bool Connect(const std::string& dottedIp, std::uint16_t port);
+    bool IsConnected() const;
+
+    // Set when the server ends a match list / refuses the channel. Auto-reset.
+    CEvent& ListEndEvent() { return m_listEndEvent; }
+    CEvent& ChannelInvalidEvent() { return m_channelInvalidEvent; }
+
+    // Asks for the channel's match list. False (and not connected) when the send fails.
+    bool RequestMatchList();
+    // Asks for a match's replay header. False (and not connected) when the send fails.
+    bool RequestReplayHeader(std::uint32_t matchId);
+    // Asks for stream data of a match from an offset; nothing when not connected. A failed send
+    // tells the user "Disconnected from server!".
+    void RequestGameData(std::uint32_t matchId, std::uint32_t offset) override;
+    // Sends caller-built bytes on the connection; the send result unchanged (-1 on failure).
+    int SendRaw(const std::uint8_t* data, std::size_t size) override;
+
+    enum class ListOutcome
+    {
+        kListEnd,
+        kChannelInvalid,
+        kTimeOut,
+    };
+    // The list exchange as a front end runs it: resets ListEndEvent, sends the request, and
+    // waits for the refusal or the end, the refusal first. Connecting first is the caller's.
+    ListOutcome FetchMatchList(std::uint32_t timeoutMs = kListWaitMs);
+
+    // The catalogue with each match's statistics, taken at one moment.
+    std::vector<CatalogueEntry> CatalogueSnapshot() const;
+    std::optional<CMatchInfo> FindMatch(std::uint32_t matchId) const;
+    std::optional<MatchStats> FindStats(std::uint32_t matchId) const;
+    // Remembers the row the list view gave a match.
+    void SetMatchRow(std::uint32_t matchId, std::int32_t row);
+
+    // The Warcraft III folder, normally ending in a separator; cut to kMaxWarcraftPathLength.
+    void SetWarcraftPath(const std::string& folder);
+    std::string GetWarcraftPath() const;
+    // Whether the folder text followed by the relative path names an existing file.
+    bool MapFileExists(const std::string& relativePath) override;
+
+    ChatDisplaySwitches& DisplaySwitches() override { return *this; }
+    IUserNotice& Notices() override { return m_notices; }
+    const LocalPortSettings& PortSettings() const { return m_ports; }
+
+    // Handles one frame's code byte and payload as the receive thread does. For tools that
+    // feed frames without a socket.
+    void DispatchFrame(std::span<const std::uint8_t> body);
+
+    // Frames dispatched so far on every connection, and receive threads not yet ended;
+    // for tests and benchmarks that wait for the receive side.
+    std::uint64_t FramesDispatched() const;
+    std::size_t ReceiveThreadsRunning() const;
+
+private:
+    struct Connection;
+    using Handler = void (CMatchServerClient::*)(std::span<const std::uint8_t> payload,
+                                                 std::uint64_t generation);
+    struct DispatchRow
+    {
+        std::uint8_t m_first;
+        std::uint8_t m_last;
+        Handler m_handler;
+    };
+    static const DispatchRow kDispatchTable[];
+
+    void ReceiveLoop(std::shared_ptr<CTcpSocket> socket, std::uint64_t generation);
+    void Dispatch(std::span<const std::uint8_t> body, std::uint64_t generation);
+
+    void OnGameData(std::span<const std::uint8_t> payload, std::uint64_t generation);
+    void OnMatchRecord(std::span<const std::uint8_t> payload, std::uint64_t generation);
+    void OnReplayHeader(std::span<const std::uint8_t> payload, std::uint64_t generation);
+    void OnIgnored(std::span<const std::uint8_t> payload, std::uint64_t generation);
+    void OnChannelInvalid(std::span<const std::uint8_t> payload, std::uint64_t generation);
+    void OnListEnd(std::span<const std::uint8_t> payload, std::uint64_t generation);
+    void OnMatchStats(std::span<const std::uint8_t> payload, std::uint64_t generation);
+
+    // The current connection's socket and generation, or no socket.
+    std::pair<std::shared_ptr<CTcpSocket>, std::uint64_t> CurrentSocket() const;
+    // Sends on the current socket; clears the flag of that connection when the send fails.
+    bool SendRequest(std::span<const std::uint8_t> frame);
+    // Clears the connected flag if the connection of that generation is still the current one.
+    void ClearConnected(std::uint64_t generation);
+    void ReapEndedConnections();
+
+    IUserNotice& m_notices;
+    const LocalPortSettings m_ports;
+
+    mutable std::mutex m_tableMutex; // guards the catalogue and statistics tables
+    std::unordered_map<std::uint32_t, CMatchInfo> m_catalogue;
+    std::unordered_map<std::uint32_t, MatchStats> m_stats;
+
+    std::atomic<std::uint32_t> m_channelId{1};
+    CEvent m_listEndEvent{CEvent::Kind::kAutoReset};
+    CEvent m_channelInvalidEvent{CEvent::Kind::kAutoReset};
+    std::atomic<bool> m_connected{false};
+
+    // Connect runs one at a time; m_connectionMutex guards the current connection and the
+    // generation against the senders and the ending receive threads.
+    mutable std::mutex m_connectMutex;
+    mutable std::mutex m_connectionMutex;
+    std::unique_ptr<Connection> m_current;
+    std::atomic<std::uint64_t> m_generation{0};
+    // Replaced connections whose receive threads may still run; joined once ended.
+    std::vector<std::unique_ptr<Connection>> m_retired;
+
+    mutable std::mutex m_folderMutex;
+    std::string m_warcraftPath;
+
+    std::atomic<std::uint64_t> m_framesDispatched{0};
+};
+
+} // namespace velt
