@@ -1,0 +1,419 @@
+#include "tools/w3gs/HostSidePackets.h"
+
+#include <zlib.h>
+
+#include "platform/ByteReader.h"
+#include "platform/ByteWriter.h"
+
+namespace velt
+{
+
+namespace
+{
+
+constexpr std::uint16_t kSockAddrFamilyInet = 2;
+constexpr std::size_t kSlotRecordSize = 9;
+constexpr std::size_t kSlotBlockFixedSize = 7; // count byte, seed u32, layout, player slots
+
+CByteWriter StartPacket(GamePacketType type, std::size_t reserve = 64)
+{
+    CByteWriter writer(reserve);
+    writer.U8(kGamePacketSignature).U8(static_cast<std::uint8_t>(type)).U16(0);
+    return writer;
+}
+
+std::vector<std::uint8_t> FinishPacket(CByteWriter& writer)
+{
+    if (writer.Size() > kGamePacketMaxSize)
+        return {};
+    writer.PatchU16(2, static_cast<std::uint16_t>(writer.Size()));
+    return writer.Take();
+}
+
+// A text fits a packet when it is not too long and holds no NUL of its own.
+bool Fits(const std::string& text, std::size_t maxLength)
+{
+    return text.size() <= maxLength && text.find('\0') == std::string::npos;
+}
+
+// The head of one packet of the given type whose length field is the whole span.
+bool IsOnePacket(std::span<const std::uint8_t> packet, GamePacketType type)
+{
+    if (packet.size() < kGamePacketHeadSize || packet[0] != kGamePacketSignature ||
+        packet[1] != static_cast<std::uint8_t>(type))
+        return false;
+    return static_cast<std::size_t>(packet[2] | (packet[3] << 8)) == packet.size();
+}
+
+// A reader over the body of exactly one packet of the given type.
+std::optional<CByteReader> OpenPacket(std::span<const std::uint8_t> packet, GamePacketType type)
+{
+    if (!IsOnePacket(packet, type))
+        return std::nullopt;
+    CByteReader reader(packet);
+    reader.Skip(kGamePacketHeadSize);
+    return reader;
+}
+
+// sockaddr_in as the game writes it: family 2 (LE), port big-endian, IPv4, 8 zero bytes.
+void WriteSockAddr(CByteWriter& writer, std::uint16_t port, const std::array<std::uint8_t, 4>& ip)
+{
+    writer.U16(kSockAddrFamilyInet).U16Be(port).Bytes(ip).Zeros(8);
+}
+
+void ReadSockAddr(CByteReader& reader, std::uint16_t& port, std::array<std::uint8_t, 4>& ip)
+{
+    reader.Skip(2);
+    const std::uint8_t high = reader.U8();
+    port = static_cast<std::uint16_t>((high << 8) | reader.U8());
+    const auto address = reader.Bytes(4);
+    if (address.size() == ip.size())
+        std::copy(address.begin(), address.end(), ip.begin());
+    reader.Skip(8);
+}
+
+// Slot block:
+//   0     u8    slot count n
+//   1     9·n   slot records: pid, download %, status, computer, team, colour, race,
+//               computer type, handicap
+//   1+9n  u32   random seed
+//   5+9n  u8    layout style
+//   6+9n  u8    player slots
+std::size_t SlotBlockSize(const SlotTable& table)
+{
+    return kSlotBlockFixedSize + kSlotRecordSize * table.m_slots.size();
+}
+
+void WriteSlotBlock(CByteWriter& writer, const SlotTable& table)
+{
+    writer.U8(static_cast<std::uint8_t>(table.m_slots.size()));
+    for (const SlotRecord& slot : table.m_slots)
+    {
+        writer.U8(slot.m_playerId)
+            .U8(slot.m_downloadStatus)
+            .U8(slot.m_slotStatus)
+            .U8(slot.m_computer)
+            .U8(slot.m_team)
+            .U8(slot.m_colour)
+            .U8(slot.m_race)
+            .U8(slot.m_computerType)
+            .U8(slot.m_handicap);
+    }
+    writer.U32(table.m_randomSeed).U8(table.m_layoutStyle).U8(table.m_playerSlots);
+}
+
+// Reads a block whose length field the packet gave; the records must fill it exactly.
+std::optional<SlotTable> ReadSlotBlock(CByteReader& reader, std::size_t blockLength)
+{
+    const std::size_t count = reader.U8();
+    if (!reader.Ok() || count > kMaxSlots ||
+        blockLength != kSlotBlockFixedSize + kSlotRecordSize * count)
+        return std::nullopt;
+    SlotTable table;
+    table.m_slots.resize(count);
+    for (SlotRecord& slot : table.m_slots)
+    {
+        slot.m_playerId = reader.U8();
+        slot.m_downloadStatus = reader.U8();
+        slot.m_slotStatus = reader.U8();
+        slot.m_computer = reader.U8();
+        slot.m_team = reader.U8();
+        slot.m_colour = reader.U8();
+        slot.m_race = reader.U8();
+        slot.m_computerType = reader.U8();
+        slot.m_handicap = reader.U8();
+    }
+    table.m_randomSeed = reader.U32();
+    table.m_layoutStyle = reader.U8();
+    table.m_playerSlots = reader.U8();
+    if (!reader.Ok())
+        return std::nullopt;
+    return table;
+}
+
+// Low 16 bits of zlib's CRC-32; a packet is at most 65535 bytes, so one call does.
+std::uint16_t BlockChecksum(std::span<const std::uint8_t> blockBytes)
+{
+    const uLong crc =
+        crc32(crc32(0L, Z_NULL, 0), blockBytes.data(), static_cast<uInt>(blockBytes.size()));
+    return static_cast<std::uint16_t>(crc & 0xFFFF);
+}
+
+} // namespace
+
+// 0x30 announcement:
+//   0   4   head F7 30 len
+//   4   u32 product          8   u32 version       12  u32 host counter   16  u32 entry key
+//   20  str game name        ..  u8 0              ..  str encoded stat string
+//   ..  u32 slots total      ..  u32 game type     ..  u32 slots used     ..  u32 slots open
+//   ..  u32 uptime seconds   ..  u16 TCP game port (the last two bytes)
+std::vector<std::uint8_t> BuildGameInfo(const GameInfoParams& params)
+{
+    if (!Fits(params.m_gameName, kGameNameMaxLength) ||
+        !Fits(params.m_stat.m_mapPath, kStatStringMaxText) ||
+        !Fits(params.m_stat.m_hostName, kStatStringMaxText))
+        return {};
+    const auto encoded = EncodeStatString(BuildStatString(params.m_stat));
+    CByteWriter writer = StartPacket(GamePacketType::kGameInfo, 64 + encoded.size());
+    writer.U32(params.m_product)
+        .U32(params.m_version)
+        .U32(params.m_hostCounter)
+        .U32(params.m_entryKey)
+        .CString(params.m_gameName)
+        .U8(0)
+        .Bytes(encoded)
+        .U8(0)
+        .U32(params.m_slotsTotal)
+        .U32(params.m_gameType)
+        .U32(params.m_slotsUsed)
+        .U32(params.m_slotsOpen)
+        .U32(params.m_uptimeSeconds)
+        .U16(params.m_port);
+    return FinishPacket(writer);
+}
+
+std::optional<GameInfoParams> ParseGameInfoDetails(std::span<const std::uint8_t> packet)
+{
+    auto reader = OpenPacket(packet, GamePacketType::kGameInfo);
+    if (!reader)
+        return std::nullopt;
+    GameInfoParams params;
+    params.m_product = reader->U32();
+    params.m_version = reader->U32();
+    params.m_hostCounter = reader->U32();
+    params.m_entryKey = reader->U32();
+    params.m_gameName = reader->CString(kGameNameMaxLength);
+    const bool padZero = reader->U8() == 0;
+    const std::string encoded = reader->CString(kGamePacketMaxSize);
+    params.m_slotsTotal = reader->U32();
+    params.m_gameType = reader->U32();
+    params.m_slotsUsed = reader->U32();
+    params.m_slotsOpen = reader->U32();
+    params.m_uptimeSeconds = reader->U32();
+    params.m_port = reader->U16();
+    if (!reader->AtEnd() || !padZero)
+        return std::nullopt;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(encoded.data());
+    const auto decoded = DecodeStatString(std::span(bytes, encoded.size()));
+    if (!decoded)
+        return std::nullopt;
+    auto stat = ParseStatString(*decoded);
+    if (!stat)
+        return std::nullopt;
+    params.m_stat = std::move(*stat);
+    return params;
+}
+
+// 0x04 join reply:
+//   0     4      head F7 04 len
+//   4     u16    slot block length (7 + 9n)
+//   6     7+9n   slot block
+//   13+9n u8     player id given to the joining game
+//   14+9n 16     sockaddr of the joining game
+std::vector<std::uint8_t> BuildSlotInfoJoin(const SlotInfoJoinParams& params)
+{
+    if (params.m_table.m_slots.size() > kMaxSlots)
+        return {};
+    CByteWriter writer = StartPacket(GamePacketType::kSlotInfoJoin, 160);
+    writer.U16(static_cast<std::uint16_t>(SlotBlockSize(params.m_table)));
+    WriteSlotBlock(writer, params.m_table);
+    writer.U8(params.m_playerId);
+    WriteSockAddr(writer, params.m_port, params.m_ip);
+    return FinishPacket(writer);
+}
+
+std::optional<SlotInfoJoinParams> ParseSlotInfoJoin(std::span<const std::uint8_t> packet)
+{
+    auto reader = OpenPacket(packet, GamePacketType::kSlotInfoJoin);
+    if (!reader)
+        return std::nullopt;
+    const std::size_t blockLength = reader->U16();
+    auto table = ReadSlotBlock(*reader, blockLength);
+    if (!table)
+        return std::nullopt;
+    SlotInfoJoinParams params;
+    params.m_table = std::move(*table);
+    params.m_playerId = reader->U8();
+    ReadSockAddr(*reader, params.m_port, params.m_ip);
+    if (!reader->AtEnd())
+        return std::nullopt;
+    return params;
+}
+
+// 0x09 slot info:
+//   0   4     head F7 09 len
+//   4   u16   slot block length (7 + 9n)
+//   6   7+9n  slot block; the records start at packet offset 7
+std::vector<std::uint8_t> BuildSlotInfo(const SlotTable& table)
+{
+    if (table.m_slots.size() > kMaxSlots)
+        return {};
+    CByteWriter writer = StartPacket(GamePacketType::kSlotInfo, 128);
+    writer.U16(static_cast<std::uint16_t>(SlotBlockSize(table)));
+    WriteSlotBlock(writer, table);
+    return FinishPacket(writer);
+}
+
+std::optional<SlotTable> ParseSlotInfo(std::span<const std::uint8_t> packet)
+{
+    auto reader = OpenPacket(packet, GamePacketType::kSlotInfo);
+    if (!reader)
+        return std::nullopt;
+    const std::size_t blockLength = reader->U16();
+    auto table = ReadSlotBlock(*reader, blockLength);
+    if (!table || !reader->AtEnd())
+        return std::nullopt;
+    return table;
+}
+
+// 0x06 player info:
+//   0   4    head F7 06 len
+//   4   u32  join counter
+//   8   u8   player id
+//   9   str  name (at most 15 characters)
+//   ..  u8   count c of zero bytes that follow (1 before patch 1.31, 2 from it)
+//   ..  c    zero bytes
+//   ..  16   external sockaddr (family 2, all else zero for a recorded player)
+//   ..  16   internal sockaddr
+std::vector<std::uint8_t> BuildPlayerInfo(const PlayerInfoParams& params)
+{
+    if (params.m_name.empty() || !Fits(params.m_name, kPlayerNameMaxLength))
+        return {};
+    CByteWriter writer = StartPacket(GamePacketType::kPlayerInfo, 64);
+    writer.U32(params.m_joinCounter)
+        .U8(params.m_playerId)
+        .CString(params.m_name)
+        .U8(1)
+        .U8(0);
+    WriteSockAddr(writer, 0, {});
+    WriteSockAddr(writer, 0, {});
+    return FinishPacket(writer);
+}
+
+std::optional<PlayerInfoParams> ParsePlayerInfo(std::span<const std::uint8_t> packet)
+{
+    constexpr std::size_t kMaxPadding = 2;
+    auto reader = OpenPacket(packet, GamePacketType::kPlayerInfo);
+    if (!reader)
+        return std::nullopt;
+    PlayerInfoParams params;
+    params.m_joinCounter = reader->U32();
+    params.m_playerId = reader->U8();
+    params.m_name = reader->CString(kPlayerNameMaxLength);
+    const std::size_t padding = reader->U8();
+    if (padding > kMaxPadding)
+        return std::nullopt;
+    reader->Skip(padding + 2 * kSockAddrSize);
+    if (!reader->AtEnd())
+        return std::nullopt;
+    return params;
+}
+
+// 0x3D map check:
+//   0   4    head F7 3D len
+//   4   u32  1
+//   8   str  map path
+//   ..  u32  map file size    ..  u32 CRC-32 of the file    ..  u32 scripts hash
+//   ..  20   scripts SHA-1
+std::vector<std::uint8_t> BuildMapCheck(const MapCheckParams& params)
+{
+    if (!Fits(params.m_mapPath, kMapPathMaxLength))
+        return {};
+    CByteWriter writer = StartPacket(GamePacketType::kMapCheck, 64 + params.m_mapPath.size());
+    writer.U32(1)
+        .CString(params.m_mapPath)
+        .U32(params.m_fileSize)
+        .U32(params.m_fileCrc)
+        .U32(params.m_mapXoro)
+        .Bytes(params.m_sha1);
+    return FinishPacket(writer);
+}
+
+// 0x0A and 0x0B: the head alone.
+std::vector<std::uint8_t> BuildCountdownStart()
+{
+    CByteWriter writer = StartPacket(GamePacketType::kCountdownStart, 4);
+    return FinishPacket(writer);
+}
+
+std::vector<std::uint8_t> BuildCountdownEnd()
+{
+    CByteWriter writer = StartPacket(GamePacketType::kCountdownEnd, 4);
+    return FinishPacket(writer);
+}
+
+// 0x0C time slot:
+//   0   4    head F7 0C len
+//   4   u16  interval in ms
+//   6   u16  checksum of all block bytes that follow (only when there are blocks)
+//   8   ..   blocks: u8 player id, u16 length L, L bytes of actions
+std::vector<std::uint8_t> BuildTimeSlot(const TimeSlotParams& params)
+{
+    CByteWriter writer = StartPacket(GamePacketType::kIncomingAction, 64);
+    writer.U16(params.m_intervalMs);
+    if (params.m_blocks.empty())
+        return FinishPacket(writer);
+    constexpr std::size_t kChecksumAt = 6;
+    writer.U16(0);
+    for (const ActionBlock& block : params.m_blocks)
+    {
+        if (block.m_actions.size() > kGamePacketMaxSize)
+            return {};
+        writer.U8(block.m_playerId)
+            .U16(static_cast<std::uint16_t>(block.m_actions.size()))
+            .Bytes(block.m_actions);
+    }
+    const auto& bytes = writer.View();
+    const auto blockBytes = std::span(bytes).subspan(kChecksumAt + 2);
+    writer.PatchU16(kChecksumAt, BlockChecksum(blockBytes));
+    return FinishPacket(writer);
+}
+
+// 0x0F chat from host:
+//   0     4    head F7 0F len
+//   4     u8   receiver count r
+//   5     r    receiver ids
+//   5+r   u8   sender id
+//   6+r   u8   kind: 0x10 lobby, 0x20 in game
+//   7+r   u32  scope (in game only)
+//   ..    str  text
+std::vector<std::uint8_t> BuildChatFromHost(const ChatFromHostParams& params)
+{
+    if (params.m_receivers.size() > kChatReceiversMax || !Fits(params.m_text, kChatTextMaxLength))
+        return {};
+    CByteWriter writer = StartPacket(GamePacketType::kChatFromHost, 32 + params.m_text.size());
+    writer.U8(static_cast<std::uint8_t>(params.m_receivers.size()))
+        .Bytes(params.m_receivers)
+        .U8(params.m_sender)
+        .U8(static_cast<std::uint8_t>(params.m_kind));
+    if (params.m_kind == ChatKind::kInGame)
+        writer.U32(params.m_scope);
+    writer.CString(params.m_text);
+    return FinishPacket(writer);
+}
+
+// 0x07 a player left:
+//   0   4    head F7 07 09 00
+//   4   u8   player id
+//   5   u32  reason
+std::vector<std::uint8_t> BuildPlayerLeave(const PlayerLeaveParams& params)
+{
+    CByteWriter writer = StartPacket(GamePacketType::kPlayerLeaveOthers, 9);
+    writer.U8(params.m_playerId).U32(params.m_reason);
+    return FinishPacket(writer);
+}
+
+std::optional<PlayerLeaveParams> ParsePlayerLeave(std::span<const std::uint8_t> packet)
+{
+    auto reader = OpenPacket(packet, GamePacketType::kPlayerLeaveOthers);
+    if (!reader)
+        return std::nullopt;
+    PlayerLeaveParams params;
+    params.m_playerId = reader->U8();
+    params.m_reason = reader->U32();
+    if (!reader->AtEnd())
+        return std::nullopt;
+    return params;
+}
+
+} // namespace velt

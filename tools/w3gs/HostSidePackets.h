@@ -1,0 +1,179 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "host/GamePacket.h"
+#include "tools/w3gs/GameSidePackets.h"
+#include "tools/w3gs/StatString.h"
+
+namespace velt
+{
+
+// Packets that a LAN game host sends to the game: what a match's replay header holds and what
+// its recorded stream carries. Builders return the whole packet (head included), or an empty
+// vector when the content does not fit (a packet's 16-bit length, a name or text too long).
+// The game's side (GameSidePackets.h) parses the time slot, chat and map check; the parsers
+// here cover the rest, each taking exactly one packet whose length field must match.
+
+// Product ids as the little-endian dwords that the wire carries reversed ("PX3W", "3RAW").
+constexpr std::uint32_t kProductFrozenThrone = 0x57335850; // W3XP
+constexpr std::uint32_t kProductReignOfChaos = 0x57415233; // WAR3
+// Patch 1.26: the last LAN protocol that the game's UDP discovery on port 6112 serves.
+constexpr std::uint32_t kGameVersion126 = 26;
+
+constexpr std::size_t kMaxSlots = 24;      // from patch 1.29; 12 before
+constexpr std::uint8_t kObserverTeam = 12; // team and colour of observer slots up to patch 1.28
+constexpr std::size_t kSockAddrSize = 16;
+// The game truncates in-game chat beyond this; recorded lines stay within it.
+constexpr std::size_t kRecordedChatMaxLength = 127;
+
+// ---- 0x30 announcement --------------------------------------------------------------------
+
+struct GameInfoParams
+{
+    std::uint32_t m_product = kProductFrozenThrone;
+    std::uint32_t m_version = kGameVersion126;
+    std::uint32_t m_hostCounter = 1;
+    std::uint32_t m_entryKey = 0;
+    std::string m_gameName;
+    StatStringFields m_stat;
+    std::uint32_t m_slotsTotal = 12;
+    std::uint32_t m_gameType = 1; // custom game, not saved
+    std::uint32_t m_slotsUsed = 1;
+    std::uint32_t m_slotsOpen = 12;
+    std::uint32_t m_uptimeSeconds = 0;
+    std::uint16_t m_port = 0; // TCP game port, little-endian in the last two bytes
+};
+
+std::vector<std::uint8_t> BuildGameInfo(const GameInfoParams& params);
+// Every field, the stat string decoded (ParseGameInfo of the game's side reads only the keys).
+std::optional<GameInfoParams> ParseGameInfoDetails(std::span<const std::uint8_t> packet);
+
+// ---- slot table (0x04 join reply, 0x09 slot info) ----------------------------------------
+
+struct SlotRecord
+{
+    std::uint8_t m_playerId = 0;
+    std::uint8_t m_downloadStatus = 100; // percent of the map; 100 = has it
+    std::uint8_t m_slotStatus = 2;       // 0 open, 1 closed, 2 occupied
+    std::uint8_t m_computer = 0;
+    std::uint8_t m_team = 0;
+    std::uint8_t m_colour = 0;
+    std::uint8_t m_race = 0x20; // random
+    std::uint8_t m_computerType = 1;
+    std::uint8_t m_handicap = 100;
+
+    bool operator==(const SlotRecord&) const = default;
+};
+
+struct SlotTable
+{
+    std::vector<SlotRecord> m_slots;
+    std::uint32_t m_randomSeed = 0;
+    std::uint8_t m_layoutStyle = 0;
+    std::uint8_t m_playerSlots = 0; // start positions of the map
+
+    bool operator==(const SlotTable&) const = default;
+};
+
+struct SlotInfoJoinParams
+{
+    SlotTable m_table;
+    std::uint8_t m_playerId = 0; // the id given to the joining game
+    std::uint16_t m_port = 0;    // the game's port as the host sees it
+    std::array<std::uint8_t, 4> m_ip{};
+};
+
+std::vector<std::uint8_t> BuildSlotInfoJoin(const SlotInfoJoinParams& params);
+std::optional<SlotInfoJoinParams> ParseSlotInfoJoin(std::span<const std::uint8_t> packet);
+
+std::vector<std::uint8_t> BuildSlotInfo(const SlotTable& table);
+std::optional<SlotTable> ParseSlotInfo(std::span<const std::uint8_t> packet);
+
+// ---- 0x06 player info ----------------------------------------------------------------------
+
+struct PlayerInfoParams
+{
+    std::uint32_t m_joinCounter = 2;
+    std::uint8_t m_playerId = 0;
+    std::string m_name;
+};
+
+std::vector<std::uint8_t> BuildPlayerInfo(const PlayerInfoParams& params);
+std::optional<PlayerInfoParams> ParsePlayerInfo(std::span<const std::uint8_t> packet);
+
+// ---- 0x3D map check ------------------------------------------------------------------------
+
+struct MapCheckParams
+{
+    std::string m_mapPath;
+    std::uint32_t m_fileSize = 0;
+    std::uint32_t m_fileCrc = 0; // CRC-32 of the whole map file
+    std::uint32_t m_mapXoro = 0; // scripts hash
+    std::array<std::uint8_t, 20> m_sha1{};
+};
+
+// Offset of the map path inside the map-check packet.
+constexpr std::size_t kMapCheckPathOffset = 8;
+
+std::vector<std::uint8_t> BuildMapCheck(const MapCheckParams& params);
+
+// ---- 0x0A, 0x0B countdown ------------------------------------------------------------------
+
+std::vector<std::uint8_t> BuildCountdownStart();
+std::vector<std::uint8_t> BuildCountdownEnd();
+
+// ---- 0x0C time slot ------------------------------------------------------------------------
+
+struct ActionBlock
+{
+    std::uint8_t m_playerId = 0;
+    std::vector<std::uint8_t> m_actions; // one or more actions back to back
+
+    bool operator==(const ActionBlock&) const = default;
+};
+
+struct TimeSlotParams
+{
+    std::uint16_t m_intervalMs = 100;
+    std::vector<ActionBlock> m_blocks;
+};
+
+// Offsets inside a time slot with actions: the first block's player id and first action id.
+constexpr std::size_t kTimeSlotFirstPlayerOffset = 8;
+constexpr std::size_t kTimeSlotFirstActionOffset = 11;
+
+// The checksum at offset 6 is the low 16 bits of the CRC-32 over the action blocks (player id,
+// length and data of each). A slot without blocks carries no checksum (6 bytes).
+std::vector<std::uint8_t> BuildTimeSlot(const TimeSlotParams& params);
+
+// ---- 0x0F chat from host -------------------------------------------------------------------
+
+struct ChatFromHostParams
+{
+    std::vector<std::uint8_t> m_receivers;
+    std::uint8_t m_sender = 0;
+    ChatKind m_kind = ChatKind::kInGame;
+    std::uint32_t m_scope = 0; // in-game only: 0 all, 1 allies, 2 observers, 3+N private
+    std::string m_text;
+};
+
+std::vector<std::uint8_t> BuildChatFromHost(const ChatFromHostParams& params);
+
+// ---- 0x07 a player left --------------------------------------------------------------------
+
+struct PlayerLeaveParams
+{
+    std::uint8_t m_playerId = 0;
+    std::uint32_t m_reason = kLeaveReasonLost; // the codes of the game's own leave
+};
+
+std::vector<std::uint8_t> BuildPlayerLeave(const PlayerLeaveParams& params);
+std::optional<PlayerLeaveParams> ParsePlayerLeave(std::span<const std::uint8_t> packet);
+
+} // namespace velt
