@@ -7,9 +7,11 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "host/GamePacket.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/Socket.h"
@@ -18,71 +20,123 @@
 namespace velt
 {
 
-struct GameSimChat                   // a chat line the viewer types
+// How long the simulator's thread blocks at most before it looks at its timers and at lines
+// typed from other threads.
+constexpr std::uint32_t kGameSimPollSliceMs = 10;
+// The lobby welcome has ended once the host has been quiet this long after the map report.
+constexpr std::uint32_t kGameSimLobbyQuietMs = 200;
+// A scripted lobby line that gets no answer is followed by the next one after this long.
+constexpr std::uint32_t kGameSimLobbyAnswerWaitMs = 200;
+// After its own leave the game waits this long for the acknowledgement before it gives up.
+constexpr std::uint32_t kGameSimLeaveAckTimeoutMs = 3000;
+
+// A chat line the viewer types.
+struct GameSimChat
 {
-    std::uint32_t m_atGameTimeMs = 0;  // in game: typed once game time reaches this (ignored in lobby)
-    std::string m_text;                // e.g. "/faster"
+    // In game: typed once game time reaches this (ignored in the lobby).
+    std::uint32_t m_atGameTimeMs = 0;
+    // For example "/faster".
+    std::string m_text;
 };
 
+// What the simulated viewer does in one session.
 struct GameSimScript
 {
-    std::uint16_t m_announcePort = 0;        // UDP port to listen on for announcements; 0 = pick a free one
-    std::uint32_t m_slotDelayMs = 0;         // delay before answering each time slot (the game's real pace)
-    std::vector<std::string> m_lobbyChat;    // typed in the lobby, in order, after the lobby welcome
-                                             // (each after the previous one was answered, or ~200 ms)
-    bool m_startAfterLobbyChat = true;       // type "/start" after m_lobbyChat unless it already contains a start word
-    std::vector<GameSimChat> m_gameChat;     // typed in the game at their game times
-    std::optional<std::uint32_t> m_leaveAtGameTimeMs; // leave (0x21) once game time reaches this
-    bool m_leaveInLobby = false;             // leave right after the map check (before the map report)
-    bool m_leaveAfterLobbyChat = false;      // leave in the lobby after typing m_lobbyChat
-    bool m_coalesce = false;                 // send keepalive + following chat in one TCP send
-    bool m_splitPackets = false;             // split each packet it sends over two sends (with a short pause)
-    bool m_vanishAtGameTimeMs = false;       // with m_leaveAtGameTimeMs: close the socket instead of leaving
+    // UDP port to listen on for announcements; 0 picks a free one.
+    std::uint16_t m_announcePort = 0;
+    // Delay before answering each time slot (the game's real pace).
+    std::uint32_t m_slotDelayMs = 0;
+    // Typed in the lobby, in order, after the lobby welcome (each after the previous one was
+    // answered, or after ~200 ms).
+    std::vector<std::string> m_lobbyChat;
+    // Type "/start" after m_lobbyChat unless it already contains a start word.
+    bool m_startAfterLobbyChat = true;
+    // Typed in the game at their game times.
+    std::vector<GameSimChat> m_gameChat;
+    // Leave (0x21) once game time reaches this.
+    std::optional<std::uint32_t> m_leaveAtGameTimeMs;
+    // Leave right after the map check, instead of the map report.
+    bool m_leaveInLobby = false;
+    // Leave in the lobby after typing m_lobbyChat (no "/start" then).
+    bool m_leaveAfterLobbyChat = false;
+    // Send a keepalive and the chat (and leave) that follow it in one TCP send.
+    bool m_coalesce = false;
+    // Split each send over two sends, with a short pause between them.
+    bool m_splitPackets = false;
+    // With m_leaveAtGameTimeMs: close the socket instead of leaving, without answering the slot
+    // that reached the time.
+    bool m_vanishAtGameTimeMs = false;
 
-    // Additions beyond the agreed API.
-    std::string m_playerName = "Viewer";     // name in the join request
-    std::uint32_t m_splitPauseMs = 20;       // pause between the two halves of a split send
-    bool m_keepPackets = true;               // fill GameSimRecord::m_packets (long benchmarks turn it off)
+    // Name in the join request.
+    std::string m_playerName = "Viewer";
+    // Pause between the two halves of a split send.
+    std::uint32_t m_splitPauseMs = 20;
+    // Fill GameSimRecord::m_packets (long benchmarks turn it off).
+    bool m_keepPackets = true;
 };
 
+// What the simulated game received and did.
 struct GameSimRecord
 {
-    std::vector<std::string> m_lobbyLines;   // texts of received chat packets of kind 0x10
-    std::vector<std::string> m_gameLines;    // texts of received chat packets of kind 0x20 (host lines and recorded chat)
-    std::uint32_t m_timeSlots = 0;           // 0x0C received (including empty ones)
-    std::uint32_t m_emptyTimeSlots = 0;      // 0x0C with interval 0 and no actions
-    std::uint64_t m_gameTimeMs = 0;          // sum of the full 16-bit intervals
-    std::vector<std::vector<std::uint8_t>> m_packets; // every packet received, in order
-    bool m_leaveAckReceived = false;         // F7 1B 04 00 seen
+    // Texts of received chat packets of kind 0x10.
+    std::vector<std::string> m_lobbyLines;
+    // Texts of received chat packets of kind 0x20 (host lines and recorded chat).
+    std::vector<std::string> m_gameLines;
+    // 0x0C received, including empty ones.
+    std::uint32_t m_timeSlots = 0;
+    // 0x0C with interval 0 and no actions.
+    std::uint32_t m_emptyTimeSlots = 0;
+    // Sum of the full 16-bit intervals.
+    std::uint64_t m_gameTimeMs = 0;
+    // Every packet received, in order.
+    std::vector<std::vector<std::uint8_t>> m_packets;
+    // F7 1B 04 00 seen.
+    bool m_leaveAckReceived = false;
     bool m_connectionClosedByHost = false;
-    std::uint16_t m_joinedPort = 0;          // TCP port taken from the announcement
+    // TCP port taken from the announcement.
+    std::uint16_t m_joinedPort = 0;
 
-    // Additions beyond the agreed API.
     std::uint32_t m_keepalivesSent = 0;
-    std::uint32_t m_checksumErrors = 0;      // time slots whose 16-bit checksum does not match their actions
-    std::uint32_t m_malformedPackets = 0;    // packets of a known type that did not parse
-    bool m_streamCorrupt = false;            // bytes that cannot start a packet; the game drops the host
-    bool m_gameStarted = false;              // countdown end seen and the loaded packet sent
+    // Time slots whose 16-bit checksum does not match their action blocks.
+    std::uint32_t m_checksumErrors = 0;
+    // Packets of a known type that did not parse.
+    std::uint32_t m_malformedPackets = 0;
+    // Bytes that cannot start a packet arrived; the game drops the host then.
+    bool m_streamCorrupt = false;
+    // Countdown end seen and the loaded packet sent.
+    bool m_gameStarted = false;
     bool m_leaveSent = false;
+    // An announced port refused the connection.
     bool m_connectFailed = false;
 };
 
+// Plays Warcraft III's part against a local game host over loopback, on a thread of its own.
 class CGameSimulator
 {
 public:
     explicit CGameSimulator(GameSimScript script, IClock& clock = CSystemClock::Instance());
-    ~CGameSimulator();                          // stops and joins
+    // Stops and joins.
+    ~CGameSimulator();
     CGameSimulator(const CGameSimulator&) = delete;
     CGameSimulator& operator=(const CGameSimulator&) = delete;
 
-    bool Start();                               // binds the UDP port, starts the thread
-    std::uint16_t AnnouncePort() const;         // the bound UDP port
-    bool WaitFinished(std::uint32_t timeoutMs); // the session with the host is over (ack, close, or own leave)
-    // Waits until a predicate over the record holds (polling the record under its lock), for tests
-    bool WaitFor(const std::function<bool(const GameSimRecord&)>& predicate, std::uint32_t timeoutMs);
-    GameSimRecord Record() const;               // a copy, under the lock
-    void TypeChat(std::string text);            // types a line now (lobby kind before start, in-game after)
-    void Leave();                               // sends 0x21 now
+    // Binds the UDP port and starts the thread.
+    bool Start();
+    // The bound UDP port.
+    std::uint16_t AnnouncePort() const;
+    // Whether the session with the host is over (acknowledged leave, closed connection, own
+    // vanishing, or a leave left unacknowledged for kGameSimLeaveAckTimeoutMs).
+    bool WaitFinished(std::uint32_t timeoutMs);
+    // Waits until a predicate over the record holds (checked under the record's lock each time
+    // the record changes), for tests.
+    bool WaitFor(const std::function<bool(const GameSimRecord&)>& predicate,
+                 std::uint32_t timeoutMs);
+    // A copy, under the lock.
+    GameSimRecord Record() const;
+    // Types a line now: lobby kind before the start, in-game kind after it.
+    void TypeChat(std::string text);
+    // Sends 0x21 now.
+    void Leave();
     void Stop();
 
     bool Finished() const;
@@ -93,27 +147,28 @@ public:
 private:
     enum class Phase
     {
-        kAwaitingMapCheck,  // join request sent
-        kLobbyWelcome,      // map report sent; the welcome lines are arriving
-        kLobbyChat,         // typing the scripted lobby lines
-        kLobby,             // script done, waiting for the start
-        kInGame,            // countdown ended, loaded packet sent
-        kLeaving,           // leave sent, waiting for the acknowledgement
+        kAwaitingMapCheck, // join request sent
+        kLobbyWelcome,     // map report sent; the welcome lines are arriving
+        kLobbyChat,        // typing the scripted lobby lines
+        kLobby,            // script done, waiting for the start
+        kInGame,           // countdown ended, loaded packet sent
+        kLeaving,          // leave sent, waiting for the acknowledgement
     };
 
-    struct PendingSlot       // a time slot still being "simulated"
+    struct PendingSlot // a time slot still being "simulated"
     {
         std::uint64_t m_dueMs = 0;
-        std::uint64_t m_gameTimeMs = 0;  // game time once this slot has been processed
+        std::uint64_t m_gameTimeMs = 0; // game time once this slot has been processed
     };
 
-    struct Command           // typed or left from another thread
+    struct Command // typed or left from another thread
     {
         bool m_leave = false;
         std::string m_text;
     };
 
     void Run();
+    bool Stopping() const;
     bool WaitForAnnouncement();
     void Session();
     bool ReadFromHost();
@@ -121,17 +176,19 @@ private:
     void HandleTimeSlot(std::span<const std::uint8_t> packet);
     void HandleChat(std::span<const std::uint8_t> packet);
     bool HandleMapCheck(std::span<const std::uint8_t> packet);
+    bool HandleCountdownEnd();
+    void CountMalformed();
     bool RunTimers();
     bool AnswerDueSlots(std::uint64_t now);
     bool TypeLobbyScript(std::uint64_t now);
-    bool RunCommands();
-    bool SendUnit(const std::vector<std::uint8_t>& bytes);
-    bool SendPacket(const std::vector<std::uint8_t>& packet);
-    bool SendChat(const std::string& text);
-    bool SendLeave();
     void BuildLobbyQueue();
+    bool RunCommands();
+    std::vector<std::uint8_t> BuildChat(const std::string& text, ChatKind kind) const;
+    bool SendLeave(std::uint32_t reason);
+    void MarkLeaving(std::uint64_t now);
+    bool SendPackets(const std::vector<std::vector<std::uint8_t>>& packets);
+    bool SendUnit(const std::vector<std::uint8_t>& bytes);
     std::uint32_t NextWaitMs(std::uint64_t now) const;
-    void Finish();
     void CloseGameSocket();
 
     template <typename Fn> void Update(Fn&& change)
@@ -147,7 +204,7 @@ private:
     IClock& m_clock;
 
     CUdpSocket m_announceSocket;
-    std::mutex m_socketMutex;                // guards replacing and closing m_game against Stop
+    std::mutex m_socketMutex; // guards replacing and closing m_game against Stop
     CTcpSocket m_game;
     CThread m_thread;
     std::atomic<bool> m_stopping{false};
@@ -156,7 +213,7 @@ private:
     mutable std::mutex m_recordMutex;
     std::condition_variable m_recordChanged;
     GameSimRecord m_record;
-    bool m_finished = false;                 // under m_recordMutex
+    bool m_finished = false; // under m_recordMutex
 
     std::mutex m_commandMutex;
     std::vector<Command> m_commands;
@@ -165,6 +222,8 @@ private:
 
     // Session state, touched by the simulator's thread only.
     Phase m_phase = Phase::kAwaitingMapCheck;
+    std::uint32_t m_hostCounter = 0; // from the announcement, echoed in the join request
+    std::uint32_t m_entryKey = 0;
     std::vector<std::uint8_t> m_inbox;
     std::deque<PendingSlot> m_pendingSlots;
     std::uint64_t m_lastSlotDueMs = 0;
@@ -172,9 +231,8 @@ private:
     std::vector<bool> m_gameChatSent;
     std::vector<std::string> m_lobbyQueue;
     std::size_t m_lobbyNext = 0;
-    bool m_leaveAfterLobbyQueue = false;
-    std::uint64_t m_lastPacketMs = 0;        // when the latest packet arrived (welcome quiet time)
-    std::uint64_t m_lastTypedMs = 0;         // when the latest scripted lobby line went out
+    std::uint64_t m_lastPacketMs = 0; // when the latest packet arrived (welcome quiet time)
+    std::uint64_t m_lastTypedMs = 0;  // when the latest scripted lobby line went out
     bool m_answerSinceTyped = false;
     std::uint64_t m_leaveSentMs = 0;
     std::uint32_t m_slotsAnswered = 0;

@@ -23,17 +23,18 @@ namespace velt
 {
 
 // Bounds that every builder and parser keeps.
-constexpr std::size_t kGamePacketMaxSize = 0xFFFF;      // the 16-bit length field
-constexpr std::size_t kPlayerNameMaxLength = 15;        // the game refuses longer names
+constexpr std::size_t kGamePacketMaxSize = 0xFFFF; // the 16-bit length field
+constexpr std::size_t kPlayerNameMaxLength = 15;   // the game refuses longer names
 constexpr std::size_t kGameNameMaxLength = 255;
 constexpr std::size_t kMapPathMaxLength = 255;
-constexpr std::size_t kChatReceiversMax = 24;           // one per slot on 24-slot patches
-constexpr std::size_t kChatToHostHeadSize = 11;         // head, r, sender, kind, 4 flag bytes
-constexpr std::size_t kChatTextMaxLength = kGamePacketMaxSize - kChatToHostHeadSize - kChatReceiversMax - 1;
+constexpr std::size_t kChatReceiversMax = 24;   // one per slot on 24-slot patches
+constexpr std::size_t kChatToHostHeadSize = 11; // head, r, sender, kind, 4 flag bytes
+constexpr std::size_t kChatTextMaxLength =
+    kGamePacketMaxSize - kChatToHostHeadSize - kChatReceiversMax - 1;
 
 // Leave reasons the game puts into 0x21.
-constexpr std::uint32_t kLeaveReasonLost = 0x07;   // the viewer quit a running game
-constexpr std::uint32_t kLeaveReasonLobby = 0x0D;  // the viewer left the lobby
+constexpr std::uint32_t kLeaveReasonLost = 0x07;  // the viewer quit a running game
+constexpr std::uint32_t kLeaveReasonLobby = 0x0D; // the viewer left the lobby
 
 // Map report size flag: the game has the map and reports its file size.
 constexpr std::uint8_t kMapReportHaveMap = 1;
@@ -64,12 +65,12 @@ GameStreamFrame FrameGameStream(std::span<const std::uint8_t> buffered);
 
 struct JoinRequestParams
 {
-    std::uint32_t m_hostCounter = 0;  // echoed from the announcement
-    std::uint32_t m_entryKey = 0;     // echoed from the announcement
+    std::uint32_t m_hostCounter = 0; // echoed from the announcement
+    std::uint32_t m_entryKey = 0;    // echoed from the announcement
     std::uint16_t m_listenPort = 6112;
     std::uint32_t m_peerKey = 0;
     std::string m_playerName = "Viewer";
-    std::uint8_t m_paddingCount = 1;  // 1 before patch 1.29, 2 from it
+    std::uint8_t m_paddingCount = 1; // 1 before patch 1.29, 2 from it
     std::uint16_t m_internalPort = 0;
     std::array<std::uint8_t, 4> m_internalIp = {127, 0, 0, 1};
 
@@ -94,10 +95,10 @@ struct KeepaliveParams
 
 struct ChatToHostParams
 {
-    std::vector<std::uint8_t> m_receivers = {1};  // the host is player 1
-    std::uint8_t m_sender = 2;                    // the viewer is player 2
+    std::vector<std::uint8_t> m_receivers = {1}; // the host is player 1
+    std::uint8_t m_sender = 2;                   // the viewer is player 2
     ChatKind m_kind = ChatKind::kLobby;
-    std::uint32_t m_flags = 0;                    // in-game only: 0 all, 1 allies, 2 observers
+    std::uint32_t m_flags = 0; // in-game only: 0 all, 1 allies, 2 observers
     std::string m_text;
 
     bool operator==(const ChatToHostParams&) const = default;
@@ -119,7 +120,7 @@ std::vector<std::uint8_t> BuildLeaveGame(const LeaveGameParams& params);
 
 std::optional<JoinRequestParams> ParseJoinRequest(std::span<const std::uint8_t> packet);
 std::optional<MapReportParams> ParseMapReport(std::span<const std::uint8_t> packet);
-bool IsGameLoaded(std::span<const std::uint8_t> packet);  // F7 23 04 00
+bool IsGameLoaded(std::span<const std::uint8_t> packet); // F7 23 04 00
 std::optional<KeepaliveParams> ParseKeepalive(std::span<const std::uint8_t> packet);
 std::optional<ChatToHostParams> ParseChatToHost(std::span<const std::uint8_t> packet);
 std::optional<LeaveGameParams> ParseLeaveGame(std::span<const std::uint8_t> packet);
@@ -148,9 +149,9 @@ struct GameActionBlock
 struct ParsedTimeSlot
 {
     std::uint16_t m_intervalMs = 0;
-    std::optional<std::uint16_t> m_checksum;  // present when the slot is longer than 6 bytes
+    std::optional<std::uint16_t> m_checksum; // present when the slot is longer than 6 bytes
     std::vector<GameActionBlock> m_blocks;
-    std::size_t m_blocksOffset = 0;           // where the action blocks start in the packet
+    std::size_t m_blocksOffset = 0; // where the action blocks start in the packet
 
     bool IsEmpty() const { return m_intervalMs == 0 && m_blocks.empty(); }
 };
@@ -159,10 +160,10 @@ struct ParsedChatFromHost
 {
     std::vector<std::uint8_t> m_receivers;
     std::uint8_t m_sender = 0;
-    std::uint8_t m_kind = 0;       // 0x10 lobby, 0x11-0x14 slot changes, 0x20 in game
-    std::uint32_t m_flags = 0;     // in-game kind only
-    std::uint8_t m_value = 0;      // slot-change kinds only
-    std::string m_text;            // lobby and in-game kinds only
+    std::uint8_t m_kind = 0;   // 0x10 lobby, 0x11-0x14 slot changes, 0x20 in game
+    std::uint32_t m_flags = 0; // in-game kind only
+    std::uint8_t m_value = 0;  // slot-change kinds only
+    std::string m_text;        // lobby and in-game kinds only
 };
 
 struct ParsedMapFacts
@@ -177,13 +178,13 @@ struct ParsedMapCheck
 {
     std::uint32_t m_unknown = 0;
     std::string m_mapPath;
-    std::optional<ParsedMapFacts> m_facts;  // absent when the packet ends after the path
+    std::optional<ParsedMapFacts> m_facts; // absent when the packet ends after the path
 };
 
 std::optional<ParsedGameInfo> ParseGameInfo(std::span<const std::uint8_t> packet);
 std::optional<ParsedTimeSlot> ParseTimeSlot(std::span<const std::uint8_t> packet);
 std::optional<ParsedChatFromHost> ParseChatFromHost(std::span<const std::uint8_t> packet);
-bool IsLeaveAck(std::span<const std::uint8_t> packet);  // F7 1B 04 00
+bool IsLeaveAck(std::span<const std::uint8_t> packet); // F7 1B 04 00
 std::optional<ParsedMapCheck> ParseMapCheck(std::span<const std::uint8_t> packet);
 
 } // namespace velt

@@ -1,0 +1,520 @@
+#include "tools/gamesim/CGameSimulator.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <chrono>
+
+#include "tools/gamesim/TimeSlotChecksum.h"
+#include "tools/w3gs/GameSidePackets.h"
+
+namespace velt
+{
+
+namespace
+{
+
+constexpr const char* kLoopback = "127.0.0.1";
+constexpr std::size_t kReadChunkSize = 4096;
+constexpr std::array<const char*, 6> kStartWords = {"start", "s",          "kaishi",
+                                                    "go",    "forcestart", "fs"};
+
+// Whether a typed line is one of the host's start commands ("/start", "/FS", ...).
+bool IsStartWord(const std::string& line)
+{
+    if (line.empty() || line[0] != '/')
+        return false;
+    std::string word = line.substr(1);
+    std::transform(word.begin(), word.end(), word.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return std::find(kStartWords.begin(), kStartWords.end(), word) != kStartWords.end();
+}
+
+std::uint32_t Remaining(std::uint64_t due, std::uint64_t now)
+{
+    return due <= now ? 0
+                      : static_cast<std::uint32_t>(
+                            std::min<std::uint64_t>(due - now, kGameSimPollSliceMs));
+}
+
+} // namespace
+
+CGameSimulator::CGameSimulator(GameSimScript script, IClock& clock)
+    : m_script(std::move(script)), m_clock(clock), m_gameChatSent(m_script.m_gameChat.size(), false)
+{
+}
+
+CGameSimulator::~CGameSimulator()
+{
+    Stop();
+    m_announceSocket.Close();
+}
+
+bool CGameSimulator::Start()
+{
+    if (m_thread.IsRunning() || m_announceSocket.IsValid())
+        return false;
+    SocketLayerStart();
+    if (!m_announceSocket.Bind(kLoopback, m_script.m_announcePort))
+    {
+        m_announceSocket.Close();
+        return false;
+    }
+    return m_thread.Start([this] { Run(); });
+}
+
+std::uint16_t CGameSimulator::AnnouncePort() const
+{
+    return m_announceSocket.LocalPort();
+}
+
+void CGameSimulator::Stop()
+{
+    m_stopping.store(true, std::memory_order_release);
+    m_stopEvent.Set();
+    {
+        std::lock_guard lock(m_socketMutex);
+        m_game.Shutdown();
+    }
+    m_announceSocket.Shutdown();
+    m_thread.Join();
+}
+
+bool CGameSimulator::WaitFinished(std::uint32_t timeoutMs)
+{
+    std::unique_lock lock(m_recordMutex);
+    return m_recordChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [this] { return m_finished; });
+}
+
+bool CGameSimulator::WaitFor(const std::function<bool(const GameSimRecord&)>& predicate,
+                             std::uint32_t timeoutMs)
+{
+    std::unique_lock lock(m_recordMutex);
+    return m_recordChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return predicate(m_record); });
+}
+
+GameSimRecord CGameSimulator::Record() const
+{
+    std::lock_guard lock(m_recordMutex);
+    return m_record;
+}
+
+bool CGameSimulator::Finished() const
+{
+    std::lock_guard lock(m_recordMutex);
+    return m_finished;
+}
+
+void CGameSimulator::TypeChat(std::string text)
+{
+    std::lock_guard lock(m_commandMutex);
+    m_commands.push_back({false, std::move(text)});
+}
+
+void CGameSimulator::Leave()
+{
+    std::lock_guard lock(m_commandMutex);
+    m_commands.push_back({true, {}});
+}
+
+void CGameSimulator::SetLineObserver(std::function<void(bool, const std::string&)> observer)
+{
+    m_lineObserver = std::move(observer);
+}
+
+void CGameSimulator::Run()
+{
+    if (WaitForAnnouncement())
+        Session();
+    CloseGameSocket();
+    {
+        std::lock_guard lock(m_recordMutex);
+        m_finished = true;
+    }
+    m_recordChanged.notify_all();
+}
+
+bool CGameSimulator::Stopping() const
+{
+    return m_stopping.load(std::memory_order_acquire);
+}
+
+// Listens until an announcement names a port that accepts the connection. A refused connection
+// is recorded and the next announcement tried, as the game lets the viewer click again.
+bool CGameSimulator::WaitForAnnouncement()
+{
+    std::vector<std::uint8_t> datagram(kGamePacketMaxSize);
+    while (!Stopping())
+    {
+        const int size = m_announceSocket.RecvFrom(datagram.data(), datagram.size(),
+                                                   static_cast<int>(kGameSimPollSliceMs));
+        if (size <= 0)
+            continue;
+        const auto info = ParseGameInfo(std::span(datagram).first(static_cast<std::size_t>(size)));
+        if (!info || info->m_gamePort == 0)
+            continue;
+        CTcpSocket socket = CTcpSocket::Connect(kLoopback, info->m_gamePort);
+        if (!socket.IsValid())
+        {
+            Update([](GameSimRecord& record) { record.m_connectFailed = true; });
+            continue;
+        }
+        socket.SetNoDelay(true);
+        {
+            std::lock_guard lock(m_socketMutex);
+            if (Stopping())
+                return false;
+            m_game = std::move(socket);
+        }
+        m_hostCounter = info->m_hostCounter;
+        m_entryKey = info->m_entryKey;
+        Update([&](GameSimRecord& record) { record.m_joinedPort = info->m_gamePort; });
+        return true;
+    }
+    return false;
+}
+
+void CGameSimulator::Session()
+{
+    JoinRequestParams join;
+    join.m_hostCounter = m_hostCounter;
+    join.m_entryKey = m_entryKey;
+    join.m_playerName = m_script.m_playerName;
+    join.m_internalPort = m_game.LocalPort();
+    if (!SendUnit(BuildJoinRequest(join)))
+        return;
+    m_phase = Phase::kAwaitingMapCheck;
+    m_lastPacketMs = m_clock.NowMs();
+    while (!Stopping())
+    {
+        if (m_game.WaitReadable(static_cast<int>(NextWaitMs(m_clock.NowMs()))) && !ReadFromHost())
+            return;
+        if (!RunTimers() || !RunCommands())
+            return;
+    }
+}
+
+// Reads what is there and hands every whole packet on; a packet split over reads waits in the
+// inbox for its rest.
+bool CGameSimulator::ReadFromHost()
+{
+    std::array<std::uint8_t, kReadChunkSize> chunk;
+    const int size = m_game.Recv(chunk.data(), chunk.size());
+    if (size <= 0)
+    {
+        if (!Stopping())
+            Update([](GameSimRecord& record) { record.m_connectionClosedByHost = true; });
+        return false;
+    }
+    m_inbox.insert(m_inbox.end(), chunk.begin(), chunk.begin() + size);
+    std::size_t used = 0;
+    bool goOn = true;
+    while (goOn)
+    {
+        const auto frame = FrameGameStream(std::span(m_inbox).subspan(used));
+        if (frame.m_kind == GameStreamFrame::Kind::kNeedMore)
+            break;
+        if (frame.m_kind == GameStreamFrame::Kind::kMalformed)
+        {
+            Update([](GameSimRecord& record) { record.m_streamCorrupt = true; });
+            return false;
+        }
+        goOn = HandlePacket(std::span(m_inbox).subspan(used, frame.m_size));
+        used += frame.m_size;
+    }
+    m_inbox.erase(m_inbox.begin(), m_inbox.begin() + static_cast<std::ptrdiff_t>(used));
+    return goOn;
+}
+
+bool CGameSimulator::HandlePacket(std::span<const std::uint8_t> packet)
+{
+    m_lastPacketMs = m_clock.NowMs();
+    if (m_script.m_keepPackets)
+        Update([&](GameSimRecord& record)
+               { record.m_packets.emplace_back(packet.begin(), packet.end()); });
+    switch (static_cast<GamePacketType>(packet[1]))
+    {
+    case GamePacketType::kIncomingAction:
+        HandleTimeSlot(packet);
+        return true;
+    case GamePacketType::kChatFromHost:
+        HandleChat(packet);
+        return true;
+    case GamePacketType::kMapCheck:
+        return HandleMapCheck(packet);
+    case GamePacketType::kCountdownEnd:
+        return HandleCountdownEnd();
+    case GamePacketType::kLeaveAck:
+        if (!IsLeaveAck(packet))
+        {
+            CountMalformed();
+            return true;
+        }
+        Update([](GameSimRecord& record) { record.m_leaveAckReceived = true; });
+        return false;
+    default:
+        return true;
+    }
+}
+
+void CGameSimulator::CountMalformed()
+{
+    Update([](GameSimRecord& record) { ++record.m_malformedPackets; });
+}
+
+// The game simulates slots one after the other, each taking the slot delay; the keepalive of a
+// slot goes out once its simulation is done.
+void CGameSimulator::HandleTimeSlot(std::span<const std::uint8_t> packet)
+{
+    const auto slot = ParseTimeSlot(packet);
+    if (!slot)
+    {
+        CountMalformed();
+        return;
+    }
+    const bool checksumOk =
+        !slot->m_checksum ||
+        TimeSlotChecksum(packet.subspan(slot->m_blocksOffset)) == *slot->m_checksum;
+    m_slotGameTimeMs += slot->m_intervalMs;
+    const std::uint64_t due = std::max(m_clock.NowMs(), m_lastSlotDueMs) + m_script.m_slotDelayMs;
+    m_lastSlotDueMs = due;
+    m_pendingSlots.push_back({due, m_slotGameTimeMs});
+    Update(
+        [&](GameSimRecord& record)
+        {
+            ++record.m_timeSlots;
+            if (slot->IsEmpty())
+                ++record.m_emptyTimeSlots;
+            if (!checksumOk)
+                ++record.m_checksumErrors;
+            record.m_gameTimeMs = m_slotGameTimeMs;
+        });
+}
+
+void CGameSimulator::HandleChat(std::span<const std::uint8_t> packet)
+{
+    const auto chat = ParseChatFromHost(packet);
+    if (!chat)
+    {
+        CountMalformed();
+        return;
+    }
+    const bool lobby = chat->m_kind == static_cast<std::uint8_t>(ChatKind::kLobby);
+    const bool inGame = chat->m_kind == static_cast<std::uint8_t>(ChatKind::kInGame);
+    if (!lobby && !inGame)
+        return;
+    m_answerSinceTyped = true;
+    if (m_lineObserver)
+        m_lineObserver(inGame, chat->m_text);
+    Update([&](GameSimRecord& record)
+           { (inGame ? record.m_gameLines : record.m_lobbyLines).push_back(chat->m_text); });
+}
+
+// The map check is answered with the map's size (the game has the map), or with a leave.
+bool CGameSimulator::HandleMapCheck(std::span<const std::uint8_t> packet)
+{
+    const auto check = ParseMapCheck(packet);
+    if (!check)
+        CountMalformed();
+    if (m_phase != Phase::kAwaitingMapCheck)
+        return true;
+    if (m_script.m_leaveInLobby)
+        return SendLeave(kLeaveReasonLobby);
+    MapReportParams report;
+    report.m_mapSize = check && check->m_facts ? check->m_facts->m_mapSize : 0;
+    if (!SendUnit(BuildMapReport(report)))
+        return false;
+    m_phase = Phase::kLobbyWelcome;
+    return true;
+}
+
+// The countdown has ended: the game loads and reports once. Lobby lines not yet typed are
+// dropped, as the viewer cannot type during loading.
+bool CGameSimulator::HandleCountdownEnd()
+{
+    if (m_phase == Phase::kInGame || m_phase == Phase::kLeaving)
+        return true;
+    if (!SendUnit(BuildGameLoaded()))
+        return false;
+    m_phase = Phase::kInGame;
+    Update([](GameSimRecord& record) { record.m_gameStarted = true; });
+    return true;
+}
+
+bool CGameSimulator::RunTimers()
+{
+    const std::uint64_t now = m_clock.NowMs();
+    if (!AnswerDueSlots(now) || !TypeLobbyScript(now))
+        return false;
+    return !(m_phase == Phase::kLeaving && now - m_leaveSentMs >= kGameSimLeaveAckTimeoutMs);
+}
+
+bool CGameSimulator::AnswerDueSlots(std::uint64_t now)
+{
+    while (!m_pendingSlots.empty() && m_pendingSlots.front().m_dueMs <= now &&
+           m_phase != Phase::kLeaving)
+    {
+        const PendingSlot slot = m_pendingSlots.front();
+        m_pendingSlots.pop_front();
+        const bool leaveNow =
+            m_script.m_leaveAtGameTimeMs && slot.m_gameTimeMs >= *m_script.m_leaveAtGameTimeMs;
+        if (leaveNow && m_script.m_vanishAtGameTimeMs)
+        {
+            // Gone mid-step: the host waits for this slot's keepalive and finds the connection
+            // closed.
+            CloseGameSocket();
+            return false;
+        }
+        std::vector<std::vector<std::uint8_t>> packets;
+        packets.push_back(BuildKeepalive({0, ++m_slotsAnswered}));
+        for (std::size_t i = 0; i < m_script.m_gameChat.size(); ++i)
+        {
+            if (m_gameChatSent[i] || m_script.m_gameChat[i].m_atGameTimeMs > slot.m_gameTimeMs)
+                continue;
+            m_gameChatSent[i] = true;
+            packets.push_back(BuildChat(m_script.m_gameChat[i].m_text, ChatKind::kInGame));
+        }
+        if (leaveNow)
+            packets.push_back(BuildLeaveGame({kLeaveReasonLost}));
+        if (!SendPackets(packets))
+            return false;
+        Update([](GameSimRecord& record) { ++record.m_keepalivesSent; });
+        if (leaveNow)
+            MarkLeaving(now);
+    }
+    return true;
+}
+
+bool CGameSimulator::TypeLobbyScript(std::uint64_t now)
+{
+    if (m_phase == Phase::kLobbyWelcome)
+    {
+        // The welcome lines come in one burst; the viewer types once they have stopped.
+        if (now - m_lastPacketMs < kGameSimLobbyQuietMs)
+            return true;
+        BuildLobbyQueue();
+        m_phase = Phase::kLobbyChat;
+        m_answerSinceTyped = true;
+    }
+    if (m_phase != Phase::kLobbyChat)
+        return true;
+    if (!m_answerSinceTyped && now - m_lastTypedMs < kGameSimLobbyAnswerWaitMs)
+        return true;
+    if (m_lobbyNext < m_lobbyQueue.size())
+    {
+        m_answerSinceTyped = false;
+        m_lastTypedMs = now;
+        return SendUnit(BuildChat(m_lobbyQueue[m_lobbyNext++], ChatKind::kLobby));
+    }
+    if (m_script.m_leaveAfterLobbyChat)
+        return SendLeave(kLeaveReasonLobby);
+    m_phase = Phase::kLobby;
+    return true;
+}
+
+void CGameSimulator::BuildLobbyQueue()
+{
+    m_lobbyQueue = m_script.m_lobbyChat;
+    m_lobbyNext = 0;
+    const bool hasStart = std::any_of(m_lobbyQueue.begin(), m_lobbyQueue.end(), IsStartWord);
+    if (m_script.m_startAfterLobbyChat && !m_script.m_leaveAfterLobbyChat && !hasStart)
+        m_lobbyQueue.emplace_back("/start");
+}
+
+bool CGameSimulator::RunCommands()
+{
+    std::vector<Command> commands;
+    {
+        std::lock_guard lock(m_commandMutex);
+        commands.swap(m_commands);
+    }
+    for (const Command& command : commands)
+    {
+        if (m_phase == Phase::kLeaving)
+            return true;
+        const bool inGame = m_phase == Phase::kInGame;
+        if (command.m_leave)
+        {
+            if (!SendLeave(inGame ? kLeaveReasonLost : kLeaveReasonLobby))
+                return false;
+        }
+        else if (!SendUnit(
+                     BuildChat(command.m_text, inGame ? ChatKind::kInGame : ChatKind::kLobby)))
+            return false;
+    }
+    return true;
+}
+
+std::vector<std::uint8_t> CGameSimulator::BuildChat(const std::string& text, ChatKind kind) const
+{
+    ChatToHostParams chat;
+    chat.m_kind = kind;
+    chat.m_text = text;
+    return BuildChatToHost(chat);
+}
+
+bool CGameSimulator::SendLeave(std::uint32_t reason)
+{
+    if (!SendUnit(BuildLeaveGame({reason})))
+        return false;
+    MarkLeaving(m_clock.NowMs());
+    return true;
+}
+
+void CGameSimulator::MarkLeaving(std::uint64_t now)
+{
+    m_phase = Phase::kLeaving;
+    m_leaveSentMs = now;
+    Update([](GameSimRecord& record) { record.m_leaveSent = true; });
+}
+
+// Each packet on its own send, or all of them in one when coalescing.
+bool CGameSimulator::SendPackets(const std::vector<std::vector<std::uint8_t>>& packets)
+{
+    if (!m_script.m_coalesce)
+        return std::all_of(packets.begin(), packets.end(),
+                           [this](const auto& packet) { return SendUnit(packet); });
+    std::vector<std::uint8_t> unit;
+    for (const auto& packet : packets)
+        unit.insert(unit.end(), packet.begin(), packet.end());
+    return SendUnit(unit);
+}
+
+// One TCP send, or two with a pause between them when splitting, so that the host's read can
+// end in the middle of a packet. Nothing to send (a line the builder refused) is no failure.
+bool CGameSimulator::SendUnit(const std::vector<std::uint8_t>& bytes)
+{
+    if (bytes.empty())
+        return true;
+    std::size_t first = bytes.size();
+    if (m_script.m_splitPackets && bytes.size() > 1)
+        first = bytes.size() / 2;
+    bool ok = m_game.Send(bytes.data(), first) == static_cast<int>(first);
+    if (ok && first < bytes.size())
+    {
+        if (m_stopEvent.Wait(m_script.m_splitPauseMs))
+            return false;
+        const std::size_t rest = bytes.size() - first;
+        ok = m_game.Send(bytes.data() + first, rest) == static_cast<int>(rest);
+    }
+    if (!ok && !Stopping())
+        Update([](GameSimRecord& record) { record.m_connectionClosedByHost = true; });
+    return ok;
+}
+
+std::uint32_t CGameSimulator::NextWaitMs(std::uint64_t now) const
+{
+    if (m_pendingSlots.empty() || m_phase == Phase::kLeaving)
+        return kGameSimPollSliceMs;
+    return Remaining(m_pendingSlots.front().m_dueMs, now);
+}
+
+void CGameSimulator::CloseGameSocket()
+{
+    std::lock_guard lock(m_socketMutex);
+    m_game.Close();
+}
+
+} // namespace velt

@@ -1,0 +1,188 @@
+#include "tools/gamesim/GameSimArguments.h"
+
+#include <charconv>
+#include <limits>
+
+#include "tools/w3gs/GameSidePackets.h"
+
+namespace velt
+{
+
+const char* const kGameSimUsage =
+    "usage: velt-gamesim [options]\n"
+    "  --announce-port P   UDP port to hear announcements on (default 6112, 0 picks a free one)\n"
+    "  --slot-delay MS     wait MS milliseconds before answering each time slot\n"
+    "  --lobby TEXT        type TEXT in the lobby (repeatable, in order)\n"
+    "  --no-start          do not type /start after the lobby lines\n"
+    "  --chat MS:TEXT      type TEXT in the game once game time reaches MS (repeatable)\n"
+    "  --leave-at MS       leave once game time reaches MS\n"
+    "  --vanish            with --leave-at: close the connection instead of leaving\n"
+    "  --coalesce          send a keepalive and the lines after it in one send\n"
+    "  --split             send every packet in two halves\n"
+    "  --name NAME         player name in the join request (1 to 15 characters)\n"
+    "  --timeout S         give up after S seconds\n"
+    "  --quiet             print the summary only\n"
+    "  --help              print this text\n";
+
+namespace
+{
+
+// A whole decimal number within [0, max]; no sign, no spaces, no trailing text.
+template <typename T> std::optional<T> ParseNumber(const std::string& text)
+{
+    std::uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != end ||
+        value > std::numeric_limits<T>::max())
+        return std::nullopt;
+    return static_cast<T>(value);
+}
+
+class CArgumentCursor
+{
+public:
+    CArgumentCursor(const std::vector<std::string>& args, std::string& error)
+        : m_args(args), m_error(error)
+    {
+    }
+
+    bool AtEnd() const { return m_next >= m_args.size(); }
+    const std::string& Next() { return m_args[m_next++]; }
+
+    std::optional<std::string> Value(const std::string& option, const char* what)
+    {
+        if (AtEnd())
+        {
+            m_error = option + " needs " + what;
+            return std::nullopt;
+        }
+        return Next();
+    }
+
+    template <typename T> std::optional<T> Number(const std::string& option, const char* what)
+    {
+        const auto text = Value(option, what);
+        if (!text)
+            return std::nullopt;
+        const auto value = ParseNumber<T>(*text);
+        if (!value)
+            m_error = option + " needs " + what + ", not \"" + *text + "\"";
+        return value;
+    }
+
+private:
+    const std::vector<std::string>& m_args;
+    std::string& m_error;
+    std::size_t m_next = 0;
+};
+
+std::optional<GameSimChat> ParseTimedChat(const std::string& text)
+{
+    const auto colon = text.find(':');
+    if (colon == std::string::npos)
+        return std::nullopt;
+    const auto at = ParseNumber<std::uint32_t>(text.substr(0, colon));
+    if (!at || colon + 1 == text.size())
+        return std::nullopt;
+    return GameSimChat{*at, text.substr(colon + 1)};
+}
+
+bool ParseOne(const std::string& option, CArgumentCursor& cursor, GameSimOptions& options,
+              std::string& error)
+{
+    GameSimScript& script = options.m_script;
+    if (option == "--announce-port")
+    {
+        const auto port = cursor.Number<std::uint16_t>(option, "a port number (0-65535)");
+        script.m_announcePort = port.value_or(0);
+        return port.has_value();
+    }
+    if (option == "--slot-delay" || option == "--leave-at")
+    {
+        const auto ms = cursor.Number<std::uint32_t>(option, "a number of milliseconds");
+        if (ms && option == "--slot-delay")
+            script.m_slotDelayMs = *ms;
+        else if (ms)
+            script.m_leaveAtGameTimeMs = *ms;
+        return ms.has_value();
+    }
+    if (option == "--timeout")
+    {
+        const auto seconds = cursor.Number<std::uint32_t>(option, "a number of seconds");
+        options.m_timeoutSeconds = seconds;
+        return seconds.has_value();
+    }
+    if (option == "--lobby" || option == "--name")
+    {
+        const auto text = cursor.Value(option, option == "--lobby" ? "a line of text" : "a name");
+        if (text && option == "--lobby")
+            script.m_lobbyChat.push_back(*text);
+        else if (text)
+            script.m_playerName = *text;
+        return text.has_value();
+    }
+    if (option == "--chat")
+    {
+        const auto text = cursor.Value(option, "MS:TEXT");
+        if (!text)
+            return false;
+        const auto chat = ParseTimedChat(*text);
+        if (!chat)
+            error = "--chat needs MS:TEXT (game time in milliseconds, a colon, the line), not \"" +
+                    *text + "\"";
+        else
+            script.m_gameChat.push_back(*chat);
+        return chat.has_value();
+    }
+    const std::pair<const char*, bool*> flags[] = {
+        {"--no-start", nullptr},
+        {"--vanish", &script.m_vanishAtGameTimeMs},
+        {"--coalesce", &script.m_coalesce},
+        {"--split", &script.m_splitPackets},
+        {"--quiet", &options.m_quiet},
+        {"--help", &options.m_help},
+    };
+    for (const auto& [name, flag] : flags)
+    {
+        if (option != name)
+            continue;
+        if (flag == nullptr)
+            script.m_startAfterLobbyChat = false;
+        else
+            *flag = true;
+        return true;
+    }
+    error = "unknown option \"" + option + "\"";
+    return false;
+}
+
+} // namespace
+
+std::optional<GameSimOptions> ParseGameSimArguments(const std::vector<std::string>& args,
+                                                    std::string& error)
+{
+    GameSimOptions options;
+    options.m_script.m_announcePort = kGameSimDefaultAnnouncePort;
+    CArgumentCursor cursor(args, error);
+    while (!cursor.AtEnd())
+    {
+        const std::string option = cursor.Next();
+        if (!ParseOne(option, cursor, options, error))
+            return std::nullopt;
+    }
+    const GameSimScript& script = options.m_script;
+    if (script.m_vanishAtGameTimeMs && !script.m_leaveAtGameTimeMs)
+    {
+        error = "--vanish needs --leave-at";
+        return std::nullopt;
+    }
+    if (script.m_playerName.empty() || script.m_playerName.size() > kPlayerNameMaxLength)
+    {
+        error = "--name needs 1 to 15 characters";
+        return std::nullopt;
+    }
+    return options;
+}
+
+} // namespace velt

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/gamesim/CGameSimulator.h"
+
+namespace velt
+{
+
+// The game's usual LAN port: where a host announces unless told otherwise.
+constexpr std::uint16_t kGameSimDefaultAnnouncePort = 6112;
+
+extern const char* const kGameSimUsage;
+
+// What the velt-gamesim command line asks for.
+struct GameSimOptions
+{
+    GameSimScript m_script;
+    bool m_quiet = false; // print the summary only
+    bool m_help = false;
+    std::optional<std::uint32_t> m_timeoutSeconds; // give up when the session has not ended by then
+};
+
+// Reads the arguments after the program name. Nothing, with a one-line reason in error, when
+// they do not make sense.
+std::optional<GameSimOptions> ParseGameSimArguments(const std::vector<std::string>& args,
+                                                    std::string& error);
+
+} // namespace velt

@@ -1,0 +1,96 @@
+// velt-gamesim: plays Warcraft III's part against a local game host for one session and prints
+// what the host sent.
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Socket.h"
+#include "tools/gamesim/CGameSimulator.h"
+#include "tools/gamesim/GameSimArguments.h"
+
+using namespace velt;
+
+namespace
+{
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 1;
+constexpr std::uint32_t kWaitStepMs = 1000;
+
+std::mutex g_outputMutex;
+
+void PrintLine(const char* prefix, const std::string& text)
+{
+    std::lock_guard lock(g_outputMutex);
+    std::printf("%s%s\n", prefix, text.c_str());
+    std::fflush(stdout);
+}
+
+bool WaitForSession(CGameSimulator& simulator, const GameSimOptions& options)
+{
+    if (options.m_timeoutSeconds)
+        return simulator.WaitFinished(*options.m_timeoutSeconds * 1000u);
+    while (!simulator.WaitFinished(kWaitStepMs))
+    {
+    }
+    return true;
+}
+
+void PrintSummary(const GameSimRecord& record, bool finished)
+{
+    std::lock_guard lock(g_outputMutex);
+    std::printf("joined port: %u\n", record.m_joinedPort);
+    std::printf("lobby lines: %zu, game lines: %zu\n", record.m_lobbyLines.size(),
+                record.m_gameLines.size());
+    std::printf("time slots: %u (empty: %u), keepalives sent: %u\n", record.m_timeSlots,
+                record.m_emptyTimeSlots, record.m_keepalivesSent);
+    std::printf("game time: %llu ms\n", static_cast<unsigned long long>(record.m_gameTimeMs));
+    if (record.m_checksumErrors != 0 || record.m_malformedPackets != 0 || record.m_streamCorrupt)
+        std::printf("faults: %u checksum errors, %u malformed packets%s\n", record.m_checksumErrors,
+                    record.m_malformedPackets, record.m_streamCorrupt ? ", corrupt stream" : "");
+    std::printf("leave ack: %s\n", record.m_leaveAckReceived ? "yes" : "no");
+    std::printf("closed by host: %s\n", record.m_connectionClosedByHost ? "yes" : "no");
+    if (!finished)
+        std::printf("session did not end in time\n");
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string error;
+    const auto options =
+        ParseGameSimArguments(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options)
+    {
+        std::fprintf(stderr, "velt-gamesim: %s\n%s", error.c_str(), kGameSimUsage);
+        return kExitUsage;
+    }
+    if (options->m_help)
+    {
+        std::fputs(kGameSimUsage, stdout);
+        return 0;
+    }
+    SocketLayerStart();
+    CGameSimulator simulator(options->m_script);
+    if (!options->m_quiet)
+        simulator.SetLineObserver([](bool inGame, const std::string& text)
+                                  { PrintLine(inGame ? "game:  " : "lobby: ", text); });
+    if (!simulator.Start())
+    {
+        std::fprintf(stderr, "velt-gamesim: cannot listen on UDP port %u\n",
+                     options->m_script.m_announcePort);
+        return kExitFailure;
+    }
+    PrintLine("listening for announcements on UDP port ", std::to_string(simulator.AnnouncePort()));
+    const bool finished = WaitForSession(simulator, *options);
+    simulator.Stop();
+    const GameSimRecord record = simulator.Record();
+    PrintSummary(record, finished);
+    const bool ended =
+        record.m_leaveAckReceived || record.m_connectionClosedByHost || record.m_leaveSent;
+    return finished && ended ? 0 : kExitFailure;
+}
