@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "server/CMatchServerClient.h"
+
+namespace velt
+{
+
+inline constexpr const char* kConnectFailedMessage = "Connection to stream velt server failed!";
+inline constexpr const char* kChannelInvalidMessage = "The VELT Channel is Invalid!";
+inline constexpr const char* kListTimeOutMessage = "Time out when retrieving game list!";
+
+// Resolves the host name and, when that works, replaces the text by the dotted-decimal address
+// (later calls resolve the address, which yields itself); then connects. Tells the user through
+// the client's notice sink when the connection fails.
+bool ConnectToServer(CMatchServerClient& client, std::string& hostText, std::uint16_t port);
+
+// The list retrieval of the front ends: connects first when the client is not connected, then
+// fetches the list and tells the user about a refusal or a time-out. True when the list ended.
+bool RetrieveMatchList(CMatchServerClient& client, std::string& hostText, std::uint16_t port,
+                       std::uint32_t timeoutMs = kListWaitMs);
+
+} // namespace velt
