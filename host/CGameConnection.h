@@ -1,0 +1,105 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+
+#include "host/GamePacket.h"
+#include "host/IGameLink.h"
+#include "platform/Clock.h"
+
+namespace velt
+{
+
+// One packet (or one run of bytes that cannot start a packet) read from the game.
+struct GameRead
+{
+    enum class Status
+    {
+        kPacket,
+        kJunk,
+        kClosed, // the game closed the connection, or reading failed
+    };
+    Status m_status = Status::kClosed;
+    std::span<const std::uint8_t> m_bytes;
+
+    bool Closed() const { return m_status == Status::kClosed; }
+    bool Is(GamePacketType type) const
+    {
+        return m_status == Status::kPacket && m_bytes[1] == static_cast<std::uint8_t>(type);
+    }
+};
+
+// The host's end of the connection to the game.
+//
+// Reads are framed: each read yields one whole packet, however the bytes arrived. The game
+// answers every time slot with a keepalive, the empty ones that halts send included; those
+// are owed keepalives, which reads swallow so that a halt leaves as many time slots in flight
+// as there were before it.
+//
+// Sends come from several threads (the session, the read watch, the server's receive thread)
+// and are serialised, so packets never interleave. Reads, Pump and Drain belong to the
+// session thread.
+class CGameConnection
+{
+public:
+    static constexpr std::size_t kReceiveCapacity = 2 * 65536;
+
+    // Takes the link for a session.
+    void Attach(std::unique_ptr<IGameLink> link);
+    // Drops the link; it closes once no other thread still sends on it.
+    void Detach();
+    bool Attached() const;
+
+    // Sends one packet (or one prepared batch) whole. False when no game is attached or the
+    // send fails.
+    bool Send(std::span<const std::uint8_t> bytes);
+    // Wakes a blocked read or send; later ones fail. Any thread.
+    void Shutdown();
+
+    // The next packet from the game; waits for it. Owed keepalives are skipped. The bytes stay
+    // valid until the next call.
+    GameRead Next();
+    // An empty time slot went out: its keepalive will be swallowed.
+    void OweKeepalive() { m_owed.fetch_add(1, std::memory_order_relaxed); }
+    std::uint32_t KeepalivesOwed() const { return m_owed.load(std::memory_order_relaxed); }
+
+    enum class PumpResult
+    {
+        kNothing,
+        kLeavePending, // a leave (0x21) is among the buffered packets
+        kClosed,
+    };
+    // Takes in what the game has sent so far without waiting, and says whether it holds a
+    // leave: a halted game is not read, yet its viewer may leave.
+    PumpResult Pump();
+    // Closing: reads and drops what the game still sends until it closes its side, for at most
+    // waitMs, so that the connection ends with a close rather than a reset.
+    void DrainUntilClosed(IClock& clock, std::uint32_t waitMs);
+
+private:
+    std::shared_ptr<IGameLink> Link() const;
+    // Reads once into the buffer; false when closed.
+    bool Fill(IGameLink& link);
+    void MakeRoom();
+    std::span<const std::uint8_t> Buffered() const;
+
+    mutable std::mutex m_linkMutex; // guards m_link (not held while sending or reading)
+    std::shared_ptr<IGameLink> m_link;
+    std::mutex m_sendMutex; // one packet at a time on the wire
+
+    std::atomic<std::uint32_t> m_owed{0};
+
+    // Reader state (session thread).
+    std::array<std::uint8_t, kReceiveCapacity> m_buffer;
+    std::size_t m_begin = 0;
+    std::size_t m_end = 0;
+    std::size_t m_handedOut = 0; // length of the packet the last Next returned
+    bool m_closed = false;
+};
+
+} // namespace velt

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "host/CGameConnection.h"
+#include "host/GamePacket.h"
+#include "host/HostResult.h"
+
+namespace velt
+{
+
+class CLocalGameHost;
+
+// What the host does with the packets it reads from the game: leaves, keepalives and the
+// viewer's chat commands. One table of commands, one lookup, one short handler per row.
+class CHostCommands
+{
+public:
+    explicit CHostCommands(CLocalGameHost& host) : m_host(host) {}
+    CHostCommands(const CHostCommands&) = delete;
+    CHostCommands& operator=(const CHostCommands&) = delete;
+
+    // Handles a packet read from the game. Unless a packet settles the matter (a keepalive,
+    // a leave, or a command that says so), the next packet is read and handled in turn.
+    HostResult HandleGamePacket(GameRead read);
+    // 1 to 5 (clamped); sends the rating to the server once per host.
+    void SubmitRating(std::uint8_t rating);
+
+    enum class Match
+    {
+        kWhole,  // the whole command, without regard to case
+        kPrefix, // the command's first characters, as many as the word has
+    };
+
+    // What a handler tells the dispatcher: read on, or return a result.
+    struct Exit
+    {
+        bool m_follow = true;
+        HostResult m_result = HostResult::kContinue;
+    };
+
+    struct Context
+    {
+        bool m_lobby = true;      // the command came as lobby chat
+        std::string_view m_command; // the text after the "/"
+        std::uint8_t m_arg = 0;   // the row's argument (digit, level, switch)
+    };
+
+    using Handler = Exit (CHostCommands::*)(const Context&);
+    struct Row
+    {
+        std::string_view m_word;
+        Match m_match;
+        Handler m_handler;
+        std::uint8_t m_arg;
+    };
+
+    // The row a command matches (the last row matches anything).
+    static const Row& Lookup(std::string_view command);
+
+private:
+    Exit HandleOne(const GameRead& read);
+    Exit Command(ChatKind kind, std::string_view text);
+    void Reply(const Context& context, std::string_view text);
+    static Exit Follow() { return {}; }
+    static Exit Return(HostResult result) { return {false, result}; }
+    Exit LobbyReturnsElseFollow(const Context& context);
+
+    Exit SwitchStatus(const Context& context);
+    Exit SwitchSet(const Context& context);
+    Exit Start(const Context& context);
+    Exit ForceStart(const Context& context);
+    Exit RateUsage(const Context& context);
+    Exit Rate(const Context& context);
+    Exit CommandList(const Context& context);
+    Exit Help(const Context& context);
+    Exit Goto(const Context& context);
+    Exit SyncUp(const Context& context);
+    Exit SyncDown(const Context& context);
+    Exit Time(const Context& context);
+    Exit Bet(const Context& context);
+    Exit Faster(const Context& context);
+    Exit Slower(const Context& context);
+    Exit Speed(const Context& context);
+    Exit SpeedShow(const Context& context);
+    Exit Bad(const Context& context);
+
+    Exit SpeedReply(const Context& context, HostResult setResult, std::string_view text);
+
+    static const Row kTable[];
+
+    CLocalGameHost& m_host;
+};
+
+} // namespace velt

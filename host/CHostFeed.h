@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "host/HostResult.h"
+#include "platform/Thread.h"
+
+namespace velt
+{
+
+class CLocalGameHost;
+
+// The play part of a host's session: forwards the buffered stream to the game, paced by the
+// game's keepalives; speeds, halts, buffering, fast-forward and the catch-up of live matches;
+// the read-watch thread.
+class CHostFeed
+{
+public:
+    explicit CHostFeed(CLocalGameHost& host) : m_host(host) {}
+    CHostFeed(const CHostFeed&) = delete;
+    CHostFeed& operator=(const CHostFeed&) = delete;
+
+    enum class StepKind
+    {
+        kPlain,  // the session thread's step: waits for the keepalive of what it forwarded
+        kNested, // a nested step on the session thread (a speed change): never waits for the game
+        kWatch,  // the read-watch thread's step while the session thread is parked in a read
+    };
+
+    // The play loop, after the start: on the session thread, holding the feed gate.
+    HostResult Play();
+    HostResult FeedStep(StepKind kind);
+    // level 1 (normal) to 4.
+    HostResult SetSpeed(std::uint8_t level);
+    // Keeps the game waiting: an empty time slot every halt period for ms milliseconds.
+    HostResult HaltGame(std::uint32_t ms);
+    HostResult FastForwardToTime(std::uint64_t targetMs, bool quiet);
+    HostResult FastForwardToPosition(std::uint32_t target, bool quiet);
+    HostResult CatchUpLive();
+
+    // The level the viewer sees: 1.0, 2.0, 3.0 or 4.0.
+    std::uint8_t ShownLevel() const;
+
+    bool StartReadWatch();
+    void JoinReadWatch() { m_watchThread.Join(); }
+
+private:
+    enum class Pass
+    {
+        kForwardedSlot,
+        kForwardedChat,
+        kForwardedOther,
+        kDroppedChat,
+        kSkippedBeforeSlot, // a 0x07 before the first time slot: the step ends
+        kResynchronised,    // a byte that cannot start a packet was skipped
+        kEnded,             // the session is over (m_passResult says how)
+    };
+
+    Pass RunPass(StepKind kind);
+    // The data ran short at the read position. kContinue to run the pass again.
+    HostResult DataShort(StepKind kind, bool streamEnded);
+    HostResult Buffer();
+    // All buffered data has been fed: waits for more as buffering does, and ends the session
+    // only when the stream has ended or the server has gone silent.
+    HostResult WaitAtBoundary();
+    HostResult WaitForKeepalive();
+    HostResult Forward(std::uint32_t length, StepKind kind);
+    bool SendEmptySlot(bool owed);
+    void LimitLiveSpeed(StepKind kind);
+    void NearEnd(StepKind kind, std::uint32_t size);
+    void TimeSlotNotices(std::span<const std::uint8_t> slot);
+    bool RecordedChatShown(std::span<const std::uint8_t> chat) const;
+    HostResult Absorb(std::uint32_t count);
+    void ReadWatchThread();
+
+    CLocalGameHost& m_host;
+    HostResult m_passResult = HostResult::kContinue;
+    CThread m_watchThread;
+};
+
+} // namespace velt

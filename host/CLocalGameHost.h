@@ -1,0 +1,202 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/CFeedGate.h"
+#include "host/CGameConnection.h"
+#include "host/CHostCommands.h"
+#include "host/CHostFeed.h"
+#include "host/GamePacket.h"
+#include "host/HostResult.h"
+#include "host/HostTimings.h"
+#include "host/IGameLink.h"
+#include "host/IHostOwner.h"
+#include "host/ReplayHeader.h"
+#include "platform/Clock.h"
+#include "platform/Event.h"
+#include "platform/Socket.h"
+#include "platform/Thread.h"
+
+namespace velt
+{
+
+// The operator's web address, shown in capitals in the welcome lines.
+constexpr std::string_view kOperatorWebAddress = "www.velt.tv";
+
+// The local LAN game host behind one watched match: the replay header, the stream buffer that
+// the owner fills chunk by chunk, the listener on 127.0.0.1 that Warcraft III joins, and the
+// session that replays the stream into the game.
+//
+// Threads: the owner's threads call the public operations (AppendStreamChunk on the server's
+// receive thread); per StartListener an announcement thread and an accept thread, which runs
+// the session; per session a read-watch thread (CHostFeed). Stop wakes them all; the
+// destructor joins them, so none outlives the host.
+class CLocalGameHost
+{
+public:
+    static constexpr std::uint32_t kStreamCapacity = 2097152;
+    static constexpr std::uint32_t kFullChunk = 2000;
+    static constexpr std::size_t kMapPathCapacity = 256; // with its NUL
+    static constexpr std::size_t kLoadedBatchCapacity = 128;
+    static constexpr std::uint16_t kDefaultAnnouncePort = 6112;
+
+    explicit CLocalGameHost(IHostOwner& owner, IClock& clock = CSystemClock::Instance(),
+                            HostTimings timings = {});
+    // Stops, wakes everything and joins all the host's threads.
+    virtual ~CLocalGameHost();
+    CLocalGameHost(const CLocalGameHost&) = delete;
+    CLocalGameHost& operator=(const CLocalGameHost&) = delete;
+
+    // The 1752 header bytes; also copies the map path at 1418, bounded, into the map path.
+    void SetHeader(std::span<const std::uint8_t> header);
+    // Stores the port and writes it into the last two bytes of the announcement. Port 0 lets
+    // StartListener take a free port (and store that one).
+    void SetListenPort(std::uint32_t port);
+    // The UDP port that announcements go to.
+    void SetAnnouncePort(std::uint16_t port);
+    // Opens the listener and starts announcing and accepting. False (after a notice) when the
+    // listener cannot be opened, or when the previous session is still running.
+    bool StartListener();
+    // Signals every host thread to end, wakes blocked accepts and reads, and joins the threads
+    // (unless called from one of them).
+    void Stop();
+
+    // One game-data chunk from the server (the receive thread).
+    void AppendStreamChunk(std::uint32_t offset, const std::uint8_t* data, std::uint32_t length,
+                           std::uint16_t matchSeconds);
+
+    // Chat lines to the game: lobby kind from player 1 to player 2, and in-game kind. Texts
+    // longer than one packet holds go out as several lines.
+    void SendLobbyChat(std::string_view text);
+    void SendGameChat(std::string_view text);
+    // F7 1B 04 00, then the session ends.
+    void SendLeaveAck();
+
+    // Whether a session has ended since the last StartListener.
+    bool WaitSessionEnded(std::uint32_t timeoutMs);
+    std::uint32_t SessionsEnded() const;
+
+    // Runs one session on a connection the caller brings, on the calling thread: what the
+    // accept thread does once the game has connected. For harnesses without a listener.
+    void RunSessionOn(std::unique_ptr<IGameLink> link);
+
+    // Lookups in the header.
+    bool IsPlayerSlot(std::uint8_t playerId) const;
+    std::string PlayerName(std::uint8_t playerId) const;
+    bool MapPresent();
+
+    ReplayHeader HeaderCopy() const;
+    std::string MapPath() const;
+    std::uint16_t MatchSeconds() const { return m_matchSeconds.load(std::memory_order_relaxed); }
+    std::uint32_t StreamSize() const { return m_streamSize.load(std::memory_order_acquire); }
+    std::vector<std::uint8_t> LoadedBatch() const;
+    // Feed state; meaningful between sessions (after WaitSessionEnded).
+    std::uint32_t ReadPos() const { return m_readPos; }
+    std::uint32_t GameTimeMs() const { return m_gameTimeMs; }
+    std::uint8_t Speed() const { return m_speed; }
+    // Feed steps run by a thread that did not hold the feed gate; stays 0.
+    std::uint32_t OverlappingSteps() const { return m_gate.Overlaps(); }
+
+    // Written whole by one thread, read by others.
+    std::atomic<std::uint32_t> m_matchId{0};
+    std::atomic<std::uint32_t> m_port{0};
+    std::atomic<std::uint32_t> m_streaming{0};       // a session is active
+    std::atomic<std::uint32_t> m_sessionRan{0};      // a session started since StartListener
+    std::atomic<std::uint32_t> m_endOfStream{0};     // the server marked the end of the stream
+    std::atomic<std::uint32_t> m_inGame{0};          // the game started and the feed runs
+    std::atomic<std::uint32_t> m_caughtUp{0};        // a short or empty chunk came while low on data
+    std::atomic<std::uint32_t> m_rated{0};           // the viewer rated this match
+    std::atomic<std::uint32_t> m_lowData{0};         // the feed neared the end of the data
+    std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session
+    std::atomic<std::uint32_t> m_readStalled{0};     // the watch thread fed during a watched read
+
+private:
+    friend class CHostFeed;
+    friend class CHostCommands;
+
+    void AnnounceThread();
+    void AcceptThread();
+    // Sets the stop event and clears the streaming flag; what every end of a session does.
+    void SignalStop();
+    bool AttachGame(std::unique_ptr<IGameLink> link);
+    void BeginSession();
+    HostResult RunSession();
+    HostResult RunLobby();
+    HostResult StartGame();
+    void EndSession();
+    void SendLobbyWelcome();
+    void BuildLoadedBatch();
+    bool SendToGame(std::span<const std::uint8_t> bytes);
+    // A failed send or read: wakes everything on the connection and ends the session.
+    HostResult LoseConnection();
+    // Reads until a packet of one of the two types arrives; kClosed when the game went away.
+    GameRead ReadUntil(GamePacketType first, GamePacketType second);
+    // Reads one packet whose content does not matter, except that a leave is acknowledged.
+    HostResult DiscardNextPacket();
+    void SendChat(ChatKind kind, std::string_view text);
+
+    // Data requests. At most one is outstanding; a request unanswered for the retry time
+    // counts as lost.
+    void RequestData(std::uint32_t offset);
+    bool RequestOutstanding();
+    // Near the end of the data: only with the permit that the previous chunk returned.
+    void RequestIfPermitted();
+    // While the feed waits for data.
+    void RequestWhileWaiting();
+    void RequestAnswered();
+
+    IHostOwner& m_owner;
+    IClock& m_clock;
+    const HostTimings m_timings;
+
+    // Stream buffer: bytes below m_streamSize are published (release) after they are written.
+    std::array<std::uint8_t, kStreamCapacity> m_stream;
+    std::atomic<std::uint32_t> m_streamSize{0};
+
+    // Feed state, touched only by the thread that holds m_gate.
+    std::uint32_t m_readPos = 0;
+    std::uint8_t m_stepCount = 1;
+    std::uint8_t m_speed = 1;
+    std::uint32_t m_gameTimeMs = 0;
+
+    CEvent m_dataArrived{CEvent::Kind::kAutoReset};
+    CEvent m_requestPermit{CEvent::Kind::kAutoReset};
+    CEvent m_stopEvent{CEvent::Kind::kManualReset};
+    CEvent m_readWatch{CEvent::Kind::kAutoReset};
+    CEvent m_sessionEnded{CEvent::Kind::kManualReset};
+
+    std::array<std::uint8_t, kLoadedBatchCapacity> m_loadedBatch{};
+    std::uint8_t m_loadedBatchLength = 0;
+
+    mutable std::mutex m_headerMutex; // guards m_header and m_mapPath against the announcer
+    ReplayHeader m_header;
+    std::string m_mapPath;
+    std::atomic<std::uint16_t> m_matchSeconds{0};
+    std::atomic<std::uint16_t> m_announcePort{kDefaultAnnouncePort};
+
+    CTcpListener m_listener;
+    std::mutex m_attachMutex; // a game attaches only while the host is not stopped
+    CGameConnection m_connection;
+    CFeedGate m_gate;
+
+    std::atomic<std::uint32_t> m_requestsOutstanding{0};
+    std::atomic<std::uint64_t> m_lastRequestMs{0};
+    std::atomic<std::uint32_t> m_answersArrived{0};
+    std::atomic<std::uint32_t> m_sessionsEnded{0};
+
+    CHostFeed m_feed{*this};
+    CHostCommands m_commands{*this};
+
+    CThread m_announceThread;
+    CThread m_acceptThread;
+};
+
+} // namespace velt
