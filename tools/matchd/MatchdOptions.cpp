@@ -1,0 +1,100 @@
+#include "tools/matchd/MatchdOptions.h"
+
+#include <charconv>
+#include <limits>
+
+#include "platform/Socket.h"
+
+namespace velt
+{
+
+namespace
+{
+
+template <class T> bool ParseNumber(const std::string& text, T& out)
+{
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, out);
+    return !text.empty() && result.ec == std::errc() && result.ptr == end;
+}
+
+bool ParseListen(const std::string& text, MatchServerSettings& server)
+{
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return false;
+    std::uint16_t port = 0;
+    if (!ParseNumber(text.substr(colon + 1), port))
+        return false;
+    const auto host = ResolveHostIPv4(text.substr(0, colon));
+    if (!host)
+        return false;
+    server.m_listenHost = *host;
+    server.m_listenPort = port;
+    return true;
+}
+
+} // namespace
+
+std::optional<MatchdOptions> ParseMatchdOptions(const std::vector<std::string>& args,
+                                                std::string& error)
+{
+    MatchdOptions options;
+    bool channelGiven = false;
+    for (std::size_t i = 0; i < args.size(); ++i)
+    {
+        const std::string& name = args[i];
+        if (name == "--help" || name == "-h")
+        {
+            options.m_help = true;
+            continue;
+        }
+        if (i + 1 >= args.size())
+        {
+            error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unknown argument " + name;
+            return std::nullopt;
+        }
+        const std::string& value = args[++i];
+        bool ok = true;
+        if (name == "--listen")
+            ok = ParseListen(value, options.m_server);
+        else if (name == "--channel")
+        {
+            std::uint32_t channel = 0;
+            ok = ParseNumber(value, channel);
+            if (ok && !channelGiven)
+                options.m_server.m_channels.clear();
+            channelGiven = true;
+            options.m_server.m_channels.push_back(channel);
+        }
+        else if (name == "--synthetic")
+            ok = ParseNumber(value, options.m_synthetic.m_count) &&
+                 options.m_synthetic.m_count <= kMaxSyntheticMatches;
+        else if (name == "--live")
+            ok = ParseNumber(value, options.m_synthetic.m_liveCount);
+        else if (name == "--state")
+            ok = !value.empty();
+        else if (name == "--seed")
+            ok = ParseNumber(value, options.m_synthetic.m_seed);
+        else
+        {
+            error = "unknown argument " + name;
+            return std::nullopt;
+        }
+        if (name == "--state")
+            options.m_statePath = value;
+        if (!ok)
+        {
+            error = "bad value for " + name + ": " + value;
+            return std::nullopt;
+        }
+    }
+    if (options.m_synthetic.m_liveCount > options.m_synthetic.m_count)
+    {
+        error = "--live must not exceed --synthetic";
+        return std::nullopt;
+    }
+    return options;
+}
+
+} // namespace velt

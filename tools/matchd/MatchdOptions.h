@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/matchd/CMatchServer.h"
+#include "tools/matchd/SyntheticMatchGenerator.h"
+
+namespace velt
+{
+
+// What the command line of velt-matchd asks for.
+struct MatchdOptions
+{
+    MatchServerSettings m_server;
+    SyntheticSettings m_synthetic;
+    std::string m_statePath; // empty: statistics in memory only
+    bool m_help = false;
+};
+
+// Each generated match keeps its whole stream in memory; this bounds what --synthetic asks.
+constexpr std::uint32_t kMaxSyntheticMatches = 1000;
+
+constexpr const char* kMatchdUsage =
+    "usage: velt-matchd [--listen HOST:PORT] [--channel N]... [--synthetic N] [--live N]\n"
+    "                   [--state FILE] [--seed S]\n"
+    "  --listen HOST:PORT  address to listen on (default 127.0.0.1:999; port 0 picks one)\n"
+    "  --channel N         a channel to serve; may be repeated (default: channel 1)\n"
+    "  --synthetic N       generate N matches (default 0, at most 1000)\n"
+    "  --live N            the first N of them are live\n"
+    "  --state FILE        keep visits and ratings in this SQLite file\n"
+    "  --seed S            seed of the generated matches (default 1)\n";
+
+// Reads the arguments after the program name. Nothing, with the reason in error, when an
+// argument is unknown, lacks its value, or has a value out of range.
+std::optional<MatchdOptions> ParseMatchdOptions(const std::vector<std::string>& args,
+                                                std::string& error);
+
+} // namespace velt
