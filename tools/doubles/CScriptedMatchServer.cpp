@@ -1,0 +1,272 @@
+#include "tools/doubles/CScriptedMatchServer.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "server/Framing.h"
+
+namespace velt
+{
+
+namespace
+{
+
+std::uint32_t LittleEndian32(const std::uint8_t* bytes)
+{
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+} // namespace
+
+CScriptedMatchServer::CScriptedMatchServer(IClock& clock) : m_clock(clock) {}
+
+CScriptedMatchServer::~CScriptedMatchServer() { Stop(); }
+
+bool CScriptedMatchServer::Start()
+{
+    if (m_listener.Open("127.0.0.1", 0, 16) != CTcpListener::Error::kNone)
+        return false;
+    return m_acceptThread.Start([this] { AcceptLoop(); });
+}
+
+void CScriptedMatchServer::Stop()
+{
+    m_stopping.store(true, std::memory_order_release);
+    m_listener.Shutdown();
+    m_acceptThread.Join();
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& client : m_clients)
+            client->m_socket.Shutdown();
+    }
+    // The accept thread has ended, so the list no longer grows; the readers take m_mutex, so
+    // they are joined without it.
+    for (auto& client : m_clients)
+        client->m_reader.Join();
+    m_listener.Close();
+}
+
+void CScriptedMatchServer::AcceptLoop()
+{
+    while (!m_stopping.load(std::memory_order_acquire))
+    {
+        CTcpSocket socket = m_listener.Accept();
+        if (!socket.IsValid())
+            return;
+        socket.SetNoDelay(true);
+        std::lock_guard lock(m_mutex);
+        if (m_stopping.load(std::memory_order_acquire))
+            return;
+        auto client = std::make_unique<Client>();
+        client->m_socket = std::move(socket);
+        const std::size_t index = m_clients.size();
+        Client& added = *client;
+        m_clients.push_back(std::move(client));
+        added.m_reader.Start([this, index, &added] { ReadLoop(index, added); });
+        m_changed.notify_all();
+    }
+}
+
+void CScriptedMatchServer::ReadLoop(std::size_t index, Client& client)
+{
+    for (;;)
+    {
+        std::uint8_t lengthField[kFrameLengthBytes];
+        if (!client.m_socket.RecvExact(lengthField, sizeof lengthField))
+            break;
+        const std::uint32_t length = LittleEndian32(lengthField);
+        if (length == 0)
+            continue;
+        if (length > kMaxDiscardLength)
+            break;
+        std::vector<std::uint8_t> body(length);
+        if (!client.m_socket.RecvExact(body.data(), body.size()))
+            break;
+        ReceivedFrame frame{index, body[0], std::vector<std::uint8_t>(body.begin() + 1, body.end())};
+        {
+            std::lock_guard lock(m_mutex);
+            m_frames.push_back(frame);
+        }
+        m_changed.notify_all();
+        OnFrame(frame);
+    }
+    client.m_socket.Shutdown();
+    {
+        std::lock_guard lock(m_mutex);
+        client.m_closed.store(true, std::memory_order_release);
+    }
+    m_changed.notify_all();
+}
+
+void CScriptedMatchServer::OnFrame(const ReceivedFrame& frame)
+{
+    FrameHandler handler;
+    std::vector<std::vector<std::uint8_t>> answer;
+    SendPlan plan;
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto found = m_handlers.find(frame.m_code); found != m_handlers.end())
+            handler = found->second;
+        else if (frame.m_code == CodeByte(MessageCode::MSG_MATCH_INFO))
+        {
+            answer = ListAnswer(m_listScript);
+            plan = m_listScript.m_plan;
+        }
+    }
+    if (handler)
+    {
+        handler(*this, frame.m_client, frame);
+        return;
+    }
+    for (const auto& buffer : answer)
+        if (!Send(frame.m_client, buffer, plan))
+            return;
+}
+
+std::vector<std::vector<std::uint8_t>> CScriptedMatchServer::ListAnswer(const ListScript& script)
+{
+    std::vector<std::vector<std::uint8_t>> buffers = script.m_frames;
+    if (script.m_ending == ListEnding::kListEnd)
+        buffers.push_back(BuildFrame({CodeByte(MessageCode::MSG_LIST_END), {}}));
+    else if (script.m_ending == ListEnding::kChannelInvalid)
+        buffers.push_back(BuildFrame({script.m_refusalCode, {}}));
+    if (!script.m_coalesce || buffers.size() < 2)
+        return buffers;
+    std::vector<std::uint8_t> joined;
+    for (const auto& buffer : buffers)
+        joined.insert(joined.end(), buffer.begin(), buffer.end());
+    return {std::move(joined)};
+}
+
+void CScriptedMatchServer::SetListScript(ListScript script)
+{
+    std::lock_guard lock(m_mutex);
+    m_listScript = std::move(script);
+}
+
+void CScriptedMatchServer::SetHandler(MessageCode code, FrameHandler handler)
+{
+    std::lock_guard lock(m_mutex);
+    m_handlers[CodeByte(code)] = std::move(handler);
+}
+
+std::size_t CScriptedMatchServer::ClientCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_clients.size();
+}
+
+bool CScriptedMatchServer::WaitForClients(std::size_t count, std::uint32_t timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return m_clients.size() >= count; });
+}
+
+CScriptedMatchServer::Client* CScriptedMatchServer::FindClient(std::size_t index) const
+{
+    std::lock_guard lock(m_mutex);
+    return index < m_clients.size() ? m_clients[index].get() : nullptr;
+}
+
+bool CScriptedMatchServer::Send(std::size_t client, std::span<const std::uint8_t> bytes,
+                                const SendPlan& plan)
+{
+    Client* target = FindClient(client);
+    if (target == nullptr)
+        return false;
+    std::lock_guard sendLock(target->m_sendMutex);
+    return SendLocked(*target, bytes, plan);
+}
+
+bool CScriptedMatchServer::SendLocked(Client& client, std::span<const std::uint8_t> bytes,
+                                      const SendPlan& plan)
+{
+    std::vector<std::size_t> starts{0};
+    if (plan.m_kind == SendPlan::Kind::kByteByByte)
+        for (std::size_t at = 1; at < bytes.size(); ++at)
+            starts.push_back(at);
+    else if (plan.m_kind == SendPlan::Kind::kAtCuts)
+        for (std::size_t cut : plan.m_cuts)
+            if (cut > starts.back() && cut < bytes.size())
+                starts.push_back(cut);
+    starts.push_back(bytes.size());
+    for (std::size_t piece = 0; piece + 1 < starts.size(); ++piece)
+    {
+        if (piece > 0 && plan.m_pauseMs > 0)
+            m_clock.SleepMs(plan.m_pauseMs);
+        const auto part = bytes.subspan(starts[piece], starts[piece + 1] - starts[piece]);
+        if (client.m_socket.Send(part.data(), part.size()) != static_cast<int>(part.size()))
+            return false;
+    }
+    return true;
+}
+
+bool CScriptedMatchServer::SendFrames(std::size_t client,
+                                      const std::vector<std::vector<std::uint8_t>>& frames,
+                                      bool coalesce, const SendPlan& plan)
+{
+    if (!coalesce)
+    {
+        for (const auto& frame : frames)
+            if (!Send(client, frame, plan))
+                return false;
+        return true;
+    }
+    std::vector<std::uint8_t> joined;
+    for (const auto& frame : frames)
+        joined.insert(joined.end(), frame.begin(), frame.end());
+    return Send(client, joined, plan);
+}
+
+void CScriptedMatchServer::CloseClient(std::size_t client)
+{
+    if (Client* target = FindClient(client))
+        target->m_socket.Shutdown();
+}
+
+bool CScriptedMatchServer::WaitClientClosed(std::size_t client, std::uint32_t timeoutMs)
+{
+    Client* target = FindClient(client);
+    if (target == nullptr)
+        return false;
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return target->m_closed.load(std::memory_order_acquire);
+    });
+}
+
+std::vector<CScriptedMatchServer::ReceivedFrame> CScriptedMatchServer::Frames() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_frames;
+}
+
+std::size_t CScriptedMatchServer::FrameCount(MessageCode code) const
+{
+    std::lock_guard lock(m_mutex);
+    return static_cast<std::size_t>(
+        std::count_if(m_frames.begin(), m_frames.end(),
+                      [&](const ReceivedFrame& frame) { return frame.m_code == CodeByte(code); }));
+}
+
+std::optional<CScriptedMatchServer::ReceivedFrame>
+CScriptedMatchServer::WaitForFrame(MessageCode code, std::uint32_t timeoutMs, std::size_t nth)
+{
+    std::unique_lock lock(m_mutex);
+    std::optional<ReceivedFrame> found;
+    m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        std::size_t seen = 0;
+        for (const ReceivedFrame& frame : m_frames)
+            if (frame.m_code == CodeByte(code) && seen++ == nth)
+            {
+                found = frame;
+                return true;
+            }
+        return false;
+    });
+    return found;
+}
+
+} // namespace velt

@@ -1,0 +1,152 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Socket.h"
+#include "platform/Thread.h"
+#include "server/MessageCode.h"
+
+namespace velt
+{
+
+// A match server that does what a test tells it, over real sockets on 127.0.0.1. It accepts any
+// number of clients (numbered 0, 1, 2 ... in the order they connect), records every frame they
+// send, answers list requests from a script, and lets the test send any bytes to any client, cut
+// into segments as it likes. Handlers per message code replace the built-in answers, so that
+// header and game data requests can be served too.
+class CScriptedMatchServer
+{
+public:
+    struct ReceivedFrame
+    {
+        std::size_t m_client = 0;
+        std::uint8_t m_code = 0;
+        std::vector<std::uint8_t> m_payload;
+    };
+
+    // How one buffer goes out: in one send, or in pieces with a pause between them. Each piece
+    // is its own send with Nagle's delay off, so that the pieces normally arrive apart.
+    struct SendPlan
+    {
+        enum class Kind
+        {
+            kWhole,
+            kByteByByte,
+            kAtCuts,
+        };
+        Kind m_kind = Kind::kWhole;
+        std::vector<std::size_t> m_cuts; // kAtCuts: offsets at which a new piece starts
+        std::uint32_t m_pauseMs = 2;
+
+        static SendPlan Whole() { return {}; }
+        static SendPlan ByteByByte(std::uint32_t pauseMs = 1)
+        {
+            return {Kind::kByteByByte, {}, pauseMs};
+        }
+        static SendPlan AtCuts(std::vector<std::size_t> cuts, std::uint32_t pauseMs = 2)
+        {
+            return {Kind::kAtCuts, std::move(cuts), pauseMs};
+        }
+    };
+
+    enum class ListEnding
+    {
+        kListEnd,        // MSG_LIST_END after the frames
+        kChannelInvalid, // the refusal code after the frames
+        kSilence,        // nothing after the frames
+    };
+
+    // The answer to a list request: built frames (records, statistics, or anything else), then
+    // the ending.
+    struct ListScript
+    {
+        std::vector<std::vector<std::uint8_t>> m_frames;
+        ListEnding m_ending = ListEnding::kListEnd;
+        std::uint8_t m_refusalCode = CodeByte(MessageCode::MSG_CHANNEL_INVALID);
+        bool m_coalesce = false; // every frame and the ending in one buffer
+        SendPlan m_plan;         // how each buffer is cut
+    };
+
+    // Called on the client's reader thread for every frame with the handler's code.
+    using FrameHandler = std::function<void(CScriptedMatchServer& server, std::size_t client,
+                                            const ReceivedFrame& frame)>;
+
+    explicit CScriptedMatchServer(IClock& clock = CSystemClock::Instance());
+    ~CScriptedMatchServer();
+    CScriptedMatchServer(const CScriptedMatchServer&) = delete;
+    CScriptedMatchServer& operator=(const CScriptedMatchServer&) = delete;
+
+    // Listens on 127.0.0.1 at a free port.
+    bool Start();
+    std::uint16_t Port() const { return m_listener.Port(); }
+    // Closes the listener and every connection and joins all threads.
+    void Stop();
+
+    void SetListScript(ListScript script);
+    // Replaces the built-in answer to frames of a code (the list script for MSG_MATCH_INFO;
+    // nothing for every other code).
+    void SetHandler(MessageCode code, FrameHandler handler);
+
+    std::size_t ClientCount() const;
+    bool WaitForClients(std::size_t count, std::uint32_t timeoutMs);
+
+    // False when the client is unknown or the send failed.
+    bool Send(std::size_t client, std::span<const std::uint8_t> bytes,
+              const SendPlan& plan = SendPlan::Whole());
+    // Several frames, one send each, or all in one buffer when coalesced.
+    bool SendFrames(std::size_t client, const std::vector<std::vector<std::uint8_t>>& frames,
+                    bool coalesce, const SendPlan& plan = SendPlan::Whole());
+    // Ends the connection from the server's side.
+    void CloseClient(std::size_t client);
+    // Waits until the connection of a client has ended, from either side.
+    bool WaitClientClosed(std::size_t client, std::uint32_t timeoutMs);
+
+    std::vector<ReceivedFrame> Frames() const;
+    std::size_t FrameCount(MessageCode code) const;
+    // The nth frame (from 0) of a code, waiting for it at most timeoutMs.
+    std::optional<ReceivedFrame> WaitForFrame(MessageCode code, std::uint32_t timeoutMs,
+                                              std::size_t nth = 0);
+
+    // Builds the list answer's buffers as the script says.
+    static std::vector<std::vector<std::uint8_t>> ListAnswer(const ListScript& script);
+
+private:
+    struct Client
+    {
+        CTcpSocket m_socket;
+        std::mutex m_sendMutex;
+        std::atomic<bool> m_closed{false};
+        CThread m_reader; // last, so that it is joined first
+    };
+
+    void AcceptLoop();
+    void ReadLoop(std::size_t index, Client& client);
+    void OnFrame(const ReceivedFrame& frame);
+    Client* FindClient(std::size_t index) const;
+    bool SendLocked(Client& client, std::span<const std::uint8_t> bytes, const SendPlan& plan);
+
+    IClock& m_clock;
+    CTcpListener m_listener;
+    CThread m_acceptThread;
+    std::atomic<bool> m_stopping{false};
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::unique_ptr<Client>> m_clients;
+    std::vector<ReceivedFrame> m_frames;
+    ListScript m_listScript;
+    std::map<std::uint8_t, FrameHandler> m_handlers;
+};
+
+} // namespace velt
