@@ -1,0 +1,107 @@
+#include "app/CMainDialog.h"
+
+#include "browser/CVELTListView.h"
+#include "browser/CVELTTopView.h"
+#include "controls/DialogUnits.h"
+#include "server/CMatchServerClient.h"
+#include "skin/CSkinEngine.h"
+
+
+namespace velt
+{
+
+namespace
+{
+
+// Template 131: 340 x 201 dialog units in "System" 10 pt.
+const QSize kTemplateSize(340, 201);
+
+} // namespace
+
+CMainDialog::CMainDialog(CSkinEngine* skin, ServerAddress server, QWidget* parent)
+    : QDialog(parent),
+      m_splitter(skin),
+      m_serverHost(std::move(server.m_host)),
+      m_serverPort(server.m_port),
+      m_skin(skin)
+{
+    setWindowTitle(QLatin1String(kCaption));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(MakeTemplateFont(SystemFont10()));
+    setFixedSize(TemplateClientSize());
+    setSizeGripEnabled(false);
+}
+
+CMainDialog::~CMainDialog() = default;
+
+QSize CMainDialog::TemplateClientSize() const
+{
+    return MapDialogSize(kTemplateSize, BaseUnitsOf(MakeTemplateFont(SystemFont10())));
+}
+
+int CMainDialog::OnCreate()
+{
+    auto frame = std::make_unique<QWidget>(this);
+    frame->setObjectName(QStringLiteral("frame"));
+    frame->setAutoFillBackground(true);
+    QPalette white = frame->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    frame->setPalette(white);
+    frame->setGeometry(0, 0, 1, 1);
+    frame->show();
+    m_frame = std::move(frame);
+
+    if (!m_splitter.CreateStatic(m_frame.get(), 2, 1))
+        return 0;
+    if (m_skin != nullptr)
+        m_skin->SkinEngineSubscribe(&m_splitter, 0);
+    m_splitter.SetTopInset(0);
+    m_splitter.SetTopEdgeLine(false);
+
+    if (!m_splitter.CreateKeyedView(m_splitter.IdFromRowCol(1, 0), CVELTListView::RuntimeClass(m_skin), QRect(),
+                                    true, kListViewKey))
+        return 0;
+    m_listView = qobject_cast<CVELTListView*>(m_splitter.FindKeyedView(kListViewKey));
+    if (m_listView == nullptr)
+        return 0;
+    m_listView->OnInitialUpdate();
+
+    if (m_splitter.CreateKeyedView(m_splitter.IdFromRowCol(0, 0), CVELTTopView::RuntimeClass(), QRect(), true,
+                                   kTopViewKey))
+        m_topView = qobject_cast<CVELTTopView*>(m_splitter.FindKeyedView(kTopViewKey));
+    return 0;
+}
+
+bool CMainDialog::OnInitDialog()
+{
+    if (m_frame)
+    {
+        m_frame->setGeometry(QRect(QPoint(0, 0), size()));
+        // The frame's one pane, the splitter, fills it.
+        if (m_splitter.parentWidget() == m_frame.get())
+            m_splitter.setGeometry(m_frame->rect());
+    }
+    m_splitter.SetRowInfo(0, kTopRowHeight, kTopRowHeight);
+    m_splitter.SetRowInfo(1, kListRowHeight, kListRowHeight);
+    m_splitter.LockBars();
+    m_splitter.RecalcLayout();
+    return true;
+}
+
+void CMainDialog::CreateContents()
+{
+    if (m_created)
+        return;
+    m_created = true;
+    OnCreate();
+    OnInitDialog();
+}
+
+int CMainDialog::DoModal()
+{
+    CreateContents();
+    return exec();
+}
+
+} // namespace velt

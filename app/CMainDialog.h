@@ -1,0 +1,78 @@
+#pragma once
+
+#include "controls/CSkinSplitterWnd.h"
+#include "server/ServerAddress.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace velt
+{
+
+class CMatchServerClient;
+class CSkinEngine;
+class CVELTListView;
+class CVELTTopView;
+
+// The main window: a fixed-size dialog whose child frame holds a locked two-row splitter with the
+// command bar above the match list. It owns the channel table (one match server client per
+// channel), the current client, and the server host and port.
+class CMainDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char* kCaption = "VELT BETA 0.4";
+    static constexpr int kListViewKey = 3;
+    static constexpr int kTopViewKey = 5;
+    static constexpr int kTopRowHeight = 60;
+    static constexpr int kListRowHeight = 200;
+
+    CMainDialog(CSkinEngine* skin, ServerAddress server, QWidget* parent = nullptr);
+    ~CMainDialog() override;
+
+    // Window creation: frame, splitter and views. Returns 0; failures leave parts out silently.
+    int OnCreate();
+    // Places the frame over the client area, fixes the row heights and locks the bars.
+    bool OnInitDialog();
+    // Creates the window contents and runs the dialog until it is closed.
+    int DoModal();
+    // The same without the modal loop, for callers that show the window themselves.
+    void CreateContents();
+
+    using ChannelTable = std::map<std::uint32_t, std::unique_ptr<CMatchServerClient>>;
+    ChannelTable& Channels() { return m_channelTable; }
+    CMatchServerClient* CurrentClient() const { return m_currentClient; }
+    void SetCurrentClient(CMatchServerClient* client) { m_currentClient = client; }
+    CVELTListView* ListView() const { return m_listView; }
+    CVELTTopView* TopView() const { return m_topView; }
+    CSkinSplitterWnd& Splitter() { return m_splitter; }
+    QWidget* Frame() const { return m_frame.get(); }
+    const std::string& ServerHost() const { return m_serverHost; }
+    void SetServerHost(const std::string& host) { m_serverHost = host; }
+    int ServerPort() const { return m_serverPort; }
+    const std::string& NewClientWarcraftPath() const { return m_newClientWarcraftPath; }
+
+    // The fixed client size: the template's 340 x 201 dialog units in its font.
+    QSize TemplateClientSize() const;
+
+private:
+    ChannelTable m_channelTable;
+    CMatchServerClient* m_currentClient = nullptr;
+    CVELTListView* m_listView = nullptr; // owned by the splitter's window
+    CVELTTopView* m_topView = nullptr;   // owned by the splitter's window
+    // The frame is declared before the splitter, which lives in it: the splitter goes first.
+    std::unique_ptr<QWidget> m_frame;
+    CSkinSplitterWnd m_splitter;
+    std::string m_serverHost;
+    int m_serverPort;
+    std::string m_newClientWarcraftPath;
+    CSkinEngine* m_skin;
+    bool m_created = false;
+};
+
+} // namespace velt

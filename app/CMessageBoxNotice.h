@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/UserNotice.h"
+
+#include <QObject>
+#include <QString>
+
+namespace velt
+{
+
+// Shows every notice as a modal message box with the application's title as caption and an OK
+// button. Callable from any thread: the box is opened on the user-interface thread through a
+// queued call, so a network thread never touches a window and never waits for the user.
+class CMessageBoxNotice final : public QObject, public IUserNotice
+{
+    Q_OBJECT
+
+public:
+    explicit CMessageBoxNotice(QString caption);
+    void Notify(std::string_view text) override;
+    const QString& Caption() const { return m_caption; }
+
+private:
+    void Show(const QString& text);
+
+    QString m_caption;
+};
+
+} // namespace velt

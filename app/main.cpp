@@ -1,0 +1,23 @@
+#include "app/CMessageBoxNotice.h"
+#include "app/CPlayerApp.h"
+#include "app/CommandLine.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VELTPlayer"));
+    std::string error;
+    const auto server = velt::ServerFromArguments(QApplication::arguments(), &error);
+    if (!server)
+    {
+        std::fprintf(stderr, "veltplayer: %s\nusage: veltplayer [--server HOST[:PORT]]\n", error.c_str());
+        return 2;
+    }
+    velt::CMessageBoxNotice notices(QApplication::applicationName());
+    velt::CPlayerApp playerApp(*server, notices);
+    return playerApp.Run();
+}

@@ -1,0 +1,146 @@
+#include "browser/CVELTListView.h"
+
+#include "server/CMatchServerClient.h"
+#include "skin/CSkinEngine.h"
+
+#include <QFontMetrics>
+#include <QStringDecoder>
+
+namespace velt
+{
+
+namespace
+{
+
+// Template 101: 561 x 409 dialog units; the list at 0, 1, 560, 404.
+const QSize kTemplateSize(561, 409);
+const QRect kListRect(0, 1, 560, 404);
+
+struct ColumnSpec
+{
+    const char* m_title;
+    int m_characters;
+};
+
+constexpr ColumnSpec kColumns[] = {
+    {"Match Name", 20}, {"Players Info", 25}, {"Map", 25},      {"Status", 10}, {"Start Time", 15},
+    {"Total Length", 15}, {"Streamer", 10},   {"Visits", 10}, {"Rating", 10},
+};
+
+constexpr int kMapColumn = 2;
+constexpr int kVisitsColumn = 7;
+constexpr int kRatingColumn = 8;
+constexpr int kStatusColouredColumns = 7; // cells 0 to 6 take the status colour
+
+ColorRef StatusColor(std::uint8_t status)
+{
+    switch (status)
+    {
+    case 0:
+        return CVELTListView::kLiveColor;
+    case 1:
+        return CVELTListView::kCompletedColor;
+    default:
+        return CVELTListView::kBrokenColor;
+    }
+}
+
+} // namespace
+
+CVELTListView::CVELTListView(CSkinEngine* skin, QWidget* parent)
+    : CFormView(MsSansSerifFont8(), kTemplateSize, parent), m_skin(skin)
+{
+    m_list.setObjectName(QString::number(kIdList));
+    m_list.setFont(Form()->font());
+    Place(&m_list, kListRect);
+    m_list.setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list.setFrameShape(QFrame::Box);
+    connect(&m_list, &CSortableListCtrl::Clicked, this, &CVELTListView::OnClickList);
+}
+
+ViewClass CVELTListView::RuntimeClass(CSkinEngine* skin)
+{
+    return ViewClass{QStringLiteral("CVELTListView"), [skin] { return std::make_unique<CVELTListView>(skin); }};
+}
+
+void CVELTListView::OnInitialUpdate()
+{
+    if (m_skin != nullptr)
+        m_skin->SkinEngineAttachChild(this, kSkinChildKind);
+    m_list.SetExtendedStyle(m_list.GetExtendedStyle() | kListExFullRowSelect | kListExHeaderDragDrop);
+    const int averageCharWidth = QFontMetrics(Form()->font()).averageCharWidth();
+    for (int column = 0; column < static_cast<int>(std::size(kColumns)); ++column)
+    {
+        const ColumnSpec& spec = kColumns[column];
+        m_list.InsertColumn(column, QLatin1String(spec.m_title), (spec.m_characters + 2) * averageCharWidth);
+    }
+}
+
+void CVELTListView::ClearList()
+{
+    m_list.DeleteAllItems();
+}
+
+void CVELTListView::FillMatchList()
+{
+    if (m_client == nullptr)
+        return;
+    ClearList();
+    std::vector<CatalogueEntry> entries = m_client->CatalogueSnapshot();
+    FillRows(entries);
+    m_list.SortByColumn(kStartTimeColumn, false);
+    // The colours were set without repainting; the list shows the result once.
+    m_list.viewport()->repaint();
+}
+
+void CVELTListView::FillRows(std::vector<CatalogueEntry>& entries)
+{
+    int row = 0;
+    for (CatalogueEntry& entry : entries)
+    {
+        CMatchInfo& info = entry.m_info;
+        info.m_row = row;
+        m_client->SetMatchRow(info.m_matchId, row);
+        m_list.InsertItem(row, FromServerText(info.m_matchName));
+        m_list.SetItemData(row, info.m_matchId);
+        m_list.SetItemText(row, 1, FromServerText(info.m_playersInfo));
+        m_list.SetItemText(row, kMapColumn, FromServerText(info.m_mapPath));
+        m_list.SetItemText(row, 3, QString::fromStdString(StatusText(info.m_status)));
+        m_list.SetItemText(row, kStartTimeColumn, FromServerText(info.m_startTime));
+        m_list.SetItemText(row, 5, QString::fromStdString(info.m_lengthText));
+        m_list.SetItemText(row, 6, FromServerText(info.m_streamer));
+        m_list.SetItemText(row, kVisitsColumn, QString::fromStdString(VisitsText(entry.m_stats)));
+        const RatingCell rating = RatingText(entry.m_stats);
+        m_list.SetItemText(row, kRatingColumn, QString::fromStdString(rating.m_text));
+        if (rating.m_hot)
+            m_list.SetCellTextColor(row, kRatingColumn, kBrokenColor, false);
+        const ColorRef statusColor = StatusColor(info.m_status);
+        for (int column = 0; column < kStatusColouredColumns; ++column)
+            m_list.SetCellTextColor(row, column, statusColor, false);
+        if (!m_client->MapFileExists(info.m_mapPath))
+            m_list.SetCellTextColor(row, kMapColumn, kBrokenColor, false);
+        ++row;
+    }
+}
+
+void CVELTListView::OnClickList()
+{
+    if (m_client == nullptr)
+        return;
+    const int row = m_list.GetFirstSelectedItem();
+    if (row < 0)
+        return;
+    m_selectedMatchId = m_list.GetItemData(row);
+    m_selectedMap = m_list.GetItemText(row, kMapColumn);
+}
+
+QString CVELTListView::FromServerText(const std::string& text)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = utf8(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    if (!utf8.hasError())
+        return decoded;
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace velt

@@ -1,0 +1,182 @@
+#include "skin/CSkinFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QList>
+#include <QRegularExpression>
+
+namespace velt
+{
+
+namespace
+{
+
+constexpr const char* kFormatLine = "VELT Skin 1";
+constexpr const char* kHeaderSection = "Skin";
+
+bool Fail(QString* error, const QString& why)
+{
+    if (error != nullptr)
+        *error = why;
+    return false;
+}
+
+std::optional<QColor> ParseColor(const QString& text)
+{
+    static const QRegularExpression kPattern(QStringLiteral("^#[0-9A-Fa-f]{6}$"));
+    if (!kPattern.match(text).hasMatch())
+        return std::nullopt;
+    return QColor(text);
+}
+
+bool LoadImage(const QString& baseDir, const QString& relative, QImage& image, QString* error)
+{
+    if (relative.isEmpty() || QDir::isAbsolutePath(relative) || relative.startsWith(QLatin1Char(':')))
+        return Fail(error, QStringLiteral("image path must be relative: %1").arg(relative));
+    const QString clean = QDir::cleanPath(relative);
+    if (clean == QLatin1String("..") || clean.startsWith(QLatin1String("../")))
+        return Fail(error, QStringLiteral("image path leaves the skin folder: %1").arg(relative));
+    QImageReader reader(baseDir + QLatin1Char('/') + clean);
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > CSkinFile::kMaxImageSide || size.height() > CSkinFile::kMaxImageSide))
+        return Fail(error, QStringLiteral("image too large: %1").arg(relative));
+    image = reader.read();
+    if (image.isNull())
+        return Fail(error, QStringLiteral("image does not load: %1").arg(relative));
+    return true;
+}
+
+// One "Part.Property=Value" line into the current object.
+bool ApplyProperty(SkinObject& object, const QString& key, const QString& value, const QString& baseDir,
+                   QString* error)
+{
+    const qsizetype dot = key.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0 || dot == key.size() - 1)
+        return Fail(error, QStringLiteral("expected Part.Property: %1").arg(key));
+    const QString partName = key.left(dot);
+    const QString property = key.mid(dot + 1);
+    SkinPart& part = object.m_parts[partName];
+    if (property == QLatin1String("Color") || property == QLatin1String("Edge"))
+    {
+        const auto color = ParseColor(value);
+        if (!color)
+            return Fail(error, QStringLiteral("not a #RRGGBB colour: %1").arg(value));
+        (property == QLatin1String("Color") ? part.m_color : part.m_edge) = color;
+        return true;
+    }
+    if (property == QLatin1String("Image"))
+        return LoadImage(baseDir, value, part.m_image, error);
+    return Fail(error, QStringLiteral("unknown property: %1").arg(property));
+}
+
+} // namespace
+
+std::optional<SkinData> CSkinFile::Load(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+    {
+        Fail(error, QStringLiteral("cannot open %1").arg(path));
+        return std::nullopt;
+    }
+    if (file.size() > kMaxFileBytes)
+    {
+        Fail(error, QStringLiteral("skin file too large"));
+        return std::nullopt;
+    }
+    const QByteArray text = file.read(kMaxFileBytes + 1);
+    if (text.size() > kMaxFileBytes)
+    {
+        Fail(error, QStringLiteral("skin file too large"));
+        return std::nullopt;
+    }
+    return Parse(text, QFileInfo(path).absolutePath(), error);
+}
+
+std::optional<SkinData> CSkinFile::Parse(const QByteArray& text, const QString& baseDir, QString* error)
+{
+    if (text.size() > kMaxFileBytes)
+    {
+        Fail(error, QStringLiteral("skin file too large"));
+        return std::nullopt;
+    }
+    const QString decoded = QString::fromUtf8(text);
+    if (decoded.contains(QChar::ReplacementCharacter) || decoded.contains(QChar(0)))
+    {
+        Fail(error, QStringLiteral("not UTF-8 text"));
+        return std::nullopt;
+    }
+    SkinData data;
+    bool headerSeen = false;
+    bool inHeader = false;
+    bool formatSeen = false;
+    std::shared_ptr<SkinObject> current;
+    int lineNumber = 0;
+    const auto broken = [&](const QString& why) {
+        Fail(error, QStringLiteral("line %1: %2").arg(lineNumber).arg(why));
+        return std::nullopt;
+    };
+    for (const QString& rawLine : decoded.split(QLatin1Char('\n')))
+    {
+        ++lineNumber;
+        const QString line = rawLine.trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('[')))
+        {
+            if (!line.endsWith(QLatin1Char(']')))
+                return broken(QStringLiteral("unclosed section"));
+            const QString name = line.mid(1, line.size() - 2).trimmed();
+            if (name.isEmpty() || name.size() > kMaxObjectNameLength || name.contains(QLatin1Char('[')) ||
+                name.contains(QLatin1Char(']')))
+                return broken(QStringLiteral("bad section name"));
+            if (!headerSeen)
+            {
+                if (name != QLatin1String(kHeaderSection))
+                    return broken(QStringLiteral("the file must begin with [Skin]"));
+                headerSeen = true;
+                inHeader = true;
+                continue;
+            }
+            if (!formatSeen)
+                return broken(QStringLiteral("Format missing"));
+            if (data.m_objects.count(name) != 0 || name == QLatin1String(kHeaderSection))
+                return broken(QStringLiteral("duplicate object %1").arg(name));
+            inHeader = false;
+            current = std::make_shared<SkinObject>();
+            current->m_name = name;
+            data.m_objects[name] = current;
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            return broken(QStringLiteral("expected key=value"));
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        if (inHeader)
+        {
+            if (key == QLatin1String("Format") && value == QLatin1String(kFormatLine))
+                formatSeen = true;
+            else if (key == QLatin1String("Name"))
+                data.m_name = value;
+            else
+                return broken(QStringLiteral("unknown header line"));
+            continue;
+        }
+        if (!current)
+            return broken(QStringLiteral("the file must begin with [Skin]"));
+        QString why;
+        if (!ApplyProperty(*current, key, value, baseDir, &why))
+            return broken(why);
+    }
+    if (!formatSeen)
+    {
+        Fail(error, QStringLiteral("not a VELT skin file"));
+        return std::nullopt;
+    }
+    return data;
+}
+
+} // namespace velt
