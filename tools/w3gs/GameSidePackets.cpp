@@ -16,7 +16,6 @@ constexpr std::size_t kSockAddrZeroTail = 8;
 constexpr std::uint16_t kSockAddrFamilyInet = 2;
 constexpr std::size_t kTimeSlotHeadSize = 6;    // head and interval
 constexpr std::size_t kTimeSlotChecksumEnd = 8; // head, interval and checksum
-constexpr std::size_t kActionBlockHeadSize = 3; // player id and length
 constexpr std::size_t kGameInfoPortSize = 2;
 constexpr std::size_t kGameInfoNameOffset = 20;
 constexpr std::size_t kSha1Size = 20;
