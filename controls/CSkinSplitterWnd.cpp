@@ -338,6 +338,7 @@ void CSkinSplitterWnd::mousePressEvent(QMouseEvent* event)
         return;
     }
     m_trackingBar = bar;
+    m_trackOffset = event->position().toPoint().y() - m_barRects[static_cast<std::size_t>(bar)].top();
     OnInvertTracker(m_barRects[static_cast<std::size_t>(bar)]);
 }
 
@@ -359,7 +360,7 @@ void CSkinSplitterWnd::mouseMoveEvent(QMouseEvent* event)
     }
     const QRect inside = GetInsideRect();
     QRect tracker = m_trackerRect;
-    tracker.moveTop(std::clamp(point.y(), inside.top(), std::max(inside.top(), inside.bottom() - m_cySplitter)));
+    tracker.moveTop(std::clamp(point.y() - m_trackOffset, inside.top(), std::max(inside.top(), inside.bottom() - m_cySplitter)));
     if (m_trackerShown)
         OnInvertTracker(m_trackerRect);
     OnInvertTracker(tracker);

@@ -128,6 +128,7 @@ private:
     std::map<int, QPointer<QWidget>> m_panes; // by pane control id
     std::vector<QRect> m_barRects;
     int m_trackingBar = -1;
+    int m_trackOffset = 0; // where in the bar the mouse took hold of it
     QRect m_trackerRect;
     bool m_trackerShown = false;
 };
