@@ -86,6 +86,7 @@ private:
     // Reads once into the buffer; false when closed.
     bool Fill(IGameLink& link);
     void MakeRoom();
+    bool TakeOwed();
     std::span<const std::uint8_t> Buffered() const;
 
     mutable std::mutex m_linkMutex; // guards m_link (not held while sending or reading)

@@ -88,7 +88,12 @@ private:
     Exit SpeedShow(const Context& context);
     Exit Bad(const Context& context);
 
-    Exit SpeedReply(const Context& context, HostResult setResult, std::string_view text);
+    Exit InGameOnly(const Context& context);
+    // Reads the pending keepalive, then fast-forwards to the game time.
+    Exit FastForward(std::uint64_t targetMs);
+    // Sets the level, then replies with the text, or with the current speed when it is empty.
+    Exit ChangeSpeed(const Context& context, std::uint8_t level, std::string_view reply);
+    void CurrentSpeed(const Context& context);
 
     static const Row kTable[];
 

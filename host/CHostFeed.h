@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 
+#include "host/HostChatPackets.h"
 #include "host/HostResult.h"
 #include "platform/Thread.h"
 
@@ -44,6 +47,7 @@ public:
 
     bool StartReadWatch();
     void JoinReadWatch() { m_watchThread.Join(); }
+    bool OnReadWatchThread() const { return m_watchThread.IsCurrent(); }
 
 private:
     enum class Pass
@@ -58,18 +62,24 @@ private:
     };
 
     Pass RunPass(StepKind kind);
-    // The data ran short at the read position. kContinue to run the pass again.
-    HostResult DataShort(StepKind kind, bool streamEnded);
+    Pass Ended(HostResult result);
+    // The data ran short at the read position: how the pass ends, or nothing when it is to
+    // run again (buffering brought more data).
+    std::optional<Pass> DataShort(StepKind kind);
     HostResult Buffer();
     // All buffered data has been fed: waits for more as buffering does, and ends the session
     // only when the stream has ended or the server has gone silent.
     HostResult WaitAtBoundary();
     HostResult WaitForKeepalive();
-    HostResult Forward(std::uint32_t length, StepKind kind);
+    HostResult Forward(std::uint32_t length);
+    // owed: its keepalive is swallowed (a halt); otherwise it stands in for a time slot.
     bool SendEmptySlot(bool owed);
-    void LimitLiveSpeed(StepKind kind);
-    void NearEnd(StepKind kind, std::uint32_t size);
-    void TimeSlotNotices(std::span<const std::uint8_t> slot);
+    // One empty time slot of a halt; notices a viewer who leaves meanwhile.
+    HostResult HaltTick();
+    HostResult LimitLiveSpeed(StepKind kind);
+    HostResult NearEnd(StepKind kind, std::uint32_t size);
+    HostResult FastForward(const std::function<bool()>& shortOfTarget, bool quiet);
+    void TimeSlotNotices(const TimeSlotFacts& facts);
     bool RecordedChatShown(std::span<const std::uint8_t> chat) const;
     HostResult Absorb(std::uint32_t count);
     void ReadWatchThread();

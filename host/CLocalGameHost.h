@@ -30,6 +30,8 @@ namespace velt
 
 // The operator's web address, shown in capitals in the welcome lines.
 constexpr std::string_view kOperatorWebAddress = "www.velt.tv";
+// "[VELT] WWW.VELT.TV!", the welcome line that gives it.
+std::string OperatorWebAddressLine();
 
 // The local LAN game host behind one watched match: the replay header, the stream buffer that
 // the owner fills chunk by chunk, the listener on 127.0.0.1 that Warcraft III joins, and the
@@ -146,7 +148,8 @@ private:
     // Data requests. At most one is outstanding; a request unanswered for the retry time
     // counts as lost.
     void RequestData(std::uint32_t offset);
-    bool RequestOutstanding();
+    // Takes the one outstanding request slot; false while a request is outstanding.
+    bool ClaimRequest();
     // Near the end of the data: only with the permit that the previous chunk returned.
     void RequestIfPermitted();
     // While the feed waits for data.
@@ -183,7 +186,9 @@ private:
     std::atomic<std::uint16_t> m_announcePort{kDefaultAnnouncePort};
 
     CTcpListener m_listener;
-    std::mutex m_attachMutex; // a game attaches only while the host is not stopped
+    // Stop's wake-ups against the accept thread: a game attaches only while the host is not
+    // stopped, and the listener is not closed while Stop shuts it down.
+    std::mutex m_wakeMutex;
     CGameConnection m_connection;
     CFeedGate m_gate;
 

@@ -1,0 +1,177 @@
+#include "host/CGameConnection.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "host/GamePacketFramer.h"
+
+namespace velt
+{
+
+void CGameConnection::Attach(std::unique_ptr<IGameLink> link)
+{
+    m_begin = m_end = m_handedOut = 0;
+    m_closed = false;
+    m_owed.store(0, std::memory_order_relaxed);
+    std::lock_guard lock(m_linkMutex);
+    m_link = std::move(link);
+}
+
+void CGameConnection::Detach()
+{
+    std::shared_ptr<IGameLink> link;
+    {
+        std::lock_guard lock(m_linkMutex);
+        link.swap(m_link);
+    }
+    // A sender that still holds the link keeps it open until its send returns.
+}
+
+bool CGameConnection::Attached() const { return Link() != nullptr; }
+
+std::shared_ptr<IGameLink> CGameConnection::Link() const
+{
+    std::lock_guard lock(m_linkMutex);
+    return m_link;
+}
+
+bool CGameConnection::Send(std::span<const std::uint8_t> bytes)
+{
+    const auto link = Link();
+    if (!link)
+        return false;
+    std::lock_guard lock(m_sendMutex);
+    return link->Send(bytes.data(), bytes.size());
+}
+
+void CGameConnection::Shutdown()
+{
+    if (const auto link = Link())
+        link->Shutdown();
+}
+
+std::span<const std::uint8_t> CGameConnection::Buffered() const
+{
+    return std::span<const std::uint8_t>(m_buffer.data() + m_begin, m_end - m_begin);
+}
+
+void CGameConnection::MakeRoom()
+{
+    if (m_begin == 0)
+        return;
+    std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+    m_end -= m_begin;
+    m_begin = 0;
+}
+
+bool CGameConnection::Fill(IGameLink& link)
+{
+    if (m_closed)
+        return false;
+    if (m_end == m_buffer.size())
+        MakeRoom();
+    const int n = link.Recv(m_buffer.data() + m_end, m_buffer.size() - m_end);
+    if (n <= 0)
+    {
+        m_closed = true;
+        return false;
+    }
+    m_end += static_cast<std::size_t>(n);
+    return true;
+}
+
+GameRead CGameConnection::Next()
+{
+    m_begin += m_handedOut;
+    m_handedOut = 0;
+    const auto link = Link();
+    if (!link)
+        return {};
+    for (;;)
+    {
+        const auto buffered = Buffered();
+        const GameFrame frame = FrameGamePacket(buffered);
+        if (frame.m_kind == GameFrame::Kind::kNeedMore)
+        {
+            // The buffer holds any packet whole: twice the largest packet length.
+            if (!Fill(*link))
+                return {};
+            continue;
+        }
+        const auto bytes = buffered.first(frame.m_length);
+        if (frame.m_kind == GameFrame::Kind::kMalformed)
+        {
+            m_handedOut = frame.m_length;
+            return {GameRead::Status::kJunk, bytes};
+        }
+        const bool keepalive =
+            bytes[1] == static_cast<std::uint8_t>(GamePacketType::kOutgoingKeepalive);
+        if (keepalive && TakeOwed())
+        {
+            m_begin += frame.m_length;
+            continue;
+        }
+        m_handedOut = frame.m_length;
+        return {GameRead::Status::kPacket, bytes};
+    }
+}
+
+bool CGameConnection::TakeOwed()
+{
+    std::uint32_t owed = m_owed.load(std::memory_order_relaxed);
+    while (owed > 0)
+    {
+        if (m_owed.compare_exchange_weak(owed, owed - 1, std::memory_order_relaxed))
+            return true;
+    }
+    return false;
+}
+
+CGameConnection::PumpResult CGameConnection::Pump()
+{
+    const auto link = Link();
+    if (!link)
+        return PumpResult::kClosed;
+    while (!m_closed && link->WaitReadable(0))
+    {
+        if (m_end == m_buffer.size())
+            MakeRoom();
+        if (m_end == m_buffer.size())
+            break; // full: what is buffered is looked at; the rest waits in the socket
+        if (!Fill(*link))
+            break;
+    }
+    // Look past the packet handed out last, which has been dealt with.
+    auto rest = Buffered().subspan(m_handedOut);
+    while (!rest.empty())
+    {
+        const GameFrame frame = FrameGamePacket(rest);
+        if (frame.m_kind == GameFrame::Kind::kNeedMore)
+            break;
+        if (frame.m_kind == GameFrame::Kind::kWhole &&
+            rest[1] == static_cast<std::uint8_t>(GamePacketType::kLeaveGame))
+            return PumpResult::kLeavePending;
+        rest = rest.subspan(frame.m_length);
+    }
+    return m_closed ? PumpResult::kClosed : PumpResult::kNothing;
+}
+
+void CGameConnection::DrainUntilClosed(IClock& clock, std::uint32_t waitMs)
+{
+    const auto link = Link();
+    if (!link || m_closed)
+        return;
+    constexpr int kMaxRounds = 4096; // a game that never stops sending does not hold us
+    std::array<std::uint8_t, 4096> scratch;
+    const std::uint64_t start = clock.NowMs();
+    for (int round = 0; round < kMaxRounds; ++round)
+    {
+        const std::uint64_t elapsed = clock.NowMs() - start;
+        if (elapsed >= waitMs || !link->WaitReadable(static_cast<int>(waitMs - elapsed)))
+            return;
+        if (link->Recv(scratch.data(), scratch.size()) <= 0)
+            return;
+    }
+}
+
+} // namespace velt

@@ -1,0 +1,381 @@
+#include "host/CHostCommands.h"
+
+#include <algorithm>
+#include <string>
+
+#include "host/CLocalGameHost.h"
+#include "host/CommandArguments.h"
+#include "host/HostChatPackets.h"
+#include "server/MatchServerMessages.h"
+
+namespace velt
+{
+
+namespace
+{
+
+// Row arguments of the display-switch rows: which switch, and ON for the setting rows.
+constexpr std::uint8_t kObserverChat = 0;
+constexpr std::uint8_t kPlayerChat = 1;
+constexpr std::uint8_t kMapPings = 2;
+constexpr std::uint8_t kSwitchOn = 0x10;
+constexpr std::uint8_t kSwitchOff = 0x20;
+
+constexpr std::string_view kBadArgument = "[VELT] Bad Arugment or invalid command!";
+constexpr std::string_view kFastForwardTo = "[VELT] Now fast forward to ";
+constexpr std::string_view kCurrentSpeed = "[VELT] Current Speed is ";
+
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+std::atomic<std::int32_t>& Switch(ChatDisplaySwitches& switches, std::uint8_t which)
+{
+    switch (which & 0x0F)
+    {
+    case kObserverChat:
+        return switches.m_showObserverChat;
+    case kPlayerChat:
+        return switches.m_showPlayerChat;
+    default:
+        return switches.m_showMapPings;
+    }
+}
+
+} // namespace
+
+// Checked in order; the first match wins. Prefix rows compare the command's first characters,
+// as many as the word has; the last row's empty prefix matches anything.
+const CHostCommands::Row CHostCommands::kTable[] = {
+    {"obmsg", Match::kWhole, &CHostCommands::SwitchStatus, kObserverChat},
+    {"pmsg", Match::kWhole, &CHostCommands::SwitchStatus, kPlayerChat},
+    {"pingmsg", Match::kWhole, &CHostCommands::SwitchStatus, kMapPings},
+    {"obmsg on", Match::kWhole, &CHostCommands::SwitchSet, kObserverChat | kSwitchOn},
+    {"obmsg off", Match::kWhole, &CHostCommands::SwitchSet, kObserverChat | kSwitchOff},
+    {"pmsg on", Match::kWhole, &CHostCommands::SwitchSet, kPlayerChat | kSwitchOn},
+    {"pmsg off", Match::kWhole, &CHostCommands::SwitchSet, kPlayerChat | kSwitchOff},
+    {"pingmsg on", Match::kWhole, &CHostCommands::SwitchSet, kMapPings | kSwitchOn},
+    {"pingmsg off", Match::kWhole, &CHostCommands::SwitchSet, kMapPings | kSwitchOff},
+    {"start", Match::kWhole, &CHostCommands::Start, 0},
+    {"s", Match::kWhole, &CHostCommands::Start, 0},
+    {"kaishi", Match::kWhole, &CHostCommands::Start, 0},
+    {"go", Match::kWhole, &CHostCommands::Start, 0},
+    {"forcestart", Match::kWhole, &CHostCommands::ForceStart, 0},
+    {"fs", Match::kWhole, &CHostCommands::ForceStart, 0},
+    {"rate", Match::kWhole, &CHostCommands::RateUsage, 0},
+    {"rate 1", Match::kWhole, &CHostCommands::Rate, 1},
+    {"rate 2", Match::kWhole, &CHostCommands::Rate, 2},
+    {"rate 3", Match::kWhole, &CHostCommands::Rate, 3},
+    {"rate 4", Match::kWhole, &CHostCommands::Rate, 4},
+    {"rate 5", Match::kWhole, &CHostCommands::Rate, 5},
+    {"cmdlist", Match::kWhole, &CHostCommands::CommandList, 0},
+    {"help", Match::kWhole, &CHostCommands::Help, 0},
+    {"goto", Match::kPrefix, &CHostCommands::Goto, 0},
+    {"syncup", Match::kPrefix, &CHostCommands::SyncUp, 0},
+    {"syncdown", Match::kPrefix, &CHostCommands::SyncDown, 0},
+    {"time", Match::kWhole, &CHostCommands::Time, 0},
+    {"bet", Match::kWhole, &CHostCommands::Bet, 0},
+    {"faster", Match::kWhole, &CHostCommands::Faster, 0},
+    {"slower", Match::kWhole, &CHostCommands::Slower, 0},
+    {"speed 3", Match::kWhole, &CHostCommands::Speed, 3},
+    {"sp 3", Match::kWhole, &CHostCommands::Speed, 3},
+    {"speed 4", Match::kWhole, &CHostCommands::Speed, 4},
+    {"sp 4", Match::kWhole, &CHostCommands::Speed, 4},
+    {"speed 1", Match::kWhole, &CHostCommands::Speed, 1},
+    {"sp 1", Match::kWhole, &CHostCommands::Speed, 1},
+    {"speed 2", Match::kWhole, &CHostCommands::Speed, 2},
+    {"sp 2", Match::kWhole, &CHostCommands::Speed, 2},
+    {"speed", Match::kWhole, &CHostCommands::SpeedShow, 0},
+    {"sp", Match::kWhole, &CHostCommands::SpeedShow, 0},
+    {"", Match::kPrefix, &CHostCommands::Bad, 0},
+};
+
+const CHostCommands::Row& CHostCommands::Lookup(std::string_view command)
+{
+    const auto matches = [command](const Row& row) {
+        if (row.m_match == Match::kWhole)
+            return EqualsNoCase(command, row.m_word);
+        return command.size() >= row.m_word.size() &&
+               EqualsNoCase(command.substr(0, row.m_word.size()), row.m_word);
+    };
+    return *std::find_if(std::begin(kTable), std::end(kTable), matches);
+}
+
+HostResult CHostCommands::HandleGamePacket(GameRead read)
+{
+    for (;;)
+    {
+        const Exit exit = HandleOne(read);
+        if (!exit.m_follow)
+            return exit.m_result;
+        read = m_host.m_connection.Next();
+        if (read.Closed())
+            return m_host.LoseConnection();
+    }
+}
+
+CHostCommands::Exit CHostCommands::HandleOne(const GameRead& read)
+{
+    if (read.m_status != GameRead::Status::kPacket)
+        return Return(HostResult::kContinue);
+    if (read.Is(GamePacketType::kLeaveGame))
+    {
+        m_host.SendLeaveAck();
+        return Return(HostResult::kSessionOver);
+    }
+    if (read.Is(GamePacketType::kOutgoingKeepalive))
+        return Return(HostResult::kContinue);
+    if (read.Is(GamePacketType::kChatToHost))
+    {
+        const auto chat = ParseViewerChat(read.m_bytes);
+        if (chat && (chat->m_kind == static_cast<std::uint8_t>(ChatKind::kLobby) ||
+                     chat->m_kind == static_cast<std::uint8_t>(ChatKind::kInGame)))
+            return Command(static_cast<ChatKind>(chat->m_kind), chat->m_text);
+    }
+    return Follow();
+}
+
+CHostCommands::Exit CHostCommands::Command(ChatKind kind, std::string_view text)
+{
+    Context context;
+    context.m_lobby = kind == ChatKind::kLobby;
+    if (text.empty() || text.front() != '/')
+    {
+        Reply(context, "[VELT] Sorry,no chat interface configured!");
+        return Follow();
+    }
+    context.m_command = text.substr(1);
+    const Row& row = Lookup(context.m_command);
+    context.m_arg = row.m_arg;
+    return (this->*row.m_handler)(context);
+}
+
+void CHostCommands::Reply(const Context& context, std::string_view text)
+{
+    if (context.m_lobby)
+        m_host.SendLobbyChat(text);
+    else
+        m_host.SendGameChat(text);
+}
+
+CHostCommands::Exit CHostCommands::LobbyReturnsElseFollow(const Context& context)
+{
+    return context.m_lobby ? Return(HostResult::kContinue) : Follow();
+}
+
+CHostCommands::Exit CHostCommands::SwitchStatus(const Context& context)
+{
+    static constexpr std::string_view kNames[] = {"[VELT] Observer chat message is ",
+                                                  "[VELT] Player chat message is ",
+                                                  "[VELT] Map Ping message is "};
+    const bool on = Switch(m_host.m_owner.DisplaySwitches(), context.m_arg).load() != 0;
+    Reply(context, std::string(kNames[context.m_arg]) + (on ? " ON!" : " OFF!"));
+    return LobbyReturnsElseFollow(context);
+}
+
+CHostCommands::Exit CHostCommands::SwitchSet(const Context& context)
+{
+    static constexpr std::string_view kShown[] = {"[VELT] Display observer chat message!",
+                                                  "[VELT] Display player chat message!",
+                                                  "[VELT] Display map ping message!"};
+    static constexpr std::string_view kHidden[] = {"[VELT] Hide observer chat message!",
+                                                   "[VELT] Hide player chat message!",
+                                                   "[VELT] Hide map ping message!"};
+    const bool on = (context.m_arg & kSwitchOn) != 0;
+    const std::uint8_t which = context.m_arg & 0x0F;
+    Switch(m_host.m_owner.DisplaySwitches(), which).store(on ? 1 : 0);
+    Reply(context, on ? kShown[which] : kHidden[which]);
+    return LobbyReturnsElseFollow(context);
+}
+
+CHostCommands::Exit CHostCommands::Start(const Context& context)
+{
+    if (context.m_lobby)
+        return Return(HostResult::kStartRequested);
+    Reply(context, "[VELT] Game Already Started!");
+    return Follow();
+}
+
+CHostCommands::Exit CHostCommands::ForceStart(const Context& context)
+{
+    if (context.m_lobby)
+        return Return(HostResult::kForceStart);
+    Reply(context, "[VELT] Game Already Started!");
+    return Follow();
+}
+
+CHostCommands::Exit CHostCommands::RateUsage(const Context& context)
+{
+    Reply(context, "[VELT] Use /rate 1-5 to give ratings!");
+    return LobbyReturnsElseFollow(context);
+}
+
+CHostCommands::Exit CHostCommands::Rate(const Context& context)
+{
+    if (m_host.m_rated.load())
+    {
+        Reply(context, "[VELT] You have already rated this match!");
+        return Follow();
+    }
+    SubmitRating(context.m_arg);
+    Reply(context, "[VELT] You have rated  " + std::to_string(context.m_arg) + " for this match");
+    return LobbyReturnsElseFollow(context);
+}
+
+void CHostCommands::SubmitRating(std::uint8_t rating)
+{
+    m_host.m_rated.store(1);
+    const auto message = BuildRateMessage(
+        {m_host.m_owner.GetChannelId(), m_host.m_matchId.load(), ClampRating(rating)});
+    m_host.m_owner.SendRaw(message.data(), message.size());
+}
+
+CHostCommands::Exit CHostCommands::CommandList(const Context& context)
+{
+    Reply(context, "[VELT] commands list:");
+    Reply(context, "[VELT] <cmdlist> <help> <start> <forcestart> <alias>");
+    Reply(context, "[VELT] <speed> <faster> <slower> <goto> <syncup> <syncdown>");
+    Reply(context, "[VELT] <obmsg> <pmsg> <pingmsg> <ping>");
+    return Follow();
+}
+
+CHostCommands::Exit CHostCommands::Help(const Context& context)
+{
+    Reply(context, "[VELT] Usage: /help <command>");
+    Reply(context, "[VELT] /cmdlist to show all the available commands");
+    return Follow();
+}
+
+CHostCommands::Exit CHostCommands::Goto(const Context& context)
+{
+    if (context.m_lobby)
+        return InGameOnly(context);
+    const std::string_view argument = CommandArgument(context.m_command, 4);
+    const auto target = GotoTargetMs(argument);
+    if (!target)
+        return Bad(context);
+    if (*target < m_host.m_gameTimeMs)
+    {
+        Reply(context, "[VELT] Sorry, rewind is not supported!");
+        return Follow();
+    }
+    Reply(context, std::string(kFastForwardTo) + " " + std::string(argument));
+    return FastForward(*target);
+}
+
+CHostCommands::Exit CHostCommands::SyncUp(const Context& context)
+{
+    if (context.m_lobby)
+        return InGameOnly(context);
+    const std::string_view argument = CommandArgument(context.m_command, 6);
+    const auto target = GameClockTargetMs(argument);
+    if (!target)
+        return Bad(context);
+    Reply(context, std::string(kFastForwardTo) + " " + std::string(argument) + " of wacraft time");
+    return FastForward(*target);
+}
+
+CHostCommands::Exit CHostCommands::FastForward(std::uint64_t targetMs)
+{
+    // The keepalive of the current time slot is still unread.
+    HostResult result = m_host.DiscardNextPacket();
+    if (!EndsSession(result))
+        result = m_host.m_feed.FastForwardToTime(targetMs, false);
+    return Return(EndsSession(result) ? result : HostResult::kContinue);
+}
+
+CHostCommands::Exit CHostCommands::SyncDown(const Context& context)
+{
+    if (context.m_lobby)
+        return InGameOnly(context);
+    const auto target = GameClockTargetMs(CommandArgument(context.m_command, 8));
+    if (!target)
+        return Bad(context);
+    const std::uint64_t halt = SyncDownHaltMs(*target, m_host.m_gameTimeMs);
+    if (halt > m_host.m_gameTimeMs)
+    {
+        Reply(context, "[VELT] Can't sync to this point of time!");
+        return Follow();
+    }
+    Reply(context,
+          "[VELT] Synchronising:Game is halted for  " + std::to_string(halt / 1000) + " seconds");
+    const HostResult result = m_host.m_feed.HaltGame(static_cast<std::uint32_t>(halt));
+    return EndsSession(result) ? Return(result) : Follow();
+}
+
+CHostCommands::Exit CHostCommands::InGameOnly(const Context& context)
+{
+    Reply(context, "[VELT] You can only execute this command in game!");
+    return Follow();
+}
+
+CHostCommands::Exit CHostCommands::Time(const Context& context)
+{
+    const std::uint32_t seconds = m_host.m_gameTimeMs / 1000;
+    Reply(context, "[VELT] The current game time is  " + std::to_string(seconds / 60) + ":" +
+                       std::to_string(seconds % 60) + " ");
+    return Follow();
+}
+
+CHostCommands::Exit CHostCommands::Bet(const Context& context)
+{
+    Reply(context, context.m_lobby ? "Bet is not available yet" : "[VELT] Bet is not avilable!");
+    return Follow();
+}
+
+CHostCommands::Exit CHostCommands::Faster(const Context& context)
+{
+    const std::uint8_t level = m_host.m_feed.ShownLevel();
+    return ChangeSpeed(context, level < 4 ? level + 1 : 4, {});
+}
+
+CHostCommands::Exit CHostCommands::Slower(const Context& context)
+{
+    const std::uint8_t level = m_host.m_feed.ShownLevel();
+    return ChangeSpeed(context, level > 1 ? level - 1 : 1, {});
+}
+
+CHostCommands::Exit CHostCommands::Speed(const Context& context)
+{
+    static constexpr std::string_view kSet[] = {"", "[VELT] Speed set to normal!",
+                                                "[VELT] Speed set to 2x!", "[VELT] Speed set to 3x!",
+                                                "[VELT] Speed set to 4x!"};
+    return ChangeSpeed(context, context.m_arg, kSet[context.m_arg]);
+}
+
+CHostCommands::Exit CHostCommands::ChangeSpeed(const Context& context, std::uint8_t level,
+                                               std::string_view reply)
+{
+    const HostResult result = m_host.m_feed.SetSpeed(level);
+    if (EndsSession(result))
+        return Return(result);
+    if (reply.empty())
+        CurrentSpeed(context);
+    else
+        Reply(context, reply);
+    return Return(HostResult::kSpeedChanged);
+}
+
+void CHostCommands::CurrentSpeed(const Context& context)
+{
+    Reply(context, std::string(kCurrentSpeed) + " " +
+                       std::to_string(m_host.m_feed.ShownLevel()) + ".0");
+}
+
+CHostCommands::Exit CHostCommands::SpeedShow(const Context& context)
+{
+    CurrentSpeed(context);
+    return Follow();
+}
+
+CHostCommands::Exit CHostCommands::Bad(const Context& context)
+{
+    Reply(context, kBadArgument);
+    return Follow();
+}
+
+} // namespace velt

@@ -1,0 +1,71 @@
+#include "host/CommandArguments.h"
+
+#include <cstdint>
+
+namespace velt
+{
+
+namespace
+{
+
+// Large enough for any real argument, small enough that the arithmetic cannot overflow.
+constexpr std::uint64_t kNumberCeiling = 1000000000;
+
+std::uint64_t LeadingNumber(std::string_view text)
+{
+    std::uint64_t value = 0;
+    for (const char c : text)
+    {
+        if (c < '0' || c > '9')
+            break;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > kNumberCeiling)
+            return kNumberCeiling;
+    }
+    return value;
+}
+
+} // namespace
+
+std::string_view CommandArgument(std::string_view command, std::size_t wordLength)
+{
+    const std::size_t start = wordLength + 1;
+    return start < command.size() ? command.substr(start) : std::string_view();
+}
+
+std::optional<ClockArgument> ParseClockArgument(std::string_view argument)
+{
+    const std::size_t colon = argument.rfind(':');
+    if (colon == std::string_view::npos)
+        return std::nullopt;
+    return ClockArgument{LeadingNumber(argument.substr(0, colon)),
+                         LeadingNumber(argument.substr(colon + 1))};
+}
+
+std::optional<std::uint64_t> GotoTargetMs(std::string_view argument)
+{
+    const auto parts = ParseClockArgument(argument);
+    if (!parts || parts->m_after > 60)
+        return std::nullopt;
+    return (parts->m_before * 60 + parts->m_after) * 1000;
+}
+
+std::optional<std::uint64_t> GameClockTargetMs(std::string_view argument)
+{
+    const auto parts = ParseClockArgument(argument);
+    if (!parts || parts->m_before > 23 || parts->m_after > 60)
+        return std::nullopt;
+    const std::uint64_t hours = parts->m_before < 8 ? parts->m_before + 24 : parts->m_before;
+    return ((hours * 60 + parts->m_after - 480) / 3) * 1000;
+}
+
+std::uint64_t SyncDownHaltMs(std::uint64_t targetMs, std::uint64_t gameTimeMs)
+{
+    if (targetMs <= gameTimeMs)
+        return gameTimeMs - targetMs;
+    const std::uint64_t ahead = targetMs - gameTimeMs;
+    const std::uint64_t days = (ahead + kGameClockDayMs - 1) / kGameClockDayMs;
+    return days * kGameClockDayMs - ahead;
+}
+
+} // namespace velt
