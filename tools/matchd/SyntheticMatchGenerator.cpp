@@ -51,7 +51,9 @@ constexpr std::array<std::string_view, 20> kSyllables = {
 constexpr std::array<std::uint8_t, 4> kRaces = {0x41, 0x42, 0x44, 0x48};
 constexpr std::uint8_t kObserverRace = 0x60;
 constexpr std::size_t kLobbySlots = 12;
-constexpr std::uint32_t kMaxPlayers = 8, kMaxObservers = 3;
+constexpr std::uint32_t kMaxObservers = 3;
+// Duels most often, then team games; all against all now and then.
+constexpr std::array<std::uint32_t, 14> kPlayerCounts = {2, 2, 2, 2, 3, 4, 4, 4, 5, 6, 6, 7, 8, 8};
 constexpr std::uint16_t kAnnouncedPort = 6112; // replaced by the local host's own port
 constexpr std::string_view kHeaderTag = "VELT stand-in match server";
 
@@ -272,10 +274,11 @@ SyntheticMatch GenerateSyntheticMatch(const SyntheticSettings& settings, std::ui
     CSeededRandom random(CSeededRandom::Derive(settings.m_seed, index));
     SyntheticMatch match;
     match.m_live = index < settings.m_liveCount;
-    const std::uint32_t players = random.Between(2, kMaxPlayers);
+    const std::uint32_t players = random.Pick(kPlayerCounts);
+    // A map for about as many players as play: a duel on a map for two or four, not eight.
     std::vector<const MeleeMap*> fitting;
     for (const auto& map : kMaps)
-        if (map.m_startPositions >= players)
+        if (map.m_startPositions >= players && map.m_startPositions <= players + 2)
             fitting.push_back(&map);
     const MeleeMap& map = *random.Pick(fitting);
     const MatchRoster roster = MakeRoster(random, players, map);

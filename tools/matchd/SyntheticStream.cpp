@@ -202,7 +202,10 @@ SyntheticStream GenerateSyntheticStream(const MatchRoster& roster, std::uint32_t
     const RosterEntry& leaver = random.Pick(roster.m_players);
     bool left = false;
     std::uint32_t now = 0;
-    while (now < targetMs)
+    // A stream that would outgrow the client's buffer ends early (the last slot, a chat line
+    // and the leave fit the reserve).
+    constexpr std::size_t kReserve = 4096;
+    while (now < targetMs && out.m_bytes.size() + kReserve < kMaxStreamSize)
     {
         const TimeSlotParams slot = NextSlot(roster, now, nextPing, nextSkill, random);
         Append(out.m_bytes, BuildTimeSlot(slot));
@@ -212,7 +215,7 @@ SyntheticStream GenerateSyntheticStream(const MatchRoster& roster, std::uint32_t
             Append(out.m_bytes, ChatPacket(roster, random.Percent(35), random));
             nextChat = now + random.Between(kChatGapMin, kChatGapMax);
         }
-        if (!left && now >= leaveAt)
+        if (!left && (now >= leaveAt || out.m_bytes.size() + kReserve >= kMaxStreamSize))
         {
             Append(out.m_bytes, BuildPlayerLeave({leaver.m_playerId, kLeaveReasonLost}));
             left = true;
