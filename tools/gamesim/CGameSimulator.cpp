@@ -290,6 +290,8 @@ void CGameSimulator::HandleTimeSlot(std::span<const std::uint8_t> packet)
             if (!checksumOk)
                 ++record.m_checksumErrors;
             record.m_gameTimeMs = m_slotGameTimeMs;
+            record.m_slotsInFlight = static_cast<std::uint32_t>(m_pendingSlots.size());
+            record.m_maxSlotsInFlight = std::max(record.m_maxSlotsInFlight, record.m_slotsInFlight);
         });
 }
 
@@ -336,11 +338,9 @@ bool CGameSimulator::HandleCountdownEnd()
 {
     if (m_phase == Phase::kInGame || m_phase == Phase::kLeaving)
         return true;
-    if (!SendUnit(BuildGameLoaded()))
-        return false;
     m_phase = Phase::kInGame;
     Update([](GameSimRecord& record) { record.m_gameStarted = true; });
-    return true;
+    return SendUnit(BuildGameLoaded());
 }
 
 bool CGameSimulator::RunTimers()
@@ -378,11 +378,18 @@ bool CGameSimulator::AnswerDueSlots(std::uint64_t now)
         }
         if (leaveNow)
             packets.push_back(BuildLeaveGame({kLeaveReasonLost}));
-        if (!SendPackets(packets))
-            return false;
-        Update([](GameSimRecord& record) { ++record.m_keepalivesSent; });
+        // The record is brought up to date before the send, so that whoever sees the packets
+        // finds the record in step with them.
+        Update(
+            [&](GameSimRecord& record)
+            {
+                ++record.m_keepalivesSent;
+                record.m_slotsInFlight = static_cast<std::uint32_t>(m_pendingSlots.size());
+            });
         if (leaveNow)
             MarkLeaving(now);
+        if (!SendPackets(packets))
+            return false;
     }
     return true;
 }
@@ -457,10 +464,8 @@ std::vector<std::uint8_t> CGameSimulator::BuildChat(const std::string& text, Cha
 
 bool CGameSimulator::SendLeave(std::uint32_t reason)
 {
-    if (!SendUnit(BuildLeaveGame({reason})))
-        return false;
     MarkLeaving(m_clock.NowMs());
-    return true;
+    return SendUnit(BuildLeaveGame({reason}));
 }
 
 void CGameSimulator::MarkLeaving(std::uint64_t now)

@@ -97,6 +97,10 @@ struct GameSimRecord
     std::uint16_t m_joinedPort = 0;
 
     std::uint32_t m_keepalivesSent = 0;
+    // Time slots received whose keepalive has not gone out yet (with a slot delay, how far the
+    // host has run ahead of the game), now and at most so far.
+    std::uint32_t m_slotsInFlight = 0;
+    std::uint32_t m_maxSlotsInFlight = 0;
     // Time slots whose 16-bit checksum does not match their action blocks.
     std::uint32_t m_checksumErrors = 0;
     // Packets of a known type that did not parse.

@@ -136,6 +136,8 @@ struct ParsedGameInfo
     std::uint32_t m_hostCounter = 0;
     std::uint32_t m_entryKey = 0;
     std::optional<std::string> m_gameName;
+
+    bool operator==(const ParsedGameInfo&) const = default;
 };
 
 struct GameActionBlock
@@ -154,6 +156,8 @@ struct ParsedTimeSlot
     std::size_t m_blocksOffset = 0; // where the action blocks start in the packet
 
     bool IsEmpty() const { return m_intervalMs == 0 && m_blocks.empty(); }
+
+    bool operator==(const ParsedTimeSlot&) const = default;
 };
 
 struct ParsedChatFromHost
@@ -164,6 +168,8 @@ struct ParsedChatFromHost
     std::uint32_t m_flags = 0; // in-game kind only
     std::uint8_t m_value = 0;  // slot-change kinds only
     std::string m_text;        // lobby and in-game kinds only
+
+    bool operator==(const ParsedChatFromHost&) const = default;
 };
 
 struct ParsedMapFacts
@@ -172,6 +178,8 @@ struct ParsedMapFacts
     std::uint32_t m_mapCrc32 = 0;
     std::uint32_t m_mapXoro = 0;
     std::optional<std::array<std::uint8_t, 20>> m_sha1;
+
+    bool operator==(const ParsedMapFacts&) const = default;
 };
 
 struct ParsedMapCheck
@@ -179,6 +187,8 @@ struct ParsedMapCheck
     std::uint32_t m_unknown = 0;
     std::string m_mapPath;
     std::optional<ParsedMapFacts> m_facts; // absent when the packet ends after the path
+
+    bool operator==(const ParsedMapCheck&) const = default;
 };
 
 std::optional<ParsedGameInfo> ParseGameInfo(std::span<const std::uint8_t> packet);

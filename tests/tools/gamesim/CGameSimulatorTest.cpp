@@ -406,6 +406,7 @@ TEST(GameSimulatorTest, SlotDelayHoldsEachKeepaliveOnTheInjectedClock)
     host.Expect(GamePacketType::kGameLoadedSelf);
     host.Send(Join({Slot(100), Slot(100)}));
     ASSERT_TRUE(sim.WaitFor([](const GameSimRecord& r) { return r.m_timeSlots == 2; }, kWaitMs));
+    EXPECT_EQ(sim.Record().m_slotsInFlight, 2u);
     EXPECT_TRUE(host.QuietFor(kQuietMs));
     clock.Advance(999);
     EXPECT_TRUE(host.QuietFor(kQuietMs));
@@ -414,6 +415,9 @@ TEST(GameSimulatorTest, SlotDelayHoldsEachKeepaliveOnTheInjectedClock)
     EXPECT_TRUE(host.QuietFor(kQuietMs)); // the second slot is simulated after the first
     clock.Advance(1000);
     host.Expect(GamePacketType::kOutgoingKeepalive);
+    const GameSimRecord record = sim.Record();
+    EXPECT_EQ(record.m_slotsInFlight, 0u);
+    EXPECT_EQ(record.m_maxSlotsInFlight, 2u);
 }
 
 TEST(GameSimulatorTest, StopEndsEveryWaitPromptly)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <set>
 
@@ -116,7 +117,8 @@ TEST(GameSidePacketsTest, BuildersRefuseWhatDoesNotFitTheWire)
     };
     for (const auto& [name, built] : rows)
         EXPECT_TRUE(built.empty()) << name;
-    ChatToHostParams longest{Bytes(24, 1), 2, ChatKind::kInGame, 0, std::string(kChatTextMaxLength, 'x')};
+    ChatToHostParams longest{Bytes(24, 1), 2, ChatKind::kInGame, 0,
+                             std::string(kChatTextMaxLength, 'x')};
     EXPECT_EQ(BuildChatToHost(longest).size(), kGamePacketMaxSize);
     EXPECT_EQ(ParseChatToHost(BuildChatToHost(longest)), longest);
 }
@@ -158,85 +160,41 @@ TEST(GameSidePacketsTest, GameSidePacketsRoundTrip)
 
 // ---- parsers of the host's packets ------------------------------------------------------------
 
-TEST(GameSidePacketsTest, AnnouncementGivesThePortAndTheNameWhenPresent)
+TEST(GameSidePacketsTest, HostPacketsParseToTheirFields)
 {
-    const auto full = ParseGameInfo(GameInfoPacket("VELT game", 10000));
-    ASSERT_TRUE(full);
-    EXPECT_EQ(full->m_gamePort, 10000);
-    EXPECT_EQ(full->m_entryKey, 0x11223344u);
-    EXPECT_EQ(full->m_gameName, "VELT game");
-
-    const auto shortest = ParseGameInfo(Bytes{0xF7, 0x30, 6, 0, 0x10, 0x27});
-    ASSERT_TRUE(shortest);
-    EXPECT_EQ(shortest->m_gamePort, 10000);
-    EXPECT_FALSE(shortest->m_gameName);
-
+    EXPECT_EQ(ParseGameInfo(GameInfoPacket("VELT game", 10000)),
+              (ParsedGameInfo{10000, 7, 0x11223344, "VELT game"}));
+    EXPECT_EQ(ParseGameInfo(Bytes{0xF7, 0x30, 6, 0, 0x10, 0x27}),
+              (ParsedGameInfo{10000, 0, 0, {}}));
     // A name without its NUL before the port: the port still counts, the name does not.
-    const auto unterminated =
-        ParseGameInfo(HostPacket(0x30, Concat({Bytes(16, 0), Text("abc"), {0x11, 0x27}})));
-    ASSERT_TRUE(unterminated);
-    EXPECT_EQ(unterminated->m_gamePort, 10001);
-    EXPECT_FALSE(unterminated->m_gameName);
-}
+    EXPECT_EQ(ParseGameInfo(HostPacket(0x30, Concat({Bytes(16, 0), Text("abc"), {0x11, 0x27}}))),
+              (ParsedGameInfo{10001, 0, 0, {}}));
 
-TEST(GameSidePacketsTest, TimeSlotCarriesTheFullIntervalAndEveryBlock)
-{
-    const auto empty = ParseTimeSlot(Bytes{0xF7, 0x0C, 6, 0, 0, 0});
-    ASSERT_TRUE(empty);
-    EXPECT_TRUE(empty->IsEmpty());
-    EXPECT_FALSE(empty->m_checksum);
+    EXPECT_EQ(ParseTimeSlot(Bytes{0xF7, 0x0C, 6, 0, 0, 0}), (ParsedTimeSlot{0, {}, {}, 6}));
+    EXPECT_EQ(ParseTimeSlot(Bytes{0xF7, 0x0C, 8, 0, 0x64, 0, 0, 0}),
+              (ParsedTimeSlot{100, 0, {}, 8}));
+    EXPECT_EQ(
+        ParseTimeSlot(HostPacket(0x0C, {0x2C, 0x01, 0xAA, 0xBB, 3, 2, 0, 0x68, 0x01, 5, 0, 0})),
+        (ParsedTimeSlot{300, 0xBBAA, {{3, {0x68, 0x01}}, {5, {}}}, 8}));
 
-    const auto withChecksumOnly = ParseTimeSlot(Bytes{0xF7, 0x0C, 8, 0, 0x64, 0, 0, 0});
-    ASSERT_TRUE(withChecksumOnly);
-    EXPECT_EQ(withChecksumOnly->m_intervalMs, 100);
-    EXPECT_EQ(withChecksumOnly->m_checksum, 0);
+    // The host's own lobby and in-game lines for the text "abc", and a slot change.
+    EXPECT_EQ(ParseChatFromHost(Bytes{0xF7, 0x0F, 12, 0, 1, 2, 1, 0x10, 'a', 'b', 'c', 0}),
+              (ParsedChatFromHost{{2}, 1, 0x10, 0, 0, "abc"}));
+    EXPECT_EQ(
+        ParseChatFromHost(Bytes{0xF7, 0x0F, 16, 0, 1, 2, 1, 0x20, 3, 0, 0, 0, 'a', 'b', 'c', 0}),
+        (ParsedChatFromHost{{2}, 1, 0x20, 3, 0, "abc"}));
+    EXPECT_EQ(ParseChatFromHost(Bytes{0xF7, 0x0F, 9, 0, 1, 2, 1, 0x11, 4}),
+              (ParsedChatFromHost{{2}, 1, 0x11, 0, 4, ""}));
 
-    const Bytes slot = HostPacket(0x0C, {0x2C, 0x01, 0xAA, 0xBB, 3, 2, 0, 0x68, 0x01, 5, 0, 0});
-    const auto parsed = ParseTimeSlot(slot);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->m_intervalMs, 300);
-    EXPECT_EQ(parsed->m_checksum, 0xBBAA);
-    EXPECT_EQ(parsed->m_blocksOffset, 8u);
-    const std::vector<GameActionBlock> blocks = {{3, {0x68, 0x01}}, {5, {}}};
-    EXPECT_EQ(parsed->m_blocks, blocks);
-}
-
-TEST(GameSidePacketsTest, ChatFromHostReadsEveryKind)
-{
-    // The host's own lobby and in-game lines for the text "abc".
-    const auto lobby = ParseChatFromHost(Bytes{0xF7, 0x0F, 12, 0, 1, 2, 1, 0x10, 'a', 'b', 'c', 0});
-    ASSERT_TRUE(lobby);
-    EXPECT_EQ(lobby->m_receivers, Bytes{2});
-    EXPECT_EQ(lobby->m_sender, 1);
-    EXPECT_EQ(lobby->m_kind, 0x10);
-    EXPECT_EQ(lobby->m_text, "abc");
-    const auto game =
-        ParseChatFromHost(Bytes{0xF7, 0x0F, 16, 0, 1, 2, 1, 0x20, 3, 0, 0, 0, 'a', 'b', 'c', 0});
-    ASSERT_TRUE(game);
-    EXPECT_EQ(game->m_kind, 0x20);
-    EXPECT_EQ(game->m_flags, 3u);
-    EXPECT_EQ(game->m_text, "abc");
-    const auto team = ParseChatFromHost(Bytes{0xF7, 0x0F, 9, 0, 1, 2, 1, 0x11, 4});
-    ASSERT_TRUE(team);
-    EXPECT_EQ(team->m_value, 4);
-}
-
-TEST(GameSidePacketsTest, MapCheckGivesThePathAndTheFactsThatFollow)
-{
     const Bytes head = Concat({{1, 0, 0, 0}, Text("Maps\\(2)Echo.w3x"), {0}});
     const Bytes facts = {0x39, 0x30, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0};
-    const auto pathOnly = ParseMapCheck(HostPacket(0x3D, head));
-    ASSERT_TRUE(pathOnly);
-    EXPECT_EQ(pathOnly->m_mapPath, "Maps\\(2)Echo.w3x");
-    EXPECT_FALSE(pathOnly->m_facts);
-    const auto withFacts = ParseMapCheck(HostPacket(0x3D, Concat({head, facts})));
-    ASSERT_TRUE(withFacts && withFacts->m_facts);
-    EXPECT_EQ(withFacts->m_facts->m_mapSize, 12345u);
-    EXPECT_EQ(withFacts->m_facts->m_mapXoro, 2u);
-    EXPECT_FALSE(withFacts->m_facts->m_sha1);
-    const auto withSha1 = ParseMapCheck(HostPacket(0x3D, Concat({head, facts, Bytes(20, 9)})));
-    ASSERT_TRUE(withSha1 && withSha1->m_facts && withSha1->m_facts->m_sha1);
-    EXPECT_EQ((*withSha1->m_facts->m_sha1)[19], 9);
+    std::array<std::uint8_t, 20> sha1;
+    sha1.fill(9);
+    EXPECT_EQ(ParseMapCheck(HostPacket(0x3D, head)), (ParsedMapCheck{1, "Maps\\(2)Echo.w3x", {}}));
+    EXPECT_EQ(ParseMapCheck(HostPacket(0x3D, Concat({head, facts}))),
+              (ParsedMapCheck{1, "Maps\\(2)Echo.w3x", ParsedMapFacts{12345, 1, 2, {}}}));
+    EXPECT_EQ(ParseMapCheck(HostPacket(0x3D, Concat({head, facts, Bytes(20, 9)}))),
+              (ParsedMapCheck{1, "Maps\\(2)Echo.w3x", ParsedMapFacts{12345, 1, 2, sha1}}));
 }
 
 TEST(GameSidePacketsTest, MalformedHostPacketsAreRefused)
