@@ -1,1 +1,63 @@
+#include "controls/DialogUnits.h"
+
+#include <QFontInfo>
+#include <QFontMetrics>
+
 #include <gtest/gtest.h>
+
+namespace velt
+{
+namespace
+{
+
+struct MapCase
+{
+    DialogBaseUnits m_units;
+    QRect m_dialogUnits;
+    QRect m_pixels;
+};
+
+class DialogRects : public ::testing::TestWithParam<MapCase>
+{
+};
+
+TEST_P(DialogRects, EachEdgeRoundedLikeMulDiv)
+{
+    const MapCase& c = GetParam();
+    EXPECT_EQ(MapDialogRect(c.m_dialogUnits, c.m_units), c.m_pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Templates, DialogRects,
+    ::testing::Values(
+        // "System" at 8 x 16: the main window's 340 x 201 units.
+        MapCase{{8, 16}, QRect(0, 0, 340, 201), QRect(0, 0, 680, 402)},
+        // 6 x 12: the Connect button; 154.5 and 7.5 round up, 229.5 too.
+        MapCase{{6, 12}, QRect(103, 5, 50, 17), QRect(155, 8, 75, 25)},
+        // 7 x 13: odd units, 0.5 pixel edges at both ends.
+        MapCase{{7, 13}, QRect(3, 1, 95, 33), QRect(5, 2, 167, 53)},
+        MapCase{{6, 13}, QRect(0, 1, 560, 404), QRect(0, 2, 840, 656)}));
+
+class TemplateFonts : public ::testing::TestWithParam<TemplateFontSpec>
+{
+};
+
+TEST_P(TemplateFonts, StandInKeepsTheCellHeight)
+{
+    const TemplateFontSpec spec = GetParam();
+    const QFont font = MakeTemplateFont(spec);
+    const bool original = QFontInfo(font).family().compare(spec.m_face, Qt::CaseInsensitive) == 0;
+    if (!original)
+    {
+        EXPECT_LE(QFontMetrics(font).height(), spec.m_cellHeight);
+    }
+    const DialogBaseUnits units = BaseUnitsOf(font);
+    EXPECT_EQ(units.m_y, QFontMetrics(font).height());
+    EXPECT_GT(units.m_x, 2);
+    EXPECT_LT(units.m_x, units.m_y);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faces, TemplateFonts, ::testing::Values(SystemFont10(), SongTiFont9(), MsSansSerifFont8()));
+
+} // namespace
+} // namespace velt

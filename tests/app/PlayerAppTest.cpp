@@ -1,1 +1,201 @@
+#include "app/CMessageBoxNotice.h"
+#include "app/CPlayerApp.h"
+#include "app/CommandLine.h"
+#include "platform/Thread.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace velt
+{
+namespace
+{
+
+constexpr int kDeadlineMs = 10000;
+
+// Runs the application in a scratch working directory and records what start-up and exit do.
+class PlayerAppTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_oldDir = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
+    }
+    void TearDown() override { QDir::setCurrent(m_oldDir); }
+
+    void WriteSkin(const char* text)
+    {
+        QFile file(m_dir.filePath(QStringLiteral("zeno.smf")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+
+    // Runs the app; while the main window is up, records its state and closes it.
+    void RunApp(bool socketsStart)
+    {
+        CRecordingNotice notices;
+        PlayerAppHooks hooks;
+        hooks.m_startSockets = [this, socketsStart] {
+            m_events.push_back("sockets start");
+            return socketsStart;
+        };
+        CPlayerApp* appPointer = nullptr;
+        hooks.m_stopSockets = [this, &appPointer] {
+            m_events.push_back(appPointer->Skin().IsStarted() ? "sockets stop, skin running" : "sockets stop");
+        };
+        CPlayerApp app(ServerAddress{"stream.example", 999}, notices, hooks);
+        appPointer = &app;
+        EXPECT_EQ(CPlayerApp::Instance(), &app);
+        QTimer closer; // dies with this run, so it never fires after the app is gone
+        closer.setSingleShot(true);
+        QObject::connect(&closer, &QTimer::timeout, [this, &app] {
+            CMainDialog& dialog = app.MainDialog();
+            m_events.push_back("window shown: " + dialog.windowTitle().toStdString());
+            m_skinName = app.Skin().SkinName().toStdString();
+            m_barHeight = dialog.Splitter().BarHeight();
+            m_modal = dialog.isModal();
+            dialog.done(0);
+        });
+        closer.start(0);
+        app.Run();
+        m_events.push_back(app.Skin().IsStarted() ? "ended, skin running" : "ended");
+    }
+
+    QTemporaryDir m_dir;
+    QString m_oldDir;
+    std::vector<std::string> m_events;
+    std::string m_skinName;
+    int m_barHeight = 0;
+    bool m_modal = false;
+};
+
+TEST_F(PlayerAppTest, NoWindowWithoutSockets)
+{
+    RunApp(false);
+    EXPECT_EQ(m_events, (std::vector<std::string>{"sockets start", "ended"}));
+}
+
+struct SkinCase
+{
+    const char* m_name;
+    const char* m_file; // null: no zeno.smf
+    const char* m_skin;
+};
+
+class StartupSkins : public PlayerAppTest, public ::testing::WithParamInterface<SkinCase>
+{
+};
+
+TEST_P(StartupSkins, StartsRunsAndStopsInOrder)
+{
+    const SkinCase& c = GetParam();
+    if (c.m_file != nullptr)
+        WriteSkin(c.m_file);
+    RunApp(true);
+    EXPECT_EQ(m_events, (std::vector<std::string>{"sockets start", "window shown: VELT BETA 0.4", "sockets stop",
+                                                  "ended"}))
+        << "the skin stops before the sockets";
+    EXPECT_EQ(m_skinName, c.m_skin);
+    EXPECT_EQ(m_barHeight, 10) << "some skin is always in force: the file or the embedded one";
+    EXPECT_TRUE(m_modal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, StartupSkins,
+    ::testing::Values(SkinCase{"Missing", nullptr, "VELT Default"},
+                      SkinCase{"Valid", "[Skin]\nFormat=VELT Skin 1\nName=Zeno Test\n", "Zeno Test"},
+                      SkinCase{"Broken", "[Skin]\nFormat=VELT Skin 1\n[SkinGfxSplitter1]\nSplitterBox.Color=blue\n",
+                               "VELT Default"},
+                      SkinCase{"Garbage", "\x01\x02\x03 not a skin", "VELT Default"}),
+    [](const ::testing::TestParamInfo<SkinCase>& info) { return std::string(info.param.m_name); });
+
+struct ArgumentCase
+{
+    const char* m_name;
+    QStringList m_arguments;
+    const char* m_environment; // null: VELT_SERVER unset
+    bool m_valid;
+    std::string m_host;
+    int m_port;
+};
+
+class ServerArguments : public ::testing::TestWithParam<ArgumentCase>
+{
+};
+
+TEST_P(ServerArguments, CommandLineThenEnvironmentThenDefault)
+{
+    const ArgumentCase& c = GetParam();
+    if (c.m_environment != nullptr)
+        qputenv("VELT_SERVER", c.m_environment);
+    else
+        qunsetenv("VELT_SERVER");
+    std::string error;
+    const auto server = ServerFromArguments(QStringList{QStringLiteral("veltplayer")} + c.m_arguments, &error);
+    qunsetenv("VELT_SERVER");
+    ASSERT_EQ(server.has_value(), c.m_valid) << error;
+    if (server)
+    {
+        EXPECT_EQ(server->m_host, c.m_host);
+        EXPECT_EQ(server->m_port, c.m_port);
+    }
+    else
+    {
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ServerArguments,
+    ::testing::Values(
+        ArgumentCase{"Default", {}, nullptr, true, kDefaultServerHost, 999},
+        ArgumentCase{"Environment", {}, "10.0.0.5:1234", true, "10.0.0.5", 1234},
+        ArgumentCase{"EnvironmentHostOnly", {}, "matches.example", true, "matches.example", 999},
+        ArgumentCase{"CommandLineWins", {"--server", "127.0.0.1:4000"}, "10.0.0.5:1234", true, "127.0.0.1", 4000},
+        ArgumentCase{"EqualsForm", {"--server=relay.example"}, nullptr, true, "relay.example", 999},
+        ArgumentCase{"MissingValue", {"--server"}, nullptr, false, "", 0},
+        ArgumentCase{"BadPort", {"--server", "host:70000"}, nullptr, false, "", 0},
+        ArgumentCase{"Unknown", {"--verbose"}, nullptr, false, "", 0}),
+    [](const ::testing::TestParamInfo<ArgumentCase>& info) { return std::string(info.param.m_name); });
+
+TEST(MessageBoxNotice, ShownOnTheUiThreadWithTheAppTitle)
+{
+    CMessageBoxNotice notice(QStringLiteral("VELTPlayer"));
+    QString caption;
+    QString text;
+    QTimer answerer;
+    // The box runs its own modal loop; answer it from inside that loop.
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+        {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (box == nullptr || !box->isVisible())
+                continue;
+            caption = box->windowTitle();
+            text = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    answerer.start(5);
+    CThread network;
+    network.Start([&notice] { notice.Notify("Connection to stream velt server failed!"); });
+    network.Join();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !text.isEmpty(); }, kDeadlineMs));
+    EXPECT_EQ(caption, QStringLiteral("VELTPlayer"));
+    EXPECT_EQ(text, QStringLiteral("Connection to stream velt server failed!"));
+}
+
+} // namespace
+} // namespace velt
