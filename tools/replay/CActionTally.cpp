@@ -58,24 +58,24 @@ constexpr std::array<std::int8_t, 256> MakeFixedSizes()
         size = -1;
     for (int id : {0x01, 0x02, 0x04, 0x05, 0x1A, 0x61, 0x66, 0x67})
         sizes[id] = 0;
-    for (int id : {0x20, 0x22, 0x23, 0x24, 0x25, 0x26, 0x29, 0x2A, 0x2B, 0x2C, 0x2F, 0x30, 0x31,
-                   0x32})
+    for (int id :
+         {0x20, 0x22, 0x23, 0x24, 0x25, 0x26, 0x29, 0x2A, 0x2B, 0x2C, 0x2F, 0x30, 0x31, 0x32})
         sizes[id] = 0; // single-player cheats
-    sizes[0x03] = 1;  // set speed
-    sizes[0x07] = 4;  // save finished
-    sizes[0x18] = 2;  // select group: group, 3
-    sizes[0x1B] = 9;  // select unit: flag + object
-    sizes[0x1C] = 9;  // select ground item: flag + object
-    sizes[0x1D] = 8;  // cancel hero revival: object
-    sizes[0x1E] = 5;  // remove from queue: slot + id
+    sizes[0x03] = 1;   // set speed
+    sizes[0x07] = 4;   // save finished
+    sizes[0x18] = 2;   // select group: group, 3
+    sizes[0x1B] = 9;   // select unit: flag + object
+    sizes[0x1C] = 9;   // select ground item: flag + object
+    sizes[0x1D] = 8;   // cancel hero revival: object
+    sizes[0x1E] = 5;   // remove from queue: slot + id
     sizes[0x1F] = 5;
     sizes[0x21] = 8;
-    sizes[0x27] = 5;  // resource cheats
+    sizes[0x27] = 5; // resource cheats
     sizes[0x28] = 5;
     sizes[0x2D] = 5;
-    sizes[0x2E] = 4;  // time of day
-    sizes[0x50] = 5;  // ally options: slot + flags
-    sizes[0x51] = 9;  // transfer resources: slot, gold, lumber
+    sizes[0x2E] = 4; // time of day
+    sizes[0x50] = 5; // ally options: slot + flags
+    sizes[0x51] = 9; // transfer resources: slot, gold, lumber
     sizes[0x63] = 8;
     sizes[0x64] = 8;  // trackable hit
     sizes[0x65] = 8;  // trackable track
@@ -127,7 +127,8 @@ std::optional<std::size_t> PayloadSize(int id, std::span<const std::uint8_t> res
     case kTwoTargetOrder:
     case kTwoTargetItemOrder:
         // x, y, order B, flags, category, owner, x, y; then an object for 0x15
-        reader.Skip(order + 8 + 4 + 4 + 4 + 1 + 8 + (id == kTwoTargetItemOrder ? kObjectIdSize : 0));
+        reader.Skip(order + 8 + 4 + 4 + 4 + 1 + 8 +
+                    (id == kTwoTargetItemOrder ? kObjectIdSize : 0));
         break;
     case kChangeSelection:
     case kAssignGroup:

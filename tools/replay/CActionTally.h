@@ -13,11 +13,11 @@ namespace velt
 // How the actions inside command blocks are laid out in a given game version.
 struct ActionLayout
 {
-    bool m_orderDwords = true;     // orders carry two unknown dwords, from 1.07
+    bool m_orderDwords = true;      // orders carry two unknown dwords, from 1.07
     bool m_wordAbilityFlags = true; // ability flags are a u16 from 1.13, a byte before
-    bool m_subgroupItems = true;   // 0x19 names an item and object and 0x1A exists, from 1.14b
-    bool m_menuIdsLower = false;   // before 1.07 the ids from 0x66 on were stored one lower
-    bool m_post202Ids = false;     // 0x38-format files store the ids from 0x78 on one lower
+    bool m_subgroupItems = true;    // 0x19 names an item and object and 0x1A exists, from 1.14b
+    bool m_menuIdsLower = false;    // before 1.07 the ids from 0x66 on were stored one lower
+    bool m_post202Ids = false;      // 0x38-format files store the ids from 0x78 on one lower
 
     static ActionLayout For(const W3gHeader& header, bool post202Format);
 };

@@ -85,9 +85,10 @@ bool ReadSlotTable(std::span<const std::uint8_t> data, CByteReader& reader, Repl
 {
     const std::size_t at = reader.Position();
     if (Peek(data, reader) != static_cast<int>(ReplayRecordId::kGameStart))
-        return Fail(error, at,
-                    "expected the game start record (0x19) after the player list, found " +
-                        (Peek(data, reader) < 0 ? std::string("the end") : Hex(Peek(data, reader))));
+        return Fail(
+            error, at,
+            "expected the game start record (0x19) after the player list, found " +
+                (Peek(data, reader) < 0 ? std::string("the end") : Hex(Peek(data, reader))));
     reader.Skip(1);
     const std::uint16_t size = reader.U16();
     if (!reader.Ok() || size < kSlotTableFixedBytes || size > reader.Remaining())
@@ -226,8 +227,8 @@ bool ParseReplayStatString(std::span<const std::uint8_t> decoded, ReplayStatStri
 //   { player record (0x16), u32 }              while the next byte is 0x16
 //   { u8 0x39|0x38, u8 subtype, u32 n, n bytes } Reforged metadata
 //   game start record (0x19)
-bool ParseReplayLobby(std::span<const std::uint8_t> data, CByteReader& reader,
-                      ReplayLobby& lobby, ReplayError& error)
+bool ParseReplayLobby(std::span<const std::uint8_t> data, CByteReader& reader, ReplayLobby& lobby,
+                      ReplayError& error)
 {
     lobby.m_gameInfoPrefix = reader.U32();
     if (!reader.Ok() || (lobby.m_gameInfoPrefix & 0xFF) != kGameInfoPrefixId)

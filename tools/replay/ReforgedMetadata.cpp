@@ -40,8 +40,8 @@ struct Field
 {
     std::uint64_t m_number = 0;
     WireType m_type = WireType::kVarint;
-    std::uint64_t m_value = 0;              // varint fields
-    std::span<const std::uint8_t> m_bytes;  // length-delimited fields
+    std::uint64_t m_value = 0;             // varint fields
+    std::span<const std::uint8_t> m_bytes; // length-delimited fields
 };
 
 bool ReadField(CByteReader& reader, Field& field)
@@ -73,7 +73,7 @@ bool ReadField(CByteReader& reader, Field& field)
 std::string Text(std::span<const std::uint8_t> bytes)
 {
     return std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(
-                                                           bytes.size(), kMaxReplayNameLength)));
+                                                          bytes.size(), kMaxReplayNameLength)));
 }
 
 // Profile fields: 1 pid, 2 BattleTag, 3 clan, 4 portrait, 5 team, 6 unknown.

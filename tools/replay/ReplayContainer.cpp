@@ -14,9 +14,9 @@ namespace velt
 namespace
 {
 
-constexpr std::array<std::uint8_t, 28> kMagic = {
-    'W', 'a', 'r', 'c', 'r', 'a', 'f', 't', ' ', 'I', 'I', 'I', ' ', 'r',
-    'e', 'c', 'o', 'r', 'd', 'e', 'd', ' ', 'g', 'a', 'm', 'e', 0x1A, 0x00};
+constexpr std::array<std::uint8_t, 28> kMagic = {'W', 'a', 'r', 'c', 'r', 'a', 'f',  't', ' ', 'I',
+                                                 'I', 'I', ' ', 'r', 'e', 'c', 'o',  'r', 'd', 'e',
+                                                 'd', ' ', 'g', 'a', 'm', 'e', 0x1A, 0x00};
 constexpr std::uint32_t kHeaderSizeV0 = 0x40;
 constexpr std::uint32_t kHeaderSizeV1 = 0x44;
 constexpr std::uint32_t kFirstReforgedVersion = 10032; // 12-byte block headers from here on
@@ -52,8 +52,7 @@ std::uint32_t HeaderCrc(std::span<const std::uint8_t> header, std::size_t crcOff
     std::array<std::uint8_t, kHeaderSizeV1> copy{};
     std::memcpy(copy.data(), header.data(), header.size());
     std::memset(copy.data() + crcOffset, 0, 4);
-    return static_cast<std::uint32_t>(
-        crc32(0, copy.data(), static_cast<uInt>(header.size())));
+    return static_cast<std::uint32_t>(crc32(0, copy.data(), static_cast<uInt>(header.size())));
 }
 
 // One inflate stream reused for every block; each block is an independent zlib stream.
@@ -73,7 +72,8 @@ public:
 
     // Bytes produced. The game never terminates its streams, so a full output buffer is the
     // normal end; a stream that ends or starves early produces fewer bytes.
-    std::size_t Inflate(std::span<const std::uint8_t> in, std::span<std::uint8_t> out, bool& corrupt)
+    std::size_t Inflate(std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
+                        bool& corrupt)
     {
         corrupt = false;
         inflateReset(&m_stream);
@@ -155,11 +155,13 @@ bool BlockCrcsMatch(std::span<const std::uint8_t> head, std::span<const std::uin
 //   0x40  u32    CRC-32 of the header    0x3C  u32  CRC-32 of the header
 bool ParseW3gHeader(std::span<const std::uint8_t> file, W3gHeader& header, ReplayError& error)
 {
-    const auto searchEnd = file.begin() + static_cast<std::ptrdiff_t>(
-                                              std::min(file.size(), kMaxReplayMagicSearch + kMagic.size()));
+    const auto searchEnd =
+        file.begin() +
+        static_cast<std::ptrdiff_t>(std::min(file.size(), kMaxReplayMagicSearch + kMagic.size()));
     const auto magic = std::search(file.begin(), searchEnd, kMagic.begin(), kMagic.end());
     if (magic == searchEnd)
-        return Fail(error, 0, "not a Warcraft III replay (no \"Warcraft III recorded game\" header)");
+        return Fail(error, 0,
+                    "not a Warcraft III replay (no \"Warcraft III recorded game\" header)");
     const auto start = static_cast<std::size_t>(magic - file.begin());
     header.m_fileOffset = start;
 
@@ -204,11 +206,12 @@ bool ParseW3gHeader(std::span<const std::uint8_t> file, W3gHeader& header, Repla
     if (!KnownVersion(header.m_headerVersion, header.m_version))
         return Fail(error, start + (header.m_headerVersion == 1 ? 0x34 : 0x32),
                     "unknown game version " + std::to_string(header.m_version));
-    header.m_crcValid =
-        HeaderCrc(file.subspan(start, header.m_headerSize), header.m_headerSize - 4) == header.m_crc;
+    header.m_crcValid = HeaderCrc(file.subspan(start, header.m_headerSize),
+                                  header.m_headerSize - 4) == header.m_crc;
     header.m_blockHeaderSize =
-        header.m_headerVersion == 1 && header.m_version >= kFirstReforgedVersion ? kLargeBlockHeader
-                                                                                  : kSmallBlockHeader;
+        header.m_headerVersion == 1 && header.m_version >= kFirstReforgedVersion
+            ? kLargeBlockHeader
+            : kSmallBlockHeader;
     if (header.m_decompressedSize > kMaxReplayDecompressedSize)
         return Fail(error, start + 0x28,
                     "decompressed size " + std::to_string(header.m_decompressedSize) +
@@ -279,8 +282,7 @@ bool InflateReplayBlocks(std::span<const std::uint8_t> file, const W3gHeader& he
     if (data.size() < header.m_decompressedSize)
         return Fail(error, base + reader.Position(),
                     "the blocks hold " + std::to_string(data.size()) +
-                        " bytes; the header declares " +
-                        std::to_string(header.m_decompressedSize));
+                        " bytes; the header declares " + std::to_string(header.m_decompressedSize));
     data.resize(header.m_decompressedSize);
     return true;
 }

@@ -34,9 +34,12 @@ std::uint8_t ReplayFile::ObserverTeam() const
 const ReplaySlot* ReplayFile::SlotOf(std::uint8_t playerId) const
 {
     const auto& slots = m_lobby.m_slots;
-    const auto it = std::find_if(slots.begin(), slots.end(), [&](const ReplaySlot& slot) {
-        return slot.m_slotStatus == kSlotOccupied && slot.m_computer == 0 && slot.m_playerId == playerId;
-    });
+    const auto it = std::find_if(slots.begin(), slots.end(),
+                                 [&](const ReplaySlot& slot)
+                                 {
+                                     return slot.m_slotStatus == kSlotOccupied &&
+                                            slot.m_computer == 0 && slot.m_playerId == playerId;
+                                 });
     return it == slots.end() ? nullptr : &*it;
 }
 

@@ -19,8 +19,8 @@ constexpr std::uint32_t kMaxReplayDecompressedSize = 128u << 20;
 constexpr std::uint32_t kMaxReplayBlocks = 65536;
 constexpr std::uint32_t kMaxReplayBlockCompressedSize = 1u << 20;
 constexpr std::uint32_t kMaxReplayBlockDecompressedSize = 1u << 20;
-constexpr std::size_t kMaxReplayMagicSearch = 4096; // bytes a NetEase prefix may take
-constexpr std::size_t kMaxReplayNameLength = 255;   // player, game and host names, map path
+constexpr std::size_t kMaxReplayMagicSearch = 4096;      // bytes a NetEase prefix may take
+constexpr std::size_t kMaxReplayNameLength = 255;        // player, game and host names, map path
 constexpr std::size_t kMaxReplayStatStringLength = 2048; // encoded, terminator excluded
 constexpr std::size_t kMaxReplayPlayerRecords = 32;
 constexpr std::size_t kMaxReplaySlots = 24;
@@ -31,22 +31,22 @@ constexpr std::size_t kMaxReplayChatLength = 65535; // the record's own u16 boun
 // Record ids of a replay's decompressed data, lobby first, then the game.
 enum class ReplayRecordId : std::uint8_t
 {
-    kHostPlayer = 0x00,      // host player record (the one after the game-info prefix)
-    kGameInfo = 0x10,        // first byte of the game-info prefix
-    kPlayer = 0x16,          // further player records
-    kPlayerLeft = 0x17,      // u32 reason, u8 pid, u32 result, u32 counter
-    kGameStart = 0x19,       // slot table, random seed, layout, start spots
-    kCountdownStart = 0x1A,  // u32 1
-    kCountdownEnd = 0x1B,    // u32 1
-    kLoaded = 0x1C,          // u32 1
+    kHostPlayer = 0x00,       // host player record (the one after the game-info prefix)
+    kGameInfo = 0x10,         // first byte of the game-info prefix
+    kPlayer = 0x16,           // further player records
+    kPlayerLeft = 0x17,       // u32 reason, u8 pid, u32 result, u32 counter
+    kGameStart = 0x19,        // slot table, random seed, layout, start spots
+    kCountdownStart = 0x1A,   // u32 1
+    kCountdownEnd = 0x1B,     // u32 1
+    kLoaded = 0x1C,           // u32 1
     kTimeSlotFragment = 0x1E, // part of an oversized time slot; the time slot itself up to 1.02
-    kTimeSlot = 0x1F,        // u16 n, u16 increment, command blocks
-    kChat = 0x20,            // chat; the checksum record up to 1.02
-    kChecksum = 0x22,        // u8 k, k bytes
-    kDesync = 0x23,          // u32, u8, u32, u8
-    kForcedGameEnd = 0x2F,   // u32 mode, u32 seconds left
-    kMetadataPost202 = 0x38, // Reforged protobuf metadata, 2.0.2 numbering
-    kMetadata = 0x39,        // Reforged protobuf metadata
+    kTimeSlot = 0x1F,         // u16 n, u16 increment, command blocks
+    kChat = 0x20,             // chat; the checksum record up to 1.02
+    kChecksum = 0x22,         // u8 k, k bytes
+    kDesync = 0x23,           // u32, u8, u32, u8
+    kForcedGameEnd = 0x2F,    // u32 mode, u32 seconds left
+    kMetadataPost202 = 0x38,  // Reforged protobuf metadata, 2.0.2 numbering
+    kMetadata = 0x39,         // Reforged protobuf metadata
 };
 
 // Fixed header and sub-header. The version is the sub-header's number: 2 for 1.02, 26 for
@@ -76,7 +76,7 @@ struct ReplayPlayerRecord
 {
     std::uint8_t m_recordId = 0; // 0x00 host, 0x16 others
     std::uint8_t m_playerId = 0;
-    std::string m_name; // as recorded; Reforged cuts it to 15 bytes
+    std::string m_name;                // as recorded; Reforged cuts it to 15 bytes
     std::vector<std::uint8_t> m_extra; // 1 byte custom, 8 bytes ladder (runtime, race)
     std::uint32_t m_trailer = 0;       // the u32 after a 0x16 record
 };
@@ -112,8 +112,8 @@ struct ReplaySlot
 
 struct ReplayMetadataRecord
 {
-    std::uint8_t m_recordId = 0; // 0x39 or 0x38
-    std::uint8_t m_subtype = 0;  // 3 profile, 4 skins, 5 unknown
+    std::uint8_t m_recordId = 0;      // 0x39 or 0x38
+    std::uint8_t m_subtype = 0;       // 3 profile, 4 skins, 5 unknown
     std::vector<std::uint8_t> m_body; // protobuf
 };
 
@@ -158,7 +158,7 @@ struct ReplayTimeSlot
     std::uint32_t m_intervalMs = 0; // the closing record's increment plus its fragments'
     std::uint32_t m_dataOffset = 0; // command blocks in ReplayFile::m_commandData
     std::uint32_t m_dataSize = 0;
-    std::uint16_t m_fragments = 0; // 0x1E pieces joined in front
+    std::uint16_t m_fragments = 0;   // 0x1E pieces joined in front
     std::uint8_t m_checksumSize = 0; // 0 when no checksum record follows
     std::uint32_t m_checksum = 0;    // its first four bytes
 };
@@ -168,8 +168,8 @@ struct ReplayChat
     std::uint32_t m_timeMs = 0;
     std::uint32_t m_afterSlot = 0; // number of time slots before it
     std::uint8_t m_senderId = 0;
-    std::uint8_t m_flags = 0;  // 0x20 in game, 0x10 lobby, 0x11-0x14 lobby changes
-    std::uint32_t m_mode = 0;  // with flag 0x20: 0 all, 1 allies, 2 observers, 3+N slot N
+    std::uint8_t m_flags = 0; // 0x20 in game, 0x10 lobby, 0x11-0x14 lobby changes
+    std::uint32_t m_mode = 0; // with flag 0x20: 0 all, 1 allies, 2 observers, 3+N slot N
     std::string m_text;
     std::vector<std::uint8_t> m_payload; // everything after the flag byte, as recorded
 };

@@ -12,9 +12,10 @@ namespace velt
 
 std::string ReplayError::Text() const
 {
-    const std::string where = m_area == ReplayErrorArea::kFile
-                                  ? "file offset " + std::to_string(m_offset)
-                                  : "offset " + std::to_string(m_offset) + " of the decompressed data";
+    const std::string where =
+        m_area == ReplayErrorArea::kFile
+            ? "file offset " + std::to_string(m_offset)
+            : "offset " + std::to_string(m_offset) + " of the decompressed data";
     return m_file + ": " + m_message + " (" + where + ")";
 }
 
