@@ -63,7 +63,8 @@ void BM_AssembleAndDispatch(benchmark::State& state)
         while (fed < stream.size())
         {
             const auto space = assembler.FreeSpace();
-            const std::size_t count = std::min({space.size(), std::size_t{1460}, stream.size() - fed});
+            const std::size_t count =
+                std::min({space.size(), std::size_t{1460}, stream.size() - fed});
             std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(fed), count, space.begin());
             assembler.Commit(count);
             fed += count;

@@ -75,7 +75,10 @@ std::uint32_t CMatchServerClient::GetChannelId() const
     return m_channelId.load(std::memory_order_relaxed);
 }
 
-bool CMatchServerClient::IsConnected() const { return m_connected.load(std::memory_order_acquire); }
+bool CMatchServerClient::IsConnected() const
+{
+    return m_connected.load(std::memory_order_acquire);
+}
 
 bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port)
 {
@@ -121,9 +124,8 @@ bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port
 
 void CMatchServerClient::ReapEndedConnections()
 {
-    std::erase_if(m_retired, [](const std::unique_ptr<Connection>& connection) {
-        return connection->m_thread.Finished();
-    });
+    std::erase_if(m_retired, [](const std::unique_ptr<Connection>& connection)
+                  { return connection->m_thread.Finished(); });
 }
 
 void CMatchServerClient::ReceiveLoop(std::shared_ptr<CTcpSocket> socket, std::uint64_t generation)

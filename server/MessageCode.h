@@ -22,6 +22,9 @@ enum class MessageCode : std::uint8_t
     MSG_RATE = 0x4C,               // request only: channel id, match id, rating 1 to 5
 };
 
-constexpr std::uint8_t CodeByte(MessageCode code) { return static_cast<std::uint8_t>(code); }
+constexpr std::uint8_t CodeByte(MessageCode code)
+{
+    return static_cast<std::uint8_t>(code);
+}
 
 } // namespace velt

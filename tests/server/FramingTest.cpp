@@ -1,7 +1,9 @@
-#include "server/CFrameAssembler.h"
 #include "server/Framing.h"
+#include "server/CFrameAssembler.h"
 
 #include <gtest/gtest.h>
+
+#include "FrameBytes.h"
 
 #include <algorithm>
 #include <vector>
@@ -11,21 +13,9 @@ namespace velt
 namespace
 {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes LengthField(std::uint32_t length)
-{
-    return {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-            static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24)};
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
+using test::Bytes;
+using test::Concat;
+using test::LengthField;
 
 Bytes Payload(std::size_t size, std::uint8_t seed)
 {
@@ -95,16 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
                                 false},
                       LengthRow{"Huge", 0xFFFFFFFFu, FrameStatus::kMalformed, false}),
     [](const auto& info) { return std::string(info.param.m_name); });
-
-TEST(CutFrameTest, TakesOnlyTheFirstOfTwoFrames)
-{
-    const Bytes stream = Concat({BuildFrame({0x49, {}}), BuildFrame({0x4A, Payload(3, 1)})});
-    const FrameCut cut = CutFrame(stream);
-    ASSERT_EQ(cut.m_status, FrameStatus::kFrame);
-    EXPECT_EQ(cut.m_frameSize, 5u);
-    ASSERT_EQ(cut.m_body.size(), 1u);
-    EXPECT_EQ(cut.m_body[0], 0x49);
-}
 
 // Feeds a stream to an assembler in pieces that start at the given offsets.
 std::vector<Bytes> Assemble(const Bytes& stream, const std::vector<std::size_t>& cuts,
@@ -188,26 +168,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FrameAssemblerTest, BreaksBeyondTheSkipLimitAndHandsOutNothingMore)
 {
-    const Bytes stream = Concat({BuildFrame({0x49, {}}), LengthField(kMaxDiscardLength + 1),
-                                 BuildFrame({0x4A, {}})});
+    const Bytes stream = Concat(
+        {BuildFrame({0x49, {}}), LengthField(kMaxDiscardLength + 1), BuildFrame({0x4A, {}})});
     bool broken = false;
     const std::vector<Bytes> frames = Assemble(stream, {}, &broken);
     EXPECT_TRUE(broken);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0], Bytes{0x49});
-}
-
-TEST(FrameAssemblerTest, KeepsManyCoalescedFramesInOrder)
-{
-    Bytes stream;
-    std::vector<Bytes> expected;
-    for (std::uint8_t i = 0; i < 200; ++i)
-    {
-        const Bytes frame = BuildFrame({i, Payload(i % 37, i)});
-        stream.insert(stream.end(), frame.begin(), frame.end());
-        expected.emplace_back(frame.begin() + 4, frame.end());
-    }
-    EXPECT_EQ(Assemble(stream, {}), expected);
 }
 
 } // namespace

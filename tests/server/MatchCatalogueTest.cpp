@@ -22,14 +22,12 @@ TEST_P(LengthTextTest, FormatsHoursOnlyFromAnHourOn)
     EXPECT_EQ(LengthText(GetParam().m_seconds), GetParam().m_text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, LengthTextTest,
-                         ::testing::Values(LengthRow{0, "0 min:0 sec"},
-                                           LengthRow{65, "1 min:5 sec"},
-                                           LengthRow{3599, "59 min:59 sec"},
-                                           LengthRow{3600, "1 hr :0 min:0 sec"},
-                                           LengthRow{3930, "1 hr :5 min:30 sec"},
-                                           LengthRow{90061, "25 hr :1 min:1 sec"},
-                                           LengthRow{0xFFFFFFFFu, "1193046 hr :28 min:15 sec"}));
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, LengthTextTest,
+    ::testing::Values(LengthRow{0, "0 min:0 sec"}, LengthRow{65, "1 min:5 sec"},
+                      LengthRow{3599, "59 min:59 sec"}, LengthRow{3600, "1 hr :0 min:0 sec"},
+                      LengthRow{3930, "1 hr :5 min:30 sec"}, LengthRow{90061, "25 hr :1 min:1 sec"},
+                      LengthRow{0xFFFFFFFFu, "1193046 hr :28 min:15 sec"}));
 
 struct StatsRow
 {
@@ -71,8 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StatsRow{"JustAboveFourIsHotButShowsFour", Stats(0, 100, 401), "0",
                                "4.0(Hot!)", true},
                       StatsRow{"RoundsToOneDecimal", Stats(7, 3, 10), "7", "3.3", false},
-                      StatsRow{"LargeVisitsStayUnsigned", Stats(0xFFFFFFFFu, 1, 5),
-                               "4294967295", "5.0(Hot!)", true}),
+                      StatsRow{"LargeVisitsStayUnsigned", Stats(0xFFFFFFFFu, 1, 5), "4294967295",
+                               "5.0(Hot!)", true}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 TEST(StatusTextTest, KnownWordsAndReadableOthers)

@@ -8,6 +8,7 @@
 #include <functional>
 #include <thread>
 
+#include "FrameBytes.h"
 #include "platform/Socket.h"
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
@@ -18,7 +19,9 @@ namespace velt
 namespace
 {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::Concat;
+using test::LengthField;
 using Plan = CScriptedMatchServer::SendPlan;
 
 // Generous, for a loaded machine; only reached when something is wrong.
@@ -55,23 +58,15 @@ MatchStats Stats(std::uint32_t id, std::uint32_t visits, std::uint32_t count, st
     return MatchStats{visits, count, sum, id, 0};
 }
 
-Bytes RawFrame(std::uint8_t code, const Bytes& payload) { return BuildFrame({code, payload}); }
-
-Bytes LengthField(std::uint32_t length)
+Bytes RawFrame(std::uint8_t code, const Bytes& payload)
 {
-    return {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-            static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24)};
+    return BuildFrame({code, payload});
 }
 
-Bytes Concat(std::initializer_list<Bytes> parts)
+Bytes PayloadOf(const Bytes& frame)
 {
-    Bytes out;
-    for (const Bytes& part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
+    return Bytes(frame.begin() + 5, frame.end());
 }
-
-Bytes PayloadOf(const Bytes& frame) { return Bytes(frame.begin() + 5, frame.end()); }
 
 class MatchServerClientTest : public ::testing::Test
 {
@@ -89,8 +84,9 @@ protected:
         ASSERT_TRUE(m_server.WaitForClients(expectedClients, kDeadlineMs));
     }
 
-    void SetList(std::vector<Bytes> frames, CScriptedMatchServer::ListEnding ending =
-                                                CScriptedMatchServer::ListEnding::kListEnd)
+    void
+    SetList(std::vector<Bytes> frames,
+            CScriptedMatchServer::ListEnding ending = CScriptedMatchServer::ListEnding::kListEnd)
     {
         CScriptedMatchServer::ListScript script;
         script.m_frames = std::move(frames);
@@ -163,41 +159,63 @@ Bytes Junk(std::size_t size)
 INSTANTIATE_TEST_SUITE_P(
     Rows, FramingOverLoopbackTest,
     ::testing::Values(
-        FramingRow{"SplitLengthField", [] { return BuildMatchRecord(Match(1)); },
-                   Plan::AtCuts({1, 2, 3}), {1}, 1},
-        FramingRow{"SplitBody", [] { return BuildMatchRecord(Match(1)); },
-                   Plan::AtCuts({4, 5, 20, 40}), {1}, 1},
-        FramingRow{"ByteByByte",
-                   [] { return Concat({BuildMatchRecord(Match(1)), BuildMatchStats(Stats(1, 3, 1, 5))}); },
-                   Plan::ByteByByte(0), {1}, 2},
+        FramingRow{"SplitLengthField",
+                   [] { return BuildMatchRecord(Match(1)); },
+                   Plan::AtCuts({1, 2, 3}),
+                   {1},
+                   1},
+        FramingRow{"SplitBody",
+                   [] { return BuildMatchRecord(Match(1)); },
+                   Plan::AtCuts({4, 5, 20, 40}),
+                   {1},
+                   1},
+        FramingRow{
+            "ByteByByte",
+            [] {
+                return Concat({BuildMatchRecord(Match(1)), BuildMatchStats(Stats(1, 3, 1, 5))});
+            },
+            Plan::ByteByByte(0),
+            {1},
+            2},
         FramingRow{"TwoFramesInOneSegment",
-                   [] { return Concat({BuildMatchRecord(Match(1)), BuildMatchRecord(Match(2))}); },
-                   Plan::Whole(), {1, 2}, 2},
-        FramingRow{"SecondFrameStartsInFirstSegment",
-                   [] { return Concat({BuildMatchRecord(Match(1)), BuildMatchRecord(Match(2))}); },
-                   Plan::AtCuts({60}), {1, 2}, 2},
-        FramingRow{"ZeroLengthDropped",
-                   [] { return Concat({LengthField(0), BuildMatchRecord(Match(3))}); },
-                   Plan::Whole(), {3}, 1},
-        FramingRow{"JustOversizeDiscarded",
                    [] {
+                       return Concat({BuildMatchRecord(Match(1)), BuildMatchRecord(Match(2))});
+                   },
+                   Plan::Whole(),
+                   {1, 2},
+                   2},
+        FramingRow{"ZeroLengthDropped",
+                   [] {
+                       return Concat({LengthField(0), BuildMatchRecord(Match(3))});
+                   },
+                   Plan::Whole(),
+                   {3},
+                   1},
+        FramingRow{"JustOversizeDiscarded",
+                   []
+                   {
                        return Concat({LengthField(kMaxFrameLength + 1), Junk(kMaxFrameLength + 1),
                                       BuildMatchRecord(Match(4))});
                    },
-                   Plan::Whole(), {4}, 1},
+                   Plan::Whole(),
+                   {4},
+                   1},
         FramingRow{"LargestDiscardedInPieces",
-                   [] {
+                   []
+                   {
                        return Concat({BuildMatchRecord(Match(5)), LengthField(kMaxDiscardLength),
                                       Junk(kMaxDiscardLength), BuildMatchRecord(Match(6))});
                    },
-                   Plan::AtCuts({70, 3000, 40000, 65600}), {5, 6}, 2}),
+                   Plan::AtCuts({70, 3000, 40000, 65600}),
+                   {5, 6},
+                   2}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 TEST_F(MatchServerClientTest, FrameBeyondTheSkipLimitBreaksTheConnectionSilently)
 {
     ConnectClient();
-    ASSERT_TRUE(m_server.Send(0, Concat({LengthField(kMaxDiscardLength + 1),
-                                         BuildMatchRecord(Match(1))})));
+    ASSERT_TRUE(
+        m_server.Send(0, Concat({LengthField(kMaxDiscardLength + 1), BuildMatchRecord(Match(1))})));
     EXPECT_TRUE(WaitUntil([&] { return !m_client.IsConnected(); }));
     EXPECT_TRUE(m_server.WaitClientClosed(0, kDeadlineMs));
     EXPECT_TRUE(CatalogueIds().empty());
@@ -274,7 +292,8 @@ INSTANTIATE_TEST_SUITE_P(Codes, DispatchTest,
                                            DispatchRow{0x4C, false, false, false, false},
                                            DispatchRow{0x80, false, false, false, false},
                                            DispatchRow{0xFF, false, false, false, false}),
-                         [](const auto& info) {
+                         [](const auto& info)
+                         {
                              char name[8];
                              std::snprintf(name, sizeof name, "Code%02X", info.param.m_code);
                              return std::string(name);
@@ -372,8 +391,8 @@ TEST_F(MatchServerClientTest, RecordLengthRuleReportsAndDrops)
     nineteen[0] = 9; // another match id, so that the rejected one cannot hide behind the first
     const Bytes seventeen(eighteen.begin(), eighteen.end() - 1);
 
-    SendAndSettle(Concat({RawFrame(0x3F, eighteen), RawFrame(0x3F, nineteen),
-                          RawFrame(0x3F, seventeen)}));
+    SendAndSettle(
+        Concat({RawFrame(0x3F, eighteen), RawFrame(0x3F, nineteen), RawFrame(0x3F, seventeen)}));
     EXPECT_EQ(CatalogueIds(), (std::vector<std::uint32_t>{0}));
     EXPECT_EQ(m_notices.Texts(),
               (std::vector<std::string>{"error information 18 19", "error information 18 17"}));
@@ -382,9 +401,9 @@ TEST_F(MatchServerClientTest, RecordLengthRuleReportsAndDrops)
 TEST_F(MatchServerClientTest, NewerFramesReplaceByMatchId)
 {
     ConnectClient();
-    SendAndSettle(Concat({BuildMatchRecord(Match(5, "first", 10)), BuildMatchStats(Stats(5, 1, 1, 1)),
-                          BuildMatchRecord(Match(5, "second", 3600)),
-                          BuildMatchStats(Stats(5, 2, 2, 8))}));
+    SendAndSettle(
+        Concat({BuildMatchRecord(Match(5, "first", 10)), BuildMatchStats(Stats(5, 1, 1, 1)),
+                BuildMatchRecord(Match(5, "second", 3600)), BuildMatchStats(Stats(5, 2, 2, 8))}));
     const auto entries = m_client.CatalogueSnapshot();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].m_info.m_matchName, "second");
@@ -421,17 +440,20 @@ TEST_F(MatchServerClientTest, SnapshotsStayConsistentWhileRecordsArrive)
     }
     ConnectClient();
     std::atomic<bool> done{false};
-    std::thread writer([&] {
-        m_server.SendFrames(0, frames, true, Plan::AtCuts({1000, 5000, 9000, 15000}));
-        m_server.Send(0, RawFrame(0x49, {}));
-        done = true;
-    });
+    std::thread writer(
+        [&]
+        {
+            m_server.SendFrames(0, frames, true, Plan::AtCuts({1000, 5000, 9000, 15000}));
+            m_server.Send(0, RawFrame(0x49, {}));
+            done = true;
+        });
     bool whole = true;
     while (!m_client.ListEndEvent().Wait(0))
     {
         for (const CatalogueEntry& entry : m_client.CatalogueSnapshot())
         {
-            whole = whole && entry.m_info.m_matchName == "match " + std::to_string(entry.m_info.m_matchId);
+            whole = whole &&
+                    entry.m_info.m_matchName == "match " + std::to_string(entry.m_info.m_matchId);
             whole = whole && entry.m_info.m_lengthText == LengthText(entry.m_info.m_length);
             whole = whole && (!entry.m_stats || entry.m_stats->m_matchId == entry.m_info.m_matchId);
         }
@@ -505,9 +527,8 @@ TEST_P(StaleThreadTest, EndingOldThreadLeavesTheNewConnectionUp)
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, StaleThreadTest, ::testing::Values(false, true),
-                         [](const auto& info) {
-                             return std::string(info.param ? "AfterRefusal" : "WhileConnected");
-                         });
+                         [](const auto& info)
+                         { return std::string(info.param ? "AfterRefusal" : "WhileConnected"); });
 
 TEST_F(MatchServerClientTest, ConnectFailuresLeaveTheClientDisconnected)
 {
@@ -577,9 +598,10 @@ TEST_F(MatchServerClientTest, RequestsWithoutAConnectionFailQuietly)
 TEST(WarcraftFolderTest, MapPathsAreFoundBelowTheFolder)
 {
     namespace fs = std::filesystem;
-    const fs::path root = fs::temp_directory_path() /
-                          ("velt-folder-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                           "-" + std::to_string(reinterpret_cast<std::uintptr_t>(&root)));
+    const fs::path root =
+        fs::temp_directory_path() /
+        ("velt-folder-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+         std::to_string(reinterpret_cast<std::uintptr_t>(&root)));
     fs::create_directories(root / "War3" / "Maps" / "FrozenThrone");
     std::ofstream(root / "War3" / "Maps" / "FrozenThrone" / "(2)EchoIsles.w3x") << "map";
     const std::string war3 = (root / "War3").string();

@@ -1,5 +1,5 @@
-#include "server/Framing.h"
 #include "server/MatchServerMessages.h"
+#include "server/Framing.h"
 
 #include <gtest/gtest.h>
 
@@ -35,17 +35,22 @@ class RequestBytesTest : public ::testing::TestWithParam<RequestRow>
 {
 };
 
-TEST_P(RequestBytesTest, ExactWireBytes) { EXPECT_EQ(GetParam().m_frame, GetParam().m_wire); }
+TEST_P(RequestBytesTest, ExactWireBytes)
+{
+    EXPECT_EQ(GetParam().m_frame, GetParam().m_wire);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, RequestBytesTest,
     ::testing::Values(
-        RequestRow{"MatchList", BuildMatchListRequest({0x01020304}),
-                   {5, 0, 0, 0, 0x3F, 4, 3, 2, 1}},
+        RequestRow{
+            "MatchList", BuildMatchListRequest({0x01020304}), {5, 0, 0, 0, 0x3F, 4, 3, 2, 1}},
         RequestRow{"ReplayHeader", BuildReplayHeaderRequest({7}), {5, 0, 0, 0, 0x40, 7, 0, 0, 0}},
-        RequestRow{"GameData", BuildGameDataRequest({7, 2000}),
+        RequestRow{"GameData",
+                   BuildGameDataRequest({7, 2000}),
                    {9, 0, 0, 0, 0x3E, 7, 0, 0, 0, 0xD0, 0x07, 0, 0}},
-        RequestRow{"Rate", BuildRateMessage({1, 0xAABBCCDD, 4}),
+        RequestRow{"Rate",
+                   BuildRateMessage({1, 0xAABBCCDD, 4}),
                    {10, 0, 0, 0, 0x4C, 1, 0, 0, 0, 0xDD, 0xCC, 0xBB, 0xAA, 4}}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
@@ -67,8 +72,8 @@ TEST(RateMessageTest, ClampsTheRatingIntoOneToFive)
 
 TEST(RequestParseTest, RoundTripsAndRejectsOtherSizes)
 {
-    const auto list = ParseMatchListRequest(PayloadOf(BuildMatchListRequest({77}),
-                                                      MessageCode::MSG_MATCH_INFO));
+    const auto list =
+        ParseMatchListRequest(PayloadOf(BuildMatchListRequest({77}), MessageCode::MSG_MATCH_INFO));
     ASSERT_TRUE(list);
     EXPECT_EQ(list->m_channelId, 77u);
     const auto header = ParseReplayHeaderRequest(
@@ -110,8 +115,8 @@ CMatchInfo SampleMatch()
 TEST(MatchRecordTest, RoundTripsEveryField)
 {
     const CMatchInfo sent = SampleMatch();
-    const auto parsed = ParseMatchRecord(PayloadOf(BuildMatchRecord(sent),
-                                                   MessageCode::MSG_MATCH_INFO));
+    const auto parsed =
+        ParseMatchRecord(PayloadOf(BuildMatchRecord(sent), MessageCode::MSG_MATCH_INFO));
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->m_matchId, sent.m_matchId);
     EXPECT_EQ(parsed->m_extra, sent.m_extra);
@@ -176,8 +181,8 @@ TEST(ReplayHeaderReplyTest, RoundTripsAndNeedsExactlyTheHeader)
     const auto parsed = ParseReplayHeaderReply(payload);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->m_matchId, 1234u);
-    EXPECT_TRUE(std::equal(header.begin(), header.end(), parsed->m_header.begin(),
-                           parsed->m_header.end()));
+    EXPECT_TRUE(
+        std::equal(header.begin(), header.end(), parsed->m_header.begin(), parsed->m_header.end()));
     for (std::size_t size : {0u, 4u, 1755u})
         EXPECT_FALSE(ParseReplayHeaderReply(std::span(payload).first(size))) << size;
     Bytes longer = payload;
@@ -202,7 +207,8 @@ TEST(GameDataChunkTest, RoundTripsEveryCountKind)
         EXPECT_EQ(parsed->m_data.size(), count);
         EXPECT_EQ(parsed->m_matchSeconds, 65);
         for (std::size_t size = 0; size < payload.size(); ++size)
-            EXPECT_FALSE(ParseGameDataChunk(std::span(payload).first(size))) << count << " " << size;
+            EXPECT_FALSE(ParseGameDataChunk(std::span(payload).first(size)))
+                << count << " " << size;
     }
 }
 
@@ -215,8 +221,8 @@ TEST(GameDataChunkTest, EndOfStreamCarriesNoDataAndSecondsComeFromTheLastBytes)
     EXPECT_TRUE(ended->m_data.empty());
 
     // Two stray bytes after the data: the length is the frame's last two bytes.
-    Bytes payload = PayloadOf(BuildGameDataChunk({3, 0, 2, Bytes{1, 2}, 10}),
-                              MessageCode::MSG_GAME_DATA);
+    Bytes payload =
+        PayloadOf(BuildGameDataChunk({3, 0, 2, Bytes{1, 2}, 10}), MessageCode::MSG_GAME_DATA);
     payload.push_back(0x41);
     payload.push_back(0x00);
     const auto parsed = ParseGameDataChunk(payload);

@@ -21,7 +21,10 @@ std::uint32_t LittleEndian32(const std::uint8_t* bytes)
 
 CScriptedMatchServer::CScriptedMatchServer(IClock& clock) : m_clock(clock) {}
 
-CScriptedMatchServer::~CScriptedMatchServer() { Stop(); }
+CScriptedMatchServer::~CScriptedMatchServer()
+{
+    Stop();
+}
 
 bool CScriptedMatchServer::Start()
 {
@@ -83,7 +86,8 @@ void CScriptedMatchServer::ReadLoop(std::size_t index, Client& client)
         std::vector<std::uint8_t> body(length);
         if (!client.m_socket.RecvExact(body.data(), body.size()))
             break;
-        ReceivedFrame frame{index, body[0], std::vector<std::uint8_t>(body.begin() + 1, body.end())};
+        ReceivedFrame frame{index, body[0],
+                            std::vector<std::uint8_t>(body.begin() + 1, body.end())};
         {
             std::lock_guard lock(m_mutex);
             m_frames.push_back(frame);
@@ -232,9 +236,8 @@ bool CScriptedMatchServer::WaitClientClosed(std::size_t client, std::uint32_t ti
     if (target == nullptr)
         return false;
     std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return target->m_closed.load(std::memory_order_acquire);
-    });
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return target->m_closed.load(std::memory_order_acquire); });
 }
 
 std::vector<CScriptedMatchServer::ReceivedFrame> CScriptedMatchServer::Frames() const
@@ -246,9 +249,9 @@ std::vector<CScriptedMatchServer::ReceivedFrame> CScriptedMatchServer::Frames() 
 std::size_t CScriptedMatchServer::FrameCount(MessageCode code) const
 {
     std::lock_guard lock(m_mutex);
-    return static_cast<std::size_t>(
-        std::count_if(m_frames.begin(), m_frames.end(),
-                      [&](const ReceivedFrame& frame) { return frame.m_code == CodeByte(code); }));
+    return static_cast<std::size_t>(std::count_if(m_frames.begin(), m_frames.end(),
+                                                  [&](const ReceivedFrame& frame)
+                                                  { return frame.m_code == CodeByte(code); }));
 }
 
 std::optional<CScriptedMatchServer::ReceivedFrame>
@@ -256,16 +259,18 @@ CScriptedMatchServer::WaitForFrame(MessageCode code, std::uint32_t timeoutMs, st
 {
     std::unique_lock lock(m_mutex);
     std::optional<ReceivedFrame> found;
-    m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        std::size_t seen = 0;
-        for (const ReceivedFrame& frame : m_frames)
-            if (frame.m_code == CodeByte(code) && seen++ == nth)
-            {
-                found = frame;
-                return true;
-            }
-        return false;
-    });
+    m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                       [&]
+                       {
+                           std::size_t seen = 0;
+                           for (const ReceivedFrame& frame : m_frames)
+                               if (frame.m_code == CodeByte(code) && seen++ == nth)
+                               {
+                                   found = frame;
+                                   return true;
+                               }
+                           return false;
+                       });
     return found;
 }
 
