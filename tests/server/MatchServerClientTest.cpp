@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <thread>
 
 #include "FrameBytes.h"
@@ -598,10 +599,9 @@ TEST_F(MatchServerClientTest, RequestsWithoutAConnectionFailQuietly)
 TEST(WarcraftFolderTest, MapPathsAreFoundBelowTheFolder)
 {
     namespace fs = std::filesystem;
+    // Unique per run, so that parallel runs of the suite do not share the folder.
     const fs::path root =
-        fs::temp_directory_path() /
-        ("velt-folder-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-         std::to_string(reinterpret_cast<std::uintptr_t>(&root)));
+        fs::temp_directory_path() / ("velt-folder-" + std::to_string(std::random_device{}()));
     fs::create_directories(root / "War3" / "Maps" / "FrozenThrone");
     std::ofstream(root / "War3" / "Maps" / "FrozenThrone" / "(2)EchoIsles.w3x") << "map";
     const std::string war3 = (root / "War3").string();
