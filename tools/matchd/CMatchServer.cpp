@@ -16,7 +16,8 @@ namespace velt
 namespace
 {
 
-constexpr int kListenBacklog = 64;
+// Room for a burst of clients connecting at once; a full queue delays a connect by a second.
+constexpr int kListenBacklog = 1024;
 
 std::uint32_t LengthField(std::span<const std::uint8_t> bytes)
 {

@@ -177,7 +177,7 @@ std::string JoinNames(const std::vector<RosterEntry>& players, std::uint8_t team
             text += separator;
         text += player.m_name;
         if (withRace)
-            text += "(" + RaceText(player.m_race) + ")";
+            text.append("(").append(RaceText(player.m_race)).append(")");
     }
     return text;
 }
@@ -203,8 +203,11 @@ void Describe(CMatchInfo& info, const MatchRoster& roster, const MeleeMap& map)
     {
         info.m_matchName = "FFA " + std::to_string(count) + " " + std::string(map.m_shortName);
         for (const auto& player : players)
-            info.m_playersInfo += (info.m_playersInfo.empty() ? "" : " / ") + player.m_name + "(" +
-                                  RaceText(player.m_race) + ")";
+        {
+            if (!info.m_playersInfo.empty())
+                info.m_playersInfo += " / ";
+            info.m_playersInfo.append(player.m_name).append("(").append(RaceText(player.m_race)).append(")");
+        }
     }
     info.m_playersInfo += " +" + std::to_string(roster.m_observers.size()) + " obs";
 }
