@@ -1,1 +1,115 @@
-int main() { return 0; }
+// Renders the main window with a list filled from the scripted match server into a PNG, for the
+// documentation. Usage: main_window_screenshot OUTPUT.png
+#include "app/CMainDialog.h"
+#include "browser/CVELTListView.h"
+#include "server/CMatchServerClient.h"
+#include "server/MatchServerMessages.h"
+#include "skin/CSkinEngine.h"
+#include "tools/doubles/CScriptedMatchServer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPixmap>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace
+{
+
+using namespace velt;
+
+struct SampleMatch
+{
+    const char* m_name;
+    const char* m_players;
+    const char* m_map;
+    std::uint8_t m_status;
+    const char* m_start;
+    std::uint32_t m_length;
+    const char* m_streamer;
+    std::uint32_t m_visits;
+    std::uint32_t m_ratings;
+    std::uint32_t m_ratingSum;
+};
+
+constexpr SampleMatch kSamples[] = {
+    {"WCG Final G3", "Grubby(O) vs Moon(N)", "Maps\\(4)TwistedMeadows.w3x", 0, "2009-05-02 21:40", 1260, "zeno", 912, 40, 183},
+    {"Ladder 1v1", "Sky(H) vs Fly(O)", "Maps\\(2)EchoIsles.w3x", 0, "2009-05-02 21:05", 2410, "zeno", 310, 12, 47},
+    {"Clan war CW2", "TeamA vs TeamB", "Maps\\(4)Download\\NewMap.w3x", 1, "2009-05-02 19:30", 3930, "caster", 128, 0, 0},
+    {"Cup semi", "ToD(H) vs Lyn(O)", "Maps\\(2)Amazonia.w3x", 1, "2009-05-01 22:10", 1785, "caster", 540, 21, 80},
+    {"Showmatch", "Remind(N) vs Infi(H)", "Maps\\(4)TwistedMeadows.w3x", 2, "2009-05-01 20:00", 95, "zeno", 44, 2, 6},
+    {"Ladder 2v2", "Duo vs Pair", "Maps\\(4)LostTemple.w3x", 1, "2009-04-30 18:45", 2875, "rookie", 0, 0, 0},
+};
+
+bool InstallMap(const QString& folder, const char* map)
+{
+    QString relative = QString::fromLatin1(map);
+    relative.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString path = folder + QLatin1Char('/') + relative;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2)
+    {
+        std::fprintf(stderr, "usage: main_window_screenshot OUTPUT.png\n");
+        return 2;
+    }
+    QApplication application(argc, argv);
+    CScriptedMatchServer server;
+    CScriptedMatchServer::ListScript script;
+    std::uint32_t id = 100;
+    for (const SampleMatch& sample : kSamples)
+    {
+        CMatchInfo info;
+        info.m_matchId = ++id;
+        info.m_matchName = sample.m_name;
+        info.m_playersInfo = sample.m_players;
+        info.m_mapPath = sample.m_map;
+        info.m_status = sample.m_status;
+        info.m_startTime = sample.m_start;
+        info.m_length = sample.m_length;
+        info.m_streamer = sample.m_streamer;
+        script.m_frames.push_back(BuildMatchRecord(info));
+        if (sample.m_visits != 0)
+            script.m_frames.push_back(BuildMatchStats(MatchStats{sample.m_visits, sample.m_ratings, sample.m_ratingSum, id, 0}));
+    }
+    server.SetListScript(std::move(script));
+    QTemporaryDir warcraft;
+    for (const SampleMatch& sample : kSamples)
+    {
+        if (std::string(sample.m_map).find("Download") == std::string::npos)
+            InstallMap(warcraft.path(), sample.m_map);
+    }
+
+    CRecordingNotice notices;
+    CMatchServerClient client(notices);
+    client.SetWarcraftPath(warcraft.path().toStdString() + "/");
+    if (!server.Start() || !client.Connect("127.0.0.1", server.Port()) ||
+        client.FetchMatchList() != CMatchServerClient::ListOutcome::kListEnd)
+    {
+        std::fprintf(stderr, "main_window_screenshot: the scripted server did not deliver the list\n");
+        return 1;
+    }
+
+    CSkinEngine skin;
+    skin.SkinEngineStart();
+    skin.SkinEngineOpenResource(QStringLiteral("DEFAULT"));
+    skin.SkinEngineDialogLook(QStringLiteral("MainFrame"));
+    CMainDialog dialog(&skin, DefaultServerAddress());
+    dialog.CreateContents();
+    dialog.show();
+    dialog.ListView()->SetClient(&client);
+    dialog.ListView()->FillMatchList();
+    QApplication::processEvents();
+    const bool saved = dialog.grab().save(QString::fromLocal8Bit(argv[1]), "PNG");
+    server.Stop();
+    return saved ? 0 : 1;
+}
