@@ -61,8 +61,9 @@ std::optional<std::uint64_t> GameClockTargetMs(std::string_view argument)
 
 std::uint64_t SyncDownHaltMs(std::uint64_t targetMs, std::uint64_t gameTimeMs)
 {
+    // The clock reads the target's time once every clock day, so only the last day counts.
     if (targetMs <= gameTimeMs)
-        return gameTimeMs - targetMs;
+        return (gameTimeMs - targetMs) % kGameClockDayMs;
     const std::uint64_t ahead = targetMs - gameTimeMs;
     const std::uint64_t days = (ahead + kGameClockDayMs - 1) / kGameClockDayMs;
     return days * kGameClockDayMs - ahead;
