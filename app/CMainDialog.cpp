@@ -6,7 +6,6 @@
 #include "server/CMatchServerClient.h"
 #include "skin/CSkinEngine.h"
 
-
 namespace velt
 {
 
@@ -19,15 +18,13 @@ const QSize kTemplateSize(340, 201);
 } // namespace
 
 CMainDialog::CMainDialog(CSkinEngine* skin, ServerAddress server, QWidget* parent)
-    : QDialog(parent),
-      m_splitter(skin),
-      m_serverHost(std::move(server.m_host)),
-      m_serverPort(server.m_port),
-      m_skin(skin)
+    : QDialog(parent), m_splitter(skin), m_serverHost(std::move(server.m_host)),
+      m_serverPort(server.m_port), m_skin(skin)
 {
     setWindowTitle(QLatin1String(kCaption));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFont(MakeTemplateFont(SystemFont10()));
     setFixedSize(TemplateClientSize());
     setSizeGripEnabled(false);
@@ -59,16 +56,17 @@ int CMainDialog::OnCreate()
     m_splitter.SetTopInset(0);
     m_splitter.SetTopEdgeLine(false);
 
-    if (!m_splitter.CreateKeyedView(m_splitter.IdFromRowCol(1, 0), CVELTListView::RuntimeClass(m_skin), QRect(),
-                                    true, kListViewKey))
+    if (!m_splitter.CreateKeyedView(m_splitter.IdFromRowCol(1, 0),
+                                    CVELTListView::RuntimeClass(m_skin), QRect(), true,
+                                    kListViewKey))
         return 0;
     m_listView = qobject_cast<CVELTListView*>(m_splitter.FindKeyedView(kListViewKey));
     if (m_listView == nullptr)
         return 0;
     m_listView->OnInitialUpdate();
 
-    if (m_splitter.CreateKeyedView(m_splitter.IdFromRowCol(0, 0), CVELTTopView::RuntimeClass(), QRect(), true,
-                                   kTopViewKey))
+    if (m_splitter.CreateKeyedView(m_splitter.IdFromRowCol(0, 0), CVELTTopView::RuntimeClass(),
+                                   QRect(), true, kTopViewKey))
         m_topView = qobject_cast<CVELTTopView*>(m_splitter.FindKeyedView(kTopViewKey));
     return 0;
 }

@@ -7,20 +7,20 @@
 namespace velt
 {
 
-CMessageBoxNotice::CMessageBoxNotice(QString caption) : m_caption(std::move(caption))
-{
-}
+CMessageBoxNotice::CMessageBoxNotice(QString caption) : m_caption(std::move(caption)) {}
 
 void CMessageBoxNotice::Notify(std::string_view text)
 {
     const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     // This object lives on the UI thread; the queued call runs there.
-    QMetaObject::invokeMethod(this, [this, message] { Show(message); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, message] { Show(message); }, Qt::QueuedConnection);
 }
 
 void CMessageBoxNotice::Show(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, m_caption, text, QMessageBox::Ok, QApplication::activeWindow());
+    QMessageBox box(QMessageBox::NoIcon, m_caption, text, QMessageBox::Ok,
+                    QApplication::activeWindow());
     box.setObjectName(QStringLiteral("userNotice"));
     box.exec();
 }

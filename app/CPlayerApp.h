@@ -28,7 +28,8 @@ public:
     static constexpr const char* kDefaultSkinResource = "DEFAULT";
     static constexpr const char* kSkinLook = "MainFrame";
 
-    CPlayerApp(ServerAddress server, IUserNotice& notices, PlayerAppHooks hooks = PlayerAppHooks::System());
+    CPlayerApp(ServerAddress server, IUserNotice& notices,
+               PlayerAppHooks hooks = PlayerAppHooks::System());
     ~CPlayerApp();
     CPlayerApp(const CPlayerApp&) = delete;
     CPlayerApp& operator=(const CPlayerApp&) = delete;

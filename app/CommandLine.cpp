@@ -6,7 +6,8 @@ namespace velt
 std::optional<ServerAddress> ServerFromArguments(const QStringList& arguments, std::string* error)
 {
     std::optional<ServerAddress> chosen;
-    const auto fail = [error](const std::string& why) {
+    const auto fail = [error](const std::string& why)
+    {
         if (error != nullptr)
             *error = why;
         return std::nullopt;

@@ -39,17 +39,20 @@ struct ListBench
             info.m_matchId = id;
             info.m_matchName = "Match " + std::to_string((id * 7919) % kMatches);
             info.m_streamer = "caster" + std::to_string(id % 37);
-            info.m_playersInfo = "Player" + std::to_string(id % 101) + " vs Player" + std::to_string(id % 89);
-            info.m_mapPath = "Maps\\(" + std::to_string(2 + id % 6) + ")Map" + std::to_string(id % 50) + ".w3x";
+            info.m_playersInfo =
+                "Player" + std::to_string(id % 101) + " vs Player" + std::to_string(id % 89);
+            info.m_mapPath =
+                "Maps\\(" + std::to_string(2 + id % 6) + ")Map" + std::to_string(id % 50) + ".w3x";
             info.m_length = (id * 37) % 5400;
             info.m_status = static_cast<std::uint8_t>(id % 3);
             char start[32];
-            std::snprintf(start, sizeof start, "2009-%02u-%02u %02u:%02u", 1 + id % 12, 1 + id % 28, id % 24,
-                          (id * 13) % 60);
+            std::snprintf(start, sizeof start, "2009-%02u-%02u %02u:%02u", 1 + id % 12, 1 + id % 28,
+                          id % 24, (id * 13) % 60);
             info.m_startTime = start;
             script.m_frames.push_back(BuildMatchRecord(info));
             if (id % 4 != 0)
-                script.m_frames.push_back(BuildMatchStats(MatchStats{id % 500, id % 9, (id % 9) * 4, id, 0}));
+                script.m_frames.push_back(
+                    BuildMatchStats(MatchStats{id % 500, id % 9, (id % 9) * 4, id, 0}));
         }
         m_server.SetListScript(std::move(script));
         if (!m_server.Start() || !m_client.Connect("127.0.0.1", m_server.Port()))

@@ -23,8 +23,8 @@ struct ColumnSpec
 };
 
 constexpr ColumnSpec kColumns[] = {
-    {"Match Name", 20}, {"Players Info", 25}, {"Map", 25},      {"Status", 10}, {"Start Time", 15},
-    {"Total Length", 15}, {"Streamer", 10},   {"Visits", 10}, {"Rating", 10},
+    {"Match Name", 20},   {"Players Info", 25}, {"Map", 25},    {"Status", 10}, {"Start Time", 15},
+    {"Total Length", 15}, {"Streamer", 10},     {"Visits", 10}, {"Rating", 10},
 };
 
 constexpr int kMapColumn = 2;
@@ -60,19 +60,22 @@ CVELTListView::CVELTListView(CSkinEngine* skin, QWidget* parent)
 
 ViewClass CVELTListView::RuntimeClass(CSkinEngine* skin)
 {
-    return ViewClass{QStringLiteral("CVELTListView"), [skin] { return std::make_unique<CVELTListView>(skin); }};
+    return ViewClass{QStringLiteral("CVELTListView"),
+                     [skin] { return std::make_unique<CVELTListView>(skin); }};
 }
 
 void CVELTListView::OnInitialUpdate()
 {
     if (m_skin != nullptr)
         m_skin->SkinEngineAttachChild(this, kSkinChildKind);
-    m_list.SetExtendedStyle(m_list.GetExtendedStyle() | kListExFullRowSelect | kListExHeaderDragDrop);
+    m_list.SetExtendedStyle(m_list.GetExtendedStyle() | kListExFullRowSelect |
+                            kListExHeaderDragDrop);
     const int averageCharWidth = QFontMetrics(Form()->font()).averageCharWidth();
     for (int column = 0; column < static_cast<int>(std::size(kColumns)); ++column)
     {
         const ColumnSpec& spec = kColumns[column];
-        m_list.InsertColumn(column, QLatin1String(spec.m_title), (spec.m_characters + 2) * averageCharWidth);
+        m_list.InsertColumn(column, QLatin1String(spec.m_title),
+                            (spec.m_characters + 2) * averageCharWidth);
     }
 }
 

@@ -29,17 +29,23 @@ CVELTTopView::CVELTTopView(QWidget* parent) : CFormView(SongTiFont9(), kTemplate
     // A bitmap static takes the size of its bitmap.
     if (!bitmap.isNull())
         logo->resize(bitmap.size());
-    m_connect = CreateControl<QPushButton>(kIdConnect, QRect(103, 5, 50, 17), QStringLiteral("Connect"));
-    m_refresh = CreateControl<QPushButton>(kIdRefresh, QRect(165, 5, 50, 17), QStringLiteral("Refresh"));
+    m_connect =
+        CreateControl<QPushButton>(kIdConnect, QRect(103, 5, 50, 17), QStringLiteral("Connect"));
+    m_refresh =
+        CreateControl<QPushButton>(kIdRefresh, QRect(165, 5, 50, 17), QStringLiteral("Refresh"));
     m_watch = CreateControl<QPushButton>(kIdWatch, QRect(227, 5, 50, 17), QStringLiteral("Watch!"));
-    m_windowModeBox = CreateControl<QCheckBox>(kIdWindowMode, QRect(293, 11, 60, 10), QStringLiteral("Window Mode"));
-    m_openGLModeBox = CreateControl<QCheckBox>(kIdOpenGLMode, QRect(358, 11, 60, 10), QStringLiteral("OpenGL Mode"));
-    auto* label = CreateControl<QLabel>(kStaticId, QRect(112, 32, 37, 8), QStringLiteral("War3 path"));
+    m_windowModeBox = CreateControl<QCheckBox>(kIdWindowMode, QRect(293, 11, 60, 10),
+                                               QStringLiteral("Window Mode"));
+    m_openGLModeBox = CreateControl<QCheckBox>(kIdOpenGLMode, QRect(358, 11, 60, 10),
+                                               QStringLiteral("OpenGL Mode"));
+    auto* label =
+        CreateControl<QLabel>(kStaticId, QRect(112, 32, 37, 8), QStringLiteral("War3 path"));
     label->setObjectName(QStringLiteral("pathLabel"));
     m_pathEdit = CreateControl<QLineEdit>(kIdWarcraftPath, QRect(153, 27, 200, 13));
     m_pathEdit->setReadOnly(true);
     m_pathEdit->setFrame(true);
-    m_change = CreateControl<QPushButton>(kIdChange, QRect(358, 26, 68, 14), QStringLiteral("Change"));
+    m_change =
+        CreateControl<QPushButton>(kIdChange, QRect(358, 26, 68, 14), QStringLiteral("Change"));
     for (QPushButton* button : {m_connect, m_refresh, m_watch, m_change})
         button->setAutoDefault(false);
 
@@ -53,7 +59,8 @@ CVELTTopView::CVELTTopView(QWidget* parent) : CFormView(SongTiFont9(), kTemplate
 
 ViewClass CVELTTopView::RuntimeClass()
 {
-    return ViewClass{QStringLiteral("CVELTTopView"), [] { return std::make_unique<CVELTTopView>(); }};
+    return ViewClass{QStringLiteral("CVELTTopView"),
+                     [] { return std::make_unique<CVELTTopView>(); }};
 }
 
 void CVELTTopView::UpdateData(bool fromControls)
@@ -72,21 +79,13 @@ void CVELTTopView::UpdateData(bool fromControls)
 
 // The buttons are wired here; connecting, the settings file and watching are not yet attached to
 // them, so for now they only keep the fields in step with the controls.
-void CVELTTopView::OnConnect()
-{
-}
+void CVELTTopView::OnConnect() {}
 
-void CVELTTopView::OnRefresh()
-{
-}
+void CVELTTopView::OnRefresh() {}
 
-void CVELTTopView::OnWatch()
-{
-}
+void CVELTTopView::OnWatch() {}
 
-void CVELTTopView::OnChangePath()
-{
-}
+void CVELTTopView::OnChangePath() {}
 
 void CVELTTopView::OnWindowMode()
 {

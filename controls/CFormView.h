@@ -18,7 +18,8 @@ class CFormView : public QScrollArea
     Q_OBJECT
 
 public:
-    CFormView(const TemplateFontSpec& fontSpec, const QSize& templateSize, QWidget* parent = nullptr);
+    CFormView(const TemplateFontSpec& fontSpec, const QSize& templateSize,
+              QWidget* parent = nullptr);
 
     QWidget* Form() const { return m_form; }
     const DialogBaseUnits& BaseUnits() const { return m_units; }

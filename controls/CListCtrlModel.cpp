@@ -5,9 +5,7 @@
 namespace velt
 {
 
-CListCtrlModel::CListCtrlModel(QObject* parent) : QAbstractTableModel(parent)
-{
-}
+CListCtrlModel::CListCtrlModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 int CListCtrlModel::rowCount(const QModelIndex& parent) const
 {
@@ -46,7 +44,8 @@ QVariant CListCtrlModel::data(const QModelIndex& index, int role) const
 
 QVariant CListCtrlModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < m_titles.size())
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < m_titles.size())
         return m_titles[section];
     if (orientation == Qt::Horizontal && role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
@@ -58,7 +57,8 @@ Qt::ItemFlags CListCtrlModel::flags(const QModelIndex& index) const
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
-int CListCtrlModel::InsertColumn(int column, const QString& title, ColorRef textColor, ColorRef backColor)
+int CListCtrlModel::InsertColumn(int column, const QString& title, ColorRef textColor,
+                                 ColorRef backColor)
 {
     if (column < 0)
         return -1;
@@ -68,7 +68,8 @@ int CListCtrlModel::InsertColumn(int column, const QString& title, ColorRef text
     for (Row& row : m_rows)
     {
         const auto at = static_cast<std::size_t>(column);
-        row.m_texts.insert(row.m_texts.begin() + static_cast<std::ptrdiff_t>(std::min(at, row.m_texts.size())),
+        row.m_texts.insert(row.m_texts.begin() +
+                               static_cast<std::ptrdiff_t>(std::min(at, row.m_texts.size())),
                            QString());
         for (auto* colors : {&row.m_data.m_textColors, &row.m_data.m_backColors})
         {
@@ -115,7 +116,8 @@ QString CListCtrlModel::Text(int row, int column) const
     if (!IsValidRow(row) || column < 0)
         return {};
     const auto& texts = m_rows[static_cast<std::size_t>(row)].m_texts;
-    return static_cast<std::size_t>(column) < texts.size() ? texts[static_cast<std::size_t>(column)] : QString();
+    return static_cast<std::size_t>(column) < texts.size() ? texts[static_cast<std::size_t>(column)]
+                                                           : QString();
 }
 
 ListRowData* CListCtrlModel::RowData(int row)

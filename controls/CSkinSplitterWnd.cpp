@@ -18,7 +18,8 @@ constexpr const char* kBoxPart = "SplitterBox";
 // Two one-pixel borders, which a row squeezed below its splitter gives back.
 constexpr int kBorder2 = 2;
 
-void Draw3dRect(QPainter* painter, const QRect& rect, const QColor& topLeft, const QColor& bottomRight)
+void Draw3dRect(QPainter* painter, const QRect& rect, const QColor& topLeft,
+                const QColor& bottomRight)
 {
     painter->fillRect(QRect(rect.left(), rect.top(), rect.width() - 1, 1), topLeft);
     painter->fillRect(QRect(rect.left(), rect.top(), 1, rect.height() - 1), topLeft);
@@ -42,7 +43,8 @@ CSkinSplitterWnd::~CSkinSplitterWnd()
 
 bool CSkinSplitterWnd::CreateStatic(QWidget* parent, int rows, int columns, bool visible, int id)
 {
-    if (rows < 1 || columns < 1 || rows > kMaxRowsOrColumns || columns > kMaxRowsOrColumns || !m_rowInfo.empty())
+    if (rows < 1 || columns < 1 || rows > kMaxRowsOrColumns || columns > kMaxRowsOrColumns ||
+        !m_rowInfo.empty())
         return false;
     setParent(parent);
     setObjectName(QStringLiteral("pane%1").arg(id));
@@ -76,8 +78,9 @@ void CSkinSplitterWnd::SetColumnInfo(int column, int idealSize, int minSize)
 
 RowColInfo CSkinSplitterWnd::RowInfo(int row) const
 {
-    return row >= 0 && row < static_cast<int>(m_rowInfo.size()) ? m_rowInfo[static_cast<std::size_t>(row)]
-                                                                  : RowColInfo{};
+    return row >= 0 && row < static_cast<int>(m_rowInfo.size())
+               ? m_rowInfo[static_cast<std::size_t>(row)]
+               : RowColInfo{};
 }
 
 RowColInfo CSkinSplitterWnd::ColumnInfo(int column) const
@@ -93,10 +96,11 @@ QWidget* CSkinSplitterWnd::GetPane(int row, int column) const
     return found == m_panes.end() ? nullptr : found->second.data();
 }
 
-bool CSkinSplitterWnd::CreateKeyedView(int paneId, const ViewClass& viewClass, const QRect& rect, bool visible,
-                                       int key)
+bool CSkinSplitterWnd::CreateKeyedView(int paneId, const ViewClass& viewClass, const QRect& rect,
+                                       bool visible, int key)
 {
-    std::unique_ptr<QWidget> object = viewClass.m_createObject ? viewClass.m_createObject() : nullptr;
+    std::unique_ptr<QWidget> object =
+        viewClass.m_createObject ? viewClass.m_createObject() : nullptr;
     if (!object)
         return false;
     object->setParent(this);
@@ -242,7 +246,8 @@ void CSkinSplitterWnd::OnSkinMessage()
 {
     if (m_skinObject && m_skin != nullptr)
         m_skin->SkinEngineReleaseObject(m_skinObject);
-    m_skinObject = m_skin != nullptr ? m_skin->SkinEngineFindObject(QLatin1String(kSkinObjectName)) : nullptr;
+    m_skinObject =
+        m_skin != nullptr ? m_skin->SkinEngineFindObject(QLatin1String(kSkinObjectName)) : nullptr;
     m_cxSplitter = m_cySplitter = kSkinnedBarSize;
     m_cxSplitterGap = m_cySplitterGap = kSkinnedBarSize;
     // The new sizes take effect at the next layout; a found look shows at once.
@@ -257,7 +262,8 @@ void CSkinSplitterWnd::paintEvent(QPaintEvent*)
     {
         QRect strip = rect().adjusted(m_cxBorder, m_cyBorder, -m_cxBorder, -m_cyBorder);
         strip.setHeight(m_topInset);
-        m_skin->SkinEngineDrawBackground(m_skinObject, QLatin1String(kBackgroundPart), &painter, strip);
+        m_skin->SkinEngineDrawBackground(m_skinObject, QLatin1String(kBackgroundPart), &painter,
+                                         strip);
     }
     for (const QRect& bar : m_barRects)
         OnDrawSplitter(&painter, SplitType::kSplitBar, bar);
@@ -283,9 +289,11 @@ void CSkinSplitterWnd::OnDrawSplitter(QPainter* painter, SplitType type, const Q
     }
     switch (type)
     {
-    case SplitType::kSplitBox: {
+    case SplitType::kSplitBox:
+    {
         QRect box = rect;
-        Draw3dRect(painter, box, palette().color(QPalette::Button), palette().color(QPalette::Shadow));
+        Draw3dRect(painter, box, palette().color(QPalette::Button),
+                   palette().color(QPalette::Shadow));
         box.adjust(1, 1, -1, -1);
         Draw3dRect(painter, box, palette().color(QPalette::Light), palette().color(QPalette::Dark));
         box.adjust(1, 1, -1, -1);
@@ -331,14 +339,16 @@ int CSkinSplitterWnd::BarAt(const QPoint& point) const
 
 void CSkinSplitterWnd::mousePressEvent(QMouseEvent* event)
 {
-    const int bar = m_barsLocked || event->button() != Qt::LeftButton ? -1 : BarAt(event->position().toPoint());
+    const int bar =
+        m_barsLocked || event->button() != Qt::LeftButton ? -1 : BarAt(event->position().toPoint());
     if (bar < 0)
     {
         event->ignore();
         return;
     }
     m_trackingBar = bar;
-    m_trackOffset = event->position().toPoint().y() - m_barRects[static_cast<std::size_t>(bar)].top();
+    m_trackOffset =
+        event->position().toPoint().y() - m_barRects[static_cast<std::size_t>(bar)].top();
     OnInvertTracker(m_barRects[static_cast<std::size_t>(bar)]);
 }
 
@@ -360,7 +370,8 @@ void CSkinSplitterWnd::mouseMoveEvent(QMouseEvent* event)
     }
     const QRect inside = GetInsideRect();
     QRect tracker = m_trackerRect;
-    tracker.moveTop(std::clamp(point.y() - m_trackOffset, inside.top(), std::max(inside.top(), inside.bottom() - m_cySplitter)));
+    tracker.moveTop(std::clamp(point.y() - m_trackOffset, inside.top(),
+                               std::max(inside.top(), inside.bottom() - m_cySplitter)));
     if (m_trackerShown)
         OnInvertTracker(m_trackerRect);
     OnInvertTracker(tracker);

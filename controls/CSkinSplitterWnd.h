@@ -56,7 +56,8 @@ public:
     explicit CSkinSplitterWnd(CSkinEngine* skin = nullptr);
     ~CSkinSplitterWnd() override;
 
-    bool CreateStatic(QWidget* parent, int rows, int columns, bool visible = true, int id = kPaneFirst);
+    bool CreateStatic(QWidget* parent, int rows, int columns, bool visible = true,
+                      int id = kPaneFirst);
     int IdFromRowCol(int row, int column) const;
     void SetRowInfo(int row, int idealSize, int minSize);
     void SetColumnInfo(int column, int idealSize, int minSize);
@@ -66,7 +67,8 @@ public:
 
     // Creates a view of the class in the pane with the given control id and remembers it under
     // key (under the pane id when not visible). False, remembering nothing, when it fails.
-    bool CreateKeyedView(int paneId, const ViewClass& viewClass, const QRect& rect, bool visible, int key);
+    bool CreateKeyedView(int paneId, const ViewClass& viewClass, const QRect& rect, bool visible,
+                         int key);
     // The first view, in pointer order, remembered under key; null when none is.
     QWidget* FindKeyedView(int key) const;
 

@@ -109,7 +109,8 @@ void CSortableListCtrl::SetCellTextColor(int row, int column, ColorRef color, bo
 ColorRef CSortableListCtrl::GetCellTextColor(int row, int column) const
 {
     const ListRowData* data = m_model.RowData(row);
-    if (data == nullptr || column < 0 || static_cast<std::size_t>(column) >= data->m_textColors.size())
+    if (data == nullptr || column < 0 ||
+        static_cast<std::size_t>(column) >= data->m_textColors.size())
         return kDefaultColor;
     return data->m_textColors[static_cast<std::size_t>(column)];
 }
@@ -117,7 +118,8 @@ ColorRef CSortableListCtrl::GetCellTextColor(int row, int column) const
 ColorRef CSortableListCtrl::GetCellBackColor(int row, int column) const
 {
     const ListRowData* data = m_model.RowData(row);
-    if (data == nullptr || column < 0 || static_cast<std::size_t>(column) >= data->m_backColors.size())
+    if (data == nullptr || column < 0 ||
+        static_cast<std::size_t>(column) >= data->m_backColors.size())
         return kDefaultColor;
     return data->m_backColors[static_cast<std::size_t>(column)];
 }
@@ -134,7 +136,8 @@ int CSortableListCtrl::DeleteAllItems()
 
 void CSortableListCtrl::SortByColumn(int column, bool ascending)
 {
-    if (column < 0 || column >= GetColumnCount() || isHeaderHidden() || !header()->sectionsClickable())
+    if (column < 0 || column >= GetColumnCount() || isHeaderHidden() ||
+        !header()->sectionsClickable())
         return;
     m_sortColumn = column;
     m_sortAscending = ascending;

@@ -13,7 +13,7 @@ namespace velt
 // Extended list styles, with the platform's bit values.
 enum ListExStyle : std::uint32_t
 {
-    kListExSubItemImages = 0x00000002, // accepted; cells carry no images here
+    kListExSubItemImages = 0x00000002,  // accepted; cells carry no images here
     kListExHeaderDragDrop = 0x00000010, // columns can be reordered by dragging their headers
     kListExFullRowSelect = 0x00000020,  // the whole row shows the selection
 };

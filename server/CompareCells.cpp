@@ -163,7 +163,8 @@ std::optional<CivilDate> ScanDate(CDateScanner& scan)
         const auto year = scan.Number(4, 4);
         if (firstDigits > 2 || !year)
             return std::nullopt;
-        date = separator == '/' ? CivilDate{*year, *first, *second} : CivilDate{*year, *second, *first};
+        date = separator == '/' ? CivilDate{*year, *first, *second}
+                                : CivilDate{*year, *second, *first};
     }
     if (date.m_year < 100 || date.m_year > 9999 || date.m_month < 1 || date.m_month > 12 ||
         date.m_day < 1 || date.m_day > DaysInMonth(date.m_year, date.m_month))
@@ -252,7 +253,8 @@ std::optional<double> ParseNumberCell(std::string_view text)
     if (text.size() - pos > 2 && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X'))
     {
         const char next = text[pos + 2];
-        const bool hexDigit = IsDigit(next) || (next >= 'a' && next <= 'f') || (next >= 'A' && next <= 'F');
+        const bool hexDigit =
+            IsDigit(next) || (next >= 'a' && next <= 'f') || (next >= 'A' && next <= 'F');
         if (hexDigit || next == '.')
         {
             format = std::chars_format::hex;
@@ -290,7 +292,8 @@ std::optional<std::int64_t> ParseDateTimeCell(std::string_view text)
     std::int64_t seconds = 0;
     if (const auto date = ScanDate(scan))
     {
-        days = DaysFromCivil(date->m_year, date->m_month, date->m_day) - DaysFromCivil(1899, 12, 30);
+        days =
+            DaysFromCivil(date->m_year, date->m_month, date->m_day) - DaysFromCivil(1899, 12, 30);
         if (!scan.AtEnd())
         {
             if (scan.SkipBlanks() == 0)

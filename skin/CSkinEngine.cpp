@@ -21,14 +21,10 @@ struct LookRole
 };
 
 constexpr LookRole kLookRoles[] = {
-    {"Window", QPalette::Window},
-    {"WindowText", QPalette::WindowText},
-    {"Button", QPalette::Button},
-    {"ButtonText", QPalette::ButtonText},
-    {"Base", QPalette::Base},
-    {"Text", QPalette::Text},
-    {"Highlight", QPalette::Highlight},
-    {"HighlightedText", QPalette::HighlightedText},
+    {"Window", QPalette::Window},       {"WindowText", QPalette::WindowText},
+    {"Button", QPalette::Button},       {"ButtonText", QPalette::ButtonText},
+    {"Base", QPalette::Base},           {"Text", QPalette::Text},
+    {"Highlight", QPalette::Highlight}, {"HighlightedText", QPalette::HighlightedText},
 };
 
 // Kind 3 of SkinEngineAttachChild: a form view, which takes the look's window colours.
@@ -92,7 +88,8 @@ bool CSkinEngine::SkinEngineSubscribe(QObject* target, int message)
 {
     if (!m_started || !m_skin || target == nullptr)
         return false;
-    const auto type = message == 0 ? kSkinMessageEvent : static_cast<QEvent::Type>(QEvent::User + message);
+    const auto type =
+        message == 0 ? kSkinMessageEvent : static_cast<QEvent::Type>(QEvent::User + message);
     QEvent event(type);
     QCoreApplication::sendEvent(target, &event);
     return true;
@@ -117,14 +114,14 @@ void CSkinEngine::SkinEngineReleaseObject(SkinObjectHandle& handle)
     handle.reset();
 }
 
-int CSkinEngine::SkinEngineDrawBackground(const SkinObjectHandle& handle, const QString& part, QPainter* painter,
-                                          const QRect& rect) const
+int CSkinEngine::SkinEngineDrawBackground(const SkinObjectHandle& handle, const QString& part,
+                                          QPainter* painter, const QRect& rect) const
 {
     return DrawPart(handle, part, painter, rect, false);
 }
 
-int CSkinEngine::SkinEngineDrawBox(const SkinObjectHandle& handle, const QString& part, QPainter* painter,
-                                   const QRect& rect) const
+int CSkinEngine::SkinEngineDrawBox(const SkinObjectHandle& handle, const QString& part,
+                                   QPainter* painter, const QRect& rect) const
 {
     return DrawPart(handle, part, painter, rect, true);
 }
@@ -148,7 +145,8 @@ void CSkinEngine::SkinEngineStop()
 bool CSkinEngine::eventFilter(QObject* watched, QEvent* event)
 {
     // Every top-level window gets the dialog look before it is first shown, as a window hook would.
-    if (event->type() == QEvent::Show && m_skin && !m_dialogLook.isEmpty() && watched->isWidgetType())
+    if (event->type() == QEvent::Show && m_skin && !m_dialogLook.isEmpty() &&
+        watched->isWidgetType())
     {
         auto* widget = static_cast<QWidget*>(watched);
         if (widget->isWindow() && !widget->property("veltSkinned").toBool())
@@ -174,8 +172,8 @@ void CSkinEngine::ApplyLook(QWidget* window, const QString& objectName)
     m_skinnedWindows.emplace_back(window);
 }
 
-int CSkinEngine::DrawPart(const SkinObjectHandle& handle, const QString& part, QPainter* painter, const QRect& rect,
-                          bool withEdge)
+int CSkinEngine::DrawPart(const SkinObjectHandle& handle, const QString& part, QPainter* painter,
+                          const QRect& rect, bool withEdge)
 {
     if (!handle || painter == nullptr || rect.isEmpty())
         return 0;

@@ -55,8 +55,8 @@ public:
     SkinObjectHandle SkinEngineFindObject(const QString& objectName) const;
     void SkinEngineReleaseObject(SkinObjectHandle& handle);
     // Non-zero when something was drawn: the part exists and the rectangle is not empty.
-    int SkinEngineDrawBackground(const SkinObjectHandle& handle, const QString& part, QPainter* painter,
-                                 const QRect& rect) const;
+    int SkinEngineDrawBackground(const SkinObjectHandle& handle, const QString& part,
+                                 QPainter* painter, const QRect& rect) const;
     int SkinEngineDrawBox(const SkinObjectHandle& handle, const QString& part, QPainter* painter,
                           const QRect& rect) const;
     void SkinEngineStop();
@@ -72,8 +72,8 @@ protected:
 private:
     int Open(const QString& path);
     void ApplyLook(QWidget* window, const QString& objectName);
-    static int DrawPart(const SkinObjectHandle& handle, const QString& part, QPainter* painter, const QRect& rect,
-                        bool withEdge);
+    static int DrawPart(const SkinObjectHandle& handle, const QString& part, QPainter* painter,
+                        const QRect& rect, bool withEdge);
 
     bool m_started = false;
     std::optional<SkinData> m_skin;

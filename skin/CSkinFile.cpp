@@ -33,14 +33,16 @@ std::optional<QColor> ParseColor(const QString& text)
 
 bool LoadImage(const QString& baseDir, const QString& relative, QImage& image, QString* error)
 {
-    if (relative.isEmpty() || QDir::isAbsolutePath(relative) || relative.startsWith(QLatin1Char(':')))
+    if (relative.isEmpty() || QDir::isAbsolutePath(relative) ||
+        relative.startsWith(QLatin1Char(':')))
         return Fail(error, QStringLiteral("image path must be relative: %1").arg(relative));
     const QString clean = QDir::cleanPath(relative);
     if (clean == QLatin1String("..") || clean.startsWith(QLatin1String("../")))
         return Fail(error, QStringLiteral("image path leaves the skin folder: %1").arg(relative));
     QImageReader reader(baseDir + QLatin1Char('/') + clean);
     const QSize size = reader.size();
-    if (size.isValid() && (size.width() > CSkinFile::kMaxImageSide || size.height() > CSkinFile::kMaxImageSide))
+    if (size.isValid() &&
+        (size.width() > CSkinFile::kMaxImageSide || size.height() > CSkinFile::kMaxImageSide))
         return Fail(error, QStringLiteral("image too large: %1").arg(relative));
     image = reader.read();
     if (image.isNull())
@@ -49,8 +51,8 @@ bool LoadImage(const QString& baseDir, const QString& relative, QImage& image, Q
 }
 
 // One "Part.Property=Value" line into the current object.
-bool ApplyProperty(SkinObject& object, const QString& key, const QString& value, const QString& baseDir,
-                   QString* error)
+bool ApplyProperty(SkinObject& object, const QString& key, const QString& value,
+                   const QString& baseDir, QString* error)
 {
     const qsizetype dot = key.lastIndexOf(QLatin1Char('.'));
     if (dot <= 0 || dot == key.size() - 1)
@@ -95,7 +97,8 @@ std::optional<SkinData> CSkinFile::Load(const QString& path, QString* error)
     return Parse(text, QFileInfo(path).absolutePath(), error);
 }
 
-std::optional<SkinData> CSkinFile::Parse(const QByteArray& text, const QString& baseDir, QString* error)
+std::optional<SkinData> CSkinFile::Parse(const QByteArray& text, const QString& baseDir,
+                                         QString* error)
 {
     if (text.size() > kMaxFileBytes)
     {
@@ -114,7 +117,8 @@ std::optional<SkinData> CSkinFile::Parse(const QByteArray& text, const QString& 
     bool formatSeen = false;
     std::shared_ptr<SkinObject> current;
     int lineNumber = 0;
-    const auto broken = [&](const QString& why) {
+    const auto broken = [&](const QString& why)
+    {
         Fail(error, QStringLiteral("line %1: %2").arg(lineNumber).arg(why));
         return std::nullopt;
     };
@@ -122,15 +126,16 @@ std::optional<SkinData> CSkinFile::Parse(const QByteArray& text, const QString& 
     {
         ++lineNumber;
         const QString line = rawLine.trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
+            line.startsWith(QLatin1Char('#')))
             continue;
         if (line.startsWith(QLatin1Char('[')))
         {
             if (!line.endsWith(QLatin1Char(']')))
                 return broken(QStringLiteral("unclosed section"));
             const QString name = line.mid(1, line.size() - 2).trimmed();
-            if (name.isEmpty() || name.size() > kMaxObjectNameLength || name.contains(QLatin1Char('[')) ||
-                name.contains(QLatin1Char(']')))
+            if (name.isEmpty() || name.size() > kMaxObjectNameLength ||
+                name.contains(QLatin1Char('[')) || name.contains(QLatin1Char(']')))
                 return broken(QStringLiteral("bad section name"));
             if (!headerSeen)
             {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace velt
 {
 namespace
@@ -17,6 +19,11 @@ struct MapCase
     QRect m_pixels;
 };
 
+void PrintTo(const MapCase& c, std::ostream* os)
+{
+    *os << c.m_dialogUnits.x() << "," << c.m_dialogUnits.y();
+}
+
 class DialogRects : public ::testing::TestWithParam<MapCase>
 {
 };
@@ -27,16 +34,25 @@ TEST_P(DialogRects, EachEdgeRoundedLikeMulDiv)
     EXPECT_EQ(MapDialogRect(c.m_dialogUnits, c.m_units), c.m_pixels);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Templates, DialogRects,
-    ::testing::Values(
-        // "System" at 8 x 16: the main window's 340 x 201 units.
-        MapCase{{8, 16}, QRect(0, 0, 340, 201), QRect(0, 0, 680, 402)},
-        // 6 x 12: the Connect button; 154.5 and 7.5 round up, 229.5 too.
-        MapCase{{6, 12}, QRect(103, 5, 50, 17), QRect(155, 8, 75, 25)},
-        // 7 x 13: odd units, 0.5 pixel edges at both ends.
-        MapCase{{7, 13}, QRect(3, 1, 95, 33), QRect(5, 2, 167, 53)},
-        MapCase{{6, 13}, QRect(0, 1, 560, 404), QRect(0, 2, 840, 656)}));
+INSTANTIATE_TEST_SUITE_P(Templates, DialogRects,
+                         ::testing::Values(
+                             // "System" at 8 x 16: the main window's 340 x 201 units.
+                             MapCase{{8, 16}, QRect(0, 0, 340, 201), QRect(0, 0, 680, 402)},
+                             // 6 x 12: the Connect button; 154.5 and 7.5 round up, 229.5 too.
+                             MapCase{{6, 12}, QRect(103, 5, 50, 17), QRect(155, 8, 75, 25)},
+                             // 7 x 13: odd units, 0.5 pixel edges at both ends.
+                             MapCase{{7, 13}, QRect(3, 1, 95, 33), QRect(5, 2, 167, 53)},
+                             MapCase{{6, 13}, QRect(0, 1, 560, 404), QRect(0, 2, 840, 656)}));
+
+} // namespace
+
+void PrintTo(const TemplateFontSpec& spec, std::ostream* os)
+{
+    *os << spec.m_pointSize << "pt";
+}
+
+namespace
+{
 
 class TemplateFonts : public ::testing::TestWithParam<TemplateFontSpec>
 {
@@ -57,7 +73,8 @@ TEST_P(TemplateFonts, StandInKeepsTheCellHeight)
     EXPECT_LT(units.m_x, units.m_y);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faces, TemplateFonts, ::testing::Values(SystemFont10(), SongTiFont9(), MsSansSerifFont8()));
+INSTANTIATE_TEST_SUITE_P(Faces, TemplateFonts,
+                         ::testing::Values(SystemFont10(), SongTiFont9(), MsSansSerifFont8()));
 
 } // namespace
 } // namespace velt

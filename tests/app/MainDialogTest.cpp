@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace velt
 {
 namespace
@@ -55,7 +57,8 @@ TEST_F(MainDialogTest, FixedWindowWithLockedRows)
     EXPECT_EQ(m_dialog->ListView()->geometry(), QRect(0, 64, size.width(), size.height() - 64));
     EXPECT_EQ(splitter.FindKeyedView(CMainDialog::kListViewKey), m_dialog->ListView());
     EXPECT_EQ(splitter.FindKeyedView(CMainDialog::kTopViewKey), m_dialog->TopView());
-    EXPECT_EQ(m_dialog->ListView()->List().GetColumnCount(), 9) << "the list view had its initial update";
+    EXPECT_EQ(m_dialog->ListView()->List().GetColumnCount(), 9)
+        << "the list view had its initial update";
 
     EXPECT_EQ(m_dialog->ServerHost(), "203.0.113.7");
     EXPECT_EQ(m_dialog->ServerPort(), 1999);
@@ -77,6 +80,11 @@ struct ControlCase
     const char* m_text;
     QRect m_dialogUnits;
 };
+
+void PrintTo(const ControlCase& c, std::ostream* os)
+{
+    *os << c.m_id;
+}
 
 class CommandBarControls : public MainDialogTest, public ::testing::WithParamInterface<ControlCase>
 {

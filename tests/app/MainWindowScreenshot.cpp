@@ -35,12 +35,18 @@ struct SampleMatch
 };
 
 constexpr SampleMatch kSamples[] = {
-    {"WCG Final G3", "Grubby(O) vs Moon(N)", "Maps\\(4)TwistedMeadows.w3x", 0, "2009-05-02 21:40", 1260, "zeno", 912, 40, 183},
-    {"Ladder 1v1", "Sky(H) vs Fly(O)", "Maps\\(2)EchoIsles.w3x", 0, "2009-05-02 21:05", 2410, "zeno", 310, 12, 47},
-    {"Clan war CW2", "TeamA vs TeamB", "Maps\\(4)Download\\NewMap.w3x", 1, "2009-05-02 19:30", 3930, "caster", 128, 0, 0},
-    {"Cup semi", "ToD(H) vs Lyn(O)", "Maps\\(2)Amazonia.w3x", 1, "2009-05-01 22:10", 1785, "caster", 540, 21, 80},
-    {"Showmatch", "Remind(N) vs Infi(H)", "Maps\\(4)TwistedMeadows.w3x", 2, "2009-05-01 20:00", 95, "zeno", 44, 2, 6},
-    {"Ladder 2v2", "Duo vs Pair", "Maps\\(4)LostTemple.w3x", 1, "2009-04-30 18:45", 2875, "rookie", 0, 0, 0},
+    {"WCG Final G3", "Grubby(O) vs Moon(N)", "Maps\\(4)TwistedMeadows.w3x", 0, "2009-05-02 21:40",
+     1260, "zeno", 912, 40, 183},
+    {"Ladder 1v1", "Sky(H) vs Fly(O)", "Maps\\(2)EchoIsles.w3x", 0, "2009-05-02 21:05", 2410,
+     "zeno", 310, 12, 47},
+    {"Clan war CW2", "TeamA vs TeamB", "Maps\\(4)Download\\NewMap.w3x", 1, "2009-05-02 19:30", 3930,
+     "caster", 128, 0, 0},
+    {"Cup semi", "ToD(H) vs Lyn(O)", "Maps\\(2)Amazonia.w3x", 1, "2009-05-01 22:10", 1785, "caster",
+     540, 21, 80},
+    {"Showmatch", "Remind(N) vs Infi(H)", "Maps\\(4)TwistedMeadows.w3x", 2, "2009-05-01 20:00", 95,
+     "zeno", 44, 2, 6},
+    {"Ladder 2v2", "Duo vs Pair", "Maps\\(4)LostTemple.w3x", 1, "2009-04-30 18:45", 2875, "rookie",
+     0, 0, 0},
 };
 
 bool InstallMap(const QString& folder, const char* map)
@@ -79,7 +85,8 @@ int main(int argc, char** argv)
         info.m_streamer = sample.m_streamer;
         script.m_frames.push_back(BuildMatchRecord(info));
         if (sample.m_visits != 0)
-            script.m_frames.push_back(BuildMatchStats(MatchStats{sample.m_visits, sample.m_ratings, sample.m_ratingSum, id, 0}));
+            script.m_frames.push_back(BuildMatchStats(
+                MatchStats{sample.m_visits, sample.m_ratings, sample.m_ratingSum, id, 0}));
     }
     server.SetListScript(std::move(script));
     QTemporaryDir warcraft;
@@ -95,7 +102,8 @@ int main(int argc, char** argv)
     if (!server.Start() || !client.Connect("127.0.0.1", server.Port()) ||
         client.FetchMatchList() != CMatchServerClient::ListOutcome::kListEnd)
     {
-        std::fprintf(stderr, "main_window_screenshot: the scripted server did not deliver the list\n");
+        std::fprintf(stderr,
+                     "main_window_screenshot: the scripted server did not deliver the list\n");
         return 1;
     }
 

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -47,27 +49,33 @@ protected:
     {
         CRecordingNotice notices;
         PlayerAppHooks hooks;
-        hooks.m_startSockets = [this, socketsStart] {
+        hooks.m_startSockets = [this, socketsStart]
+        {
             m_events.push_back("sockets start");
             return socketsStart;
         };
         CPlayerApp* appPointer = nullptr;
-        hooks.m_stopSockets = [this, &appPointer] {
-            m_events.push_back(appPointer->Skin().IsStarted() ? "sockets stop, skin running" : "sockets stop");
+        hooks.m_stopSockets = [this, &appPointer]
+        {
+            m_events.push_back(appPointer->Skin().IsStarted() ? "sockets stop, skin running"
+                                                              : "sockets stop");
         };
         CPlayerApp app(ServerAddress{"stream.example", 999}, notices, hooks);
         appPointer = &app;
         EXPECT_EQ(CPlayerApp::Instance(), &app);
         QTimer closer; // dies with this run, so it never fires after the app is gone
         closer.setSingleShot(true);
-        QObject::connect(&closer, &QTimer::timeout, [this, &app] {
-            CMainDialog& dialog = app.MainDialog();
-            m_events.push_back("window shown: " + dialog.windowTitle().toStdString());
-            m_skinName = app.Skin().SkinName().toStdString();
-            m_barHeight = dialog.Splitter().BarHeight();
-            m_modal = dialog.isModal();
-            dialog.done(0);
-        });
+        QObject::connect(&closer, &QTimer::timeout,
+                         [this, &app]
+                         {
+                             CMainDialog& dialog = app.MainDialog();
+                             m_events.push_back("window shown: " +
+                                                dialog.windowTitle().toStdString());
+                             m_skinName = app.Skin().SkinName().toStdString();
+                             m_barHeight = dialog.Splitter().BarHeight();
+                             m_modal = dialog.isModal();
+                             dialog.done(0);
+                         });
         closer.start(0);
         app.Run();
         m_events.push_back(app.Skin().IsStarted() ? "ended, skin running" : "ended");
@@ -94,6 +102,11 @@ struct SkinCase
     const char* m_skin;
 };
 
+void PrintTo(const SkinCase& c, std::ostream* os)
+{
+    *os << c.m_name;
+}
+
 class StartupSkins : public PlayerAppTest, public ::testing::WithParamInterface<SkinCase>
 {
 };
@@ -104,8 +117,8 @@ TEST_P(StartupSkins, StartsRunsAndStopsInOrder)
     if (c.m_file != nullptr)
         WriteSkin(c.m_file);
     RunApp(true);
-    EXPECT_EQ(m_events, (std::vector<std::string>{"sockets start", "window shown: VELT BETA 0.4", "sockets stop",
-                                                  "ended"}))
+    EXPECT_EQ(m_events, (std::vector<std::string>{"sockets start", "window shown: VELT BETA 0.4",
+                                                  "sockets stop", "ended"}))
         << "the skin stops before the sockets";
     EXPECT_EQ(m_skinName, c.m_skin);
     EXPECT_EQ(m_barHeight, 10) << "some skin is always in force: the file or the embedded one";
@@ -114,11 +127,13 @@ TEST_P(StartupSkins, StartsRunsAndStopsInOrder)
 
 INSTANTIATE_TEST_SUITE_P(
     Files, StartupSkins,
-    ::testing::Values(SkinCase{"Missing", nullptr, "VELT Default"},
-                      SkinCase{"Valid", "[Skin]\nFormat=VELT Skin 1\nName=Zeno Test\n", "Zeno Test"},
-                      SkinCase{"Broken", "[Skin]\nFormat=VELT Skin 1\n[SkinGfxSplitter1]\nSplitterBox.Color=blue\n",
-                               "VELT Default"},
-                      SkinCase{"Garbage", "\x01\x02\x03 not a skin", "VELT Default"}),
+    ::testing::Values(
+        SkinCase{"Missing", nullptr, "VELT Default"},
+        SkinCase{"Valid", "[Skin]\nFormat=VELT Skin 1\nName=Zeno Test\n", "Zeno Test"},
+        SkinCase{"Broken",
+                 "[Skin]\nFormat=VELT Skin 1\n[SkinGfxSplitter1]\nSplitterBox.Color=blue\n",
+                 "VELT Default"},
+        SkinCase{"Garbage", "\x01\x02\x03 not a skin", "VELT Default"}),
     [](const ::testing::TestParamInfo<SkinCase>& info) { return std::string(info.param.m_name); });
 
 struct ArgumentCase
@@ -130,6 +145,11 @@ struct ArgumentCase
     std::string m_host;
     int m_port;
 };
+
+void PrintTo(const ArgumentCase& c, std::ostream* os)
+{
+    *os << c.m_name;
+}
 
 class ServerArguments : public ::testing::TestWithParam<ArgumentCase>
 {
@@ -143,7 +163,8 @@ TEST_P(ServerArguments, CommandLineThenEnvironmentThenDefault)
     else
         qunsetenv("VELT_SERVER");
     std::string error;
-    const auto server = ServerFromArguments(QStringList{QStringLiteral("veltplayer")} + c.m_arguments, &error);
+    const auto server =
+        ServerFromArguments(QStringList{QStringLiteral("veltplayer")} + c.m_arguments, &error);
     qunsetenv("VELT_SERVER");
     ASSERT_EQ(server.has_value(), c.m_valid) << error;
     if (server)
@@ -163,12 +184,18 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"Default", {}, nullptr, true, kDefaultServerHost, 999},
         ArgumentCase{"Environment", {}, "10.0.0.5:1234", true, "10.0.0.5", 1234},
         ArgumentCase{"EnvironmentHostOnly", {}, "matches.example", true, "matches.example", 999},
-        ArgumentCase{"CommandLineWins", {"--server", "127.0.0.1:4000"}, "10.0.0.5:1234", true, "127.0.0.1", 4000},
+        ArgumentCase{"CommandLineWins",
+                     {"--server", "127.0.0.1:4000"},
+                     "10.0.0.5:1234",
+                     true,
+                     "127.0.0.1",
+                     4000},
         ArgumentCase{"EqualsForm", {"--server=relay.example"}, nullptr, true, "relay.example", 999},
         ArgumentCase{"MissingValue", {"--server"}, nullptr, false, "", 0},
         ArgumentCase{"BadPort", {"--server", "host:70000"}, nullptr, false, "", 0},
         ArgumentCase{"Unknown", {"--verbose"}, nullptr, false, "", 0}),
-    [](const ::testing::TestParamInfo<ArgumentCase>& info) { return std::string(info.param.m_name); });
+    [](const ::testing::TestParamInfo<ArgumentCase>& info)
+    { return std::string(info.param.m_name); });
 
 TEST(MessageBoxNotice, ShownOnTheUiThreadWithTheAppTitle)
 {
@@ -177,17 +204,19 @@ TEST(MessageBoxNotice, ShownOnTheUiThreadWithTheAppTitle)
     QString text;
     QTimer answerer;
     // The box runs its own modal loop; answer it from inside that loop.
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        for (QWidget* widget : QApplication::topLevelWidgets())
-        {
-            auto* box = qobject_cast<QMessageBox*>(widget);
-            if (box == nullptr || !box->isVisible())
-                continue;
-            caption = box->windowTitle();
-            text = box->text();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
+    QObject::connect(&answerer, &QTimer::timeout,
+                     [&]
+                     {
+                         for (QWidget* widget : QApplication::topLevelWidgets())
+                         {
+                             auto* box = qobject_cast<QMessageBox*>(widget);
+                             if (box == nullptr || !box->isVisible())
+                                 continue;
+                             caption = box->windowTitle();
+                             text = box->text();
+                             box->button(QMessageBox::Ok)->click();
+                         }
+                     });
     answerer.start(5);
     CThread network;
     network.Start([&notice] { notice.Notify("Connection to stream velt server failed!"); });

@@ -41,11 +41,14 @@ struct MatchRow
 
 // Newest first is 14, 15, 11, 12, 13.
 const std::vector<MatchRow> kMatches = {
-    {11, 0, "2009-05-01 20:15", true, MatchStats{12, 2, 9, 11, 0}, "Live!", "12", "4.5(Hot!)", true},
+    {11, 0, "2009-05-01 20:15", true, MatchStats{12, 2, 9, 11, 0}, "Live!", "12", "4.5(Hot!)",
+     true},
     {12, 1, "2009-05-01 18:00", false, MatchStats{5, 2, 8, 12, 0}, "Completed", "5", "4.0", false},
-    {13, 2, "2009-04-30 23:00", true, MatchStats{7, 100, 401, 13, 0}, "Broken", "7", "4.0(Hot!)", true},
+    {13, 2, "2009-04-30 23:00", true, MatchStats{7, 100, 401, 13, 0}, "Broken", "7", "4.0(Hot!)",
+     true},
     {14, 1, "2009-05-02 09:30", true, std::nullopt, "Completed", "Unknown", "Unrated", false},
-    {15, 7, "2009-05-01 21:00", true, MatchStats{3, 0, 0, 15, 0}, "Unknown (7)", "3", "Unrated", false},
+    {15, 7, "2009-05-01 21:00", true, MatchStats{3, 0, 0, 15, 0}, "Unknown (7)", "3", "Unrated",
+     false},
 };
 
 CMatchInfo InfoOf(const MatchRow& row)
@@ -138,8 +141,9 @@ protected:
 TEST_F(MatchListViewTest, NineColumnsSizedByTheAverageCharacter)
 {
     const std::vector<std::pair<const char*, int>> columns = {
-        {"Match Name", 22}, {"Players Info", 27}, {"Map", 27},      {"Status", 12}, {"Start Time", 17},
-        {"Total Length", 17}, {"Streamer", 12},   {"Visits", 12}, {"Rating", 12}};
+        {"Match Name", 22}, {"Players Info", 27}, {"Map", 27},
+        {"Status", 12},     {"Start Time", 17},   {"Total Length", 17},
+        {"Streamer", 12},   {"Visits", 12},       {"Rating", 12}};
     const int average = QFontMetrics(m_view.Form()->font()).averageCharWidth();
     ASSERT_EQ(List().GetColumnCount(), 9);
     for (int c = 0; c < 9; ++c)
@@ -226,7 +230,8 @@ TEST_F(MatchListViewTest, PickingByMouseOnly)
     EXPECT_EQ(m_view.SelectedMatchId(), 15u) << "but not the pick";
 
     const QRect last = List().visualRect(List().model()->index(4, 0));
-    QTest::mouseClick(List().viewport(), Qt::LeftButton, {}, QPoint(last.center().x(), last.bottom() + 60));
+    QTest::mouseClick(List().viewport(), Qt::LeftButton, {},
+                      QPoint(last.center().x(), last.bottom() + 60));
     EXPECT_EQ(m_view.SelectedMatchId(), 15u) << "empty space keeps the pick";
 
     Click(3); // match 12, whose map is missing

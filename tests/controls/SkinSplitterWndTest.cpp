@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace velt
 {
 namespace
@@ -46,16 +48,21 @@ protected:
             }
             if (setup == SkinSetup::kSkinWithoutSplitterObject)
             {
-                ASSERT_EQ(OpenSkinText("[Skin]\nFormat=VELT Skin 1\n[MainFrame]\nWindow.Color=#FFFFFF\n"), 1);
+                ASSERT_EQ(
+                    OpenSkinText("[Skin]\nFormat=VELT Skin 1\n[MainFrame]\nWindow.Color=#FFFFFF\n"),
+                    1);
             }
         }
-        m_splitter = std::make_unique<CSkinSplitterWnd>(setup == SkinSetup::kNoEngine ? nullptr : &m_engine);
+        m_splitter =
+            std::make_unique<CSkinSplitterWnd>(setup == SkinSetup::kNoEngine ? nullptr : &m_engine);
         ASSERT_TRUE(m_splitter->CreateStatic(&m_host, 2, 1));
         m_engine.SkinEngineSubscribe(m_splitter.get(), 0);
         m_splitter->SetTopInset(topInset);
         m_splitter->SetTopEdgeLine(topEdgeLine);
-        ASSERT_TRUE(m_splitter->CreateKeyedView(m_splitter->IdFromRowCol(1, 0), PlainView(), QRect(), true, 3));
-        ASSERT_TRUE(m_splitter->CreateKeyedView(m_splitter->IdFromRowCol(0, 0), PlainView(), QRect(), true, 5));
+        ASSERT_TRUE(m_splitter->CreateKeyedView(m_splitter->IdFromRowCol(1, 0), PlainView(),
+                                                QRect(), true, 3));
+        ASSERT_TRUE(m_splitter->CreateKeyedView(m_splitter->IdFromRowCol(0, 0), PlainView(),
+                                                QRect(), true, 5));
         m_host.resize(300, 400);
         m_splitter->setGeometry(m_host.rect());
         m_splitter->SetRowInfo(0, 60, 60);
@@ -99,6 +106,11 @@ struct BarCase
     bool m_skinObject;
 };
 
+void PrintTo(const BarCase& c, std::ostream* os)
+{
+    *os << c.m_name;
+}
+
 class BarSizes : public SplitterFixture, public ::testing::WithParamInterface<BarCase>
 {
 };
@@ -123,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
     Skins, BarSizes,
     ::testing::Values(BarCase{"NoEngine", SkinSetup::kNoEngine, 4, false},
                       BarCase{"NoSkinLoaded", SkinSetup::kEngineWithoutSkin, 4, false},
-                      BarCase{"SkinWithoutSplitterObject", SkinSetup::kSkinWithoutSplitterObject, 10, false},
+                      BarCase{"SkinWithoutSplitterObject", SkinSetup::kSkinWithoutSplitterObject,
+                              10, false},
                       BarCase{"DefaultSkin", SkinSetup::kDefaultSkin, 10, true}),
     [](const ::testing::TestParamInfo<BarCase>& info) { return std::string(info.param.m_name); });
 
@@ -160,7 +173,8 @@ TEST_F(SplitterFixture, TopInsetLeavesAStripAndPaintsIt)
                            .m_color.value();
     EXPECT_EQ(image.pixelColor(150, 5), background);
     EXPECT_EQ(image.pixelColor(150, 8 + 60 + 5), box) << "the bar is drawn from the skin";
-    EXPECT_EQ(image.pixel(150, 0), m_splitter->palette().color(QPalette::Dark).rgb()) << "etched line";
+    EXPECT_EQ(image.pixel(150, 0), m_splitter->palette().color(QPalette::Dark).rgb())
+        << "etched line";
     EXPECT_EQ(image.pixel(150, 1), m_splitter->palette().color(QPalette::Light).rgb());
 }
 
@@ -183,17 +197,20 @@ TEST_F(SplitterFixture, KeyedViews)
     EXPECT_EQ(m_splitter->FindKeyedView(5), Top());
     EXPECT_EQ(m_splitter->FindKeyedView(4), nullptr);
 
-    EXPECT_FALSE(m_splitter->CreateKeyedView(m_splitter->IdFromRowCol(0, 0), FailingView(), QRect(), true, 9));
+    EXPECT_FALSE(m_splitter->CreateKeyedView(m_splitter->IdFromRowCol(0, 0), FailingView(), QRect(),
+                                             true, 9));
     EXPECT_EQ(m_splitter->FindKeyedView(9), nullptr);
     EXPECT_EQ(m_splitter->GetPane(0, 0), Top()) << "a failed creation leaves the pane alone";
 
     // Shared key: the view whose pointer sorts first.
-    ASSERT_TRUE(m_splitter->CreateKeyedView(m_splitter->IdFromRowCol(5, 0), PlainView(), QRect(), true, 3));
+    ASSERT_TRUE(
+        m_splitter->CreateKeyedView(m_splitter->IdFromRowCol(5, 0), PlainView(), QRect(), true, 3));
     QWidget* second = m_splitter->GetPane(5, 0);
     EXPECT_EQ(m_splitter->FindKeyedView(3), std::less<QWidget*>()(list, second) ? list : second);
 
     // An invisible view is kept under its pane id.
-    ASSERT_TRUE(m_splitter->CreateKeyedView(m_splitter->IdFromRowCol(6, 0), PlainView(), QRect(), false, 7));
+    ASSERT_TRUE(m_splitter->CreateKeyedView(m_splitter->IdFromRowCol(6, 0), PlainView(), QRect(),
+                                            false, 7));
     EXPECT_EQ(m_splitter->FindKeyedView(7), nullptr);
     EXPECT_EQ(m_splitter->FindKeyedView(m_splitter->IdFromRowCol(6, 0)), m_splitter->GetPane(6, 0));
 
@@ -210,6 +227,11 @@ struct LayoutCase
     int m_size;
     std::vector<int> m_expected;
 };
+
+void PrintTo(const LayoutCase& c, std::ostream* os)
+{
+    *os << c.m_name;
+}
 
 class RowLayout : public ::testing::TestWithParam<LayoutCase>
 {
@@ -228,12 +250,14 @@ TEST_P(RowLayout, SharesOutTheSize)
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, RowLayout,
-    ::testing::Values(LayoutCase{"Roomy", {{60, 60, 0}, {200, 200, 0}}, 402, {60, 338}},
-                      LayoutCase{"LastBelowMinimumGivesItsRoomAway", {{60, 60, 0}, {200, 200, 0}}, 150, {148, 0}},
-                      LayoutCase{"IdealBelowMinimumHides", {{60, 40, 0}, {0, 0, 0}}, 100, {0, 96}},
-                      LayoutCase{"FirstSqueezed", {{60, 60, 0}, {0, 0, 0}}, 40, {38, 0}},
-                      LayoutCase{"Nothing", {{60, 60, 0}, {200, 200, 0}}, 0, {0, 0}}),
-    [](const ::testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.m_name); });
+    ::testing::Values(
+        LayoutCase{"Roomy", {{60, 60, 0}, {200, 200, 0}}, 402, {60, 338}},
+        LayoutCase{"LastBelowMinimumGivesItsRoomAway", {{60, 60, 0}, {200, 200, 0}}, 150, {148, 0}},
+        LayoutCase{"IdealBelowMinimumHides", {{60, 40, 0}, {0, 0, 0}}, 100, {0, 96}},
+        LayoutCase{"FirstSqueezed", {{60, 60, 0}, {0, 0, 0}}, 40, {38, 0}},
+        LayoutCase{"Nothing", {{60, 60, 0}, {200, 200, 0}}, 0, {0, 0}}),
+    [](const ::testing::TestParamInfo<LayoutCase>& info)
+    { return std::string(info.param.m_name); });
 
 } // namespace
 } // namespace velt

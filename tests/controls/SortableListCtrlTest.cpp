@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <vector>
 
 namespace velt
@@ -56,10 +58,7 @@ protected:
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
     }
 
-    QPoint RowCenter(int row)
-    {
-        return m_list.visualRect(m_list.model()->index(row, 0)).center();
-    }
+    QPoint RowCenter(int row) { return m_list.visualRect(m_list.model()->index(row, 0)).center(); }
 
     CSortableListCtrl m_list;
 };
@@ -70,6 +69,11 @@ struct SortRow
     std::vector<const char*> m_cells;
     std::vector<const char*> m_ascending;
 };
+
+void PrintTo(const SortRow& c, std::ostream* os)
+{
+    *os << c.m_name;
+}
 
 class SortRules : public ListFixture, public ::testing::WithParamInterface<SortRow>
 {
@@ -93,10 +97,15 @@ INSTANTIATE_TEST_SUITE_P(
         SortRow{"Hex", {"10", "1A", "9", "2", "0x0B"}, {"2", "9", "0x0B", "10", "1A"}},
         SortRow{"Decimal", {"10", "2.5", "-1.5", "3.25"}, {"-1.5", "2.5", "3.25", "10"}},
         SortRow{"Percent", {"12%", "9%", "100%", "0.5%"}, {"0.5%", "9%", "12%", "100%"}},
-        SortRow{"Time", {"01:02:00", "00:35:12", "1:00 PM", "23:59"}, {"00:35:12", "01:02:00", "1:00 PM", "23:59"}},
-        SortRow{"Date", {"2009-05-01 20:15", "04/30/2009", "01.05.2009 09:00", "2008-12-31 23:59:59"},
+        SortRow{"Time",
+                {"01:02:00", "00:35:12", "1:00 PM", "23:59"},
+                {"00:35:12", "01:02:00", "1:00 PM", "23:59"}},
+        SortRow{"Date",
+                {"2009-05-01 20:15", "04/30/2009", "01.05.2009 09:00", "2008-12-31 23:59:59"},
                 {"2008-12-31 23:59:59", "04/30/2009", "01.05.2009 09:00", "2009-05-01 20:15"}},
-        SortRow{"Text", {"Live!", "Broken", "Completed", "apple"}, {"Broken", "Completed", "Live!", "apple"}},
+        SortRow{"Text",
+                {"Live!", "Broken", "Completed", "apple"},
+                {"Broken", "Completed", "Live!", "apple"}},
         SortRow{"EmptyCells", {"b", "", "a", ""}, {"", "", "a", "b"}}),
     [](const ::testing::TestParamInfo<SortRow>& info) { return std::string(info.param.m_name); });
 
@@ -180,7 +189,8 @@ TEST_F(ListFixture, SpaceKeyIsIgnored)
     m_list.setSelectionMode(QAbstractItemView::SingleSelection);
     QTest::mouseClick(m_list.viewport(), Qt::LeftButton, {}, RowCenter(0));
     // Focus on another row without selecting it: a plain list would select it on Space.
-    m_list.selectionModel()->setCurrentIndex(m_list.model()->index(2, 0), QItemSelectionModel::NoUpdate);
+    m_list.selectionModel()->setCurrentIndex(m_list.model()->index(2, 0),
+                                             QItemSelectionModel::NoUpdate);
     m_list.setFocus();
     QTest::keyClick(&m_list, Qt::Key_Space);
     EXPECT_EQ(m_list.GetFirstSelectedItem(), 0);
@@ -194,6 +204,11 @@ struct ColorCase
     int m_column;
     std::vector<std::pair<int, int>> m_coloured; // cells that change
 };
+
+void PrintTo(const ColorCase& c, std::ostream* os)
+{
+    *os << c.m_name;
+}
 
 class CellTextColor : public ListFixture, public ::testing::WithParamInterface<ColorCase>
 {
@@ -210,12 +225,14 @@ TEST_P(CellTextColor, FourRowColumnCases)
     {
         for (int col = 0; col < 3; ++col)
         {
-            const bool coloured = std::find(c.m_coloured.begin(), c.m_coloured.end(), std::pair{r, col}) !=
-                                  c.m_coloured.end();
+            const bool coloured = std::find(c.m_coloured.begin(), c.m_coloured.end(),
+                                            std::pair{r, col}) != c.m_coloured.end();
             EXPECT_EQ(m_list.GetCellTextColor(r, col), coloured ? red : system) << r << "," << col;
-            const QVariant drawn = m_list.model()->data(m_list.model()->index(r, col), Qt::ForegroundRole);
+            const QVariant drawn =
+                m_list.model()->data(m_list.model()->index(r, col), Qt::ForegroundRole);
             EXPECT_EQ(drawn.value<QColor>(), ToQColor(coloured ? red : system)) << r << "," << col;
-            EXPECT_EQ(m_list.GetCellBackColor(r, col), FromQColor(m_list.palette().color(QPalette::Base)));
+            EXPECT_EQ(m_list.GetCellBackColor(r, col),
+                      FromQColor(m_list.palette().color(QPalette::Base)));
         }
     }
     m_list.SetCellTextColor(c.m_row, c.m_column, kDefaultColor, false);
@@ -226,12 +243,13 @@ TEST_P(CellTextColor, FourRowColumnCases)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CellTextColor,
-    ::testing::Values(ColorCase{"OneCell", 1, 2, {{1, 2}}}, ColorCase{"WholeRow", 1, 7, {{1, 0}, {1, 1}, {1, 2}}},
-                      ColorCase{"WholeColumn", -1, 2, {{0, 2}, {1, 2}, {2, 2}}},
-                      ColorCase{"Everything",
-                                5,
-                                -1,
-                                {{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, 2}, {2, 0}, {2, 1}, {2, 2}}}),
+    ::testing::Values(
+        ColorCase{"OneCell", 1, 2, {{1, 2}}}, ColorCase{"WholeRow", 1, 7, {{1, 0}, {1, 1}, {1, 2}}},
+        ColorCase{"WholeColumn", -1, 2, {{0, 2}, {1, 2}, {2, 2}}},
+        ColorCase{"Everything",
+                  5,
+                  -1,
+                  {{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, 2}, {2, 0}, {2, 1}, {2, 2}}}),
     [](const ::testing::TestParamInfo<ColorCase>& info) { return std::string(info.param.m_name); });
 
 TEST_F(ListFixture, CellColourReachesTheScreen)
@@ -243,7 +261,8 @@ TEST_F(ListFixture, CellColourReachesTheScreen)
     Build(ToQStrings({"MMMMMMMM", "MMMMMMMM"}), 2);
     m_list.SetCellTextColor(1, 0, MakeColorRef(255, 0, 0), true);
     const QImage image = m_list.viewport()->grab().toImage();
-    const auto countRed = [&](int row) {
+    const auto countRed = [&](int row)
+    {
         const QRect cell = m_list.visualRect(m_list.model()->index(row, 0));
         int red = 0;
         for (int y = cell.top(); y <= cell.bottom(); ++y)
@@ -265,7 +284,8 @@ TEST_F(ListFixture, ColumnsInsertedLaterGetColourEntries)
     EXPECT_EQ(m_list.InsertColumn(0, QStringLiteral("first"), 50), 0);
     EXPECT_EQ(m_list.InsertColumn(9, QStringLiteral("last"), 50), 2) << "past the end appends";
     EXPECT_EQ(m_list.GetColumnCount(), 3);
-    EXPECT_EQ(m_list.GetCellTextColor(1, 1), MakeColorRef(1, 2, 3)) << "the old column shifted right";
+    EXPECT_EQ(m_list.GetCellTextColor(1, 1), MakeColorRef(1, 2, 3))
+        << "the old column shifted right";
     EXPECT_NE(m_list.GetCellTextColor(1, 0), MakeColorRef(1, 2, 3));
     EXPECT_NE(m_list.GetCellTextColor(1, 2), kDefaultColor);
     EXPECT_EQ(m_list.GetItemText(1, 1), QStringLiteral("b"));

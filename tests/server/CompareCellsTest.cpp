@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -16,6 +18,11 @@ struct PairRow
     const char* m_b;
     int m_expected;
 };
+
+void PrintTo(const PairRow& c, std::ostream* os)
+{
+    *os << "\"" << c.m_a << "\" vs \"" << c.m_b << "\"";
+}
 
 class CompareCellsPairs : public ::testing::TestWithParam<PairRow>
 {
@@ -52,8 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
         PairRow{"apple", "Apple", 1}, PairRow{"", "5", -1}, PairRow{"", "", 0},
         PairRow{"\xC3\xA9t\xC3\xA9", "zoo", 1}, PairRow{"abc", "abcd", -1},
         // mixed kinds fall to the first rule that takes both texts
-        PairRow{"4.5", "4.5(Hot!)", -1}, PairRow{"Unrated", "4.5", 1},
-        PairRow{"1A", "2.5", -1}, PairRow{"0x1A", "2.5", 1}, PairRow{"10:00", "9", -1},
+        PairRow{"4.5", "4.5(Hot!)", -1}, PairRow{"Unrated", "4.5", 1}, PairRow{"1A", "2.5", -1},
+        PairRow{"0x1A", "2.5", 1}, PairRow{"10:00", "9", -1},
         PairRow{"1 hr :5 min:30 sec", "59 min:59 sec", -1}));
 
 struct RejectRow
@@ -63,6 +70,11 @@ struct RejectRow
     bool m_number;
     bool m_dateTime;
 };
+
+void PrintTo(const RejectRow& c, std::ostream* os)
+{
+    *os << "\"" << c.m_text << "\"";
+}
 
 class CompareCellsKinds : public ::testing::TestWithParam<RejectRow>
 {
@@ -78,20 +90,19 @@ TEST_P(CompareCellsKinds, RuleAcceptance)
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, CompareCellsKinds,
-    ::testing::Values(RejectRow{"", false, false, false}, RejectRow{"   ", false, false, false},
-                      RejectRow{"0x", false, false, false}, RejectRow{"12 ", false, false, false},
-                      RejectRow{"12%", false, true, false}, RejectRow{"12%%", false, false, false},
-                      RejectRow{"%", false, false, false}, RejectRow{"--5", false, false, false},
-                      RejectRow{"+5", true, true, false}, RejectRow{"inf", false, true, false},
-                      RejectRow{"4.5(Hot!)", false, false, false},
-                      RejectRow{"2008-02-30", false, false, false},
-                      RejectRow{"2008-13-01", false, false, false},
-                      RejectRow{"0099-01-01", false, false, false},
-                      RejectRow{"24:00", false, false, false}, RejectRow{"13:00 PM", false, false, false},
-                      RejectRow{"10:60", false, false, false}, RejectRow{"2008-05-12T10:00", false, false, false},
-                      RejectRow{"2008-05-1210:00", false, false, false},
-                      RejectRow{" 2008-05-12  7:05 pm ", false, false, true},
-                      RejectRow{"31.12.1999", false, false, true}, RejectRow{"1:02", false, false, true}));
+    ::testing::Values(
+        RejectRow{"", false, false, false}, RejectRow{"   ", false, false, false},
+        RejectRow{"0x", false, false, false}, RejectRow{"12 ", false, false, false},
+        RejectRow{"12%", false, true, false}, RejectRow{"12%%", false, false, false},
+        RejectRow{"%", false, false, false}, RejectRow{"--5", false, false, false},
+        RejectRow{"+5", true, true, false}, RejectRow{"inf", false, true, false},
+        RejectRow{"4.5(Hot!)", false, false, false}, RejectRow{"2008-02-30", false, false, false},
+        RejectRow{"2008-13-01", false, false, false}, RejectRow{"0099-01-01", false, false, false},
+        RejectRow{"24:00", false, false, false}, RejectRow{"13:00 PM", false, false, false},
+        RejectRow{"10:60", false, false, false}, RejectRow{"2008-05-12T10:00", false, false, false},
+        RejectRow{"2008-05-1210:00", false, false, false},
+        RejectRow{" 2008-05-12  7:05 pm ", false, false, true},
+        RejectRow{"31.12.1999", false, false, true}, RejectRow{"1:02", false, false, true}));
 
 TEST(CompareCells, TimeOfDayValues)
 {

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace velt
 {
 namespace
@@ -22,6 +24,11 @@ struct ParseCase
     std::string m_text;
     bool m_loads;
 };
+
+void PrintTo(const ParseCase& c, std::ostream* os)
+{
+    *os << c.m_name;
+}
 
 class SkinFiles : public ::testing::TestWithParam<ParseCase>
 {
@@ -57,8 +64,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ParseCase{"HeaderOnly", kHeader, true},
         ParseCase{"CommentsAndObjects",
-                  std::string("; c\n# c\n") + kHeader + "Name=Zeno\n\n[SkinGfxSplitter1]\nSplitterBox.Color=#102030\n"
-                  "SplitterBox.Edge=#000000\r\nSplitterBox.Image=bar.png\n",
+                  std::string("; c\n# c\n") + kHeader +
+                      "Name=Zeno\n\n[SkinGfxSplitter1]\nSplitterBox.Color=#102030\n"
+                      "SplitterBox.Edge=#000000\r\nSplitterBox.Image=bar.png\n",
                   true},
         ParseCase{"Empty", "", false},
         ParseCase{"NoHeader", "[SkinGfxSplitter1]\nSplitterBox.Color=#102030\n", false},
@@ -70,11 +78,13 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"NotKeyValue", std::string(kHeader) + "[A]\njust words\n", false},
         ParseCase{"UnclosedSection", std::string(kHeader) + "[A\n", false},
         ParseCase{"DuplicateObject", std::string(kHeader) + "[A]\n[A]\n", false},
-        ParseCase{"LongObjectName", std::string(kHeader) + "[" + std::string(51, 'x') + "]\n", false},
+        ParseCase{"LongObjectName", std::string(kHeader) + "[" + std::string(51, 'x') + "]\n",
+                  false},
         ParseCase{"MissingImage", std::string(kHeader) + "[A]\nBox.Image=none.png\n", false},
         ParseCase{"ImageNotDecodable", std::string(kHeader) + "[A]\nBox.Image=fake.png\n", false},
         ParseCase{"AbsoluteImage", std::string(kHeader) + "[A]\nBox.Image=/etc/passwd\n", false},
-        ParseCase{"ImageOutsideFolder", std::string(kHeader) + "[A]\nBox.Image=../bar.png\n", false},
+        ParseCase{"ImageOutsideFolder", std::string(kHeader) + "[A]\nBox.Image=../bar.png\n",
+                  false},
         ParseCase{"Binary", std::string("\x89PNG\r\n\x1a\n\0\0\xff\xfe", 12), false},
         ParseCase{"TooLarge", std::string(kHeader) + std::string(300 * 1024, ';'), false}),
     [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.m_name); });
@@ -142,9 +152,10 @@ TEST_F(SkinEngineFixture, DrawingNeedsAPartAndARectangle)
     bar.fill(QColor(0, 200, 0));
     ASSERT_TRUE(bar.save(m_dir.filePath(QStringLiteral("bar.png"))));
     m_engine.SkinEngineStart();
-    ASSERT_EQ(m_engine.SkinEngineOpenFile(Write("zeno.smf", std::string(kHeader) +
-                                                                "[SkinGfxSplitter1]\nSplitterBox.Image=bar.png\n"
-                                                                "Backbround.Color=#FF0000\n")),
+    ASSERT_EQ(m_engine.SkinEngineOpenFile(
+                  Write("zeno.smf", std::string(kHeader) +
+                                        "[SkinGfxSplitter1]\nSplitterBox.Image=bar.png\n"
+                                        "Backbround.Color=#FF0000\n")),
               1);
     SkinObjectHandle handle = m_engine.SkinEngineFindObject(QStringLiteral("SkinGfxSplitter1"));
     ASSERT_TRUE(handle);
@@ -153,13 +164,22 @@ TEST_F(SkinEngineFixture, DrawingNeedsAPartAndARectangle)
     QImage canvas(20, 20, QImage::Format_RGB32);
     canvas.fill(Qt::white);
     QPainter painter(&canvas);
-    EXPECT_EQ(m_engine.SkinEngineDrawBackground(handle, QStringLiteral("Backbround"), &painter, QRect(0, 0, 20, 0)), 0)
+    EXPECT_EQ(m_engine.SkinEngineDrawBackground(handle, QStringLiteral("Backbround"), &painter,
+                                                QRect(0, 0, 20, 0)),
+              0)
         << "an empty rectangle draws nothing";
-    EXPECT_EQ(m_engine.SkinEngineDrawBox(handle, QStringLiteral("NoSuchPart"), &painter, QRect(0, 0, 5, 5)), 0);
-    EXPECT_EQ(m_engine.SkinEngineDrawBox(nullptr, QStringLiteral("SplitterBox"), &painter, QRect(0, 0, 5, 5)), 0);
-    EXPECT_EQ(m_engine.SkinEngineDrawBackground(handle, QStringLiteral("Backbround"), &painter, QRect(0, 0, 10, 10)),
+    EXPECT_EQ(m_engine.SkinEngineDrawBox(handle, QStringLiteral("NoSuchPart"), &painter,
+                                         QRect(0, 0, 5, 5)),
+              0);
+    EXPECT_EQ(m_engine.SkinEngineDrawBox(nullptr, QStringLiteral("SplitterBox"), &painter,
+                                         QRect(0, 0, 5, 5)),
+              0);
+    EXPECT_EQ(m_engine.SkinEngineDrawBackground(handle, QStringLiteral("Backbround"), &painter,
+                                                QRect(0, 0, 10, 10)),
               1);
-    EXPECT_EQ(m_engine.SkinEngineDrawBox(handle, QStringLiteral("SplitterBox"), &painter, QRect(10, 10, 10, 10)), 1);
+    EXPECT_EQ(m_engine.SkinEngineDrawBox(handle, QStringLiteral("SplitterBox"), &painter,
+                                         QRect(10, 10, 10, 10)),
+              1);
     painter.end();
     EXPECT_EQ(canvas.pixelColor(5, 5), QColor(255, 0, 0));
     EXPECT_EQ(canvas.pixelColor(15, 15), QColor(0, 200, 0));
@@ -172,8 +192,8 @@ TEST_F(SkinEngineFixture, DrawingNeedsAPartAndARectangle)
 TEST_F(SkinEngineFixture, DialogLookColoursWindowsUntilStopped)
 {
     m_engine.SkinEngineStart();
-    ASSERT_EQ(m_engine.SkinEngineOpenFile(Write("zeno.smf", std::string(kHeader) +
-                                                                "[MainFrame]\nWindow.Color=#102030\n")),
+    ASSERT_EQ(m_engine.SkinEngineOpenFile(
+                  Write("zeno.smf", std::string(kHeader) + "[MainFrame]\nWindow.Color=#102030\n")),
               1);
     m_engine.SkinEngineDialogLook(QStringLiteral("MainFrame") + QString(60, QLatin1Char('x')));
     EXPECT_EQ(m_engine.DialogLook().size(), CSkinEngine::kMaxObjectNameLength);
