@@ -18,6 +18,13 @@ bool TextFits(const std::string& text, std::size_t fieldSize)
     return text.size() < fieldSize && text.find('\0') == std::string::npos;
 }
 
+// A packet into its field; an empty one leaves the zeroed field and length byte as they are.
+bool PutPacket(ReplayHeader& header, std::size_t offset, std::size_t lengthOffset,
+               std::size_t fieldSize, const std::vector<std::uint8_t>& packet)
+{
+    return packet.empty() || header.SetPacket(offset, lengthOffset, fieldSize, packet);
+}
+
 // The text up to its NUL; nothing when the field has none.
 std::optional<std::string> TextOf(std::span<const std::uint8_t> header, std::size_t offset,
                                   std::size_t fieldSize)
@@ -54,16 +61,19 @@ std::vector<std::uint8_t> BuildReplayHeader(const ReplayHeaderContent& content)
     header.SetText(H::kTagOffset, H::kTagSize, content.m_tag);
     header.SetText(H::kPresenterOffset, H::kPresenterSize, content.m_presenter);
     header.SetText(H::kSloganOffset, H::kSloganSize, content.m_slogan);
-    bool ok = header.SetPacket(H::kAnnouncementOffset, H::kAnnouncementLengthOffset,
-                               H::kAnnouncementSize, content.m_announcement) &&
-              header.SetPacket(H::kJoinReplyOffset, H::kJoinReplyLengthOffset, H::kJoinReplySize,
-                               content.m_joinReply) &&
-              header.SetPacket(H::kMapCheckOffset, H::kMapCheckLengthOffset, H::kMapCheckSize,
-                               content.m_mapCheck) &&
-              header.SetPacket(H::kSlotTableOffset, H::kSlotTableLengthOffset, H::kSlotTableSize,
-                               content.m_slotTable);
+    bool ok = PutPacket(header, H::kAnnouncementOffset, H::kAnnouncementLengthOffset,
+                        H::kAnnouncementSize, content.m_announcement) &&
+              PutPacket(header, H::kJoinReplyOffset, H::kJoinReplyLengthOffset, H::kJoinReplySize,
+                        content.m_joinReply) &&
+              PutPacket(header, H::kMapCheckOffset, H::kMapCheckLengthOffset, H::kMapCheckSize,
+                        content.m_mapCheck) &&
+              PutPacket(header, H::kSlotTableOffset, H::kSlotTableLengthOffset,
+                        H::kSlotTableSize, content.m_slotTable);
     for (std::size_t i = 0; ok && i < content.m_playerPackets.size(); ++i)
-        ok = header.SetPlayerPacket(i + 1, content.m_playerPackets[i]);
+    {
+        const auto& packet = content.m_playerPackets[i];
+        ok = packet.empty() || header.SetPlayerPacket(i + 1, packet);
+    }
     if (!ok)
         return {};
     std::copy(content.m_countdown.begin(), content.m_countdown.end(),
