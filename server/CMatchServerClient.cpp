@@ -1,13 +1,16 @@
 #include "server/CMatchServerClient.h"
 
+#include <chrono>
 #include <cstdio>
 
+#include "host/CLocalGameHost.h"
+#include "platform/FileSystem.h"
+#include "platform/Registry.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "server/CFrameAssembler.h"
 #include "server/MatchServerMessages.h"
 #include "server/MessageCode.h"
-#include "server/WarcraftFolder.h"
 
 namespace velt
 {
@@ -63,6 +66,17 @@ CMatchServerClient::~CMatchServerClient()
     for (auto& connection : ending)
         connection->m_socket->Shutdown();
     ending.clear();
+
+    // No receive thread is left to route chunks; stop every host while the client they call
+    // back into is still whole.
+    std::lock_guard control(m_hostControlMutex);
+    std::unordered_map<std::uint32_t, std::shared_ptr<CLocalGameHost>> hosts;
+    {
+        std::lock_guard lock(m_hostMutex);
+        hosts.swap(m_hosts);
+    }
+    for (auto& [matchId, host] : hosts)
+        host->Stop();
 }
 
 void CMatchServerClient::SetChannelId(std::uint32_t channelId)
@@ -113,6 +127,7 @@ bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port
         connection->m_generation = generation;
         m_current = std::move(connection);
         m_connected.store(true, std::memory_order_release);
+        m_connectionLost.store(false, std::memory_order_release);
     }
     if (!started->m_thread.Start([this, socket, generation] { ReceiveLoop(socket, generation); }))
     {
@@ -158,7 +173,8 @@ void CMatchServerClient::ReceiveLoop(std::shared_ptr<CTcpSocket> socket, std::ui
             break;
         }
     }
-    ClearConnected(generation);
+    // The server or the network ended the connection (unless it was replaced or torn down).
+    ClearConnected(generation, true);
 }
 
 void CMatchServerClient::DispatchFrame(std::span<const std::uint8_t> body)
@@ -182,9 +198,159 @@ void CMatchServerClient::Dispatch(std::span<const std::uint8_t> body, std::uint6
     }
 }
 
-void CMatchServerClient::OnGameData(std::span<const std::uint8_t>, std::uint64_t) {}
+void CMatchServerClient::OnGameData(std::span<const std::uint8_t> payload, std::uint64_t)
+{
+    const std::optional<GameDataChunk> chunk = ParseGameDataChunk(payload);
+    if (!chunk)
+        return;
+    std::shared_ptr<CLocalGameHost> host = FindHost(chunk->m_matchId);
+    if (!host)
+    {
+        m_notices.Notify("Invalid replay!");
+        return;
+    }
+    // Without the table lock: an empty chunk holds this thread inside the host for a while.
+    host->AppendStreamChunk(chunk->m_offset, chunk->m_data.data(), chunk->m_count,
+                            chunk->m_matchSeconds);
+    if (chunk->m_count >= 1 && chunk->m_count <= kFullChunkSize)
+        UpdateMatchLength(chunk->m_matchId, chunk->m_matchSeconds);
+}
 
-void CMatchServerClient::OnReplayHeader(std::span<const std::uint8_t>, std::uint64_t) {}
+void CMatchServerClient::UpdateMatchLength(std::uint32_t matchId, std::uint16_t seconds)
+{
+    std::lock_guard lock(m_tableMutex);
+    if (const auto found = m_catalogue.find(matchId); found != m_catalogue.end())
+    {
+        found->second.m_length = seconds;
+        found->second.m_lengthText = LengthText(seconds);
+    }
+}
+
+void CMatchServerClient::OnReplayHeader(std::span<const std::uint8_t> payload, std::uint64_t)
+{
+    const std::optional<ReplayHeaderReply> reply = ParseReplayHeaderReply(payload);
+    if (!reply)
+    {
+        m_notices.Notify("Erro Getting replay header, please update to latest version of VELT");
+        return;
+    }
+    CreateHost(reply->m_matchId, reply->m_header);
+}
+
+void CMatchServerClient::CreateHost(std::uint32_t matchId, std::span<const std::uint8_t> header)
+{
+    std::lock_guard control(m_hostControlMutex);
+    // A host watching the same match gives way first.
+    CloseHostLocked(matchId);
+
+    HostTimings timings;
+    {
+        std::lock_guard lock(m_hostMutex);
+        timings = m_hostTimings;
+    }
+    auto host = std::make_shared<CLocalGameHost>(*this, CSystemClock::Instance(), timings);
+    host->m_matchId.store(matchId);
+    host->SetHeader(header);
+    host->SetAnnouncePort(m_ports.m_announcePort);
+    // The port is used up whether or not the listener starts; a failure has told the user.
+    host->SetListenPort(TakeNextPort());
+    host->StartListener();
+    {
+        std::lock_guard lock(m_hostMutex);
+        m_hosts.insert_or_assign(matchId, std::move(host));
+    }
+    m_hostsChanged.notify_all();
+}
+
+std::uint32_t CMatchServerClient::TakeNextPort()
+{
+    std::lock_guard lock(m_hostMutex);
+    const std::uint32_t count = m_hostsStarted++;
+    return m_ports.m_firstGamePort == 0 ? 0 : m_ports.m_firstGamePort + count;
+}
+
+bool CMatchServerClient::HasHost(std::uint32_t matchId) const
+{
+    return FindHost(matchId) != nullptr;
+}
+
+std::shared_ptr<CLocalGameHost> CMatchServerClient::FindHost(std::uint32_t matchId) const
+{
+    std::lock_guard lock(m_hostMutex);
+    const auto found = m_hosts.find(matchId);
+    return found == m_hosts.end() ? nullptr : found->second;
+}
+
+std::optional<std::uint16_t> CMatchServerClient::HostPort(std::uint32_t matchId) const
+{
+    const std::shared_ptr<CLocalGameHost> host = FindHost(matchId);
+    if (!host)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(host->m_port.load());
+}
+
+std::uint32_t CMatchServerClient::HostsStarted() const
+{
+    std::lock_guard lock(m_hostMutex);
+    return m_hostsStarted;
+}
+
+void CMatchServerClient::SetHostTimings(HostTimings timings)
+{
+    std::lock_guard lock(m_hostMutex);
+    m_hostTimings = timings;
+}
+
+bool CMatchServerClient::ResumeHost(std::uint32_t matchId)
+{
+    std::lock_guard control(m_hostControlMutex);
+    const std::shared_ptr<CLocalGameHost> host = FindHost(matchId);
+    if (!host)
+        return false;
+    // Only a host whose game has come and gone; a running or still unused one stays as it is.
+    if (host->m_streaming.load() != 0 || host->m_sessionRan.load() == 0)
+        return false;
+    host->m_streaming.store(0);
+    host->m_sessionRan.store(0);
+    if (host->m_port.load() == 0)
+        host->SetListenPort(TakeNextPort());
+    return host->StartListener();
+}
+
+void CMatchServerClient::CloseHost(std::uint32_t matchId)
+{
+    std::lock_guard control(m_hostControlMutex);
+    CloseHostLocked(matchId);
+}
+
+void CMatchServerClient::CloseHostLocked(std::uint32_t matchId)
+{
+    std::shared_ptr<CLocalGameHost> host;
+    {
+        std::lock_guard lock(m_hostMutex);
+        const auto found = m_hosts.find(matchId);
+        if (found == m_hosts.end())
+            return;
+        host = std::move(found->second);
+        m_hosts.erase(found);
+    }
+    m_hostsChanged.notify_all();
+    // Joins the host's threads; a chunk being written into it keeps the object until it ends.
+    host->Stop();
+}
+
+bool CMatchServerClient::WaitForHost(std::uint32_t matchId, std::uint32_t timeoutMs)
+{
+    std::unique_lock lock(m_hostMutex);
+    return m_hostsChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [&] { return m_hosts.contains(matchId); });
+}
+
+bool CMatchServerClient::WaitSessionEnded(std::uint32_t matchId, std::uint32_t timeoutMs)
+{
+    const std::shared_ptr<CLocalGameHost> host = FindHost(matchId);
+    return host && host->WaitSessionEnded(timeoutMs);
+}
 
 void CMatchServerClient::OnIgnored(std::span<const std::uint8_t>, std::uint64_t) {}
 
@@ -225,11 +391,14 @@ void CMatchServerClient::OnListEnd(std::span<const std::uint8_t>, std::uint64_t)
     m_listEndEvent.Set();
 }
 
-void CMatchServerClient::ClearConnected(std::uint64_t generation)
+void CMatchServerClient::ClearConnected(std::uint64_t generation, bool lost)
 {
     std::lock_guard lock(m_connectionMutex);
-    if (m_generation.load(std::memory_order_acquire) == generation)
-        m_connected.store(false, std::memory_order_release);
+    if (m_generation.load(std::memory_order_acquire) != generation)
+        return;
+    if (lost && m_connected.load(std::memory_order_acquire))
+        m_connectionLost.store(true, std::memory_order_release);
+    m_connected.store(false, std::memory_order_release);
 }
 
 std::pair<std::shared_ptr<CTcpSocket>, std::uint64_t> CMatchServerClient::CurrentSocket() const
@@ -262,7 +431,13 @@ bool CMatchServerClient::RequestReplayHeader(std::uint32_t matchId)
 void CMatchServerClient::RequestGameData(std::uint32_t matchId, std::uint32_t offset)
 {
     if (!IsConnected())
+    {
+        // A connection that the server dropped would otherwise leave the viewer buffering
+        // without a word; the first request after the loss says so, once.
+        if (m_connectionLost.exchange(false, std::memory_order_acq_rel))
+            m_notices.Notify("Disconnected from server!");
         return;
+    }
     if (!SendRequest(BuildGameDataRequest({matchId, offset})))
         m_notices.Notify("Disconnected from server!");
 }
@@ -342,7 +517,32 @@ std::string CMatchServerClient::GetWarcraftPath() const
 
 bool CMatchServerClient::MapFileExists(const std::string& relativePath)
 {
-    return FolderFileExists(GetWarcraftPath(), relativePath);
+    // The folder and the path are joined as they stand; a folder without its closing separator
+    // runs into the path's first component. What follows the folder's last separator is
+    // searched below it without regard to case.
+    const std::string folder = GetWarcraftPath();
+    const std::string joined = folder + relativePath;
+    const std::size_t lastSeparator = folder.find_last_of("/\\");
+    if (lastSeparator == std::string::npos)
+        return FindFileNoCase("", joined).has_value();
+    return FindFileNoCase(joined.substr(0, lastSeparator + 1), joined.substr(lastSeparator + 1))
+        .has_value();
+}
+
+std::string CMatchServerClient::QueryWarcraftInstallPath()
+{
+    const std::optional<std::string> value = ReadUserRegistryString(
+        "Software\\Blizzard Entertainment\\Warcraft III", "InstallPathX", kInstallPathBytes);
+    if (!value)
+        return {};
+    const std::optional<std::string> local = WindowsPathToLocal(WinePrefix(), *value);
+    if (!local || local->empty())
+        return {};
+    std::string folder = *local;
+    if (folder.back() != kPathSeparator)
+        folder.push_back(kPathSeparator);
+    SetWarcraftPath(folder);
+    return GetWarcraftPath();
 }
 
 std::uint64_t CMatchServerClient::FramesDispatched() const

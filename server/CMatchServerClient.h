@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/HostTimings.h"
 #include "host/IHostOwner.h"
 #include "platform/Event.h"
 #include "platform/UserNotice.h"
@@ -21,20 +23,30 @@
 namespace velt
 {
 
+class CLocalGameHost;
 class CTcpSocket;
 
 // The program's side of the conversation with the match server, one per channel: the
 // connection and its receive thread, the channel's catalogue and statistics, the Warcraft III
 // folder, and the chat display switches that the in-game commands change.
 //
-// Threads: the user interface connects, requests lists and headers and reads the tables; the
-// receive thread writes the tables and sets the events; local game hosts ask for game data and
-// send ratings. The tables are guarded by one lock; readers take snapshots.
+// Threads: the user interface connects, requests lists and headers, reads the tables and
+// resumes hosts; the receive thread writes the tables, sets the events, creates hosts and
+// writes game data into them; local game hosts ask for game data and send ratings. The tables
+// are guarded by locks; readers take snapshots.
+//
+// Hosts are shared: the table holds one reference, and whoever works on a host outside the
+// table lock (chunk routing, which may sleep inside AppendStreamChunk, or a waiting front end)
+// holds another for that time. So the lock is only ever held for a lookup, and a host closed
+// meanwhile is destroyed when its last user lets go; its threads are already stopped and joined
+// by then. Starting and stopping hosts is serialised by a second lock.
 class CMatchServerClient : public IHostOwner, public ChatDisplaySwitches
 {
 public:
     // Longest Warcraft III folder text kept (a 292-byte field with its NUL).
     static constexpr std::size_t kMaxWarcraftPathLength = 291;
+    // The registry value is read into a buffer of this size, its terminator included.
+    static constexpr std::size_t kInstallPathBytes = 255;
 
     explicit CMatchServerClient(IUserNotice& notices = CStderrNotice::Instance(),
                                 LocalPortSettings ports = {});
@@ -56,7 +68,8 @@ public:
 
     // Asks for the channel's match list. False (and not connected) when the send fails.
     bool RequestMatchList();
-    // Asks for a match's replay header. False (and not connected) when the send fails.
+    // Asks for a match's replay header. False (and not connected) when the send fails. The
+    // answer creates the match's host on the receive thread.
     bool RequestReplayHeader(std::uint32_t matchId);
     // Asks for stream data of a match from an offset; nothing when not connected. A failed send
     // tells the user "Disconnected from server!".
@@ -86,6 +99,32 @@ public:
     std::string GetWarcraftPath() const;
     // Whether the folder text followed by the relative path names an existing file.
     bool MapFileExists(const std::string& relativePath) override;
+    // The folder from Warcraft III's registry entry (under Wine, the prefix's user registry),
+    // ending in a separator; also stored as the folder. Empty, and the folder unchanged, when
+    // there is no entry.
+    std::string QueryWarcraftInstallPath();
+
+    // Local game hosts, one per watched match.
+    bool HasHost(std::uint32_t matchId) const;
+    // Starts the listener of a host whose game has ended, on its port, so that the game can
+    // join again and replay the buffered stream. False when there is no such host, its game
+    // still runs, or no game has run on it yet.
+    bool ResumeHost(std::uint32_t matchId);
+    // Stops the match's host, joins its threads and destroys it; nothing without a host.
+    void CloseHost(std::uint32_t matchId);
+    // Waits until the client holds a host for the match (its header has arrived).
+    bool WaitForHost(std::uint32_t matchId, std::uint32_t timeoutMs);
+    // Waits until a session of the match's host has ended since its listener last started.
+    bool WaitSessionEnded(std::uint32_t matchId, std::uint32_t timeoutMs);
+    // The port the match's host listens on (or was given), if the client holds a host.
+    std::optional<std::uint16_t> HostPort(std::uint32_t matchId) const;
+    // The match's host, shared, for front ends and tests that look at its state. Do not keep
+    // it beyond the client's life.
+    std::shared_ptr<CLocalGameHost> FindHost(std::uint32_t matchId) const;
+    // Ports handed out so far.
+    std::uint32_t HostsStarted() const;
+    // Timings of hosts created from now on; tests shorten them.
+    void SetHostTimings(HostTimings timings);
 
     ChatDisplaySwitches& DisplaySwitches() override { return *this; }
     IUserNotice& Notices() override { return m_notices; }
@@ -123,12 +162,23 @@ private:
     void OnListEnd(std::span<const std::uint8_t> payload, std::uint64_t generation);
     void OnMatchStats(std::span<const std::uint8_t> payload, std::uint64_t generation);
 
+    // Creates the match's host from a well-formed header and starts its listener.
+    void CreateHost(std::uint32_t matchId, std::span<const std::uint8_t> header);
+    // The next port to hand out: the first port plus the hosts started, or 0 (a free port)
+    // when the first port is 0. Counts the port as handed out.
+    std::uint32_t TakeNextPort();
+    // CloseHost with m_hostControlMutex held.
+    void CloseHostLocked(std::uint32_t matchId);
+    // Keeps the catalogue's length of a match in step with the data chunks.
+    void UpdateMatchLength(std::uint32_t matchId, std::uint16_t seconds);
+
     // The current connection's socket and generation, or no socket.
     std::pair<std::shared_ptr<CTcpSocket>, std::uint64_t> CurrentSocket() const;
     // Sends on the current socket; clears the flag of that connection when the send fails.
     bool SendRequest(std::span<const std::uint8_t> frame);
-    // Clears the connected flag if the connection of that generation is still the current one.
-    void ClearConnected(std::uint64_t generation);
+    // Clears the connected flag if the connection of that generation is still the current one;
+    // lost: the server or the network ended it.
+    void ClearConnected(std::uint64_t generation, bool lost = false);
     void ReapEndedConnections();
 
     IUserNotice& m_notices;
@@ -154,6 +204,19 @@ private:
 
     mutable std::mutex m_folderMutex;
     std::string m_warcraftPath;
+
+    // Hosts: m_hostMutex guards the table, the count and the timings, and is held only for
+    // lookups and changes of the table; m_hostControlMutex orders the creation, resumption and
+    // closing of hosts, which start and join their threads.
+    mutable std::mutex m_hostControlMutex;
+    mutable std::mutex m_hostMutex;
+    std::condition_variable m_hostsChanged;
+    std::unordered_map<std::uint32_t, std::shared_ptr<CLocalGameHost>> m_hosts;
+    std::uint32_t m_hostsStarted = 0;
+    HostTimings m_hostTimings;
+    // Set when the server or the network ended the current connection, until a data request
+    // has told the user.
+    std::atomic<bool> m_connectionLost{false};
 
     std::atomic<std::uint64_t> m_framesDispatched{0};
 };
