@@ -13,6 +13,7 @@ void CGameConnection::Attach(std::unique_ptr<IGameLink> link)
     m_begin = m_end = m_handedOut = 0;
     m_closed = false;
     m_owed.store(0, std::memory_order_relaxed);
+    m_keepalivesRead.store(0, std::memory_order_relaxed);
     std::lock_guard lock(m_linkMutex);
     m_link = std::move(link);
 }
@@ -111,6 +112,8 @@ GameRead CGameConnection::Next()
             m_begin += frame.m_length;
             continue;
         }
+        if (keepalive)
+            m_keepalivesRead.fetch_add(1, std::memory_order_relaxed);
         m_handedOut = frame.m_length;
         return {GameRead::Status::kPacket, bytes};
     }

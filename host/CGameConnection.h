@@ -67,6 +67,8 @@ public:
     // An empty time slot went out: its keepalive will be swallowed.
     void OweKeepalive() { m_owed.fetch_add(1, std::memory_order_relaxed); }
     std::uint32_t KeepalivesOwed() const { return m_owed.load(std::memory_order_relaxed); }
+    // Keepalives that Next has handed out this session (owed ones not counted).
+    std::uint32_t KeepalivesRead() const { return m_keepalivesRead.load(std::memory_order_relaxed); }
 
     enum class PumpResult
     {
@@ -94,6 +96,7 @@ private:
     std::mutex m_sendMutex; // one packet at a time on the wire
 
     std::atomic<std::uint32_t> m_owed{0};
+    std::atomic<std::uint32_t> m_keepalivesRead{0};
 
     // Reader state (session thread).
     std::array<std::uint8_t, kReceiveCapacity> m_buffer;

@@ -33,8 +33,14 @@ std::uint8_t CHostFeed::ShownLevel() const
     return m_host.m_speed > 1 ? static_cast<std::uint8_t>(m_host.m_speed - 1) : 1;
 }
 
+std::uint32_t CHostFeed::SlotsInFlight() const
+{
+    return m_slotsSent.load() - m_host.m_connection.KeepalivesRead();
+}
+
 HostResult CHostFeed::Play()
 {
+    m_slotsSent.store(0);
     HostResult result = FeedStep(StepKind::kPlain);
     if (EndsSession(result))
         return result;
@@ -150,7 +156,10 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
             m_host.m_gameTimeMs += facts.m_intervalMs;
             TimeSlotNotices(facts);
             result = Forward(length);
-            return EndsSession(result) ? Ended(result) : Pass::kForwardedSlot;
+            if (EndsSession(result))
+                return Ended(result);
+            m_slotsSent.fetch_add(1);
+            return Pass::kForwardedSlot;
         }
         case GamePacketType::kChatFromHost:
             if (!RecordedChatShown(bytes))
@@ -187,7 +196,10 @@ std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
         // The watch thread never waits: the game gets an empty slot to answer, whose keepalive
         // ends the stalled read, and the next plain step deals with the shortage.
         if (SendEmptySlot(false))
+        {
+            m_slotsSent.fetch_add(1);
             return Pass::kForwardedSlot;
+        }
         return Ended(m_host.LoseConnection());
     }
     if (m_host.m_endOfStream.load())
@@ -282,8 +294,11 @@ HostResult CHostFeed::WaitForKeepalive()
             return result;
         if (result == HostResult::kSpeedChanged)
         {
-            // The keepalive the step waits for is still to come.
+            // The keepalive the step waits for is still to come, unless an absorb that stalled
+            // has taken the last one: then nothing is in flight and none will come.
             speedChanged = true;
+            if (SlotsInFlight() == 0)
+                return HostResult::kSpeedChanged;
             continue;
         }
         return speedChanged ? HostResult::kSpeedChanged : HostResult::kContinue;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -41,6 +42,9 @@ public:
     HostResult FastForwardToTime(std::uint64_t targetMs, bool quiet);
     HostResult FastForwardToPosition(std::uint32_t target, bool quiet);
     HostResult CatchUpLive();
+
+    // Time slots sent whose keepalives have not been read yet.
+    std::uint32_t SlotsInFlight() const;
 
     // The level the viewer sees: 1.0, 2.0, 3.0 or 4.0.
     std::uint8_t ShownLevel() const;
@@ -86,6 +90,7 @@ private:
 
     CLocalGameHost& m_host;
     HostResult m_passResult = HostResult::kContinue;
+    std::atomic<std::uint32_t> m_slotsSent{0}; // this session's, owed empty ones not counted
     CThread m_watchThread;
 };
 
