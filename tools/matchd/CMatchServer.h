@@ -5,18 +5,15 @@
 #include <list>
 #include <memory>
 #include <mutex>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "platform/Socket.h"
 #include "platform/Thread.h"
+#include "tools/matchd/CRequestHandler.h"
 
 namespace velt
 {
-
-class CMatchArchive;
-class CStatsStore;
 
 struct MatchServerSettings
 {
@@ -36,9 +33,6 @@ struct MatchServerSettings
 class CMatchServer
 {
 public:
-    // Longest request: MSG_RATE, L = 10. A length field beyond it ends the connection at once.
-    static constexpr std::uint32_t kMaxRequestLength = 10;
-
     CMatchServer(const CMatchArchive& archive, CStatsStore& stats, MatchServerSettings settings);
     ~CMatchServer();
     CMatchServer(const CMatchServer&) = delete;
@@ -66,14 +60,9 @@ private:
     void AcceptLoop();
     void ReapFinished();
     void Serve(CTcpSocket& socket);
-    // Answers one frame (code and payload); false when the client must be disconnected.
-    bool Answer(CTcpSocket& socket, std::span<const std::uint8_t> body);
-    bool AnswerList(CTcpSocket& socket, std::span<const std::uint8_t> payload);
-    bool IsServed(std::uint32_t channelId) const;
 
-    const CMatchArchive& m_archive;
-    CStatsStore& m_stats;
     const MatchServerSettings m_settings;
+    const CRequestHandler m_handler;
     CTcpListener m_listener;
     CThread m_acceptThread;
     std::atomic<bool> m_stopping{false};
