@@ -34,51 +34,6 @@ Bytes Slice(const Bytes& stream, std::size_t offset, std::size_t count)
 
 } // namespace
 
-TEST(CMatchArchiveTest, CompletedMatchAnswersEveryOffset)
-{
-    CManualClock clock;
-    CMatchArchive archive(GenerateSyntheticMatches(ShortMatches(1, 0)), clock);
-    const SyntheticMatch& match = *archive.Find(kFirstSyntheticMatchId);
-    const Bytes& stream = match.m_stream;
-    const std::uint32_t size = static_cast<std::uint32_t>(stream.size());
-    const std::uint16_t seconds = static_cast<std::uint16_t>(match.m_durationMs / 1000);
-    const struct
-    {
-        std::uint32_t m_offset;
-        std::uint32_t m_count;
-    } rows[] = {
-        {0, 2000},           {1, 2000},     {1999, 2000},    {2000, 2000},
-        {size - 2001, 2000}, {size - 2000, 2000}, {size - 1999, 1999}, {size - 1, 1},
-        {size, kEndOfStreamCount}, {size + 1, kEndOfStreamCount}, {0xFFFFFFFF, kEndOfStreamCount},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.m_offset);
-        const GameDataChunk chunk = archive.Chunk(kFirstSyntheticMatchId, row.m_offset);
-        EXPECT_EQ(chunk.m_matchId, kFirstSyntheticMatchId);
-        EXPECT_EQ(chunk.m_offset, row.m_offset);
-        EXPECT_EQ(chunk.m_count, row.m_count);
-        EXPECT_EQ(chunk.m_matchSeconds, seconds);
-        if (row.m_count <= 2000)
-            EXPECT_EQ(DataOf(chunk), Slice(stream, row.m_offset, row.m_count));
-        else
-            EXPECT_TRUE(chunk.m_data.empty());
-    }
-    // Chunk after chunk from 0 gives back the stream exactly, then the end marker.
-    Bytes joined;
-    std::uint32_t offset = 0;
-    for (;;)
-    {
-        const GameDataChunk chunk = archive.Chunk(kFirstSyntheticMatchId, offset);
-        if (chunk.m_count > 2000)
-            break;
-        ASSERT_GT(chunk.m_count, 0u);
-        joined.insert(joined.end(), chunk.m_data.begin(), chunk.m_data.end());
-        offset += chunk.m_count;
-    }
-    EXPECT_EQ(joined, stream);
-}
-
 TEST(CMatchArchiveTest, LiveMatchGrowsWithTheClockAndThenEnds)
 {
     CManualClock clock;
@@ -127,20 +82,4 @@ TEST(CMatchArchiveTest, LiveMatchGrowsWithTheClockAndThenEnds)
     EXPECT_EQ(archive.Header(live.m_info.m_matchId)[ReplayHeader::kNotLiveOffset], 1);
     // The completed match beside it was whole from the start.
     EXPECT_EQ(archive.Records()[1].m_status, 1);
-}
-
-TEST(CMatchArchiveTest, UnknownMatchGetsNoHeaderAndAnEmptyChunk)
-{
-    CManualClock clock;
-    CMatchArchive archive(GenerateSyntheticMatches(ShortMatches(2, 0)), clock);
-    for (const std::uint32_t id : {0u, 3u, 0xFFFFFFFFu})
-    {
-        EXPECT_TRUE(archive.Header(id).empty());
-        const GameDataChunk chunk = archive.Chunk(id, 0);
-        EXPECT_EQ(chunk.m_matchId, id);
-        EXPECT_EQ(chunk.m_count, 0u);
-        EXPECT_EQ(chunk.m_matchSeconds, 0);
-        EXPECT_EQ(archive.Find(id), nullptr);
-    }
-    EXPECT_EQ(archive.Header(2).size(), ReplayHeader::kHeaderSize);
 }
