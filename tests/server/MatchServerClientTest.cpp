@@ -248,6 +248,7 @@ struct DispatchRow
     bool m_stats;
     bool m_listEnd;
     bool m_refused;
+    const char* m_notice = nullptr; // the chunk and header handlers' reports of this payload
 };
 
 class DispatchTest : public MatchServerClientTest, public ::testing::WithParamInterface<DispatchRow>
@@ -267,7 +268,8 @@ TEST_P(DispatchTest, EachCodeHasOnlyItsEffect)
     EXPECT_EQ(m_client.ListEndEvent().IsSet(), row.m_listEnd);
     EXPECT_EQ(m_client.ChannelInvalidEvent().IsSet(), row.m_refused);
     EXPECT_EQ(m_client.IsConnected(), !row.m_refused);
-    EXPECT_TRUE(m_notices.Texts().empty());
+    EXPECT_EQ(m_notices.Texts(), row.m_notice ? std::vector<std::string>{row.m_notice}
+                                              : std::vector<std::string>{});
 
     // The receive thread goes on after every code, the refusal included.
     m_client.ListEndEvent().Reset();
@@ -279,9 +281,13 @@ TEST_P(DispatchTest, EachCodeHasOnlyItsEffect)
 INSTANTIATE_TEST_SUITE_P(Codes, DispatchTest,
                          ::testing::Values(DispatchRow{0x00, false, false, false, false},
                                            DispatchRow{0x3D, false, false, false, false},
-                                           DispatchRow{0x3E, false, false, false, false},
+                                           // An end marker for a match without a host.
+                                           DispatchRow{0x3E, false, false, false, false,
+                                                       "Invalid replay!"},
                                            DispatchRow{0x3F, true, false, false, false},
-                                           DispatchRow{0x40, false, false, false, false},
+                                           DispatchRow{0x40, false, false, false, false,
+                                                       "Erro Getting replay header, please "
+                                                       "update to latest version of VELT"},
                                            DispatchRow{0x41, false, false, false, false},
                                            DispatchRow{0x43, false, false, false, false},
                                            DispatchRow{0x46, false, false, false, false},

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "server/Framing.h"
+#include "server/MatchServerMessages.h"
 
 namespace velt
 {
@@ -123,6 +124,8 @@ void CScriptedMatchServer::OnFrame(const ReceivedFrame& frame)
         handler(*this, frame.m_client, frame);
         return;
     }
+    if (ServeMatchRequest(frame))
+        return;
     for (const auto& buffer : answer)
         if (!Send(frame.m_client, buffer, plan))
             return;
@@ -141,6 +144,131 @@ std::vector<std::vector<std::uint8_t>> CScriptedMatchServer::ListAnswer(const Li
     for (const auto& buffer : buffers)
         joined.insert(joined.end(), buffer.begin(), buffer.end());
     return {std::move(joined)};
+}
+
+bool CScriptedMatchServer::ServeMatchRequest(const ReceivedFrame& frame)
+{
+    std::vector<std::uint8_t> answer;
+    bool drop = false;
+    if (frame.m_code == CodeByte(MessageCode::MSG_REPLAY_HEADER))
+    {
+        const auto request = ParseReplayHeaderRequest(frame.m_payload);
+        if (!request)
+            return true;
+        std::lock_guard lock(m_mutex);
+        const auto found = m_matches.find(request->m_matchId);
+        if (found == m_matches.end())
+            return true;
+        answer = BuildReplayHeaderReply({request->m_matchId, found->second.m_header});
+    }
+    else if (frame.m_code == CodeByte(MessageCode::MSG_GAME_DATA))
+    {
+        const auto request = ParseGameDataRequest(frame.m_payload);
+        if (!request)
+            return true;
+        std::lock_guard lock(m_mutex);
+        const auto found = m_matches.find(request->m_matchId);
+        if (found == m_matches.end())
+            return true;
+        ScriptedMatch& match = found->second;
+        answer = ChunkFor(match, request->m_offset);
+        if (match.m_dropAtOffset && request->m_offset >= *match.m_dropAtOffset)
+        {
+            match.m_dropAtOffset.reset();
+            answer.resize(answer.size() / 2);
+            drop = true;
+        }
+    }
+    else
+    {
+        return false;
+    }
+    Send(frame.m_client, answer);
+    if (drop)
+        CloseClient(frame.m_client);
+    return true;
+}
+
+std::vector<std::uint8_t> CScriptedMatchServer::ChunkFor(const ScriptedMatch& match,
+                                                          std::uint32_t offset)
+{
+    const std::uint32_t available =
+        std::min<std::uint32_t>(match.m_available, static_cast<std::uint32_t>(match.m_stream.size()));
+    if (offset >= available)
+    {
+        const std::uint32_t count = match.m_ended ? kEndMarkerCount : 0;
+        return BuildGameDataChunk({match.m_matchId, offset, count, {}, match.m_matchSeconds});
+    }
+    const std::uint32_t count = std::min(match.m_chunkLimit, available - offset);
+    return BuildGameDataChunk({match.m_matchId, offset, count,
+                               std::span(match.m_stream).subspan(offset, count),
+                               match.m_matchSeconds});
+}
+
+void CScriptedMatchServer::AddMatch(ScriptedMatch match)
+{
+    std::lock_guard lock(m_mutex);
+    const std::uint32_t matchId = match.m_matchId;
+    m_matches.insert_or_assign(matchId, std::move(match));
+}
+
+void CScriptedMatchServer::ReleaseStream(std::uint32_t matchId, std::uint32_t available,
+                                         std::uint16_t matchSeconds)
+{
+    std::lock_guard lock(m_mutex);
+    if (const auto found = m_matches.find(matchId); found != m_matches.end())
+    {
+        found->second.m_available = available;
+        found->second.m_matchSeconds = matchSeconds;
+    }
+}
+
+void CScriptedMatchServer::EndStream(std::uint32_t matchId)
+{
+    std::lock_guard lock(m_mutex);
+    if (const auto found = m_matches.find(matchId); found != m_matches.end())
+        found->second.m_ended = true;
+}
+
+std::vector<CScriptedMatchServer::DataRequest> CScriptedMatchServer::DataRequests() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<DataRequest> requests;
+    for (const ReceivedFrame& frame : m_frames)
+        if (frame.m_code == CodeByte(MessageCode::MSG_GAME_DATA))
+            if (const auto request = ParseGameDataRequest(frame.m_payload))
+                requests.push_back({frame.m_client, request->m_matchId, request->m_offset});
+    return requests;
+}
+
+std::vector<std::uint32_t> CScriptedMatchServer::DataRequestOffsets(std::uint32_t matchId) const
+{
+    std::vector<std::uint32_t> offsets;
+    for (const DataRequest& request : DataRequests())
+        if (request.m_matchId == matchId)
+            offsets.push_back(request.m_offset);
+    return offsets;
+}
+
+bool CScriptedMatchServer::HasDataRequest(std::uint32_t matchId, std::uint32_t offset) const
+{
+    return std::any_of(m_frames.begin(), m_frames.end(),
+                       [&](const ReceivedFrame& frame)
+                       {
+                           if (frame.m_code != CodeByte(MessageCode::MSG_GAME_DATA))
+                               return false;
+                           const auto request = ParseGameDataRequest(frame.m_payload);
+                           return request && request->m_matchId == matchId &&
+                                  request->m_offset == offset;
+                       });
+}
+
+bool CScriptedMatchServer::WaitForDataRequest(std::uint32_t matchId, std::uint32_t offset,
+                                              std::uint32_t timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return HasDataRequest(matchId, offset); });
 }
 
 void CScriptedMatchServer::SetListScript(ListScript script)

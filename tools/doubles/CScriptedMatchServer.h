@@ -22,9 +22,9 @@ namespace velt
 
 // A match server that does what a test tells it, over real sockets on 127.0.0.1. It accepts any
 // number of clients (numbered 0, 1, 2 ... in the order they connect), records every frame they
-// send, answers list requests from a script, and lets the test send any bytes to any client, cut
-// into segments as it likes. Handlers per message code replace the built-in answers, so that
-// header and game data requests can be served too.
+// send, answers list requests from a script, serves replay headers and game data of the matches
+// it is given, and lets the test send any bytes to any client, cut into segments as it likes.
+// Handlers per message code replace the built-in answers.
 class CScriptedMatchServer
 {
 public:
@@ -78,6 +78,41 @@ public:
         SendPlan m_plan;         // how each buffer is cut
     };
 
+    // A match whose replay header and game data the server serves. A data request at offset o
+    // gets up to m_chunkLimit bytes from o when o is below m_available; at or past it, the end
+    // marker when the stream has ended, else an empty chunk. Every chunk ends with
+    // m_matchSeconds.
+    struct ScriptedMatch
+    {
+        std::uint32_t m_matchId = 0;
+        // Sent after the match id in the header answer, as it stands (tests give wrong sizes).
+        std::vector<std::uint8_t> m_header;
+        // The recorded stream; it may run past the client's stream buffer.
+        std::vector<std::uint8_t> m_stream;
+        // Stream bytes the server has now; a live match grows as the test releases more.
+        std::uint32_t m_available = 0;
+        bool m_ended = true;
+        std::uint16_t m_matchSeconds = 0;
+        // Most data bytes per chunk; below a full chunk, every chunk is short.
+        std::uint32_t m_chunkLimit = 2000;
+        // The first data request at or beyond this offset gets the first half of its chunk,
+        // and then the server closes the connection.
+        std::optional<std::uint32_t> m_dropAtOffset;
+    };
+
+    // A data request as the server received it.
+    struct DataRequest
+    {
+        std::size_t m_client = 0;
+        std::uint32_t m_matchId = 0;
+        std::uint32_t m_offset = 0;
+
+        bool operator==(const DataRequest&) const = default;
+    };
+
+    // The count of the chunk that marks the end of a stream.
+    static constexpr std::uint32_t kEndMarkerCount = 0xFFFFFFFF;
+
     // Called on the client's reader thread for every frame with the handler's code.
     using FrameHandler = std::function<void(CScriptedMatchServer& server, std::size_t client,
                                             const ReceivedFrame& frame)>;
@@ -97,6 +132,24 @@ public:
     // Replaces the built-in answer to frames of a code (the list script for MSG_MATCH_INFO;
     // nothing for every other code).
     void SetHandler(MessageCode code, FrameHandler handler);
+
+    // Serves the match (a match with the same id is replaced). Handlers set for the header or
+    // data codes take precedence.
+    void AddMatch(ScriptedMatch match);
+    // Makes a live match's stream available up to a byte count, with its length so far.
+    void ReleaseStream(std::uint32_t matchId, std::uint32_t available, std::uint16_t matchSeconds);
+    // Marks a match's stream as ended: the end marker follows its last byte.
+    void EndStream(std::uint32_t matchId);
+
+    // Every data request so far, in the order of arrival.
+    std::vector<DataRequest> DataRequests() const;
+    // The offsets of one match's data requests, in the order of arrival.
+    std::vector<std::uint32_t> DataRequestOffsets(std::uint32_t matchId) const;
+    // Waits for a data request of the match at the offset.
+    bool WaitForDataRequest(std::uint32_t matchId, std::uint32_t offset, std::uint32_t timeoutMs);
+
+    // The answer to a data request as the server builds it from a match.
+    static std::vector<std::uint8_t> ChunkFor(const ScriptedMatch& match, std::uint32_t offset);
 
     std::size_t ClientCount() const;
     bool WaitForClients(std::size_t count, std::uint32_t timeoutMs);
@@ -133,6 +186,9 @@ private:
     void AcceptLoop();
     void ReadLoop(std::size_t index, Client& client);
     void OnFrame(const ReceivedFrame& frame);
+    // The built-in answers to header and data requests; false when the frame is not one.
+    bool ServeMatchRequest(const ReceivedFrame& frame);
+    bool HasDataRequest(std::uint32_t matchId, std::uint32_t offset) const; // m_mutex held
     Client* FindClient(std::size_t index) const;
     bool SendLocked(Client& client, std::span<const std::uint8_t> bytes, const SendPlan& plan);
 
@@ -147,6 +203,7 @@ private:
     std::vector<ReceivedFrame> m_frames;
     ListScript m_listScript;
     std::map<std::uint8_t, FrameHandler> m_handlers;
+    std::map<std::uint32_t, ScriptedMatch> m_matches;
 };
 
 } // namespace velt
