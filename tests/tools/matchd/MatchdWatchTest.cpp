@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "host/CLocalGameHost.h"
+#include "host/HostTimings.h"
+#include "platform/UserNotice.h"
+#include "server/CMatchServerClient.h"
+#include "tests/tools/matchd/MatchdTestSupport.h"
+#include "tools/gamesim/CGameSimulator.h"
+#include "tools/matchd/CMatchArchive.h"
+#include "tools/matchd/CMatchServer.h"
+#include "tools/matchd/CStatsStore.h"
+#include "tools/matchd/SyntheticMatchGenerator.h"
+#include "tools/w3gs/GameSidePackets.h"
+
+// A match watched from end to end: the stand-in server, the program's real client and local
+// game host, and the game simulator. What reaches the game must be the match's stream.
+
+using namespace velt;
+
+namespace
+{
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kWatchTimeoutMs = 60000;
+
+HostTimings QuickTimings()
+{
+    HostTimings timings;
+    timings.m_announceIntervalMs = 50;
+    timings.m_emptyChunkHoldMs = 20;
+    timings.m_bufferingHaltMs = 100;
+    timings.m_haltPeriodMs = 30;
+    timings.m_startPauseMs = 10;
+    timings.m_stopWaitMs = 100;
+    timings.m_dataWaitMs = 10000;
+    return timings;
+}
+
+// The packets of a type, in order, from a stream or from what the game received.
+std::vector<Bytes> OfType(const std::vector<Bytes>& packets, std::uint8_t type)
+{
+    std::vector<Bytes> out;
+    for (const Bytes& packet : packets)
+        if (packet.size() >= 4 && packet[1] == type)
+            out.push_back(packet);
+    return out;
+}
+
+std::vector<Bytes> Split(const Bytes& stream)
+{
+    std::vector<Bytes> packets;
+    std::span<const std::uint8_t> rest(stream);
+    while (!rest.empty())
+    {
+        const GameStreamFrame frame = FrameGameStream(rest);
+        if (frame.m_kind != GameStreamFrame::Kind::kPacket)
+            break;
+        packets.emplace_back(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(frame.m_size));
+        rest = rest.subspan(frame.m_size);
+    }
+    return packets;
+}
+
+// Time slots as recorded: the host's own halting slots (interval 0, no actions) left out.
+std::vector<Bytes> RecordedSlots(const std::vector<Bytes>& packets)
+{
+    std::vector<Bytes> slots;
+    for (Bytes& slot : OfType(packets, 0x0C))
+        if (slot != Bytes{0xF7, 0x0C, 0x06, 0x00, 0x00, 0x00})
+            slots.push_back(std::move(slot));
+    return slots;
+}
+
+class MatchdWatchTest : public ::testing::Test
+{
+protected:
+    void StartServer(std::uint32_t live)
+    {
+        SocketLayerStart();
+        SyntheticSettings synthetic;
+        synthetic.m_seed = 17;
+        synthetic.m_count = 2;
+        synthetic.m_liveCount = live;
+        synthetic.m_minSeconds = 120;
+        synthetic.m_maxSeconds = 150;
+        ASSERT_TRUE(m_stats.Open(""));
+        m_archive = std::make_unique<CMatchArchive>(GenerateSyntheticMatches(synthetic), m_clock);
+        MatchServerSettings settings;
+        settings.m_listenPort = 0;
+        m_server = std::make_unique<CMatchServer>(*m_archive, m_stats, settings);
+        ASSERT_TRUE(m_server->Start());
+    }
+
+    // The game waits for an announcement; the client asks for the header, its host announces.
+    void Watch(std::uint32_t matchId)
+    {
+        GameSimScript script;
+        script.m_lobbyChat = {"/fs"}; // the map file is not installed here
+        m_sim = std::make_unique<CGameSimulator>(script);
+        ASSERT_TRUE(m_sim->Start());
+        m_client = std::make_unique<CMatchServerClient>(m_notices,
+                                                        LocalPortSettings{m_sim->AnnouncePort(), 0});
+        m_client->SetHostTimings(QuickTimings());
+        ASSERT_TRUE(m_client->Connect("127.0.0.1", m_server->Port()));
+        ASSERT_EQ(m_client->FetchMatchList(kWatchTimeoutMs), CMatchServerClient::ListOutcome::kListEnd);
+        ASSERT_TRUE(m_client->RequestReplayHeader(matchId));
+        ASSERT_TRUE(m_client->WaitForHost(matchId, kWatchTimeoutMs));
+    }
+
+    void ExpectGameGotTheStream(const SyntheticMatch& match, const GameSimRecord& record)
+    {
+        EXPECT_TRUE(record.m_gameStarted);
+        EXPECT_TRUE(record.m_leaveAckReceived);
+        EXPECT_EQ(record.m_checksumErrors, 0u);
+        EXPECT_EQ(record.m_malformedPackets, 0u);
+        EXPECT_FALSE(record.m_streamCorrupt);
+        const std::vector<Bytes> recorded = Split(match.m_stream);
+        EXPECT_EQ(RecordedSlots(record.m_packets), OfType(recorded, 0x0C));
+        EXPECT_EQ(OfType(record.m_packets, 0x07), OfType(recorded, 0x07));
+        // Recorded chat reaches the game while the display switches are on.
+        for (const Bytes& chat : OfType(recorded, 0x0F))
+        {
+            const auto parsed = ParseChatFromHost(chat);
+            ASSERT_TRUE(parsed);
+            EXPECT_NE(std::find(record.m_gameLines.begin(), record.m_gameLines.end(), parsed->m_text),
+                      record.m_gameLines.end())
+                << parsed->m_text;
+        }
+    }
+
+    test::CManualClock m_clock;
+    CRecordingNotice m_notices;
+    CStatsStore m_stats;
+    std::unique_ptr<CMatchArchive> m_archive;
+    std::unique_ptr<CMatchServer> m_server;
+    // The client's hosts and the game go before the server.
+    std::unique_ptr<CGameSimulator> m_sim;
+    std::unique_ptr<CMatchServerClient> m_client;
+
+    void TearDown() override
+    {
+        m_client.reset();
+        m_sim.reset();
+    }
+};
+
+} // namespace
+
+TEST_F(MatchdWatchTest, CompletedMatchReachesTheGameWholeThroughTheRealClient)
+{
+    StartServer(0);
+    Watch(2);
+    const auto host = m_client->FindHost(2);
+    ASSERT_TRUE(host);
+    const ReplayHeader header = host->HeaderCopy();
+    const Bytes served = m_archive->Header(2);
+    // The host keeps the server's header, only its own port in the announcement's last bytes.
+    const std::size_t portAt = ReplayHeader::kAnnouncementOffset + header.Announcement().size() - 2;
+    EXPECT_TRUE(std::equal(served.begin(), served.begin() + portAt, header.m_bytes.begin()));
+    EXPECT_TRUE(std::equal(served.begin() + portAt + 2, served.end(), header.m_bytes.begin() + portAt + 2));
+    EXPECT_EQ(host->MapPath(), m_archive->Find(2)->m_info.m_mapPath);
+
+    ASSERT_TRUE(m_sim->WaitFinished(kWatchTimeoutMs));
+    ExpectGameGotTheStream(*m_archive->Find(2), m_sim->Record());
+    EXPECT_EQ(host->StreamSize(), m_archive->Find(2)->m_stream.size());
+    EXPECT_EQ(host->m_endOfStream.load(), 1u);
+    EXPECT_EQ(m_stats.Stats(2).m_visits, 1u);
+    EXPECT_TRUE(m_notices.Texts().empty());
+}
+
+TEST_F(MatchdWatchTest, LiveMatchIsWatchedAsItIsPlayedUntilItsEnd)
+{
+    StartServer(1);
+    m_clock.Advance(30000); // the viewer comes 30 s into the match
+    Watch(1);
+    const SyntheticMatch& live = *m_archive->Find(1);
+    EXPECT_EQ(m_client->FindHost(1)->HeaderCopy().U8(ReplayHeader::kNotLiveOffset), 0);
+    // The match goes on while the game watches: game time passes on the server's clock.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWatchTimeoutMs);
+    while (!m_sim->WaitFinished(20) && std::chrono::steady_clock::now() < deadline)
+        m_clock.Advance(500);
+    ASSERT_TRUE(m_sim->Finished());
+    const GameSimRecord record = m_sim->Record();
+    ExpectGameGotTheStream(live, record);
+    // Caught up with the live edge, then held there.
+    const auto& lines = record.m_gameLines;
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& line) { return line.find("behind, fast forward") != std::string::npos; }),
+              lines.end());
+    EXPECT_GE(m_clock.NowMs() - 1000, live.m_durationMs);
+    const auto info = m_client->FindMatch(1);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->m_length, live.m_durationMs / 1000);
+}
