@@ -134,15 +134,5 @@ TEST_F(MainDialogTest, LogoAndPathLabel)
     EXPECT_LE(bar->Form()->height(), 60);
 }
 
-TEST_F(MainDialogTest, CheckBoxesUpdateTheFields)
-{
-    Open(false);
-    CVELTTopView* bar = m_dialog->TopView();
-    QTest::mouseClick(bar->Control(CVELTTopView::kIdWindowMode), Qt::LeftButton, {}, QPoint(5, 5));
-    EXPECT_EQ(bar->WindowMode(), 1);
-    EXPECT_EQ(bar->OpenGLMode(), 0);
-    EXPECT_EQ(bar->PathLocked(), 1);
-}
-
 } // namespace
 } // namespace velt
