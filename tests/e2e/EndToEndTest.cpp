@@ -1,0 +1,484 @@
+// A match watched from end to end over loopback: the scripted match server, the real client
+// with its local game hosts, and the game simulator in Warcraft III's place.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "host/CLocalGameHost.h"
+#include "platform/Socket.h"
+#include "server/CMatchServerClient.h"
+#include "server/MatchServerMessages.h"
+#include "tools/doubles/CScriptedMatchServer.h"
+#include "tools/gamesim/CGameSimulator.h"
+#include "tools/matchd/SyntheticMatchGenerator.h"
+#include "tools/w3gs/ReplayHeaderBuilder.h"
+
+namespace velt
+{
+namespace
+{
+
+using ScriptedMatch = CScriptedMatchServer::ScriptedMatch;
+
+// Generous, for a loaded machine (and a sanitizer build); only reached when something is wrong.
+constexpr std::uint32_t kDeadlineMs = 60000;
+constexpr std::uint32_t kMatchSeconds = 60;
+
+// The host's intervals, shortened so that a session takes a fraction of a second, except the
+// waits whose expiry would end a session by mistake on a slow machine.
+HostTimings E2eTimings()
+{
+    HostTimings timings;
+    timings.m_announceIntervalMs = 50;
+    timings.m_dataWaitMs = 10000;
+    timings.m_emptyChunkHoldMs = 100;
+    timings.m_haltPeriodMs = 50;
+    timings.m_bufferingHaltMs = 100;
+    timings.m_startPauseMs = 50;
+    timings.m_stopWaitMs = 200;
+    timings.m_requestRetryMs = 300;
+    return timings;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMs = kDeadlineMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// The time slots a stream carries and their game time.
+struct SlotTally
+{
+    std::uint32_t m_slots = 0;
+    std::uint64_t m_gameTimeMs = 0;
+};
+
+SlotTally TallySlots(const std::vector<std::uint8_t>& stream, std::size_t end)
+{
+    SlotTally tally;
+    std::size_t at = 0;
+    while (at + 4 <= end)
+    {
+        const std::size_t length = stream[at + 2] | stream[at + 3] << 8;
+        if (stream[at] != 0xF7 || length < 4 || at + length > end)
+            break;
+        if (stream[at + 1] == 0x0C)
+        {
+            ++tally.m_slots;
+            tally.m_gameTimeMs += stream[at + 4] | stream[at + 5] << 8;
+        }
+        at += length;
+    }
+    return tally;
+}
+
+// A run of free TCP ports on 127.0.0.1, held only for the moment of the look.
+std::uint16_t FreePortRun(std::uint16_t count)
+{
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        CTcpListener first;
+        if (first.Open("127.0.0.1", 0) != CTcpListener::Error::kNone)
+            continue;
+        const std::uint16_t base = first.Port();
+        if (base > 65535 - count)
+            continue;
+        std::vector<std::unique_ptr<CTcpListener>> rest;
+        bool free = true;
+        for (std::uint16_t i = 1; i < count && free; ++i)
+        {
+            rest.push_back(std::make_unique<CTcpListener>());
+            free = rest.back()->Open("127.0.0.1", static_cast<std::uint16_t>(base + i)) ==
+                   CTcpListener::Error::kNone;
+        }
+        if (free)
+            return base;
+    }
+    return 0;
+}
+
+// A Warcraft III folder that holds one map, so that the lobby lets the game start.
+class ScopedWarcraftFolder
+{
+public:
+    explicit ScopedWarcraftFolder(const std::string& mapPath)
+        : m_root(std::filesystem::temp_directory_path() /
+                 ("velt-e2e-" + std::to_string(std::random_device{}())))
+    {
+        std::string relative = mapPath;
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+        const std::filesystem::path map = m_root / relative;
+        std::filesystem::create_directories(map.parent_path());
+        std::ofstream(map) << "map";
+    }
+    ~ScopedWarcraftFolder()
+    {
+        std::error_code error;
+        std::filesystem::remove_all(m_root, error);
+    }
+    std::string Folder() const { return m_root.string() + "/"; }
+
+private:
+    std::filesystem::path m_root;
+};
+
+// A viewer who joins and leaves in the lobby.
+GameSimScript LeavingInLobby(std::uint16_t announcePort = 0)
+{
+    GameSimScript script;
+    script.m_announcePort = announcePort;
+    script.m_leaveInLobby = true;
+    return script;
+}
+
+SyntheticMatch MakeMatch(bool live)
+{
+    SyntheticSettings settings;
+    settings.m_seed = 4;
+    settings.m_count = 1;
+    settings.m_liveCount = live ? 1 : 0;
+    settings.m_minSeconds = kMatchSeconds;
+    settings.m_maxSeconds = kMatchSeconds;
+    return GenerateSyntheticMatch(settings, 0);
+}
+
+class EndToEndTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SocketLayerStart();
+        ASSERT_TRUE(m_server.Start());
+        UseMatch(MakeMatch(false));
+        ASSERT_GT(m_match.m_stream.size(), 4 * kFullChunkSize);
+    }
+
+    // The match the server serves, and its map in the Warcraft III folder.
+    void UseMatch(SyntheticMatch match)
+    {
+        m_match = std::move(match);
+        m_matchId = m_match.m_info.m_matchId;
+        m_folder = std::make_unique<ScopedWarcraftFolder>(m_match.m_info.m_mapPath);
+        m_server.AddMatch(Served(m_match));
+    }
+
+    static ScriptedMatch Served(const SyntheticMatch& match)
+    {
+        ScriptedMatch served;
+        served.m_matchId = match.m_info.m_matchId;
+        served.m_header = match.m_header;
+        served.m_stream = match.m_stream;
+        served.m_available = static_cast<std::uint32_t>(match.m_stream.size());
+        served.m_matchSeconds = static_cast<std::uint16_t>(match.m_durationMs / 1000);
+        return served;
+    }
+
+    // The game first: its announcement port is the client's.
+    CGameSimulator& StartGame(GameSimScript script = {})
+    {
+        script.m_keepPackets = false;
+        m_game = std::make_unique<CGameSimulator>(std::move(script));
+        EXPECT_TRUE(m_game->Start());
+        return *m_game;
+    }
+
+    // Announcing to the game's port unless another is given.
+    CMatchServerClient& MakeClient(std::uint16_t firstGamePort = 0, std::uint16_t announcePort = 0)
+    {
+        m_client = std::make_unique<CMatchServerClient>(
+            m_notices,
+            LocalPortSettings{announcePort != 0 ? announcePort : m_game->AnnouncePort(),
+                              firstGamePort});
+        m_client->SetHostTimings(E2eTimings());
+        m_client->SetWarcraftPath(m_folder->Folder());
+        EXPECT_TRUE(m_client->Connect("127.0.0.1", m_server.Port()));
+        return *m_client;
+    }
+
+    // Watch! on the match: the header when the client holds no host, else a resumed host.
+    void Watch()
+    {
+        if (m_client->HasHost(m_matchId))
+            ASSERT_TRUE(m_client->ResumeHost(m_matchId));
+        else
+            ASSERT_TRUE(m_client->RequestReplayHeader(m_matchId));
+        ASSERT_TRUE(m_client->WaitForHost(m_matchId, kDeadlineMs));
+    }
+
+    // Plays the session to its end and checks that the game saw the whole stream.
+    void ExpectWholeMatchPlayed()
+    {
+        ASSERT_TRUE(m_game->WaitFinished(kDeadlineMs));
+        ASSERT_TRUE(m_client->WaitSessionEnded(m_matchId, kDeadlineMs));
+        const GameSimRecord record = m_game->Record();
+        const SlotTally stream = TallySlots(m_match.m_stream, m_match.m_stream.size());
+        EXPECT_TRUE(record.m_gameStarted);
+        EXPECT_EQ(record.m_timeSlots - record.m_emptyTimeSlots, stream.m_slots);
+        EXPECT_EQ(record.m_gameTimeMs, stream.m_gameTimeMs);
+        EXPECT_EQ(record.m_checksumErrors, 0u);
+        EXPECT_EQ(record.m_malformedPackets, 0u);
+        EXPECT_FALSE(record.m_streamCorrupt);
+        // The stream ended and everything was fed: the host says goodbye.
+        EXPECT_TRUE(record.m_leaveAckReceived);
+    }
+
+    SyntheticMatch m_match;
+    std::unique_ptr<ScopedWarcraftFolder> m_folder;
+    std::uint32_t m_matchId = 0;
+    CRecordingNotice m_notices;
+    CScriptedMatchServer m_server;
+    std::unique_ptr<CGameSimulator> m_game;
+    std::unique_ptr<CMatchServerClient> m_client;
+};
+
+TEST_F(EndToEndTest, CompletedMatchStreamsChunkAfterChunkWhileItPlays)
+{
+    StartGame();
+    MakeClient();
+    CScriptedMatchServer::ListScript list;
+    list.m_frames.push_back(BuildMatchRecord(m_match.m_info));
+    m_server.SetListScript(list);
+    ASSERT_EQ(m_client->FetchMatchList(kDeadlineMs), CMatchServerClient::ListOutcome::kListEnd);
+    Watch();
+    ExpectWholeMatchPlayed();
+
+    // From the game's arrival at 0, full chunk after full chunk; the feed's own requests ask
+    // for the same offsets or for the end.
+    const std::uint32_t size = static_cast<std::uint32_t>(m_match.m_stream.size());
+    std::vector<std::uint32_t> distinct;
+    for (std::uint32_t offset : m_server.DataRequestOffsets(m_matchId))
+        if (std::find(distinct.begin(), distinct.end(), offset) == distinct.end())
+            distinct.push_back(offset);
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t offset = 0; offset <= size; offset += kFullChunkSize)
+        expected.push_back(offset);
+    if (size % kFullChunkSize != 0)
+        expected.push_back(size);
+    EXPECT_EQ(distinct, expected);
+
+    const auto host = m_client->FindHost(m_matchId);
+    EXPECT_EQ(host->StreamSize(), size);
+    EXPECT_EQ(host->m_endOfStream.load(), 1u);
+    EXPECT_EQ(m_client->FindMatch(m_matchId)->m_lengthText,
+              LengthText(m_match.m_durationMs / 1000));
+    EXPECT_TRUE(m_notices.Texts().empty());
+}
+
+TEST_F(EndToEndTest, WatchAgainReplaysTheBufferWithoutAskingTheServer)
+{
+    const std::uint16_t announcePort = StartGame().AnnouncePort();
+    MakeClient();
+    Watch();
+    ExpectWholeMatchPlayed();
+    const std::uint16_t port = m_client->HostPort(m_matchId).value();
+    const std::size_t requests = m_server.DataRequests().size();
+    const std::size_t headerRequests = m_server.FrameCount(MessageCode::MSG_REPLAY_HEADER);
+
+    m_game.reset();
+    GameSimScript again;
+    again.m_announcePort = announcePort;
+    StartGame(again);
+    Watch();
+    ExpectWholeMatchPlayed();
+
+    EXPECT_EQ(m_server.DataRequests().size(), requests);
+    EXPECT_EQ(m_server.FrameCount(MessageCode::MSG_REPLAY_HEADER), headerRequests);
+    EXPECT_EQ(m_client->HostPort(m_matchId), port);
+    EXPECT_EQ(m_game->Record().m_joinedPort, port);
+    EXPECT_EQ(m_client->HostsStarted(), 1u);
+    EXPECT_TRUE(m_notices.Texts().empty());
+}
+
+TEST_F(EndToEndTest, LiveMatchCatchesUpThenHoldsNormalSpeed)
+{
+    UseMatch(MakeMatch(true));
+    ASSERT_TRUE(m_match.m_live);
+    // The match has been played for 20 s when the viewer arrives.
+    constexpr std::uint32_t kJoinedAtMs = 20000;
+    ScriptedMatch live = Served(m_match);
+    live.m_available = m_match.StreamEndAt(kJoinedAtMs);
+    live.m_ended = false;
+    live.m_matchSeconds = kJoinedAtMs / 1000;
+    PatchReplayHeaderProgress(live.m_header, live.m_matchSeconds, true);
+    m_server.AddMatch(live);
+
+    GameSimScript script;
+    script.m_slotDelayMs = 5; // the game's pace, so that time slots in flight can be seen
+    StartGame(script);
+    MakeClient();
+    Watch();
+
+    const std::string caughtUp = "[VELT] Now play with normal speed";
+    ASSERT_TRUE(m_game->WaitFor([&](const GameSimRecord& record)
+                                { return Contains(record.m_gameLines, caughtUp); },
+                                kDeadlineMs));
+    const GameSimRecord atCatchUp = m_game->Record();
+    EXPECT_TRUE(Contains(atCatchUp.m_gameLines,
+                         "[VELT]You are 0 min 20 sec behind, fast forward now"));
+    // Fast forward kept several time slots in the game at once.
+    EXPECT_GE(atCatchUp.m_maxSlotsInFlight, 2u);
+
+    // The match goes on; from now on one time slot at a time.
+    std::uint32_t inFlightAfter = 0;
+    const std::uint32_t settled = atCatchUp.m_timeSlots + 10;
+    for (std::uint32_t at = kJoinedAtMs + 2000; at <= m_match.m_durationMs; at += 2000)
+    {
+        m_server.ReleaseStream(m_matchId, m_match.StreamEndAt(at),
+                               static_cast<std::uint16_t>(at / 1000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        const GameSimRecord now = m_game->Record();
+        if (now.m_timeSlots >= settled)
+            inFlightAfter = std::max(inFlightAfter, now.m_slotsInFlight);
+    }
+    m_server.ReleaseStream(m_matchId, static_cast<std::uint32_t>(m_match.m_stream.size()),
+                           static_cast<std::uint16_t>(m_match.m_durationMs / 1000));
+    m_server.EndStream(m_matchId);
+    ExpectWholeMatchPlayed();
+
+    EXPECT_LE(inFlightAfter, 1u);
+    const GameSimRecord record = m_game->Record();
+    EXPECT_EQ(std::count(record.m_gameLines.begin(), record.m_gameLines.end(),
+                         "[VELT]You are 0 min 20 sec behind, fast forward now"),
+              1);
+    EXPECT_EQ(m_client->FindHost(m_matchId)->Speed(), 1);
+}
+
+TEST_F(EndToEndTest, HeadersGivePortsFromTheFirstPortOnward)
+{
+    // The game comes once both headers are in, so that it sees only the second host.
+    CUdpSocket announcements;
+    ASSERT_TRUE(announcements.Open() && announcements.Bind("127.0.0.1", 0));
+    const std::uint16_t announcePort = announcements.LocalPort();
+    const std::uint16_t base = FreePortRun(3);
+    ASSERT_NE(base, 0);
+    MakeClient(base, announcePort);
+    constexpr std::uint32_t kOther = 900;
+    ScriptedMatch other = Served(m_match);
+    other.m_matchId = kOther;
+    m_server.AddMatch(other);
+
+    Watch();
+    EXPECT_EQ(m_client->HostPort(m_matchId), base);
+    // The same match again: its old host goes, and the new one takes the next port.
+    const auto first = m_client->FindHost(m_matchId);
+    ASSERT_TRUE(m_client->RequestReplayHeader(m_matchId));
+    ASSERT_TRUE(WaitUntil([&] { return m_client->FindHost(m_matchId) != first; }));
+    EXPECT_EQ(m_client->HostPort(m_matchId), base + 1);
+    EXPECT_FALSE(CTcpSocket::Connect("127.0.0.1", base).IsValid());
+
+    announcements.Close();
+    StartGame(LeavingInLobby(announcePort));
+    // The game joins the host that is left, on the port its announcement gives.
+    ASSERT_TRUE(m_game->WaitFinished(kDeadlineMs));
+    EXPECT_EQ(m_game->Record().m_joinedPort, base + 1);
+    ASSERT_TRUE(m_client->WaitSessionEnded(m_matchId, kDeadlineMs));
+
+    ASSERT_TRUE(m_client->RequestReplayHeader(kOther));
+    ASSERT_TRUE(m_client->WaitForHost(kOther, kDeadlineMs));
+    EXPECT_EQ(m_client->HostPort(kOther), base + 2);
+    EXPECT_EQ(m_client->HostsStarted(), 3u);
+    EXPECT_TRUE(m_notices.Texts().empty());
+}
+
+TEST_F(EndToEndTest, ChunkForAMatchWithoutAHostIsAnInvalidReplay)
+{
+    StartGame();
+    MakeClient();
+    ASSERT_TRUE(m_server.WaitForClients(1, kDeadlineMs));
+    ASSERT_TRUE(m_server.Send(0, CScriptedMatchServer::ChunkFor(Served(m_match), 0)));
+    ASSERT_TRUE(WaitUntil([&] { return !m_notices.Texts().empty(); }));
+    EXPECT_EQ(m_notices.Texts(), std::vector<std::string>{"Invalid replay!"});
+    EXPECT_FALSE(m_client->HasHost(m_matchId));
+    EXPECT_TRUE(m_client->IsConnected());
+}
+
+class HeaderVersionTest : public EndToEndTest, public ::testing::WithParamInterface<std::size_t>
+{
+};
+
+TEST_P(HeaderVersionTest, WrongSizeShowsTheVersionMessageAndKeepsTheHost)
+{
+    StartGame(LeavingInLobby());
+    MakeClient();
+    const std::string version =
+        "Erro Getting replay header, please update to latest version of VELT";
+    ScriptedMatch wrong = Served(m_match);
+    wrong.m_header.resize(GetParam() - 4);
+    m_server.AddMatch(wrong);
+
+    ASSERT_TRUE(m_client->RequestReplayHeader(m_matchId));
+    ASSERT_TRUE(WaitUntil([&] { return Contains(m_notices.Texts(), version); }));
+    EXPECT_FALSE(m_client->HasHost(m_matchId));
+    EXPECT_EQ(m_client->HostsStarted(), 0u);
+
+    m_server.AddMatch(Served(m_match));
+    Watch();
+    const auto host = m_client->FindHost(m_matchId);
+    m_server.AddMatch(wrong);
+    ASSERT_TRUE(m_client->RequestReplayHeader(m_matchId));
+    ASSERT_TRUE(WaitUntil([&] { return m_notices.Texts().size() == 2; }));
+    EXPECT_EQ(m_notices.Texts(), (std::vector<std::string>{version, version}));
+    EXPECT_EQ(m_client->FindHost(m_matchId), host);
+    // The host that stayed is still there for the game.
+    ASSERT_TRUE(m_game->WaitFinished(kDeadlineMs));
+    EXPECT_EQ(m_game->Record().m_joinedPort, m_client->HostPort(m_matchId));
+}
+
+INSTANTIATE_TEST_SUITE_P(PayloadSizes, HeaderVersionTest, ::testing::Values(1755u, 1757u));
+
+TEST_F(EndToEndTest, ServerDroppingTheConnectionMidStreamLeavesTheGameBuffering)
+{
+    constexpr std::uint32_t kDropAt = 3 * kFullChunkSize;
+    ScriptedMatch dropping = Served(m_match);
+    dropping.m_dropAtOffset = kDropAt;
+    m_server.AddMatch(dropping);
+    StartGame();
+    MakeClient();
+    Watch();
+
+    const std::string buffering = "[VELT] Not enough data,buffering..";
+    ASSERT_TRUE(m_game->WaitFor([&](const GameSimRecord& record)
+                                { return Contains(record.m_gameLines, buffering) &&
+                                         record.m_emptyTimeSlots >= 2; },
+                                kDeadlineMs));
+    ASSERT_TRUE(WaitUntil([&] { return !m_notices.Texts().empty(); }));
+    EXPECT_FALSE(m_client->IsConnected());
+    const auto host = m_client->FindHost(m_matchId);
+    EXPECT_EQ(host->StreamSize(), kDropAt);
+    EXPECT_EQ(host->m_streaming.load(), 1u);
+
+    // The viewer gives up; the session ends without a hang.
+    m_game->Leave();
+    ASSERT_TRUE(m_game->WaitFinished(kDeadlineMs));
+    ASSERT_TRUE(m_client->WaitSessionEnded(m_matchId, kDeadlineMs));
+    const GameSimRecord record = m_game->Record();
+    EXPECT_TRUE(record.m_leaveAckReceived);
+    EXPECT_EQ(record.m_checksumErrors, 0u);
+    EXPECT_FALSE(record.m_streamCorrupt);
+    EXPECT_EQ(record.m_timeSlots - record.m_emptyTimeSlots,
+              TallySlots(m_match.m_stream, kDropAt).m_slots);
+    // Told once, not at every request of the buffering.
+    EXPECT_EQ(m_notices.Texts(), std::vector<std::string>{"Disconnected from server!"});
+}
+
+} // namespace
+} // namespace velt
