@@ -81,7 +81,7 @@ void DecodeMessage(std::span<const std::uint8_t> body, int depth, std::vector<Re
 {
     CByteReader reader(body);
     ReplayProfile profile;
-    bool flat = false;
+    bool hasPlayerId = false;
     while (reader.Ok() && !reader.AtEnd())
     {
         Field field;
@@ -96,7 +96,7 @@ void DecodeMessage(std::span<const std::uint8_t> body, int depth, std::vector<Re
         if (field.m_type == WireType::kVarint && field.m_number == 1)
         {
             profile.m_playerId = static_cast<std::uint8_t>(field.m_value);
-            flat = true;
+            hasPlayerId = true;
         }
         else if (field.m_type == WireType::kLengthDelimited)
         {
@@ -108,8 +108,11 @@ void DecodeMessage(std::span<const std::uint8_t> body, int depth, std::vector<Re
                 profile.m_portrait = Text(field.m_bytes);
         }
     }
-    if (flat)
+    if (hasPlayerId)
+    {
+        profile.m_nested = depth > 1;
         out.push_back(std::move(profile));
+    }
 }
 
 } // namespace

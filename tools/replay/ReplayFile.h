@@ -124,6 +124,7 @@ struct ReplayProfile
     std::string m_battleTag;
     std::string m_clan;
     std::string m_portrait;
+    bool m_nested = false; // one of several profiles in one record, as early 1.32 writes them
 };
 
 struct ReplayLobby

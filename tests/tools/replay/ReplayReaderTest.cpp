@@ -188,6 +188,8 @@ TEST(ReplayReaderTest, ReforgedProfilesNameThePlayers)
     EXPECT_EQ(replay.m_header.m_blockHeaderSize, 12u);
     EXPECT_EQ(replay.RecordedName(1), "LongBattleTagN#");
     EXPECT_EQ(replay.DisplayName(1), "LongBattleTagN#1234");
+    EXPECT_TRUE(replay.m_lobby.m_profiles.at(0).m_nested);
+    EXPECT_FALSE(replay.m_lobby.m_profiles.at(1).m_nested);
     EXPECT_EQ(replay.DisplayName(2), "Guest#77");
     EXPECT_EQ(replay.SlotOf(9), nullptr);
 }
