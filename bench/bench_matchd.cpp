@@ -102,9 +102,9 @@ void BM_ConcurrentStreams(benchmark::State& state)
             const auto matchId = static_cast<std::uint32_t>(kFirstSyntheticMatchId + i % kMatches);
             const std::size_t size = server.m_archive->Find(matchId)->m_stream.size();
             threads.push_back(std::make_unique<CThread>());
-            threads.back()->Start([&, matchId, size] {
-                StreamWholeMatch(server.m_server->Port(), matchId, size, tally);
-            });
+            threads.back()->Start(
+                [&, matchId, size]
+                { StreamWholeMatch(server.m_server->Port(), matchId, size, tally); });
         }
         threads.clear();
     }

@@ -47,8 +47,8 @@ struct Server
         synthetic.m_minSeconds = 200;
         synthetic.m_maxSeconds = 200;
         m_archive = std::make_unique<CMatchArchive>(GenerateSyntheticMatches(synthetic), m_clock);
-        m_handler = std::make_unique<CRequestHandler>(*m_archive, m_stats,
-                                                      std::vector<std::uint32_t>{1});
+        m_handler =
+            std::make_unique<CRequestHandler>(*m_archive, m_stats, std::vector<std::uint32_t>{1});
     }
 };
 

@@ -23,12 +23,15 @@ CMatchServer::CMatchServer(const CMatchArchive& archive, CStatsStore& stats,
 {
 }
 
-CMatchServer::~CMatchServer() { Stop(); }
+CMatchServer::~CMatchServer()
+{
+    Stop();
+}
 
 bool CMatchServer::Start()
 {
-    const auto error = m_listener.Open(m_settings.m_listenHost, m_settings.m_listenPort,
-                                       kListenBacklog);
+    const auto error =
+        m_listener.Open(m_settings.m_listenHost, m_settings.m_listenPort, kListenBacklog);
     if (error != CTcpListener::Error::kNone)
     {
         m_error = "cannot listen on " + m_settings.m_listenHost + ":" +
@@ -66,9 +69,9 @@ std::string CMatchServer::ListenAddress() const
 std::size_t CMatchServer::ActiveClients()
 {
     std::lock_guard lock(m_sessionsMutex);
-    return static_cast<std::size_t>(std::count_if(
-        m_sessions.begin(), m_sessions.end(),
-        [](const auto& session) { return !session->m_thread.Finished(); }));
+    return static_cast<std::size_t>(std::count_if(m_sessions.begin(), m_sessions.end(),
+                                                  [](const auto& session)
+                                                  { return !session->m_thread.Finished(); }));
 }
 
 void CMatchServer::ReapFinished()
@@ -119,8 +122,8 @@ void CMatchServer::Serve(CTcpSocket& socket)
         std::size_t consumed = 0;
         for (;;)
         {
-            const RequestCut cut =
-                CutRequest(std::span<const std::uint8_t>(buffer).subspan(consumed, used - consumed));
+            const RequestCut cut = CutRequest(
+                std::span<const std::uint8_t>(buffer).subspan(consumed, used - consumed));
             if (cut.m_kind == RequestCut::Kind::kNeedMore)
                 break;
             answer.clear();

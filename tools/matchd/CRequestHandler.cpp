@@ -35,10 +35,10 @@ RequestCut CutRequest(std::span<const std::uint8_t> buffered)
     RequestCut cut;
     if (buffered.size() < kFrameLengthBytes)
         return cut;
-    const std::uint32_t length =
-        static_cast<std::uint32_t>(buffered[0]) | (static_cast<std::uint32_t>(buffered[1]) << 8) |
-        (static_cast<std::uint32_t>(buffered[2]) << 16) |
-        (static_cast<std::uint32_t>(buffered[3]) << 24);
+    const std::uint32_t length = static_cast<std::uint32_t>(buffered[0]) |
+                                 (static_cast<std::uint32_t>(buffered[1]) << 8) |
+                                 (static_cast<std::uint32_t>(buffered[2]) << 16) |
+                                 (static_cast<std::uint32_t>(buffered[3]) << 24);
     if (length == 0 || length > kMaxRequestLength)
     {
         cut.m_kind = RequestCut::Kind::kRefused;
@@ -99,7 +99,8 @@ bool CRequestHandler::Handle(std::span<const std::uint8_t> body,
     {
     case MessageCode::MSG_MATCH_INFO:
         return AnswerList(payload, out);
-    case MessageCode::MSG_REPLAY_HEADER: {
+    case MessageCode::MSG_REPLAY_HEADER:
+    {
         const auto request = ParseReplayHeaderRequest(payload);
         if (!request)
             return false;
@@ -112,14 +113,16 @@ bool CRequestHandler::Handle(std::span<const std::uint8_t> body,
         }
         return true;
     }
-    case MessageCode::MSG_GAME_DATA: {
+    case MessageCode::MSG_GAME_DATA:
+    {
         const auto request = ParseGameDataRequest(payload);
         if (!request)
             return false;
         Append(out, BuildGameDataChunk(m_archive.Chunk(request->m_matchId, request->m_offset)));
         return true;
     }
-    case MessageCode::MSG_RATE: {
+    case MessageCode::MSG_RATE:
+    {
         const auto request = ParseRateMessage(payload);
         if (!request)
             return false;

@@ -34,7 +34,10 @@ std::uint32_t Clamp32(sqlite3_int64 value)
 
 } // namespace
 
-void CStatsStore::DatabaseCloser::operator()(sqlite3* db) const { sqlite3_close(db); }
+void CStatsStore::DatabaseCloser::operator()(sqlite3* db) const
+{
+    sqlite3_close(db);
+}
 
 void CStatsStore::StatementFinalizer::operator()(sqlite3_stmt* statement) const
 {
@@ -74,10 +77,9 @@ bool CStatsStore::Open(const std::string& path)
     m_db.reset();
     const std::string target = path.empty() ? ":memory:" : path;
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(target.c_str(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                       SQLITE_OPEN_FULLMUTEX,
-                                   nullptr);
+    const int rc = sqlite3_open_v2(
+        target.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+        nullptr);
     m_db.reset(db);
     if (rc != SQLITE_OK)
     {
@@ -87,8 +89,8 @@ bool CStatsStore::Open(const std::string& path)
     }
     sqlite3_busy_timeout(m_db.get(), kBusyTimeoutMs);
     // A visit per header request: the log need not reach the disk before the answer goes out.
-    sqlite3_exec(m_db.get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr,
-                 nullptr, nullptr);
+    sqlite3_exec(m_db.get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
+                 nullptr);
     if (sqlite3_exec(m_db.get(), kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
         !Prepare(kAddVisit, m_addVisit) || !Prepare(kAddRating, m_addRating) ||
         !Prepare(kSelect, m_select))

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <random>
 #include <iterator>
+#include <random>
 
 namespace velt
 {
@@ -30,7 +30,8 @@ public:
     std::uint32_t Between(std::uint32_t low, std::uint32_t high)
     {
         const std::uint64_t span = static_cast<std::uint64_t>(high) - low + 1;
-        return low + static_cast<std::uint32_t>((static_cast<std::uint64_t>(Next32()) * span) >> 32);
+        return low +
+               static_cast<std::uint32_t>((static_cast<std::uint64_t>(Next32()) * span) >> 32);
     }
 
     bool Percent(std::uint32_t chance) { return Between(0, 99) < chance; }

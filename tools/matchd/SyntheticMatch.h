@@ -32,9 +32,9 @@ struct SyntheticMatch
     // Bytes of the stream recorded up to a game time.
     std::uint32_t StreamEndAt(std::uint64_t gameTimeMs) const
     {
-        const auto after = std::upper_bound(
-            m_marks.begin(), m_marks.end(), gameTimeMs,
-            [](std::uint64_t time, const StreamMark& mark) { return time < mark.m_gameTimeMs; });
+        const auto after = std::upper_bound(m_marks.begin(), m_marks.end(), gameTimeMs,
+                                            [](std::uint64_t time, const StreamMark& mark)
+                                            { return time < mark.m_gameTimeMs; });
         return after == m_marks.begin() ? 0 : std::prev(after)->m_streamEnd;
     }
 };

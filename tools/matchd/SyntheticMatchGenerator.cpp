@@ -38,14 +38,14 @@ constexpr std::array<MeleeMap, 9> kMaps = {{
     {"Maps\\FrozenThrone\\(8)MurgulOasis.w3x", "Murgul Oasis", 8, 148, 148},
 }};
 
-constexpr std::array<std::string_view, 6> kStreamers = {"Zeno Gaming", "LanCaster", "ObsCam",
-                                                        "NightCaster", "TwinBlade TV", "Replay Den"};
+constexpr std::array<std::string_view, 6> kStreamers = {
+    "Zeno Gaming", "LanCaster", "ObsCam", "NightCaster", "TwinBlade TV", "Replay Den"};
 constexpr std::array<std::string_view, 4> kSlogans = {
     "By gamers, for gamers.", "Every match, every angle.", "Live from the stand-in server.",
     "Sit back and watch."};
 constexpr std::array<std::string_view, 20> kSyllables = {
-    "ka", "ri", "mo", "zen", "tor", "el", "vy", "dra", "shi", "nu",
-    "gar", "lo", "fen", "ix", "ro", "ba", "sa", "thu", "wen", "qi"};
+    "ka",  "ri", "mo",  "zen", "tor", "el", "vy", "dra", "shi", "nu",
+    "gar", "lo", "fen", "ix",  "ro",  "ba", "sa", "thu", "wen", "qi"};
 
 // Races of a slot, each selectable; observers show random.
 constexpr std::array<std::uint8_t, 4> kRaces = {0x41, 0x42, 0x44, 0x48};
@@ -93,7 +93,10 @@ std::string MakeName(CSeededRandom& random, const MatchRoster& taken)
 }
 
 // Player ids 1, 3, 4, ...: id 2 is the viewer's.
-std::uint8_t NextPlayerId(std::uint8_t last) { return last + 1 == kViewerPlayerId ? last + 2 : last + 1; }
+std::uint8_t NextPlayerId(std::uint8_t last)
+{
+    return last + 1 == kViewerPlayerId ? last + 2 : last + 1;
+}
 
 MatchRoster MakeRoster(CSeededRandom& random, std::uint32_t players, const MeleeMap& map)
 {
@@ -206,7 +209,10 @@ void Describe(CMatchInfo& info, const MatchRoster& roster, const MeleeMap& map)
         {
             if (!info.m_playersInfo.empty())
                 info.m_playersInfo += " / ";
-            info.m_playersInfo.append(player.m_name).append("(").append(RaceText(player.m_race)).append(")");
+            info.m_playersInfo.append(player.m_name)
+                .append("(")
+                .append(RaceText(player.m_race))
+                .append(")");
         }
     }
     info.m_playersInfo += " +" + std::to_string(roster.m_observers.size()) + " obs";
@@ -252,7 +258,8 @@ std::vector<std::uint8_t> MakeHeader(const SyntheticMatch& match, const MatchRos
     content.m_matchSeconds = static_cast<std::uint16_t>(match.m_durationMs / 1000);
     content.m_live = false;
     content.m_announcement = BuildGameInfo(announce);
-    content.m_joinReply = BuildSlotInfoJoin({table, kViewerPlayerId, kAnnouncedPort, {127, 0, 0, 1}});
+    content.m_joinReply =
+        BuildSlotInfoJoin({table, kViewerPlayerId, kAnnouncedPort, {127, 0, 0, 1}});
     for (const auto* list : {&roster.m_players, &roster.m_observers})
         for (const auto& entry : *list)
         {
@@ -294,7 +301,8 @@ SyntheticMatch GenerateSyntheticMatch(const SyntheticSettings& settings, std::ui
     Describe(info, roster, map);
 
     const std::uint32_t maxSeconds = std::min(settings.m_maxSeconds, kMaxSyntheticSeconds);
-    const std::uint32_t minSeconds = std::clamp<std::uint32_t>(settings.m_minSeconds, 1, maxSeconds);
+    const std::uint32_t minSeconds =
+        std::clamp<std::uint32_t>(settings.m_minSeconds, 1, maxSeconds);
     const std::uint32_t seconds = random.Between(minSeconds, std::max(minSeconds, maxSeconds));
     SyntheticStream stream = GenerateSyntheticStream(roster, seconds * 1000, random);
     match.m_stream = std::move(stream.m_bytes);

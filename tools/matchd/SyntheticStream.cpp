@@ -42,12 +42,13 @@ constexpr std::array<std::uint32_t, 4> kTrainOrders = {0x61657065, 0x6F677275, 0
 constexpr std::array<std::string_view, 10> kPlayerLines = {
     "gl hf", "gg", "wp", "nice micro", "lag?", "brb", "go go", "ez creeps", "hf", "well played"};
 constexpr std::array<std::string_view, 8> kObserverLines = {
-    "what a fight",   "he should expand now", "that creep route though", "close game",
+    "what a fight",  "he should expand now", "that creep route though", "close game",
     "hero died lol", "nice timing",          "tower rush incoming?",    "gg soon"};
 
 std::uint32_t FloatBits(CSeededRandom& random, std::uint32_t range)
 {
-    const float value = static_cast<float>(random.Between(0, 2 * range)) - static_cast<float>(range);
+    const float value =
+        static_cast<float>(random.Between(0, 2 * range)) - static_cast<float>(range);
     return std::bit_cast<std::uint32_t>(value);
 }
 
@@ -65,7 +66,8 @@ void WriteOrdinaryAction(CByteWriter& writer, CSeededRandom& random)
 {
     switch (random.Between(0, 5))
     {
-    case 0: {
+    case 0:
+    {
         const std::uint32_t count = random.Between(1, 4);
         writer.U8(kActionSelection).U8(1).U16(static_cast<std::uint16_t>(count));
         WriteObjectPairs(writer, random, count);
@@ -83,7 +85,8 @@ void WriteOrdinaryAction(CByteWriter& writer, CSeededRandom& random)
     case 3:
         writer.U8(kActionSelectGroup).U8(static_cast<std::uint8_t>(random.Between(0, 9))).U8(3);
         break;
-    case 4: {
+    case 4:
+    {
         const std::uint32_t count = random.Between(1, 3);
         writer.U8(kActionAssignGroup).U8(static_cast<std::uint8_t>(random.Between(0, 9)));
         writer.U16(static_cast<std::uint16_t>(count));
@@ -132,14 +135,14 @@ ActionBlock SkillBlock(std::uint8_t playerId, CSeededRandom& random)
 std::vector<std::uint8_t> ChatPacket(const MatchRoster& roster, bool fromObserver,
                                      CSeededRandom& random)
 {
-    const RosterEntry& sender = fromObserver ? random.Pick(roster.m_observers)
-                                             : random.Pick(roster.m_players);
+    const RosterEntry& sender =
+        fromObserver ? random.Pick(roster.m_observers) : random.Pick(roster.m_players);
     ChatFromHostParams chat;
     chat.m_sender = sender.m_playerId;
     chat.m_kind = ChatKind::kInGame;
     chat.m_scope = fromObserver ? kChatToObserversScope : 0;
-    chat.m_text = std::string(fromObserver ? random.Pick(kObserverLines)
-                                           : random.Pick(kPlayerLines));
+    chat.m_text =
+        std::string(fromObserver ? random.Pick(kObserverLines) : random.Pick(kPlayerLines));
     chat.m_receivers.push_back(kViewerPlayerId);
     for (const auto& entry : roster.m_observers)
         if (entry.m_playerId != sender.m_playerId)

@@ -36,8 +36,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velt-matchd: %s\n", stats.LastError().c_str());
         return 1;
     }
-    CMatchArchive archive(GenerateSyntheticMatches(options->m_synthetic),
-                          CSystemClock::Instance());
+    CMatchArchive archive(GenerateSyntheticMatches(options->m_synthetic), CSystemClock::Instance());
     CMatchServer server(archive, stats, options->m_server);
     if (!server.Start())
     {

@@ -280,11 +280,7 @@ std::vector<std::uint8_t> BuildPlayerInfo(const PlayerInfoParams& params)
     if (params.m_name.empty() || !Fits(params.m_name, kPlayerNameMaxLength))
         return {};
     CByteWriter writer = StartPacket(GamePacketType::kPlayerInfo, 64);
-    writer.U32(params.m_joinCounter)
-        .U8(params.m_playerId)
-        .CString(params.m_name)
-        .U8(1)
-        .U8(0);
+    writer.U32(params.m_joinCounter).U8(params.m_playerId).CString(params.m_name).U8(1).U8(0);
     WriteSockAddr(writer, 0, {});
     WriteSockAddr(writer, 0, {});
     return FinishPacket(writer);

@@ -53,8 +53,8 @@ std::optional<std::vector<std::uint8_t>> PacketOf(std::span<const std::uint8_t> 
 std::vector<std::uint8_t> BuildReplayHeader(const ReplayHeaderContent& content)
 {
     if (content.m_playerPackets.size() > H::kMaxPlayers ||
-        content.m_countdown.size() != H::kCountdownSize ||
-        !TextFits(content.m_tag, H::kTagSize) || !TextFits(content.m_presenter, H::kPresenterSize) ||
+        content.m_countdown.size() != H::kCountdownSize || !TextFits(content.m_tag, H::kTagSize) ||
+        !TextFits(content.m_presenter, H::kPresenterSize) ||
         !TextFits(content.m_slogan, H::kSloganSize))
         return {};
     ReplayHeader header;
@@ -67,8 +67,8 @@ std::vector<std::uint8_t> BuildReplayHeader(const ReplayHeaderContent& content)
                         content.m_joinReply) &&
               PutPacket(header, H::kMapCheckOffset, H::kMapCheckLengthOffset, H::kMapCheckSize,
                         content.m_mapCheck) &&
-              PutPacket(header, H::kSlotTableOffset, H::kSlotTableLengthOffset,
-                        H::kSlotTableSize, content.m_slotTable);
+              PutPacket(header, H::kSlotTableOffset, H::kSlotTableLengthOffset, H::kSlotTableSize,
+                        content.m_slotTable);
     for (std::size_t i = 0; ok && i < content.m_playerPackets.size(); ++i)
     {
         const auto& packet = content.m_playerPackets[i];

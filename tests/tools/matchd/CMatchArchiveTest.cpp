@@ -24,7 +24,10 @@ SyntheticSettings ShortMatches(std::uint32_t count, std::uint32_t live)
     return settings;
 }
 
-Bytes DataOf(const GameDataChunk& chunk) { return Bytes(chunk.m_data.begin(), chunk.m_data.end()); }
+Bytes DataOf(const GameDataChunk& chunk)
+{
+    return Bytes(chunk.m_data.begin(), chunk.m_data.end());
+}
 
 Bytes Slice(const Bytes& stream, std::size_t offset, std::size_t count)
 {

@@ -30,7 +30,8 @@ using Bytes = std::vector<std::uint8_t>;
 // Polls a condition that another thread makes true, up to a generous deadline.
 bool WaitUntil(const std::function<bool()>& condition)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
     while (!condition())
     {
         if (std::chrono::steady_clock::now() > deadline)
@@ -60,8 +61,9 @@ std::string TempStatePath()
 class MatchServerTest : public ::testing::Test
 {
 protected:
-    void StartServer(std::uint32_t count, std::uint32_t live, std::vector<std::uint32_t> channels = {1},
-                     const std::string& statePath = "", std::size_t maxClients = 256)
+    void StartServer(std::uint32_t count, std::uint32_t live,
+                     std::vector<std::uint32_t> channels = {1}, const std::string& statePath = "",
+                     std::size_t maxClients = 256)
     {
         SyntheticSettings synthetic;
         synthetic.m_seed = 5;
@@ -185,7 +187,7 @@ TEST_F(MatchServerTest, HeaderRequestsCountVisitsAndOnlyValidRatingsCount)
     ASSERT_TRUE(client->RequestReplayHeader(3));
     ASSERT_TRUE(client->RequestReplayHeader(99)); // unknown: no header, no visit
     const Bytes goodFive = BuildRateMessage({1, 2, 5});
-    const Bytes goodThree = BuildRateMessage({4, 2, 3});      // another served channel
+    const Bytes goodThree = BuildRateMessage({4, 2, 3}); // another served channel
     const Bytes zero = RawFrame(10, 0x4C, {1, 0, 0, 0, 2, 0, 0, 0, 0});
     const Bytes six = RawFrame(10, 0x4C, {1, 0, 0, 0, 2, 0, 0, 0, 6});
     const Bytes otherChannel = BuildRateMessage({9, 2, 5});
@@ -218,7 +220,8 @@ TEST_F(MatchServerTest, VisitsAndRatingsSurviveARestartWithAStateFile)
         ASSERT_TRUE(client->RequestReplayHeader(1));
         const Bytes rate = BuildRateMessage({1, 1, 4});
         client->SendRaw(rate.data(), rate.size());
-        ASSERT_EQ(client->FetchMatchList(kAnswerTimeoutMs), CMatchServerClient::ListOutcome::kListEnd);
+        ASSERT_EQ(client->FetchMatchList(kAnswerTimeoutMs),
+                  CMatchServerClient::ListOutcome::kListEnd);
         EXPECT_EQ(client->FindStats(1)->m_visits, 1u);
     }
     StopServer();
@@ -269,8 +272,14 @@ TEST_F(MatchServerTest, ChunksAtEveryOffsetAndTheEndMarkerOverTheWire)
     const struct
     {
         std::uint32_t m_offset, m_count;
-    } rows[] = {{0, 2000},        {1, 2000},           {4000, 2000},       {size - 2000, 2000},
-                {size - 1999, 1999}, {size - 1, 1}, {size, kEndOfStreamCount}, {size + 2000, kEndOfStreamCount}};
+    } rows[] = {{0, 2000},
+                {1, 2000},
+                {4000, 2000},
+                {size - 2000, 2000},
+                {size - 1999, 1999},
+                {size - 1, 1},
+                {size, kEndOfStreamCount},
+                {size + 2000, kEndOfStreamCount}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.m_offset);
@@ -330,7 +339,8 @@ TEST_F(MatchServerTest, BadFramesCostOnlyTheirOwnConnection)
 {
     StartServer(2, 0);
     auto bystander = ConnectClient();
-    ASSERT_EQ(bystander->FetchMatchList(kAnswerTimeoutMs), CMatchServerClient::ListOutcome::kListEnd);
+    ASSERT_EQ(bystander->FetchMatchList(kAnswerTimeoutMs),
+              CMatchServerClient::ListOutcome::kListEnd);
     const struct
     {
         const char* m_what;
@@ -343,7 +353,9 @@ TEST_F(MatchServerTest, BadFramesCostOnlyTheirOwnConnection)
         {"reply-only code 0x4B", RawFrame(5, 0x4B, {1, 0, 0, 0})},
         {"header request with 3 bytes", RawFrame(4, 0x40, {1, 0, 0})},
         {"data request with 9 bytes", RawFrame(10, 0x3E, Bytes(9, 0))},
-        {"a good request, then garbage", [] {
+        {"a good request, then garbage",
+         []
+         {
              Bytes bytes = BuildMatchListRequest({1});
              const Bytes garbage = RawFrame(0, 0, {});
              bytes.insert(bytes.end(), garbage.begin(), garbage.end());
@@ -356,7 +368,8 @@ TEST_F(MatchServerTest, BadFramesCostOnlyTheirOwnConnection)
         CRawMatchClient raw = RawClient();
         ASSERT_TRUE(raw.Send(row.m_bytes));
         EXPECT_TRUE(raw.ClosedByServer(kAnswerTimeoutMs));
-        ASSERT_EQ(bystander->FetchMatchList(kAnswerTimeoutMs), CMatchServerClient::ListOutcome::kListEnd);
+        ASSERT_EQ(bystander->FetchMatchList(kAnswerTimeoutMs),
+                  CMatchServerClient::ListOutcome::kListEnd);
         EXPECT_TRUE(bystander->IsConnected());
     }
     EXPECT_TRUE(WaitUntil([&] { return m_server->ActiveClients() == 1; }));
@@ -438,20 +451,23 @@ TEST_F(MatchServerTest, FiftyClientsStreamAtOnceAndReceiveIdenticalBytes)
     for (std::size_t i = 0; i < kClients; ++i)
     {
         threads.push_back(std::make_unique<CThread>());
-        threads.back()->Start([this, &received, i] {
-            CRawMatchClient raw;
-            if (!raw.Connect("127.0.0.1", m_server->Port()))
-                return;
-            for (;;)
+        threads.back()->Start(
+            [this, &received, i]
             {
-                Bytes body;
-                const auto chunk =
-                    AskChunk(raw, 1, static_cast<std::uint32_t>(received[i].size()), body);
-                if (!chunk || chunk->m_count == 0 || chunk->m_count > 2000)
+                CRawMatchClient raw;
+                if (!raw.Connect("127.0.0.1", m_server->Port()))
                     return;
-                received[i].insert(received[i].end(), chunk->m_data.begin(), chunk->m_data.end());
-            }
-        });
+                for (;;)
+                {
+                    Bytes body;
+                    const auto chunk =
+                        AskChunk(raw, 1, static_cast<std::uint32_t>(received[i].size()), body);
+                    if (!chunk || chunk->m_count == 0 || chunk->m_count > 2000)
+                        return;
+                    received[i].insert(received[i].end(), chunk->m_data.begin(),
+                                       chunk->m_data.end());
+                }
+            });
     }
     threads.clear(); // joins
     for (std::size_t i = 0; i < kClients; ++i)

@@ -60,7 +60,8 @@ std::vector<Bytes> Split(const Bytes& stream)
         const GameStreamFrame frame = FrameGameStream(rest);
         if (frame.m_kind != GameStreamFrame::Kind::kPacket)
             break;
-        packets.emplace_back(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(frame.m_size));
+        packets.emplace_back(rest.begin(),
+                             rest.begin() + static_cast<std::ptrdiff_t>(frame.m_size));
         rest = rest.subspan(frame.m_size);
     }
     return packets;
@@ -103,11 +104,12 @@ protected:
         script.m_lobbyChat = {"/fs"}; // the map file is not installed here
         m_sim = std::make_unique<CGameSimulator>(script);
         ASSERT_TRUE(m_sim->Start());
-        m_client = std::make_unique<CMatchServerClient>(m_notices,
-                                                        LocalPortSettings{m_sim->AnnouncePort(), 0});
+        m_client = std::make_unique<CMatchServerClient>(
+            m_notices, LocalPortSettings{m_sim->AnnouncePort(), 0});
         m_client->SetHostTimings(QuickTimings());
         ASSERT_TRUE(m_client->Connect("127.0.0.1", m_server->Port()));
-        ASSERT_EQ(m_client->FetchMatchList(kWatchTimeoutMs), CMatchServerClient::ListOutcome::kListEnd);
+        ASSERT_EQ(m_client->FetchMatchList(kWatchTimeoutMs),
+                  CMatchServerClient::ListOutcome::kListEnd);
         ASSERT_TRUE(m_client->RequestReplayHeader(matchId));
         ASSERT_TRUE(m_client->WaitForHost(matchId, kWatchTimeoutMs));
     }
@@ -127,8 +129,9 @@ protected:
         {
             const auto parsed = ParseChatFromHost(chat);
             ASSERT_TRUE(parsed);
-            EXPECT_NE(std::find(record.m_gameLines.begin(), record.m_gameLines.end(), parsed->m_text),
-                      record.m_gameLines.end())
+            EXPECT_NE(
+                std::find(record.m_gameLines.begin(), record.m_gameLines.end(), parsed->m_text),
+                record.m_gameLines.end())
                 << parsed->m_text;
         }
     }
@@ -162,7 +165,8 @@ TEST_F(MatchdWatchTest, CompletedMatchReachesTheGameWholeThroughTheRealClient)
     // The host keeps the server's header, only its own port in the announcement's last bytes.
     const std::size_t portAt = ReplayHeader::kAnnouncementOffset + header.Announcement().size() - 2;
     EXPECT_TRUE(std::equal(served.begin(), served.begin() + portAt, header.m_bytes.begin()));
-    EXPECT_TRUE(std::equal(served.begin() + portAt + 2, served.end(), header.m_bytes.begin() + portAt + 2));
+    EXPECT_TRUE(
+        std::equal(served.begin() + portAt + 2, served.end(), header.m_bytes.begin() + portAt + 2));
     EXPECT_EQ(host->MapPath(), m_archive->Find(2)->m_info.m_mapPath);
 
     ASSERT_TRUE(m_sim->WaitFinished(kWatchTimeoutMs));
@@ -181,7 +185,8 @@ TEST_F(MatchdWatchTest, LiveMatchIsWatchedAsItIsPlayedUntilItsEnd)
     const SyntheticMatch& live = *m_archive->Find(1);
     EXPECT_EQ(m_client->FindHost(1)->HeaderCopy().U8(ReplayHeader::kNotLiveOffset), 0);
     // The match goes on while the game watches: game time passes on the server's clock.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWatchTimeoutMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWatchTimeoutMs);
     while (!m_sim->WaitFinished(20) && std::chrono::steady_clock::now() < deadline)
         m_clock.Advance(500);
     ASSERT_TRUE(m_sim->Finished());
@@ -190,7 +195,8 @@ TEST_F(MatchdWatchTest, LiveMatchIsWatchedAsItIsPlayedUntilItsEnd)
     // Caught up with the live edge, then held there.
     const auto& lines = record.m_gameLines;
     EXPECT_NE(std::find_if(lines.begin(), lines.end(),
-                           [](const std::string& line) { return line.find("behind, fast forward") != std::string::npos; }),
+                           [](const std::string& line)
+                           { return line.find("behind, fast forward") != std::string::npos; }),
               lines.end());
     EXPECT_GE(m_clock.NowMs() - 1000, live.m_durationMs);
     const auto info = m_client->FindMatch(1);

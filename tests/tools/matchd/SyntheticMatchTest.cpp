@@ -53,8 +53,8 @@ StreamFacts Walk(const Bytes& stream, const std::set<std::uint8_t>& observers)
         if (packet[1] == 0x0C)
         {
             const auto slot = ParseTimeSlot(packet);
-            if (!slot || (slot->m_checksum &&
-                          *slot->m_checksum != TimeSlotChecksum(packet.subspan(slot->m_blocksOffset))))
+            if (!slot || (slot->m_checksum && *slot->m_checksum != TimeSlotChecksum(packet.subspan(
+                                                                       slot->m_blocksOffset))))
                 facts.m_wellFormed = false;
             else
             {

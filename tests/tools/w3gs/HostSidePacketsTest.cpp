@@ -16,7 +16,10 @@ namespace
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::uint16_t LengthField(const Bytes& packet) { return packet[2] | (packet[3] << 8); }
+std::uint16_t LengthField(const Bytes& packet)
+{
+    return packet[2] | (packet[3] << 8);
+}
 
 // The packet cut to size bytes, its length field saying so, so that a parser sees a consistent
 // head over a body that lacks its end.
@@ -69,12 +72,17 @@ struct RoundTripCase
     std::function<bool(const Bytes&)> m_readsBack; // parses and compares with what was built
 };
 
-void PrintTo(const RoundTripCase& c, std::ostream* out) { *out << c.m_name; }
+void PrintTo(const RoundTripCase& c, std::ostream* out)
+{
+    *out << c.m_name;
+}
 
 std::vector<RoundTripCase> RoundTripCases()
 {
     std::vector<RoundTripCase> cases;
-    cases.push_back({"GameInfo", BuildGameInfo(SampleGameInfo()), [](const Bytes& p) {
+    cases.push_back({"GameInfo", BuildGameInfo(SampleGameInfo()),
+                     [](const Bytes& p)
+                     {
                          const auto full = ParseGameInfoDetails(p);
                          const auto keys = ParseGameInfo(p);
                          const GameInfoParams want = SampleGameInfo();
@@ -91,17 +99,23 @@ std::vector<RoundTripCase> RoundTripCases()
                                 keys->m_gameName == want.m_gameName;
                      }});
     SlotInfoJoinParams join{SampleTable(), 2, 6112, {127, 0, 0, 1}};
-    cases.push_back({"SlotInfoJoin", BuildSlotInfoJoin(join), [](const Bytes& p) {
+    cases.push_back({"SlotInfoJoin", BuildSlotInfoJoin(join),
+                     [](const Bytes& p)
+                     {
                          const auto parsed = ParseSlotInfoJoin(p);
                          return parsed && parsed->m_table == SampleTable() &&
                                 parsed->m_playerId == 2 && parsed->m_port == 6112 &&
                                 parsed->m_ip == std::array<std::uint8_t, 4>{127, 0, 0, 1};
                      }});
-    cases.push_back({"SlotInfo", BuildSlotInfo(SampleTable()), [](const Bytes& p) {
+    cases.push_back({"SlotInfo", BuildSlotInfo(SampleTable()),
+                     [](const Bytes& p)
+                     {
                          const auto parsed = ParseSlotInfo(p);
                          return parsed && *parsed == SampleTable();
                      }});
-    cases.push_back({"PlayerInfo", BuildPlayerInfo({2, 5, "FifteenCharName"}), [](const Bytes& p) {
+    cases.push_back({"PlayerInfo", BuildPlayerInfo({2, 5, "FifteenCharName"}),
+                     [](const Bytes& p)
+                     {
                          const auto parsed = ParsePlayerInfo(p);
                          return parsed && parsed->m_joinCounter == 2 && parsed->m_playerId == 5 &&
                                 parsed->m_name == "FifteenCharName";
@@ -110,7 +124,8 @@ std::vector<RoundTripCase> RoundTripCases()
     map.m_sha1[0] = 0xAA;
     map.m_sha1[19] = 0x55;
     cases.push_back({"MapCheck", BuildMapCheck(map),
-                     [](const Bytes& p) {
+                     [](const Bytes& p)
+                     {
                          const auto parsed = ParseMapCheck(p);
                          return parsed && parsed->m_unknown == 1 &&
                                 parsed->m_mapPath == "Maps\\(4)LostTemple.w3m" && parsed->m_facts &&
@@ -123,7 +138,8 @@ std::vector<RoundTripCase> RoundTripCases()
     TimeSlotParams slot{104, {{3, Bytes(13, 0)}, {4, {0x66}}}};
     slot.m_blocks[0].m_actions[0] = 0x68;
     cases.push_back({"TimeSlot", BuildTimeSlot(slot),
-                     [](const Bytes& p) {
+                     [](const Bytes& p)
+                     {
                          const auto parsed = ParseTimeSlot(p);
                          // zlib.crc32 of the two blocks' bytes, low 16 bits, computed apart.
                          return parsed && parsed->m_intervalMs == 104 &&
@@ -133,25 +149,31 @@ std::vector<RoundTripCase> RoundTripCases()
                                 parsed->m_blocks[1].m_actions == Bytes{0x66} && p[8] == 3 &&
                                 p[11] == 0x68;
                      }});
-    cases.push_back({"EmptyTimeSlot", BuildTimeSlot({97, {}}), [](const Bytes& p) {
+    cases.push_back({"EmptyTimeSlot", BuildTimeSlot({97, {}}),
+                     [](const Bytes& p)
+                     {
                          const auto parsed = ParseTimeSlot(p);
                          return p.size() == 6 && parsed && parsed->m_intervalMs == 97 &&
                                 !parsed->m_checksum && parsed->m_blocks.empty();
                      }});
     cases.push_back({"InGameChat", BuildChatFromHost({{1, 2, 4}, 3, ChatKind::kInGame, 2, "gg wp"}),
-                     [](const Bytes& p) {
+                     [](const Bytes& p)
+                     {
                          const auto parsed = ParseChatFromHost(p);
                          return parsed && parsed->m_receivers == Bytes{1, 2, 4} &&
                                 parsed->m_sender == 3 && parsed->m_kind == 0x20 &&
                                 parsed->m_flags == 2 && parsed->m_text == "gg wp";
                      }});
     cases.push_back({"LobbyChat", BuildChatFromHost({{2}, 1, ChatKind::kLobby, 0, "abc"}),
-                     [](const Bytes& p) {
+                     [](const Bytes& p)
+                     {
                          const auto parsed = ParseChatFromHost(p);
                          return parsed && p == Bytes{0xF7, 0x0F, 0x0C, 0x00, 0x01, 0x02,
-                                                      0x01, 0x10, 'a', 'b', 'c', 0x00};
+                                                     0x01, 0x10, 'a',  'b',  'c',  0x00};
                      }});
-    cases.push_back({"PlayerLeave", BuildPlayerLeave({6, kLeaveReasonLost}), [](const Bytes& p) {
+    cases.push_back({"PlayerLeave", BuildPlayerLeave({6, kLeaveReasonLost}),
+                     [](const Bytes& p)
+                     {
                          const auto parsed = ParsePlayerLeave(p);
                          return parsed && parsed->m_playerId == 6 &&
                                 parsed->m_reason == kLeaveReasonLost && p.size() == 9;
@@ -211,8 +233,8 @@ TEST(HostSidePacketsTest, PacketSizesMatchTheProtocolFormulas)
     EXPECT_EQ(BuildPlayerInfo({2, 1, "abcd"}).size(), 44 + 4u);
     EXPECT_EQ(BuildMapCheck({"Maps\\x.w3x", 1, 2, 3, {}}).size(), 41 + 10u);
     const auto slots = BuildSlotInfo(SampleTable());
-    EXPECT_EQ(slots[7], 1);                // first record's player id at packet offset 7
-    EXPECT_EQ(slots[7 + 9 * 2 + 4], 12);   // third record's team: observer
+    EXPECT_EQ(slots[7], 1);              // first record's player id at packet offset 7
+    EXPECT_EQ(slots[7 + 9 * 2 + 4], 12); // third record's team: observer
     const auto announce = BuildGameInfo(info);
     EXPECT_EQ(announce[announce.size() - 2], 10003 & 0xFF);
     EXPECT_EQ(announce[announce.size() - 1], 10003 >> 8);
@@ -325,7 +347,8 @@ ReplayHeaderContent SampleHeader()
     content.m_live = true;
     content.m_announcement = BuildGameInfo(SampleGameInfo());
     content.m_joinReply = BuildSlotInfoJoin({SampleTable(), 2, 6112, {127, 0, 0, 1}});
-    content.m_playerPackets = {BuildPlayerInfo({2, 1, "One"}), {}, BuildPlayerInfo({2, 3, "Three"})};
+    content.m_playerPackets = {
+        BuildPlayerInfo({2, 1, "One"}), {}, BuildPlayerInfo({2, 3, "Three"})};
     content.m_mapCheck = BuildMapCheck({"Maps\\(2)EchoIsles.w3x", 1, 2, 3, {}});
     content.m_slotTable = BuildSlotInfo(SampleTable());
     content.m_countdown = BuildCountdownStart();
@@ -335,7 +358,10 @@ ReplayHeaderContent SampleHeader()
     return content;
 }
 
-std::uint16_t U16At(const Bytes& bytes, std::size_t at) { return bytes[at] | (bytes[at + 1] << 8); }
+std::uint16_t U16At(const Bytes& bytes, std::size_t at)
+{
+    return bytes[at] | (bytes[at + 1] << 8);
+}
 
 } // namespace
 
@@ -372,7 +398,8 @@ TEST(ReplayHeaderBuilderTest, PartsLandAtTheirOffsetsAndReadBack)
 
 TEST(ReplayHeaderBuilderTest, PartsThatDoNotFitAreRefused)
 {
-    const auto with = [](const std::function<void(ReplayHeaderContent&)>& change) {
+    const auto with = [](const std::function<void(ReplayHeaderContent&)>& change)
+    {
         ReplayHeaderContent content = SampleHeader();
         change(content);
         return BuildReplayHeader(content);
