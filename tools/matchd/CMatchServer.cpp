@@ -14,6 +14,8 @@ namespace
 
 // Room for a burst of clients connecting at once; a full queue delays a connect by a second.
 constexpr int kListenBacklog = 1024;
+// A failed accept (say, out of descriptors) is tried again after this, not in a tight loop.
+constexpr std::uint32_t kAcceptRetryMs = 50;
 
 } // namespace
 
@@ -39,6 +41,7 @@ bool CMatchServer::Start()
         return false;
     }
     m_stopping.store(false, std::memory_order_release);
+    m_stopEvent.Reset();
     if (!m_acceptThread.Start([this] { AcceptLoop(); }))
     {
         m_listener.Close();
@@ -51,6 +54,7 @@ bool CMatchServer::Start()
 void CMatchServer::Stop()
 {
     m_stopping.store(true, std::memory_order_release);
+    m_stopEvent.Set();
     m_listener.Shutdown();
     m_acceptThread.Join();
     m_listener.Close();
@@ -87,7 +91,8 @@ void CMatchServer::AcceptLoop()
         CTcpSocket socket = m_listener.Accept();
         if (!socket.IsValid())
         {
-            if (m_stopping.load(std::memory_order_acquire) || !m_listener.IsValid())
+            if (m_stopping.load(std::memory_order_acquire) || !m_listener.IsValid() ||
+                m_stopEvent.Wait(kAcceptRetryMs))
                 return;
             continue;
         }

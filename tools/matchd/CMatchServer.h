@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Event.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "tools/matchd/CRequestHandler.h"
@@ -66,6 +67,7 @@ private:
     CTcpListener m_listener;
     CThread m_acceptThread;
     std::atomic<bool> m_stopping{false};
+    CEvent m_stopEvent{CEvent::Kind::kManualReset};
     std::mutex m_sessionsMutex;
     std::list<std::unique_ptr<ClientSession>> m_sessions;
     std::string m_error;
