@@ -22,6 +22,7 @@ void CFeedGate::Park()
     if (!m_sessionLock.owns_lock())
         return;
     m_holder.store(std::thread::id());
+    m_parkedRead.fetch_add(1);
     m_parked.store(true);
     m_sessionLock.unlock();
 }
@@ -37,10 +38,18 @@ void CFeedGate::Unpark()
     m_holder.store(std::this_thread::get_id());
 }
 
-bool CFeedGate::RunWhileParked(const std::function<void()>& step)
+std::optional<std::uint64_t> CFeedGate::ParkedRead() const
+{
+    const std::uint64_t read = m_parkedRead.load();
+    if (!m_parked.load())
+        return std::nullopt;
+    return read;
+}
+
+bool CFeedGate::RunWhileParked(std::uint64_t read, const std::function<void()>& step)
 {
     std::lock_guard lock(m_mutex);
-    if (!m_parked.load())
+    if (!m_parked.load() || m_parkedRead.load() != read)
         return false;
     m_holder.store(std::this_thread::get_id());
     step();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace velt
@@ -28,8 +29,11 @@ public:
     void Park();
     void Unpark();
 
-    // Watch thread: runs the step if the session thread is parked; false when it is not.
-    bool RunWhileParked(const std::function<void()>& step);
+    // Which watched read the session thread is parked in (they are numbered), if any.
+    std::optional<std::uint64_t> ParkedRead() const;
+    // Watch thread: runs the step if the session thread is still parked in that read; false
+    // when it is not.
+    bool RunWhileParked(std::uint64_t read, const std::function<void()>& step);
 
     // Called at the start of every step: counts a step run by a thread that does not hold the
     // gate. Stays 0.
@@ -40,6 +44,7 @@ private:
     std::mutex m_mutex;
     std::unique_lock<std::mutex> m_sessionLock{m_mutex, std::defer_lock};
     std::atomic<bool> m_parked{false};
+    std::atomic<std::uint64_t> m_parkedRead{0};
     std::atomic<std::thread::id> m_holder{};
     std::atomic<std::uint32_t> m_overlaps{0};
 };

@@ -424,8 +424,8 @@ HostResult CHostFeed::Absorb(std::uint32_t count)
     for (std::uint32_t i = 0; i < count; ++i)
     {
         m_host.m_readStalled.store(0);
-        m_host.m_readWatch.Set();
         m_host.m_gate.Park();
+        m_host.m_readWatch.Set();
         const GameRead read = m_host.m_connection.Next();
         m_host.m_gate.Unpark();
         m_host.m_readWatch.Set();
@@ -450,22 +450,26 @@ bool CHostFeed::StartReadWatch()
 void CHostFeed::ReadWatchThread()
 {
     CEvent& stop = m_host.m_stopEvent;
-    CEvent& watch = m_host.m_readWatch;
+    std::uint64_t fedFor = 0;
     for (;;)
     {
-        const int woken = WaitAny({&stop, &watch}, kWatchIdleMs);
-        if (woken == 0)
+        if (WaitAny({&stop, &m_host.m_readWatch}, kWatchIdleMs) == 0)
             return;
-        if (woken == kWaitTimeout || watch.Wait(m_host.m_timings.m_readWatchMs))
-            continue;
-        if (stop.IsSet())
-            return;
-        // The watched read has been blocked for the watch time: give the game a time slot to
-        // answer, but only while the session thread is still parked in that read.
-        m_host.m_gate.RunWhileParked([this] {
-            m_host.m_readStalled.store(1);
-            FeedStep(StepKind::kWatch);
-        });
+        // The pulses only wake this thread: two pulses that fall together count once, so the
+        // gate says which watched read is under way.
+        for (auto read = m_host.m_gate.ParkedRead(); read && *read != fedFor;
+             read = m_host.m_gate.ParkedRead())
+        {
+            if (stop.Wait(m_host.m_timings.m_readWatchMs))
+                return;
+            // Still blocked in the same read: give the game a time slot to answer.
+            const bool fed = m_host.m_gate.RunWhileParked(*read, [this] {
+                m_host.m_readStalled.store(1);
+                FeedStep(StepKind::kWatch);
+            });
+            if (fed)
+                fedFor = *read;
+        }
     }
 }
 
