@@ -5,7 +5,7 @@
 #include <cctype>
 #include <chrono>
 
-#include "tools/gamesim/TimeSlotChecksum.h"
+#include "tools/w3gs/TimeSlotChecksum.h"
 #include "tools/w3gs/GameSidePackets.h"
 
 namespace velt

@@ -1,9 +1,8 @@
 #include "tools/w3gs/HostSidePackets.h"
 
-#include <zlib.h>
-
 #include "platform/ByteReader.h"
 #include "platform/ByteWriter.h"
+#include "tools/w3gs/TimeSlotChecksum.h"
 
 namespace velt
 {
@@ -129,14 +128,6 @@ std::optional<SlotTable> ReadSlotBlock(CByteReader& reader, std::size_t blockLen
     if (!reader.Ok())
         return std::nullopt;
     return table;
-}
-
-// Low 16 bits of zlib's CRC-32; a packet is at most 65535 bytes, so one call does.
-std::uint16_t BlockChecksum(std::span<const std::uint8_t> blockBytes)
-{
-    const uLong crc =
-        crc32(crc32(0L, Z_NULL, 0), blockBytes.data(), static_cast<uInt>(blockBytes.size()));
-    return static_cast<std::uint16_t>(crc & 0xFFFF);
 }
 
 } // namespace
@@ -361,7 +352,7 @@ std::vector<std::uint8_t> BuildTimeSlot(const TimeSlotParams& params)
     }
     const auto& bytes = writer.View();
     const auto blockBytes = std::span(bytes).subspan(kChecksumAt + 2);
-    writer.PatchU16(kChecksumAt, BlockChecksum(blockBytes));
+    writer.PatchU16(kChecksumAt, TimeSlotChecksum(blockBytes));
     return FinishPacket(writer);
 }
 

@@ -7,7 +7,7 @@
 #include "platform/ByteWriter.h"
 #include "platform/Event.h"
 #include "tools/gamesim/CGameSimulator.h"
-#include "tools/gamesim/TimeSlotChecksum.h"
+#include "tools/w3gs/TimeSlotChecksum.h"
 #include "tools/w3gs/GameSidePackets.h"
 
 using namespace velt;

@@ -3,7 +3,7 @@
 #include <set>
 
 #include "host/ReplayHeader.h"
-#include "tools/gamesim/TimeSlotChecksum.h"
+#include "tools/w3gs/TimeSlotChecksum.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 #include "tools/matchd/SyntheticStream.h"
 #include "tools/w3gs/GameSidePackets.h"

@@ -1,4 +1,4 @@
-#include "tools/gamesim/TimeSlotChecksum.h"
+#include "tools/w3gs/TimeSlotChecksum.h"
 
 #include <zlib.h>
 
