@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include "platform/ByteReader.h"
+#include "tools/replay/CBlockInflater.h"
 
 namespace velt
 {
@@ -54,51 +55,6 @@ std::uint32_t HeaderCrc(std::span<const std::uint8_t> header, std::size_t crcOff
     std::memset(copy.data() + crcOffset, 0, 4);
     return static_cast<std::uint32_t>(crc32(0, copy.data(), static_cast<uInt>(header.size())));
 }
-
-// One inflate stream reused for every block; each block is an independent zlib stream.
-class CBlockInflater
-{
-public:
-    CBlockInflater() { m_ok = inflateInit(&m_stream) == Z_OK; }
-    ~CBlockInflater()
-    {
-        if (m_ok)
-            inflateEnd(&m_stream);
-    }
-    CBlockInflater(const CBlockInflater&) = delete;
-    CBlockInflater& operator=(const CBlockInflater&) = delete;
-
-    bool Ok() const { return m_ok; }
-
-    // Bytes produced. The game never terminates its streams, so a full output buffer is the
-    // normal end; a stream that ends or starves early produces fewer bytes.
-    std::size_t Inflate(std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
-                        bool& corrupt)
-    {
-        corrupt = false;
-        inflateReset(&m_stream);
-        m_stream.next_in = const_cast<Bytef*>(in.data());
-        m_stream.avail_in = static_cast<uInt>(in.size());
-        m_stream.next_out = out.data();
-        m_stream.avail_out = static_cast<uInt>(out.size());
-        while (m_stream.avail_out > 0)
-        {
-            const int result = inflate(&m_stream, Z_SYNC_FLUSH);
-            if (result == Z_STREAM_END || result == Z_BUF_ERROR)
-                break;
-            if (result != Z_OK)
-            {
-                corrupt = true;
-                break;
-            }
-        }
-        return out.size() - m_stream.avail_out;
-    }
-
-private:
-    z_stream m_stream{};
-    bool m_ok = false;
-};
 
 struct BlockHeader
 {
