@@ -2,8 +2,10 @@
 
 #include "browser/CVELTListView.h"
 #include "browser/CVELTTopView.h"
+#include "controls/CResponsiveWait.h"
 #include "controls/DialogUnits.h"
 #include "server/CMatchServerClient.h"
+#include "server/ServerConnection.h"
 #include "skin/CSkinEngine.h"
 
 namespace velt
@@ -17,9 +19,10 @@ const QSize kTemplateSize(340, 201);
 
 } // namespace
 
-CMainDialog::CMainDialog(CSkinEngine* skin, ServerAddress server, QWidget* parent)
+CMainDialog::CMainDialog(CSkinEngine* skin, ServerAddress server, DesktopSeams seams,
+                         QWidget* parent)
     : QDialog(parent), m_splitter(skin), m_serverHost(std::move(server.m_host)),
-      m_serverPort(server.m_port), m_skin(skin)
+      m_serverPort(server.m_port), m_skin(skin), m_seams(seams)
 {
     setWindowTitle(QLatin1String(kCaption));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -63,12 +66,49 @@ int CMainDialog::OnCreate()
     m_listView = qobject_cast<CVELTListView*>(m_splitter.FindKeyedView(kListViewKey));
     if (m_listView == nullptr)
         return 0;
+    m_listView->SetMainDialog(this);
     m_listView->OnInitialUpdate();
 
     if (m_splitter.CreateKeyedView(m_splitter.IdFromRowCol(0, 0), CVELTTopView::RuntimeClass(),
                                    QRect(), true, kTopViewKey))
         m_topView = qobject_cast<CVELTTopView*>(m_splitter.FindKeyedView(kTopViewKey));
+    if (m_topView != nullptr)
+        m_topView->SetMainDialog(this);
     return 0;
+}
+
+bool CMainDialog::SelectChannel(std::uint32_t channelId)
+{
+    auto found = m_channelTable.find(channelId);
+    if (found == m_channelTable.end())
+    {
+        auto client = std::make_unique<CMatchServerClient>(*m_seams.m_notices, m_seams.m_ports);
+        client->SetChannelId(channelId);
+        client->SetHostTimings(m_seams.m_hostTimings);
+        found = m_channelTable.emplace(channelId, std::move(client)).first;
+        found->second->SetWarcraftPath(m_newClientWarcraftPath);
+    }
+    if (found->second.get() == m_currentClient)
+        return true;
+    m_currentClient = found->second.get();
+    return false;
+}
+
+bool CMainDialog::ConnectCurrentClient()
+{
+    if (m_currentClient == nullptr)
+        return false;
+    // Name resolution and the connection may take long; the worker has the host text and the
+    // client to itself while the window takes no input.
+    bool connected = false;
+    CResponsiveWait wait(this);
+    wait.Run(
+        [this, &connected]
+        {
+            connected = ConnectToServer(*m_currentClient, m_serverHost,
+                                        static_cast<std::uint16_t>(m_serverPort));
+        });
+    return connected;
 }
 
 bool CMainDialog::OnInitDialog()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DesktopSeams.h"
 #include "controls/CSkinSplitterWnd.h"
 #include "server/ServerAddress.h"
 
@@ -20,7 +21,8 @@ class CVELTTopView;
 
 // The main window: a fixed-size dialog whose child frame holds a locked two-row splitter with the
 // command bar above the match list. It owns the channel table (one match server client per
-// channel), the current client, and the server host and port.
+// channel), the current client, and the server host and port. The views reach it through the
+// pointer it gives them when it creates them.
 class CMainDialog : public QDialog
 {
     Q_OBJECT
@@ -32,7 +34,8 @@ public:
     static constexpr int kTopRowHeight = 60;
     static constexpr int kListRowHeight = 200;
 
-    CMainDialog(CSkinEngine* skin, ServerAddress server, QWidget* parent = nullptr);
+    CMainDialog(CSkinEngine* skin, ServerAddress server, DesktopSeams seams = {},
+                QWidget* parent = nullptr);
     ~CMainDialog() override;
 
     // Window creation: frame, splitter and views. Returns 0; failures leave parts out silently.
@@ -43,6 +46,16 @@ public:
     int DoModal();
     // The same without the modal loop, for callers that show the window themselves.
     void CreateContents();
+
+    // Makes the channel's client current, creating it on first use. True when it already was.
+    bool SelectChannel(std::uint32_t channelId);
+    // Resolves the server host (keeping the dotted address text from then on) and connects the
+    // current client; the user is told when that fails. The window keeps painting meanwhile but
+    // takes no input. True when the connection is up.
+    bool ConnectCurrentClient();
+
+    const DesktopSeams& Seams() const { return m_seams; }
+    IUserNotice& Notices() const { return *m_seams.m_notices; }
 
     using ChannelTable = std::map<std::uint32_t, std::unique_ptr<CMatchServerClient>>;
     ChannelTable& Channels() { return m_channelTable; }
@@ -72,6 +85,7 @@ private:
     int m_serverPort;
     std::string m_newClientWarcraftPath;
     CSkinEngine* m_skin;
+    DesktopSeams m_seams;
     bool m_created = false;
 };
 

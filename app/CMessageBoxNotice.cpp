@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QThread>
 
 namespace velt
 {
@@ -12,6 +13,12 @@ CMessageBoxNotice::CMessageBoxNotice(QString caption) : m_caption(std::move(capt
 void CMessageBoxNotice::Notify(std::string_view text)
 {
     const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // On the UI thread the box is modal at once, and the caller goes on once it is answered.
+    if (QThread::currentThread() == thread())
+    {
+        Show(message);
+        return;
+    }
     // This object lives on the UI thread; the queued call runs there.
     QMetaObject::invokeMethod(
         this, [this, message] { Show(message); }, Qt::QueuedConnection);

@@ -9,8 +9,10 @@ namespace velt
 {
 
 // Shows every notice as a modal message box with the application's title as caption and an OK
-// button. Callable from any thread: the box is opened on the user-interface thread through a
-// queued call, so a network thread never touches a window and never waits for the user.
+// button. Callable from any thread: on the user-interface thread the box opens at once and the
+// call returns when it is answered; from any other thread it is opened on the user-interface
+// thread through a queued call, so a network thread never touches a window and never waits for
+// the user.
 class CMessageBoxNotice final : public QObject, public IUserNotice
 {
     Q_OBJECT

@@ -10,6 +10,12 @@ namespace
 
 CPlayerApp* g_playerApp = nullptr;
 
+DesktopSeams WithNotices(DesktopSeams seams, IUserNotice& notices)
+{
+    seams.m_notices = &notices;
+    return seams;
+}
+
 } // namespace
 
 PlayerAppHooks PlayerAppHooks::System()
@@ -17,8 +23,10 @@ PlayerAppHooks PlayerAppHooks::System()
     return PlayerAppHooks{[] { return SocketLayerStart(); }, [] { SocketLayerStop(); }};
 }
 
-CPlayerApp::CPlayerApp(ServerAddress server, IUserNotice& notices, PlayerAppHooks hooks)
-    : m_hooks(std::move(hooks)), m_notices(notices), m_mainDialog(&m_skin, std::move(server))
+CPlayerApp::CPlayerApp(ServerAddress server, IUserNotice& notices, PlayerAppHooks hooks,
+                       DesktopSeams seams)
+    : m_hooks(std::move(hooks)), m_notices(notices),
+      m_mainDialog(&m_skin, std::move(server), WithNotices(seams, notices))
 {
     g_playerApp = this;
 }

@@ -28,8 +28,9 @@ public:
     static constexpr const char* kDefaultSkinResource = "DEFAULT";
     static constexpr const char* kSkinLook = "MainFrame";
 
+    // The seams' notice sink is replaced by notices.
     CPlayerApp(ServerAddress server, IUserNotice& notices,
-               PlayerAppHooks hooks = PlayerAppHooks::System());
+               PlayerAppHooks hooks = PlayerAppHooks::System(), DesktopSeams seams = {});
     ~CPlayerApp();
     CPlayerApp(const CPlayerApp&) = delete;
     CPlayerApp& operator=(const CPlayerApp&) = delete;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/IHostOwner.h"
 #include "server/ServerAddress.h"
 
 #include <QStringList>
@@ -10,10 +11,25 @@
 namespace velt
 {
 
-// The match server to use: "--server HOST[:PORT]" (or "--server=HOST[:PORT]") on the command
-// line, else VELT_SERVER in the environment, else the operator's server on port 999. Nothing,
-// with a reason in error, when --server is given without a valid address or an argument is
-// unknown.
-std::optional<ServerAddress> ServerFromArguments(const QStringList& arguments, std::string* error);
+extern const char* const kPlayerUsage;
+
+// What the veltplayer command line asks for.
+struct PlayerOptions
+{
+    // "--server HOST[:PORT]", else VELT_SERVER in the environment, else the operator's server.
+    ServerAddress m_server;
+    // "--announce-port P": where hosts announce their games (the game's LAN port, 6112).
+    // "--port-base P": the first game port (10000); 0 gives every host a free port.
+    LocalPortSettings m_ports;
+    // "--demo": a stand-in match server with made-up matches, in the program itself.
+    bool m_demo = false;
+    bool m_help = false;
+};
+
+// Reads the arguments after the program name; each option also takes the "--option=value"
+// form. Nothing, with a reason in error, for an unknown argument, a missing or bad value, or
+// --demo together with --server.
+std::optional<PlayerOptions> ParsePlayerArguments(const QStringList& arguments,
+                                                  std::string* error);
 
 } // namespace velt

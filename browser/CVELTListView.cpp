@@ -1,6 +1,9 @@
 #include "browser/CVELTListView.h"
 
+#include "app/CMainDialog.h"
+#include "controls/CResponsiveWait.h"
 #include "server/CMatchServerClient.h"
+#include "server/ServerConnection.h"
 #include "skin/CSkinEngine.h"
 
 #include <QFontMetrics>
@@ -56,6 +59,18 @@ CVELTListView::CVELTListView(CSkinEngine* skin, QWidget* parent)
     m_list.setSelectionMode(QAbstractItemView::SingleSelection);
     m_list.setFrameShape(QFrame::Box);
     connect(&m_list, &CSortableListCtrl::Clicked, this, &CVELTListView::OnClickList);
+    connect(&m_list, &CSortableListCtrl::DoubleClicked, this, &CVELTListView::OnDblClickList);
+}
+
+void CVELTListView::SetMainDialog(CMainDialog* mainDialog)
+{
+    m_mainDialog = mainDialog;
+    m_progress.SetMainDialog(mainDialog);
+}
+
+IUserNotice& CVELTListView::Notices() const
+{
+    return m_mainDialog != nullptr ? m_mainDialog->Notices() : CStderrNotice::Instance();
 }
 
 ViewClass CVELTListView::RuntimeClass(CSkinEngine* skin)
@@ -77,6 +92,7 @@ void CVELTListView::OnInitialUpdate()
         m_list.InsertColumn(column, QLatin1String(spec.m_title),
                             (spec.m_characters + 2) * averageCharWidth);
     }
+    m_progress.Create(this);
 }
 
 void CVELTListView::ClearList()
@@ -126,15 +142,81 @@ void CVELTListView::FillRows(std::vector<CatalogueEntry>& entries)
     }
 }
 
+void CVELTListView::RetrieveMatchList()
+{
+    if (m_client == nullptr)
+    {
+        Notices().Notify(kConnectFirstMessage);
+        return;
+    }
+    if (!m_client->IsConnected() &&
+        (m_mainDialog == nullptr || !m_mainDialog->ConnectCurrentClient()))
+        return;
+    const std::uint32_t waitMs =
+        m_mainDialog != nullptr ? m_mainDialog->Seams().m_listWaitMs : kListWaitMs;
+    CMatchServerClient* client = m_client;
+    auto outcome = CMatchServerClient::ListOutcome::kTimeOut;
+    CResponsiveWait wait(this);
+    wait.Run([client, waitMs, &outcome] { outcome = client->FetchMatchList(waitMs); });
+    switch (outcome)
+    {
+    case CMatchServerClient::ListOutcome::kChannelInvalid:
+        Notices().Notify(kChannelInvalidMessage);
+        return;
+    case CMatchServerClient::ListOutcome::kListEnd:
+        FillMatchList();
+        return;
+    case CMatchServerClient::ListOutcome::kTimeOut:
+        break;
+    }
+    Notices().Notify(kListTimeOutMessage);
+}
+
+void CVELTListView::WatchSelectedMatch()
+{
+    if (m_selectedMatchId == 0)
+    {
+        Notices().Notify(kSelectMatchMessage);
+        return;
+    }
+    m_progress.StepMap();
+    m_progress.StepGameData();
+    if (m_client != nullptr)
+    {
+        if (m_client->HasHost(m_selectedMatchId))
+            m_client->ResumeHost(m_selectedMatchId);
+        else
+            m_client->RequestReplayHeader(m_selectedMatchId);
+    }
+    m_progress.StepBuffering();
+    m_progress.StepGameStart();
+}
+
+bool CVELTListView::PickSelectedRow()
+{
+    const int row = m_list.GetFirstSelectedItem();
+    if (row < 0)
+        return false;
+    m_selectedMatchId = m_list.GetItemData(row);
+    m_selectedMap = m_list.GetItemText(row, kMapColumn);
+    m_progress.SetMapLine(m_selectedMap);
+    m_progress.SetNameLine(m_list.GetItemText(row, 0));
+    return true;
+}
+
 void CVELTListView::OnClickList()
 {
     if (m_client == nullptr)
         return;
-    const int row = m_list.GetFirstSelectedItem();
-    if (row < 0)
+    PickSelectedRow();
+}
+
+void CVELTListView::OnDblClickList()
+{
+    if (m_progress.IsBusy() != 0 || m_client == nullptr)
         return;
-    m_selectedMatchId = m_list.GetItemData(row);
-    m_selectedMap = m_list.GetItemText(row, kMapColumn);
+    if (PickSelectedRow())
+        WatchSelectedMatch();
 }
 
 QString CVELTListView::FromServerText(const std::string& text)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/CProgressDialog.h"
 #include "controls/CFormView.h"
 #include "controls/CSkinSplitterWnd.h"
 #include "controls/CSortableListCtrl.h"
@@ -12,11 +13,14 @@
 namespace velt
 {
 
+class CMainDialog;
 class CMatchServerClient;
 class CSkinEngine;
+class IUserNotice;
 
 // The lower pane of the main window: the current client's matches in nine sortable columns with
-// status colours, and the match that the user last picked with the mouse.
+// status colours, the match that the user last picked with the mouse, the retrieval of the list
+// from the server, and the watch of the picked match with its progress dialog.
 class CVELTListView : public CFormView
 {
     Q_OBJECT
@@ -30,35 +34,55 @@ public:
     // Kind of child window for the skin engine: a form view.
     static constexpr int kSkinChildKind = 3;
 
+    static constexpr const char* kConnectFirstMessage = "Please connect to VELT first!";
+    static constexpr const char* kSelectMatchMessage = "Please select the match  to watch first!";
+
     explicit CVELTListView(CSkinEngine* skin = nullptr, QWidget* parent = nullptr);
 
     static ViewClass RuntimeClass(CSkinEngine* skin);
 
+    // Columns, then the hidden progress dialog.
     void OnInitialUpdate() override;
+    void SetMainDialog(CMainDialog* mainDialog);
     void SetClient(CMatchServerClient* client) { m_client = client; }
     CMatchServerClient* Client() const { return m_client; }
     void ClearList();
     // Rebuilds every row from the client's catalogue, newest start time first; one repaint.
     void FillMatchList();
+    // Connects first when the client is down, asks the server for the list and waits for it at
+    // most the list wait (the window keeps painting but takes no input); fills the rows when
+    // the list has ended, and tells the user about a refusal or a time-out.
+    void RetrieveMatchList();
+    // The watch of the picked match: the progress steps, a header request or a restart of the
+    // client's host for it, and the game launched or raised.
+    void WatchSelectedMatch();
 
     std::uint32_t SelectedMatchId() const { return m_selectedMatchId; }
     const QString& SelectedMap() const { return m_selectedMap; }
     CSortableListCtrl& List() { return m_list; }
+    CProgressDialog& Progress() { return m_progress; }
 
     // Decodes an 8-bit text of the server: UTF-8 when it is valid UTF-8, else Latin-1.
     static QString FromServerText(const std::string& text);
 
 private slots:
     void OnClickList();
+    void OnDblClickList();
 
 private:
     void FillRows(std::vector<CatalogueEntry>& entries);
+    // Takes the selected row as the pick and shows it in the progress dialog; false when no
+    // row is selected.
+    bool PickSelectedRow();
+    IUserNotice& Notices() const;
 
     CSortableListCtrl m_list;
     std::uint32_t m_selectedMatchId = 0;
     CMatchServerClient* m_client = nullptr;
     QString m_selectedMap;
     CSkinEngine* m_skin;
+    CMainDialog* m_mainDialog = nullptr;
+    CProgressDialog m_progress;
 };
 
 } // namespace velt

@@ -1,6 +1,11 @@
 #include "browser/CVELTTopView.h"
 
+#include "app/CMainDialog.h"
 #include "app/GuiResources.h"
+#include "browser/CVELTListView.h"
+#include "platform/FileSystem.h"
+#include "platform/ProfileFile.h"
+#include "server/CMatchServerClient.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -19,7 +24,8 @@ const QSize kTemplateSize(435, 40);
 
 } // namespace
 
-CVELTTopView::CVELTTopView(QWidget* parent) : CFormView(SongTiFont9(), kTemplateSize, parent)
+CVELTTopView::CVELTTopView(QWidget* parent)
+    : CFormView(SongTiFont9(), kTemplateSize, parent), m_settingsFolder(CurrentDirectory())
 {
     InitGuiResources();
     auto* logo = CreateControl<QLabel>(kStaticId, QRect(3, 0, 95, 33));
@@ -44,8 +50,8 @@ CVELTTopView::CVELTTopView(QWidget* parent) : CFormView(SongTiFont9(), kTemplate
     m_pathEdit = CreateControl<QLineEdit>(kIdWarcraftPath, QRect(153, 27, 200, 13));
     m_pathEdit->setReadOnly(true);
     m_pathEdit->setFrame(true);
-    m_change =
-        CreateControl<QPushButton>(kIdChange, QRect(358, 26, 68, 14), QStringLiteral("Change"));
+    m_change = CreateControl<QPushButton>(kIdChange, QRect(358, 26, 68, 14),
+                                          QLatin1String(kChangeText));
     for (QPushButton* button : {m_connect, m_refresh, m_watch, m_change})
         button->setAutoDefault(false);
 
@@ -63,6 +69,15 @@ ViewClass CVELTTopView::RuntimeClass()
                      [] { return std::make_unique<CVELTTopView>(); }};
 }
 
+std::string CVELTTopView::SettingsFilePath() const
+{
+#ifdef _WIN32
+    return m_settingsFolder + "//" + kSettingsFileName;
+#else
+    return JoinPath(m_settingsFolder, kSettingsFileName);
+#endif
+}
+
 void CVELTTopView::UpdateData(bool fromControls)
 {
     if (fromControls)
@@ -77,24 +92,119 @@ void CVELTTopView::UpdateData(bool fromControls)
     m_pathEdit->setText(QString::fromStdString(m_warcraftPath));
 }
 
-// The buttons are wired here; connecting, the settings file and watching are not yet attached to
-// them, so for now they only keep the fields in step with the controls.
-void CVELTTopView::OnConnect() {}
+void CVELTTopView::LoadSettings()
+{
+    // Nothing changes the working directory, so this is the folder the program started in.
+    const std::string folder = CurrentDirectory();
+    if (!folder.empty())
+        m_settingsFolder = folder;
+    const std::string path = SettingsFilePath();
+    if (GetPrivateProfileInt(kSettingsSection, kWindowModeKey, 0, path) != 0)
+        m_windowMode = 1;
+    if (GetPrivateProfileInt(kSettingsSection, kOpenGLModeKey, 0, path) != 0)
+        m_openGLMode = 1;
+    m_warcraftPath =
+        GetPrivateProfileString(kSettingsSection, kWarcraftPathKey, "", kWarcraftPathBuffer, path);
+}
 
-void CVELTTopView::OnRefresh() {}
+void CVELTTopView::SaveSettings()
+{
+    UpdateData(true);
+    const std::string path = SettingsFilePath();
+    WritePrivateProfileString(kSettingsSection, kWindowModeKey, m_windowMode != 0 ? "1" : "0",
+                              path);
+    WritePrivateProfileString(kSettingsSection, kOpenGLModeKey, m_openGLMode != 0 ? "1" : "0",
+                              path);
+    WritePrivateProfileString(kSettingsSection, kWarcraftPathKey, m_warcraftPath, path);
+}
 
-void CVELTTopView::OnWatch() {}
+void CVELTTopView::OnConnect()
+{
+    if (m_mainDialog == nullptr)
+        return;
+    m_mainDialog->SelectChannel(kConnectChannel);
+    CMatchServerClient* client = m_mainDialog->CurrentClient();
+    CVELTListView* list = m_mainDialog->ListView();
+    if (list != nullptr)
+        list->SetClient(client);
+    LoadSettings();
+    // A stored folder goes to the client as well, so that the map column and the host's map
+    // check look in the folder the user chose.
+    if (m_warcraftPath.empty())
+        m_warcraftPath = client->QueryWarcraftInstallPath();
+    else
+        client->SetWarcraftPath(m_warcraftPath);
+    UpdateData(false);
+    // A client that is up already keeps its list; Refresh fetches a new one.
+    if (!client->IsConnected() && m_mainDialog->ConnectCurrentClient())
+    {
+        m_connectedOnce = 1;
+        if (list != nullptr)
+            list->RetrieveMatchList();
+    }
+}
 
-void CVELTTopView::OnChangePath() {}
+void CVELTTopView::OnRefresh()
+{
+    if (m_mainDialog != nullptr && m_mainDialog->ListView() != nullptr)
+        m_mainDialog->ListView()->RetrieveMatchList();
+}
+
+void CVELTTopView::OnWatch()
+{
+    if (m_mainDialog != nullptr && m_mainDialog->ListView() != nullptr)
+        m_mainDialog->ListView()->WatchSelectedMatch();
+}
+
+void CVELTTopView::OnChangePath()
+{
+    IUserNotice& notices =
+        m_mainDialog != nullptr ? m_mainDialog->Notices() : CStderrNotice::Instance();
+    if (m_connectedOnce == 0)
+    {
+        notices.Notify(kConnectFirstMessage);
+        return;
+    }
+    if (m_pathEdit == nullptr)
+        return;
+    if (m_pathLocked == 1)
+    {
+        m_pathEdit->setReadOnly(false);
+        m_change->setText(QLatin1String(kConfirmChangeText));
+        m_pathLocked = 0;
+        return;
+    }
+    m_pathEdit->setReadOnly(true);
+    UpdateData(true);
+    CMatchServerClient* client = m_mainDialog != nullptr ? m_mainDialog->CurrentClient() : nullptr;
+    if (m_warcraftPath.empty() && client != nullptr)
+    {
+        m_warcraftPath = client->QueryWarcraftInstallPath();
+        // Shown at once: SaveSettings takes the folder from the edit field, which would
+        // otherwise write the empty text over the folder just found.
+        m_pathEdit->setText(QString::fromStdString(m_warcraftPath));
+    }
+    if (m_warcraftPath.empty())
+    {
+        m_pathEdit->setReadOnly(false);
+        notices.Notify(kInputPathMessage);
+        return;
+    }
+    if (client != nullptr)
+        client->SetWarcraftPath(m_warcraftPath);
+    m_change->setText(QLatin1String(kChangeText));
+    m_pathLocked = 1;
+    SaveSettings();
+}
 
 void CVELTTopView::OnWindowMode()
 {
-    UpdateData(true);
+    SaveSettings();
 }
 
 void CVELTTopView::OnOpenGLMode()
 {
-    UpdateData(true);
+    SaveSettings();
 }
 
 } // namespace velt

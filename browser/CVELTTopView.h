@@ -3,6 +3,7 @@
 #include "controls/CFormView.h"
 #include "controls/CSkinSplitterWnd.h"
 
+#include <cstdint>
 #include <string>
 
 class QCheckBox;
@@ -12,9 +13,12 @@ class QPushButton;
 namespace velt
 {
 
+class CMainDialog;
+
 // The command bar above the match list: logo, Connect, Refresh, Watch!, the two launch modes and
-// the Warcraft III folder with its Change button. It reaches the main window and the match list
-// through the application object.
+// the Warcraft III folder with its Change button. It owns the three settings and the file they
+// live in, "VELT.ini" in the working directory, and reaches the main window's channel table and
+// the match list through the main window.
 class CVELTTopView : public CFormView
 {
     Q_OBJECT
@@ -29,18 +33,45 @@ public:
     static constexpr int kIdRefresh = 1096;
     static constexpr const char* kLogoResource = ":/res/logo.xpm"; // bitmap 135
 
+    // The only channel that Connect selects.
+    static constexpr std::uint32_t kConnectChannel = 1;
+
+    static constexpr const char* kSettingsFileName = "VELT.ini";
+    static constexpr const char* kSettingsSection = "SETTINGS";
+    static constexpr const char* kWindowModeKey = "windowmode";
+    static constexpr const char* kOpenGLModeKey = "openglmode";
+    static constexpr const char* kWarcraftPathKey = "warcraftpath";
+    // The folder is read into a buffer of this many bytes, its terminator included.
+    static constexpr std::size_t kWarcraftPathBuffer = 256;
+
+    static constexpr const char* kChangeText = "Change";
+    static constexpr const char* kConfirmChangeText = "Confirm Change";
+    static constexpr const char* kConnectFirstMessage = "You need connect first";
+    static constexpr const char* kInputPathMessage = "Please input the path of warcraft manually";
+
     explicit CVELTTopView(QWidget* parent = nullptr);
 
     static ViewClass RuntimeClass();
+
+    void SetMainDialog(CMainDialog* mainDialog) { m_mainDialog = mainDialog; }
 
     int OpenGLMode() const { return m_openGLMode; }
     int WindowMode() const { return m_windowMode; }
     const std::string& WarcraftPath() const { return m_warcraftPath; }
     int PathLocked() const { return m_pathLocked; }
     int ConnectedOnce() const { return m_connectedOnce; }
+    const std::string& SettingsFolder() const { return m_settingsFolder; }
+    // Where the settings are read and written: the settings folder and "VELT.ini".
+    std::string SettingsFilePath() const;
 
-    // Copies the check boxes and the folder into the fields (toControls false) or back.
+    // Copies the check boxes and the folder into the fields (fromControls) or back.
     void UpdateData(bool fromControls);
+
+    // Reads the file into the fields; a stored 0 leaves a mode as it was. The controls are not
+    // touched.
+    void LoadSettings();
+    // Takes the controls into the fields and writes all three keys.
+    void SaveSettings();
 
 public slots:
     void OnConnect();
@@ -65,6 +96,7 @@ private:
     int m_pathLocked = 1;
     int m_connectedOnce = 0;
     std::string m_settingsFolder;
+    CMainDialog* m_mainDialog = nullptr;
 };
 
 } // namespace velt

@@ -144,6 +144,9 @@ struct ArgumentCase
     bool m_valid;
     std::string m_host;
     int m_port;
+    std::uint16_t m_announcePort = 6112;
+    std::uint16_t m_firstGamePort = 10000;
+    bool m_demo = false;
 };
 
 void PrintTo(const ArgumentCase& c, std::ostream* os)
@@ -151,11 +154,11 @@ void PrintTo(const ArgumentCase& c, std::ostream* os)
     *os << c.m_name;
 }
 
-class ServerArguments : public ::testing::TestWithParam<ArgumentCase>
+class PlayerArguments : public ::testing::TestWithParam<ArgumentCase>
 {
 };
 
-TEST_P(ServerArguments, CommandLineThenEnvironmentThenDefault)
+TEST_P(PlayerArguments, CommandLineThenEnvironmentThenDefault)
 {
     const ArgumentCase& c = GetParam();
     if (c.m_environment != nullptr)
@@ -163,14 +166,17 @@ TEST_P(ServerArguments, CommandLineThenEnvironmentThenDefault)
     else
         qunsetenv("VELT_SERVER");
     std::string error;
-    const auto server =
-        ServerFromArguments(QStringList{QStringLiteral("veltplayer")} + c.m_arguments, &error);
+    const auto options =
+        ParsePlayerArguments(QStringList{QStringLiteral("veltplayer")} + c.m_arguments, &error);
     qunsetenv("VELT_SERVER");
-    ASSERT_EQ(server.has_value(), c.m_valid) << error;
-    if (server)
+    ASSERT_EQ(options.has_value(), c.m_valid) << error;
+    if (options)
     {
-        EXPECT_EQ(server->m_host, c.m_host);
-        EXPECT_EQ(server->m_port, c.m_port);
+        EXPECT_EQ(options->m_server.m_host, c.m_host);
+        EXPECT_EQ(options->m_server.m_port, c.m_port);
+        EXPECT_EQ(options->m_ports.m_announcePort, c.m_announcePort);
+        EXPECT_EQ(options->m_ports.m_firstGamePort, c.m_firstGamePort);
+        EXPECT_EQ(options->m_demo, c.m_demo);
     }
     else
     {
@@ -179,7 +185,7 @@ TEST_P(ServerArguments, CommandLineThenEnvironmentThenDefault)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, ServerArguments,
+    Cases, PlayerArguments,
     ::testing::Values(
         ArgumentCase{"Default", {}, nullptr, true, kDefaultServerHost, 999},
         ArgumentCase{"Environment", {}, "10.0.0.5:1234", true, "10.0.0.5", 1234},
@@ -193,7 +199,22 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"EqualsForm", {"--server=relay.example"}, nullptr, true, "relay.example", 999},
         ArgumentCase{"MissingValue", {"--server"}, nullptr, false, "", 0},
         ArgumentCase{"BadPort", {"--server", "host:70000"}, nullptr, false, "", 0},
-        ArgumentCase{"Unknown", {"--verbose"}, nullptr, false, "", 0}),
+        ArgumentCase{"Unknown", {"--verbose"}, nullptr, false, "", 0},
+        ArgumentCase{"Ports",
+                     {"--announce-port", "40123", "--port-base=0"},
+                     nullptr,
+                     true,
+                     kDefaultServerHost,
+                     999,
+                     40123,
+                     0},
+        ArgumentCase{"AnnouncePortZero", {"--announce-port", "0"}, nullptr, false, "", 0},
+        ArgumentCase{"PortBaseTooHigh", {"--port-base", "65536"}, nullptr, false, "", 0},
+        ArgumentCase{"PortNotANumber", {"--port-base", "10k"}, nullptr, false, "", 0},
+        ArgumentCase{"PortMissing", {"--announce-port"}, nullptr, false, "", 0},
+        ArgumentCase{"Demo", {"--demo"}, nullptr, true, kDefaultServerHost, 999, 6112, 10000, true},
+        ArgumentCase{"DemoWithServer", {"--demo", "--server", "h"}, nullptr, false, "", 0},
+        ArgumentCase{"DemoWithValue", {"--demo=1"}, nullptr, false, "", 0}),
     [](const ::testing::TestParamInfo<ArgumentCase>& info)
     { return std::string(info.param.m_name); });
 
