@@ -1,6 +1,9 @@
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "cli/Commands.h"
 #include "platform/Socket.h"
 
 namespace
@@ -13,22 +16,46 @@ Watch Warcraft III matches that a VELT match server streams, without the desktop
 Commands:
   list     Connect to the match server and print the channel's match list.
   watch    Watch one match: host it as a LAN game for Warcraft III on 127.0.0.1.
+  demo     Run a stand-in match server and a simulated game, and watch a live match.
 
 Run 'velt COMMAND --help' for the options of a command.
 )";
+
+struct Command
+{
+    const char* m_name;
+    int (*m_run)(const std::vector<std::string>& args);
+};
+
+constexpr Command kCommands[] = {
+    {"list", &velt::RunListCommand},
+    {"watch", &velt::RunWatchCommand},
+    {"demo", &velt::RunDemoCommand},
+};
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)
+    if (argc < 2)
     {
-        std::fputs(kUsage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+        std::fputs(kUsage, stderr);
+        return velt::kExitUsage;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+        std::strcmp(argv[1], "help") == 0)
+    {
+        std::fputs(kUsage, stdout);
+        return velt::kExitOk;
     }
     if (!velt::SocketLayerStart())
-        return 1;
-    std::fprintf(stderr, "velt: unknown command '%s'\n", argv[1]);
-    std::fputs(kUsage, stderr);
-    return 2;
+        return velt::kExitFailure;
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    for (const auto& command : kCommands)
+    {
+        if (std::strcmp(argv[1], command.m_name) == 0)
+            return command.m_run(args);
+    }
+    std::fprintf(stderr, "velt: unknown command '%s'\n\n%s", argv[1], kUsage);
+    return velt::kExitUsage;
 }

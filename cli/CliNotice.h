@@ -1,0 +1,27 @@
+#pragma once
+
+#include <atomic>
+#include <string_view>
+
+#include "platform/UserNotice.h"
+
+namespace velt
+{
+
+// The command line's message box: one line on stderr. It also remembers that the user was told
+// something, so that a command can end with a failure status when it was a failure.
+class CCliNotice final : public IUserNotice
+{
+public:
+    void Notify(std::string_view text) override
+    {
+        m_count.fetch_add(1, std::memory_order_relaxed);
+        CStderrNotice::Instance().Notify(text);
+    }
+    unsigned Count() const { return m_count.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<unsigned> m_count{0};
+};
+
+} // namespace velt

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velt
+{
+
+// Exit statuses of the command line.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1; // the command ended on a failure the user was told of
+inline constexpr int kExitUsage = 2;
+
+int RunListCommand(const std::vector<std::string>& args);
+int RunWatchCommand(const std::vector<std::string>& args);
+int RunDemoCommand(const std::vector<std::string>& args);
+
+} // namespace velt

@@ -1,0 +1,262 @@
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "cli/CliNotice.h"
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/MatchTable.h"
+#include "cli/WatchSequence.h"
+#include "platform/Clock.h"
+#include "platform/Thread.h"
+#include "server/CMatchServerClient.h"
+#include "server/ServerConnection.h"
+#include "tools/gamesim/CGameSimulator.h"
+#include "tools/matchd/CMatchArchive.h"
+#include "tools/matchd/CMatchServer.h"
+#include "tools/matchd/CStatsStore.h"
+#include "tools/matchd/SyntheticMatchGenerator.h"
+
+namespace velt
+{
+
+namespace
+{
+
+constexpr const char* kDemoUsage = R"(Usage: velt demo [--seed S] [--seconds N]
+
+Runs everything on this machine, with nothing to set up: a stand-in match server with synthetic
+matches (one of them live), the match list as 'velt list' prints it, and the live match watched
+by a simulated Warcraft III that types a few chat commands. Prints what the viewer would see.
+
+Options:
+  --seed S      which synthetic matches (default 7)
+  --seconds N   how long, in real seconds, the live match takes to play out (default 25)
+  --help        this text
+)";
+
+// Runs the live match's clock faster than real time, so that a match of many minutes plays out
+// in a demo of a few seconds.
+class CFastClock final : public IClock
+{
+public:
+    explicit CFastClock(double factor) : m_factor(factor), m_start(CSystemClock::Instance().NowMs()) {}
+    std::uint64_t NowMs() override
+    {
+        const auto real = CSystemClock::Instance().NowMs() - m_start;
+        return m_start + static_cast<std::uint64_t>(static_cast<double>(real) * m_factor);
+    }
+    void SleepMs(std::uint32_t ms) override
+    {
+        CSystemClock::Instance().SleepMs(static_cast<std::uint32_t>(ms / m_factor));
+    }
+
+private:
+    const double m_factor;
+    const std::uint64_t m_start;
+};
+
+// The viewer's chat commands in the game, at game times relative to the live match's length.
+struct DemoCommand
+{
+    double m_atFraction; // of the match's game time
+    const char* m_text;
+};
+
+constexpr DemoCommand kGameCommands[] = {
+    {0.10, "/faster"}, {0.15, "/time"}, {0.20, nullptr /* goto */}, {0.45, "/obmsg off"},
+    {0.50, "/rate 5"},
+};
+
+class CDemoPrinter
+{
+public:
+    void Line(const char* where, const std::string& text)
+    {
+        std::lock_guard lock(m_mutex);
+        std::printf("  %-5s | %s\n", where, text.c_str());
+        std::fflush(stdout);
+    }
+    void Typed(const std::string& text)
+    {
+        std::lock_guard lock(m_mutex);
+        std::printf("  you   > %s\n", text.c_str());
+        std::fflush(stdout);
+    }
+    void Say(const std::string& text)
+    {
+        std::lock_guard lock(m_mutex);
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+    }
+
+private:
+    std::mutex m_mutex;
+};
+
+// A stand-in Warcraft III folder holding the catalogue's map files, so that the list shows
+// every map as installed and /start finds the map. Removed again when the demo ends.
+class CDemoWarcraftFolder
+{
+public:
+    CDemoWarcraftFolder()
+    {
+        std::error_code error;
+        m_path = std::filesystem::temp_directory_path(error) /
+                 ("velt-demo-war3-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(m_path, error);
+    }
+    ~CDemoWarcraftFolder()
+    {
+        std::error_code error;
+        std::filesystem::remove_all(m_path, error);
+    }
+    void AddMap(const std::string& windowsPath)
+    {
+        std::filesystem::path file = m_path;
+        std::string part;
+        for (char c : windowsPath + "\\")
+        {
+            if (c != '\\' && c != '/')
+            {
+                part.push_back(c);
+                continue;
+            }
+            if (!part.empty() && part != "." && part != "..")
+                file /= part;
+            part.clear();
+        }
+        std::error_code error;
+        std::filesystem::create_directories(file.parent_path(), error);
+        std::ofstream(file) << "map";
+    }
+    std::string Folder() const { return m_path.string() + "/"; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+std::string GotoArgument(std::uint32_t durationMs)
+{
+    const std::uint32_t target = durationMs * 4 / 10 / 60000;
+    return "/goto " + std::to_string(std::max<std::uint32_t>(target, 1)) + ":00";
+}
+
+} // namespace
+
+int RunDemoCommand(const std::vector<std::string>& args)
+{
+    const CCommandLine::Spec spec{{"seed", "seconds"}, {"help"}};
+    std::string error;
+    const auto line = CCommandLine::Parse(args, spec, error);
+    if (line && line->Has("help"))
+    {
+        std::fputs(kDemoUsage, stdout);
+        return kExitOk;
+    }
+    std::optional<long long> seed = 7, seconds = 25;
+    if (line && line->Value("seed"))
+        seed = line->Number("seed", 0, 0x7FFFFFFFLL, error);
+    if (line && seed && line->Value("seconds"))
+        seconds = line->Number("seconds", 5, 3600, error);
+    if (!line || !seed || !seconds || !line->Positional().empty())
+    {
+        if (error.empty())
+            error = "unexpected argument";
+        std::fprintf(stderr, "velt demo: %s\n\n%s", error.c_str(), kDemoUsage);
+        return kExitUsage;
+    }
+
+    CDemoPrinter out;
+    SyntheticSettings settings;
+    settings.m_seed = static_cast<std::uint64_t>(*seed);
+    settings.m_count = 6;
+    settings.m_liveCount = 1;
+    auto matches = GenerateSyntheticMatches(settings);
+    const SyntheticMatch& live = matches.front();
+    const std::uint32_t liveId = live.m_info.m_matchId;
+    const std::uint32_t durationMs = live.m_durationMs;
+    CFastClock matchClock(static_cast<double>(durationMs) / (static_cast<double>(*seconds) * 1000.0));
+
+    CStatsStore stats;
+    stats.Open("");
+    CMatchArchive archive(std::move(matches), matchClock);
+    MatchServerSettings serverSettings;
+    serverSettings.m_listenPort = 0;
+    CMatchServer server(archive, stats, serverSettings);
+    if (!server.Start())
+    {
+        std::fprintf(stderr, "velt demo: the stand-in match server did not start: %s\n",
+                     server.LastError().c_str());
+        return kExitFailure;
+    }
+    out.Say("Stand-in match server listening on " + server.ListenAddress() + ".");
+
+    GameSimScript script;
+    script.m_lobbyChat = {"/help", "/start"};
+    script.m_keepPackets = false;
+    CGameSimulator game(script);
+    game.SetLineObserver([&out](bool inGame, const std::string& text) {
+        out.Line(inGame ? "game" : "lobby", text);
+    });
+    if (!game.Start())
+    {
+        std::fprintf(stderr, "velt demo: the simulated game could not listen for LAN games\n");
+        return kExitFailure;
+    }
+
+    CCliNotice notices;
+    LocalPortSettings ports;
+    ports.m_announcePort = game.AnnouncePort();
+    ports.m_firstGamePort = 0; // each hosted game takes a free port
+    CMatchServerClient client(notices, ports);
+    std::string host = "127.0.0.1";
+    if (!RetrieveMatchList(client, host, server.Port()))
+        return kExitFailure;
+    CDemoWarcraftFolder war3;
+    for (const auto& entry : client.CatalogueSnapshot())
+        war3.AddMap(entry.m_info.m_mapPath);
+    client.SetWarcraftPath(war3.Folder());
+    out.Say("\n$ velt list");
+    const std::string table = FormatTable(MatchRows(client));
+    std::fwrite(table.data(), 1, table.size(), stdout);
+
+    out.Say("\n$ velt watch " + std::to_string(liveId) +
+            "   (a simulated Warcraft III joins and types /help, /start, then commands in game)");
+    std::atomic<bool> stop{false};
+    CThread commands;
+    commands.Start([&] {
+        for (const auto& command : kGameCommands)
+        {
+            const auto at = static_cast<std::uint64_t>(command.m_atFraction * durationMs);
+            if (!game.WaitFor([&](const GameSimRecord& r) { return r.m_gameTimeMs >= at || stop.load(); },
+                              3600000) ||
+                stop.load())
+                return;
+            const std::string text = command.m_text != nullptr ? command.m_text : GotoArgument(durationMs);
+            out.Typed(text);
+            game.TypeChat(text);
+        }
+    });
+
+    WatchSequence sequence(client, notices);
+    const auto outcome = sequence.Run(liveId);
+    stop.store(true);
+    game.Stop();
+    commands.Join();
+    if (outcome != WatchOutcome::kSessionEnded)
+        return kExitFailure;
+    const auto record = game.Record();
+    out.Say("\nThe match is over and the session has ended: " + std::to_string(record.m_timeSlots) +
+            " time slots, " + std::to_string(record.m_gameTimeMs / 1000) + " s of game time, " +
+            (record.m_leaveAckReceived ? "leave acknowledged." : "connection closed."));
+    server.Stop();
+    return kExitOk;
+}
+
+} // namespace velt

@@ -1,0 +1,62 @@
+#include <cstdio>
+
+#include "cli/CliNotice.h"
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/CommandOptions.h"
+#include "cli/MatchTable.h"
+#include "server/CMatchServerClient.h"
+#include "server/ServerConnection.h"
+
+namespace velt
+{
+
+namespace
+{
+
+constexpr const char* kListUsage = R"(Usage: velt list [--server HOST[:PORT]] [--channel N] [--tsv]
+
+Connects to the match server and prints the channel's match list, newest start time first.
+
+Options:
+  --server HOST[:PORT]  the match server (default: $VELT_SERVER, else stream.velt.tv; port 999)
+  --channel N           the channel to list (default 1)
+  --tsv                 tab-separated lines with a header line, for programs
+  --help                this text
+)";
+
+} // namespace
+
+int RunListCommand(const std::vector<std::string>& args)
+{
+    CCommandLine::Spec spec{{"server", "channel"}, {"tsv", "help"}};
+    ServerOptions options;
+    std::string error;
+    const auto line = CCommandLine::Parse(args, spec, error);
+    if (line && line->Has("help"))
+    {
+        std::fputs(kListUsage, stdout);
+        return kExitOk;
+    }
+    if (!line || !ReadServerOptions(*line, options, error) || !line->Positional().empty())
+    {
+        if (error.empty())
+            error = "unexpected argument '" + line->Positional().front() + "'";
+        std::fprintf(stderr, "velt list: %s\n\n%s", error.c_str(), kListUsage);
+        return kExitUsage;
+    }
+
+    CCliNotice notices;
+    CMatchServerClient client(notices);
+    client.SetChannelId(options.m_channel);
+    client.QueryWarcraftInstallPath();
+    std::string host = options.m_server.m_host;
+    if (!RetrieveMatchList(client, host, options.m_server.m_port))
+        return kExitFailure;
+    const auto rows = MatchRows(client);
+    const std::string text = line->Has("tsv") ? FormatTsv(rows) : FormatTable(rows);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return kExitOk;
+}
+
+} // namespace velt

@@ -1,0 +1,158 @@
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#include "cli/CliNotice.h"
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/CommandOptions.h"
+#include "cli/WatchSequence.h"
+#include "platform/FileSystem.h"
+#include "platform/GameLauncher.h"
+#include "server/CMatchServerClient.h"
+#include "server/ServerConnection.h"
+
+namespace velt
+{
+
+namespace
+{
+
+constexpr const char* kWatchUsage = R"(Usage: velt watch MATCH_ID [OPTIONS]
+
+Connects to the match server and runs the Watch! sequence for one match: the client becomes a
+LAN game host on 127.0.0.1 that Warcraft III joins, and replays the match into the game while it
+downloads it. Type /help in the game's chat for the viewer's commands.
+
+Options:
+  --server HOST[:PORT]   the match server (default: $VELT_SERVER, else stream.velt.tv; port 999)
+  --channel N            the match's channel (default 1)
+  --sessions N           press Watch! again after each session ends, until N sessions have run
+                         (default 1); later sessions replay the kept data without downloading
+  --war3 DIR             the Warcraft III folder (default: from Wine's registry)
+  --announce-port PORT   UDP port the game listens on for LAN games (default 6112)
+  --port-base PORT       first local TCP port for hosted games (default 10000; 0: any free
+                         port for each)
+  --launch               start Warcraft III (or bring a running one to the front)
+  --window, --opengl     with --launch: start the game in a window / in OpenGL mode
+  --help                 this text
+
+Exit status: 0 when the sessions have run, 1 when the command ended on a failure it reported,
+2 on a usage error.
+)";
+
+std::atomic<bool> g_interrupted{false};
+
+void OnInterrupt(int) { g_interrupted.store(true); }
+
+struct WatchOptions
+{
+    ServerOptions m_server;
+    std::uint32_t m_matchId = 0;
+    std::uint32_t m_sessions = 1;
+    std::optional<std::string> m_war3;
+    LocalPortSettings m_ports;
+    bool m_launch = false;
+    bool m_window = false;
+    bool m_openGl = false;
+};
+
+bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::string& error)
+{
+    if (!ReadServerOptions(line, options.m_server, error))
+        return false;
+    if (line.Positional().size() != 1)
+    {
+        error = line.Positional().empty() ? "the match id is missing" : "only one match id, please";
+        return false;
+    }
+    const auto matchId = ParseWholeNumber(line.Positional().front(), 1, 0xFFFFFFFFLL);
+    if (!matchId)
+    {
+        error = "the match id must be a whole number from 1 to 4294967295, not '" +
+                line.Positional().front() + "'";
+        return false;
+    }
+    options.m_matchId = static_cast<std::uint32_t>(*matchId);
+    if (line.Value("sessions"))
+    {
+        const auto sessions = line.Number("sessions", 1, 1000000, error);
+        if (!sessions)
+            return false;
+        options.m_sessions = static_cast<std::uint32_t>(*sessions);
+    }
+    if (line.Value("announce-port"))
+    {
+        const auto port = line.Number("announce-port", 1, 65535, error);
+        if (!port)
+            return false;
+        options.m_ports.m_announcePort = static_cast<std::uint16_t>(*port);
+    }
+    if (line.Value("port-base"))
+    {
+        const auto port = line.Number("port-base", 0, 65535, error);
+        if (!port)
+            return false;
+        options.m_ports.m_firstGamePort = static_cast<std::uint16_t>(*port);
+    }
+    options.m_war3 = line.Value("war3");
+    options.m_launch = line.Has("launch");
+    options.m_window = line.Has("window");
+    options.m_openGl = line.Has("opengl");
+    return true;
+}
+
+} // namespace
+
+int RunWatchCommand(const std::vector<std::string>& args)
+{
+    const CCommandLine::Spec spec{{"server", "channel", "sessions", "war3", "announce-port", "port-base"},
+                                  {"launch", "window", "opengl", "help"}};
+    std::string error;
+    const auto line = CCommandLine::Parse(args, spec, error);
+    if (line && line->Has("help"))
+    {
+        std::fputs(kWatchUsage, stdout);
+        return kExitOk;
+    }
+    WatchOptions options;
+    if (!line || !ReadWatchOptions(*line, options, error))
+    {
+        std::fprintf(stderr, "velt watch: %s\n\n%s", error.c_str(), kWatchUsage);
+        return kExitUsage;
+    }
+
+    CCliNotice notices;
+    CMatchServerClient client(notices, options.m_ports);
+    client.SetChannelId(options.m_server.m_channel);
+    std::string folder;
+    if (options.m_war3)
+    {
+        folder = JoinPath(*options.m_war3, "");
+        client.SetWarcraftPath(folder);
+    }
+    else
+    {
+        folder = client.QueryWarcraftInstallPath();
+    }
+    std::string host = options.m_server.m_server.m_host;
+    if (!ConnectToServer(client, host, options.m_server.m_server.m_port))
+        return kExitFailure;
+
+    std::signal(SIGINT, &OnInterrupt);
+    std::signal(SIGTERM, &OnInterrupt);
+    WatchSequence sequence(client, notices);
+    sequence.m_launch = options.m_launch;
+    sequence.m_game = WarcraftLaunch{folder, options.m_window, options.m_openGl};
+    sequence.m_interrupted = &g_interrupted;
+    for (std::uint32_t session = 1; session <= options.m_sessions; ++session)
+    {
+        const auto outcome = sequence.Run(options.m_matchId);
+        if (outcome != WatchOutcome::kSessionEnded)
+            return outcome == WatchOutcome::kInterrupted ? kExitOk : kExitFailure;
+        std::fprintf(stderr, "Session %u of %u has ended.\n", session, options.m_sessions);
+    }
+    return kExitOk;
+}
+
+} // namespace velt
