@@ -1,0 +1,315 @@
+// The command line's list and watch commands, run in-process against a match server over
+// loopback: the scripted double for list answers, the stand-in server and the game simulator
+// for whole watched sessions.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cli/Commands.h"
+#include "platform/Socket.h"
+#include "server/MatchServerMessages.h"
+#include "tools/doubles/CScriptedMatchServer.h"
+#include "tools/gamesim/CGameSimulator.h"
+#include "tools/matchd/CMatchArchive.h"
+#include "tools/matchd/CMatchServer.h"
+#include "tools/matchd/CStatsStore.h"
+#include "tools/matchd/SyntheticMatchGenerator.h"
+
+namespace velt
+{
+namespace
+{
+
+constexpr std::uint32_t kDeadlineMs = 120000;
+
+CMatchInfo Match(std::uint32_t id, const char* name, std::uint8_t status, const char* start,
+                 std::uint32_t length)
+{
+    CMatchInfo info;
+    info.m_matchId = id;
+    info.m_matchName = name;
+    info.m_streamer = "Caster";
+    info.m_playersInfo = "A vs B";
+    info.m_mapPath = "Maps\\x.w3x";
+    info.m_status = status;
+    info.m_startTime = start;
+    info.m_length = length;
+    return info;
+}
+
+struct Run
+{
+    int m_status = -1;
+    std::string m_out;
+    std::string m_err;
+};
+
+Run RunCommand(int (*command)(const std::vector<std::string>&), const std::vector<std::string>& args)
+{
+    Run run;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    run.m_status = command(args);
+    run.m_out = ::testing::internal::GetCapturedStdout();
+    run.m_err = ::testing::internal::GetCapturedStderr();
+    return run;
+}
+
+class ListCommandTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SocketLayerStart();
+        ASSERT_TRUE(m_server.Start());
+    }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(m_server.Port()); }
+
+    CScriptedMatchServer m_server;
+};
+
+TEST_F(ListCommandTest, TsvHasTheListViewsCellsNewestFirst)
+{
+    MatchStats hot{};
+    hot.m_matchId = 2;
+    hot.m_visits = 17;
+    hot.m_ratingCount = 2;
+    hot.m_ratingSum = 9;
+    CScriptedMatchServer::ListScript script;
+    script.m_frames = {BuildMatchRecord(Match(1, "Old", 1, "2026-11-01 10:00", 3930)),
+                       BuildMatchRecord(Match(2, "Newest", 0, "2026-12-07 21:00", 65)),
+                       BuildMatchStats(hot),
+                       BuildMatchRecord(Match(3, "Mid\tdle", 2, "2026-12-01 08:30", 3599))};
+    m_server.SetListScript(script);
+
+    const auto run = RunCommand(&RunListCommand, {"--server", Address(), "--tsv"});
+    EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
+    EXPECT_EQ(run.m_out,
+              "Match Id\tMatch Name\tPlayers Info\tMap\tStatus\tStart Time\tTotal Length\tStreamer\tVisits\tRating\n"
+              "2\tNewest\tA vs B\tMaps\\x.w3x\tLive!\t2026-12-07 21:00\t1 min:5 sec\tCaster\t17\t4.5(Hot!)\n"
+              "3\tMid dle\tA vs B\tMaps\\x.w3x\tBroken\t2026-12-01 08:30\t59 min:59 sec\tCaster\tUnknown\tUnrated\n"
+              "1\tOld\tA vs B\tMaps\\x.w3x\tCompleted\t2026-11-01 10:00\t1 hr :5 min:30 sec\tCaster\tUnknown\tUnrated\n");
+    const auto request = m_server.WaitForFrame(MessageCode::MSG_MATCH_INFO, kDeadlineMs);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(ParseMatchListRequest(request->m_payload)->m_channelId, 1u);
+}
+
+TEST_F(ListCommandTest, TableForPeopleAndTheChannelAsked)
+{
+    CScriptedMatchServer::ListScript script;
+    script.m_frames = {BuildMatchRecord(Match(9, "Only", 1, "2026-12-07 21:00", 10))};
+    m_server.SetListScript(script);
+    const auto run = RunCommand(&RunListCommand, {"--server=" + Address(), "--channel", "4"});
+    EXPECT_EQ(run.m_status, kExitOk);
+    EXPECT_NE(run.m_out.find("Match Id  Match Name"), std::string::npos) << run.m_out;
+    EXPECT_NE(run.m_out.find("Only"), std::string::npos);
+    const auto request = m_server.WaitForFrame(MessageCode::MSG_MATCH_INFO, kDeadlineMs);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(ParseMatchListRequest(request->m_payload)->m_channelId, 4u);
+}
+
+struct FailureCase
+{
+    const char* name;
+    CScriptedMatchServer::ListEnding ending;
+    bool refuseConnection;
+    const char* message;
+};
+
+class ListFailureTest : public ListCommandTest, public ::testing::WithParamInterface<FailureCase>
+{
+};
+
+TEST_P(ListFailureTest, FailuresAreToldAndExitWithOne)
+{
+    const auto& c = GetParam();
+    CScriptedMatchServer::ListScript script;
+    script.m_ending = c.ending;
+    m_server.SetListScript(script);
+    std::string address = Address();
+    if (c.refuseConnection)
+    {
+        m_server.Stop();
+    }
+    const auto run = RunCommand(&RunListCommand, {"--server", address});
+    EXPECT_EQ(run.m_status, kExitFailure);
+    EXPECT_EQ(run.m_err, std::string(c.message) + "\n");
+    EXPECT_EQ(run.m_out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, ListFailureTest,
+    ::testing::Values(
+        FailureCase{"refused", CScriptedMatchServer::ListEnding::kChannelInvalid, false,
+                    "The VELT Channel is Invalid!"},
+        FailureCase{"silent", CScriptedMatchServer::ListEnding::kSilence, false,
+                    "Time out when retrieving game list!"},
+        FailureCase{"noServer", CScriptedMatchServer::ListEnding::kListEnd, true,
+                    "Connection to stream velt server failed!"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct UsageCase
+{
+    const char* name;
+    int (*command)(const std::vector<std::string>&);
+    std::vector<std::string> args;
+    const char* error;
+};
+
+class UsageTest : public ::testing::TestWithParam<UsageCase>
+{
+};
+
+TEST_P(UsageTest, BadWordsAreUsageErrors)
+{
+    const auto& c = GetParam();
+    const auto run = RunCommand(c.command, c.args);
+    EXPECT_EQ(run.m_status, kExitUsage);
+    EXPECT_EQ(run.m_err.rfind(c.error, 0), 0u) << run.m_err;
+    EXPECT_NE(run.m_err.find("Usage: velt"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, UsageTest,
+    ::testing::Values(
+        UsageCase{"listPositional", &RunListCommand, {"x"}, "velt list: unexpected argument 'x'"},
+        UsageCase{"listBadServer", &RunListCommand, {"--server", "h:0"}, "velt list: option '--server'"},
+        UsageCase{"listBadChannel", &RunListCommand, {"--channel", "x"}, "velt list: option '--channel'"},
+        UsageCase{"watchNoMatch", &RunWatchCommand, {}, "velt watch: the match id is missing"},
+        UsageCase{"watchZeroMatch", &RunWatchCommand, {"0"}, "velt watch: the match id must be"},
+        UsageCase{"watchTwoMatches", &RunWatchCommand, {"1", "2"}, "velt watch: only one match id"},
+        UsageCase{"watchBadSessions", &RunWatchCommand, {"1", "--sessions", "0"},
+                  "velt watch: option '--sessions'"},
+        UsageCase{"watchBadPort", &RunWatchCommand, {"1", "--announce-port", "70000"},
+                  "velt watch: option '--announce-port'"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The stand-in server with short completed matches, in-process.
+class WatchCommandTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SocketLayerStart();
+        SyntheticSettings settings;
+        settings.m_seed = 3;
+        settings.m_count = 2;
+        settings.m_minSeconds = 60;
+        settings.m_maxSeconds = 90;
+        m_archive = std::make_unique<CMatchArchive>(GenerateSyntheticMatches(settings),
+                                                    CSystemClock::Instance());
+        ASSERT_TRUE(m_stats.Open(""));
+        MatchServerSettings server;
+        server.m_listenPort = 0;
+        m_server = std::make_unique<CMatchServer>(*m_archive, m_stats, server);
+        ASSERT_TRUE(m_server->Start());
+        m_war3 = std::filesystem::temp_directory_path() /
+                 ("velt-cli-war3-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    }
+    void TearDown() override
+    {
+        m_server->Stop();
+        std::filesystem::remove_all(m_war3);
+    }
+
+    std::vector<std::string> Args(std::uint32_t matchId, std::uint16_t announcePort,
+                                  std::vector<std::string> more = {}) const
+    {
+        std::vector<std::string> args{std::to_string(matchId),
+                                      "--server",
+                                      "127.0.0.1:" + std::to_string(m_server->Port()),
+                                      "--announce-port",
+                                      std::to_string(announcePort),
+                                      "--port-base",
+                                      "0",
+                                      "--war3",
+                                      m_war3.string()};
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    }
+
+    std::unique_ptr<CMatchArchive> m_archive;
+    CStatsStore m_stats;
+    std::unique_ptr<CMatchServer> m_server;
+    std::filesystem::path m_war3;
+};
+
+TEST_F(WatchCommandTest, OneSessionRunsToTheEndOfTheMatch)
+{
+    GameSimScript script;
+    script.m_lobbyChat = {"/fs"};
+    script.m_keepPackets = false;
+    CGameSimulator game(script);
+    ASSERT_TRUE(game.Start());
+
+    const auto run = RunCommand(&RunWatchCommand, Args(1, game.AnnouncePort()));
+    EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
+    const auto map = run.m_err.find("Downloading map...\n");
+    const auto data = run.m_err.find("Downloading Game Data...\n");
+    const auto buffering = run.m_err.find("Buffering...Please Wait..\n");
+    const auto start = run.m_err.find("Game Start now,please enjoy...\n");
+    const auto join = run.m_err.find("Start Warcraft III");
+    ASSERT_NE(join, std::string::npos) << run.m_err;
+    EXPECT_TRUE(map < data && data < buffering && buffering < start && start < join) << run.m_err;
+
+    ASSERT_TRUE(game.WaitFinished(kDeadlineMs));
+    const auto record = game.Record();
+    EXPECT_TRUE(record.m_leaveAckReceived);
+    EXPECT_EQ(record.m_gameTimeMs, m_archive->Find(1)->m_durationMs);
+    EXPECT_EQ(m_stats.Stats(1).m_visits, 1u);
+}
+
+TEST_F(WatchCommandTest, SecondSessionReplaysTheKeptDataWithoutANewHeader)
+{
+    GameSimScript script;
+    script.m_lobbyChat = {"/fs"};
+    script.m_keepPackets = false;
+    CGameSimulator first(script);
+    ASSERT_TRUE(first.Start());
+    script.m_announcePort = first.AnnouncePort();
+
+    std::uint64_t secondGameTime = 0;
+    CThread games;
+    games.Start([&] {
+        if (!first.WaitFinished(kDeadlineMs))
+            return;
+        first.Stop();
+        CGameSimulator second(script);
+        if (second.Start() && second.WaitFinished(kDeadlineMs))
+            secondGameTime = second.Record().m_gameTimeMs;
+    });
+    const auto run = RunCommand(&RunWatchCommand, Args(2, script.m_announcePort, {"--sessions", "2"}));
+    games.Join();
+    EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
+    EXPECT_EQ(secondGameTime, m_archive->Find(2)->m_durationMs);
+    EXPECT_EQ(m_stats.Stats(2).m_visits, 1u); // one header request for both sessions
+    EXPECT_NE(run.m_err.find("Session 2 of 2 has ended."), std::string::npos) << run.m_err;
+}
+
+TEST_F(WatchCommandTest, UnreachableServerIsToldAndExitsWithOne)
+{
+    const auto args = Args(1, 1);
+    m_server->Stop();
+    const auto run = RunCommand(&RunWatchCommand, args);
+    EXPECT_EQ(run.m_status, kExitFailure);
+    EXPECT_EQ(run.m_err, "Connection to stream velt server failed!\n");
+}
+
+TEST_F(ListCommandTest, WatchOfAHeaderOfTheWrongSizeStopsAtTheVersionMessage)
+{
+    CScriptedMatchServer::ScriptedMatch match;
+    match.m_matchId = 5;
+    match.m_header.assign(1751, 0); // one byte short of a header
+    m_server.AddMatch(match);
+    const auto run = RunCommand(&RunWatchCommand, {"5", "--server", Address(), "--port-base", "0",
+                                                   "--war3", "/nonexistent"});
+    EXPECT_EQ(run.m_status, kExitFailure);
+    EXPECT_NE(run.m_err.find("Erro Getting replay header, please update to latest version of VELT\n"),
+              std::string::npos)
+        << run.m_err;
+    EXPECT_EQ(run.m_err.find("Start Warcraft III"), std::string::npos);
+}
+
+} // namespace
+} // namespace velt

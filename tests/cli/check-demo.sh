@@ -1,0 +1,42 @@
+#!/bin/sh
+# Runs `velt demo` and checks that the viewer saw the whole story, in order where it matters.
+set -u
+velt="$1"
+out="$(mktemp)"
+trap 'rm -f "$out"' EXIT
+"$velt" demo --seconds 10 >"$out" 2>&1
+status=$?
+cat "$out"
+if [ "$status" -ne 0 ]; then
+    echo "check-demo: velt demo exited with $status"
+    exit 1
+fi
+missing=0
+for line in \
+    "Stand-in match server listening on 127.0.0.1:" \
+    "Match Id  Match Name" \
+    "Live!" \
+    "Downloading map..." \
+    "Downloading Game Data..." \
+    "Buffering...Please Wait.." \
+    "Game Start now,please enjoy..." \
+    "lobby | [VELT] Welcome to VELT!" \
+    "lobby | [VELT] Usage: /help <command>" \
+    "lobby | [VELT] Let's begin......!" \
+    "game  | [VELT]You are " \
+    "you   > /faster" \
+    "[VELT] Current Speed is " \
+    "you   > /time" \
+    "[VELT] The current game time is " \
+    "[VELT] Now fast forward to " \
+    "game  | [VELT] Hide observer chat message!" \
+    "game  | [VELT] You have rated  5 for this match" \
+    "The match is over and the session has ended" \
+    "leave acknowledged."
+do
+    if ! grep -qF -- "$line" "$out"; then
+        echo "check-demo: missing line: $line"
+        missing=1
+    fi
+done
+exit "$missing"
