@@ -218,8 +218,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ArgumentCase>& info)
     { return std::string(info.param.m_name); });
 
-TEST(MessageBoxNotice, ShownOnTheUiThreadWithTheAppTitle)
+class MessageBoxNotice : public ::testing::TestWithParam<bool>
 {
+};
+
+TEST_P(MessageBoxNotice, ShownOnTheUiThreadWithTheAppTitle)
+{
+    const bool fromNetworkThread = GetParam();
     CMessageBoxNotice notice(QStringLiteral("VELTPlayer"));
     QString caption;
     QString text;
@@ -239,13 +244,26 @@ TEST(MessageBoxNotice, ShownOnTheUiThreadWithTheAppTitle)
                          }
                      });
     answerer.start(5);
-    CThread network;
-    network.Start([&notice] { notice.Notify("Connection to stream velt server failed!"); });
-    network.Join();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !text.isEmpty(); }, kDeadlineMs));
+    if (fromNetworkThread)
+    {
+        CThread network;
+        network.Start([&notice] { notice.Notify("Connection to stream velt server failed!"); });
+        network.Join();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !text.isEmpty(); }, kDeadlineMs));
+    }
+    else
+    {
+        // Modal at once: the call returns when the box has been answered.
+        notice.Notify("Connection to stream velt server failed!");
+        EXPECT_FALSE(text.isEmpty());
+    }
     EXPECT_EQ(caption, QStringLiteral("VELTPlayer"));
     EXPECT_EQ(text, QStringLiteral("Connection to stream velt server failed!"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, MessageBoxNotice, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info)
+                         { return std::string(info.param ? "FromNetworkThread" : "FromUiThread"); });
 
 } // namespace
 } // namespace velt
