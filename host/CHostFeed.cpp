@@ -449,6 +449,7 @@ bool CHostFeed::StartReadWatch()
 
 void CHostFeed::ReadWatchThread()
 {
+    m_host.EnterHostThread();
     CEvent& stop = m_host.m_stopEvent;
     std::uint64_t fedFor = 0;
     for (;;)

@@ -51,7 +51,6 @@ public:
 
     bool StartReadWatch();
     void JoinReadWatch() { m_watchThread.Join(); }
-    bool OnReadWatchThread() const { return m_watchThread.IsCurrent(); }
 
 private:
     enum class Pass

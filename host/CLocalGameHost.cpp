@@ -17,6 +17,9 @@ constexpr std::uint8_t kLeaveAck[] = {0xF7, 0x1B, 0x04, 0x00};
 constexpr const char* kLoopback = "127.0.0.1";
 constexpr int kListenBacklog = 5;
 
+// The host whose thread the calling thread is, if any.
+thread_local const CLocalGameHost* t_threadHost = nullptr;
+
 } // namespace
 
 std::string OperatorWebAddressLine()
@@ -106,13 +109,17 @@ void CLocalGameHost::Stop()
         m_listener.Shutdown();
         m_connection.Shutdown();
     }
-    if (m_acceptThread.IsCurrent() || m_announceThread.IsCurrent() || m_feed.OnReadWatchThread())
+    if (OnHostThread())
         return;
     // The accept thread first: it joins the read-watch thread of its session.
     m_acceptThread.Join();
     m_announceThread.Join();
     m_feed.JoinReadWatch();
 }
+
+void CLocalGameHost::EnterHostThread() const { t_threadHost = this; }
+
+bool CLocalGameHost::OnHostThread() const { return t_threadHost == this; }
 
 void CLocalGameHost::SignalStop()
 {
@@ -122,6 +129,7 @@ void CLocalGameHost::SignalStop()
 
 void CLocalGameHost::AnnounceThread()
 {
+    EnterHostThread();
     CUdpSocket socket;
     if (!socket.Open())
         return;
@@ -144,6 +152,7 @@ void CLocalGameHost::AnnounceThread()
 
 void CLocalGameHost::AcceptThread()
 {
+    EnterHostThread();
     CTcpSocket game = m_listener.Accept();
     if (game.IsValid())
     {

@@ -126,6 +126,9 @@ private:
 
     void AnnounceThread();
     void AcceptThread();
+    // Marks the calling thread as one of this host's, which Stop must not join.
+    void EnterHostThread() const;
+    bool OnHostThread() const;
     // Sets the stop event and clears the streaming flag; what every end of a session does.
     void SignalStop();
     bool AttachGame(std::unique_ptr<IGameLink> link);
