@@ -275,18 +275,5 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BeforeConnectCase>& info)
     { return std::string(info.param.m_name); });
 
-TEST_F(ConnectionControlTest, ChannelsKeepTheirClients)
-{
-    OpenWindow();
-    EXPECT_FALSE(m_dialog->SelectChannel(1));
-    CMatchServerClient* first = Client();
-    EXPECT_TRUE(m_dialog->SelectChannel(1));
-    EXPECT_FALSE(m_dialog->SelectChannel(7));
-    EXPECT_EQ(Client()->GetChannelId(), 7u);
-    EXPECT_FALSE(m_dialog->SelectChannel(1));
-    EXPECT_EQ(Client(), first);
-    EXPECT_EQ(m_dialog->Channels().size(), 2u);
-}
-
 } // namespace
 } // namespace velt

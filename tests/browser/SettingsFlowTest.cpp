@@ -73,11 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "[SETTINGS]\r\nwindowmode=1\r\nopenglmode=0\r\nwarcraftpath=C:\\Games\\W3\\\r\n",
                  true, false, "C:\\Games\\W3\\"},
         LoadCase{"AnyNonZeroSwitchesOn", "[SETTINGS]\r\nwindowmode=7\r\nopenglmode=12abc\r\n",
-                 true, true, ""},
-        LoadCase{"NamesInAnyCase", "[settings]\nWindowMode=1\nOPENGLMODE=1\nWarcraftPath=/w3\n",
-                 true, true, "/w3"},
-        LoadCase{"OtherSectionIgnored", "[Other]\r\nwindowmode=1\r\nwarcraftpath=/no\r\n", false,
-                 false, ""}),
+                 true, true, ""}),
     [](const ::testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.m_name); });
 
 TEST_F(SettingsFlowTest, StoredZeroLeavesASwitchThatIsOn)
