@@ -74,6 +74,16 @@ std::optional<MatchdOptions> ParseMatchdOptions(const std::vector<std::string>& 
             ok = ParseNumber(value, options.m_synthetic.m_liveCount);
         else if (name == "--state")
             ok = !value.empty();
+        else if (name == "--replays")
+        {
+            ok = !value.empty();
+            options.m_replaysDir = value;
+        }
+        else if (name == "--replays-live")
+        {
+            ok = !value.empty();
+            options.m_replaysLiveDir = value;
+        }
         else if (name == "--seed")
             ok = ParseNumber(value, options.m_synthetic.m_seed);
         else

@@ -16,7 +16,9 @@ struct MatchdOptions
 {
     MatchServerSettings m_server;
     SyntheticSettings m_synthetic;
-    std::string m_statePath; // empty: statistics in memory only
+    std::string m_statePath;      // empty: statistics in memory only
+    std::string m_replaysDir;     // recorded games served as completed matches
+    std::string m_replaysLiveDir; // recorded games served as live matches
     bool m_help = false;
 };
 
@@ -25,11 +27,13 @@ constexpr std::uint32_t kMaxSyntheticMatches = 1000;
 
 constexpr const char* kMatchdUsage =
     "usage: velt-matchd [--listen HOST:PORT] [--channel N]... [--synthetic N] [--live N]\n"
-    "                   [--state FILE] [--seed S]\n"
+    "                   [--replays DIR] [--replays-live DIR] [--state FILE] [--seed S]\n"
     "  --listen HOST:PORT  address to listen on (default 127.0.0.1:999; port 0 picks one)\n"
     "  --channel N         a channel to serve; may be repeated (default: channel 1)\n"
     "  --synthetic N       generate N matches (default 0, at most 1000)\n"
     "  --live N            the first N of them are live\n"
+    "  --replays DIR       serve every recorded game (*.w3g) in DIR as a completed match\n"
+    "  --replays-live DIR  serve every recorded game in DIR as a live match\n"
     "  --state FILE        keep visits and ratings in this SQLite file\n"
     "  --seed S            seed of the generated matches (default 1)\n";
 

@@ -8,8 +8,8 @@
 #include "tools/matchd/CMatchServer.h"
 #include "tools/matchd/CStatsStore.h"
 #include "tools/matchd/MatchdOptions.h"
+#include "tools/matchd/ReplayFolder.h"
 #include "tools/matchd/StopSignal.h"
-#include "tools/matchd/SyntheticMatchGenerator.h"
 
 int main(int argc, char** argv)
 {
@@ -36,7 +36,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velt-matchd: %s\n", stats.LastError().c_str());
         return 1;
     }
-    CMatchArchive archive(GenerateSyntheticMatches(options->m_synthetic), CSystemClock::Instance());
+    ReplayFolderLoad served = CollectServedMatches(*options);
+    for (const std::string& problem : served.m_problems)
+        std::fprintf(stderr, "velt-matchd: %s\n", problem.c_str());
+    if (!served.m_listed)
+        return 1;
+    CMatchArchive archive(std::move(served.m_matches), CSystemClock::Instance());
     CMatchServer server(archive, stats, options->m_server);
     if (!server.Start())
     {

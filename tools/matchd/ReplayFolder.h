@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/matchd/MatchdOptions.h"
+#include "tools/matchd/SyntheticMatch.h"
+
+namespace velt
+{
+
+struct ReplayFolderLoad
+{
+    bool m_listed = true; // false: the folder itself cannot be read
+    std::vector<SyntheticMatch> m_matches;
+    // One line per file that could not be served (the reader's or the converter's reason,
+    // naming the file), or one naming the folder when it cannot be listed.
+    std::vector<std::string> m_problems;
+};
+
+// Every recorded game (*.w3g, any case) directly in a folder, in file-name order, as matches
+// with ids counting up from firstMatchId. A file that cannot be read or served is named in the
+// problems and takes no id; the rest are still served. The start time is the file's
+// modification time in UTC, "YYYY-MM-DD HH:MM:SS": a replay does not record when it was played.
+ReplayFolderLoad LoadReplayFolder(const std::filesystem::path& folder, std::uint32_t firstMatchId,
+                                  bool live);
+
+// What the command line asks to serve, in this order: the generated matches (ids 1 to N), the
+// recorded games of --replays, then those of --replays-live, their ids following on.
+ReplayFolderLoad CollectServedMatches(const MatchdOptions& options);
+
+// A file time as "YYYY-MM-DD HH:MM:SS" in UTC.
+std::string FormatFileTime(std::filesystem::file_time_type time);
+
+} // namespace velt
