@@ -227,6 +227,9 @@ TEST(HostPlay, BufferingHaltsTheGameWithEmptySlotsUntilDataArrives)
               IndexOf(record.m_gameLines, kResumed, buffering));
     EXPECT_LT(IndexOf(record.m_gameLines, kResumed, buffering), record.m_gameLines.size());
     EXPECT_LE(session.m_rig.m_owner.MaxOutstanding(), 1u);
+    // The receive thread's lines and the session's slots went out whole, never interleaved.
+    EXPECT_FALSE(record.m_streamCorrupt);
+    EXPECT_EQ(record.m_malformedPackets, 0u);
     // One empty slot per halt period at most: a halt that does not pause floods the game.
     std::chrono::steady_clock::time_point from, to;
     {
@@ -352,6 +355,7 @@ TEST(HostPlay, AServerStallKeepsTheViewerWithOneRequestOutstanding)
         EXPECT_TRUE(record.m_leaveAckReceived) << row.m_name;
         EXPECT_EQ(record.m_gameTimeMs, 40000u) << row.m_name << ": play did not resume";
         EXPECT_LE(session.m_rig.m_owner.MaxOutstanding(), 1u) << row.m_name;
+        EXPECT_FALSE(record.m_streamCorrupt) << row.m_name;
     }
 }
 
