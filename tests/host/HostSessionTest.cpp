@@ -379,5 +379,31 @@ TEST(HostSession, AtNormalSpeedNothingFollowsATimeSlotBeforeItsKeepalive)
     EXPECT_EQ(slots, 15);
 }
 
+TEST(HostSession, ASpeedChosenInTheLobbyMakesTheFirstStepForwardThatManyPackets)
+{
+    struct Row
+    {
+        const char* m_command;
+        int m_firstStep;
+    };
+    for (const Row row : {Row{"/speed", 1}, Row{"/sp 2", 3}, Row{"/faster", 3}, Row{"/sp 4", 5}})
+    {
+        HostRig rig;
+        const Bytes stream = CStreamBuilder().Slots(40).Take();
+        rig.m_owner.SetStream(stream, static_cast<std::uint32_t>(stream.size()), true);
+        ASSERT_TRUE(rig.Start());
+        CScriptedGame game;
+        ASSERT_TRUE(game.Connect(rig.Port()) && game.Join() && game.MapReport());
+        ASSERT_TRUE(game.Chat(ChatKind::kLobby, row.m_command));
+        ASSERT_TRUE(game.Chat(ChatKind::kLobby, "/fs"));
+        ASSERT_TRUE(game.ReadThrough(GamePacketType::kCountdownEnd));
+        ASSERT_TRUE(game.Send(BuildGameLoaded()));
+        int slots = 0;
+        while (auto packet = game.Read(300))
+            slots += IsType(*packet, GamePacketType::kIncomingAction) ? 1 : 0;
+        EXPECT_EQ(slots, row.m_firstStep) << row.m_command;
+    }
+}
+
 } // namespace
 } // namespace velt::test
