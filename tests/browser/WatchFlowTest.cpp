@@ -233,7 +233,6 @@ TEST_F(WatchFlowTest, DoubleClickWatchesButNotWhileBusy)
     EXPECT_TRUE(tried);
     EXPECT_EQ(Steps(), kFourSteps);
     EXPECT_EQ(m_starter.m_started.size(), 1u);
-    EXPECT_EQ(ListView().SelectedMatchId(), kMatchId) << "the refused double click picked nothing";
     ASSERT_TRUE(Client()->WaitForHost(kMatchId, kDeadlineMs));
     EXPECT_EQ(HeaderRequests(), 1u);
     EXPECT_TRUE(Notices().empty());
