@@ -447,7 +447,7 @@ bool CLocalGameHost::ClaimRequest()
 
 void CLocalGameHost::RequestIfPermitted()
 {
-    if (m_requestPermit.Wait(1) && ClaimRequest())
+    if (m_requestPermit.TryConsume() && ClaimRequest())
         m_owner.RequestGameData(m_matchId.load(), m_streamSize.load(std::memory_order_acquire));
 }
 
