@@ -11,6 +11,7 @@
 
 #include "tests/tools/replay/ReplayBuilder.h"
 #include "tools/replay/ReplayReader.h"
+#include "tools/w3gs/GameSidePackets.h"
 
 // Recorded games for the converter's tests: small ones written on the spot with the replay
 // builder and read back with the real reader, and the sample files.
@@ -45,6 +46,23 @@ inline ReplayFile ReadBuilt(const Bytes& data, const ContainerSpec& spec = {})
     auto result = ReadReplayFromMemory(BuildReplayFile(data, spec), "built.w3g");
     EXPECT_TRUE(result.m_replay) << result.m_error.Text();
     return result.m_replay ? std::move(*result.m_replay) : ReplayFile{};
+}
+
+// The packets of a stream, in order; a stream that does not frame whole fails the test.
+inline std::vector<Bytes> SplitPackets(std::span<const std::uint8_t> stream)
+{
+    std::vector<Bytes> packets;
+    while (!stream.empty())
+    {
+        const GameStreamFrame frame = FrameGameStream(stream);
+        EXPECT_EQ(frame.m_kind, GameStreamFrame::Kind::kPacket);
+        if (frame.m_kind != GameStreamFrame::Kind::kPacket)
+            break;
+        packets.emplace_back(stream.begin(),
+                             stream.begin() + static_cast<std::ptrdiff_t>(frame.m_size));
+        stream = stream.subspan(frame.m_size);
+    }
+    return packets;
 }
 
 inline std::optional<std::filesystem::path> SampleReplays()
