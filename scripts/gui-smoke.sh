@@ -16,6 +16,9 @@ SHOT=${2:-$BUILD/gui-smoke-connected.png}
 WAIT_S=30          # for each process to come up, and for the window to close
 GAME_TIMEOUT_S=150 # for the whole watched session
 
+for tool in Xvfb xdotool import; do
+    command -v "$tool" >/dev/null || { echo "gui-smoke: needs $tool (xvfb, xdotool, imagemagick)" >&2; exit 1; }
+done
 cmake --build "$BUILD" --target veltplayer velt-matchd velt-gamesim gui_layout_probe
 
 WORK=$(mktemp -d)
