@@ -314,7 +314,12 @@ bool CMatchServerClient::ResumeHost(std::uint32_t matchId)
     host->m_sessionRan.store(0);
     if (host->m_port.load() == 0)
         host->SetListenPort(TakeNextPort());
-    return host->StartListener();
+    if (host->StartListener())
+        return true;
+    // The listener did not open (the user has been told): the host stays resumable, so that
+    // the next Watch! tries again instead of finding it neither running nor used.
+    host->m_sessionRan.store(1);
+    return false;
 }
 
 void CMatchServerClient::CloseHost(std::uint32_t matchId)

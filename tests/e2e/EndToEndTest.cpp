@@ -381,7 +381,12 @@ TEST_F(EndToEndTest, HeadersGivePortsFromTheFirstPortOnward)
     // The same match again: its old host goes, and the new one takes the next port.
     const auto first = m_client->FindHost(m_matchId);
     ASSERT_TRUE(m_client->RequestReplayHeader(m_matchId));
-    ASSERT_TRUE(WaitUntil([&] { return m_client->FindHost(m_matchId) != first; }));
+    ASSERT_TRUE(WaitUntil(
+        [&]
+        {
+            const auto now = m_client->FindHost(m_matchId);
+            return now && now != first;
+        }));
     EXPECT_EQ(m_client->HostPort(m_matchId), base + 1);
     EXPECT_FALSE(CTcpSocket::Connect("127.0.0.1", base).IsValid());
 

@@ -436,6 +436,27 @@ INSTANTIATE_TEST_SUITE_P(States, ResumeHostTest,
                                            ResumeRow{"GameEnded", true, true, true}),
                          [](const auto& info) { return std::string(info.param.m_name); });
 
+TEST_F(MatchDownloadTest, ResumeThatCannotListenCanBeTriedAgain)
+{
+    m_server.AddMatch(Served(3000, 60));
+    MakeHost();
+    const std::uint16_t port = m_client->HostPort(kMatch).value();
+    {
+        CTcpSocket game = JoinHost();
+        ASSERT_TRUE(WaitUntil([&] { return m_client->FindHost(kMatch)->m_sessionRan.load() == 1; }));
+    }
+    ASSERT_TRUE(m_client->WaitSessionEnded(kMatch, kDeadlineMs));
+
+    CTcpListener squatter;
+    ASSERT_EQ(squatter.Open("127.0.0.1", port), CTcpListener::Error::kNone);
+    EXPECT_FALSE(m_client->ResumeHost(kMatch));
+    EXPECT_EQ(m_notices.Texts(), std::vector<std::string>{"Stream socket bind error"});
+    squatter.Close();
+    EXPECT_TRUE(m_client->ResumeHost(kMatch));
+    EXPECT_EQ(m_client->HostPort(kMatch), port);
+    EXPECT_TRUE(JoinHost().IsValid());
+}
+
 // --- Data requests and the connection ---------------------------------------------------------
 
 struct LossRow

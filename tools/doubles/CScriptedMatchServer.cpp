@@ -3,22 +3,12 @@
 #include <algorithm>
 #include <chrono>
 
+#include "server/CFrameAssembler.h"
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
 
 namespace velt
 {
-
-namespace
-{
-
-std::uint32_t LittleEndian32(const std::uint8_t* bytes)
-{
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-} // namespace
 
 CScriptedMatchServer::CScriptedMatchServer(IClock& clock) : m_clock(clock) {}
 
@@ -74,27 +64,29 @@ void CScriptedMatchServer::AcceptLoop()
 
 void CScriptedMatchServer::ReadLoop(std::size_t index, Client& client)
 {
-    for (;;)
+    // One receive takes whatever has arrived, often a whole request, and the frames are cut
+    // from it: the server answers at once and costs a client as little as it can.
+    auto assembler = std::make_unique<CFrameAssembler>();
+    for (bool open = true; open && !assembler->Broken();)
     {
-        std::uint8_t lengthField[kFrameLengthBytes];
-        if (!client.m_socket.RecvExact(lengthField, sizeof lengthField))
+        const std::span<std::uint8_t> space = assembler->FreeSpace();
+        const int received = client.m_socket.Recv(space.data(), space.size());
+        if (received <= 0)
             break;
-        const std::uint32_t length = LittleEndian32(lengthField);
-        if (length == 0)
-            continue;
-        if (length > kMaxDiscardLength)
-            break;
-        std::vector<std::uint8_t> body(length);
-        if (!client.m_socket.RecvExact(body.data(), body.size()))
-            break;
-        ReceivedFrame frame{index, body[0],
-                            std::vector<std::uint8_t>(body.begin() + 1, body.end())};
+        assembler->Commit(static_cast<std::size_t>(received));
+        while (auto body = assembler->Next())
         {
-            std::lock_guard lock(m_mutex);
-            m_frames.push_back(frame);
+            if (body->empty())
+                continue;
+            ReceivedFrame frame{index, (*body)[0],
+                                std::vector<std::uint8_t>(body->begin() + 1, body->end())};
+            {
+                std::lock_guard lock(m_mutex);
+                m_frames.push_back(frame);
+            }
+            m_changed.notify_all();
+            OnFrame(frame);
         }
-        m_changed.notify_all();
-        OnFrame(frame);
     }
     client.m_socket.Shutdown();
     {
@@ -315,6 +307,8 @@ bool CScriptedMatchServer::Send(std::size_t client, std::span<const std::uint8_t
 bool CScriptedMatchServer::SendLocked(Client& client, std::span<const std::uint8_t> bytes,
                                       const SendPlan& plan)
 {
+    if (plan.m_kind == SendPlan::Kind::kWhole)
+        return client.m_socket.Send(bytes.data(), bytes.size()) == static_cast<int>(bytes.size());
     std::vector<std::size_t> starts{0};
     if (plan.m_kind == SendPlan::Kind::kByteByByte)
         for (std::size_t at = 1; at < bytes.size(); ++at)
