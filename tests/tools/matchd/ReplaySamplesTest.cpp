@@ -141,14 +141,7 @@ namespace
 class ReplayFolderTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_dir =
-            std::filesystem::temp_directory_path() /
-            ("velt-replays-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(m_dir);
-    }
+    void SetUp() override { m_dir = FreshTempDir("velt-replays-"); }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
 
     void Write(const std::string& name, const Bytes& bytes)

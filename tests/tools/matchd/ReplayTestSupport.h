@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,19 @@ inline std::vector<Bytes> SplitPackets(std::span<const std::uint8_t> stream)
         stream = stream.subspan(frame.m_size);
     }
     return packets;
+}
+
+// A new, empty folder under the system's temporary folder; parallel runs each get their own.
+inline std::filesystem::path FreshTempDir(const std::string& prefix)
+{
+    std::random_device random;
+    for (;;)
+    {
+        const auto dir = std::filesystem::temp_directory_path() /
+                         (prefix + std::to_string(random()) + std::to_string(random()));
+        if (std::filesystem::create_directory(dir))
+            return dir;
+    }
 }
 
 inline std::optional<std::filesystem::path> SampleReplays()

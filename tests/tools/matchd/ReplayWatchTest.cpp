@@ -140,10 +140,7 @@ protected:
     void SetUp() override
     {
         SocketLayerStart();
-        m_dir = std::filesystem::temp_directory_path() /
-                ("velt-watch-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::create_directories(m_dir);
+        m_dir = FreshTempDir("velt-watch-");
     }
 
     void TearDown() override
