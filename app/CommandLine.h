@@ -29,7 +29,6 @@ struct PlayerOptions
 // Reads the arguments after the program name; each option also takes the "--option=value"
 // form. Nothing, with a reason in error, for an unknown argument, a missing or bad value, or
 // --demo together with --server.
-std::optional<PlayerOptions> ParsePlayerArguments(const QStringList& arguments,
-                                                  std::string* error);
+std::optional<PlayerOptions> ParsePlayerArguments(const QStringList& arguments, std::string* error);
 
 } // namespace velt

@@ -109,8 +109,8 @@ void CProgressDialog::StepMap()
     Step(kMapStep, kMapStepText);
     show();
     if (QWidget* owner = parentWidget())
-        move(owner->frameGeometry().center() - QPoint(frameGeometry().width() / 2,
-                                                      frameGeometry().height() / 2));
+        move(owner->frameGeometry().center() -
+             QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
 }
 
 void CProgressDialog::StepGameData()
@@ -143,8 +143,7 @@ void CProgressDialog::LaunchWarcraft()
         launch.m_openGlMode = bar->OpenGLMode() != 0;
     }
     const DesktopSeams& seams = m_mainDialog->Seams();
-    velt::LaunchWarcraft(launch, *seams.m_gameWindow, *seams.m_processStarter,
-                         *seams.m_notices);
+    velt::LaunchWarcraft(launch, *seams.m_gameWindow, *seams.m_processStarter, *seams.m_notices);
 }
 
 } // namespace velt

@@ -50,8 +50,8 @@ CVELTTopView::CVELTTopView(QWidget* parent)
     m_pathEdit = CreateControl<QLineEdit>(kIdWarcraftPath, QRect(153, 27, 200, 13));
     m_pathEdit->setReadOnly(true);
     m_pathEdit->setFrame(true);
-    m_change = CreateControl<QPushButton>(kIdChange, QRect(358, 26, 68, 14),
-                                          QLatin1String(kChangeText));
+    m_change =
+        CreateControl<QPushButton>(kIdChange, QRect(358, 26, 68, 14), QLatin1String(kChangeText));
     for (QPushButton* button : {m_connect, m_refresh, m_watch, m_change})
         button->setAutoDefault(false);
 

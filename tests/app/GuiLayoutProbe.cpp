@@ -43,8 +43,8 @@ void PrintLayout(CMainDialog& dialog)
     {
         const QWidget* widget = bar->Control(control.m_id);
         // A check box toggles on its box, at its left.
-        const QPoint local = control.m_checkBox ? QPoint(4, widget->height() / 2)
-                                                : widget->rect().center();
+        const QPoint local =
+            control.m_checkBox ? QPoint(4, widget->height() / 2) : widget->rect().center();
         PrintAt(control.m_name, widget, local, &dialog);
     }
     CSortableListCtrl& list = view->List();

@@ -262,8 +262,9 @@ TEST_P(MessageBoxNotice, ShownOnTheUiThreadWithTheAppTitle)
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, MessageBoxNotice, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info)
-                         { return std::string(info.param ? "FromNetworkThread" : "FromUiThread"); });
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "FromNetworkThread" : "FromUiThread");
+                         });
 
 } // namespace
 } // namespace velt

@@ -20,8 +20,7 @@ namespace
 using ListEnding = CScriptedMatchServer::ListEnding;
 
 const std::vector<CMatchInfo> kThreeMatches = {
-    Match(21, "2009-05-01 20:15"), Match(22, "2009-05-03 10:00"),
-    Match(23, "2009-05-02 08:30")};
+    Match(21, "2009-05-01 20:15"), Match(22, "2009-05-03 10:00"), Match(23, "2009-05-02 08:30")};
 
 // Counts the paint events a widget receives.
 class CPaintCounter : public QObject
@@ -51,8 +50,8 @@ class ConnectionControlTest : public DesktopTest
 
 TEST_F(ConnectionControlTest, FirstConnectSelectsChannelOneConnectsAndFillsTheList)
 {
-    WriteSettings("[SETTINGS]\r\nwindowmode=1\r\nopenglmode=0\r\nwarcraftpath=" +
-                  WarcraftFolder() + "\r\n");
+    WriteSettings("[SETTINGS]\r\nwindowmode=1\r\nopenglmode=0\r\nwarcraftpath=" + WarcraftFolder() +
+                  "\r\n");
     ServeList(kThreeMatches);
     // A name, which the first connection replaces by its address.
     OpenWindowAt(ServerAddress{"localhost", m_server.Port()});
@@ -147,10 +146,15 @@ TEST_P(ConnectOutcomes, TellTheUserAndLeaveTheRowsAlone)
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConnectOutcomes,
     ::testing::Values(
-        OutcomeCase{"ConnectionFails", false, ListEnding::kListEnd, {kConnectFailedMessage}, 0,
-                    false, 0},
-        OutcomeCase{"ChannelRefused", true, ListEnding::kChannelInvalid, {kChannelInvalidMessage},
-                    1, false, 1},
+        OutcomeCase{
+            "ConnectionFails", false, ListEnding::kListEnd, {kConnectFailedMessage}, 0, false, 0},
+        OutcomeCase{"ChannelRefused",
+                    true,
+                    ListEnding::kChannelInvalid,
+                    {kChannelInvalidMessage},
+                    1,
+                    false,
+                    1},
         OutcomeCase{"NoAnswer", true, ListEnding::kSilence, {kListTimeOutMessage}, 1, true, 1}),
     [](const ::testing::TestParamInfo<OutcomeCase>& info)
     { return std::string(info.param.m_name); });
@@ -266,14 +270,15 @@ TEST_P(BeforeConnect, ButtonsAskForAConnectionFirst)
     EXPECT_FALSE(ListView().Progress().isVisible());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Buttons, BeforeConnect,
-    ::testing::Values(
-        BeforeConnectCase{"Refresh", CVELTTopView::kIdRefresh, CVELTListView::kConnectFirstMessage},
-        BeforeConnectCase{"Watch", CVELTTopView::kIdWatch, CVELTListView::kSelectMatchMessage},
-        BeforeConnectCase{"Change", CVELTTopView::kIdChange, CVELTTopView::kConnectFirstMessage}),
-    [](const ::testing::TestParamInfo<BeforeConnectCase>& info)
-    { return std::string(info.param.m_name); });
+INSTANTIATE_TEST_SUITE_P(Buttons, BeforeConnect,
+                         ::testing::Values(BeforeConnectCase{"Refresh", CVELTTopView::kIdRefresh,
+                                                             CVELTListView::kConnectFirstMessage},
+                                           BeforeConnectCase{"Watch", CVELTTopView::kIdWatch,
+                                                             CVELTListView::kSelectMatchMessage},
+                                           BeforeConnectCase{"Change", CVELTTopView::kIdChange,
+                                                             CVELTTopView::kConnectFirstMessage}),
+                         [](const ::testing::TestParamInfo<BeforeConnectCase>& info)
+                         { return std::string(info.param.m_name); });
 
 } // namespace
 } // namespace velt

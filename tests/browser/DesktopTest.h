@@ -78,9 +78,9 @@ protected:
     int RowOf(std::uint32_t matchId);
 
     // The list answer: these records, then the ending.
-    void ServeList(const std::vector<CMatchInfo>& matches,
-                   CScriptedMatchServer::ListEnding ending =
-                       CScriptedMatchServer::ListEnding::kListEnd);
+    void
+    ServeList(const std::vector<CMatchInfo>& matches,
+              CScriptedMatchServer::ListEnding ending = CScriptedMatchServer::ListEnding::kListEnd);
     std::size_t ListRequests() { return m_server.FrameCount(MessageCode::MSG_MATCH_INFO); }
     std::size_t HeaderRequests() { return m_server.FrameCount(MessageCode::MSG_REPLAY_HEADER); }
 

@@ -72,8 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"WindowOnly",
                  "[SETTINGS]\r\nwindowmode=1\r\nopenglmode=0\r\nwarcraftpath=C:\\Games\\W3\\\r\n",
                  true, false, "C:\\Games\\W3\\"},
-        LoadCase{"AnyNonZeroSwitchesOn", "[SETTINGS]\r\nwindowmode=7\r\nopenglmode=12abc\r\n",
-                 true, true, ""}),
+        LoadCase{"AnyNonZeroSwitchesOn", "[SETTINGS]\r\nwindowmode=7\r\nopenglmode=12abc\r\n", true,
+                 true, ""}),
     [](const ::testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.m_name); });
 
 TEST_F(SettingsFlowTest, StoredZeroLeavesASwitchThatIsOn)

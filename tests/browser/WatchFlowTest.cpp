@@ -2,8 +2,8 @@
 // host, and the launch, with the game window lookup and the process start faked.
 #include "DesktopTest.h"
 
-#include "server/MatchServerMessages.h"
 #include "platform/Socket.h"
+#include "server/MatchServerMessages.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 
@@ -11,8 +11,8 @@
 #include <QProgressBar>
 #include <QTest>
 
-#include <ostream>
 #include <optional>
+#include <ostream>
 
 namespace velt
 {
@@ -203,10 +203,22 @@ INSTANTIATE_TEST_SUITE_P(
         LaunchCase{"BothInOrder", true, true, false, 40, {"-window", "-opengl"}, true, {}},
         LaunchCase{"GameAlreadyRunning", true, true, true, 40, {}, false, {}},
         LaunchCase{"NoFolder", true, false, false, 0, {}, false, {kNoWarcraftPathMessage}},
-        LaunchCase{"LongestThatFits", true, true, false, kLongestFittingFolder,
-                   {"-window", "-opengl"}, true, {}},
-        LaunchCase{"OneCharacterTooLong", true, true, false, kLongestFittingFolder + 1, {},
-                   false, {kNoWarcraftPathMessage}}),
+        LaunchCase{"LongestThatFits",
+                   true,
+                   true,
+                   false,
+                   kLongestFittingFolder,
+                   {"-window", "-opengl"},
+                   true,
+                   {}},
+        LaunchCase{"OneCharacterTooLong",
+                   true,
+                   true,
+                   false,
+                   kLongestFittingFolder + 1,
+                   {},
+                   false,
+                   {kNoWarcraftPathMessage}}),
     [](const ::testing::TestParamInfo<LaunchCase>& info)
     { return std::string(info.param.m_name); });
 
@@ -289,7 +301,8 @@ TEST_F(WatchFlowTest, WatchAgainResumesTheFinishedHostWithoutAskingTheServer)
     EXPECT_EQ(HeaderRequests(), 1u);
     EXPECT_EQ(Client()->HostsStarted(), 1u);
     EXPECT_EQ(m_starter.m_started.size(), 0u) << "no folder: the user was told instead";
-    EXPECT_EQ(Notices(), (std::vector<std::string>{kNoWarcraftPathMessage, kNoWarcraftPathMessage}));
+    EXPECT_EQ(Notices(),
+              (std::vector<std::string>{kNoWarcraftPathMessage, kNoWarcraftPathMessage}));
 }
 
 } // namespace
