@@ -14,7 +14,8 @@ namespace
 
 constexpr std::uint8_t kSlotOccupied = 2;
 constexpr std::uint8_t kDownloadComplete = 100;
-constexpr std::uint8_t kObserverRace = 0x60; // random and selectable, as observer slots show
+constexpr std::uint8_t kObserverRace = 0x60;  // random and selectable, as observer slots show
+constexpr std::uint8_t kHostLineSenderId = 1; // the host's lobby lines come from this id
 
 struct Seat
 {
@@ -182,23 +183,29 @@ private:
     }
 
     // Participants keep their ids when they can; recorded id 2 and ids above 12 move to the
-    // lowest free ids. Other ids the recording names keep theirs, but 2 moves above 12.
+    // lowest free ids. Ids the recording names without a slot keep theirs, but 1 and 2 move
+    // above 12: the host's lobby lines come from id 1 and go to id 2, so both are kept for a
+    // seated participant and the viewer.
     bool MapIds(ReplaySeating& seating)
     {
         const std::array<bool, 256> referenced = ReferencedIds(m_replay, m_active);
-        std::array<bool, 256> taken{};
         std::array<bool, 256> participant{};
-        taken[kServedViewerId] = true;
         for (const Seat& seat : m_seats)
             if (!seat.m_viewer && IsHuman(seat.m_slot))
                 participant[seat.m_slot.m_playerId] = true;
+        std::array<bool, 256> moves{};
+        std::array<bool, 256> taken{};
+        taken[kServedViewerId] = true;
         for (std::size_t id = 0; id < 256; ++id)
         {
             seating.m_servedId[id] = static_cast<std::int16_t>(id);
-            const bool keeps = participant[id] ? id >= 1 && id <= kServedMaxPlayerId
-                                               : referenced[id] && !Dropped(id);
-            if (keeps && id != kServedViewerId)
-                taken[id] = true;
+            if (participant[id])
+                moves[id] = id == kServedViewerId || id > kServedMaxPlayerId;
+            else if (referenced[id] && !Dropped(id))
+                moves[id] = id == kServedViewerId || id == kHostLineSenderId;
+            else
+                continue;
+            taken[id] = taken[id] || !moves[id];
         }
         for (std::uint8_t id : m_dropped)
             seating.m_servedId[id] = kNotServed;
@@ -214,9 +221,7 @@ private:
         };
         for (std::size_t id = 0; id < 256; ++id)
         {
-            const bool moves = participant[id] ? id == kServedViewerId || id > kServedMaxPlayerId
-                                               : id == kServedViewerId && referenced[id];
-            if (!moves)
+            if (!moves[id])
                 continue;
             const std::int16_t to = participant[id] ? freeId(1, kServedMaxPlayerId)
                                                     : freeId(kServedMaxPlayerId + 1, 255);

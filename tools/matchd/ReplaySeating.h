@@ -55,7 +55,8 @@ struct ReplaySeating
 // the end first, so that slot numbers change as little as possible). The viewer takes an unused
 // slot past the map's start positions, else a new slot at the end, else any unused slot. When
 // every slot is taken, an observer who never acted nor chatted makes room. Recorded id 2, and
-// participants' ids above 12, move to the lowest ids that nobody in the recording uses.
+// participants' ids above 12, move to the lowest ids that nobody in the recording uses; ids 1
+// and 2 of someone without a slot (a hosting bot) move above 12.
 // Nothing, with the reason in error, when the recording cannot be seated so.
 std::optional<ReplaySeating> SeatReplay(const ReplayFile& replay, std::string& error);
 
