@@ -129,16 +129,19 @@ private:
                 continue;
             Piece piece{*servedId, actions};
             // Pings at the start of an observer's block are cut off it one by one.
+            bool cut = false;
             while (IsObserverPing(piece))
             {
                 pings.push_back({piece.m_playerId, piece.m_actions.first(kMapPingSize)});
                 piece.m_actions = piece.m_actions.subspan(kMapPingSize);
+                cut = true;
             }
-            if (!piece.m_actions.empty())
+            if (!cut || !piece.m_actions.empty())
                 pieces.push_back(piece);
         }
         // A slot that starts with a hero skill keeps its own notice; its pings follow it.
-        const bool firstTaken = !pieces.empty() && pieces.front().m_actions[0] == kActionHeroSkill;
+        const bool firstTaken = !pieces.empty() && !pieces.front().m_actions.empty() &&
+                                pieces.front().m_actions[0] == kActionHeroSkill;
         std::size_t carried = 0;
         if (!pings.empty() && !firstTaken)
         {

@@ -76,7 +76,8 @@ std::vector<SlotShape> SlotShapes(const std::vector<std::uint8_t>& stream)
         }
         SlotShape shape{slot->m_intervalMs, {}};
         for (const auto& block : slot->m_blocks)
-            shape.m_blocks.emplace_back(block.m_playerId, block.m_actions.at(0));
+            shape.m_blocks.emplace_back(block.m_playerId,
+                                        block.m_actions.empty() ? -1 : block.m_actions[0]);
         shapes.push_back(shape);
     }
     return shapes;
@@ -139,6 +140,10 @@ const SlotRow kSlotRows[] = {
      26,
      Concat({Slot(60000, {CommandBlock(1, kEsc)}, 0x1E), Slot(60000, {})}),
      {{65535, {{1, 0x61}}}, {54465, {}}}},
+    {"AnEmptyCommandBlockIsKept",
+     26,
+     Slot(100, {CommandBlock(3, {}), CommandBlock(4, Ping())}),
+     {{100, {{4, 0x68}, {3, -1}}}}},
     {"EmptySlotsStayEmpty", 26, Concat({Slot(0, {}), Slot(250, {})}), {{0, {}}, {250, {}}}},
 };
 
