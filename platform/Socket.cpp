@@ -37,15 +37,17 @@ std::uint16_t BoundPort(int fd)
     return ntohs(address.sin_port);
 }
 
-void CloseFd(std::atomic<int>& fd)
+void CloseFd(std::atomic<int>& fd, std::mutex& closeMutex)
 {
+    std::lock_guard lock(closeMutex);
     const int old = fd.exchange(-1, std::memory_order_acq_rel);
     if (old >= 0)
         ::close(old);
 }
 
-void ShutdownFd(const std::atomic<int>& fd)
+void ShutdownFd(const std::atomic<int>& fd, std::mutex& closeMutex)
 {
+    std::lock_guard lock(closeMutex);
     const int current = fd.load(std::memory_order_acquire);
     if (current >= 0)
         ::shutdown(current, SHUT_RDWR);
@@ -84,6 +86,7 @@ CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
     if (this != &other)
     {
         Close();
+        std::lock_guard lock(other.m_closeMutex);
         m_fd.store(other.m_fd.exchange(-1), std::memory_order_release);
     }
     return *this;
@@ -176,9 +179,9 @@ void CTcpSocket::SetNoDelay(bool on)
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
 }
 
-void CTcpSocket::Shutdown() { ShutdownFd(m_fd); }
+void CTcpSocket::Shutdown() { ShutdownFd(m_fd, m_closeMutex); }
 
-void CTcpSocket::Close() { CloseFd(m_fd); }
+void CTcpSocket::Close() { CloseFd(m_fd, m_closeMutex); }
 
 std::uint16_t CTcpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
 
@@ -224,9 +227,9 @@ CTcpSocket CTcpListener::Accept()
     return client < 0 ? CTcpSocket() : CTcpSocket(client);
 }
 
-void CTcpListener::Shutdown() { ShutdownFd(m_fd); }
+void CTcpListener::Shutdown() { ShutdownFd(m_fd, m_closeMutex); }
 
-void CTcpListener::Close() { CloseFd(m_fd); }
+void CTcpListener::Close() { CloseFd(m_fd, m_closeMutex); }
 
 bool CUdpSocket::Open()
 {
@@ -278,8 +281,8 @@ int CUdpSocket::RecvFrom(void* data, std::size_t size, int timeoutMs)
     return static_cast<int>(::recvfrom(fd, data, size, 0, nullptr, nullptr));
 }
 
-void CUdpSocket::Shutdown() { ShutdownFd(m_fd); }
+void CUdpSocket::Shutdown() { ShutdownFd(m_fd, m_closeMutex); }
 
-void CUdpSocket::Close() { CloseFd(m_fd); }
+void CUdpSocket::Close() { CloseFd(m_fd, m_closeMutex); }
 
 } // namespace velt

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -26,7 +27,11 @@ public:
     CTcpSocket() = default;
     explicit CTcpSocket(int fd) : m_fd(fd) {}
     ~CTcpSocket() { Close(); }
-    CTcpSocket(CTcpSocket&& other) noexcept : m_fd(other.m_fd.exchange(-1)) {}
+    CTcpSocket(CTcpSocket&& other) noexcept
+    {
+        std::lock_guard lock(other.m_closeMutex);
+        m_fd.store(other.m_fd.exchange(-1));
+    }
     CTcpSocket& operator=(CTcpSocket&& other) noexcept;
     CTcpSocket(const CTcpSocket&) = delete;
     CTcpSocket& operator=(const CTcpSocket&) = delete;
@@ -56,6 +61,9 @@ public:
 
 private:
     std::atomic<int> m_fd{-1};
+    // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
+    // has already handed back to the system for reuse.
+    std::mutex m_closeMutex;
 };
 
 // A TCP listener bound to an IPv4 address.
@@ -89,6 +97,9 @@ public:
 
 private:
     std::atomic<int> m_fd{-1};
+    // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
+    // has already handed back to the system for reuse.
+    std::mutex m_closeMutex;
 };
 
 // A UDP socket for sending datagrams.
@@ -115,6 +126,9 @@ public:
 
 private:
     std::atomic<int> m_fd{-1};
+    // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
+    // has already handed back to the system for reuse.
+    std::mutex m_closeMutex;
 };
 
 } // namespace velt
