@@ -19,13 +19,13 @@ namespace
 const QSize kTemplateSize(561, 409);
 const QRect kListRect(0, 1, 560, 404);
 
-struct ColumnSpec
+struct ColumnLayout
 {
     const char* m_title;
     int m_characters;
 };
 
-constexpr ColumnSpec kColumns[] = {
+constexpr ColumnLayout kColumns[] = {
     {"Match Name", 20},   {"Players Info", 25}, {"Map", 25},    {"Status", 10}, {"Start Time", 15},
     {"Total Length", 15}, {"Streamer", 10},     {"Visits", 10}, {"Rating", 10},
 };
@@ -88,9 +88,9 @@ void CVELTListView::OnInitialUpdate()
     const int averageCharWidth = QFontMetrics(Form()->font()).averageCharWidth();
     for (int column = 0; column < static_cast<int>(std::size(kColumns)); ++column)
     {
-        const ColumnSpec& spec = kColumns[column];
-        m_list.InsertColumn(column, QLatin1String(spec.m_title),
-                            (spec.m_characters + 2) * averageCharWidth);
+        const ColumnLayout& layout = kColumns[column];
+        m_list.InsertColumn(column, QLatin1String(layout.m_title),
+                            (layout.m_characters + 2) * averageCharWidth);
     }
     m_progress.Create(this);
 }

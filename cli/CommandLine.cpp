@@ -6,7 +6,7 @@ namespace velt
 {
 
 std::optional<CCommandLine> CCommandLine::Parse(const std::vector<std::string>& args,
-                                                const Spec& spec, std::string& error)
+                                                const Grammar& grammar, std::string& error)
 {
     CCommandLine line;
     for (std::size_t i = 0; i < args.size(); ++i)
@@ -29,7 +29,7 @@ std::optional<CCommandLine> CCommandLine::Parse(const std::vector<std::string>& 
             inlineValue = name.substr(equals + 1);
             name.resize(equals);
         }
-        if (spec.m_flags.count(name) != 0)
+        if (grammar.m_flags.count(name) != 0)
         {
             if (inlineValue)
             {
@@ -39,7 +39,7 @@ std::optional<CCommandLine> CCommandLine::Parse(const std::vector<std::string>& 
             line.m_flags.insert(name);
             continue;
         }
-        if (spec.m_valueOptions.count(name) == 0)
+        if (grammar.m_valueOptions.count(name) == 0)
         {
             error = "unknown option '--" + name + "'";
             return std::nullopt;

@@ -14,7 +14,7 @@ namespace velt
 class CCommandLine
 {
 public:
-    struct Spec
+    struct Grammar
     {
         std::set<std::string> m_valueOptions; // take a value
         std::set<std::string> m_flags;        // take none
@@ -22,7 +22,7 @@ public:
 
     // Parses args (without the program and command names). On a usage error returns nothing
     // and sets error.
-    static std::optional<CCommandLine> Parse(const std::vector<std::string>& args, const Spec& spec,
+    static std::optional<CCommandLine> Parse(const std::vector<std::string>& args, const Grammar& grammar,
                                              std::string& error);
 
     bool Has(const std::string& name) const;

@@ -151,9 +151,9 @@ std::string GotoArgument(std::uint32_t durationMs)
 
 int RunDemoCommand(const std::vector<std::string>& args)
 {
-    const CCommandLine::Spec spec{{"seed", "seconds"}, {"help"}};
+    const CCommandLine::Grammar grammar{{"seed", "seconds"}, {"help"}};
     std::string error;
-    const auto line = CCommandLine::Parse(args, spec, error);
+    const auto line = CCommandLine::Parse(args, grammar, error);
     if (line && line->Has("help"))
     {
         std::fputs(kDemoUsage, stdout);

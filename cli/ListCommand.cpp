@@ -29,10 +29,10 @@ Options:
 
 int RunListCommand(const std::vector<std::string>& args)
 {
-    CCommandLine::Spec spec{{"server", "channel"}, {"tsv", "help"}};
+    CCommandLine::Grammar grammar{{"server", "channel"}, {"tsv", "help"}};
     ServerOptions options;
     std::string error;
-    const auto line = CCommandLine::Parse(args, spec, error);
+    const auto line = CCommandLine::Parse(args, grammar, error);
     if (line && line->Has("help"))
     {
         std::fputs(kListUsage, stdout);

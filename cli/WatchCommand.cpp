@@ -106,10 +106,10 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
 
 int RunWatchCommand(const std::vector<std::string>& args)
 {
-    const CCommandLine::Spec spec{{"server", "channel", "sessions", "war3", "announce-port", "port-base"},
+    const CCommandLine::Grammar grammar{{"server", "channel", "sessions", "war3", "announce-port", "port-base"},
                                   {"launch", "window", "opengl", "help"}};
     std::string error;
-    const auto line = CCommandLine::Parse(args, spec, error);
+    const auto line = CCommandLine::Parse(args, grammar, error);
     if (line && line->Has("help"))
     {
         std::fputs(kWatchUsage, stdout);

@@ -19,9 +19,9 @@ class CommandLineParseTest : public ::testing::TestWithParam<ParseCase>
 TEST_P(CommandLineParseTest, AcceptsOrExplains)
 {
     const auto& c = GetParam();
-    const CCommandLine::Spec spec{{"server", "channel"}, {"tsv"}};
+    const CCommandLine::Grammar grammar{{"server", "channel"}, {"tsv"}};
     std::string error;
-    const auto line = CCommandLine::Parse(c.args, spec, error);
+    const auto line = CCommandLine::Parse(c.args, grammar, error);
     EXPECT_EQ(line.has_value(), c.ok);
     EXPECT_EQ(error, c.error);
 }
@@ -40,9 +40,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CommandLineTest, ValuesFlagsAndNumbers)
 {
-    const CCommandLine::Spec spec{{"server", "channel"}, {"tsv"}};
+    const CCommandLine::Grammar grammar{{"server", "channel"}, {"tsv"}};
     std::string error;
-    const auto line = CCommandLine::Parse({"7", "--channel=3", "--tsv", "--server", "a"}, spec, error);
+    const auto line = CCommandLine::Parse({"7", "--channel=3", "--tsv", "--server", "a"}, grammar, error);
     ASSERT_TRUE(line);
     EXPECT_EQ(line->Positional(), std::vector<std::string>{"7"});
     EXPECT_TRUE(line->Has("tsv"));
