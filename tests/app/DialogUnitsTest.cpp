@@ -46,9 +46,9 @@ INSTANTIATE_TEST_SUITE_P(Templates, DialogRects,
 
 } // namespace
 
-void PrintTo(const TemplateFontSpec& spec, std::ostream* os)
+void PrintTo(const TemplateFontSpec& font, std::ostream* os)
 {
-    *os << spec.m_pointSize << "pt";
+    *os << font.m_pointSize << "pt";
 }
 
 namespace
@@ -60,12 +60,12 @@ class TemplateFonts : public ::testing::TestWithParam<TemplateFontSpec>
 
 TEST_P(TemplateFonts, StandInKeepsTheCellHeight)
 {
-    const TemplateFontSpec spec = GetParam();
-    const QFont font = MakeTemplateFont(spec);
-    const bool original = QFontInfo(font).family().compare(spec.m_face, Qt::CaseInsensitive) == 0;
+    const TemplateFontSpec font = GetParam();
+    const QFont font = MakeTemplateFont(font);
+    const bool original = QFontInfo(font).family().compare(font.m_face, Qt::CaseInsensitive) == 0;
     if (!original)
     {
-        EXPECT_LE(QFontMetrics(font).height(), spec.m_cellHeight);
+        EXPECT_LE(QFontMetrics(font).height(), font.m_cellHeight);
     }
     const DialogBaseUnits units = BaseUnitsOf(font);
     EXPECT_GT(units.m_x, 2);
