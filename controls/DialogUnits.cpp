@@ -62,16 +62,16 @@ TemplateFontSpec MsSansSerifFont8()
     return {QStringLiteral("MS Sans Serif"), 8, 13};
 }
 
-QFont MakeTemplateFont(const TemplateFontSpec& font, const QString& standIn)
+QFont MakeTemplateFont(const TemplateFontSpec& templateFont, const QString& standIn)
 {
-    QFont font(font.m_face, font.m_pointSize);
-    if (QFontInfo(font).family().compare(font.m_face, Qt::CaseInsensitive) == 0)
+    QFont font(templateFont.m_face, templateFont.m_pointSize);
+    if (QFontInfo(font).family().compare(templateFont.m_face, Qt::CaseInsensitive) == 0)
         return font;
     QFont fallback(standIn);
     // Start at the point size's pixel height at 96 dpi and shrink until the cell fits.
-    int pixels = (font.m_pointSize * 96 + 36) / 72;
+    int pixels = (templateFont.m_pointSize * 96 + 36) / 72;
     fallback.setPixelSize(pixels);
-    while (pixels > 6 && QFontMetrics(fallback).height() > font.m_cellHeight)
+    while (pixels > 6 && QFontMetrics(fallback).height() > templateFont.m_cellHeight)
         fallback.setPixelSize(--pixels);
     return fallback;
 }

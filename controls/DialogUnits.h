@@ -40,7 +40,7 @@ TemplateFontSpec SongTiFont9();
 TemplateFontSpec MsSansSerifFont8();
 
 // The named face when the system has it; otherwise the stand-in family sized to the cell height.
-QFont MakeTemplateFont(const TemplateFontSpec& font,
+QFont MakeTemplateFont(const TemplateFontSpec& templateFont,
                        const QString& standIn = QStringLiteral("DejaVu Sans"));
 
 } // namespace velt
