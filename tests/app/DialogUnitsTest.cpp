@@ -60,12 +60,13 @@ class TemplateFonts : public ::testing::TestWithParam<TemplateFontSpec>
 
 TEST_P(TemplateFonts, StandInKeepsTheCellHeight)
 {
-    const TemplateFontSpec font = GetParam();
-    const QFont font = MakeTemplateFont(font);
-    const bool original = QFontInfo(font).family().compare(font.m_face, Qt::CaseInsensitive) == 0;
+    const TemplateFontSpec templateFont = GetParam();
+    const QFont font = MakeTemplateFont(templateFont);
+    const bool original =
+        QFontInfo(font).family().compare(templateFont.m_face, Qt::CaseInsensitive) == 0;
     if (!original)
     {
-        EXPECT_LE(QFontMetrics(font).height(), font.m_cellHeight);
+        EXPECT_LE(QFontMetrics(font).height(), templateFont.m_cellHeight);
     }
     const DialogBaseUnits units = BaseUnitsOf(font);
     EXPECT_GT(units.m_x, 2);
