@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "host/ReplayHeader.h"
 #include "platform/ByteWriter.h"
