@@ -159,11 +159,11 @@ TEST_P(ReplayStreamSlotTest, TimeSlotsAsTheHostReadsThem)
     const bool old = row.m_version == 2;
     LobbySpec lobby = FourPeople();
     lobby.m_slotSize = old ? 7 : 9;
-    ContainerSpec spec;
-    spec.m_version = row.m_version;
-    spec.m_headerVersion = old ? 0 : 1;
+    ContainerOptions wanted;
+    wanted.m_version = row.m_version;
+    wanted.m_headerVersion = old ? 0 : 1;
     const ReplayFile replay =
-        ReadBuilt(Concat({BuildLobby(lobby), StartRecords(), row.m_records}), spec);
+        ReadBuilt(Concat({BuildLobby(lobby), StartRecords(), row.m_records}), wanted);
     const SyntheticMatch match = Convert(replay);
     EXPECT_EQ(SlotShapes(match.m_stream), row.m_served);
     std::uint64_t gameTime = 0;

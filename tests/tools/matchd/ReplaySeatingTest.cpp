@@ -52,10 +52,10 @@ ReplayFile Recording(const SeatingRow& row)
         Concat({BuildLobby(lobby), StartRecords(), TimeSlotRecord(old ? 0x1E : 0x1F, 100, blocks)});
     for (std::uint8_t id : row.m_chatting)
         data = Concat({data, ChatRecord(id, 0x20, 0, "hi")});
-    ContainerSpec spec;
-    spec.m_version = row.m_version;
-    spec.m_headerVersion = old ? 0 : 1;
-    return ReadBuilt(data, spec);
+    ContainerOptions wanted;
+    wanted.m_version = row.m_version;
+    wanted.m_headerVersion = old ? 0 : 1;
+    return ReadBuilt(data, wanted);
 }
 
 std::vector<Bytes> Lobby(std::vector<Bytes> used, std::size_t size, std::uint8_t openTeam)

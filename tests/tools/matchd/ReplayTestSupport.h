@@ -42,9 +42,9 @@ inline Bytes Action(std::initializer_list<std::uint8_t> bytes)
     return Bytes(bytes);
 }
 
-inline ReplayFile ReadBuilt(const Bytes& data, const ContainerSpec& spec = {})
+inline ReplayFile ReadBuilt(const Bytes& data, const ContainerOptions& wanted = {})
 {
-    auto result = ReadReplayFromMemory(BuildReplayFile(data, spec), "built.w3g");
+    auto result = ReadReplayFromMemory(BuildReplayFile(data, wanted), "built.w3g");
     EXPECT_TRUE(result.m_replay) << result.m_error.Text();
     return result.m_replay ? std::move(*result.m_replay) : ReplayFile{};
 }

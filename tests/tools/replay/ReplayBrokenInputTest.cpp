@@ -137,9 +137,9 @@ Bytes Game(const Bytes& records)
 
 Bytes LobbyWith(const std::function<void(LobbySpec&)>& change)
 {
-    LobbySpec spec;
-    change(spec);
-    return Concat({BuildLobby(spec), StartRecords()});
+    LobbySpec wanted;
+    change(wanted);
+    return Concat({BuildLobby(wanted), StartRecords()});
 }
 
 INSTANTIATE_TEST_SUITE_P(

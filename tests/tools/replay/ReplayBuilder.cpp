@@ -77,34 +77,34 @@ Bytes EncodeStatString(std::span<const std::uint8_t> decoded)
     return out;
 }
 
-Bytes BuildLobby(const LobbySpec& spec)
+Bytes BuildLobby(const LobbySpec& wanted)
 {
     CByteWriter stat;
     stat.U32(0x00067802).U8(0).U16(116).U16(84).U32(0xCAFEF00D);
-    stat.CString(spec.m_mapPath).CString(spec.m_statHostName).CString("");
-    if (spec.m_mapSha1)
+    stat.CString(wanted.m_mapPath).CString(wanted.m_statHostName).CString("");
+    if (wanted.m_mapSha1)
         for (int i = 0; i < 20; ++i)
             stat.U8(static_cast<std::uint8_t>(0xA0 + i));
 
     CByteWriter writer;
     writer.U32(0x110);
-    PlayerRecord(writer, 0x00, spec.m_hostId, spec.m_hostName);
-    writer.CString(spec.m_gameName).CString("");
+    PlayerRecord(writer, 0x00, wanted.m_hostId, wanted.m_hostName);
+    writer.CString(wanted.m_gameName).CString("");
     writer.Bytes(EncodeStatString(stat.View())).U8(0);
     writer.U32(12).U32(0x09).U32(0);
-    for (const auto& [id, name] : spec.m_others)
+    for (const auto& [id, name] : wanted.m_others)
     {
         PlayerRecord(writer, 0x16, id, name);
         writer.U32(0);
     }
-    for (const auto& record : spec.m_metadata)
+    for (const auto& record : wanted.m_metadata)
         writer.Bytes(record);
     writer.U8(0x19);
     const std::size_t sizeAt = writer.Size();
-    writer.U16(0).U8(static_cast<std::uint8_t>(spec.m_slots.size()));
-    for (const auto& slot : spec.m_slots)
-        writer.Bytes(std::span(slot).first(std::min(slot.size(), spec.m_slotSize)));
-    writer.U32(spec.m_seed).U8(0).U8(2);
+    writer.U16(0).U8(static_cast<std::uint8_t>(wanted.m_slots.size()));
+    for (const auto& slot : wanted.m_slots)
+        writer.Bytes(std::span(slot).first(std::min(slot.size(), wanted.m_slotSize)));
+    writer.U32(wanted.m_seed).U8(0).U8(2);
     writer.PatchU16(sizeAt, static_cast<std::uint16_t>(writer.Size() - sizeAt - 2));
     return writer.Take();
 }
@@ -191,19 +191,19 @@ Bytes Concat(std::initializer_list<Bytes> parts)
     return out;
 }
 
-Bytes BuildReplayFile(std::span<const std::uint8_t> data, const ContainerSpec& spec)
+Bytes BuildReplayFile(std::span<const std::uint8_t> data, const ContainerOptions& wanted)
 {
-    const bool v1 = spec.m_headerVersion == 1;
+    const bool v1 = wanted.m_headerVersion == 1;
     const std::uint32_t headerSize = v1 ? 0x44 : 0x40;
-    const bool largeBlocks = v1 && spec.m_version >= 10032;
+    const bool largeBlocks = v1 && wanted.m_version >= 10032;
     CByteWriter blocks;
     std::uint32_t count = 0;
-    for (std::size_t at = 0; at < data.size(); at += spec.m_blockSize, ++count)
+    for (std::size_t at = 0; at < data.size(); at += wanted.m_blockSize, ++count)
     {
-        Bytes plain(spec.m_blockSize, 0);
-        const std::size_t take = std::min(spec.m_blockSize, data.size() - at);
+        Bytes plain(wanted.m_blockSize, 0);
+        const std::size_t take = std::min(wanted.m_blockSize, data.size() - at);
         std::memcpy(plain.data(), data.data() + at, take);
-        const Bytes packed = Deflate(plain, spec.m_terminatedStreams);
+        const Bytes packed = Deflate(plain, wanted.m_terminatedStreams);
         CByteWriter head;
         if (largeBlocks)
             head.U32(static_cast<std::uint32_t>(packed.size()))
@@ -221,17 +221,17 @@ Bytes BuildReplayFile(std::span<const std::uint8_t> data, const ContainerSpec& s
 
     CByteWriter file;
     file.Bytes(std::span(reinterpret_cast<const std::uint8_t*>(kMagic), sizeof kMagic));
-    file.U32(headerSize).U32(0).U32(spec.m_headerVersion);
+    file.U32(headerSize).U32(0).U32(wanted.m_headerVersion);
     file.U32(static_cast<std::uint32_t>(data.size())).U32(count);
     if (v1)
     {
-        file.Bytes(std::span(reinterpret_cast<const std::uint8_t*>(spec.m_product.data()), 4));
-        file.U32(spec.m_version).U16(spec.m_build).U16(0x8000).U32(60000).U32(0);
+        file.Bytes(std::span(reinterpret_cast<const std::uint8_t*>(wanted.m_product.data()), 4));
+        file.U32(wanted.m_version).U16(wanted.m_build).U16(0x8000).U32(60000).U32(0);
     }
     else
         file.U16(0)
-            .U16(static_cast<std::uint16_t>(spec.m_version))
-            .U16(spec.m_build)
+            .U16(static_cast<std::uint16_t>(wanted.m_version))
+            .U16(wanted.m_build)
             .U16(0x8000)
             .U32(60000)
             .U32(0);

@@ -28,7 +28,7 @@ struct LobbySpec
     std::uint32_t m_seed = 0x12345678;
 };
 
-struct ContainerSpec
+struct ContainerOptions
 {
     std::uint32_t m_headerVersion = 1;
     std::uint32_t m_version = 26;
@@ -39,7 +39,7 @@ struct ContainerSpec
 };
 
 Bytes EncodeStatString(std::span<const std::uint8_t> decoded);
-Bytes BuildLobby(const LobbySpec& spec);
+Bytes BuildLobby(const LobbySpec& wanted);
 
 Bytes CommandBlock(std::uint8_t playerId, const Bytes& actions);
 // id 0x1F, 0x1E, or 0x1E for the time slot of 1.02
@@ -53,7 +53,7 @@ Bytes StartRecords(); // 0x1A, 0x1B, 0x1C
 Bytes ProfileRecord(std::uint8_t playerId, const std::string& battleTag, bool nested);
 
 Bytes Concat(std::initializer_list<Bytes> parts);
-Bytes BuildReplayFile(std::span<const std::uint8_t> data, const ContainerSpec& spec = {});
+Bytes BuildReplayFile(std::span<const std::uint8_t> data, const ContainerOptions& wanted = {});
 
 // A complete 1.26 replay: lobby, start records, three time slots with actions of both
 // players, one chat line and a leave.

@@ -60,11 +60,11 @@ TEST(ReplayReaderTest, FragmentsJoinTheTimeSlotThatClosesThem)
 // Up to 1.02, 0x1E is the time slot itself and 0x20 its checksum.
 TEST(ReplayReaderTest, RocRecordIdsUpTo102)
 {
-    LobbySpec spec;
-    spec.m_slotSize = 7;
-    spec.m_mapSha1 = false;
+    LobbySpec wanted;
+    wanted.m_slotSize = 7;
+    wanted.m_mapSha1 = false;
     const Bytes data = Concat(
-        {BuildLobby(spec), StartRecords(), TimeSlotRecord(0x1E, 100, CommandBlock(1, {0x65})),
+        {BuildLobby(wanted), StartRecords(), TimeSlotRecord(0x1E, 100, CommandBlock(1, {0x65})),
          ChecksumRecord(0x20, 5), TimeSlotRecord(0x1E, 110, {}), ChecksumRecord(0x20, 6)});
     const ReplayFile replay = ReadOk(BuildReplayFile(data, {0, 2, 4531}));
     EXPECT_EQ(replay.m_header.m_product, "WAR3");
@@ -100,13 +100,13 @@ class ActionLayoutTest : public ::testing::TestWithParam<ActionRow>
 TEST_P(ActionLayoutTest, WalksBlock)
 {
     const auto& row = GetParam();
-    LobbySpec spec;
+    LobbySpec wanted;
     if (row.m_post202)
-        spec.m_metadata.push_back({0x38, 5, 4, 0, 0, 0, 0x08, 0x01, 0x10, 0x00});
-    const Bytes data = Concat({BuildLobby(spec), StartRecords(),
+        wanted.m_metadata.push_back({0x38, 5, 4, 0, 0, 0, 0x08, 0x01, 0x10, 0x00});
+    const Bytes data = Concat({BuildLobby(wanted), StartRecords(),
                                TimeSlotRecord(0x1F, 50, CommandBlock(3, row.m_actions)),
                                ChatRecord(3, 0x20, 0, "still read")});
-    const ContainerSpec container{row.m_version < 7 ? 0u : 1u, row.m_version};
+    const ContainerOptions container{row.m_version < 7 ? 0u : 1u, row.m_version};
     const ReplayFile replay = ReadOk(BuildReplayFile(data, container));
     EXPECT_EQ(replay.m_actionWalkErrors, row.m_walks ? 0u : 1u);
     EXPECT_EQ(replay.m_chat.size(), 1u); // a block that does not walk is still skipped whole
@@ -179,12 +179,12 @@ TEST(ReplayReaderTest, ChatKinds)
 // Early 1.32 nests profiles; later builds write them flat. Both name the players.
 TEST(ReplayReaderTest, ReforgedProfilesNameThePlayers)
 {
-    LobbySpec spec;
-    spec.m_hostName = "LongBattleTagN#";
-    spec.m_metadata = {ProfileRecord(1, "LongBattleTagN#1234", true),
+    LobbySpec wanted;
+    wanted.m_hostName = "LongBattleTagN#";
+    wanted.m_metadata = {ProfileRecord(1, "LongBattleTagN#1234", true),
                        ProfileRecord(2, "Guest#77", false), ProfileRecord(9, "Ghost#1", false)};
     const ReplayFile replay =
-        ReadOk(BuildReplayFile(Concat({BuildLobby(spec), StartRecords()}), {1, 10032, 6105}));
+        ReadOk(BuildReplayFile(Concat({BuildLobby(wanted), StartRecords()}), {1, 10032, 6105}));
     EXPECT_EQ(replay.m_header.m_blockHeaderSize, 12u);
     EXPECT_EQ(replay.RecordedName(1), "LongBattleTagN#");
     EXPECT_EQ(replay.DisplayName(1), "LongBattleTagN#1234");
@@ -197,7 +197,7 @@ TEST(ReplayReaderTest, ReforgedProfilesNameThePlayers)
 // Streams terminated by a hosting bot, and a foreign prefix before the magic (NetEase).
 TEST(ReplayReaderTest, ContainerVariants)
 {
-    ContainerSpec terminated;
+    ContainerOptions terminated;
     terminated.m_terminatedStreams = true;
     terminated.m_blockSize = 64;
     EXPECT_EQ(ReadOk(BuildReplayFile(SmallReplay(), terminated)).m_timeSlots.size(), 3u);
