@@ -1,5 +1,6 @@
 // The receive path of the match server client on arbitrary bytes: frame cutting, the assembler's
-// skipping of dropped frames, and the dispatch into the catalogue, with no socket involved.
+// skipping of dropped frames, and the dispatch into the catalogue and the hosts, with no server
+// socket involved.
 
 #include <algorithm>
 #include <cstddef>
@@ -22,6 +23,9 @@ class CDiscardNotice final : public velt::IUserNotice
 public:
     void Notify(std::string_view) override {}
 };
+
+// UDP port 9, the discard service: announcements of fuzzed hosts go nowhere.
+constexpr std::uint16_t kDiscardPort = 9;
 
 void Check(bool condition)
 {
@@ -61,8 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(cut.m_body.data() == stream.data() + velt::kFrameLengthBytes);
     }
 
+    // Headers create hosts: on free ports, announcing to the discard port, and without the
+    // pause after an empty chunk.
     CDiscardNotice notices;
-    velt::CMatchServerClient client(notices);
+    velt::CMatchServerClient client(notices, velt::LocalPortSettings{kDiscardPort, 0});
+    velt::HostTimings timings;
+    timings.m_emptyChunkHoldMs = 0;
+    timings.m_stopWaitMs = 10;
+    client.SetHostTimings(timings);
     velt::CFrameAssembler assembler;
     std::size_t fed = 0;
     while (fed < stream.size() && !assembler.Broken())
