@@ -198,7 +198,9 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
     {
         while (!profile.m_lines.empty() && profile.m_lines.back().empty())
             profile.m_lines.pop_back();
-        profile.m_lines.push_back("[" + std::string(section) + "]");
+        std::string header(1, '[');
+        header.append(section).push_back(']');
+        profile.m_lines.push_back(std::move(header));
         profile.m_lines.push_back(keyLine);
         profile.m_endsWithNewline = true;
     }
