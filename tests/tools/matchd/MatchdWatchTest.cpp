@@ -28,19 +28,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kWatchTimeoutMs = 60000;
 
-HostTimings QuickTimings()
-{
-    HostTimings timings;
-    timings.m_announceIntervalMs = 50;
-    timings.m_emptyChunkHoldMs = 20;
-    timings.m_bufferingHaltMs = 100;
-    timings.m_haltPeriodMs = 30;
-    timings.m_startPauseMs = 10;
-    timings.m_stopWaitMs = 100;
-    timings.m_dataWaitMs = 10000;
-    return timings;
-}
-
 // The packets of a type, in order, from a stream or from what the game received.
 std::vector<Bytes> OfType(const std::vector<Bytes>& packets, std::uint8_t type)
 {
@@ -106,7 +93,7 @@ protected:
         ASSERT_TRUE(m_sim->Start());
         m_client = std::make_unique<CMatchServerClient>(
             m_notices, LocalPortSettings{m_sim->AnnouncePort(), 0});
-        m_client->SetHostTimings(QuickTimings());
+        m_client->SetHostTimings(test::QuickTimings());
         ASSERT_TRUE(m_client->Connect("127.0.0.1", m_server->Port()));
         ASSERT_EQ(m_client->FetchMatchList(kWatchTimeoutMs),
                   CMatchServerClient::ListOutcome::kListEnd);

@@ -33,19 +33,6 @@ namespace
 constexpr std::uint32_t kWatchTimeoutMs = 240000;
 constexpr std::uint8_t kMapPing = 0x68;
 
-HostTimings QuickTimings()
-{
-    HostTimings timings;
-    timings.m_announceIntervalMs = 50;
-    timings.m_emptyChunkHoldMs = 20;
-    timings.m_bufferingHaltMs = 100;
-    timings.m_haltPeriodMs = 30;
-    timings.m_startPauseMs = 10;
-    timings.m_stopWaitMs = 100;
-    timings.m_dataWaitMs = 10000;
-    return timings;
-}
-
 // Two players and two observers of 1.26: observer pings alone, two in a slot, behind a hero
 // skill and two at the front of one block; chat of every audience; a leave.
 Bytes RecordingWithPings()
