@@ -354,7 +354,12 @@ HostResult CHostFeed::WaitAtBoundary()
         m_host.RequestWhileWaiting();
         if (WaitAny({&m_host.m_stopEvent, &m_host.m_dataArrived},
                     m_host.m_timings.m_haltPeriodMs) != kWaitTimeout)
+        {
+            // The receive thread signals an empty answer only after holding it; the silence
+            // that ends a session starts from there, when the next request can go out.
+            quietSince = m_host.m_clock.NowMs();
             continue;
+        }
         const HostResult result = HaltTick();
         if (result != HostResult::kContinue)
             return result;

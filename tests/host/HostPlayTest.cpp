@@ -308,6 +308,7 @@ struct StallRow
     const char* m_name;
     bool m_live;
     bool m_midPacket; // the server's data ends inside a packet
+    std::uint32_t m_emptyChunkHoldMs;
 };
 
 // A live match whose server has nothing new for a long time (here 30 of its empty answers,
@@ -315,18 +316,21 @@ struct StallRow
 TEST(HostPlay, AServerStallKeepsTheViewerWithOneRequestOutstanding)
 {
     const StallRow rows[] = {
-        {"at a packet boundary", false, false},
-        {"inside a packet", false, true},
-        {"live, after catch-up", true, false},
+        {"at a packet boundary", false, false, 100},
+        {"inside a packet", false, true, 100},
+        {"live, after catch-up", true, false, 100},
+        // As with the real timings: the receive thread holds an empty answer exactly as long as
+        // the silence that ends a session.
+        {"empty answers held as long as the data wait", true, false, 200},
     };
-    HostTimings timings = FastTimings();
-    timings.m_dataWaitMs = 200;
-    timings.m_emptyChunkHoldMs = 100;
-    const std::uint32_t stallMs = 30 * timings.m_emptyChunkHoldMs;
     const Bytes stream = CStreamBuilder().Slots(400).Take();
     const std::size_t slotSize = ActionSlot(100, 1, {1}).size();
     for (const auto& row : rows)
     {
+        HostTimings timings = FastTimings();
+        timings.m_dataWaitMs = 200;
+        timings.m_emptyChunkHoldMs = row.m_emptyChunkHoldMs;
+        const std::uint32_t stallMs = 30 * timings.m_emptyChunkHoldMs;
         HeaderOptions header;
         header.m_live = row.m_live;
         GameSimScript script;

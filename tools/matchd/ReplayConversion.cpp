@@ -8,6 +8,7 @@
 
 #include "host/ReplayHeader.h"
 #include "platform/ByteWriter.h"
+#include "tools/matchd/RaceText.h"
 #include "tools/matchd/ReplaySeating.h"
 #include "tools/w3gs/HostSidePackets.h"
 #include "tools/w3gs/ReplayHeaderBuilder.h"
@@ -24,23 +25,6 @@ constexpr std::uint32_t kAnnouncedSlots = 12;
 constexpr std::size_t kMapSha1Size = 20;
 constexpr std::uint8_t kStatusCompleted = 1;
 constexpr std::uint32_t kPatch200 = 100; // 2.0 numbers its versions from 10100
-
-std::string RaceText(std::uint8_t race)
-{
-    switch (race & 0x2F)
-    {
-    case 0x01:
-        return "HU";
-    case 0x02:
-        return "OR";
-    case 0x04:
-        return "NE";
-    case 0x08:
-        return "UD";
-    default:
-        return "RD";
-    }
-}
 
 std::string VersionText(const W3gHeader& header)
 {

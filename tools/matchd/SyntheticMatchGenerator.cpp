@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "tools/matchd/SeededRandom.h"
+#include "tools/matchd/RaceText.h"
 #include "tools/matchd/SyntheticStream.h"
 #include "tools/w3gs/HostSidePackets.h"
 #include "tools/w3gs/ReplayHeaderBuilder.h"
@@ -56,21 +57,6 @@ constexpr std::uint32_t kMaxObservers = 3;
 constexpr std::array<std::uint32_t, 14> kPlayerCounts = {2, 2, 2, 2, 3, 4, 4, 4, 5, 6, 6, 7, 8, 8};
 constexpr std::uint16_t kAnnouncedPort = 6112; // replaced by the local host's own port
 constexpr std::string_view kHeaderTag = "VELT stand-in match server";
-
-std::string RaceText(std::uint8_t race)
-{
-    switch (race & 0x0F)
-    {
-    case 0x01:
-        return "HU";
-    case 0x02:
-        return "OR";
-    case 0x04:
-        return "NE";
-    default:
-        return "UD";
-    }
-}
 
 std::string MakeName(CSeededRandom& random, const MatchRoster& taken)
 {
