@@ -447,8 +447,9 @@ TEST_F(MatchDownloadTest, ResumeThatCannotListenCanBeTriedAgain)
     }
     ASSERT_TRUE(m_client->WaitSessionEnded(kMatch, kDeadlineMs));
 
+    // Another program takes the port once the host's listener has let it go.
     CTcpListener squatter;
-    ASSERT_EQ(squatter.Open("127.0.0.1", port), CTcpListener::Error::kNone);
+    ASSERT_TRUE(WaitUntil([&] { return squatter.Open("127.0.0.1", port) == CTcpListener::Error::kNone; }));
     EXPECT_FALSE(m_client->ResumeHost(kMatch));
     EXPECT_EQ(m_notices.Texts(), std::vector<std::string>{"Stream socket bind error"});
     squatter.Close();
