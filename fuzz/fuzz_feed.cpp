@@ -19,16 +19,6 @@ namespace
 
 using velt::CLocalGameHost;
 
-class CInstantClock final : public velt::IClock
-{
-public:
-    std::uint64_t NowMs() override { return m_now.load(); }
-    void SleepMs(std::uint32_t ms) override { m_now.fetch_add(ms); }
-
-private:
-    std::atomic<std::uint64_t> m_now{1000};
-};
-
 std::vector<std::uint8_t> Packet(std::uint8_t type, std::vector<std::uint8_t> body = {})
 {
     std::vector<std::uint8_t> packet = {0xF7, type, 0, 0};
@@ -147,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint32_t length =
         static_cast<std::uint32_t>(std::min<std::size_t>(size - 1, CLocalGameHost::kStreamCapacity));
 
-    CInstantClock clock;
+    velt::CManualClock clock;
     velt::HostTimings timings;
     timings.m_readWatchMs = 1u << 30; // the link never blocks: no watch steps
     timings.m_startPauseMs = 0;

@@ -17,16 +17,6 @@ namespace
 
 using velt::CLocalGameHost;
 
-class CInstantClock final : public velt::IClock
-{
-public:
-    std::uint64_t NowMs() override { return m_now.load(); }
-    void SleepMs(std::uint32_t ms) override { m_now.fetch_add(ms); }
-
-private:
-    std::atomic<std::uint64_t> m_now{1000};
-};
-
 // Gives the game's bytes out in pieces of the sizes the input chose, then reports the close.
 class CReplayLink final : public velt::IGameLink
 {
@@ -158,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     else
         game.insert(game.end(), data + 2, data + size);
 
-    CInstantClock clock;
+    velt::CManualClock clock;
     velt::HostTimings timings;
     timings.m_readWatchMs = 1u << 30; // the link never blocks: no watch steps
     timings.m_startPauseMs = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace velt
@@ -24,6 +25,19 @@ public:
 
     // The process-wide instance, for owners that are not given a clock.
     static CSystemClock& Instance();
+};
+
+// A clock that moves only when it is slept on or told to, for tests and fuzzing: waits that go
+// through it take no real time.
+class CManualClock final : public IClock
+{
+public:
+    std::uint64_t NowMs() override { return m_now.load(); }
+    void SleepMs(std::uint32_t ms) override { m_now += ms; }
+    void Advance(std::uint64_t ms) { m_now += ms; }
+
+private:
+    std::atomic<std::uint64_t> m_now{1000};
 };
 
 } // namespace velt

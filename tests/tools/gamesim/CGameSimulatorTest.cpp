@@ -61,17 +61,6 @@ Bytes Join(std::initializer_list<Bytes> parts)
     return all;
 }
 
-class CManualClock final : public IClock
-{
-public:
-    std::uint64_t NowMs() override { return m_now.load(); }
-    void SleepMs(std::uint32_t ms) override { m_now += ms; }
-    void Advance(std::uint64_t ms) { m_now += ms; }
-
-private:
-    std::atomic<std::uint64_t> m_now{1000};
-};
-
 // The host's side of one session, driven step by step from the test: announces, accepts, sends
 // what the test says and cuts what the game sends into packets, noting how the reads fell.
 class CFakeHost

@@ -6,7 +6,7 @@
 #include "tools/matchd/SyntheticMatchGenerator.h"
 
 using namespace velt;
-using velt::test::CManualClock;
+using velt::CManualClock;
 
 namespace
 {

@@ -19,7 +19,7 @@
 #include "tools/matchd/SyntheticMatchGenerator.h"
 
 using namespace velt;
-using velt::test::CManualClock;
+using velt::CManualClock;
 using velt::test::kAnswerTimeoutMs;
 
 namespace

@@ -65,7 +65,7 @@ TEST(CutRequestTest, TellsARequestFromTooLittleAndFromTooMuch)
 
 TEST(CRequestHandlerTest, EachRequestGetsItsFramesOrEndsTheClient)
 {
-    test::CManualClock clock;
+    CManualClock clock;
     SyntheticSettings synthetic;
     synthetic.m_count = 2;
     synthetic.m_minSeconds = 200;

@@ -123,7 +123,7 @@ protected:
         }
     }
 
-    test::CManualClock m_clock;
+    CManualClock m_clock;
     CRecordingNotice m_notices;
     CStatsStore m_stats;
     std::unique_ptr<CMatchArchive> m_archive;

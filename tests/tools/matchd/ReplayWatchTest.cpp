@@ -201,7 +201,7 @@ protected:
         EXPECT_EQ(pings, expected.m_pingsBy);
     }
 
-    test::CManualClock m_clock;
+    CManualClock m_clock;
     CRecordingNotice m_notices;
     CStatsStore m_stats;
     std::filesystem::path m_dir;
