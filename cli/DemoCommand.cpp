@@ -68,6 +68,9 @@ struct DemoCommand
     const char* m_text;
 };
 
+// How often the command script looks whether the session has ended.
+constexpr std::uint32_t kCommandPollMs = 100;
+
 constexpr DemoCommand kGameCommands[] = {
     {0.10, "/faster"}, {0.15, "/time"}, {0.20, nullptr /* goto */}, {0.45, "/obmsg off"},
     {0.50, "/rate 5"},
@@ -234,9 +237,14 @@ int RunDemoCommand(const std::vector<std::string>& args)
         for (const auto& command : kGameCommands)
         {
             const auto at = static_cast<std::uint64_t>(command.m_atFraction * durationMs);
-            if (!game.WaitFor([&](const GameSimRecord& r) { return r.m_gameTimeMs >= at || stop.load(); },
-                              3600000) ||
-                stop.load())
+            // Short waits, so that a session that ends before this point never keeps the demo.
+            while (!game.WaitFor([&](const GameSimRecord& r) { return r.m_gameTimeMs >= at; },
+                                 kCommandPollMs))
+            {
+                if (stop.load())
+                    return;
+            }
+            if (stop.load())
                 return;
             const std::string text = command.m_text != nullptr ? command.m_text : GotoArgument(durationMs);
             out.Typed(text);
