@@ -66,15 +66,30 @@ struct DemoCommand
 {
     double m_atFraction; // of the match's game time
     const char* m_text;
+    const char* m_reply; // how the answer begins
 };
 
 // How often the command script looks whether the session has ended.
 constexpr std::uint32_t kCommandPollMs = 100;
+// A line typed while the host reads the game's answers to a speed change is taken for one of
+// them; like a viewer, the script types it again when no answer comes.
+constexpr std::uint32_t kReplyWaitMs = 3000;
+constexpr int kTries = 3;
 
 constexpr DemoCommand kGameCommands[] = {
-    {0.10, "/faster"}, {0.15, "/time"}, {0.20, nullptr /* goto */}, {0.45, "/obmsg off"},
-    {0.50, "/rate 5"},
+    {0.10, "/faster", "[VELT] Current Speed is"},
+    {0.15, "/time", "[VELT] The current game time is"},
+    {0.20, nullptr /* goto */, "[VELT] Now fast forward to"},
+    {0.45, "/obmsg off", "[VELT] Hide observer chat message!"},
+    {0.50, "/rate 5", "[VELT] You have rated"},
 };
+
+std::size_t RepliesIn(const GameSimRecord& record, std::string_view reply)
+{
+    return static_cast<std::size_t>(std::count_if(
+        record.m_gameLines.begin(), record.m_gameLines.end(),
+        [&](const std::string& line) { return line.rfind(reply, 0) == 0; }));
+}
 
 class CDemoPrinter
 {
@@ -247,8 +262,15 @@ int RunDemoCommand(const std::vector<std::string>& args)
             if (stop.load())
                 return;
             const std::string text = command.m_text != nullptr ? command.m_text : GotoArgument(durationMs);
-            out.Typed(text);
-            game.TypeChat(text);
+            const std::size_t before = RepliesIn(game.Record(), command.m_reply);
+            for (int attempt = 0; attempt < kTries && !stop.load(); ++attempt)
+            {
+                out.Typed(text);
+                game.TypeChat(text);
+                if (game.WaitFor([&](const GameSimRecord& r) { return RepliesIn(r, command.m_reply) > before; },
+                                 kReplyWaitMs))
+                    break;
+            }
         }
     });
 
