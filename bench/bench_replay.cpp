@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/SampleReplays.h"
 #include "tools/replay/ReplayReader.h"
 
 namespace
@@ -48,17 +49,10 @@ void ReadSample(benchmark::State& state, const std::vector<std::uint8_t>& file,
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    const char* dir = std::getenv("VELT_REPLAYS_DIR");
-    if (dir == nullptr || !std::filesystem::is_directory(dir))
-    {
-        std::fprintf(stderr, "Set VELT_REPLAYS_DIR to the folder of sample replays.\n");
+    const auto found = velt::bench::SampleReplayPaths();
+    if (!found)
         return 1;
-    }
-    std::vector<std::filesystem::path> paths;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        if (entry.path().extension() == ".w3g")
-            paths.push_back(entry.path());
-    std::sort(paths.begin(), paths.end());
+    const std::vector<std::filesystem::path>& paths = *found;
     // The files live as long as main; the benchmarks only borrow them.
     std::vector<std::vector<std::uint8_t>> files;
     files.reserve(paths.size());

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/SampleReplays.h"
 #include "tools/matchd/ReplayConversion.h"
 #include "tools/replay/ReplayReader.h"
 
@@ -86,17 +87,10 @@ void Convert(benchmark::State& state, const Sample& sample)
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    const char* dir = std::getenv("VELT_REPLAYS_DIR");
-    if (dir == nullptr || !std::filesystem::is_directory(dir))
-    {
-        std::fprintf(stderr, "Set VELT_REPLAYS_DIR to the folder of sample replays.\n");
+    const auto found = velt::bench::SampleReplayPaths();
+    if (!found)
         return 1;
-    }
-    std::vector<std::filesystem::path> paths;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        if (entry.path().extension() == ".w3g")
-            paths.push_back(entry.path());
-    std::sort(paths.begin(), paths.end());
+    const std::vector<std::filesystem::path>& paths = *found;
     // The samples live as long as main; the benchmarks only borrow them.
     std::vector<Sample> samples;
     samples.reserve(paths.size());
