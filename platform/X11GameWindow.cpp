@@ -128,29 +128,38 @@ public:
     }
 
 private:
+    // Reads a window property by name and hands its items to the reader; nothing when the
+    // display has no such atom or the window no such property.
+    template <typename Reader>
+    static void ReadProperty(CXlib& x, Display* display, Window window, const char* name,
+                             long maxLength, Reader&& reader)
+    {
+        const Atom atom = x.InternAtom(display, name, 1);
+        if (atom == 0)
+            return;
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (x.GetWindowProperty(display, window, atom, 0, maxLength, 0, kAnyPropertyType, &type,
+                                &format, &count, &after, &data) != kSuccess ||
+            data == nullptr)
+            return;
+        reader(format, data, count);
+        x.Free(data);
+    }
+
     static std::vector<Window> TopLevelWindows(CXlib& x, Display* display, Window root)
     {
         std::vector<Window> windows;
         // A window manager lists the clients (EWMH); without one the root's children are them.
-        const Atom clientList = x.InternAtom(display, "_NET_CLIENT_LIST", 1);
-        if (clientList != 0)
-        {
-            Atom type = 0;
-            int format = 0;
-            unsigned long count = 0, after = 0;
-            unsigned char* data = nullptr;
-            if (x.GetWindowProperty(display, root, clientList, 0, 4096, 0, kAnyPropertyType, &type,
-                                    &format, &count, &after, &data) == kSuccess &&
-                data != nullptr)
-            {
-                if (format == 32)
-                {
-                    const auto* ids = reinterpret_cast<const unsigned long*>(data);
-                    windows.assign(ids, ids + count);
-                }
-                x.Free(data);
-            }
-        }
+        ReadProperty(x, display, root, "_NET_CLIENT_LIST", 4096,
+                     [&](int format, const unsigned char* data, unsigned long count) {
+                         if (format != 32)
+                             return;
+                         const auto* ids = reinterpret_cast<const unsigned long*>(data);
+                         windows.assign(ids, ids + count);
+                     });
         if (windows.empty())
         {
             Window rootReturn = 0, parent = 0;
@@ -168,32 +177,21 @@ private:
 
     static std::string Title(CXlib& x, Display* display, Window window)
     {
-        const Atom netName = x.InternAtom(display, "_NET_WM_NAME", 1);
-        if (netName != 0)
-        {
-            Atom type = 0;
-            int format = 0;
-            unsigned long count = 0, after = 0;
-            unsigned char* data = nullptr;
-            if (x.GetWindowProperty(display, window, netName, 0, 1024, 0, kAnyPropertyType, &type,
-                                    &format, &count, &after, &data) == kSuccess &&
-                data != nullptr)
-            {
-                std::string title = format == 8 ? std::string(reinterpret_cast<char*>(data), count)
-                                                : std::string();
-                x.Free(data);
-                if (!title.empty())
-                    return title;
-            }
-        }
+        std::string title;
+        ReadProperty(x, display, window, "_NET_WM_NAME", 1024,
+                     [&](int format, const unsigned char* data, unsigned long count) {
+                         if (format == 8)
+                             title.assign(reinterpret_cast<const char*>(data), count);
+                     });
+        if (!title.empty())
+            return title;
         char* name = nullptr;
         if (x.FetchName(display, window, &name) != 0 && name != nullptr)
         {
-            std::string title(name);
+            title = name;
             x.Free(name);
-            return title;
         }
-        return {};
+        return title;
     }
 
     static void Activate(CXlib& x, Display* display, Window root, Window window)
