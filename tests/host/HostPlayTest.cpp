@@ -406,7 +406,10 @@ TEST(HostPlay, RecordedChatFiltersAndNotices)
             EXPECT_TRUE(Contains(lines, line)) << row.m_name << ": missing " << line;
         for (const auto& line : row.m_absent)
             EXPECT_FALSE(Contains(lines, line)) << row.m_name << ": has " << line;
-        EXPECT_EQ(session.m_sim.Record().m_timeSlots, 9u) << "time slots are never filtered";
+        // A loaded machine may see empty holding slots while the data is on its way.
+        const GameSimRecord record = session.m_sim.Record();
+        EXPECT_EQ(record.m_timeSlots - record.m_emptyTimeSlots, 9u)
+            << row.m_name << ": time slots are never filtered";
     }
 }
 
