@@ -99,6 +99,8 @@ public:
     std::string MapPath() const;
     std::uint16_t MatchSeconds() const { return m_matchSeconds.load(std::memory_order_relaxed); }
     std::uint32_t StreamSize() const { return m_streamSize.load(std::memory_order_acquire); }
+    // Chunks handed in so far (counted as each arrives, before an empty one is held).
+    std::uint32_t AnswersArrived() const { return m_answersArrived.load(); }
     std::vector<std::uint8_t> LoadedBatch() const;
     // Feed state; meaningful between sessions (after WaitSessionEnded).
     std::uint32_t ReadPos() const { return m_readPos; }

@@ -1,6 +1,8 @@
 #include "server/CMatchServerClient.h"
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstdio>
 
 #include "host/CLocalGameHost.h"
@@ -184,18 +186,17 @@ void CMatchServerClient::DispatchFrame(std::span<const std::uint8_t> body)
 
 void CMatchServerClient::Dispatch(std::span<const std::uint8_t> body, std::uint64_t generation)
 {
-    m_framesDispatched.fetch_add(1, std::memory_order_acq_rel);
-    if (body.empty())
-        return;
-    const std::uint8_t code = body[0];
-    for (const DispatchRow& row : kDispatchTable)
+    if (!body.empty())
     {
-        if (code >= row.m_first && code <= row.m_last)
-        {
-            (this->*row.m_handler)(body.subspan(1), generation);
-            return;
-        }
+        const std::uint8_t code = body[0];
+        const auto row = std::find_if(std::begin(kDispatchTable), std::end(kDispatchTable),
+                                      [code](const DispatchRow& r)
+                                      { return code >= r.m_first && code <= r.m_last; });
+        if (row != std::end(kDispatchTable))
+            (this->*row->m_handler)(body.subspan(1), generation);
     }
+    // Counted once handled, so that whoever watches the count sees the frame's effects.
+    m_framesDispatched.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void CMatchServerClient::OnGameData(std::span<const std::uint8_t> payload, std::uint64_t)

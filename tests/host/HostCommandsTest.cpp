@@ -96,7 +96,7 @@ void RunGameRows(const std::vector<CommandRow>& rows)
     rig.m_owner.SetStream(stream, static_cast<std::uint32_t>(stream.size()), true);
     ASSERT_TRUE(rig.Start());
     CScriptedGame game;
-    ASSERT_TRUE(game.JoinAndStart(rig.Port()));
+    ASSERT_TRUE(rig.JoinAndStart(game));
     // Let the welcome lines go by.
     for (int slots = 0; slots < 4;)
     {

@@ -308,7 +308,7 @@ TEST(HostStream, DestructionWakesEveryThread)
         rig.m_owner.SetStream(stream, static_cast<std::uint32_t>(stream.size() - 3), false);
         ASSERT_TRUE(rig.Start());
         CScriptedGame game;
-        ASSERT_TRUE(game.JoinAndStart(rig.Port()));
+        ASSERT_TRUE(rig.JoinAndStart(game));
         for (int empty = 0; empty < 3;)
         {
             const auto packet = game.Read();
@@ -331,7 +331,7 @@ TEST(HostStream, DestructionWakesEveryThread)
         EXPECT_EQ(rig.m_host->SessionsEnded(), 0u);
         ASSERT_TRUE(rig.m_host->StartListener());
         CScriptedGame game;
-        ASSERT_TRUE(game.JoinAndStart(rig.Port()));
+        ASSERT_TRUE(rig.JoinAndStart(game));
     }
 }
 

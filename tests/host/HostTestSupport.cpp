@@ -192,6 +192,14 @@ bool CTestOwner::WaitForRequests(std::size_t count, std::uint32_t timeoutMs)
                               [&] { return m_requests.size() >= count; });
 }
 
+bool CTestOwner::WaitIdle(std::uint32_t timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return !m_inAnswer && (m_pending.empty() || m_answering == Answering::kSilent);
+    });
+}
+
 std::string CTestOwner::LastMapQuery() const
 {
     std::lock_guard lock(m_mutex);
@@ -254,10 +262,13 @@ void CTestOwner::AnswerLoop()
         }
         const std::uint16_t seconds = m_matchSeconds;
         CLocalGameHost* host = m_host;
+        m_inAnswer = true;
         lock.unlock();
         // As the receive thread does: the chunk goes to the host, which may ask for the next.
         host->AppendStreamChunk(request.m_offset, data.data(), count, seconds);
         lock.lock();
+        m_inAnswer = false;
+        m_changed.notify_all();
     }
 }
 
@@ -372,11 +383,15 @@ std::vector<std::string> CScriptedGame::LobbyLines(std::uint32_t quietMs)
     return lines;
 }
 
-bool CScriptedGame::JoinAndStart(std::uint16_t port)
+bool CScriptedGame::JoinAndStart(std::uint16_t port, const std::function<void()>& beforeLoaded)
 {
     if (!Connect(port) || !Join() || !MapReport() || !Chat(ChatKind::kLobby, "/fs"))
         return false;
-    if (!ReadThrough(GamePacketType::kCountdownEnd) || !Send(BuildGameLoaded()))
+    if (!ReadThrough(GamePacketType::kCountdownEnd))
+        return false;
+    if (beforeLoaded)
+        beforeLoaded();
+    if (!Send(BuildGameLoaded()))
         return false;
     // The players' loaded packets, then the slogan.
     return ReadThrough(GamePacketType::kChatFromHost).has_value();
@@ -411,6 +426,11 @@ bool IsEmptySlot(const std::vector<std::uint8_t>& packet)
     return packet == std::vector<std::uint8_t>{0xF7, 0x0C, 0x06, 0x00, 0x00, 0x00};
 }
 
+bool IsStreamSlot(const std::vector<std::uint8_t>& packet)
+{
+    return IsType(packet, GamePacketType::kIncomingAction) && !IsEmptySlot(packet);
+}
+
 // ---- rig ---------------------------------------------------------------------------------
 
 HostRig::HostRig(HeaderOptions header, HostTimings timings)
@@ -425,6 +445,11 @@ HostRig::~HostRig()
 {
     m_owner.StopServing();
     m_host.reset();
+}
+
+bool HostRig::JoinAndStart(CScriptedGame& game)
+{
+    return game.JoinAndStart(Port(), [this] { m_owner.WaitIdle(kWaitMs); });
 }
 
 bool HostRig::Start(std::uint16_t announcePort)

@@ -106,6 +106,8 @@ public:
     void ResetMaxOutstanding();
     std::vector<std::vector<std::uint8_t>> Ratings() const;
     bool WaitForRequests(std::size_t count, std::uint32_t timeoutMs);
+    // Until every request so far is answered (a silent server counts as done).
+    bool WaitIdle(std::uint32_t timeoutMs);
 
     void SetMapExists(bool exists) { m_mapExists.store(exists); }
     std::string LastMapQuery() const;
@@ -134,6 +136,7 @@ private:
     std::uint32_t m_maxOutstanding = 0;
     std::string m_lastMapQuery;
     CLocalGameHost* m_host = nullptr;
+    bool m_inAnswer = false;
     bool m_stopping = false;
     CThread m_thread;
 
@@ -176,8 +179,8 @@ public:
     // Lobby welcome lines: map report sent, reads the lobby lines until quiet.
     std::vector<std::string> LobbyLines(std::uint32_t quietMs = 300);
     // Joins, reports the map, starts with /fs and answers the countdown; returns once the
-    // slogan line has arrived.
-    bool JoinAndStart(std::uint16_t port);
+    // slogan line has arrived. beforeLoaded runs just before the game reports itself loaded.
+    bool JoinAndStart(std::uint16_t port, const std::function<void()>& beforeLoaded = {});
 
 private:
     CTcpSocket m_socket;
@@ -190,6 +193,8 @@ std::vector<std::string> ChatTexts(const std::vector<std::vector<std::uint8_t>>&
 std::optional<std::string> ChatText(const std::vector<std::uint8_t>& packet);
 bool IsType(const std::vector<std::uint8_t>& packet, GamePacketType type);
 bool IsEmptySlot(const std::vector<std::uint8_t>& packet);
+// A time slot from the stream, not one of the empty slots that hold the game while it waits.
+bool IsStreamSlot(const std::vector<std::uint8_t>& packet);
 
 // A host over loopback with its owner, on ephemeral ports, announcing to a port of the test's.
 struct HostRig
@@ -198,6 +203,9 @@ struct HostRig
     ~HostRig();
 
     bool Start(std::uint16_t announcePort = 0);
+    // The game joins and starts once the server has answered what the host asked for, so
+    // that play begins on data that has arrived however slowly the answer thread ran.
+    bool JoinAndStart(CScriptedGame& game);
     std::uint16_t Port() const { return static_cast<std::uint16_t>(m_host->m_port.load()); }
 
     CTestOwner m_owner;

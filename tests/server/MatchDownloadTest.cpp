@@ -327,14 +327,16 @@ TEST_F(MatchDownloadTest, EmptyChunkHoldsOnlyTheReceiveThread)
     timings.m_emptyChunkHoldMs = 5000;
     m_client->SetHostTimings(timings);
     MakeHost();
-    const std::uint64_t dispatched = m_client->FramesDispatched();
+    const std::shared_ptr<CLocalGameHost> host = m_client->FindHost(kMatch);
+    ASSERT_TRUE(host);
+    const std::uint32_t answers = host->AnswersArrived();
 
     // The list end behind the empty chunk is dispatched only once the hold is over.
     ASSERT_TRUE(m_server.SendFrames(0,
                                     {ChunkFrame(kMatch, 0, {}, 0),
                                      BuildFrame({CodeByte(MessageCode::MSG_LIST_END), {}})},
                                     true));
-    ASSERT_TRUE(WaitUntil([&] { return m_client->FramesDispatched() > dispatched; }));
+    ASSERT_TRUE(WaitUntil([&] { return host->AnswersArrived() > answers; }));
     EXPECT_TRUE(m_client->HasHost(kMatch));
     EXPECT_FALSE(m_client->ResumeHost(kMatch));
     m_client->CloseHost(kMatch);

@@ -141,6 +141,8 @@ TEST_P(FramingOverLoopbackTest, ReassemblesAndDropsExactly)
     ConnectClient();
     SendAndSettle(row.m_stream(), row.m_plan);
     EXPECT_EQ(CatalogueIds(), row.m_ids);
+    // The list end's event is set inside its handler, just before the frame is counted.
+    EXPECT_TRUE(WaitUntil([&] { return m_client.FramesDispatched() >= row.m_dispatched + 1; }));
     EXPECT_EQ(m_client.FramesDispatched(), row.m_dispatched + 1);
     EXPECT_TRUE(m_client.IsConnected());
     EXPECT_TRUE(m_notices.Texts().empty());
