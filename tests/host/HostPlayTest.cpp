@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "tests/host/HostTestSupport.h"
 #include "tools/gamesim/CGameSimulator.h"
@@ -154,6 +155,12 @@ TEST(HostPlay, AnAbsorbThatStallsIsRescuedByTheWatchThreadAndPlayGoesOn)
             ASSERT_TRUE(readSlot());
             ++slot;
         }
+        // The whole match is near its end: 4x is allowed only once the server has marked
+        // that end, which a loaded machine may not have read yet.
+        const auto markedBy = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+        while (!rig.m_host->m_endOfStream.load() && std::chrono::steady_clock::now() < markedBy)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(rig.m_host->m_endOfStream.load());
         // At the end of a block: 4x forwards the four 0x07 packets, no time slot.
         ASSERT_TRUE(type("/sp 4"));
         auto packets = game.ReadThrough(GamePacketType::kChatFromHost);
