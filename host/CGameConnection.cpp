@@ -12,6 +12,8 @@ void CGameConnection::Attach(std::unique_ptr<IGameLink> link)
 {
     m_begin = m_end = m_handedOut = 0;
     m_closed = false;
+    m_setAside.clear();
+    m_current.clear();
     m_owed.store(0, std::memory_order_relaxed);
     m_keepalivesRead.store(0, std::memory_order_relaxed);
     std::lock_guard lock(m_linkMutex);
@@ -82,6 +84,25 @@ bool CGameConnection::Fill(IGameLink& link)
 }
 
 GameRead CGameConnection::Next()
+{
+    if (m_setAside.empty())
+        return NextFromWire();
+    m_begin += m_handedOut;
+    m_handedOut = 0;
+    m_current = std::move(m_setAside.front());
+    m_setAside.pop_front();
+    return {GameRead::Status::kPacket, m_current};
+}
+
+bool CGameConnection::SetAside(std::span<const std::uint8_t> packet)
+{
+    if (m_setAside.size() >= kMaxSetAside)
+        return false;
+    m_setAside.emplace_back(packet.begin(), packet.end());
+    return true;
+}
+
+GameRead CGameConnection::NextFromWire()
 {
     m_begin += m_handedOut;
     m_handedOut = 0;

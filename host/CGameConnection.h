@@ -4,9 +4,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <span>
+#include <vector>
 
 #include "host/GamePacket.h"
 #include "host/IGameLink.h"
@@ -61,9 +63,15 @@ public:
     // Wakes a blocked read or send; later ones fail. Any thread.
     void Shutdown();
 
-    // The next packet from the game; waits for it. Owed keepalives are skipped. The bytes stay
-    // valid until the next call.
+    // The next packet from the game; waits for it. Owed keepalives are skipped. Packets set
+    // aside come first. The bytes stay valid until the next call.
     GameRead Next();
+    // As Next, but straight from the wire, leaving what is set aside where it is.
+    GameRead NextFromWire();
+    // Keeps a packet (copied) for the next Next: a viewer's line read by a read that only
+    // wants keepalives. False when too many are kept already.
+    bool SetAside(std::span<const std::uint8_t> packet);
+    static constexpr std::size_t kMaxSetAside = 16;
     // An empty time slot went out: its keepalive will be swallowed.
     void OweKeepalive() { m_owed.fetch_add(1, std::memory_order_relaxed); }
     std::uint32_t KeepalivesOwed() const { return m_owed.load(std::memory_order_relaxed); }
@@ -104,6 +112,8 @@ private:
     std::size_t m_end = 0;
     std::size_t m_handedOut = 0; // length of the packet the last Next returned
     bool m_closed = false;
+    std::deque<std::vector<std::uint8_t>> m_setAside;
+    std::vector<std::uint8_t> m_current; // a set-aside packet Next handed out
 };
 
 } // namespace velt

@@ -281,8 +281,8 @@ CHostCommands::Exit CHostCommands::SyncUp(const Context& context)
 
 CHostCommands::Exit CHostCommands::FastForward(std::uint64_t targetMs)
 {
-    // The keepalive of the current time slot is still unread.
-    HostResult result = m_host.DiscardNextPacket();
+    // The keepalive of the current time slot is still unread; a line typed meanwhile is kept.
+    HostResult result = m_host.DiscardNextPacket(true);
     if (!EndsSession(result))
         result = m_host.m_feed.FastForwardToTime(targetMs, false);
     return Return(EndsSession(result) ? result : HostResult::kContinue);

@@ -426,12 +426,12 @@ HostResult CHostFeed::SetSpeed(std::uint8_t level)
 
 HostResult CHostFeed::Absorb(std::uint32_t count)
 {
-    for (std::uint32_t i = 0; i < count; ++i)
+    for (std::uint32_t absorbed = 0; absorbed < count;)
     {
         m_host.m_readStalled.store(0);
         m_host.m_gate.Park();
         m_host.m_readWatch.Set();
-        const GameRead read = m_host.m_connection.Next();
+        const GameRead read = m_host.m_connection.NextFromWire();
         m_host.m_gate.Unpark();
         m_host.m_readWatch.Set();
         if (read.Closed())
@@ -441,7 +441,12 @@ HostResult CHostFeed::Absorb(std::uint32_t count)
             m_host.SendLeaveAck();
             return HostResult::kSessionOver;
         }
-        if (m_host.m_readStalled.load())
+        const bool stalled = m_host.m_readStalled.load() != 0;
+        // The viewer's line is answered once the keepalives are in, not lost; it is no
+        // keepalive, so it does not count as one.
+        if (!read.Is(GamePacketType::kChatToHost) || !m_host.m_connection.SetAside(read.m_bytes))
+            ++absorbed;
+        if (stalled)
             break; // the game had run out of time slots to answer
     }
     return HostResult::kContinue;

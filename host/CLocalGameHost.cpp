@@ -344,17 +344,22 @@ HostResult CLocalGameHost::LoseConnection()
     return HostResult::kConnectionLost;
 }
 
-HostResult CLocalGameHost::DiscardNextPacket()
+HostResult CLocalGameHost::DiscardNextPacket(bool keepViewerLines)
 {
-    const GameRead read = m_connection.Next();
-    if (read.Closed())
-        return LoseConnection();
-    if (read.Is(GamePacketType::kLeaveGame))
+    for (;;)
     {
-        SendLeaveAck();
-        return HostResult::kSessionOver;
+        const GameRead read = keepViewerLines ? m_connection.NextFromWire() : m_connection.Next();
+        if (read.Closed())
+            return LoseConnection();
+        if (read.Is(GamePacketType::kLeaveGame))
+        {
+            SendLeaveAck();
+            return HostResult::kSessionOver;
+        }
+        if (!keepViewerLines || !read.Is(GamePacketType::kChatToHost) ||
+            !m_connection.SetAside(read.m_bytes))
+            return HostResult::kContinue;
     }
-    return HostResult::kContinue;
 }
 
 void CLocalGameHost::SendChat(ChatKind kind, std::string_view text)

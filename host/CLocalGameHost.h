@@ -147,7 +147,8 @@ private:
     // Reads until a packet of one of the two types arrives; kClosed when the game went away.
     GameRead ReadUntil(GamePacketType first, GamePacketType second);
     // Reads one packet whose content does not matter, except that a leave is acknowledged.
-    HostResult DiscardNextPacket();
+    // With keepViewerLines, a viewer's line read instead is set aside and the read repeated.
+    HostResult DiscardNextPacket(bool keepViewerLines = false);
     void SendChat(ChatKind kind, std::string_view text);
 
     // Data requests. At most one is outstanding; a request unanswered for the retry time

@@ -253,5 +253,55 @@ TEST(HostCommands, EveryRowInTheGame)
     RunGameRows(rows);
 }
 
+// A line the viewer types while the host only wants keepalives (the reads after slowing down,
+// the keepalive read before a jump) is answered once those are in, not lost.
+struct TypedLineRow
+{
+    const char* m_name;
+    std::vector<std::string> m_before; // typed at slot 3
+    std::string m_command;             // typed at slot 20, with the line right behind it
+};
+
+void PlayTypingALineBehind(const TypedLineRow& row, const Bytes& stream)
+{
+    const std::string reply = "[VELT] Player chat message is  ON!";
+    HostRig rig;
+    rig.m_owner.SetStream(stream, static_cast<std::uint32_t>(stream.size()), true);
+    ASSERT_TRUE(rig.Start());
+    CScriptedGame game;
+    ASSERT_TRUE(rig.JoinAndStart(game));
+    int slots = 0;
+    for (bool answered = false; !answered;)
+    {
+        const auto packet = game.Read();
+        ASSERT_TRUE(packet) << row.m_name << ": no answer to the line";
+        ASSERT_FALSE(IsLeaveAck(*packet)) << row.m_name << ": the line was lost";
+        answered = ChatText(*packet) == reply;
+        if (!IsType(*packet, GamePacketType::kIncomingAction))
+            continue;
+        // The game answers every time slot, typing where the row says.
+        std::vector<Bytes> send;
+        if (++slots == 3)
+            for (const std::string& text : row.m_before)
+                send.push_back(GameChat(text));
+        if (slots == 20)
+        {
+            send.push_back(GameChat(row.m_command));
+            send.push_back(GameChat("/pmsg"));
+        }
+        send.push_back(BuildKeepalive({}));
+        ASSERT_TRUE(game.SendTogether(send)) << row.m_name;
+    }
+}
+
+TEST(HostCommands, ALineTypedWhileKeepalivesAreTakenIsAnsweredAfterwards)
+{
+    const Bytes stream = CStreamBuilder().Slots(600).Take();
+    for (const TypedLineRow& row : {TypedLineRow{"back to normal from 4x", {"/sp 4"}, "/sp 1"},
+                                    TypedLineRow{"one step slower from 3x", {"/sp 3"}, "/slower"},
+                                    TypedLineRow{"jump", {}, "/goto 0:30"}})
+        PlayTypingALineBehind(row, stream);
+}
+
 } // namespace
 } // namespace velt::test
