@@ -71,10 +71,6 @@ struct DemoCommand
 
 // How often the command script looks whether the session has ended.
 constexpr std::uint32_t kCommandPollMs = 100;
-// A line typed while the host reads the game's answers to a speed change is taken for one of
-// them; like a viewer, the script types it again when no answer comes.
-constexpr std::uint32_t kReplyWaitMs = 3000;
-constexpr int kTries = 3;
 
 constexpr DemoCommand kGameCommands[] = {
     {0.10, "/faster", "[VELT] Current Speed is"},
@@ -263,13 +259,14 @@ int RunDemoCommand(const std::vector<std::string>& args)
                 return;
             const std::string text = command.m_text != nullptr ? command.m_text : GotoArgument(durationMs);
             const std::size_t before = RepliesIn(game.Record(), command.m_reply);
-            for (int attempt = 0; attempt < kTries && !stop.load(); ++attempt)
+            out.Typed(text);
+            game.TypeChat(text);
+            // The next command follows this one's answer, so that the output reads in order.
+            while (!game.WaitFor([&](const GameSimRecord& r) { return RepliesIn(r, command.m_reply) > before; },
+                                 kCommandPollMs))
             {
-                out.Typed(text);
-                game.TypeChat(text);
-                if (game.WaitFor([&](const GameSimRecord& r) { return RepliesIn(r, command.m_reply) > before; },
-                                 kReplyWaitMs))
-                    break;
+                if (stop.load())
+                    return;
             }
         }
     });
