@@ -13,11 +13,13 @@
 #include "host/CLocalGameHost.h"
 #include "host/GamePacketFramer.h"
 #include "host/IGameLink.h"
+#include "fuzz/QuietHostOwner.h"
 
 namespace
 {
 
 using velt::CLocalGameHost;
+using velt::fuzz::CQuietOwner;
 
 std::vector<std::uint8_t> Packet(std::uint8_t type, std::vector<std::uint8_t> body = {})
 {
@@ -106,21 +108,6 @@ private:
     const char* m_command;
     int m_slots = 0;
     std::atomic<bool> m_shut{false};
-};
-
-class CQuietOwner final : public velt::IHostOwner
-{
-public:
-    void RequestGameData(std::uint32_t, std::uint32_t) override {}
-    bool MapFileExists(const std::string&) override { return true; }
-    int SendRaw(const std::uint8_t*, std::size_t size) override { return static_cast<int>(size); }
-    std::uint32_t GetChannelId() const override { return 1; }
-    velt::ChatDisplaySwitches& DisplaySwitches() override { return m_switches; }
-    velt::IUserNotice& Notices() override { return m_notices; }
-
-private:
-    velt::ChatDisplaySwitches m_switches;
-    velt::CRecordingNotice m_notices;
 };
 
 constexpr const char* kCommands[] = {nullptr, "/sp 4", "/sp 2", "/goto 0:30", "/syncdown 8:00",

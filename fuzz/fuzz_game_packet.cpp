@@ -11,11 +11,13 @@
 
 #include "host/CLocalGameHost.h"
 #include "host/IGameLink.h"
+#include "fuzz/QuietHostOwner.h"
 
 namespace
 {
 
 using velt::CLocalGameHost;
+using velt::fuzz::CQuietOwner;
 
 // Gives the game's bytes out in pieces of the sizes the input chose, then reports the close.
 class CReplayLink final : public velt::IGameLink
@@ -43,23 +45,6 @@ private:
     std::size_t m_piece;
     std::size_t m_pos = 0;
     std::atomic<bool> m_shut{false};
-};
-
-class CQuietOwner final : public velt::IHostOwner
-{
-public:
-    explicit CQuietOwner(bool mapExists) : m_mapExists(mapExists) {}
-    void RequestGameData(std::uint32_t, std::uint32_t) override {}
-    bool MapFileExists(const std::string&) override { return m_mapExists; }
-    int SendRaw(const std::uint8_t*, std::size_t size) override { return static_cast<int>(size); }
-    std::uint32_t GetChannelId() const override { return 1; }
-    velt::ChatDisplaySwitches& DisplaySwitches() override { return m_switches; }
-    velt::IUserNotice& Notices() override { return m_notices; }
-
-private:
-    bool m_mapExists;
-    velt::ChatDisplaySwitches m_switches;
-    velt::CRecordingNotice m_notices;
 };
 
 std::vector<std::uint8_t> Packet(std::uint8_t type, std::vector<std::uint8_t> body = {})
