@@ -1,6 +1,7 @@
 // Connect and Refresh: channel selection, the connection, the list retrieval and its outcomes,
 // and the window while it waits.
 #include "DesktopTest.h"
+#include "tests/browser/PaintCounter.h"
 
 #include "platform/Socket.h"
 #include "server/Framing.h"
@@ -21,19 +22,6 @@ using ListEnding = CScriptedMatchServer::ListEnding;
 
 const std::vector<CMatchInfo> kThreeMatches = {
     Match(21, "2009-05-01 20:15"), Match(22, "2009-05-03 10:00"), Match(23, "2009-05-02 08:30")};
-
-// Counts the paint events a widget receives.
-class CPaintCounter : public QObject
-{
-public:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++m_paints;
-        return QObject::eventFilter(watched, event);
-    }
-    int m_paints = 0;
-};
 
 // A port on 127.0.0.1 where nothing listens.
 std::uint16_t ClosedPort()

@@ -1,4 +1,5 @@
 #include "browser/CVELTListView.h"
+#include "tests/browser/PaintCounter.h"
 
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
@@ -64,19 +65,6 @@ CMatchInfo InfoOf(const MatchRow& row)
     info.m_startTime = row.m_startTime;
     return info;
 }
-
-// Counts the paint events a widget receives.
-class CPaintCounter : public QObject
-{
-public:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++m_paints;
-        return QObject::eventFilter(watched, event);
-    }
-    int m_paints = 0;
-};
 
 class MatchListViewTest : public ::testing::Test
 {

@@ -96,16 +96,7 @@ TEST_P(ReplaySamplesTest, LobbyFitsTheHeaderInTheHostsLayout)
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, ReplaySamplesTest, ::testing::ValuesIn(kSamples),
-                         [](const auto& info)
-                         {
-                             std::string name = info.param.m_stem;
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](char c)
-                                 { return !std::isalnum(static_cast<unsigned char>(c)); },
-                                 '_');
-                             return name;
-                         });
+                         [](const auto& info) { return SampleTestName(info.param.m_stem); });
 
 namespace
 {

@@ -1,6 +1,7 @@
 #include "ReplayBuilder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include <zlib.h>
@@ -254,6 +255,14 @@ Bytes SmallReplay()
          TimeSlotRecord(0x1F, 100, Concat({CommandBlock(2, hotkey), CommandBlock(1, hotkey)})),
          ChecksumRecord(0x22, 1), TimeSlotRecord(0x1F, 250, {}), ChecksumRecord(0x22, 2),
          LeaveRecord(2, 0x01, 0x07)});
+}
+
+std::string SampleTestName(std::string stem)
+{
+    std::replace_if(
+        stem.begin(), stem.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+        '_');
+    return stem;
 }
 
 } // namespace velt::test

@@ -53,6 +53,8 @@ Bytes StartRecords(); // 0x1A, 0x1B, 0x1C
 Bytes ProfileRecord(std::uint8_t playerId, const std::string& battleTag, bool nested);
 
 Bytes Concat(std::initializer_list<Bytes> parts);
+// A sample file's stem as a test name: anything but letters and digits becomes '_'.
+std::string SampleTestName(std::string stem);
 Bytes BuildReplayFile(std::span<const std::uint8_t> data, const ContainerOptions& wanted = {});
 
 // A complete 1.26 replay: lobby, start records, three time slots with actions of both

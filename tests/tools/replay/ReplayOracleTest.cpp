@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/tools/replay/ReplayBuilder.h"
 #include "tools/replay/ReplayReader.h"
 
 using namespace velt;
@@ -402,15 +403,6 @@ TEST_P(ReplayOracleTest, AgreesWithW3gjs)
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, ReplayOracleTest, ::testing::ValuesIn(kSamples),
-                         [](const auto& info)
-                         {
-                             std::string name = info.param.m_stem;
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](char c)
-                                 { return !std::isalnum(static_cast<unsigned char>(c)); },
-                                 '_');
-                             return name;
-                         });
+                         [](const auto& info) { return test::SampleTestName(info.param.m_stem); });
 
 } // namespace
