@@ -2,11 +2,16 @@
 # Runs the real veltplayer on a virtual X display against velt-matchd, with velt-gamesim in
 # Warcraft III's place, and drives it with real mouse clicks: Connect, a row of the match list,
 # Window Mode, Watch!. Saves a screenshot of the window after Connect. Passes when the simulated
-# game joined the watched match and received time slots, the launch ran "wine" with the folder
-# from VELT.ini and -window, and the check box wrote VELT.ini. Ends by itself within a few
+# game joined the watched match and received time slots, the launch started the game from the
+# folder in VELT.ini with -window, and the check box wrote VELT.ini. Ends by itself within a few
 # minutes and stops every process it started.
 #
-# Needs: xvfb, xdotool, imagemagick (import), and a build with the desktop client.
+# On a Linux build the launch runs "wine", which a stand-in records. On a Windows build
+# (veltplayer.exe) every program runs under Wine, in a Wine prefix of the run's own, and the
+# launcher starts a stand-in war3.exe of ours through CreateProcess.
+#
+# Needs: xvfb, xdotool, imagemagick (import), a build with the desktop client, and wine for a
+# Windows build.
 # Usage: scripts/gui-smoke.sh [BUILD_DIR] [SCREENSHOT]
 #        (defaults: build/debug and BUILD_DIR/gui-smoke-connected.png)
 set -euo pipefail
@@ -16,10 +21,22 @@ SHOT=${2:-$BUILD/gui-smoke-connected.png}
 WAIT_S=30          # for each process to come up, and for the window to close
 GAME_TIMEOUT_S=150 # for the whole watched session
 
-for tool in Xvfb xdotool import; do
-    command -v "$tool" >/dev/null || { echo "gui-smoke: needs $tool (xvfb, xdotool, imagemagick)" >&2; exit 1; }
+WINDOWS=0
+EXE=""
+RUN=()
+if [ -f "$BUILD/app/veltplayer.exe" ]; then
+    WINDOWS=1
+    EXE=.exe
+    RUN=(wine)
+fi
+TOOLS=(Xvfb xdotool import)
+[ "$WINDOWS" = 0 ] || TOOLS+=(wine wineserver winepath)
+for tool in "${TOOLS[@]}"; do
+    command -v "$tool" >/dev/null || { echo "gui-smoke: needs $tool (xvfb, xdotool, imagemagick, wine)" >&2; exit 1; }
 done
-cmake --build "$BUILD" --target veltplayer velt-matchd velt-gamesim gui_layout_probe
+TARGETS=(veltplayer velt-matchd velt-gamesim gui_layout_probe)
+[ "$WINDOWS" = 0 ] || TARGETS+=(velt-war3-standin)
+cmake --build "$BUILD" --target "${TARGETS[@]}"
 
 WORK=$(mktemp -d)
 PIDS=()
@@ -28,6 +45,10 @@ cleanup() {
     for pid in "${PIDS[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
+    # Wine's programs run on in its server after their loader is gone.
+    if [ "$WINDOWS" = 1 ]; then
+        wineserver -k 2>/dev/null || true
+    fi
     for pid in "${PIDS[@]}"; do
         wait "$pid" 2>/dev/null || true
     done
@@ -47,11 +68,12 @@ fail() {
     exit 1
 }
 
-# Waits until a file holds a line matching a pattern; prints that line.
+# Waits until a file holds a line matching a pattern; prints that line (without the carriage
+# return that Windows programs end lines with).
 await_line() {
     local file=$1 pattern=$2 what=$3 i
     for ((i = 0; i < WAIT_S * 10; i++)); do
-        if grep -m1 -E "$pattern" "$file" 2>/dev/null; then
+        if tr -d '\r' <"$file" 2>/dev/null | grep -m1 -E "$pattern"; then
             return 0
         fi
         sleep 0.1
@@ -65,14 +87,22 @@ PIDS+=($!)
 DISPLAY_NUMBER=$(await_line "$WORK/display" '^[0-9]+$' "Xvfb did not start")
 export DISPLAY=":$DISPLAY_NUMBER"
 
-"$BUILD/tools/matchd/velt-matchd" --listen 127.0.0.1:0 --synthetic 8 --live 1 --seed 3 \
+if [ "$WINDOWS" = 1 ]; then
+    # A prefix of the run's own, created with this display: a Wine server that started without
+    # one cannot make windows.
+    export WINEPREFIX="$WORK/wine" WINEDEBUG=-all
+    (wineserver -p && wine cmd /c exit) </dev/null >"$WORK/wineboot.log" 2>&1 ||
+        fail "no Wine prefix"
+fi
+
+"${RUN[@]}" "$BUILD/tools/matchd/velt-matchd$EXE" --listen 127.0.0.1:0 --synthetic 8 --live 1 --seed 3 \
     >"$WORK/matchd.log" 2>&1 &
 PIDS+=($!)
 SERVER=$(await_line "$WORK/matchd.log" '^listening on ' "velt-matchd did not listen")
 SERVER=${SERVER#listening on }
 
 # The game has no map files here, so it force-starts from the lobby instead of typing /start.
-"$BUILD/tools/gamesim/velt-gamesim" --announce-port 0 --lobby /fs --no-start --leave-at 20000 \
+"${RUN[@]}" "$BUILD/tools/gamesim/velt-gamesim$EXE" --announce-port 0 --lobby /fs --no-start --leave-at 20000 \
     --timeout "$GAME_TIMEOUT_S" >"$WORK/gamesim.log" 2>&1 &
 GAME_PID=$!
 PIDS+=("$GAME_PID")
@@ -80,19 +110,31 @@ ANNOUNCE=$(await_line "$WORK/gamesim.log" '^listening for announcements on UDP p
     "velt-gamesim did not listen")
 ANNOUNCE=${ANNOUNCE##* }
 
-# A stand-in for wine that records how the launch called it, and the settings of the run.
+# The game the launch starts, recording how it was called, and the settings of the run. On
+# Linux that is wine with the folder's war3.exe; on Windows war3.exe itself.
 mkdir -p "$WORK/bin" "$WORK/run" "$WORK/Warcraft III"
-printf '#!/bin/sh\nprintf "%%s\\n" "$@" >"%s/wine-args"\n' "$WORK" >"$WORK/bin/wine"
-chmod +x "$WORK/bin/wine"
-printf '[SETTINGS]\r\nwarcraftpath=%s\r\n' "$WORK/Warcraft III/" >"$WORK/run/VELT.ini"
+if [ "$WINDOWS" = 1 ]; then
+    cp "$BUILD/tools/gamesim/velt-war3-standin.exe" "$WORK/Warcraft III/war3.exe"
+    FOLDER="$(winepath -w "$WORK/Warcraft III" | tr -d '\r')\\"
+    EXPECTED_ARGS=$(printf '%s\n%s' "${FOLDER}war3.exe" "-window")
+    LAUNCH_ARGS="$WORK/run/war3-args.txt"
+else
+    printf '#!/bin/sh\nprintf "%%s\\n" "$@" >"%s/wine-args"\n' "$WORK" >"$WORK/bin/wine"
+    chmod +x "$WORK/bin/wine"
+    FOLDER="$WORK/Warcraft III/"
+    EXPECTED_ARGS=$(printf '%s\n%s' "${FOLDER}war3.exe" "-window")
+    LAUNCH_ARGS="$WORK/wine-args"
+fi
+printf '[SETTINGS]\r\nwarcraftpath=%s\r\n' "$FOLDER" >"$WORK/run/VELT.ini"
 
 # Where the controls are on this display, as the program lays them out.
-(cd "$WORK/run" && "$BUILD/tests/app/gui_layout_probe") >"$WORK/layout" 2>"$WORK/probe.log"
-at() { grep -m1 "^$1 " "$WORK/layout" | cut -d' ' -f2-; }
+(cd "$WORK/run" && "${RUN[@]}" "$BUILD/tests/app/gui_layout_probe$EXE") >"$WORK/layout" 2>"$WORK/probe.log"
+at() { tr -d '\r' <"$WORK/layout" | grep -m1 "^$1 " | cut -d' ' -f2-; }
 [ -n "$(at connect)" ] || fail "no layout"
 
-(cd "$WORK/run" && PATH="$WORK/bin:$PATH" WINEPREFIX="$WORK/wine" exec "$BUILD/app/veltplayer" \
-    --server "$SERVER" --announce-port "$ANNOUNCE" --port-base 0) >"$WORK/veltplayer.log" 2>&1 &
+(cd "$WORK/run" && PATH="$WORK/bin:$PATH" WINEPREFIX="${WINEPREFIX:-$WORK/wine}" exec "${RUN[@]}" \
+    "$BUILD/app/veltplayer$EXE" --server "$SERVER" --announce-port "$ANNOUNCE" --port-base 0) \
+    >"$WORK/veltplayer.log" 2>&1 &
 PLAYER_PID=$!
 PIDS+=("$PLAYER_PID")
 WINDOW=$(timeout "$WAIT_S" xdotool search --sync --name '^VELT BETA 0\.4$' | head -n1) ||
@@ -116,15 +158,15 @@ click windowmode
 click watch
 
 wait "$GAME_PID" || true
-grep -E '^(joined port|time slots|game time|leave ack)' "$WORK/gamesim.log" || true
-JOINED=$(sed -n 's/^joined port: //p' "$WORK/gamesim.log")
-SLOTS=$(sed -n 's/^time slots: \([0-9]*\).*/\1/p' "$WORK/gamesim.log")
+tr -d '\r' <"$WORK/gamesim.log" >"$WORK/gamesim.txt"
+grep -E '^(joined port|time slots|game time|leave ack)' "$WORK/gamesim.txt" || true
+JOINED=$(sed -n 's/^joined port: //p' "$WORK/gamesim.txt")
+SLOTS=$(sed -n 's/^time slots: \([0-9]*\).*/\1/p' "$WORK/gamesim.txt")
 [ -n "$JOINED" ] && [ "$JOINED" != 0 ] || fail "the game did not join"
 [ -n "$SLOTS" ] && [ "$SLOTS" -gt 0 ] || fail "the game received no time slots"
-[ -f "$WORK/wine-args" ] || fail "the game was not launched"
-EXPECTED_ARGS=$(printf '%s\n%s' "$WORK/Warcraft III/war3.exe" "-window")
-[ "$(cat "$WORK/wine-args")" = "$EXPECTED_ARGS" ] ||
-    fail "launched as: $(tr '\n' ' ' <"$WORK/wine-args")"
+[ -f "$LAUNCH_ARGS" ] || fail "the game was not launched"
+[ "$(cat "$LAUNCH_ARGS")" = "$EXPECTED_ARGS" ] ||
+    fail "launched as: $(tr '\n' ' ' <"$LAUNCH_ARGS")"
 grep -q '^windowmode=1' "$WORK/run/VELT.ini" || fail "Window Mode was not saved"
 
 # Escape closes the main window, and the program ends.

@@ -71,6 +71,12 @@ TEST_P(TemplateFonts, StandInKeepsTheCellHeight)
     const DialogBaseUnits units = BaseUnitsOf(font);
     EXPECT_GT(units.m_x, 2);
     EXPECT_LT(units.m_x, units.m_y);
+    // Every text of the templates is printable ASCII; a face without these glyphs (or no face at
+    // all, as on a platform without fonts) draws boxes.
+    const QFontMetrics metrics(font);
+    for (char32_t c = 0x21; c < 0x7F; ++c)
+        EXPECT_TRUE(metrics.inFontUcs4(c)) << "no glyph for '" << static_cast<char>(c) << "' in "
+                                           << QFontInfo(font).family().toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Faces, TemplateFonts,
