@@ -1,0 +1,41 @@
+#!/bin/bash
+# Unpacks the Windows ZIP into an empty folder and starts its veltplayer.exe under Wine on a
+# virtual display: passes when the main window appears, so the ZIP holds every DLL and plugin
+# that the program loads. Uses a Wine prefix of its own and stops everything it started.
+# Usage: scripts/check-windows-zip.sh VELTPlayer-<version>-win64.zip
+set -euo pipefail
+ZIP=$(realpath "$1")
+WAIT_S=60
+
+WORK=$(mktemp -d)
+XVFB=""
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    [ -z "$XVFB" ] || kill "$XVFB" 2>/dev/null || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+mkdir "$WORK/unpacked"
+(cd "$WORK/unpacked" && unzip -q "$ZIP")
+PROGRAM=$(find "$WORK/unpacked" -name veltplayer.exe | head -n1)
+[ -n "$PROGRAM" ] || { echo "check-windows-zip: no veltplayer.exe in $ZIP" >&2; exit 1; }
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>/dev/null &
+XVFB=$!
+for ((i = 0; i < WAIT_S * 10; i++)); do
+    [ -s "$WORK/display" ] && break
+    sleep 0.1
+done
+export DISPLAY=":$(cat "$WORK/display")" WINEPREFIX="$WORK/wine" WINEDEBUG=-all
+(wineserver -p && wine cmd /c exit) </dev/null >/dev/null 2>&1
+
+# Its own folder as working directory, as a user who unzipped it and started it there.
+(cd "$(dirname "$PROGRAM")" && exec wine ./veltplayer.exe) </dev/null >"$WORK/veltplayer.log" 2>&1 &
+if ! timeout "$WAIT_S" xdotool search --sync --name '^VELT BETA 0\.4$' >/dev/null; then
+    echo "check-windows-zip: the main window of the unpacked veltplayer.exe did not appear" >&2
+    cat "$WORK/veltplayer.log" >&2
+    exit 1
+fi
+echo "check-windows-zip: veltplayer.exe from $(basename "$ZIP") starts: $(cd "$(dirname "$PROGRAM")" && ls)"
