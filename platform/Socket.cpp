@@ -81,6 +81,14 @@ std::optional<std::string> ResolveHostIPv4(const std::string& host)
     return std::string(text);
 }
 
+CTcpSocket::CTcpSocket(int fd) : m_fd(fd) {}
+
+CTcpSocket::CTcpSocket(CTcpSocket&& other) noexcept
+{
+    std::lock_guard lock(other.m_closeMutex);
+    m_fd.store(other.m_fd.exchange(-1));
+}
+
 CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
 {
     if (this != &other)
