@@ -10,6 +10,13 @@ else()
 endif()
 
 install(TARGETS velt velt-matchd velt-gamesim RUNTIME DESTINATION ${VELT_INSTALL_BINDIR})
+if(TARGET veltplayer)
+  install(TARGETS veltplayer RUNTIME DESTINATION ${VELT_INSTALL_BINDIR})
+  if(WIN32)
+    # Qt's DLLs and the platform plugin, found from the program's import tables.
+    velt_install_qt_runtime(veltplayer ${VELT_INSTALL_BINDIR})
+  endif()
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${VELT_INSTALL_DOCDIR})
 foreach(licence LICENSE LICENSE.md COPYING)
   if(EXISTS ${PROJECT_SOURCE_DIR}/${licence})

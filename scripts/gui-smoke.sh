@@ -8,7 +8,7 @@
 #
 # On a Linux build the launch runs "wine", which a stand-in records. On a Windows build
 # (veltplayer.exe) every program runs under Wine, in a Wine prefix of the run's own, and the
-# launcher starts a stand-in war3.exe of ours through CreateProcess.
+# launcher starts the launcher tests' stand-in war3.exe through CreateProcess.
 #
 # Needs: xvfb, xdotool, imagemagick (import), a build with the desktop client, and wine for a
 # Windows build.
@@ -35,7 +35,7 @@ for tool in "${TOOLS[@]}"; do
     command -v "$tool" >/dev/null || { echo "gui-smoke: needs $tool (xvfb, xdotool, imagemagick, wine)" >&2; exit 1; }
 done
 TARGETS=(veltplayer velt-matchd velt-gamesim gui_layout_probe)
-[ "$WINDOWS" = 0 ] || TARGETS+=(velt-war3-standin)
+[ "$WINDOWS" = 0 ] || TARGETS+=(velt_fake_war3)
 cmake --build "$BUILD" --target "${TARGETS[@]}"
 
 WORK=$(mktemp -d)
@@ -114,16 +114,13 @@ ANNOUNCE=${ANNOUNCE##* }
 # Linux that is wine with the folder's war3.exe; on Windows war3.exe itself.
 mkdir -p "$WORK/bin" "$WORK/run" "$WORK/Warcraft III"
 if [ "$WINDOWS" = 1 ]; then
-    cp "$BUILD/tools/gamesim/velt-war3-standin.exe" "$WORK/Warcraft III/war3.exe"
+    # The launcher tests' war3.exe: notes "program|command line" in launches.txt beside itself.
+    cp "$BUILD/tests/platform/velt_fake_war3.exe" "$WORK/Warcraft III/war3.exe"
     FOLDER="$(winepath -w "$WORK/Warcraft III" | tr -d '\r')\\"
-    EXPECTED_ARGS=$(printf '%s\n%s' "${FOLDER}war3.exe" "-window")
-    LAUNCH_ARGS="$WORK/run/war3-args.txt"
 else
     printf '#!/bin/sh\nprintf "%%s\\n" "$@" >"%s/wine-args"\n' "$WORK" >"$WORK/bin/wine"
     chmod +x "$WORK/bin/wine"
     FOLDER="$WORK/Warcraft III/"
-    EXPECTED_ARGS=$(printf '%s\n%s' "${FOLDER}war3.exe" "-window")
-    LAUNCH_ARGS="$WORK/wine-args"
 fi
 printf '[SETTINGS]\r\nwarcraftpath=%s\r\n' "$FOLDER" >"$WORK/run/VELT.ini"
 
@@ -164,9 +161,17 @@ JOINED=$(sed -n 's/^joined port: //p' "$WORK/gamesim.txt")
 SLOTS=$(sed -n 's/^time slots: \([0-9]*\).*/\1/p' "$WORK/gamesim.txt")
 [ -n "$JOINED" ] && [ "$JOINED" != 0 ] || fail "the game did not join"
 [ -n "$SLOTS" ] && [ "$SLOTS" -gt 0 ] || fail "the game received no time slots"
-[ -f "$LAUNCH_ARGS" ] || fail "the game was not launched"
-[ "$(cat "$LAUNCH_ARGS")" = "$EXPECTED_ARGS" ] ||
-    fail "launched as: $(tr '\n' ' ' <"$LAUNCH_ARGS")"
+if [ "$WINDOWS" = 1 ]; then
+    # CreateProcess on the folder's war3.exe, " -window" ending its command line.
+    LAUNCH=$(await_line "$WORK/Warcraft III/launches.txt" '.' "the game was not launched")
+    [ "${LAUNCH%%|*}" = "${FOLDER}war3.exe" ] && [ "${LAUNCH% -window}" != "$LAUNCH" ] ||
+        fail "launched as: $LAUNCH"
+else
+    [ -f "$WORK/wine-args" ] || fail "the game was not launched"
+    EXPECTED_ARGS=$(printf '%s\n%s' "${FOLDER}war3.exe" "-window")
+    [ "$(cat "$WORK/wine-args")" = "$EXPECTED_ARGS" ] ||
+        fail "launched as: $(tr '\n' ' ' <"$WORK/wine-args")"
+fi
 grep -q '^windowmode=1' "$WORK/run/VELT.ini" || fail "Window Mode was not saved"
 
 # Escape closes the main window, and the program ends.

@@ -169,6 +169,14 @@ std::string DesktopTest::ReadSettings() const
 
 std::string DesktopTest::InstallRegistryEntry()
 {
+#ifdef _WIN32
+    m_warcraftKey = std::make_unique<CTemporaryRegistryKey>(
+        L"Software\\Blizzard Entertainment\\Warcraft III");
+    if (!m_warcraftKey->Usable())
+        return {};
+    m_warcraftKey->Set(L"InstallPathX", L"C:\\Games\\Warcraft III");
+    return "C:\\Games\\Warcraft III\\";
+#else
     namespace fs = std::filesystem;
     const fs::path prefix = m_winePrefix.path().toStdString();
     const fs::path folder = prefix / "drive_c" / "Games" / "Warcraft III";
@@ -181,6 +189,7 @@ std::string DesktopTest::InstallRegistryEntry()
            "#time=1da0000000000000\n"
            "\"InstallPathX\"=\"C:\\\\Games\\\\Warcraft III\"\n";
     return folder.string() + "/";
+#endif
 }
 
 std::string DesktopTest::WarcraftFolder() const

@@ -10,6 +10,10 @@
 
 #include <QTemporaryDir>
 
+#ifdef _WIN32
+#include "tests/platform/CTemporaryRegistryKey.h"
+#endif
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -87,8 +91,9 @@ protected:
     std::string SettingsPath() const;
     void WriteSettings(const std::string& text);
     std::string ReadSettings() const;
-    // Warcraft III's registry entry in the Wine prefix, naming C:\Games\Warcraft III; returns
-    // that folder as this system sees it.
+    // Warcraft III's registry entry naming C:\Games\Warcraft III, in the Wine prefix (on
+    // Windows in the registry, for this test, unless an installation has written it); returns
+    // that folder as this system sees it, or nothing when the entry could not be made.
     std::string InstallRegistryEntry();
     // A Warcraft III folder holding kMap, ending in a separator.
     std::string WarcraftFolder() const;
@@ -106,6 +111,9 @@ protected:
     CFakeProcessStarter m_starter;
     CScriptedMatchServer m_server;
     std::unique_ptr<CMainDialog> m_dialog;
+#ifdef _WIN32
+    std::unique_ptr<CTemporaryRegistryKey> m_warcraftKey;
+#endif
 };
 
 } // namespace velt

@@ -184,6 +184,8 @@ TEST_P(ChangePath, ConfirmsATypedOrRegisteredFolder)
 {
     const ChangeCase& c = GetParam();
     const std::string registered = c.m_registry ? InstallRegistryEntry() : "";
+    if (c.m_registry && registered.empty())
+        GTEST_SKIP() << "this user has Warcraft III's registry entry; it is left alone";
     ConnectOnce();
     // An empty folder was filled from the registry at Connect.
     EXPECT_EQ(EditText().toStdString(), registered);

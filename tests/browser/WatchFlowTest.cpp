@@ -186,7 +186,12 @@ TEST_P(LaunchOutcomes, EndTheWatchHiddenAndIdle)
         EXPECT_TRUE(m_starter.m_started.empty());
         return;
     }
+    // On Linux the game runs under Wine; on Windows war3.exe is the program.
+#ifdef _WIN32
+    std::vector<std::string> argv = {folder + "\\war3.exe"};
+#else
     std::vector<std::string> argv = {"wine", folder + "/war3.exe"};
+#endif
     argv.insert(argv.end(), c.m_switches.begin(), c.m_switches.end());
     EXPECT_EQ(m_starter.m_started, std::vector<std::vector<std::string>>{argv});
 }

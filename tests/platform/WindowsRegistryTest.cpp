@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/Registry.h"
+#include "tests/platform/CTemporaryRegistryKey.h"
 #include "server/CMatchServerClient.h"
 
 using namespace velt;
@@ -15,51 +16,13 @@ namespace
 
 constexpr const wchar_t* kWarcraftKey = L"Software\\Blizzard Entertainment\\Warcraft III";
 
-// A key of the current user that exists for one test; the value is written as REG_SZ, or not
-// at all when absent.
-class CTemporaryKey
-{
-public:
-    explicit CTemporaryKey(std::wstring path) : m_path(std::move(path))
-    {
-        HKEY probe = nullptr;
-        m_existed = ::RegOpenKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, KEY_READ, &probe) ==
-                    ERROR_SUCCESS;
-        if (probe != nullptr)
-            ::RegCloseKey(probe);
-        if (!m_existed)
-            m_created = ::RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0,
-                                          KEY_SET_VALUE, nullptr, &m_key, nullptr) == ERROR_SUCCESS;
-    }
-    ~CTemporaryKey()
-    {
-        if (m_key != nullptr)
-            ::RegCloseKey(m_key);
-        if (m_created)
-            ::RegDeleteKeyW(HKEY_CURRENT_USER, m_path.c_str());
-    }
-    // False when the key was there before: a real installation's key is never touched.
-    bool Usable() const { return m_created; }
-    void Set(const wchar_t* name, const std::wstring& value)
-    {
-        ::RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    }
-
-private:
-    std::wstring m_path;
-    HKEY m_key = nullptr;
-    bool m_existed = false;
-    bool m_created = false;
-};
-
 } // namespace
 
 TEST(WindowsRegistryTest, ReadsStringValuesOfATemporaryKey)
 {
     const std::wstring path =
         L"Software\\VELTPlayer test " + std::to_wstring(::GetCurrentProcessId());
-    CTemporaryKey key(path);
+    CTemporaryRegistryKey key(path);
     ASSERT_TRUE(key.Usable());
     key.Set(L"Found", L"C:\\Games\\Warcraft III");
     key.Set(L"Empty", L"");
@@ -104,7 +67,7 @@ TEST(WindowsRegistryTest, InstallPathGetsOneTrailingSeparatorAndMissingLeavesThe
     };
     for (const auto& row : rows)
     {
-        CTemporaryKey key(kWarcraftKey);
+        CTemporaryRegistryKey key(kWarcraftKey);
         if (!key.Usable())
             GTEST_SKIP() << "this user has Warcraft III's registry key; it is left alone";
         if (row.value != nullptr)
