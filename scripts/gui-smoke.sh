@@ -91,6 +91,7 @@ if [ "$WINDOWS" = 1 ]; then
     # A prefix of the run's own, created with this display: a Wine server that started without
     # one cannot make windows.
     export WINEPREFIX="$WORK/wine" WINEDEBUG=-all
+    mkdir -p "$WINEPREFIX"
     (wineserver -p && wine cmd /c exit) </dev/null >"$WORK/wineboot.log" 2>&1 ||
         fail "no Wine prefix"
 fi
@@ -147,7 +148,13 @@ click() {
 click connect
 # The list arrives from loopback in a moment; give the window time to show it.
 sleep 2
-import -window "$WINDOW" "$SHOT" || fail "no screenshot"
+if [ "$WINDOWS" = 1 ]; then
+    # Wine's window reads back black; the screen at its place holds what it drew.
+    eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$SHOT" || fail "no screenshot"
+else
+    import -window "$WINDOW" "$SHOT" || fail "no screenshot"
+fi
 echo "gui-smoke: screenshot after Connect: $SHOT"
 
 click row0
@@ -174,8 +181,15 @@ else
 fi
 grep -q '^windowmode=1' "$WORK/run/VELT.ini" || fail "Window Mode was not saved"
 
-# Escape closes the main window, and the program ends.
-xdotool mousemove --window "$WINDOW" 5 5 key Escape
+# Escape closes the main window, and the program ends. Under Wine the game's window has come to
+# the front, over the top left corner: a click on the window's bottom right corner (between the
+# scroll bars) gives it the keyboard back first.
+if [ "$WINDOWS" = 1 ]; then
+    eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
+    xdotool mousemove --window "$WINDOW" $((WIDTH - 4)) $((HEIGHT - 4)) click 1 sleep 0.5 key Escape
+else
+    xdotool mousemove --window "$WINDOW" 5 5 key Escape
+fi
 for ((i = 0; i < WAIT_S * 10; i++)); do
     kill -0 "$PLAYER_PID" 2>/dev/null || break
     sleep 0.1

@@ -9,6 +9,18 @@
 #include <QPushButton>
 #include <QTest>
 
+#ifdef _WIN32
+#include "tests/platform/CTemporaryRegistryKey.h"
+#else
+// Elsewhere the entry lives in the test's own Wine prefix, and there is no key to remove.
+namespace velt
+{
+class CTemporaryRegistryKey
+{
+};
+} // namespace velt
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -27,6 +39,9 @@ bool CFakeProcessStarter::Start(const std::vector<std::string>& argv)
     m_started.push_back(argv);
     return true;
 }
+
+DesktopTest::DesktopTest() = default;
+DesktopTest::~DesktopTest() = default;
 
 void DesktopTest::SetUp()
 {

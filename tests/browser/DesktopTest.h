@@ -10,10 +10,6 @@
 
 #include <QTemporaryDir>
 
-#ifdef _WIN32
-#include "tests/platform/CTemporaryRegistryKey.h"
-#endif
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -23,6 +19,8 @@
 
 namespace velt
 {
+
+class CTemporaryRegistryKey;
 
 // The game's window as the launcher looks for it: running or not, and every title asked for.
 class CFakeGameWindow final : public IGameWindow
@@ -51,6 +49,9 @@ CMatchInfo Match(std::uint32_t id, const char* startTime = "2009-05-01 20:15",
 class DesktopTest : public ::testing::Test
 {
 protected:
+    DesktopTest();
+    ~DesktopTest() override;
+
     // Generous, for a loaded machine; only reached when something is wrong.
     static constexpr std::uint32_t kDeadlineMs = 20000;
     static constexpr const char* kMap = kDesktopTestMap;
@@ -111,9 +112,8 @@ protected:
     CFakeProcessStarter m_starter;
     CScriptedMatchServer m_server;
     std::unique_ptr<CMainDialog> m_dialog;
-#ifdef _WIN32
+    // Windows: the registry entry that InstallRegistryEntry made.
     std::unique_ptr<CTemporaryRegistryKey> m_warcraftKey;
-#endif
 };
 
 } // namespace velt
