@@ -314,6 +314,12 @@ bool CTcpSocket::WaitReadable(int timeoutMs)
     const int fd = m_fd.load(std::memory_order_acquire);
     if (fd < 0)
         return true;
+    // The common looks (data waiting, or a poll without waiting) cost one call.
+    if (ReadableNow(ToSocket(fd)))
+        return true;
+    if (timeoutMs == 0)
+        return false;
+    // Reset, then look again: data that arrives after the look sets the event.
     ::WSAResetEvent(static_cast<WSAEVENT>(m_ready));
     if (ReadableNow(ToSocket(fd)))
         return true;
