@@ -1,21 +1,13 @@
 #include "platform/Clock.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <chrono>
 #include <thread>
-#endif
 
 namespace velt
 {
 
-#ifdef _WIN32
-// The 64-bit tick count: GetTickCount's clock without its wrap after 49 days.
-std::uint64_t CSystemClock::NowMs() { return ::GetTickCount64(); }
-
-void CSystemClock::SleepMs(std::uint32_t ms) { ::Sleep(ms); }
-#else
+// The steady clock on every system: on Windows it is the performance counter, because
+// GetTickCount64 moves in 10-16 ms steps, which would stretch every short interval.
 std::uint64_t CSystemClock::NowMs()
 {
     using namespace std::chrono;
@@ -27,7 +19,6 @@ void CSystemClock::SleepMs(std::uint32_t ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
-#endif
 
 CSystemClock& CSystemClock::Instance()
 {

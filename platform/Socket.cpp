@@ -151,20 +151,6 @@ int CTcpSocket::Recv(void* data, std::size_t size)
     return static_cast<int>(n);
 }
 
-bool CTcpSocket::RecvExact(void* data, std::size_t size)
-{
-    auto* bytes = static_cast<std::uint8_t*>(data);
-    std::size_t got = 0;
-    while (got < size)
-    {
-        const int n = Recv(bytes + got, size - got);
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool CTcpSocket::WaitReadable(int timeoutMs)
 {
     const int fd = m_fd.load(std::memory_order_acquire);

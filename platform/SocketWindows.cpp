@@ -295,25 +295,17 @@ int CTcpSocket::Recv(void* data, std::size_t size)
     }
 }
 
-bool CTcpSocket::RecvExact(void* data, std::size_t size)
-{
-    auto* bytes = static_cast<std::uint8_t*>(data);
-    std::size_t got = 0;
-    while (got < size)
-    {
-        const int n = Recv(bytes + got, size - got);
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool CTcpSocket::WaitReadable(int timeoutMs)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
     if (fd < 0)
         return true;
+    // The common looks (data waiting, or a poll without waiting) cost one call.
+    if (ReadableNow(ToSocket(fd)))
+        return true;
+    if (timeoutMs == 0)
+        return false;
+    // Reset, then look again: data that arrives after the look sets the event.
     ::WSAResetEvent(static_cast<WSAEVENT>(m_ready));
     if (ReadableNow(ToSocket(fd)))
         return true;
