@@ -26,6 +26,7 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-libgcc-file-name
 get_filename_component(_velt_gcc_dir "${_velt_libgcc}" DIRECTORY)
 set(VELT_RUNTIME_DLL_DIRS "${VELT_QT_MINGW_DIR}/bin" "/usr/x86_64-w64-mingw32/lib" "${_velt_gcc_dir}")
 find_program(VELT_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
+find_program(VELT_STRIP x86_64-w64-mingw32-strip REQUIRED)
 # Qt loads these by name, so no import table names them. offscreen is for the GUI tests.
 set(VELT_QT_PLUGINS platforms/qwindows.dll platforms/qoffscreen.dll styles/qwindowsvistastyle.dll)
 # The faces that the offscreen platform draws with; it reads font files from one folder and
@@ -54,7 +55,7 @@ function(velt_deploy_qt_runtime target)
   endif()
 endfunction()
 
-# The same for an installed program, in the install folder (the ZIP's contents).
+# The same for an installed program, in the install folder (the ZIP's contents), without symbols.
 function(velt_install_qt_runtime target destination)
   install(CODE "
     set(VELT_DEPLOY_DEST \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}\")
@@ -63,5 +64,6 @@ function(velt_install_qt_runtime target destination)
     set(VELT_DEPLOY_PLUGIN_ROOT \"${VELT_QT_MINGW_DIR}/plugins\")
     set(VELT_DEPLOY_PLUGINS platforms/qwindows.dll styles/qwindowsvistastyle.dll)
     set(VELT_DEPLOY_OBJDUMP \"${VELT_OBJDUMP}\")
+    set(VELT_DEPLOY_STRIP \"${VELT_STRIP}\")
     include(\"${PROJECT_SOURCE_DIR}/cmake/DeployRuntime.cmake\")")
 endfunction()

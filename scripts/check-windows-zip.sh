@@ -29,7 +29,9 @@ for ((i = 0; i < WAIT_S * 10; i++)); do
     sleep 0.1
 done
 export DISPLAY=":$(cat "$WORK/display")" WINEPREFIX="$WORK/wine" WINEDEBUG=-all
-(wineserver -p && wine cmd /c exit) </dev/null >/dev/null 2>&1
+mkdir -p "$WINEPREFIX"
+(wineserver -p && wine cmd /c exit) </dev/null >/dev/null 2>&1 ||
+    { echo "check-windows-zip: no Wine prefix" >&2; exit 1; }
 
 # Its own folder as working directory, as a user who unzipped it and started it there.
 (cd "$(dirname "$PROGRAM")" && exec wine ./veltplayer.exe) </dev/null >"$WORK/veltplayer.log" 2>&1 &
@@ -38,4 +40,4 @@ if ! timeout "$WAIT_S" xdotool search --sync --name '^VELT BETA 0\.4$' >/dev/nul
     cat "$WORK/veltplayer.log" >&2
     exit 1
 fi
-echo "check-windows-zip: veltplayer.exe from $(basename "$ZIP") starts: $(cd "$(dirname "$PROGRAM")" && ls)"
+echo "check-windows-zip: veltplayer.exe from $(basename "$ZIP") starts beside: $(cd "$(dirname "$PROGRAM")" && ls | tr "\n" " ")"
