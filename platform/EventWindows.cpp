@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 
 namespace velt
 {
@@ -15,9 +16,27 @@ namespace
 // The system waits on at most this many objects at once.
 constexpr std::size_t kMaxWaitObjects = MAXIMUM_WAIT_OBJECTS;
 
-DWORD Timeout(std::uint32_t timeoutMs)
+// Waits on the handles until one is signalled or the whole time-out has passed by the steady
+// clock: the system's timer may end a wait up to a tick early, and a caller that times two
+// equal intervals against each other must not see its wait end first.
+DWORD WaitFullTimeout(DWORD count, const HANDLE* handles, std::uint32_t timeoutMs)
 {
-    return timeoutMs == CEvent::kInfinite ? INFINITE : static_cast<DWORD>(timeoutMs);
+    if (timeoutMs == CEvent::kInfinite)
+        return ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    DWORD left = timeoutMs;
+    for (;;)
+    {
+        const DWORD result = ::WaitForMultipleObjects(count, handles, FALSE, left);
+        if (result != WAIT_TIMEOUT)
+            return result;
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return WAIT_TIMEOUT;
+        const auto rest = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        left = static_cast<DWORD>(std::max<long long>(rest, 1));
+    }
 }
 
 } // namespace
@@ -41,10 +60,14 @@ void CEvent::Reset() { ::ResetEvent(static_cast<HANDLE>(m_handle)); }
 
 bool CEvent::Wait(std::uint32_t timeoutMs)
 {
-    return ::WaitForSingleObject(static_cast<HANDLE>(m_handle), Timeout(timeoutMs)) == WAIT_OBJECT_0;
+    const HANDLE handle = static_cast<HANDLE>(m_handle);
+    return WaitFullTimeout(1, &handle, timeoutMs) == WAIT_OBJECT_0;
 }
 
-bool CEvent::TryConsume() { return Wait(0); }
+bool CEvent::TryConsume()
+{
+    return ::WaitForSingleObject(static_cast<HANDLE>(m_handle), 0) == WAIT_OBJECT_0;
+}
 
 bool CEvent::IsSet() const
 {
@@ -66,8 +89,7 @@ int WaitAny(std::span<CEvent* const> events, std::uint32_t timeoutMs)
         return kWaitTimeout;
     for (std::size_t i = 0; i < count; ++i)
         handles[i] = static_cast<HANDLE>(events[i]->m_handle);
-    const DWORD result =
-        ::WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE, Timeout(timeoutMs));
+    const DWORD result = WaitFullTimeout(static_cast<DWORD>(count), handles, timeoutMs);
     if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count)
         return static_cast<int>(result - WAIT_OBJECT_0);
     return kWaitTimeout;

@@ -24,6 +24,9 @@ namespace
 
 // How long a send that the system cannot take yet waits before it looks for a shutdown again.
 constexpr long kSendRetryUs = 50 * 1000;
+// A blocked receive or accept also tries again after this long without a signal, so that a
+// readiness signal that the system did not give (seen under Wine) costs this much, not a hang.
+constexpr DWORD kBlockedRetryMs = 100;
 
 // Winsock for the whole process: started by the first socket, cleaned up when the process ends.
 class CWinsockSession
@@ -287,7 +290,7 @@ int CTcpSocket::Recv(void* data, std::size_t size)
             return n;
         if (::WSAGetLastError() != WSAEWOULDBLOCK)
             return -1;
-        if (WaitForEvents(m_ready, m_wake, INFINITE) == WaitResult::kWoken)
+        if (WaitForEvents(m_ready, m_wake, kBlockedRetryMs) == WaitResult::kWoken)
             return -1;
         // Reset before the next try: data that arrives after it sets the event again, and a
         // signal left from earlier costs one more try at most.
@@ -380,7 +383,7 @@ CTcpSocket CTcpListener::Accept()
             continue;
         if (error != WSAEWOULDBLOCK)
             return CTcpSocket();
-        if (WaitForEvents(m_ready, m_wake, INFINITE) == WaitResult::kWoken)
+        if (WaitForEvents(m_ready, m_wake, kBlockedRetryMs) == WaitResult::kWoken)
             return CTcpSocket();
         ::WSAResetEvent(static_cast<WSAEVENT>(m_ready));
     }
