@@ -69,6 +69,7 @@ private:
     // Shutdown sets (Winsock's shutdown alone wakes neither recv nor accept).
     void* m_ready = nullptr;
     void* m_wake = nullptr;
+    int m_sendTimeoutMs = 0; // the socket is non-blocking: Send counts the time itself
 #endif
 };
 
