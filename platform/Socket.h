@@ -50,6 +50,8 @@ public:
     bool WaitReadable(int timeoutMs);
 
     void SetNoDelay(bool on);
+    // A send that the peer does not take within the time fails (0: wait for ever).
+    void SetSendTimeout(int timeoutMs);
 
     // Wakes any thread blocked on this socket; later calls fail. Safe from any thread.
     void Shutdown();
@@ -67,6 +69,7 @@ private:
     // Shutdown sets (Winsock's shutdown alone wakes neither recv nor accept).
     void* m_ready = nullptr;
     void* m_wake = nullptr;
+    int m_sendTimeoutMs = 0; // the socket is non-blocking: Send counts the time itself
 #endif
 };
 

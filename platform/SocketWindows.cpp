@@ -215,6 +215,7 @@ CTcpSocket::CTcpSocket(CTcpSocket&& other) noexcept
     m_fd.store(other.m_fd.exchange(-1));
     m_ready = std::exchange(other.m_ready, nullptr);
     m_wake = std::exchange(other.m_wake, nullptr);
+    m_sendTimeoutMs = other.m_sendTimeoutMs;
 }
 
 CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
@@ -226,6 +227,7 @@ CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
         m_fd.store(other.m_fd.exchange(-1), std::memory_order_release);
         m_ready = std::exchange(other.m_ready, nullptr);
         m_wake = std::exchange(other.m_wake, nullptr);
+        m_sendTimeoutMs = other.m_sendTimeoutMs;
     }
     return *this;
 }
@@ -255,6 +257,8 @@ int CTcpSocket::Send(const void* data, std::size_t size)
     const SOCKET s = ToSocket(fd);
     const auto* bytes = static_cast<const char*>(data);
     std::size_t sent = 0;
+    // Waiting for room counts against the send time-out, if there is one.
+    long waitedUs = 0;
     while (sent < size)
     {
         const int chunk = static_cast<int>(std::min<std::size_t>(size - sent, INT_MAX));
@@ -266,6 +270,9 @@ int CTcpSocket::Send(const void* data, std::size_t size)
         }
         if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK || IsWoken(m_wake))
             return -1;
+        if (m_sendTimeoutMs > 0 && waitedUs >= static_cast<long>(m_sendTimeoutMs) * 1000)
+            return -1;
+        waitedUs += kSendRetryUs;
         // Full send buffer: wait for room in short steps, so that a shutdown is seen.
         fd_set writable;
         FD_ZERO(&writable);
@@ -325,6 +332,8 @@ void CTcpSocket::SetNoDelay(bool on)
     ::setsockopt(ToSocket(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&value),
                  sizeof value);
 }
+
+void CTcpSocket::SetSendTimeout(int timeoutMs) { m_sendTimeoutMs = std::max(0, timeoutMs); }
 
 void CTcpSocket::Shutdown() { ShutdownSocket(m_fd, m_closeMutex, m_wake, true); }
 

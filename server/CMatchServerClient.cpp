@@ -250,7 +250,7 @@ void CMatchServerClient::CreateHost(std::uint32_t matchId, std::span<const std::
         timings = m_hostTimings;
     }
     auto host = std::make_shared<CLocalGameHost>(*this, CSystemClock::Instance(), timings);
-    host->m_matchId.store(matchId);
+    host->SetMatchId(matchId);
     host->SetHeader(header);
     host->SetAnnouncePort(m_ports.m_announcePort);
     // The port is used up whether or not the listener starts; a failure has told the user.
@@ -287,7 +287,7 @@ std::optional<std::uint16_t> CMatchServerClient::HostPort(std::uint32_t matchId)
     const std::shared_ptr<CLocalGameHost> host = FindHost(matchId);
     if (!host)
         return std::nullopt;
-    return static_cast<std::uint16_t>(host->m_port.load());
+    return static_cast<std::uint16_t>(host->Port());
 }
 
 std::uint32_t CMatchServerClient::HostsStarted() const
@@ -308,19 +308,15 @@ bool CMatchServerClient::ResumeHost(std::uint32_t matchId)
     const std::shared_ptr<CLocalGameHost> host = FindHost(matchId);
     if (!host)
         return false;
-    // Only a host whose game has come and gone; a running or still unused one stays as it is.
-    if (host->m_streaming.load() != 0 || host->m_sessionRan.load() == 0)
+    // Only a host whose game has come and gone, or whose listener never opened; a running or
+    // still waiting one stays as it is.
+    if (!host->CanResume())
         return false;
-    host->m_streaming.store(0);
-    host->m_sessionRan.store(0);
-    if (host->m_port.load() == 0)
+    if (host->Port() == 0)
         host->SetListenPort(TakeNextPort());
-    if (host->StartListener())
-        return true;
-    // The listener did not open (the user has been told): the host stays resumable, so that
-    // the next Watch! tries again instead of finding it neither running nor used.
-    host->m_sessionRan.store(1);
-    return false;
+    // A listener that does not open (the user has been told) leaves the host resumable, so
+    // that the next Watch! tries again.
+    return host->Resume();
 }
 
 void CMatchServerClient::CloseHost(std::uint32_t matchId)
@@ -446,6 +442,13 @@ void CMatchServerClient::RequestGameData(std::uint32_t matchId, std::uint32_t of
     }
     if (!SendRequest(BuildGameDataRequest({matchId, offset})))
         m_notices.Notify("Disconnected from server!");
+}
+
+void CMatchServerClient::SubmitRating(std::uint32_t matchId, std::uint8_t rating)
+{
+    // The send's result is not looked at: the server sends nothing back.
+    const auto message = BuildRateMessage({GetChannelId(), matchId, ClampRating(rating)});
+    SendRaw(message.data(), message.size());
 }
 
 int CMatchServerClient::SendRaw(const std::uint8_t* data, std::size_t size)
