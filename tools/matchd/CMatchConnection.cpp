@@ -9,6 +9,14 @@
 namespace velt
 {
 
+namespace
+{
+
+// Enough for a few chunks; a larger buffer is given back once written.
+constexpr std::size_t kKeptWriteBuffer = 8 * 1024;
+
+} // namespace
+
 CMatchConnection::CMatchConnection(asio::ip::tcp::socket socket, const CRequestHandler& handler,
                                    const ConnectionLimits& limits, CConnectionTally& tally)
     : m_socket(std::move(socket)), m_timer(m_socket.get_executor()), m_handler(handler),
@@ -24,7 +32,7 @@ CMatchConnection::~CMatchConnection()
 
 void CMatchConnection::Start()
 {
-    // Everything the connection does runs on its strand, the start included.
+    // Everything the connection does runs on its own loop's thread, the start included.
     asio::dispatch(m_socket.get_executor(), [self = shared_from_this()] { self->Begin(); });
 }
 
@@ -121,6 +129,9 @@ void CMatchConnection::OnWritten(const std::error_code& error)
 {
     m_writeInFlight = false;
     m_writing.clear();
+    // A list answer is large and rare; an idle viewer should not keep its buffer.
+    if (m_writing.capacity() > kKeptWriteBuffer)
+        std::vector<std::uint8_t>().swap(m_writing);
     if (m_closed)
         return;
     if (error)

@@ -19,8 +19,8 @@ class CConnectionTally;
 // One client's connection on the server's event loop. It reads requests as they come, answers
 // them in order, and goes when the client does, sends a frame the protocol does not allow,
 // stays silent or half-way through a request too long, or leaves too many answers unread.
-// Every handler runs on the socket's strand, so the connection needs no lock; the pending
-// operations keep it alive and it closes its socket as the last one ends.
+// Every handler runs on the one thread of the socket's event loop, so the connection needs no
+// lock; the pending operations keep it alive and it closes its socket as the last one ends.
 class CMatchConnection : public std::enable_shared_from_this<CMatchConnection>
 {
 public:

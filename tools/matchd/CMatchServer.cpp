@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
-#include <asio/strand.hpp>
+#include <asio/steady_timer.hpp>
+#include <optional>
 #include <thread>
 
 #include "tools/matchd/CMatchConnection.h"
@@ -30,18 +31,29 @@ unsigned ThreadCount(unsigned asked)
 
 } // namespace
 
+// One event loop per thread, each serving its share of the connections: a connection's
+// handlers then always run on the same thread, with no hand-over between threads and no lock.
 struct CMatchServer::EventLoop
 {
-    explicit EventLoop(unsigned threads)
-        : m_io(static_cast<int>(threads)), m_work(asio::make_work_guard(m_io)), m_acceptor(m_io),
-          m_retry(m_io), m_threads(threads)
+    explicit EventLoop(unsigned threads) : m_threads(threads)
     {
+        for (unsigned i = 0; i < threads; ++i)
+        {
+            m_contexts.push_back(std::make_unique<asio::io_context>(1));
+            m_work.push_back(asio::make_work_guard(*m_contexts.back()));
+        }
+        m_acceptor.emplace(*m_contexts.front());
+        m_retry.emplace(*m_contexts.front());
     }
 
-    asio::io_context m_io;
-    asio::executor_work_guard<asio::io_context::executor_type> m_work;
-    asio::ip::tcp::acceptor m_acceptor;
-    asio::steady_timer m_retry;
+    // The loop that takes the next connection.
+    asio::io_context& Next() { return *m_contexts[m_next++ % m_contexts.size()]; }
+
+    std::vector<std::unique_ptr<asio::io_context>> m_contexts;
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
+    std::optional<asio::ip::tcp::acceptor> m_acceptor;
+    std::optional<asio::steady_timer> m_retry;
+    std::size_t m_next = 0;
     std::vector<CThread> m_threads;
 };
 
@@ -65,25 +77,26 @@ bool CMatchServer::Start()
     const auto address = asio::ip::make_address(m_settings.m_listenHost, error);
     const asio::ip::tcp::endpoint endpoint(address, m_settings.m_listenPort);
     if (!error)
-        loop->m_acceptor.open(endpoint.protocol(), error);
+        loop->m_acceptor->open(endpoint.protocol(), error);
     if (!error)
-        loop->m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), error);
+        loop->m_acceptor->set_option(asio::ip::tcp::acceptor::reuse_address(true), error);
     if (!error)
-        loop->m_acceptor.bind(endpoint, error);
+        loop->m_acceptor->bind(endpoint, error);
     if (!error)
-        loop->m_acceptor.listen(kListenBacklog, error);
+        loop->m_acceptor->listen(kListenBacklog, error);
     if (error)
     {
         m_error = "cannot listen on " + m_settings.m_listenHost + ":" +
                   std::to_string(m_settings.m_listenPort) + ": " + error.message();
         return false;
     }
-    m_port = loop->m_acceptor.local_endpoint(error).port();
+    m_port = loop->m_acceptor->local_endpoint(error).port();
     m_loop = std::move(loop);
     Accept();
-    for (CThread& thread : m_loop->m_threads)
+    for (std::size_t i = 0; i < m_loop->m_threads.size(); ++i)
     {
-        if (!thread.Start([this] { m_loop->m_io.run(); }))
+        asio::io_context& io = *m_loop->m_contexts[i];
+        if (!m_loop->m_threads[i].Start([&io] { io.run(); }))
         {
             Stop();
             m_error = "cannot start the server's threads";
@@ -97,7 +110,8 @@ void CMatchServer::Stop()
 {
     if (!m_loop)
         return;
-    m_loop->m_io.stop();
+    for (auto& io : m_loop->m_contexts)
+        io->stop();
     for (CThread& thread : m_loop->m_threads)
         thread.Join();
     // Destroying the loop drops the pending operations, and with them every connection.
@@ -111,10 +125,8 @@ std::string CMatchServer::ListenAddress() const
 
 void CMatchServer::Accept()
 {
-    // Each connection gets a strand of its own: its handlers never run at once, those of
-    // different connections run on any thread.
-    m_loop->m_acceptor.async_accept(
-        asio::make_strand(m_loop->m_io),
+    m_loop->m_acceptor->async_accept(
+        m_loop->Next(),
         [this](const std::error_code& error, asio::ip::tcp::socket socket)
         {
             if (error == asio::error::operation_aborted)
@@ -142,8 +154,8 @@ void CMatchServer::Accept()
 
 void CMatchServer::RetryAccept()
 {
-    m_loop->m_retry.expires_after(kAcceptRetry);
-    m_loop->m_retry.async_wait(
+    m_loop->m_retry->expires_after(kAcceptRetry);
+    m_loop->m_retry->async_wait(
         [this](const std::error_code& error)
         {
             if (!error)
