@@ -618,6 +618,9 @@ TEST_F(MatchServerTest, IdleAndHostileClientsGoWhileANormalClientIsServed)
         CRawMatchClient hostile;
         CThread hostileThread;
         ASSERT_TRUE(hostile.Connect("127.0.0.1", m_server->Port()));
+        // The server takes the connection in its own time.
+        if (row.m_outcome != Outcome::kRefused)
+            ASSERT_TRUE(WaitUntil([&] { return m_server->ActiveClients() == 2; }));
         row.m_act(hostile, hostileThread);
         const CConnectionTally& tally = m_server->Tally();
         const auto count = [&](Outcome outcome) -> std::uint64_t
