@@ -17,6 +17,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -125,6 +126,15 @@ ProcessSample SampleProcess(long pid)
     return sample;
 }
 
+// This process's own CPU seconds: a starved load generator shows in the answer times.
+double OwnCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 double Percentile(std::vector<std::uint32_t>& values, double share)
 {
     if (values.empty())
@@ -179,6 +189,7 @@ int main(int argc, char** argv)
     // A second to let the list requests of the last connections settle, then the window.
     io.run_for(std::chrono::seconds(1));
     const ProcessSample before = SampleProcess(options.m_serverPid);
+    const double ownBefore = OwnCpuSeconds();
     tally.m_measuring = true;
     const auto windowStart = Clock::now();
     const auto windowEnd = windowStart + std::chrono::seconds(options.m_seconds);
@@ -196,6 +207,7 @@ int main(int argc, char** argv)
     tally.m_measuring = false;
     const double window = std::chrono::duration<double>(Clock::now() - windowStart).count();
     const ProcessSample after = SampleProcess(options.m_serverPid);
+    const double ownCpu = OwnCpuSeconds() - ownBefore;
     for (const auto& connection : connections)
         connection->Close();
     io.run_for(std::chrono::milliseconds(200));
@@ -203,7 +215,7 @@ int main(int argc, char** argv)
     const auto requests = tally.m_answerMicros.size();
     std::printf("load=%s clients=%zu connected=%zu connect_s=%.2f window_s=%.1f requests=%zu "
                 "failed=%llu median_ms=%.3f p99_ms=%.3f max_ms=%.3f lists=%zu list_median_ms=%.3f "
-                "list_p99_ms=%.3f data_MBps=%.1f wire_MBps=%.1f",
+                "list_p99_ms=%.3f data_MBps=%.1f wire_MBps=%.1f load_cpu_pct=%.1f",
                 options.m_kind == CLoadConnection::Kind::kBulk ? "bulk" : "viewers",
                 options.m_clients, tally.m_connected, connectSeconds, window, requests,
                 static_cast<unsigned long long>(tally.m_failed),
@@ -211,7 +223,7 @@ int main(int argc, char** argv)
                 Percentile(tally.m_answerMicros, 1.0), tally.m_listMicros.size(),
                 Percentile(tally.m_listMicros, 0.5), Percentile(tally.m_listMicros, 0.99),
                 static_cast<double>(tally.m_dataBytes) / window / 1e6,
-                static_cast<double>(tally.m_wireBytes) / window / 1e6);
+                static_cast<double>(tally.m_wireBytes) / window / 1e6, 100.0 * ownCpu / window);
     if (options.m_serverPid > 0)
         std::printf(" server_cpu_pct=%.1f server_rss_kib=%ld server_rss_idle_kib=%ld "
                     "rss_per_client_kib=%.2f",

@@ -9,14 +9,6 @@
 namespace velt
 {
 
-namespace
-{
-
-// Enough for a few chunks; a larger buffer is given back once written.
-constexpr std::size_t kKeptWriteBuffer = 8 * 1024;
-
-} // namespace
-
 CMatchConnection::CMatchConnection(asio::ip::tcp::socket socket, const CRequestHandler& handler,
                                    const ConnectionLimits& limits, CConnectionTally& tally)
     : m_socket(std::move(socket)), m_timer(m_socket.get_executor()), m_handler(handler),
@@ -128,10 +120,11 @@ void CMatchConnection::Write()
 void CMatchConnection::OnWritten(const std::error_code& error)
 {
     m_writeInFlight = false;
-    m_writing.clear();
-    // A list answer is large and rare; an idle viewer should not keep its buffer.
-    if (m_writing.capacity() > kKeptWriteBuffer)
-        std::vector<std::uint8_t>().swap(m_writing);
+    // Most clients are viewers idle between chunks: with nothing left to send, a connection
+    // gives its buffers back rather than hold them for seconds.
+    std::vector<std::uint8_t>().swap(m_writing);
+    if (m_queued.empty())
+        std::vector<std::uint8_t>().swap(m_queued);
     if (m_closed)
         return;
     if (error)

@@ -15,6 +15,7 @@
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/CMatchServer.h"
 #include "tools/matchd/CRawMatchClient.h"
+#include "tools/matchd/MatchdOptions.h"
 #include "tools/matchd/CStatsStore.h"
 #include "tests/tools/matchd/CStateLockHolder.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
@@ -620,7 +621,9 @@ TEST_F(MatchServerTest, IdleAndHostileClientsGoWhileANormalClientIsServed)
         ASSERT_TRUE(hostile.Connect("127.0.0.1", m_server->Port()));
         // The server takes the connection in its own time.
         if (row.m_outcome != Outcome::kRefused)
+        {
             ASSERT_TRUE(WaitUntil([&] { return m_server->ActiveClients() == 2; }));
+        }
         row.m_act(hostile, hostileThread);
         const CConnectionTally& tally = m_server->Tally();
         const auto count = [&](Outcome outcome) -> std::uint64_t
@@ -694,4 +697,45 @@ TEST_F(MatchServerTest, StateFileLockedByAnotherProcessHoldsUpNoAnswerAndLosesNo
     EXPECT_EQ(reopened.Stats(2).m_ratingSum, 4u);
     for (const char* suffix : {"", "-wal", "-shm"})
         std::filesystem::remove(path + suffix);
+}
+
+TEST(MatchdConnectionOptionsTest, LimitsAreTakenFromTheCommandLineWithinTheirBounds)
+{
+    const struct
+    {
+        std::vector<std::string> m_args;
+        bool m_ok;
+        unsigned m_threads = 0;
+        std::size_t m_maxClients = 0;
+        long long m_frameMs = 0, m_idleMs = 0;
+        std::size_t m_queued = 0;
+    } rows[] = {
+        {{}, true, 0, 10000, 30000, 600000, 1 << 20},
+        {{"--threads", "3", "--max-clients", "20000", "--frame-timeout", "5", "--idle-timeout",
+          "60", "--max-queued", "64"},
+         true, 3, 20000, 5000, 60000, 64 * 1024},
+        {{"--threads", "0"}, false},
+        {{"--threads", "257"}, false},
+        {{"--max-clients", "0"}, false},
+        {{"--max-clients", "1000001"}, false},
+        {{"--frame-timeout", "0"}, false},
+        {{"--idle-timeout", "-1"}, false},
+        {{"--max-queued", "15"}, false},
+        {{"--max-queued"}, false},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.m_args.empty() ? "defaults" : row.m_args[0] + " " + row.m_args.back());
+        std::string error;
+        const auto options = ParseMatchdOptions(row.m_args, error);
+        ASSERT_EQ(options.has_value(), row.m_ok) << error;
+        if (!options)
+            continue;
+        const MatchServerSettings& server = options->m_server;
+        EXPECT_EQ(server.m_threads, row.m_threads);
+        EXPECT_EQ(server.m_maxClients, row.m_maxClients);
+        EXPECT_EQ(server.m_limits.m_partialFrameTimeout.count(), row.m_frameMs);
+        EXPECT_EQ(server.m_limits.m_idleTimeout.count(), row.m_idleMs);
+        EXPECT_EQ(server.m_limits.m_maxQueuedBytes, row.m_queued);
+    }
 }
