@@ -2,7 +2,10 @@
 # The match server's load test: velt-matchd (event loop) against the reference echo server on
 # the same library, and against the thread-per-client velt-matchd that came before, in one run.
 #
-#   scripts/bench-matchd.sh BUILD_DIR [VIEWERS] [VIEWER_SECONDS] [BULK_SECONDS]
+#   scripts/bench-matchd.sh BUILD_DIR [VIEWERS] [VIEWER_SECONDS] [BULK_SECONDS] [BULK_ROUNDS]
+#
+# LOADS=viewers or LOADS=bulk runs only that load. The bulk runs of the three servers take turns,
+# BULK_ROUNDS times over, so that a machine shared with other work disturbs them alike.
 #
 # BUILD_DIR holds a release build with -DVELT_BUILD_BENCH=ON (velt-matchd, matchd_load,
 # matchd_echo). The earlier server is built from git in a temporary worktree. Loopback only.
@@ -11,6 +14,8 @@ BUILD=$(realpath "$1")
 VIEWERS=${2:-10000}
 VIEWER_SECONDS=${3:-60}
 BULK_SECONDS=${4:-5}
+BULK_ROUNDS=${5:-3}
+LOADS=${LOADS:-viewers,bulk}
 MATCHES=20
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OLD_CAP=250 # the earlier server refuses clients past 256
@@ -56,16 +61,20 @@ run() { # label, then matchd_load arguments
 echo "# $(date -u +%FT%TZ) $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 MATCHD_ARGS=(--listen 127.0.0.1:0 --synthetic $MATCHES --max-clients $((VIEWERS > 1000 ? VIEWERS + 100 : 1100)))
 
-start "$NEW_SERVER" "${MATCHD_ARGS[@]}"
-run loop --load viewers --clients "$VIEWERS" --seconds "$VIEWER_SECONDS"
-stop
-start "$OLD_SERVER" --listen 127.0.0.1:0 --synthetic $MATCHES
-run threads --load viewers --clients $OLD_CAP --seconds "$VIEWER_SECONDS"
-stop
-start "$NEW_SERVER" "${MATCHD_ARGS[@]}"
-run loop --load viewers --clients $OLD_CAP --seconds "$VIEWER_SECONDS"
-stop
+if [[ $LOADS == *viewers* ]]; then
+    start "$NEW_SERVER" "${MATCHD_ARGS[@]}"
+    run loop --load viewers --clients "$VIEWERS" --seconds "$VIEWER_SECONDS"
+    stop
+    start "$OLD_SERVER" --listen 127.0.0.1:0 --synthetic $MATCHES
+    run threads --load viewers --clients $OLD_CAP --seconds "$VIEWER_SECONDS"
+    stop
+    start "$NEW_SERVER" "${MATCHD_ARGS[@]}"
+    run loop --load viewers --clients $OLD_CAP --seconds "$VIEWER_SECONDS"
+    stop
+fi
 
+[[ $LOADS == *bulk* ]] || BULK_ROUNDS=0
+for ROUND in $(seq "$BULK_ROUNDS"); do
 for CLIENTS in 1 10 100 1000; do
     start "$NEW_SERVER" "${MATCHD_ARGS[@]}"
     run loop --load bulk --clients $CLIENTS --seconds "$BULK_SECONDS"
@@ -76,5 +85,6 @@ for CLIENTS in 1 10 100 1000; do
     start "$OLD_SERVER" --listen 127.0.0.1:0 --synthetic $MATCHES
     run threads --load bulk --clients $((CLIENTS < OLD_CAP ? CLIENTS : OLD_CAP)) --seconds "$BULK_SECONDS"
     stop
+done
 done
 echo "# done, load average $(cut -d' ' -f1-3 /proc/loadavg)"

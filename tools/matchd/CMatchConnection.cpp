@@ -9,6 +9,14 @@
 namespace velt
 {
 
+namespace
+{
+
+// Room for two answers of a full chunk.
+constexpr std::size_t kKeptBufferBytes = 4096;
+
+} // namespace
+
 CMatchConnection::CMatchConnection(asio::ip::tcp::socket socket, const CRequestHandler& handler,
                                    const ConnectionLimits& limits, CConnectionTally& tally)
     : m_socket(std::move(socket)), m_timer(m_socket.get_executor()), m_handler(handler),
@@ -120,11 +128,13 @@ void CMatchConnection::Write()
 void CMatchConnection::OnWritten(const std::error_code& error)
 {
     m_writeInFlight = false;
-    // Most clients are viewers idle between chunks: with nothing left to send, a connection
-    // gives its buffers back rather than hold them for seconds.
+    // The written buffer takes the next answers, so that a busy client allocates nothing; a
+    // large one (a list) is given back, so that the many viewers idle between chunks hold
+    // little.
+    m_writing.clear();
+    if (m_queued.empty() && m_writing.capacity() <= kKeptBufferBytes)
+        m_queued.swap(m_writing);
     std::vector<std::uint8_t>().swap(m_writing);
-    if (m_queued.empty())
-        std::vector<std::uint8_t>().swap(m_queued);
     if (m_closed)
         return;
     if (error)
