@@ -46,10 +46,10 @@ void CEchoConnection::Read()
             std::size_t consumed = 0;
             while (self->m_inputUsed - consumed >= kRequestBytes)
             {
-                const std::size_t at = self->m_queued.size();
-                self->m_queued.insert(self->m_queued.end(), self->m_answer.begin(),
-                                      self->m_answer.end());
-                std::memcpy(self->m_queued.data() + at + kAnswerOffsetAt,
+                std::vector<std::uint8_t>& tail = self->m_answers.Tail();
+                const std::size_t at = tail.size();
+                tail.insert(tail.end(), self->m_answer.begin(), self->m_answer.end());
+                std::memcpy(tail.data() + at + kAnswerOffsetAt,
                             self->m_input.data() + consumed + 9, 4);
                 consumed += kRequestBytes;
             }
@@ -63,16 +63,13 @@ void CEchoConnection::Read()
 
 void CEchoConnection::Write()
 {
-    if (m_writeInFlight || m_queued.empty())
+    const auto bytes = m_answers.StartWrite();
+    if (bytes.empty())
         return;
-    m_writing.swap(m_queued);
-    m_queued.clear();
-    m_writeInFlight = true;
-    asio::async_write(m_socket, asio::buffer(m_writing),
+    asio::async_write(m_socket, asio::buffer(bytes.data(), bytes.size()),
                       [self = shared_from_this()](const std::error_code& error, std::size_t)
                       {
-                          self->m_writeInFlight = false;
-                          self->m_writing.clear();
+                          self->m_answers.WriteEnded();
                           if (!error)
                               self->Write();
                       });

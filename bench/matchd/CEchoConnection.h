@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "tools/matchd/CAnswerQueue.h"
+
 namespace velt::bench
 {
 
@@ -26,9 +28,7 @@ private:
     const std::vector<std::uint8_t>& m_answer;
     std::array<std::uint8_t, 64> m_input{};
     std::size_t m_inputUsed = 0;
-    std::vector<std::uint8_t> m_queued;
-    std::vector<std::uint8_t> m_writing;
-    bool m_writeInFlight = false;
+    CAnswerQueue m_answers;
 };
 
 } // namespace velt::bench

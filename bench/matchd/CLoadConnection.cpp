@@ -120,6 +120,8 @@ void CLoadConnection::ScheduleChunk(Clock::time_point at)
         {
             if (error || self->m_closed)
                 return;
+            if (self->m_tally.m_measuring)
+                self->m_tally.m_lateMicros.push_back(MicrosSince(at));
             self->AskChunk();
             self->ScheduleChunk(at + self->m_interval);
         });

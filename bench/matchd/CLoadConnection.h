@@ -18,6 +18,7 @@ struct LoadTally
 {
     std::vector<std::uint32_t> m_answerMicros; // each chunk request to its whole answer
     std::vector<std::uint32_t> m_listMicros;   // each list request to its end
+    std::vector<std::uint32_t> m_lateMicros;   // how late each viewer's timer ran: own delays
     std::uint64_t m_dataBytes = 0;             // game data received
     std::uint64_t m_wireBytes = 0;             // everything received
     std::uint64_t m_failed = 0;                // connects, requests and connections that failed

@@ -9,14 +9,6 @@
 namespace velt
 {
 
-namespace
-{
-
-// Room for two answers of a full chunk.
-constexpr std::size_t kKeptBufferBytes = 4096;
-
-} // namespace
-
 CMatchConnection::CMatchConnection(asio::ip::tcp::socket socket, const CRequestHandler& handler,
                                    const ConnectionLimits& limits, CConnectionTally& tally)
     : m_socket(std::move(socket)), m_timer(m_socket.get_executor()), m_handler(handler),
@@ -71,13 +63,13 @@ void CMatchConnection::OnRead(const std::error_code& error, std::size_t received
     {
         // What was answered before the refused frame still goes out, then the connection.
         m_endAfterWrite = true;
-        if (!m_writeInFlight && m_queued.empty())
+        if (m_answers.Empty())
             Close();
         else
             Write();
         return;
     }
-    if (m_queued.size() + m_writing.size() > m_limits.m_maxQueuedBytes)
+    if (m_answers.Size() > m_limits.m_maxQueuedBytes)
     {
         m_tally.Overfilled();
         Close();
@@ -99,7 +91,7 @@ bool CMatchConnection::AnswerRequests()
             std::span<const std::uint8_t>(m_input).subspan(consumed, m_inputUsed - consumed));
         if (cut.m_kind == RequestCut::Kind::kNeedMore)
             break;
-        if (cut.m_kind == RequestCut::Kind::kRefused || !m_handler.Handle(cut.m_body, m_queued))
+        if (cut.m_kind == RequestCut::Kind::kRefused || !m_handler.Handle(cut.m_body, m_answers.Tail()))
             return false;
         consumed += cut.m_size;
     }
@@ -115,26 +107,17 @@ bool CMatchConnection::AnswerRequests()
 
 void CMatchConnection::Write()
 {
-    if (m_writeInFlight || m_queued.empty())
+    const auto bytes = m_answers.StartWrite();
+    if (bytes.empty())
         return;
-    m_writing.swap(m_queued);
-    m_queued.clear();
-    m_writeInFlight = true;
-    asio::async_write(m_socket, asio::buffer(m_writing),
+    asio::async_write(m_socket, asio::buffer(bytes.data(), bytes.size()),
                       [self = shared_from_this()](const std::error_code& error, std::size_t)
                       { self->OnWritten(error); });
 }
 
 void CMatchConnection::OnWritten(const std::error_code& error)
 {
-    m_writeInFlight = false;
-    // The written buffer takes the next answers, so that a busy client allocates nothing; a
-    // large one (a list) is given back, so that the many viewers idle between chunks hold
-    // little.
-    m_writing.clear();
-    if (m_queued.empty() && m_writing.capacity() <= kKeptBufferBytes)
-        m_queued.swap(m_writing);
-    std::vector<std::uint8_t>().swap(m_writing);
+    m_answers.WriteEnded();
     if (m_closed)
         return;
     if (error)
@@ -142,7 +125,7 @@ void CMatchConnection::OnWritten(const std::error_code& error)
         Close();
         return;
     }
-    if (m_endAfterWrite && m_queued.empty())
+    if (m_endAfterWrite && m_answers.Empty())
     {
         Close();
         return;

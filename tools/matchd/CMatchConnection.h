@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "tools/matchd/CAnswerQueue.h"
 #include "tools/matchd/CRequestHandler.h"
 #include "tools/matchd/ConnectionLimits.h"
 
@@ -57,12 +58,10 @@ private:
     CConnectionTally& m_tally;
     std::array<std::uint8_t, kInputBytes> m_input{};
     std::size_t m_inputUsed = 0;
-    std::vector<std::uint8_t> m_queued;  // answers waiting for the write in flight to end
-    std::vector<std::uint8_t> m_writing; // the write in flight
+    CAnswerQueue m_answers;
     Clock::time_point m_lastInput;
     Clock::time_point m_partialSince; // when the first byte of the incomplete request came
     Clock::time_point m_watchedDeadline;
-    bool m_writeInFlight = false;
     bool m_endAfterWrite = false; // a refused frame: what was answered before it still goes out
     bool m_closed = false;
 };
