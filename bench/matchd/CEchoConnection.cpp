@@ -49,8 +49,8 @@ void CEchoConnection::Read()
                 std::vector<std::uint8_t>& tail = self->m_answers.Tail();
                 const std::size_t at = tail.size();
                 tail.insert(tail.end(), self->m_answer.begin(), self->m_answer.end());
-                std::memcpy(tail.data() + at + kAnswerOffsetAt,
-                            self->m_input.data() + consumed + 9, 4);
+                std::memcpy(tail.data() + at + kAnswerOffsetAt, self->m_input.data() + consumed + 9,
+                            4);
                 consumed += kRequestBytes;
             }
             std::memmove(self->m_input.data(), self->m_input.data() + consumed,

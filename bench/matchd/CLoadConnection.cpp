@@ -19,9 +19,9 @@ constexpr std::size_t kInputBytes = 64 * 1024;
 
 std::uint32_t MicrosSince(CLoadConnection::Clock::time_point start)
 {
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                          CLoadConnection::Clock::now() - start)
-                                          .count());
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(CLoadConnection::Clock::now() - start)
+            .count());
 }
 
 } // namespace

@@ -2,12 +2,12 @@
 // velt-matchd, it answers each data request with a full chunk of the same size, prepared once.
 //
 //   matchd_echo [--threads N]      prints "listening on 127.0.0.1:PORT", runs until killed
+#include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
-#include <asio/executor_work_guard.hpp>
-#include <memory>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,15 +39,14 @@ int main(int argc, char** argv)
     std::size_t next = 0;
     std::function<void()> accept = [&]
     {
-        acceptor.async_accept(*loops[next++ % loops.size()],
-                              [&](const std::error_code& error, asio::ip::tcp::socket socket)
-                              {
-                                  if (!error)
-                                      std::make_shared<bench::CEchoConnection>(std::move(socket),
-                                                                               answer)
-                                          ->Start();
-                                  accept();
-                              });
+        acceptor.async_accept(
+            *loops[next++ % loops.size()],
+            [&](const std::error_code& error, asio::ip::tcp::socket socket)
+            {
+                if (!error)
+                    std::make_shared<bench::CEchoConnection>(std::move(socket), answer)->Start();
+                accept();
+            });
     };
     accept();
     std::printf("listening on 127.0.0.1:%u\n", acceptor.local_endpoint().port());

@@ -213,18 +213,18 @@ int main(int argc, char** argv)
     io.run_for(std::chrono::milliseconds(200));
 
     const auto requests = tally.m_answerMicros.size();
-    std::printf("load=%s clients=%zu connected=%zu connect_s=%.2f window_s=%.1f requests=%zu "
-                "failed=%llu median_ms=%.3f p99_ms=%.3f max_ms=%.3f lists=%zu list_median_ms=%.3f "
-                "list_p99_ms=%.3f data_MBps=%.1f wire_MBps=%.1f load_cpu_pct=%.1f load_late_p99_ms=%.3f",
-                options.m_kind == CLoadConnection::Kind::kBulk ? "bulk" : "viewers",
-                options.m_clients, tally.m_connected, connectSeconds, window, requests,
-                static_cast<unsigned long long>(tally.m_failed),
-                Percentile(tally.m_answerMicros, 0.5), Percentile(tally.m_answerMicros, 0.99),
-                Percentile(tally.m_answerMicros, 1.0), tally.m_listMicros.size(),
-                Percentile(tally.m_listMicros, 0.5), Percentile(tally.m_listMicros, 0.99),
-                static_cast<double>(tally.m_dataBytes) / window / 1e6,
-                static_cast<double>(tally.m_wireBytes) / window / 1e6, 100.0 * ownCpu / window,
-                Percentile(tally.m_lateMicros, 0.99));
+    std::printf(
+        "load=%s clients=%zu connected=%zu connect_s=%.2f window_s=%.1f requests=%zu "
+        "failed=%llu median_ms=%.3f p99_ms=%.3f max_ms=%.3f lists=%zu list_median_ms=%.3f "
+        "list_p99_ms=%.3f data_MBps=%.1f wire_MBps=%.1f load_cpu_pct=%.1f load_late_p99_ms=%.3f",
+        options.m_kind == CLoadConnection::Kind::kBulk ? "bulk" : "viewers", options.m_clients,
+        tally.m_connected, connectSeconds, window, requests,
+        static_cast<unsigned long long>(tally.m_failed), Percentile(tally.m_answerMicros, 0.5),
+        Percentile(tally.m_answerMicros, 0.99), Percentile(tally.m_answerMicros, 1.0),
+        tally.m_listMicros.size(), Percentile(tally.m_listMicros, 0.5),
+        Percentile(tally.m_listMicros, 0.99), static_cast<double>(tally.m_dataBytes) / window / 1e6,
+        static_cast<double>(tally.m_wireBytes) / window / 1e6, 100.0 * ownCpu / window,
+        Percentile(tally.m_lateMicros, 0.99));
     if (options.m_serverPid > 0)
         std::printf(" server_cpu_pct=%.1f server_rss_kib=%ld server_rss_idle_kib=%ld "
                     "rss_per_client_kib=%.2f",

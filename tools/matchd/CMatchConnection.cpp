@@ -91,7 +91,8 @@ bool CMatchConnection::AnswerRequests()
             std::span<const std::uint8_t>(m_input).subspan(consumed, m_inputUsed - consumed));
         if (cut.m_kind == RequestCut::Kind::kNeedMore)
             break;
-        if (cut.m_kind == RequestCut::Kind::kRefused || !m_handler.Handle(cut.m_body, m_answers.Tail()))
+        if (cut.m_kind == RequestCut::Kind::kRefused ||
+            !m_handler.Handle(cut.m_body, m_answers.Tail()))
             return false;
         consumed += cut.m_size;
     }

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "tools/matchd/CConnectionTally.h"
-#include "tools/matchd/ConnectionLimits.h"
 #include "tools/matchd/CRequestHandler.h"
+#include "tools/matchd/ConnectionLimits.h"
 
 namespace velt
 {

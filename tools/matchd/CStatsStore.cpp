@@ -118,10 +118,9 @@ bool CStatsStore::OpenFile(const std::string& path)
         return false;
     };
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                       SQLITE_OPEN_FULLMUTEX,
-                                   nullptr);
+    const int rc = sqlite3_open_v2(
+        path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+        nullptr);
     m_db.reset(db);
     if (rc != SQLITE_OK)
         return fail("cannot open " + path);
@@ -136,8 +135,7 @@ bool CStatsStore::OpenFile(const std::string& path)
     // The log need not reach the disk before the answer goes out.
     sqlite3_exec(m_db.get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr,
                  nullptr);
-    if (sqlite3_exec(m_db.get(), kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
-        !LoadCounts())
+    if (sqlite3_exec(m_db.get(), kSchema, nullptr, nullptr, nullptr) != SQLITE_OK || !LoadCounts())
         return fail("cannot use " + path);
     // Whether a write can go through at all: a lock held by another writer now is no reason
     // to refuse, since writes are tried again.

@@ -48,7 +48,8 @@ int main(int argc, char** argv)
     const std::size_t limit = RaiseOpenFilesLimit(maxClients + kReservedDescriptors);
     if (limit < maxClients + kReservedDescriptors)
     {
-        const std::size_t fits = limit > 2 * kReservedDescriptors ? limit - kReservedDescriptors : 64;
+        const std::size_t fits =
+            limit > kReservedDescriptors + 1 ? limit - kReservedDescriptors : 1;
         std::fprintf(stderr,
                      "velt-matchd: the open-files limit is %zu, too low for %zu clients; serving "
                      "at most %zu (raise it with ulimit -n, or lower --max-clients)\n",

@@ -11,13 +11,13 @@
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "server/MessageCode.h"
+#include "tests/tools/matchd/CStateLockHolder.h"
 #include "tests/tools/matchd/MatchdTestSupport.h"
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/CMatchServer.h"
 #include "tools/matchd/CRawMatchClient.h"
-#include "tools/matchd/MatchdOptions.h"
 #include "tools/matchd/CStatsStore.h"
-#include "tests/tools/matchd/CStateLockHolder.h"
+#include "tools/matchd/MatchdOptions.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 
 using namespace velt;
@@ -713,7 +713,12 @@ TEST(MatchdConnectionOptionsTest, LimitsAreTakenFromTheCommandLineWithinTheirBou
         {{}, true, 0, 10000, 30000, 600000, 1 << 20},
         {{"--threads", "3", "--max-clients", "20000", "--frame-timeout", "5", "--idle-timeout",
           "60", "--max-queued", "64"},
-         true, 3, 20000, 5000, 60000, 64 * 1024},
+         true,
+         3,
+         20000,
+         5000,
+         60000,
+         64 * 1024},
         {{"--threads", "0"}, false},
         {{"--threads", "257"}, false},
         {{"--max-clients", "0"}, false},

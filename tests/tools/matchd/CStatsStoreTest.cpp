@@ -118,7 +118,8 @@ public:
     bool Has(const std::string& part) const
     {
         std::lock_guard lock(m_mutex);
-        return std::any_of(m_lines.begin(), m_lines.end(), [&](const std::string& line)
+        return std::any_of(m_lines.begin(), m_lines.end(),
+                           [&](const std::string& line)
                            { return line.find(part) != std::string::npos; });
     }
 
