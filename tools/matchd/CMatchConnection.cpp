@@ -55,6 +55,14 @@ void CMatchConnection::OnRead(const std::error_code& error, std::size_t received
         Close();
         return;
     }
+    // A client that keeps asking while its earlier answers lie unread is dropped. What is
+    // queued before the new requests counts, so that one large answer (a long list) passes.
+    if (m_answers.Size() > m_limits.m_maxQueuedBytes)
+    {
+        m_tally.Overfilled();
+        Close();
+        return;
+    }
     m_lastInput = Clock::now();
     if (m_inputUsed == 0)
         m_partialSince = m_lastInput;
@@ -67,12 +75,6 @@ void CMatchConnection::OnRead(const std::error_code& error, std::size_t received
             Close();
         else
             Write();
-        return;
-    }
-    if (m_answers.Size() > m_limits.m_maxQueuedBytes)
-    {
-        m_tally.Overfilled();
-        Close();
         return;
     }
     Write();

@@ -26,7 +26,7 @@ struct MatchdOptions
 constexpr std::uint32_t kMaxServerThreads = 256;
 constexpr std::uint32_t kMaxMaxClients = 1000000;
 constexpr std::uint32_t kMaxTimeoutSeconds = 7 * 24 * 3600;
-constexpr std::uint32_t kMinQueuedKiB = 16; // a list answer of many matches must fit
+constexpr std::uint32_t kMinQueuedKiB = 16; // a few chunks in flight
 
 // Each generated match keeps its whole stream in memory; this bounds what --synthetic asks.
 constexpr std::uint32_t kMaxSyntheticMatches = 1000;
@@ -48,7 +48,7 @@ constexpr const char* kMatchdUsage =
     "  --max-clients N     connections served at once; more are closed (default 10000)\n"
     "  --frame-timeout S   seconds a client may take to finish a request (default 30)\n"
     "  --idle-timeout S    seconds a client may send nothing (default 600)\n"
-    "  --max-queued KIB    unread answers that drop a client (default 1024 KiB)\n";
+    "  --max-queued KIB    unread answers that drop a client asking more (default 1024)\n";
 
 // Reads the arguments after the program name. Nothing, with the reason in error, when an
 // argument is unknown, lacks its value, or has a value out of range.

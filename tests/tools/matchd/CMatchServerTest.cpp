@@ -744,3 +744,13 @@ TEST(MatchdConnectionOptionsTest, LimitsAreTakenFromTheCommandLineWithinTheirBou
         EXPECT_EQ(server.m_limits.m_maxQueuedBytes, row.m_queued);
     }
 }
+
+TEST_F(MatchServerTest, AListLargerThanTheBoundOnUnreadAnswersStillGoesOut)
+{
+    StartServer(150, 0, {1}, "", 256,
+                [](MatchServerSettings& s) { s.m_limits.m_maxQueuedBytes = 16 * 1024; });
+    auto client = ConnectClient();
+    ASSERT_EQ(client->FetchMatchList(kAnswerTimeoutMs), CMatchServerClient::ListOutcome::kListEnd);
+    EXPECT_EQ(client->CatalogueSnapshot().size(), 150u);
+    EXPECT_EQ(m_server->Tally().OverfilledCount(), 0u);
+}
