@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstdio>
 #include <limits>
+#ifndef VELT_STATS_IN_MEMORY
 #include <sqlite3.h>
+#endif
 
 namespace velt
 {
@@ -15,6 +17,7 @@ namespace
 // Opening may create the table, which waits for another writer like any write.
 constexpr int kOpenLockWaitMs = 2000;
 
+#ifndef VELT_STATS_IN_MEMORY
 constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS match_stats ("
                                 " match_id INTEGER PRIMARY KEY,"
                                 " visits INTEGER NOT NULL DEFAULT 0,"
@@ -32,6 +35,7 @@ std::uint32_t Clamp32(sqlite3_int64 value)
     return static_cast<std::uint32_t>(
         std::clamp<sqlite3_int64>(value, 0, std::numeric_limits<std::uint32_t>::max()));
 }
+#endif
 
 // Counts saturate rather than wrap, as the file's do when they are read back.
 std::uint32_t Plus(std::uint32_t a, std::uint32_t b)
@@ -43,6 +47,11 @@ std::uint32_t Plus(std::uint32_t a, std::uint32_t b)
 
 } // namespace
 
+#ifdef VELT_STATS_IN_MEMORY
+// No file is ever opened: nothing to close.
+void CStatsStore::DatabaseCloser::operator()(sqlite3*) const {}
+void CStatsStore::StatementFinalizer::operator()(sqlite3_stmt*) const {}
+#else
 void CStatsStore::DatabaseCloser::operator()(sqlite3* db) const
 {
     sqlite3_close(db);
@@ -52,6 +61,7 @@ void CStatsStore::StatementFinalizer::operator()(sqlite3_stmt* statement) const
 {
     sqlite3_finalize(statement);
 }
+#endif
 
 CStatsStore::CStatsStore()
     : m_reporter([](const std::string& problem)
@@ -109,6 +119,14 @@ bool CStatsStore::Open(const std::string& path)
     return true;
 }
 
+#ifdef VELT_STATS_IN_MEMORY
+bool CStatsStore::OpenFile(const std::string& path)
+{
+    std::lock_guard lock(m_mutex);
+    m_error = "cannot open " + path + ": " + kMemoryOnlyMessage;
+    return false;
+}
+#else
 bool CStatsStore::OpenFile(const std::string& path)
 {
     const auto fail = [&](const std::string& what)
@@ -174,6 +192,7 @@ bool CStatsStore::LoadCounts()
     m_counts = std::move(counts);
     return true;
 }
+#endif
 
 std::string CStatsStore::LastError() const
 {
@@ -236,6 +255,13 @@ std::size_t CStatsStore::PendingMatches() const
     return count;
 }
 
+#ifdef VELT_STATS_IN_MEMORY
+bool CStatsStore::WriteBatch(const Batch&, std::string& reason)
+{
+    reason = kMemoryOnlyMessage;
+    return false;
+}
+#else
 bool CStatsStore::WriteBatch(const Batch& batch, std::string& reason)
 {
     sqlite3* db = m_db.get();
@@ -258,6 +284,7 @@ bool CStatsStore::WriteBatch(const Batch& batch, std::string& reason)
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
 }
+#endif
 
 void CStatsStore::Report(const std::string& problem) const
 {

@@ -22,12 +22,19 @@ namespace velt
 // file they are loaded from it at the start and written to it (SQLite) by a thread of the
 // store's own, so that a busy or locked file holds up no client. A write that fails is tried
 // again until it succeeds; a failure that lasts is reported, and so is what is still unwritten
-// when the store closes. Any thread may count and ask.
+// when the store closes. A build without SQLite keeps the counts in memory only and refuses a
+// file. Any thread may count and ask.
 class CStatsStore
 {
 public:
     static constexpr std::uint8_t kMinRating = 1;
     static constexpr std::uint8_t kMaxRating = 5;
+#ifdef VELT_STATS_IN_MEMORY
+    static constexpr bool kKeepsFiles = false;
+#else
+    static constexpr bool kKeepsFiles = true;
+#endif
+    static constexpr const char* kMemoryOnlyMessage = "this build keeps statistics in memory only";
 
     struct WriteTimings
     {

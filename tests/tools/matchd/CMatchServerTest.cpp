@@ -11,7 +11,9 @@
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "server/MessageCode.h"
+#if !defined(_WIN32)
 #include "tests/tools/matchd/CStateLockHolder.h"
+#endif
 #include "tests/tools/matchd/MatchdTestSupport.h"
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/CMatchServer.h"
@@ -220,6 +222,8 @@ TEST_F(MatchServerTest, HeaderRequestsCountVisitsAndOnlyValidRatingsCount)
 
 TEST_F(MatchServerTest, VisitsAndRatingsSurviveARestartWithAStateFile)
 {
+    if (!CStatsStore::kKeepsFiles)
+        GTEST_SKIP() << CStatsStore::kMemoryOnlyMessage;
     const std::string path = TempStatePath();
     StartServer(2, 0, {1}, path);
     {
@@ -659,6 +663,7 @@ TEST_F(MatchServerTest, IdleAndHostileClientsGoWhileANormalClientIsServed)
     }
 }
 
+#if !defined(_WIN32)
 TEST_F(MatchServerTest, StateFileLockedByAnotherProcessHoldsUpNoAnswerAndLosesNoVisit)
 {
     const std::string path = TempStatePath();
@@ -698,6 +703,7 @@ TEST_F(MatchServerTest, StateFileLockedByAnotherProcessHoldsUpNoAnswerAndLosesNo
     for (const char* suffix : {"", "-wal", "-shm"})
         std::filesystem::remove(path + suffix);
 }
+#endif
 
 TEST(MatchdConnectionOptionsTest, LimitsAreTakenFromTheCommandLineWithinTheirBounds)
 {
