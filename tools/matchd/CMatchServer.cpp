@@ -1,10 +1,15 @@
 #include "tools/matchd/CMatchServer.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/steady_timer.hpp>
+#include <optional>
+#include <thread>
 
-#include "server/Framing.h"
+#include "tools/matchd/CMatchConnection.h"
+
+#include "platform/Thread.h"
 
 namespace velt
 {
@@ -13,11 +18,44 @@ namespace
 {
 
 // Room for a burst of clients connecting at once; a full queue delays a connect by a second.
-constexpr int kListenBacklog = 1024;
+constexpr int kListenBacklog = 4096;
 // A failed accept (say, out of descriptors) is tried again after this, not in a tight loop.
-constexpr std::uint32_t kAcceptRetryMs = 50;
+constexpr std::chrono::milliseconds kAcceptRetry{50};
+
+unsigned ThreadCount(unsigned asked)
+{
+    if (asked > 0)
+        return asked;
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 } // namespace
+
+// One event loop per thread, each serving its share of the connections: a connection's
+// handlers then always run on the same thread, with no hand-over between threads and no lock.
+struct CMatchServer::EventLoop
+{
+    explicit EventLoop(unsigned threads) : m_threads(threads)
+    {
+        for (unsigned i = 0; i < threads; ++i)
+        {
+            m_contexts.push_back(std::make_unique<asio::io_context>(1));
+            m_work.push_back(asio::make_work_guard(*m_contexts.back()));
+        }
+        m_acceptor.emplace(*m_contexts.front());
+        m_retry.emplace(*m_contexts.front());
+    }
+
+    // The loop that takes the next connection.
+    asio::io_context& Next() { return *m_contexts[m_next++ % m_contexts.size()]; }
+
+    std::vector<std::unique_ptr<asio::io_context>> m_contexts;
+    std::vector<asio::executor_work_guard<asio::io_context::executor_type>> m_work;
+    std::optional<asio::ip::tcp::acceptor> m_acceptor;
+    std::optional<asio::steady_timer> m_retry;
+    std::size_t m_next = 0;
+    std::vector<CThread> m_threads;
+};
 
 CMatchServer::CMatchServer(const CMatchArchive& archive, CStatsStore& stats,
                            MatchServerSettings settings)
@@ -32,37 +70,52 @@ CMatchServer::~CMatchServer()
 
 bool CMatchServer::Start()
 {
-    const auto error =
-        m_listener.Open(m_settings.m_listenHost, m_settings.m_listenPort, kListenBacklog);
-    if (error != CTcpListener::Error::kNone)
+    Stop();
+    const unsigned threads = ThreadCount(m_settings.m_threads);
+    auto loop = std::make_unique<EventLoop>(threads);
+    std::error_code error;
+    const auto address = asio::ip::make_address(m_settings.m_listenHost, error);
+    const asio::ip::tcp::endpoint endpoint(address, m_settings.m_listenPort);
+    if (!error)
+        loop->m_acceptor->open(endpoint.protocol(), error);
+    if (!error)
+        loop->m_acceptor->set_option(asio::ip::tcp::acceptor::reuse_address(true), error);
+    if (!error)
+        loop->m_acceptor->bind(endpoint, error);
+    if (!error)
+        loop->m_acceptor->listen(kListenBacklog, error);
+    if (error)
     {
         m_error = "cannot listen on " + m_settings.m_listenHost + ":" +
-                  std::to_string(m_settings.m_listenPort);
+                  std::to_string(m_settings.m_listenPort) + ": " + error.message();
         return false;
     }
-    m_stopping.store(false, std::memory_order_release);
-    m_stopEvent.Reset();
-    if (!m_acceptThread.Start([this] { AcceptLoop(); }))
+    m_port = loop->m_acceptor->local_endpoint(error).port();
+    m_loop = std::move(loop);
+    Accept();
+    for (std::size_t i = 0; i < m_loop->m_threads.size(); ++i)
     {
-        m_listener.Close();
-        m_error = "cannot start the accept thread";
-        return false;
+        asio::io_context& io = *m_loop->m_contexts[i];
+        if (!m_loop->m_threads[i].Start([&io] { io.run(); }))
+        {
+            Stop();
+            m_error = "cannot start the server's threads";
+            return false;
+        }
     }
     return true;
 }
 
 void CMatchServer::Stop()
 {
-    m_stopping.store(true, std::memory_order_release);
-    m_stopEvent.Set();
-    m_listener.Shutdown();
-    m_acceptThread.Join();
-    m_listener.Close();
-    std::lock_guard lock(m_sessionsMutex);
-    for (auto& session : m_sessions)
-        session->m_socket.Shutdown();
-    // Each thread ends once its socket fails; joining happens as the sessions go.
-    m_sessions.clear();
+    if (!m_loop)
+        return;
+    for (auto& io : m_loop->m_contexts)
+        io->stop();
+    for (CThread& thread : m_loop->m_threads)
+        thread.Join();
+    // Destroying the loop drops the pending operations, and with them every connection.
+    m_loop.reset();
 }
 
 std::string CMatchServer::ListenAddress() const
@@ -70,80 +123,44 @@ std::string CMatchServer::ListenAddress() const
     return m_settings.m_listenHost + ":" + std::to_string(Port());
 }
 
-std::size_t CMatchServer::ActiveClients()
+void CMatchServer::Accept()
 {
-    std::lock_guard lock(m_sessionsMutex);
-    return static_cast<std::size_t>(std::count_if(m_sessions.begin(), m_sessions.end(),
-                                                  [](const auto& session)
-                                                  { return !session->m_thread.Finished(); }));
-}
-
-void CMatchServer::ReapFinished()
-{
-    std::lock_guard lock(m_sessionsMutex);
-    m_sessions.remove_if([](const auto& session) { return session->m_thread.Finished(); });
-}
-
-void CMatchServer::AcceptLoop()
-{
-    while (!m_stopping.load(std::memory_order_acquire))
-    {
-        CTcpSocket socket = m_listener.Accept();
-        if (!socket.IsValid())
+    m_loop->m_acceptor->async_accept(
+        m_loop->Next(),
+        [this](const std::error_code& error, asio::ip::tcp::socket socket)
         {
-            if (m_stopping.load(std::memory_order_acquire) || !m_listener.IsValid() ||
-                m_stopEvent.Wait(kAcceptRetryMs))
+            if (error == asio::error::operation_aborted)
                 return;
-            continue;
-        }
-        ReapFinished();
-        std::lock_guard lock(m_sessionsMutex);
-        if (m_stopping.load(std::memory_order_acquire) ||
-            m_sessions.size() >= m_settings.m_maxClients)
-            continue; // the socket closes as it goes out of scope
-        socket.SetNoDelay(true);
-        auto session = std::make_unique<ClientSession>();
-        session->m_socket = std::move(socket);
-        ClientSession* raw = session.get();
-        if (raw->m_thread.Start([this, raw] { Serve(raw->m_socket); }))
-            m_sessions.push_back(std::move(session));
-    }
+            if (error)
+            {
+                RetryAccept();
+                return;
+            }
+            if (m_tally.Active() >= m_settings.m_maxClients)
+            {
+                m_tally.Refused();
+                std::error_code ignored;
+                socket.close(ignored);
+            }
+            else
+            {
+                std::make_shared<CMatchConnection>(std::move(socket), m_handler,
+                                                   m_settings.m_limits, m_tally)
+                    ->Start();
+            }
+            Accept();
+        });
 }
 
-// Collects the client's bytes and answers each whole request; every request is at most
-// kMaxRequestLength after its length field, so a small buffer does.
-void CMatchServer::Serve(CTcpSocket& socket)
+void CMatchServer::RetryAccept()
 {
-    std::array<std::uint8_t, 4 * (kFrameLengthBytes + kMaxRequestLength)> buffer{};
-    std::vector<std::uint8_t> answer;
-    std::size_t used = 0;
-    bool keep = true;
-    while (keep)
-    {
-        const int received = socket.Recv(buffer.data() + used, buffer.size() - used);
-        if (received <= 0)
-            break;
-        used += static_cast<std::size_t>(received);
-        std::size_t consumed = 0;
-        for (;;)
+    m_loop->m_retry->expires_after(kAcceptRetry);
+    m_loop->m_retry->async_wait(
+        [this](const std::error_code& error)
         {
-            const RequestCut cut = CutRequest(
-                std::span<const std::uint8_t>(buffer).subspan(consumed, used - consumed));
-            if (cut.m_kind == RequestCut::Kind::kNeedMore)
-                break;
-            answer.clear();
-            keep = cut.m_kind == RequestCut::Kind::kRequest && m_handler.Handle(cut.m_body, answer);
-            if (keep && !answer.empty())
-                keep = socket.Send(answer.data(), answer.size()) == static_cast<int>(answer.size());
-            if (!keep)
-                break;
-            consumed += cut.m_size;
-        }
-        std::memmove(buffer.data(), buffer.data() + consumed, used - consumed);
-        used -= consumed;
-    }
-    // The descriptor itself is released when the session is reaped.
-    socket.Shutdown();
+            if (!error)
+                Accept();
+        });
 }
 
 } // namespace velt

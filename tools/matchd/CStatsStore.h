@@ -1,11 +1,15 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 
+#include "platform/Thread.h"
 #include "server/MatchStats.h"
 
 struct sqlite3;
@@ -14,9 +18,12 @@ struct sqlite3_stmt;
 namespace velt
 {
 
-// Visits and ratings per match, kept in SQLite: in a file when the server is given one, so
-// that they survive a restart, otherwise in memory. A build without SQLite keeps them in memory
-// only and refuses a file. Any thread may call; one lock serialises the statements.
+// Visits and ratings per match. The counts that the server hands out live in memory; with a
+// file they are loaded from it at the start and written to it (SQLite) by a thread of the
+// store's own, so that a busy or locked file holds up no client. A write that fails is tried
+// again until it succeeds; a failure that lasts is reported, and so is what is still unwritten
+// when the store closes. A build without SQLite keeps the counts in memory only and refuses a
+// file. Any thread may count and ask.
 class CStatsStore
 {
 public:
@@ -29,13 +36,29 @@ public:
 #endif
     static constexpr const char* kMemoryOnlyMessage = "this build keeps statistics in memory only";
 
+    struct WriteTimings
+    {
+        std::uint32_t m_lockWaitMs = 200;     // one write waits this long for another's lock
+        std::uint32_t m_retryMs = 1000;       // pause before a failed write is tried again
+        std::uint32_t m_reportAfterMs = 5000; // a failure lasting this long is reported
+    };
+    // Receives problems met after Open, one line each without the program's name.
+    using ProblemReporter = std::function<void(const std::string&)>;
+
+    // Problems go to stderr until SetProblemReporter says otherwise.
     CStatsStore();
+    // Writes what is still pending, once more, and reports it when that fails.
     ~CStatsStore();
     CStatsStore(const CStatsStore&) = delete;
     CStatsStore& operator=(const CStatsStore&) = delete;
 
-    // Opens (creating when missing) the database file; an empty path keeps the counts in
-    // memory. False with LastError() when the file cannot be opened or is not ours.
+    // Both before Open.
+    void SetWriteTimings(const WriteTimings& timings) { m_timings = timings; }
+    void SetProblemReporter(ProblemReporter reporter) { m_reporter = std::move(reporter); }
+
+    // Opens (creating when missing) the database file and loads its counts; an empty path keeps
+    // the counts in memory only. False with LastError() when the file cannot be opened, is not
+    // ours, or cannot be written.
     bool Open(const std::string& path);
     std::string LastError() const;
 
@@ -44,14 +67,16 @@ public:
     bool AddRating(std::uint32_t matchId, std::uint8_t rating);
     // All zero for a match nobody visited or rated.
     MatchStats Stats(std::uint32_t matchId) const;
+    // Matches whose latest counts are not in the file yet.
+    std::size_t PendingMatches() const;
 
 private:
-#ifdef VELT_STATS_IN_MEMORY
-    mutable std::mutex m_mutex;
-    std::unordered_map<std::uint32_t, MatchStats> m_counts;
-    bool m_open = false; // counts nothing until opened, as a store without a database
-    std::string m_error;
-#else
+    struct Counts
+    {
+        std::uint32_t m_visits = 0;
+        std::uint32_t m_ratingCount = 0;
+        std::uint32_t m_ratingSum = 0;
+    };
     struct DatabaseCloser
     {
         void operator()(sqlite3* db) const;
@@ -61,18 +86,32 @@ private:
         void operator()(sqlite3_stmt* statement) const;
     };
     using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+    using Batch = std::map<std::uint32_t, Counts>;
 
-    bool Prepare(const char* sql, Statement& out);
-    bool Run(sqlite3_stmt* statement, std::uint32_t matchId, std::int64_t value) const;
-    void Fail(const std::string& what);
+    void Close();
+    bool OpenFile(const std::string& path);
+    bool LoadCounts();
+    void Add(std::uint32_t matchId, const Counts& change);
+    void WriteLoop();
+    // Adds the batch to the file in one transaction; the reason when it cannot.
+    bool WriteBatch(const Batch& batch, std::string& reason);
+    void Report(const std::string& problem) const;
 
+    WriteTimings m_timings;
+    ProblemReporter m_reporter;
+    std::string m_path;
     mutable std::mutex m_mutex;
-    std::unique_ptr<sqlite3, DatabaseCloser> m_db;
-    Statement m_addVisit;
-    Statement m_addRating;
-    Statement m_select;
+    std::condition_variable m_wake;
+    bool m_open = false;
+    bool m_stopping = false;
+    std::unordered_map<std::uint32_t, Counts> m_counts;
+    Batch m_pending; // changes not yet in the file
+    Batch m_writing; // changes being written
     std::string m_error;
-#endif
+    // Used by Open, then only by the writer thread.
+    std::unique_ptr<sqlite3, DatabaseCloser> m_db;
+    Statement m_add;
+    CThread m_writer;
 };
 
 } // namespace velt

@@ -35,6 +35,47 @@ bool ParseListen(const std::string& text, MatchServerSettings& server)
     return true;
 }
 
+bool ParseBounded(const std::string& text, std::uint32_t low, std::uint32_t high,
+                  std::uint32_t& out)
+{
+    return ParseNumber(text, out) && out >= low && out <= high;
+}
+
+// The connection options; false when name is none of them.
+bool ParseConnectionOption(const std::string& name, const std::string& value,
+                           MatchServerSettings& server, bool& ok)
+{
+    std::uint32_t number = 0;
+    if (name == "--threads")
+    {
+        ok = ParseBounded(value, 1, kMaxServerThreads, number);
+        server.m_threads = number;
+    }
+    else if (name == "--max-clients")
+    {
+        ok = ParseBounded(value, 1, kMaxMaxClients, number);
+        server.m_maxClients = number;
+    }
+    else if (name == "--frame-timeout")
+    {
+        ok = ParseBounded(value, 1, kMaxTimeoutSeconds, number);
+        server.m_limits.m_partialFrameTimeout = std::chrono::seconds(number);
+    }
+    else if (name == "--idle-timeout")
+    {
+        ok = ParseBounded(value, 1, kMaxTimeoutSeconds, number);
+        server.m_limits.m_idleTimeout = std::chrono::seconds(number);
+    }
+    else if (name == "--max-queued")
+    {
+        ok = ParseBounded(value, kMinQueuedKiB, 4 * 1024 * 1024, number);
+        server.m_limits.m_maxQueuedBytes = static_cast<std::size_t>(number) * 1024;
+    }
+    else
+        return false;
+    return true;
+}
+
 } // namespace
 
 std::optional<MatchdOptions> ParseMatchdOptions(const std::vector<std::string>& args,
@@ -92,7 +133,7 @@ std::optional<MatchdOptions> ParseMatchdOptions(const std::vector<std::string>& 
         }
         else if (name == "--seed")
             ok = ParseNumber(value, options.m_synthetic.m_seed);
-        else
+        else if (!ParseConnectionOption(name, value, options.m_server, ok))
         {
             error = "unknown argument " + name;
             return std::nullopt;

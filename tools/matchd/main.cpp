@@ -8,6 +8,7 @@
 #include "tools/matchd/CMatchServer.h"
 #include "tools/matchd/CStatsStore.h"
 #include "tools/matchd/MatchdOptions.h"
+#include "tools/matchd/OpenFilesLimit.h"
 #include "tools/matchd/ReplayFolder.h"
 #include "tools/matchd/StopSignal.h"
 
@@ -16,7 +17,7 @@ int main(int argc, char** argv)
     using namespace velt;
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
-    const auto options = ParseMatchdOptions(args, error);
+    auto options = ParseMatchdOptions(args, error);
     if (!options)
     {
         std::fprintf(stderr, "velt-matchd: %s\n%s", error.c_str(), kMatchdUsage);
@@ -41,6 +42,20 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velt-matchd: %s\n", problem.c_str());
     if (!served.m_listed)
         return 1;
+    // Every client is a descriptor: a limit below what --max-clients needs would fail accepts
+    // at random instead of refusing clients plainly.
+    std::size_t& maxClients = options->m_server.m_maxClients;
+    const std::size_t limit = RaiseOpenFilesLimit(maxClients + kReservedDescriptors);
+    if (limit < maxClients + kReservedDescriptors)
+    {
+        const std::size_t fits =
+            limit > kReservedDescriptors + 1 ? limit - kReservedDescriptors : 1;
+        std::fprintf(stderr,
+                     "velt-matchd: the open-files limit is %zu, too low for %zu clients; serving "
+                     "at most %zu (raise it with ulimit -n, or lower --max-clients)\n",
+                     limit, maxClients, fits);
+        maxClients = fits;
+    }
     CMatchArchive archive(std::move(served.m_matches), CSystemClock::Instance());
     CMatchServer server(archive, stats, options->m_server);
     if (!server.Start())

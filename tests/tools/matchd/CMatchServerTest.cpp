@@ -11,11 +11,15 @@
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "server/MessageCode.h"
+#if !defined(_WIN32)
+#include "tests/tools/matchd/CStateLockHolder.h"
+#endif
 #include "tests/tools/matchd/MatchdTestSupport.h"
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/CMatchServer.h"
 #include "tools/matchd/CRawMatchClient.h"
 #include "tools/matchd/CStatsStore.h"
+#include "tools/matchd/MatchdOptions.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 
 using namespace velt;
@@ -63,7 +67,8 @@ class MatchServerTest : public ::testing::Test
 protected:
     void StartServer(std::uint32_t count, std::uint32_t live,
                      std::vector<std::uint32_t> channels = {1}, const std::string& statePath = "",
-                     std::size_t maxClients = 256)
+                     std::size_t maxClients = 256,
+                     const std::function<void(MatchServerSettings&)>& adjust = {})
     {
         SyntheticSettings synthetic;
         synthetic.m_seed = 5;
@@ -72,12 +77,15 @@ protected:
         synthetic.m_minSeconds = 200;
         synthetic.m_maxSeconds = 300;
         m_stats = std::make_unique<CStatsStore>();
+        m_stats->SetWriteTimings(m_writeTimings);
         ASSERT_TRUE(m_stats->Open(statePath));
         m_archive = std::make_unique<CMatchArchive>(GenerateSyntheticMatches(synthetic), m_clock);
         MatchServerSettings settings;
         settings.m_listenPort = 0;
         settings.m_channels = std::move(channels);
         settings.m_maxClients = maxClients;
+        if (adjust)
+            adjust(settings);
         m_server = std::make_unique<CMatchServer>(*m_archive, *m_stats, settings);
         ASSERT_TRUE(m_server->Start());
     }
@@ -113,6 +121,7 @@ protected:
 
     CManualClock m_clock;
     CRecordingNotice m_notices;
+    CStatsStore::WriteTimings m_writeTimings;
     std::unique_ptr<CStatsStore> m_stats;
     std::unique_ptr<CMatchArchive> m_archive;
     std::unique_ptr<CMatchServer> m_server;
@@ -474,4 +483,280 @@ TEST_F(MatchServerTest, FiftyClientsStreamAtOnceAndReceiveIdenticalBytes)
     threads.clear(); // joins
     for (std::size_t i = 0; i < kClients; ++i)
         EXPECT_EQ(received[i], stream) << "client " << i;
+}
+
+namespace
+{
+
+// A viewer that downloads match 1 over and over, checking every byte, until told to stop; it
+// never pauses long enough to count as idle.
+class Bystander
+{
+public:
+    Bystander(std::uint16_t port, const Bytes& stream) : m_port(port), m_stream(stream) {}
+    ~Bystander() { Stop(); }
+
+    void Start()
+    {
+        ASSERT_TRUE(m_raw.Connect("127.0.0.1", m_port));
+        m_thread.Start([this] { Run(); });
+    }
+    void Stop()
+    {
+        m_stop.store(true);
+        m_thread.Join();
+    }
+    std::size_t Rounds() const { return m_rounds.load(); }
+    bool Failed() const { return m_failed.load(); }
+
+private:
+    void Run()
+    {
+        while (!m_stop.load() || m_rounds.load() == 0)
+        {
+            Bytes received;
+            for (;;)
+            {
+                Bytes body;
+                const auto chunk = m_raw.RequestChunk(
+                    1, static_cast<std::uint32_t>(received.size()), body, kAnswerTimeoutMs);
+                if (!chunk || chunk->m_count == 0)
+                {
+                    m_failed.store(true);
+                    return;
+                }
+                if (chunk->m_count > 2000)
+                    break;
+                received.insert(received.end(), chunk->m_data.begin(), chunk->m_data.end());
+            }
+            if (received != m_stream)
+            {
+                m_failed.store(true);
+                return;
+            }
+            ++m_rounds;
+        }
+    }
+
+    const std::uint16_t m_port;
+    const Bytes& m_stream;
+    CRawMatchClient m_raw;
+    CThread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<std::size_t> m_rounds{0};
+    std::atomic<bool> m_failed{false};
+};
+
+Bytes RepeatedChunkRequests(std::size_t count)
+{
+    Bytes requests;
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        const Bytes request = BuildGameDataRequest({1, 0});
+        requests.insert(requests.end(), request.begin(), request.end());
+    }
+    return requests;
+}
+
+} // namespace
+
+TEST_F(MatchServerTest, IdleAndHostileClientsGoWhileANormalClientIsServed)
+{
+    enum class Outcome
+    {
+        kRefused,
+        kTimedOut,
+        kOverfilled,
+        kGone, // the client went first; nothing to count
+    };
+    const struct
+    {
+        const char* m_what;
+        std::function<void(MatchServerSettings&)> m_limits;
+        // What the client does; it may leave a thread behind that ends by itself.
+        std::function<void(CRawMatchClient&, CThread&)> m_act;
+        Outcome m_outcome;
+    } rows[] = {
+        {"a connection past the maximum", [](MatchServerSettings& s) { s.m_maxClients = 1; },
+         [](CRawMatchClient&, CThread&) {}, Outcome::kRefused},
+        {"a request sent a byte at a time (slowloris)",
+         [](MatchServerSettings& s)
+         { s.m_limits.m_partialFrameTimeout = std::chrono::milliseconds(300); },
+         [](CRawMatchClient& raw, CThread& thread)
+         {
+             // Each byte comes well within the idle time-out, the whole request far too late.
+             thread.Start(
+                 [&raw]
+                 {
+                     const Bytes request = BuildGameDataRequest({1, 0});
+                     for (std::size_t i = 0; i + 1 < request.size(); ++i)
+                     {
+                         if (!raw.Send(std::span(request).subspan(i, 1)))
+                             return;
+                         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                     }
+                 });
+         },
+         Outcome::kTimedOut},
+        {"a client that sends nothing",
+         [](MatchServerSettings& s) { s.m_limits.m_idleTimeout = std::chrono::milliseconds(1500); },
+         [](CRawMatchClient&, CThread&) {}, Outcome::kTimedOut},
+        {"a client that asks and never reads",
+         [](MatchServerSettings& s) { s.m_limits.m_maxQueuedBytes = 64 * 1024; },
+         [](CRawMatchClient& raw, CThread&) { raw.Send(RepeatedChunkRequests(5000)); },
+         Outcome::kOverfilled},
+        {"a client that vanishes in the middle of its answers", [](MatchServerSettings&) {},
+         [](CRawMatchClient& raw, CThread&)
+         {
+             raw.Send(RepeatedChunkRequests(1000));
+             raw.Close();
+         },
+         Outcome::kGone},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.m_what);
+        StartServer(1, 0, {1}, "", 256, row.m_limits);
+        Bystander bystander(m_server->Port(), m_archive->Find(1)->m_stream);
+        bystander.Start();
+        ASSERT_TRUE(WaitUntil([&] { return m_server->ActiveClients() == 1; }));
+        CRawMatchClient hostile;
+        CThread hostileThread;
+        ASSERT_TRUE(hostile.Connect("127.0.0.1", m_server->Port()));
+        // The server takes the connection in its own time.
+        if (row.m_outcome != Outcome::kRefused)
+        {
+            ASSERT_TRUE(WaitUntil([&] { return m_server->ActiveClients() == 2; }));
+        }
+        row.m_act(hostile, hostileThread);
+        const CConnectionTally& tally = m_server->Tally();
+        const auto count = [&](Outcome outcome) -> std::uint64_t
+        {
+            switch (outcome)
+            {
+            case Outcome::kRefused:
+                return tally.RefusedCount();
+            case Outcome::kTimedOut:
+                return tally.TimedOutCount();
+            case Outcome::kOverfilled:
+                return tally.OverfilledCount();
+            case Outcome::kGone:
+                break;
+            }
+            return 0;
+        };
+        if (row.m_outcome != Outcome::kGone)
+        {
+            EXPECT_TRUE(WaitUntil([&] { return count(row.m_outcome) == 1; }));
+            EXPECT_TRUE(hostile.ClosedByServer(kAnswerTimeoutMs));
+        }
+        EXPECT_TRUE(WaitUntil([&] { return m_server->ActiveClients() == 1; }));
+        hostileThread.Join();
+        bystander.Stop();
+        EXPECT_FALSE(bystander.Failed());
+        EXPECT_GE(bystander.Rounds(), 1u);
+        // The bystander was never taken for one of them.
+        for (Outcome other : {Outcome::kRefused, Outcome::kTimedOut, Outcome::kOverfilled})
+            EXPECT_EQ(count(other), other == row.m_outcome ? 1u : 0u);
+        EXPECT_EQ(m_server->ActiveClients(), 1u);
+        StopServer();
+    }
+}
+
+#if !defined(_WIN32)
+TEST_F(MatchServerTest, StateFileLockedByAnotherProcessHoldsUpNoAnswerAndLosesNoVisit)
+{
+    const std::string path = TempStatePath();
+    {
+        CStatsStore create;
+        ASSERT_TRUE(create.Open(path));
+    }
+    test::CStateLockHolder holder;
+    ASSERT_TRUE(holder.Hold(path));
+    m_writeTimings.m_lockWaitMs = 20;
+    m_writeTimings.m_retryMs = 20;
+    StartServer(2, 0, {1}, path);
+    auto client = ConnectClient();
+    CRawMatchClient raw = RawClient();
+    for (int visit = 0; visit < 3; ++visit)
+    {
+        ASSERT_TRUE(raw.Send(BuildReplayHeaderRequest({2})));
+        const auto header = raw.ReadFrame(kAnswerTimeoutMs);
+        ASSERT_TRUE(header);
+        EXPECT_EQ(header->at(0), 0x40);
+    }
+    const Bytes rate = BuildRateMessage({1, 2, 4});
+    ASSERT_TRUE(raw.Send(rate));
+    ASSERT_TRUE(WaitUntil([&] { return m_stats->Stats(2).m_ratingCount == 1; }));
+    ASSERT_EQ(client->FetchMatchList(kAnswerTimeoutMs), CMatchServerClient::ListOutcome::kListEnd);
+    EXPECT_EQ(client->FindStats(2)->m_visits, 3u);
+    EXPECT_EQ(client->FindStats(2)->m_ratingSum, 4u);
+    EXPECT_GE(m_stats->PendingMatches(), 1u);
+    holder.Release();
+    ASSERT_TRUE(WaitUntil([&] { return m_stats->PendingMatches() == 0; }));
+    client.reset();
+    StopServer();
+    CStatsStore reopened;
+    ASSERT_TRUE(reopened.Open(path));
+    EXPECT_EQ(reopened.Stats(2).m_visits, 3u);
+    EXPECT_EQ(reopened.Stats(2).m_ratingSum, 4u);
+    for (const char* suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(path + suffix);
+}
+#endif
+
+TEST(MatchdConnectionOptionsTest, LimitsAreTakenFromTheCommandLineWithinTheirBounds)
+{
+    const struct
+    {
+        std::vector<std::string> m_args;
+        bool m_ok;
+        unsigned m_threads = 0;
+        std::size_t m_maxClients = 0;
+        long long m_frameMs = 0, m_idleMs = 0;
+        std::size_t m_queued = 0;
+    } rows[] = {
+        {{}, true, 0, 10000, 30000, 600000, 1 << 20},
+        {{"--threads", "3", "--max-clients", "20000", "--frame-timeout", "5", "--idle-timeout",
+          "60", "--max-queued", "64"},
+         true,
+         3,
+         20000,
+         5000,
+         60000,
+         64 * 1024},
+        {{"--threads", "0"}, false},
+        {{"--threads", "257"}, false},
+        {{"--max-clients", "0"}, false},
+        {{"--max-clients", "1000001"}, false},
+        {{"--frame-timeout", "0"}, false},
+        {{"--idle-timeout", "-1"}, false},
+        {{"--max-queued", "15"}, false},
+        {{"--max-queued"}, false},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.m_args.empty() ? "defaults" : row.m_args[0] + " " + row.m_args.back());
+        std::string error;
+        const auto options = ParseMatchdOptions(row.m_args, error);
+        ASSERT_EQ(options.has_value(), row.m_ok) << error;
+        if (!options)
+            continue;
+        const MatchServerSettings& server = options->m_server;
+        EXPECT_EQ(server.m_threads, row.m_threads);
+        EXPECT_EQ(server.m_maxClients, row.m_maxClients);
+        EXPECT_EQ(server.m_limits.m_partialFrameTimeout.count(), row.m_frameMs);
+        EXPECT_EQ(server.m_limits.m_idleTimeout.count(), row.m_idleMs);
+        EXPECT_EQ(server.m_limits.m_maxQueuedBytes, row.m_queued);
+    }
+}
+
+TEST_F(MatchServerTest, AListLargerThanTheBoundOnUnreadAnswersStillGoesOut)
+{
+    StartServer(150, 0, {1}, "", 256,
+                [](MatchServerSettings& s) { s.m_limits.m_maxQueuedBytes = 16 * 1024; });
+    auto client = ConnectClient();
+    ASSERT_EQ(client->FetchMatchList(kAnswerTimeoutMs), CMatchServerClient::ListOutcome::kListEnd);
+    EXPECT_EQ(client->CatalogueSnapshot().size(), 150u);
+    EXPECT_EQ(m_server->Tally().OverfilledCount(), 0u);
 }

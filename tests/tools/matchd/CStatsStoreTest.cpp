@@ -1,9 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <thread>
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "tests/tools/matchd/CStateLockHolder.h"
+#endif
 #include "tools/matchd/CStatsStore.h"
 #include "tools/matchd/MatchdOptions.h"
 
@@ -102,3 +113,155 @@ TEST(CStatsStoreTest, AFileThatIsNoDatabaseIsRefused)
     EXPECT_EQ(store.Stats(1).m_visits, 0u);
     EXPECT_FALSE(CStatsStore().Open("/nonexistent-dir/velt/stats.db"));
 }
+
+#if !defined(_WIN32)
+namespace
+{
+
+// Problems the store reports, as they come.
+class ProblemLog
+{
+public:
+    CStatsStore::ProblemReporter Reporter()
+    {
+        return [this](const std::string& problem)
+        {
+            std::lock_guard lock(m_mutex);
+            m_lines.push_back(problem);
+        };
+    }
+    bool Has(const std::string& part) const
+    {
+        std::lock_guard lock(m_mutex);
+        return std::any_of(m_lines.begin(), m_lines.end(),
+                           [&](const std::string& line)
+                           { return line.find(part) != std::string::npos; });
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
+bool WaitFor(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+CStatsStore::WriteTimings QuickRetries()
+{
+    CStatsStore::WriteTimings timings;
+    timings.m_lockWaitMs = 20;
+    timings.m_retryMs = 20;
+    timings.m_reportAfterMs = 100;
+    return timings;
+}
+
+} // namespace
+
+// Not a test of its own: the process that CStateLockHolder starts.
+TEST(StateLockHolder, DISABLED_HoldsTheWriteLock)
+{
+    const char* path = std::getenv(test::CStateLockHolder::kPathVariable);
+    ASSERT_NE(path, nullptr);
+    EXPECT_EQ(test::CStateLockHolder::HoldUntilInputCloses(path), 0);
+}
+
+TEST(CStatsStoreTest, ALockHeldByAnotherProcessDelaysWritesButLosesNoCount)
+{
+    const struct
+    {
+        bool m_releaseBeforeClose;
+        const char* m_report; // what the store says last
+    } rows[] = {
+        {true, "again"},
+        {false, "not written to"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.m_releaseBeforeClose);
+        TempPath path("velt-locked");
+        ProblemLog problems;
+        {
+            CStatsStore first;
+            ASSERT_TRUE(first.Open(path.Text()));
+            first.AddVisit(1);
+        }
+        test::CStateLockHolder holder;
+        auto store = std::make_unique<CStatsStore>();
+        store->SetWriteTimings(QuickRetries());
+        store->SetProblemReporter(problems.Reporter());
+        ASSERT_TRUE(holder.Hold(path.Text()));
+        // Opening while another writer holds the lock is no reason to refuse the file.
+        ASSERT_TRUE(store->Open(path.Text())) << store->LastError();
+        store->AddVisit(1);
+        store->AddVisit(1);
+        store->AddRating(2, 5);
+        // What the store hands out is right at once, written or not.
+        EXPECT_EQ(store->Stats(1).m_visits, 3u);
+        EXPECT_EQ(store->Stats(2).m_ratingSum, 5u);
+        ASSERT_TRUE(WaitFor([&] { return problems.Has("cannot write"); }));
+        EXPECT_TRUE(problems.Has(path.Text()));
+        EXPECT_EQ(store->PendingMatches(), 2u);
+        if (row.m_releaseBeforeClose)
+        {
+            holder.Release();
+            ASSERT_TRUE(WaitFor([&] { return store->PendingMatches() == 0; }));
+        }
+        store.reset();
+        EXPECT_TRUE(problems.Has(row.m_report));
+        holder.Release();
+        CStatsStore reopened;
+        ASSERT_TRUE(reopened.Open(path.Text()));
+        EXPECT_EQ(reopened.Stats(1).m_visits, row.m_releaseBeforeClose ? 3u : 1u);
+        EXPECT_EQ(reopened.Stats(2).m_ratingCount, row.m_releaseBeforeClose ? 1u : 0u);
+    }
+}
+
+TEST(CStatsStoreTest, AReadOnlyFileIsRefusedAtTheStart)
+{
+    TempPath path("velt-read-only");
+    {
+        CStatsStore store;
+        ASSERT_TRUE(store.Open(path.Text()));
+        store.AddVisit(1);
+    }
+    std::filesystem::permissions(path.Text(), std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::group_read |
+                                                  std::filesystem::perms::others_read);
+    // The superuser may write any file: the check runs in a child that gives that up.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        CStatsStore store;
+        const bool opened = store.Open(path.Text());
+        const std::string error = store.LastError();
+        (void)!write(pipeEnds[1], error.data(), error.size());
+        _exit(opened ? 0 : 1);
+    }
+    close(pipeEnds[1]);
+    std::string error;
+    char buffer[256];
+    for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        error.append(buffer, static_cast<std::size_t>(got));
+    close(pipeEnds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+    EXPECT_NE(error.find(path.Text()), std::string::npos) << error;
+}
+#endif
