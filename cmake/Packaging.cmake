@@ -1,0 +1,82 @@
+# Installation and packages. "cmake --install" puts the programs under bin/; on Linux also the
+# desktop entry, the icons, the AppStream metadata and the manual pages, and "cpack -G DEB"
+# builds veltplayer_<version>_amd64.deb from them.
+include(GNUInstallDirs)
+
+foreach(program veltplayer velt velt-matchd velt-gamesim)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+
+set(CPACK_PACKAGE_NAME "veltplayer")
+set(CPACK_PACKAGE_VENDOR "The VELTPlayer developers")
+set(CPACK_PACKAGE_CONTACT "VELTPlayer maintainers <maintainers@users.noreply.c-seed-8e5d3290.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "watch streamed Warcraft III matches in your own copy of the game")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_STRIP_FILES ON)
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  set(_velt_res ${PROJECT_SOURCE_DIR}/res)
+  set(_velt_gen ${PROJECT_BINARY_DIR}/package)
+
+  # Manual pages and the Debian changelog go in compressed, without time stamps in the archive.
+  find_program(VELT_GZIP gzip REQUIRED)
+  set(_velt_compressed)
+  foreach(page veltplayer velt velt-matchd)
+    add_custom_command(OUTPUT ${_velt_gen}/${page}.1.gz
+                       COMMAND ${CMAKE_COMMAND} -E make_directory ${_velt_gen}
+                       COMMAND ${CMAKE_COMMAND} -E copy ${_velt_res}/man/${page}.1 ${_velt_gen}/${page}.1
+                       COMMAND ${VELT_GZIP} -9 -n -f ${_velt_gen}/${page}.1
+                       DEPENDS ${_velt_res}/man/${page}.1 VERBATIM)
+    list(APPEND _velt_compressed ${_velt_gen}/${page}.1.gz)
+    install(FILES ${_velt_gen}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
+  add_custom_command(OUTPUT ${_velt_gen}/changelog.Debian.gz
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${_velt_gen}
+                     COMMAND ${CMAKE_COMMAND} -E copy ${_velt_res}/linux/changelog ${_velt_gen}/changelog.Debian
+                     COMMAND ${VELT_GZIP} -9 -n -f ${_velt_gen}/changelog.Debian
+                     DEPENDS ${_velt_res}/linux/changelog VERBATIM)
+  list(APPEND _velt_compressed ${_velt_gen}/changelog.Debian.gz)
+
+  set(_velt_icons)
+  if(TARGET velt_render_icon)
+    foreach(side 48 128 256)
+      set(_icon ${_velt_gen}/icons/${side}x${side}/veltplayer.png)
+      add_custom_command(OUTPUT ${_icon}
+                         COMMAND ${CMAKE_COMMAND} -E make_directory ${_velt_gen}/icons/${side}x${side}
+                         COMMAND velt_render_icon ${side} ${_icon}
+                         DEPENDS velt_render_icon VERBATIM)
+      list(APPEND _velt_icons ${_icon})
+      install(FILES ${_icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${side}x${side}/apps)
+    endforeach()
+  endif()
+  add_custom_target(velt_package_files ALL DEPENDS ${_velt_compressed} ${_velt_icons})
+
+  install(FILES ${_velt_res}/icons/veltplayer.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  install(FILES ${_velt_res}/linux/veltplayer.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${_velt_res}/linux/veltplayer.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(FILES ${_velt_res}/linux/copyright ${_velt_gen}/changelog.Debian.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/veltplayer)
+
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION "games")
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+  # The libraries the programs link, found by dpkg-shlibdeps, not listed by hand.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "wine")
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "watch streamed Warcraft III matches in your own copy of the game
+ VELTPlayer shows the matches that a VELT match server streams, live or
+ finished, and plays the one you pick inside Warcraft III, which runs under
+ Wine: the client hosts the match as a LAN game on this machine, the game
+ joins it, and the recorded game traffic is replayed into the game while it
+ downloads.
+ .
+ The package holds the desktop client veltplayer, the command line client
+ velt, and the stand-in match server velt-matchd and game velt-gamesim.")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+
+include(CPack)
