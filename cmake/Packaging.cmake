@@ -20,10 +20,10 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(_velt_res ${PROJECT_SOURCE_DIR}/res)
   set(_velt_gen ${PROJECT_BINARY_DIR}/package)
 
-  # Manual pages and the Debian changelog go in compressed, without time stamps in the archive.
+  # Manual pages and the changelog go in compressed, without time stamps in the archive.
   find_program(VELT_GZIP gzip REQUIRED)
   set(_velt_compressed)
-  foreach(page veltplayer velt velt-matchd)
+  foreach(page veltplayer velt velt-matchd velt-gamesim)
     add_custom_command(OUTPUT ${_velt_gen}/${page}.1.gz
                        COMMAND ${CMAKE_COMMAND} -E make_directory ${_velt_gen}
                        COMMAND ${CMAKE_COMMAND} -E copy ${_velt_res}/man/${page}.1 ${_velt_gen}/${page}.1
@@ -32,12 +32,13 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     list(APPEND _velt_compressed ${_velt_gen}/${page}.1.gz)
     install(FILES ${_velt_gen}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
-  add_custom_command(OUTPUT ${_velt_gen}/changelog.Debian.gz
+  # A package without a Debian revision is native: its changelog is changelog.gz.
+  add_custom_command(OUTPUT ${_velt_gen}/changelog.gz
                      COMMAND ${CMAKE_COMMAND} -E make_directory ${_velt_gen}
-                     COMMAND ${CMAKE_COMMAND} -E copy ${_velt_res}/linux/changelog ${_velt_gen}/changelog.Debian
-                     COMMAND ${VELT_GZIP} -9 -n -f ${_velt_gen}/changelog.Debian
+                     COMMAND ${CMAKE_COMMAND} -E copy ${_velt_res}/linux/changelog ${_velt_gen}/changelog
+                     COMMAND ${VELT_GZIP} -9 -n -f ${_velt_gen}/changelog
                      DEPENDS ${_velt_res}/linux/changelog VERBATIM)
-  list(APPEND _velt_compressed ${_velt_gen}/changelog.Debian.gz)
+  list(APPEND _velt_compressed ${_velt_gen}/changelog.gz)
 
   set(_velt_icons)
   if(TARGET velt_render_icon)
@@ -57,7 +58,7 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   install(FILES ${_velt_res}/linux/veltplayer.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${_velt_res}/linux/veltplayer.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-  install(FILES ${_velt_res}/linux/copyright ${_velt_gen}/changelog.Debian.gz
+  install(FILES ${_velt_res}/linux/copyright ${_velt_gen}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/veltplayer)
 
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -34,7 +34,8 @@ for path in usr/bin/veltplayer usr/bin/velt usr/bin/velt-matchd usr/bin/velt-gam
     usr/share/icons/hicolor/128x128/apps/veltplayer.png \
     usr/share/icons/hicolor/scalable/apps/veltplayer.svg \
     usr/share/man/man1/veltplayer.1.gz usr/share/man/man1/velt.1.gz \
-    usr/share/man/man1/velt-matchd.1.gz usr/share/doc/veltplayer/copyright; do
+    usr/share/man/man1/velt-matchd.1.gz usr/share/man/man1/velt-gamesim.1.gz \
+    usr/share/doc/veltplayer/copyright; do
     grep -q " \./$path\$" "$BUILD/package-contents.txt" || fail "the package lacks /$path"
 done
 
