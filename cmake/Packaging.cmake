@@ -62,21 +62,22 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/veltplayer)
 
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION "games")
+  # Not "games": that section is for programs in /usr/games, and this is a client of a server.
+  set(CPACK_DEBIAN_PACKAGE_SECTION "net")
   set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
   # The libraries the programs link, found by dpkg-shlibdeps, not listed by hand.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "wine")
+  # Below the summary line; CPack indents every line and turns an empty one into " .".
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-      "watch streamed Warcraft III matches in your own copy of the game
- VELTPlayer shows the matches that a VELT match server streams, live or
- finished, and plays the one you pick inside Warcraft III, which runs under
- Wine: the client hosts the match as a LAN game on this machine, the game
- joins it, and the recorded game traffic is replayed into the game while it
- downloads.
- .
- The package holds the desktop client veltplayer, the command line client
- velt, and the stand-in match server velt-matchd and game velt-gamesim.")
+      "VELTPlayer shows the matches that a VELT match server streams, live or
+finished, and plays the one you pick inside Warcraft III, which runs under
+Wine: the client hosts the match as a LAN game on this machine, the game
+joins it, and the recorded game traffic is replayed into the game while it
+downloads.
+
+The package holds the desktop client veltplayer, the command line client
+velt, and the stand-in match server velt-matchd and game velt-gamesim.")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 

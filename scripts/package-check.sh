@@ -23,7 +23,7 @@ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELT_BUILD_TE
 cmake --build "$BUILD"
 rm -f "$BUILD"/veltplayer_*.deb
 (cd "$BUILD" && cpack -G DEB)
-DEB=$(ls "$BUILD"/veltplayer_*_amd64.deb)
+DEB=$(cd "$BUILD" && ls "$PWD"/veltplayer_*_amd64.deb) # apt-get takes a file by its path
 echo "package-check: built $(basename "$DEB")"
 
 echo "-- contents"
@@ -50,7 +50,7 @@ echo "-- desktop entry"
 desktop-file-validate "$ROOT/res/linux/veltplayer.desktop"
 
 echo "-- lintian"
-lintian --fail-on error --no-tag-display-limit "$DEB" || fail "lintian reports errors"
+lintian --fail-on error --tag-display-limit 0 "$DEB" || fail "lintian reports errors"
 
 echo "-- install, run, remove"
 WORK=$(mktemp -d)
