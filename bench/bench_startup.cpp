@@ -20,17 +20,20 @@ namespace
 
 using namespace velt;
 
-// Ends the application object's modal window at its first paint.
+// Ends the application object's modal window at its first paint. The window's own area is
+// covered by its child frame, so the first paint of any widget in it counts.
 class CFirstPaintWatch final : public QObject
 {
 public:
-    explicit CFirstPaintWatch(QDialog& window) : m_window(window) { window.installEventFilter(this); }
+    explicit CFirstPaintWatch(QDialog& window) : m_window(window) { qApp->installEventFilter(this); }
+    ~CFirstPaintWatch() override { qApp->removeEventFilter(this); }
     bool Painted() const { return m_painted; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched == &m_window && event->type() == QEvent::Paint && !m_painted)
+        if (event->type() == QEvent::Paint && !m_painted && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->window() == &m_window)
         {
             m_painted = true;
             // After this paint has ended: closing from inside it would cut it short.
