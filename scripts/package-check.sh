@@ -6,6 +6,7 @@
 #
 # Needs: root (or sudo), dpkg-dev, lintian, desktop-file-utils, xvfb, xdotool, imagemagick.
 # Usage: scripts/package-check.sh [BUILD_DIR]   (default: build/package)
+#        VELT_PACKAGE_BUILD_TYPE=Debug ... builds the programs without optimisation (faster)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build/package}
@@ -18,7 +19,8 @@ fail() {
     exit 1
 }
 
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELT_BUILD_TESTS=OFF \
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE="${VELT_PACKAGE_BUILD_TYPE:-Release}" \
+    -DVELT_BUILD_TESTS=OFF \
     -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build "$BUILD"
 rm -f "$BUILD"/veltplayer_*.deb
