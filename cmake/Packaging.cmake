@@ -1,20 +1,41 @@
-# Installation and packages. "cmake --install" puts the programs under bin/; on Linux also the
+# What a package holds and how CPack names it. The programs go to bin/ on Linux, with the
 # desktop entry, the icons, the AppStream metadata and the manual pages, and "cpack -G DEB"
-# builds veltplayer_<version>_amd64.deb from them.
-include(GNUInstallDirs)
+# builds veltplayer_<version>_amd64.deb; on Windows the ZIP holds them at its top, beside the
+# README and the licence, to run from the unpacked folder.
+if(WIN32)
+  set(VELT_INSTALL_BINDIR .)
+  set(VELT_INSTALL_DOCDIR .)
+else()
+  include(GNUInstallDirs)
+  set(VELT_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
+  # Debian's place, named after the package.
+  set(VELT_INSTALL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/veltplayer)
+endif()
 
 foreach(program veltplayer velt velt-matchd velt-gamesim)
   if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS ${program} RUNTIME DESTINATION ${VELT_INSTALL_BINDIR})
+  endif()
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${VELT_INSTALL_DOCDIR})
+foreach(licence LICENSE LICENSE.md COPYING)
+  if(EXISTS ${PROJECT_SOURCE_DIR}/${licence})
+    install(FILES ${PROJECT_SOURCE_DIR}/${licence} DESTINATION ${VELT_INSTALL_DOCDIR})
   endif()
 endforeach()
 
-set(CPACK_PACKAGE_NAME "veltplayer")
-set(CPACK_PACKAGE_VENDOR "The VELTPlayer developers")
+set(CPACK_PACKAGE_NAME VELTPlayer)
+set(CPACK_PACKAGE_VENDOR VELTPlayer)
 set(CPACK_PACKAGE_CONTACT "VELTPlayer maintainers <maintainers@users.noreply.c-seed-8e5d3290.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "watch streamed Warcraft III matches in your own copy of the game")
-set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Watch Warcraft III matches that a VELT match server streams")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+
+if(WIN32)
+  # VELTPlayer-<version>-win64.zip, unpacking into a folder of the same name.
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+endif()
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(_velt_res ${PROJECT_SOURCE_DIR}/res)
@@ -59,8 +80,10 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   install(FILES ${_velt_res}/linux/veltplayer.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${_velt_res}/linux/veltplayer.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${_velt_res}/linux/copyright ${_velt_gen}/changelog.gz
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/veltplayer)
+          DESTINATION ${VELT_INSTALL_DOCDIR})
 
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_DEBIAN_PACKAGE_NAME "veltplayer")
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   # Not "games": that section is for programs in /usr/games, and this is a client of a server.
   set(CPACK_DEBIAN_PACKAGE_SECTION "net")

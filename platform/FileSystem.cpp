@@ -38,6 +38,17 @@ std::vector<std::string_view> SplitComponents(std::string_view path)
 
 } // namespace
 
+std::filesystem::path PathFromUtf8(std::string_view text)
+{
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string PathToUtf8(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::string JoinPath(std::string_view folder, std::string_view name)
 {
     std::string out(folder);
@@ -53,7 +64,7 @@ std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_v
     const auto parts = SplitComponents(relativePath);
     if (parts.empty())
         return std::nullopt;
-    fs::path current = folder.empty() ? fs::path(".") : fs::path(std::string(folder));
+    fs::path current = folder.empty() ? fs::path(".") : PathFromUtf8(folder);
     std::error_code error;
     for (std::size_t i = 0; i < parts.size(); ++i)
     {
@@ -61,7 +72,7 @@ std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_v
         if (part == "." || part == "..")
             return std::nullopt;
         const bool last = i + 1 == parts.size();
-        fs::path exact = current / std::string(part);
+        fs::path exact = current / PathFromUtf8(part);
         if (fs::exists(exact, error))
         {
             current = exact;
@@ -72,7 +83,7 @@ std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_v
             for (fs::directory_iterator it(current, error), end; !error && it != end;
                  it.increment(error))
             {
-                if (EqualNoCase(it->path().filename().string(), part))
+                if (EqualNoCase(PathToUtf8(it->path().filename()), part))
                 {
                     found = it->path();
                     break;
@@ -87,14 +98,14 @@ std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_v
     }
     if (!fs::is_regular_file(current, error))
         return std::nullopt;
-    return current.string();
+    return PathToUtf8(current);
 }
 
 std::string CurrentDirectory()
 {
     std::error_code error;
     auto path = std::filesystem::current_path(error);
-    return error ? std::string() : path.string();
+    return error ? std::string() : PathToUtf8(path);
 }
 
 } // namespace velt
