@@ -45,10 +45,12 @@ void SeedStatistics(CStatsStore& stats, const CMatchArchive& archive)
 
 } // namespace
 
-CDemoServer::CDemoServer()
-    : m_archive(DemoMatches(), CSystemClock::Instance()),
-      m_server(m_archive, m_stats, DemoServerSettings())
+CDemoServer::CDemoServer() = default;
+
+CDemoServer::~CDemoServer()
 {
+    m_starter.Join();
+    Stop();
 }
 
 bool CDemoServer::Start()
@@ -58,18 +60,44 @@ bool CDemoServer::Start()
         m_error = m_stats.LastError();
         return false;
     }
-    SeedStatistics(m_stats, m_archive);
-    if (!m_server.Start())
+    m_archive = std::make_unique<CMatchArchive>(DemoMatches(), CSystemClock::Instance());
+    SeedStatistics(m_stats, *m_archive);
+    m_server = std::make_unique<CMatchServer>(*m_archive, m_stats, DemoServerSettings());
+    if (!m_server->Start())
     {
-        m_error = m_server.LastError();
+        m_error = m_server->LastError();
         return false;
     }
+    m_listening.store(true, std::memory_order_release);
     return true;
+}
+
+bool CDemoServer::StartInBackground()
+{
+    return m_starter.Start(
+        [this]
+        {
+            Start();
+            m_started.Set();
+        });
+}
+
+std::optional<std::uint16_t> CDemoServer::WaitStarted(std::uint32_t timeoutMs)
+{
+    if (!m_started.Wait(timeoutMs) || !m_listening.load(std::memory_order_acquire))
+        return std::nullopt;
+    return Port();
 }
 
 void CDemoServer::Stop()
 {
-    m_server.Stop();
+    if (m_server)
+        m_server->Stop();
+}
+
+std::uint16_t CDemoServer::Port() const
+{
+    return m_listening.load(std::memory_order_acquire) ? m_server->Port() : 0;
 }
 
 } // namespace velt

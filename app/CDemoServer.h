@@ -1,17 +1,24 @@
 #pragma once
 
+#include "platform/Event.h"
+#include "platform/Thread.h"
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/CMatchServer.h"
 #include "tools/matchd/CStatsStore.h"
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace velt
 {
 
 // The stand-in match server that "veltplayer --demo" runs inside the program: made-up matches,
-// a few of them live and some visited and rated, served on a free port of 127.0.0.1.
+// a few of them live and some visited and rated, served on a free port of 127.0.0.1. Making up
+// the matches takes seconds on a slow machine, so the program starts it in the background and
+// shows its window meanwhile.
 class CDemoServer
 {
 public:
@@ -20,20 +27,31 @@ public:
     static constexpr std::uint64_t kSeed = 7;
 
     CDemoServer();
+    ~CDemoServer();
     CDemoServer(const CDemoServer&) = delete;
     CDemoServer& operator=(const CDemoServer&) = delete;
 
-    // False, with the reason in LastError(), when the server cannot listen.
+    // Makes up the matches and listens. False, with the reason in LastError(), when the server
+    // cannot listen.
     bool Start();
+    // Start on a thread of its own; WaitStarted tells how it went.
+    bool StartInBackground();
+    // The port once a background start has succeeded; nothing when it failed or has not ended
+    // within the time-out.
+    std::optional<std::uint16_t> WaitStarted(std::uint32_t timeoutMs);
     void Stop();
-    std::uint16_t Port() const { return m_server.Port(); }
+    // Valid after Start, or after WaitStarted gave a port.
+    std::uint16_t Port() const;
     std::string LastError() const { return m_error; }
 
 private:
     CStatsStore m_stats;
-    CMatchArchive m_archive;
-    CMatchServer m_server;
+    std::unique_ptr<CMatchArchive> m_archive;
+    std::unique_ptr<CMatchServer> m_server;
     std::string m_error;
+    CEvent m_started{CEvent::Kind::kManualReset};
+    std::atomic<bool> m_listening{false};
+    CThread m_starter; // last: joined before the members it uses go
 };
 
 } // namespace velt

@@ -8,6 +8,8 @@
 #include "server/ServerConnection.h"
 #include "skin/CSkinEngine.h"
 
+#include <QKeyEvent>
+
 namespace velt
 {
 
@@ -74,7 +76,40 @@ int CMainDialog::OnCreate()
         m_topView = qobject_cast<CVELTTopView*>(m_splitter.FindKeyedView(kTopViewKey));
     if (m_topView != nullptr)
         m_topView->SetMainDialog(this);
+    SetTabOrder();
     return 0;
+}
+
+void CMainDialog::SetTabOrder()
+{
+    if (m_topView == nullptr)
+        return;
+    const int order[] = {CVELTTopView::kIdConnect,    CVELTTopView::kIdRefresh,
+                         CVELTTopView::kIdWatch,      CVELTTopView::kIdWindowMode,
+                         CVELTTopView::kIdOpenGLMode, CVELTTopView::kIdWarcraftPath,
+                         CVELTTopView::kIdChange};
+    QWidget* previous = nullptr;
+    for (int id : order)
+    {
+        QWidget* control = m_topView->Control(id);
+        if (control == nullptr)
+            continue;
+        if (previous != nullptr)
+            setTabOrder(previous, control);
+        previous = control;
+    }
+    if (previous != nullptr && m_listView != nullptr)
+        setTabOrder(previous, &m_listView->List());
+}
+
+void CMainDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+    {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 bool CMainDialog::SelectChannel(std::uint32_t channelId)
@@ -105,6 +140,16 @@ bool CMainDialog::ConnectCurrentClient()
     wait.Run(
         [this, &connected]
         {
+            // A server of the program's own may still be starting; one that failed leaves the
+            // address as it was, and the connection fails as it would to any dead server.
+            if (m_seams.m_serverReady)
+            {
+                if (const std::optional<ServerAddress> address = m_seams.m_serverReady())
+                {
+                    m_serverHost = address->m_host;
+                    m_serverPort = address->m_port;
+                }
+            }
             connected = ConnectToServer(*m_currentClient, m_serverHost,
                                         static_cast<std::uint16_t>(m_serverPort));
         });

@@ -73,7 +73,15 @@ public:
     // The fixed client size: the template's 340 x 201 dialog units in its font.
     QSize TemplateClientSize() const;
 
+protected:
+    // Only the close box ends the program: Esc would close the dialog, and with it a folder
+    // typed but not yet confirmed.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
+    // Tab runs through the command bar's controls left to right, then into the match list.
+    void SetTabOrder();
+
     ChannelTable m_channelTable;
     CMatchServerClient* m_currentClient = nullptr;
     CVELTListView* m_listView = nullptr; // owned by the splitter's window

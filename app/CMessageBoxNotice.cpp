@@ -26,9 +26,13 @@ void CMessageBoxNotice::Notify(std::string_view text)
 
 void CMessageBoxNotice::Show(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, m_caption, text, QMessageBox::Ok,
-                    QApplication::activeWindow());
+    QWidget* parent = QApplication::activeWindow();
+    if (parent == nullptr)
+        parent = m_owner;
+    QMessageBox box(QMessageBox::NoIcon, m_caption, text, QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("userNotice"));
+    // Notices can carry the server's or the user's text: never markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

@@ -3,6 +3,8 @@
 #include "platform/UserNotice.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 #include <QString>
 
 namespace velt
@@ -21,11 +23,16 @@ public:
     explicit CMessageBoxNotice(QString caption);
     void Notify(std::string_view text) override;
     const QString& Caption() const { return m_caption; }
+    // The window that boxes belong to when no window of the program is active, as when a
+    // network thread's notice arrives while the user works elsewhere; without an owner such a
+    // box could open behind the main window.
+    void SetOwnerWindow(QWidget* owner) { m_owner = owner; }
 
 private:
     void Show(const QString& text);
 
     QString m_caption;
+    QPointer<QWidget> m_owner;
 };
 
 } // namespace velt

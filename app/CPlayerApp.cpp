@@ -1,5 +1,6 @@
 #include "app/CPlayerApp.h"
 
+#include "platform/FileSystem.h"
 #include "platform/Socket.h"
 
 namespace velt
@@ -49,7 +50,11 @@ bool CPlayerApp::InitInstance()
         return false;
     m_socketsStarted = true;
     m_skin.SkinEngineStart();
-    if (m_skin.SkinEngineOpenFile(QLatin1String(kSkinFileName)) != 1)
+    // The skin file lives beside the settings.
+    const std::string& folder = m_mainDialog.Seams().m_settingsFolder;
+    const QString skinFile = folder.empty() ? QLatin1String(kSkinFileName)
+                                            : QString::fromStdString(JoinPath(folder, kSkinFileName));
+    if (m_skin.SkinEngineOpenFile(skinFile) != 1)
         m_skin.SkinEngineOpenResource(QLatin1String(kDefaultSkinResource));
     m_skin.SkinEngineDialogLook(QLatin1String(kSkinLook));
     m_skin.SkinEngineAttach(&m_mainDialog, QLatin1String(kSkinLook));

@@ -5,8 +5,12 @@
 #include "platform/GameLauncher.h"
 #include "platform/UserNotice.h"
 #include "server/MatchCatalogue.h"
+#include "server/ServerAddress.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 
 namespace velt
 {
@@ -23,6 +27,11 @@ struct DesktopSeams
     LocalPortSettings m_ports;
     HostTimings m_hostTimings;
     std::uint32_t m_listWaitMs = kListWaitMs;
+    // Where VELT.ini and the skin file live; empty: the working directory.
+    std::string m_settingsFolder;
+    // For a server that the program runs itself and starts in the background: waits until it
+    // listens and gives its address, or nothing when it did not start. Called off the UI thread.
+    std::function<std::optional<ServerAddress>()> m_serverReady;
 };
 
 } // namespace velt

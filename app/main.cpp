@@ -3,13 +3,23 @@
 #include "app/CPlayerApp.h"
 #include "app/CommandLine.h"
 #include "app/GuiResources.h"
+#include "app/SettingsFolder.h"
 #include "platform/Socket.h"
+#include "skin/VeltArt.h"
 
 #include <QApplication>
-#include <QIcon>
 
 #include <cstdio>
 #include <memory>
+#include <optional>
+
+namespace
+{
+
+// Making up the demo's matches takes a few seconds on a slow machine; a minute means it hangs.
+constexpr std::uint32_t kDemoStartWaitMs = 60000;
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -28,24 +38,37 @@ int main(int argc, char* argv[])
         return 0;
     }
     velt::InitGuiResources();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/res/icon.xpm")));
+    QApplication::setWindowIcon(velt::AppIcon());
 
     // The demo's server lives as long as the program, and is stopped after the window's clients.
+    // Its matches are made up while the window comes up; Connect waits for it.
     std::unique_ptr<velt::CDemoServer> demo;
+    velt::DesktopSeams seams;
     if (options->m_demo)
     {
         demo = std::make_unique<velt::CDemoServer>();
-        if (!velt::SocketLayerStart() || !demo->Start())
+        if (!velt::SocketLayerStart() || !demo->StartInBackground())
         {
-            std::fprintf(stderr, "veltplayer: the demo match server did not start: %s\n",
-                         demo->LastError().c_str());
+            std::fprintf(stderr, "veltplayer: the demo match server did not start\n");
             return 1;
         }
-        options->m_server = velt::ServerAddress{"127.0.0.1", demo->Port()};
+        options->m_server = velt::ServerAddress{"127.0.0.1", 0};
+        seams.m_serverReady = [&demo]() -> std::optional<velt::ServerAddress>
+        {
+            const std::optional<std::uint16_t> port = demo->WaitStarted(kDemoStartWaitMs);
+            if (!port)
+            {
+                std::fprintf(stderr, "veltplayer: the demo match server did not start\n");
+                return std::nullopt;
+            }
+            return velt::ServerAddress{"127.0.0.1", *port};
+        };
     }
     velt::CMessageBoxNotice notices(QApplication::applicationName());
-    velt::DesktopSeams seams;
     seams.m_ports = options->m_ports;
+    seams.m_settingsFolder = velt::SettingsFolderOfThisRun();
     velt::CPlayerApp playerApp(options->m_server, notices, velt::PlayerAppHooks::System(), seams);
+    // A notice from a network thread opens over the main window, never behind it.
+    notices.SetOwnerWindow(&playerApp.MainDialog());
     return playerApp.Run();
 }

@@ -1,6 +1,7 @@
 #include "browser/CProgressDialog.h"
 
 #include "app/CMainDialog.h"
+#include "browser/CCheckedGameStarter.h"
 #include "browser/CVELTTopView.h"
 #include "controls/CPictureLinkStatic.h"
 #include "controls/DialogUnits.h"
@@ -64,6 +65,9 @@ bool CProgressDialog::Create(QWidget* owner)
     m_progress = AddControl<QProgressBar>(kIdProgress, QRect(0, 95, 212, 14));
     m_progress->setTextVisible(false);
     m_statusControl = AddControl<QLabel>(kIdStatus, QRect(8, 119, 199, 13));
+    // Match names and maps come from the server: shown as they are spelt, never as markup.
+    for (QLabel* label : {m_nameControl, m_mapControl, m_statusControl})
+        label->setTextFormat(Qt::PlainText);
 
     m_progress->setRange(0, 100);
     hide();
@@ -143,7 +147,8 @@ void CProgressDialog::LaunchWarcraft()
         launch.m_openGlMode = bar->OpenGLMode() != 0;
     }
     const DesktopSeams& seams = m_mainDialog->Seams();
-    velt::LaunchWarcraft(launch, *seams.m_gameWindow, *seams.m_processStarter, *seams.m_notices);
+    CCheckedGameStarter starter(*seams.m_processStarter, *seams.m_notices, launch.m_folder);
+    velt::LaunchWarcraft(launch, *seams.m_gameWindow, starter, *seams.m_notices);
 }
 
 } // namespace velt

@@ -60,6 +60,7 @@ CVELTListView::CVELTListView(CSkinEngine* skin, QWidget* parent)
     m_list.setFrameShape(QFrame::Box);
     connect(&m_list, &CSortableListCtrl::Clicked, this, &CVELTListView::OnClickList);
     connect(&m_list, &CSortableListCtrl::DoubleClicked, this, &CVELTListView::OnDblClickList);
+    connect(&m_list, &CSortableListCtrl::EnterPressed, this, &CVELTListView::OnEnterList);
 }
 
 void CVELTListView::SetMainDialog(CMainDialog* mainDialog)
@@ -211,7 +212,19 @@ void CVELTListView::OnClickList()
     PickSelectedRow();
 }
 
-void CVELTListView::OnDblClickList()
+void CVELTListView::OnDblClickList(bool onRow)
+{
+    // Empty space deselects nothing here, so the earlier row would still count as picked.
+    if (onRow)
+        WatchOnActivation();
+}
+
+void CVELTListView::OnEnterList()
+{
+    WatchOnActivation();
+}
+
+void CVELTListView::WatchOnActivation()
 {
     if (m_progress.IsBusy() != 0 || m_client == nullptr)
         return;

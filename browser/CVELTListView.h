@@ -67,13 +67,17 @@ public:
 
 private slots:
     void OnClickList();
-    void OnDblClickList();
+    void OnDblClickList(bool onRow);
+    // Enter on the selected row watches it, as a double click on it does.
+    void OnEnterList();
 
 private:
     void FillRows(std::vector<CatalogueEntry>& entries);
     // Takes the selected row as the pick and shows it in the progress dialog; false when no
     // row is selected.
     bool PickSelectedRow();
+    // The double click's watch: nothing while busy or without a client, else the selected row.
+    void WatchOnActivation();
     IUserNotice& Notices() const;
 
     CSortableListCtrl m_list;

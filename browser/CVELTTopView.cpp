@@ -3,6 +3,7 @@
 #include "app/CMainDialog.h"
 #include "app/GuiResources.h"
 #include "browser/CVELTListView.h"
+#include "controls/CLogoStatic.h"
 #include "platform/FileSystem.h"
 #include "platform/ProfileFile.h"
 #include "server/CMatchServerClient.h"
@@ -10,7 +11,6 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QPushButton>
 
 namespace velt
@@ -28,13 +28,10 @@ CVELTTopView::CVELTTopView(QWidget* parent)
     : CFormView(SongTiFont9(), kTemplateSize, parent), m_settingsFolder(CurrentDirectory())
 {
     InitGuiResources();
-    auto* logo = CreateControl<QLabel>(kStaticId, QRect(3, 0, 95, 33));
+    auto* logo = CreateControl<CLogoStatic>(kStaticId, QRect(3, 0, 95, 33));
     logo->setObjectName(QStringLiteral("logo"));
-    const QPixmap bitmap{QString::fromLatin1(kLogoResource)};
-    logo->setPixmap(bitmap);
     // A bitmap static takes the size of its bitmap.
-    if (!bitmap.isNull())
-        logo->resize(bitmap.size());
+    logo->resize(logo->sizeHint());
     m_connect =
         CreateControl<QPushButton>(kIdConnect, QRect(103, 5, 50, 17), QStringLiteral("Connect"));
     m_refresh =
@@ -60,7 +57,30 @@ CVELTTopView::CVELTTopView(QWidget* parent)
     connect(m_watch, &QPushButton::clicked, this, &CVELTTopView::OnWatch);
     connect(m_change, &QPushButton::clicked, this, &CVELTTopView::OnChangePath);
     connect(m_windowModeBox, &QCheckBox::clicked, this, &CVELTTopView::OnWindowMode);
+    // Enter in the folder confirms it, as "Confirm Change" does; in the read-only field it
+    // does nothing.
+    connect(m_pathEdit, &QLineEdit::returnPressed, this,
+            [this]
+            {
+                if (m_pathLocked == 0)
+                    OnChangePath();
+            });
     connect(m_openGLModeBox, &QCheckBox::clicked, this, &CVELTTopView::OnOpenGLMode);
+}
+
+void CVELTTopView::SetMainDialog(CMainDialog* mainDialog)
+{
+    m_mainDialog = mainDialog;
+    const std::string folder = ChosenSettingsFolder();
+    if (!folder.empty())
+        m_settingsFolder = folder;
+}
+
+std::string CVELTTopView::ChosenSettingsFolder() const
+{
+    if (m_mainDialog != nullptr && !m_mainDialog->Seams().m_settingsFolder.empty())
+        return m_mainDialog->Seams().m_settingsFolder;
+    return CurrentDirectory();
 }
 
 ViewClass CVELTTopView::RuntimeClass()
@@ -94,8 +114,9 @@ void CVELTTopView::UpdateData(bool fromControls)
 
 void CVELTTopView::LoadSettings()
 {
-    // Nothing changes the working directory, so this is the folder the program started in.
-    const std::string folder = CurrentDirectory();
+    // Nothing changes the working directory, so this is the folder the program started in
+    // (unless an installed program keeps its settings in the user's configuration folder).
+    const std::string folder = ChosenSettingsFolder();
     if (!folder.empty())
         m_settingsFolder = folder;
     const std::string path = SettingsFilePath();

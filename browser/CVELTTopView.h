@@ -31,7 +31,6 @@ public:
     static constexpr int kIdWarcraftPath = 1012;
     static constexpr int kIdChange = 1013;
     static constexpr int kIdRefresh = 1096;
-    static constexpr const char* kLogoResource = ":/res/logo.xpm"; // bitmap 135
 
     // The only channel that Connect selects.
     static constexpr std::uint32_t kConnectChannel = 1;
@@ -53,7 +52,7 @@ public:
 
     static ViewClass RuntimeClass();
 
-    void SetMainDialog(CMainDialog* mainDialog) { m_mainDialog = mainDialog; }
+    void SetMainDialog(CMainDialog* mainDialog);
 
     int OpenGLMode() const { return m_openGLMode; }
     int WindowMode() const { return m_windowMode; }
@@ -97,6 +96,9 @@ private:
     int m_connectedOnce = 0;
     std::string m_settingsFolder;
     CMainDialog* m_mainDialog = nullptr;
+
+    // The settings folder chosen at start-up, or the working directory when none was.
+    std::string ChosenSettingsFolder() const;
 };
 
 } // namespace velt

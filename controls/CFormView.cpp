@@ -12,6 +12,8 @@ CFormView::CFormView(const TemplateFontSpec& fontSpec, const QSize& templateSize
     setFont(font);
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(false);
+    // The form is no stop of its own when Tab moves between its controls.
+    setFocusPolicy(Qt::NoFocus);
     m_units = BaseUnitsOf(font);
     auto form = std::make_unique<QWidget>();
     form->setFont(font);

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 
 #include <string>
 
@@ -189,6 +190,12 @@ void CSortableListCtrl::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+    {
+        event->accept();
+        emit EnterPressed();
+        return;
+    }
     QTreeView::keyPressEvent(event);
 }
 
@@ -203,7 +210,24 @@ void CSortableListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
 {
     QTreeView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
-        emit DoubleClicked();
+        emit DoubleClicked(indexAt(event->position().toPoint()).isValid());
+}
+
+void CSortableListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const
+{
+    QTreeView::drawRow(painter, option, index);
+    if (!hasFocus() || index.row() != currentIndex().row())
+        return;
+    // Drawn in the text colour, which stands out on the base and on the selection alike.
+    const bool selected = selectionModel()->isRowSelected(index.row(), index.parent());
+    painter->save();
+    QPen pen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
+    pen.setStyle(Qt::DotLine);
+    painter->setPen(pen);
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+    painter->restore();
 }
 
 void CSortableListCtrl::OnColumnClick(int column)

@@ -64,12 +64,20 @@ signals:
     void ListSorted(int column, bool ascending);
     // A left click anywhere in the list, on a row or not.
     void Clicked();
-    void DoubleClicked();
+    // A left double click; onRow is false on the empty space below or beside the rows, where
+    // the earlier selection is still in force.
+    void DoubleClicked(bool onRow);
+    // Enter or Return in the list.
+    void EnterPressed();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // The row with the keyboard focus gets a frame while the list has the focus, so that a
+    // keyboard user sees where Enter and the arrows act.
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
 
 private:
     void OnColumnClick(int column);

@@ -267,4 +267,15 @@ std::optional<std::string> WindowsPathToLocal(const std::string& prefix, std::st
 #endif
 }
 
+std::string LocalFolderPath(const std::string& folder)
+{
+#ifdef _WIN32
+    return folder;
+#else
+    if (folder.size() < 2 || folder[1] != ':' || !std::isalpha(static_cast<unsigned char>(folder[0])))
+        return folder;
+    return WindowsPathToLocal(WinePrefix(), folder).value_or(folder);
+#endif
+}
+
 } // namespace velt

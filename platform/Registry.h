@@ -30,4 +30,9 @@ std::optional<std::string> ReadWineUserRegistryString(const std::string& prefix,
 // On Windows the path is already local and is returned as it stands.
 std::optional<std::string> WindowsPathToLocal(const std::string& prefix, std::string_view windowsPath);
 
+// A Warcraft III folder as this system reaches it. On Windows it stays as written; elsewhere a
+// folder in Windows form (a drive letter and a colon) goes through the Wine prefix's drive
+// mapping, as the registry's folder does, and any other folder stays as written.
+std::string LocalFolderPath(const std::string& folder);
+
 } // namespace velt

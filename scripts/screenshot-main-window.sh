@@ -1,6 +1,7 @@
 #!/bin/sh
-# Renders the main window with a match list from the scripted match server into
-# docs/main-window.png. Runs offscreen, so no display is needed.
+# Renders the main window after Connect, with a match list from the scripted match server, in a
+# light and in a dark desktop theme: docs/main-window.png and docs/main-window-dark.png. Runs
+# offscreen, so no display is needed.
 # Usage: scripts/screenshot-main-window.sh [BUILD_DIR]   (default: build/debug)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,4 +11,6 @@ if [ ! -f "$BUILD/CMakeCache.txt" ]; then
 fi
 cmake --build "$BUILD" --target main_window_screenshot
 QT_QPA_PLATFORM=offscreen "$BUILD/tests/app/main_window_screenshot" "$ROOT/docs/main-window.png"
-echo "wrote $ROOT/docs/main-window.png"
+QT_QPA_PLATFORM=offscreen "$BUILD/tests/app/main_window_screenshot" --dark \
+    "$ROOT/docs/main-window-dark.png"
+echo "wrote $ROOT/docs/main-window.png and $ROOT/docs/main-window-dark.png"

@@ -526,16 +526,9 @@ std::string CMatchServerClient::GetWarcraftPath() const
 
 bool CMatchServerClient::MapFileExists(const std::string& relativePath)
 {
-    // The folder and the path are joined as they stand; a folder without its closing separator
-    // runs into the path's first component. What follows the folder's last separator is
-    // searched below it without regard to case.
-    const std::string folder = GetWarcraftPath();
-    const std::string joined = folder + relativePath;
-    const std::size_t lastSeparator = folder.find_last_of("/\\");
-    if (lastSeparator == std::string::npos)
-        return FindFileNoCase("", joined).has_value();
-    return FindFileNoCase(joined.substr(0, lastSeparator + 1), joined.substr(lastSeparator + 1))
-        .has_value();
+    // Folder and map path meet at exactly one separator, whether or not the folder ends in one,
+    // and a folder typed in Windows form is looked up where Wine keeps that drive.
+    return FindFileNoCase(LocalFolderPath(GetWarcraftPath()), relativePath).has_value();
 }
 
 std::string CMatchServerClient::QueryWarcraftInstallPath()

@@ -25,6 +25,8 @@ constexpr LookRole kLookRoles[] = {
     {"Button", QPalette::Button},       {"ButtonText", QPalette::ButtonText},
     {"Base", QPalette::Base},           {"Text", QPalette::Text},
     {"Highlight", QPalette::Highlight}, {"HighlightedText", QPalette::HighlightedText},
+    {"AlternateBase", QPalette::AlternateBase}, {"ToolTipBase", QPalette::ToolTipBase},
+    {"ToolTipText", QPalette::ToolTipText},     {"PlaceholderText", QPalette::PlaceholderText},
 };
 
 // Kind 3 of SkinEngineAttachChild: a form view, which takes the look's window colours.
@@ -160,12 +162,23 @@ void CSkinEngine::ApplyLook(QWidget* window, const QString& objectName)
     const SkinObjectHandle look = SkinEngineFindObject(objectName);
     if (!look)
         return;
+    const auto colorOf = [&look](const char* part) -> std::optional<QColor>
+    {
+        const auto found = look->m_parts.find(QLatin1String(part));
+        return found == look->m_parts.end() ? std::nullopt : found->second.m_color;
+    };
+    // A look with its own window and button colours starts from a whole palette made of them,
+    // not from the desktop's: a dark desktop theme would otherwise leave its light text, bevels
+    // and list colours beside the skin's light window.
     QPalette palette = window->palette();
+    const std::optional<QColor> windowColor = colorOf("Window");
+    const std::optional<QColor> buttonColor = colorOf("Button");
+    if (windowColor && buttonColor)
+        palette = QPalette(*buttonColor, *windowColor);
     for (const LookRole& role : kLookRoles)
     {
-        const auto part = look->m_parts.find(QLatin1String(role.m_part));
-        if (part != look->m_parts.end() && part->second.m_color)
-            palette.setColor(role.m_role, *part->second.m_color);
+        if (const std::optional<QColor> color = colorOf(role.m_part))
+            palette.setColor(role.m_role, *color);
     }
     window->setPalette(palette);
     window->setProperty("veltSkinned", true);

@@ -2,6 +2,7 @@
 #include "app/CMainDialog.h"
 #include "browser/CVELTListView.h"
 #include "browser/CVELTTopView.h"
+#include "platform/Event.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -14,20 +15,49 @@ namespace velt
 namespace
 {
 
-// "veltplayer --demo": one click on Connect shows the stand-in server's matches.
-TEST(DemoServerTest, OneConnectShowsTheMadeUpMatches)
+class DemoServerTest : public ::testing::TestWithParam<bool>
 {
+};
+
+// "veltplayer --demo": one click on Connect shows the stand-in server's matches, also when the
+// window came up while the server was still making them up (as the program starts it).
+TEST_P(DemoServerTest, OneConnectShowsTheMadeUpMatches)
+{
+    const bool inBackground = GetParam();
     QTemporaryDir wine;
     qputenv("WINEPREFIX", wine.path().toLocal8Bit());
     CDemoServer demo;
-    ASSERT_TRUE(demo.Start()) << demo.LastError();
     CRecordingNotice notices;
     DesktopSeams seams;
     seams.m_notices = &notices;
-    CMainDialog dialog(nullptr, ServerAddress{"127.0.0.1", demo.Port()}, seams);
+    ServerAddress address{"127.0.0.1", 0};
+    CEvent release(CEvent::Kind::kManualReset);
+    if (inBackground)
+    {
+        seams.m_serverReady = [&demo, &release]() -> std::optional<ServerAddress>
+        {
+            // Held until the window has shown, so that Connect meets a server still starting.
+            release.Wait(CEvent::kInfinite);
+            const std::optional<std::uint16_t> port = demo.WaitStarted(60000);
+            if (!port)
+                return std::nullopt;
+            return ServerAddress{"127.0.0.1", *port};
+        };
+    }
+    else
+    {
+        ASSERT_TRUE(demo.Start()) << demo.LastError();
+        address.m_port = demo.Port();
+    }
+    CMainDialog dialog(nullptr, address, seams);
     dialog.CreateContents();
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    if (inBackground)
+    {
+        ASSERT_TRUE(demo.StartInBackground());
+        release.Set();
+    }
 
     auto* connect = dialog.TopView()->Control(CVELTTopView::kIdConnect);
     QTest::mouseClick(connect, Qt::LeftButton, {}, connect->rect().center());
@@ -46,6 +76,10 @@ TEST(DemoServerTest, OneConnectShowsTheMadeUpMatches)
     EXPECT_TRUE(notices.Texts().empty());
     qunsetenv("WINEPREFIX");
 }
+
+INSTANTIATE_TEST_SUITE_P(Starts, DemoServerTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info)
+                         { return std::string(info.param ? "InBackground" : "BeforeTheWindow"); });
 
 } // namespace
 } // namespace velt

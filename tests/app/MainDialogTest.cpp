@@ -1,16 +1,24 @@
 #include "app/CMainDialog.h"
 
+#include "DarkPalette.h"
+
 #include "browser/CVELTListView.h"
 #include "browser/CVELTTopView.h"
+#include "controls/CLogoStatic.h"
 #include "skin/CSkinEngine.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QHeaderView>
 #include <QLabel>
+#include <QtMath>
 #include <QLineEdit>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <ostream>
 
 namespace velt
@@ -122,10 +130,17 @@ TEST_F(MainDialogTest, LogoAndPathLabel)
 {
     Open(false);
     CVELTTopView* bar = m_dialog->TopView();
-    auto* logo = bar->findChild<QLabel*>(QStringLiteral("logo"));
+    auto* logo = bar->findChild<CLogoStatic*>(QStringLiteral("logo"));
     ASSERT_NE(logo, nullptr);
     EXPECT_EQ(logo->pos(), bar->MapDialogRect(QRect(3, 0, 95, 33)).topLeft());
-    EXPECT_EQ(logo->pixmap().size(), QSize(142, 50));
+    EXPECT_EQ(logo->size(), QSize(142, 50));
+    // On a screen scaled to 2x the logo has a pixel of its own for every screen pixel.
+    for (const qreal ratio : {1.0, 1.5, 2.0})
+    {
+        const QPixmap shown = CLogoStatic::Render(ratio);
+        EXPECT_EQ(shown.deviceIndependentSize(), QSizeF(142, 50)) << ratio;
+        EXPECT_EQ(shown.size(), QSize(qCeil(142 * ratio), qCeil(50 * ratio))) << ratio;
+    }
     auto* label = bar->findChild<QLabel*>(QStringLiteral("pathLabel"));
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->text(), QStringLiteral("War3 path"));
@@ -133,6 +148,87 @@ TEST_F(MainDialogTest, LogoAndPathLabel)
     // The whole bar fits its 60-pixel row.
     EXPECT_LE(bar->Form()->height(), 60);
 }
+
+// --- Light and dark desktop themes ------------------------------------------------------------
+
+double Luminance(const QColor& color)
+{
+    const auto channel = [](double c)
+    { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) +
+           0.0722 * channel(color.blueF());
+}
+
+// The contrast ratio of two colours, from 1 (the same) to 21 (black on white).
+double Contrast(const QColor& a, const QColor& b)
+{
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+class DesktopThemes : public ::testing::TestWithParam<bool>
+{
+};
+
+TEST_P(DesktopThemes, EveryTextOfTheSkinnedWindowIsReadable)
+{
+    const QPalette desktop = QApplication::palette();
+    if (GetParam())
+        QApplication::setPalette(DarkDesktopPalette());
+    {
+        CSkinEngine engine;
+        engine.SkinEngineStart();
+        ASSERT_EQ(engine.SkinEngineOpenResource(QStringLiteral("DEFAULT")), 1);
+        engine.SkinEngineDialogLook(QStringLiteral("MainFrame"));
+        CMainDialog dialog(&engine, ServerAddress{"203.0.113.7", 1999});
+        engine.SkinEngineAttach(&dialog, QStringLiteral("MainFrame"));
+        dialog.CreateContents();
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        CVELTTopView* bar = dialog.TopView();
+        CSortableListCtrl& list = dialog.ListView()->List();
+        list.InsertItem(0, QStringLiteral("row"));
+
+        struct Pair
+        {
+            const char* m_what;
+            const QWidget* m_widget;
+            QPalette::ColorRole m_text;
+            QPalette::ColorRole m_background;
+        };
+        const Pair pairs[] = {
+            {"button", bar->Control(CVELTTopView::kIdConnect), QPalette::ButtonText,
+             QPalette::Button},
+            {"check box", bar->Control(CVELTTopView::kIdWindowMode), QPalette::WindowText,
+             QPalette::Window},
+            {"label", bar->findChild<QLabel*>(QStringLiteral("pathLabel")), QPalette::WindowText,
+             QPalette::Window},
+            {"edit", bar->Control(CVELTTopView::kIdWarcraftPath), QPalette::Text, QPalette::Base},
+            {"list", &list, QPalette::Text, QPalette::Base},
+            {"selected row", &list, QPalette::HighlightedText, QPalette::Highlight},
+            {"list header", list.header(), QPalette::ButtonText, QPalette::Button},
+        };
+        for (const Pair& pair : pairs)
+        {
+            ASSERT_NE(pair.m_widget, nullptr) << pair.m_what;
+            const QPalette& palette = pair.m_widget->palette();
+            EXPECT_GE(Contrast(palette.color(pair.m_text), palette.color(pair.m_background)), 4.5)
+                << pair.m_what;
+        }
+        // The cells' own colours: the default one and the three status colours on the list.
+        const QColor base = list.palette().color(QPalette::Base);
+        EXPECT_GE(Contrast(ToQColor(list.GetCellTextColor(0, 0)), base), 4.5);
+        for (const ColorRef status : {CVELTListView::kLiveColor, CVELTListView::kCompletedColor,
+                                      CVELTListView::kBrokenColor})
+            EXPECT_GE(Contrast(ToQColor(status), base), 3.0) << std::hex << status;
+    }
+    QApplication::setPalette(desktop);
+}
+
+INSTANTIATE_TEST_SUITE_P(Themes, DesktopThemes, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info)
+                         { return std::string(info.param ? "Dark" : "Light"); });
 
 } // namespace
 } // namespace velt

@@ -1,7 +1,10 @@
-// Renders the main window with a list filled from the scripted match server into a PNG, for the
-// documentation. Usage: main_window_screenshot OUTPUT.png
+// Renders the main window after Connect, with the list from the scripted match server, into a
+// PNG for the documentation; --dark first gives the program a dark desktop theme's palette.
+// Usage: main_window_screenshot [--dark] OUTPUT.png
+#include "DarkPalette.h"
 #include "app/CMainDialog.h"
 #include "browser/CVELTListView.h"
+#include "browser/CVELTTopView.h"
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "skin/CSkinEngine.h"
@@ -14,6 +17,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <string>
 
 namespace
 {
@@ -63,12 +67,16 @@ bool InstallMap(const QString& folder, const char* map)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2)
+    const bool dark = argc == 3 && std::string(argv[1]) == "--dark";
+    if (argc != 2 && !dark)
     {
-        std::fprintf(stderr, "usage: main_window_screenshot OUTPUT.png\n");
+        std::fprintf(stderr, "usage: main_window_screenshot [--dark] OUTPUT.png\n");
         return 2;
     }
+    const QString output = QString::fromLocal8Bit(argv[argc - 1]);
     QApplication application(argc, argv);
+    if (dark)
+        QApplication::setPalette(DarkDesktopPalette());
     CScriptedMatchServer server;
     CScriptedMatchServer::ListScript script;
     std::uint32_t id = 100;
@@ -95,29 +103,37 @@ int main(int argc, char** argv)
         if (std::string(sample.m_map).find("Download") == std::string::npos)
             InstallMap(warcraft.path(), sample.m_map);
     }
-
-    CRecordingNotice notices;
-    CMatchServerClient client(notices);
-    client.SetWarcraftPath(warcraft.path().toStdString() + "/");
-    if (!server.Start() || !client.Connect("127.0.0.1", server.Port()) ||
-        client.FetchMatchList() != CMatchServerClient::ListOutcome::kListEnd)
+    // The settings that Connect reads: the folder with the maps.
+    QTemporaryDir settings;
+    QFile ini(settings.filePath(QStringLiteral("VELT.ini")));
+    if (!server.Start() || !ini.open(QIODevice::WriteOnly))
     {
-        std::fprintf(stderr,
-                     "main_window_screenshot: the scripted server did not deliver the list\n");
+        std::fprintf(stderr, "main_window_screenshot: no scripted server or settings\n");
         return 1;
     }
+    ini.write("[SETTINGS]\r\nwarcraftpath=" + warcraft.path().toLocal8Bit() + "/\r\n");
+    ini.close();
 
+    CRecordingNotice notices;
+    DesktopSeams seams;
+    seams.m_notices = &notices;
+    seams.m_settingsFolder = settings.path().toStdString();
     CSkinEngine skin;
     skin.SkinEngineStart();
     skin.SkinEngineOpenResource(QStringLiteral("DEFAULT"));
     skin.SkinEngineDialogLook(QStringLiteral("MainFrame"));
-    CMainDialog dialog(&skin, DefaultServerAddress());
+    CMainDialog dialog(&skin, ServerAddress{"127.0.0.1", server.Port()}, seams);
+    skin.SkinEngineAttach(&dialog, QStringLiteral("MainFrame"));
     dialog.CreateContents();
     dialog.show();
-    dialog.ListView()->SetClient(&client);
-    dialog.ListView()->FillMatchList();
+    dialog.TopView()->OnConnect();
     QApplication::processEvents();
-    const bool saved = dialog.grab().save(QString::fromLocal8Bit(argv[1]), "PNG");
+    if (dialog.ListView()->List().GetItemCount() == 0 || !notices.Texts().empty())
+    {
+        std::fprintf(stderr, "main_window_screenshot: Connect did not list the matches\n");
+        return 1;
+    }
+    const bool saved = dialog.grab().save(output, "PNG");
     server.Stop();
     return saved ? 0 : 1;
 }

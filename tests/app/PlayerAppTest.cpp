@@ -1,5 +1,6 @@
 #include "app/CMessageBoxNotice.h"
 #include "app/CPlayerApp.h"
+#include "app/SettingsFolder.h"
 #include "app/CommandLine.h"
 #include "platform/Thread.h"
 
@@ -222,12 +223,17 @@ class MessageBoxNotice : public ::testing::TestWithParam<bool>
 {
 };
 
-TEST_P(MessageBoxNotice, ShownOnTheUiThreadWithTheAppTitle)
+TEST_P(MessageBoxNotice, ShownOnTheUiThreadOverTheMainWindowAsPlainText)
 {
     const bool fromNetworkThread = GetParam();
     CMessageBoxNotice notice(QStringLiteral("VELTPlayer"));
+    // The main window, not active: the user works in another program meanwhile.
+    QWidget mainWindow;
+    notice.SetOwnerWindow(&mainWindow);
     QString caption;
     QString text;
+    QWidget* parent = nullptr;
+    Qt::TextFormat format = Qt::AutoText;
     QTimer answerer;
     // The box runs its own modal loop; answer it from inside that loop.
     QObject::connect(&answerer, &QTimer::timeout,
@@ -240,31 +246,67 @@ TEST_P(MessageBoxNotice, ShownOnTheUiThreadWithTheAppTitle)
                                  continue;
                              caption = box->windowTitle();
                              text = box->text();
+                             parent = box->parentWidget();
+                             format = box->textFormat();
                              box->button(QMessageBox::Ok)->click();
                          }
                      });
     answerer.start(5);
+    // A notice that carries the server's text, which must not turn into markup.
+    const char* message = "Connection to <b>stream</b> velt server failed!";
     if (fromNetworkThread)
     {
         CThread network;
-        network.Start([&notice] { notice.Notify("Connection to stream velt server failed!"); });
+        network.Start([&notice, message] { notice.Notify(message); });
         network.Join();
         EXPECT_TRUE(QTest::qWaitFor([&] { return !text.isEmpty(); }, kDeadlineMs));
     }
     else
     {
         // Modal at once: the call returns when the box has been answered.
-        notice.Notify("Connection to stream velt server failed!");
+        notice.Notify(message);
         EXPECT_FALSE(text.isEmpty());
     }
     EXPECT_EQ(caption, QStringLiteral("VELTPlayer"));
-    EXPECT_EQ(text, QStringLiteral("Connection to stream velt server failed!"));
+    EXPECT_EQ(text, QString::fromLatin1(message));
+    EXPECT_EQ(parent, &mainWindow);
+    EXPECT_EQ(format, Qt::PlainText);
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, MessageBoxNotice, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "FromNetworkThread" : "FromUiThread");
                          });
+
+struct SettingsFolderCase
+{
+    const char* m_name;
+    SettingsFolderFacts m_facts;
+    std::string m_folder;
+};
+
+class SettingsFolders : public ::testing::TestWithParam<SettingsFolderCase>
+{
+};
+
+TEST_P(SettingsFolders, WorkingDirectoryUnlessInstalledAndStartedElsewhere)
+{
+    EXPECT_EQ(ChooseSettingsFolder(GetParam().m_facts), GetParam().m_folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsFolders,
+    ::testing::Values(
+        SettingsFolderCase{"BuildTree", {false, false, "/x", "/home/u"}, ""},
+        SettingsFolderCase{"FolderWithSettings", {true, true, "/x", "/home/u"}, ""},
+        SettingsFolderCase{"FromTheMenu", {true, false, "/x", "/home/u"}, "/x/veltplayer"},
+        SettingsFolderCase{"NoXdgVariable", {true, false, "", "/home/u"},
+                           "/home/u/.config/veltplayer"},
+        SettingsFolderCase{"RelativeXdgIsIgnored", {true, false, "cfg", "/home/u"},
+                           "/home/u/.config/veltplayer"},
+        SettingsFolderCase{"NoHomeAtAll", {true, false, "", ""}, ""}),
+    [](const ::testing::TestParamInfo<SettingsFolderCase>& info)
+    { return std::string(info.param.m_name); });
 
 } // namespace
 } // namespace velt

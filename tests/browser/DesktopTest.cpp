@@ -37,7 +37,7 @@ bool CFakeGameWindow::RaiseWindowTitled(const std::string& title)
 bool CFakeProcessStarter::Start(const std::vector<std::string>& argv)
 {
     m_started.push_back(argv);
-    return true;
+    return !m_fails;
 }
 
 DesktopTest::DesktopTest() = default;
@@ -56,6 +56,8 @@ void DesktopTest::SetUp()
     ASSERT_TRUE(QDir(m_warcraft.path()).mkpath(QStringLiteral("Maps")));
     QFile map(m_warcraft.filePath(QStringLiteral("Maps/(2)EchoIsles.w3x")));
     ASSERT_TRUE(map.open(QIODevice::WriteOnly));
+    QFile game(m_warcraft.filePath(QStringLiteral("war3.exe")));
+    ASSERT_TRUE(game.open(QIODevice::WriteOnly));
     ASSERT_TRUE(m_server.Start());
 
     m_seams.m_notices = &m_notices;

@@ -37,6 +37,8 @@ class CFakeProcessStarter final : public IProcessStarter
 public:
     bool Start(const std::vector<std::string>& argv) override;
     std::vector<std::vector<std::string>> m_started;
+    // Every start fails, as when the program that runs the game is not installed.
+    bool m_fails = false;
 };
 
 // A completed match on kDesktopTestMap named "Match <id>".

@@ -7,6 +7,8 @@
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
@@ -149,6 +151,9 @@ struct LaunchCase
     std::vector<std::string> m_switches;
     bool m_started;
     std::vector<std::string> m_notices;
+    // The folder holds no war3.exe; the program that runs the game cannot be found.
+    bool m_noProgram = false;
+    bool m_noWine = false;
 };
 
 void PrintTo(const LaunchCase& c, std::ostream* os)
@@ -169,8 +174,12 @@ TEST_P(LaunchOutcomes, EndTheWatchHiddenAndIdle)
         folder = WarcraftFolder();
         folder.pop_back();
         folder.resize(c.m_folderLength, 'w');
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+        if (!c.m_noProgram)
+            QFile(QString::fromStdString(folder + "/War3.EXE")).open(QIODevice::WriteOnly);
     }
     m_gameWindow.m_running = c.m_gameRunning;
+    m_starter.m_fails = c.m_noWine;
     ConnectWith(std::string("[SETTINGS]\r\nwindowmode=") + (c.m_window ? "1" : "0") +
                 "\r\nopenglmode=" + (c.m_opengl ? "1" : "0") + "\r\nwarcraftpath=" + folder +
                 "\r\n");
@@ -180,10 +189,16 @@ TEST_P(LaunchOutcomes, EndTheWatchHiddenAndIdle)
     EXPECT_EQ(Steps(), kFourSteps);
     EXPECT_FALSE(ListView().Progress().isVisible());
     EXPECT_EQ(ListView().Progress().IsBusy(), 0);
-    EXPECT_EQ(Notices(), c.m_notices);
+    std::vector<std::string> notices = c.m_notices;
+    for (std::string& notice : notices)
+    {
+        if (const std::size_t at = notice.find("%F"); at != std::string::npos)
+            notice.replace(at, 2, folder);
+    }
+    EXPECT_EQ(Notices(), notices);
     if (!c.m_started)
     {
-        EXPECT_TRUE(m_starter.m_started.empty());
+        EXPECT_EQ(m_starter.m_started.size(), c.m_noWine ? 1u : 0u);
         return;
     }
     // On Linux the game runs under Wine; on Windows war3.exe is the program.
@@ -223,7 +238,29 @@ INSTANTIATE_TEST_SUITE_P(
                    kLongestFittingFolder + 1,
                    {},
                    false,
-                   {kNoWarcraftPathMessage}}),
+                   {kNoWarcraftPathMessage}},
+        // The game cannot start at all: the user is told once what is missing.
+        LaunchCase{"NoWar3Exe",
+                   true,
+                   false,
+                   false,
+                   40,
+                   {},
+                   false,
+                   {"Warcraft III could not be started: there is no war3.exe in the folder "
+                    "\"%F\"."},
+                   true},
+        LaunchCase{"NoWine",
+                   true,
+                   false,
+                   false,
+                   40,
+                   {},
+                   false,
+                   {"Warcraft III could not be started: the program \"wine\" was not found. "
+                    "Install it, or start the game by hand."},
+                   false,
+                   true}),
     [](const ::testing::TestParamInfo<LaunchCase>& info)
     { return std::string(info.param.m_name); });
 

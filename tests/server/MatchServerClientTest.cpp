@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -610,9 +611,18 @@ TEST(WarcraftFolderTest, MapPathsAreFoundBelowTheFolder)
     // Unique per run, so that parallel runs of the suite do not share the folder.
     const fs::path root =
         fs::temp_directory_path() / ("velt-folder-" + std::to_string(std::random_device{}()));
-    fs::create_directories(root / "War3" / "Maps" / "FrozenThrone");
-    std::ofstream(root / "War3" / "Maps" / "FrozenThrone" / "(2)EchoIsles.w3x") << "map";
+    const fs::path maps = fs::path("Maps") / "FrozenThrone";
+    fs::create_directories(root / "War3" / maps);
+    std::ofstream(root / "War3" / maps / "(2)EchoIsles.w3x") << "map";
     const std::string war3 = (root / "War3").string();
+    // The same install seen through Wine's drive C: of a prefix without dosdevices links.
+    const fs::path prefix = root / "prefix";
+    fs::create_directories(prefix / "drive_c" / "Games" / "Warcraft III" / maps);
+    std::ofstream(prefix / "drive_c" / "Games" / "Warcraft III" / maps / "(2)EchoIsles.w3x")
+        << "map";
+    const char* oldPrefix = std::getenv("WINEPREFIX");
+    const std::string savedPrefix = oldPrefix != nullptr ? oldPrefix : "";
+    ::setenv("WINEPREFIX", prefix.c_str(), 1);
 
     struct Row
     {
@@ -624,10 +634,17 @@ TEST(WarcraftFolderTest, MapPathsAreFoundBelowTheFolder)
         {war3 + "/", "Maps\\FrozenThrone\\(2)EchoIsles.w3x", true},
         {war3 + "/", "maps/frozenthrone/(2)echoisles.W3X", true},
         {war3, "\\Maps\\FrozenThrone\\(2)EchoIsles.w3x", true},
-        {war3, "Maps\\FrozenThrone\\(2)EchoIsles.w3x", false}, // joined as "War3Maps"
+        // A typed folder without its closing separator still meets the map path at one.
+        {war3, "Maps\\FrozenThrone\\(2)EchoIsles.w3x", true},
         {war3 + "/", "Maps\\FrozenThrone\\(4)LostTemple.w3x", false},
         {war3 + "/", "Maps\\FrozenThrone", false},
         {war3 + "/", "", false},
+        // Windows-form folders, as typed or as the registry gives them.
+        {"C:\\Games\\Warcraft III", "Maps\\FrozenThrone\\(2)EchoIsles.w3x", true},
+        {"c:\\games\\warcraft iii\\", "Maps\\FrozenThrone\\(2)EchoIsles.w3x", true},
+        {"C:/Games/Warcraft III/", "maps/frozenthrone/(2)echoisles.w3x", true},
+        {"C:\\Games\\Warcraft III", "Maps\\FrozenThrone\\(4)LostTemple.w3x", false},
+        {"D:\\Games\\Warcraft III", "Maps\\FrozenThrone\\(2)EchoIsles.w3x", false},
     };
     CMatchServerClient client;
     for (const Row& row : rows)
@@ -635,6 +652,10 @@ TEST(WarcraftFolderTest, MapPathsAreFoundBelowTheFolder)
         client.SetWarcraftPath(row.m_folder);
         EXPECT_EQ(client.MapFileExists(row.m_path), row.m_exists) << row.m_folder << row.m_path;
     }
+    if (oldPrefix != nullptr)
+        ::setenv("WINEPREFIX", savedPrefix.c_str(), 1);
+    else
+        ::unsetenv("WINEPREFIX");
     fs::remove_all(root);
 }
 

@@ -1,0 +1,34 @@
+// Not a test: asks an X11 window to close, as a window manager's close box does (a
+// WM_DELETE_WINDOW message), for scripts/gui-smoke.sh, whose display has no window manager.
+// Usage: close_window WINDOW_ID
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv)
+{
+    if (argc != 2)
+    {
+        std::fputs("usage: close_window WINDOW_ID\n", stderr);
+        return 2;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+    {
+        std::fputs("close_window: no display\n", stderr);
+        return 1;
+    }
+    const Window window = std::strtoul(argv[1], nullptr, 0);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+    XCloseDisplay(display);
+    return sent != 0 ? 0 : 1;
+}
