@@ -167,6 +167,8 @@ void CVELTListView::RetrieveMatchList()
         FillMatchList();
         return;
     case CMatchServerClient::ListOutcome::kTimeOut:
+    case CMatchServerClient::ListOutcome::kConnectionLost:
+    case CMatchServerClient::ListOutcome::kCancelled:
         break;
     }
     Notices().Notify(kListTimeOutMessage);

@@ -1,5 +1,3 @@
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 
 #include "cli/CliNotice.h"
@@ -9,6 +7,7 @@
 #include "cli/WatchSequence.h"
 #include "platform/FileSystem.h"
 #include "platform/GameLauncher.h"
+#include "platform/StopSignal.h"
 #include "server/CMatchServerClient.h"
 #include "server/ServerConnection.h"
 
@@ -37,13 +36,11 @@ Options:
   --window, --opengl     with --launch: start the game in a window / in OpenGL mode
   --help                 this text
 
-Exit status: 0 when the sessions have run, 1 when the command ended on a failure it reported,
-2 on a usage error.
+Exit status: 0 when every session ran to its end or the viewer left; 1 when the command
+ended on a failure it reported (no server, no header, a game port that cannot be opened, a
+server that did not come back); 2 on a usage error; 130 on Ctrl+C (SIGINT) and 143 on SIGTERM,
+after the game has been sent the leave acknowledgement.
 )";
-
-std::atomic<bool> g_interrupted{false};
-
-void OnInterrupt(int) { g_interrupted.store(true); }
 
 struct WatchOptions
 {
@@ -122,6 +119,8 @@ int RunWatchCommand(const std::vector<std::string>& args)
         return kExitUsage;
     }
 
+    InstallStopHandlers();
+    const auto interrupted = [] { return StopSignalNumber() != 0; };
     CCliNotice notices;
     CMatchServerClient client(notices, options.m_ports);
     client.SetChannelId(options.m_server.m_channel);
@@ -136,23 +135,25 @@ int RunWatchCommand(const std::vector<std::string>& args)
         folder = client.QueryWarcraftInstallPath();
     }
     std::string host = options.m_server.m_server.m_host;
-    if (!ConnectToServer(client, host, options.m_server.m_server.m_port))
-        return kExitFailure;
+    if (!ConnectToServer(client, host, options.m_server.m_server.m_port, kHeaderWaitMs, interrupted))
+        return interrupted() ? StopExitStatus(StopSignalNumber()) : kExitFailure;
 
-    std::signal(SIGINT, &OnInterrupt);
-    std::signal(SIGTERM, &OnInterrupt);
     WatchSequence sequence(client, notices);
     sequence.m_launch = options.m_launch;
     sequence.m_game = WarcraftLaunch{folder, options.m_window, options.m_openGl};
-    sequence.m_interrupted = &g_interrupted;
+    sequence.m_interrupted = interrupted;
     for (std::uint32_t session = 1; session <= options.m_sessions; ++session)
     {
         const auto outcome = sequence.Run(options.m_matchId);
-        if (outcome != WatchOutcome::kSessionEnded)
-            return outcome == WatchOutcome::kInterrupted ? kExitOk : kExitFailure;
+        if (outcome == WatchOutcome::kInterrupted)
+            return StopExitStatus(StopSignalNumber());
+        if (outcome == WatchOutcome::kFailed)
+            return kExitFailure;
         std::fprintf(stderr, "Session %u of %u has ended.\n", session, options.m_sessions);
     }
-    return kExitOk;
+    // A failure told during a session (the server lost for good, the game's connection) is
+    // no success, although the session came to an end.
+    return notices.Count() == 0 ? kExitOk : kExitFailure;
 }
 
 } // namespace velt

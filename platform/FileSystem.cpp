@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace velt
@@ -95,6 +100,63 @@ std::string CurrentDirectory()
     std::error_code error;
     auto path = std::filesystem::current_path(error);
     return error ? std::string() : path.string();
+}
+
+LocalFileRead ReadLocalFile(const std::string& path, std::size_t maxBytes)
+{
+    LocalFileRead result;
+    // Non-blocking, so that opening a FIFO returns at once; the check below then refuses it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return result;
+    struct stat info{};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    {
+        ::close(fd);
+        result.m_status = LocalFileRead::Status::kNotRegular;
+        return result;
+    }
+    if (static_cast<std::uint64_t>(info.st_size) > maxBytes)
+    {
+        ::close(fd);
+        result.m_status = LocalFileRead::Status::kTooLarge;
+        return result;
+    }
+    // The size may change meanwhile: read at most one byte past the bound, to tell.
+    result.m_bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
+    std::size_t got = 0;
+    for (;;)
+    {
+        if (got == result.m_bytes.size())
+        {
+            if (got > maxBytes)
+                break;
+            result.m_bytes.resize(std::min(maxBytes + 1, got * 2 + 1));
+        }
+        const ssize_t n = ::read(fd, result.m_bytes.data() + got, result.m_bytes.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    result.m_bytes.resize(got);
+    if (got > maxBytes)
+    {
+        result.m_bytes.clear();
+        result.m_status = LocalFileRead::Status::kTooLarge;
+        return result;
+    }
+    result.m_status = LocalFileRead::Status::kRead;
+    return result;
+}
+
+bool IsNonRegularFile(const std::string& path)
+{
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    return !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
 }
 
 } // namespace velt

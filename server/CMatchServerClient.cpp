@@ -96,7 +96,8 @@ bool CMatchServerClient::IsConnected() const
     return m_connected.load(std::memory_order_acquire);
 }
 
-bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port)
+bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port,
+                                 std::uint32_t timeoutMs, const std::function<bool()>& cancelled)
 {
     std::lock_guard connectLock(m_connectMutex);
 
@@ -115,7 +116,7 @@ bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port
     }
     ReapEndedConnections();
 
-    auto socket = std::make_shared<CTcpSocket>(CTcpSocket::Connect(dottedIp, port));
+    auto socket = std::make_shared<CTcpSocket>(CTcpSocket::Connect(dottedIp, port, timeoutMs, cancelled));
     if (!socket->IsValid())
         return false;
 
@@ -234,6 +235,13 @@ void CMatchServerClient::OnReplayHeader(std::span<const std::uint8_t> payload, s
     {
         m_notices.Notify("Erro Getting replay header, please update to latest version of VELT");
         return;
+    }
+    // Only the answer to a request of ours makes a host: a server that sends headers unasked
+    // would otherwise start a listener and two threads for each.
+    {
+        std::lock_guard lock(m_hostMutex);
+        if (m_headersRequested.erase(reply->m_matchId) == 0)
+            return;
     }
     CreateHost(reply->m_matchId, reply->m_header);
 }
@@ -431,6 +439,10 @@ bool CMatchServerClient::RequestMatchList()
 
 bool CMatchServerClient::RequestReplayHeader(std::uint32_t matchId)
 {
+    {
+        std::lock_guard lock(m_hostMutex);
+        m_headersRequested.insert(matchId);
+    }
     return SendRequest(BuildReplayHeaderRequest({matchId}));
 }
 
@@ -456,18 +468,37 @@ int CMatchServerClient::SendRaw(const std::uint8_t* data, std::size_t size)
     return socket->Send(data, size);
 }
 
-CMatchServerClient::ListOutcome CMatchServerClient::FetchMatchList(std::uint32_t timeoutMs)
+CMatchServerClient::ListOutcome CMatchServerClient::FetchMatchList(std::uint32_t timeoutMs,
+                                                                   const std::function<bool()>& cancelled)
 {
     m_listEndEvent.Reset();
     RequestMatchList();
-    switch (WaitAny({&m_channelInvalidEvent, &m_listEndEvent}, timeoutMs))
+    const auto start = std::chrono::steady_clock::now();
+    for (;;)
     {
-    case 0:
-        return ListOutcome::kChannelInvalid;
-    case 1:
-        return ListOutcome::kListEnd;
-    default:
-        return ListOutcome::kTimeOut;
+        const auto waited = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count());
+        const std::uint32_t slice = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(kListWaitSliceMs, timeoutMs > waited ? timeoutMs - waited : 0));
+        // The receive thread dispatches what arrived before it clears the flag, so a list that
+        // ends just before the connection is still seen here.
+        const bool connected = IsConnected();
+        switch (WaitAny({&m_channelInvalidEvent, &m_listEndEvent}, slice))
+        {
+        case 0:
+            return ListOutcome::kChannelInvalid;
+        case 1:
+            return ListOutcome::kListEnd;
+        default:
+            break;
+        }
+        if (!connected)
+            return ListOutcome::kConnectionLost;
+        if (cancelled && cancelled())
+            return ListOutcome::kCancelled;
+        if (waited + slice >= timeoutMs)
+            return ListOutcome::kTimeOut;
     }
 }
 

@@ -4,12 +4,14 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "host/HostTimings.h"
@@ -58,8 +60,10 @@ public:
     std::uint32_t GetChannelId() const override;
 
     // Connects to a dotted-decimal IPv4 address and starts the receive thread; closes the
-    // previous connection first. True when the connection and its thread are up.
-    bool Connect(const std::string& dottedIp, std::uint16_t port);
+    // previous connection first. True when the connection and its thread are up. The connect
+    // gives up after timeoutMs, or when cancelled() turns true.
+    bool Connect(const std::string& dottedIp, std::uint16_t port,
+                 std::uint32_t timeoutMs = kListWaitMs, const std::function<bool()>& cancelled = {});
     bool IsConnected() const;
 
     // Set when the server ends a match list / refuses the channel. Auto-reset.
@@ -69,7 +73,8 @@ public:
     // Asks for the channel's match list. False (and not connected) when the send fails.
     bool RequestMatchList();
     // Asks for a match's replay header. False (and not connected) when the send fails. The
-    // answer creates the match's host on the receive thread.
+    // answer creates the match's host on the receive thread; a header that answers no request
+    // of this client creates nothing.
     bool RequestReplayHeader(std::uint32_t matchId);
     // Asks for stream data of a match from an offset; nothing when not connected. A failed send
     // tells the user "Disconnected from server!".
@@ -82,10 +87,16 @@ public:
         kListEnd,
         kChannelInvalid,
         kTimeOut,
+        kConnectionLost, // the server closed or reset the connection before the end
+        kCancelled,      // cancelled() turned true
     };
     // The list exchange as a front end runs it: resets ListEndEvent, sends the request, and
-    // waits for the refusal or the end, the refusal first. Connecting first is the caller's.
-    ListOutcome FetchMatchList(std::uint32_t timeoutMs = kListWaitMs);
+    // waits for the refusal or the end, the refusal first. A connection that ends meanwhile
+    // ends the wait at once. Connecting first is the caller's.
+    ListOutcome FetchMatchList(std::uint32_t timeoutMs = kListWaitMs,
+                               const std::function<bool()>& cancelled = {});
+    // How often the list wait looks at the connection and at cancelled().
+    static constexpr std::uint32_t kListWaitSliceMs = 50;
 
     // The catalogue with each match's statistics, taken at one moment.
     std::vector<CatalogueEntry> CatalogueSnapshot() const;
@@ -214,6 +225,8 @@ private:
     std::unordered_map<std::uint32_t, std::shared_ptr<CLocalGameHost>> m_hosts;
     std::uint32_t m_hostsStarted = 0;
     HostTimings m_hostTimings;
+    // Matches whose header this client has asked for and not yet received (under m_hostMutex).
+    std::unordered_set<std::uint32_t> m_headersRequested;
     // Set when the server or the network ended the current connection, until a data request
     // has told the user.
     std::atomic<bool> m_connectionLost{false};
