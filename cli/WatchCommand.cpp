@@ -32,6 +32,8 @@ Options:
   --announce-port PORT   UDP port the game listens on for LAN games (default 6112)
   --port-base PORT       first local TCP port for hosted games (default 10000; 0: any free
                          port for each)
+  --reconnect-limit S    when the match server drops or goes silent during a session, try to
+                         reconnect for at most S seconds (default 120), then end the session
   --launch               start Warcraft III (or bring a running one to the front)
   --window, --opengl     with --launch: start the game in a window / in OpenGL mode
   --help                 this text
@@ -49,6 +51,7 @@ struct WatchOptions
     std::uint32_t m_sessions = 1;
     std::optional<std::string> m_war3;
     LocalPortSettings m_ports;
+    ReconnectPolicy m_reconnect;
     bool m_launch = false;
     bool m_window = false;
     bool m_openGl = false;
@@ -92,6 +95,13 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
             return false;
         options.m_ports.m_firstGamePort = static_cast<std::uint16_t>(*port);
     }
+    if (line.Value("reconnect-limit"))
+    {
+        const auto seconds = line.Number("reconnect-limit", 1, 86400, error);
+        if (!seconds)
+            return false;
+        options.m_reconnect.m_limitMs = static_cast<std::uint32_t>(*seconds) * 1000;
+    }
     options.m_war3 = line.Value("war3");
     options.m_launch = line.Has("launch");
     options.m_window = line.Has("window");
@@ -103,7 +113,7 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
 
 int RunWatchCommand(const std::vector<std::string>& args)
 {
-    const CCommandLine::Grammar grammar{{"server", "channel", "sessions", "war3", "announce-port", "port-base"},
+    const CCommandLine::Grammar grammar{{"server", "channel", "sessions", "war3", "announce-port", "port-base", "reconnect-limit"},
                                   {"launch", "window", "opengl", "help"}};
     std::string error;
     const auto line = CCommandLine::Parse(args, grammar, error);
@@ -138,6 +148,7 @@ int RunWatchCommand(const std::vector<std::string>& args)
     if (!ConnectToServer(client, host, options.m_server.m_server.m_port, kHeaderWaitMs, interrupted))
         return interrupted() ? StopExitStatus(StopSignalNumber()) : kExitFailure;
 
+    client.SuperviseServerLink(options.m_reconnect);
     WatchSequence sequence(client, notices);
     sequence.m_launch = options.m_launch;
     sequence.m_game = WarcraftLaunch{folder, options.m_window, options.m_openGl};
@@ -149,11 +160,15 @@ int RunWatchCommand(const std::vector<std::string>& args)
             return StopExitStatus(StopSignalNumber());
         if (outcome == WatchOutcome::kFailed)
             return kExitFailure;
+        if (client.ServerGivenUp())
+        {
+            std::fprintf(stderr, "The match server did not come back within %u s; session %u has ended.\n",
+                         options.m_reconnect.m_limitMs / 1000, session);
+            return kExitFailure;
+        }
         std::fprintf(stderr, "Session %u of %u has ended.\n", session, options.m_sessions);
     }
-    // A failure told during a session (the server lost for good, the game's connection) is
-    // no success, although the session came to an end.
-    return notices.Count() == 0 ? kExitOk : kExitFailure;
+    return kExitOk;
 }
 
 } // namespace velt

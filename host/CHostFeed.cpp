@@ -204,7 +204,9 @@ std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
     }
     if (m_host.m_endOfStream.load())
     {
-        m_host.SignalStop();
+        // The end of the match, reached by playing or by a jump past the data: the game is
+        // told that the session is over, as at a packet boundary.
+        m_host.SendLeaveAck();
         return Ended(HostResult::kSessionOver);
     }
     const HostResult result = Buffer();
@@ -346,7 +348,7 @@ HostResult CHostFeed::WaitAtBoundary()
             answers = seen;
             quietSince = now;
         }
-        if (now - quietSince >= m_host.m_timings.m_dataWaitMs)
+        if (now - quietSince >= m_host.m_timings.m_dataWaitMs && !m_host.m_owner.SupervisesServerLink())
         {
             m_host.SendLeaveAck();
             return HostResult::kSessionOver;

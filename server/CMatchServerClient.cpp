@@ -52,6 +52,10 @@ CMatchServerClient::CMatchServerClient(IUserNotice& notices, LocalPortSettings p
 
 CMatchServerClient::~CMatchServerClient()
 {
+    // The supervisor first: it connects and talks to hosts.
+    m_supervisorStop.Set();
+    m_supervisor.Join();
+
     // Wake every receive thread and wait for it before the tables and events go away.
     std::vector<std::unique_ptr<Connection>> ending;
     {
@@ -129,6 +133,9 @@ bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port
         generation = m_generation.fetch_add(1, std::memory_order_acq_rel) + 1;
         connection->m_generation = generation;
         m_current = std::move(connection);
+        m_serverIp = dottedIp;
+        m_serverPort = port;
+        m_requestPendingSince.store(0);
         m_connected.store(true, std::memory_order_release);
         m_connectionLost.store(false, std::memory_order_release);
     }
@@ -205,6 +212,8 @@ void CMatchServerClient::OnGameData(std::span<const std::uint8_t> payload, std::
     const std::optional<GameDataChunk> chunk = ParseGameDataChunk(payload);
     if (!chunk)
         return;
+    // Any answer, an empty one too, shows that the server is there.
+    m_requestPendingSince.store(0);
     std::shared_ptr<CLocalGameHost> host = FindHost(chunk->m_matchId);
     if (!host)
     {
@@ -457,7 +466,120 @@ void CMatchServerClient::RequestGameData(std::uint32_t matchId, std::uint32_t of
         return;
     }
     if (!SendRequest(BuildGameDataRequest({matchId, offset})))
+    {
         m_notices.Notify("Disconnected from server!");
+        return;
+    }
+    std::uint64_t none = 0;
+    m_requestPendingSince.compare_exchange_strong(none, std::max<std::uint64_t>(1, CSystemClock::Instance().NowMs()));
+}
+
+void CMatchServerClient::SuperviseServerLink(ReconnectPolicy policy)
+{
+    if (m_supervised.exchange(true))
+        return;
+    m_supervisor.Start([this, policy] { SuperviseLoop(policy); });
+}
+
+bool CMatchServerClient::SupervisesServerLink() const { return m_supervised.load(); }
+
+bool CMatchServerClient::ServerGivenUp() const { return m_givenUp.load(); }
+
+void CMatchServerClient::SuperviseLoop(ReconnectPolicy policy)
+{
+    IClock& clock = CSystemClock::Instance();
+    bool down = false;
+    std::uint64_t downSince = 0;
+    std::uint64_t nextTry = 0;
+    std::uint32_t retry = policy.m_firstRetryMs;
+    const auto stopping = [this] { return m_supervisorStop.IsSet(); };
+    while (!m_supervisorStop.Wait(policy.m_tickMs))
+    {
+        const std::uint64_t now = clock.NowMs();
+        const bool session = !ActiveSessions().empty();
+        if (IsConnected())
+        {
+            const std::uint64_t pending = m_requestPendingSince.load();
+            // Connected but unanswered: as good as gone.
+            if (session && pending != 0 && now > pending && now - pending >= policy.m_silenceMs)
+                DropConnection();
+            continue;
+        }
+        if (!session)
+        {
+            down = false; // nothing to keep up; a new session starts the count afresh
+            continue;
+        }
+        if (!down)
+        {
+            down = true;
+            downSince = now;
+            retry = policy.m_firstRetryMs;
+            nextTry = now + retry;
+            if (m_connectionLost.exchange(false))
+                m_notices.Notify("Disconnected from server!");
+            TellSessions(kServerLostLine);
+        }
+        if (now - downSince >= policy.m_limitMs)
+        {
+            down = false;
+            m_givenUp.store(true);
+            TellSessions(kServerGoneLine);
+            for (const auto& host : ActiveSessions())
+                host->SendLeaveAck();
+            continue;
+        }
+        if (now < nextTry)
+            continue;
+        std::string ip;
+        std::uint16_t port = 0;
+        {
+            std::lock_guard lock(m_connectionMutex);
+            ip = m_serverIp;
+            port = m_serverPort;
+        }
+        const auto left = static_cast<std::uint32_t>(policy.m_limitMs - (now - downSince));
+        if (!Connect(ip, port, std::min(left, kListWaitMs), stopping))
+        {
+            retry = std::min(retry * 2, policy.m_longestRetryMs);
+            nextTry = clock.NowMs() + retry;
+            continue;
+        }
+        down = false;
+        TellSessions(kServerBackLine);
+        // Play goes on from where each buffer ends; nothing is asked for twice.
+        for (const auto& host : ActiveSessions())
+            if (host->m_endOfStream.load() == 0)
+                RequestGameData(host->m_matchId.load(), host->StreamSize());
+    }
+}
+
+std::vector<std::shared_ptr<CLocalGameHost>> CMatchServerClient::ActiveSessions() const
+{
+    std::vector<std::shared_ptr<CLocalGameHost>> active;
+    std::lock_guard lock(m_hostMutex);
+    for (const auto& [matchId, host] : m_hosts)
+        if (host->m_streaming.load() != 0)
+            active.push_back(host);
+    return active;
+}
+
+void CMatchServerClient::TellSessions(const char* line) const
+{
+    for (const auto& host : ActiveSessions())
+    {
+        if (host->m_inGame.load() != 0)
+            host->SendGameChat(line);
+        else
+            host->SendLobbyChat(line);
+    }
+}
+
+void CMatchServerClient::DropConnection()
+{
+    std::lock_guard lock(m_connectionMutex);
+    if (m_current)
+        m_current->m_socket->Shutdown();
 }
 
 int CMatchServerClient::SendRaw(const std::uint8_t* data, std::size_t size)

@@ -17,6 +17,7 @@
 #include "host/HostTimings.h"
 #include "host/IHostOwner.h"
 #include "platform/Event.h"
+#include "platform/Thread.h"
 #include "platform/UserNotice.h"
 #include "server/CMatchInfo.h"
 #include "server/MatchCatalogue.h"
@@ -27,6 +28,22 @@ namespace velt
 
 class CLocalGameHost;
 class CTcpSocket;
+
+// How a client keeps the server connection of a running session: a server that closes, resets
+// or goes silent is reconnected to, with a growing pause between tries, until a limit.
+struct ReconnectPolicy
+{
+    std::uint32_t m_limitMs = 120000;        // not back by then: the sessions end
+    std::uint32_t m_firstRetryMs = 1000;     // the pause before the first try, doubled after each
+    std::uint32_t m_longestRetryMs = 30000;  // the longest pause between two tries
+    std::uint32_t m_silenceMs = 30000;       // a data request unanswered this long: dropped
+    std::uint32_t m_tickMs = 100;            // how often the connection is looked at
+};
+
+// The lines the viewer sees in the game while the server is away.
+inline constexpr const char* kServerLostLine = "[VELT] Lost the connection to the server, reconnecting...";
+inline constexpr const char* kServerBackLine = "[VELT] The server is back, the match goes on.";
+inline constexpr const char* kServerGoneLine = "[VELT] The server did not come back, the session ends.";
 
 // The program's side of the conversation with the match server, one per channel: the
 // connection and its receive thread, the channel's catalogue and statistics, the Warcraft III
@@ -137,6 +154,15 @@ public:
     // Timings of hosts created from now on; tests shorten them.
     void SetHostTimings(HostTimings timings);
 
+    // Starts watching the connection while a host's session runs (a thread of the client's):
+    // a lost or silent server is told to the viewer, reconnected to and asked again for the
+    // data from where each host's buffer ends; after the policy's limit the sessions end with
+    // the leave acknowledgement. Once per client.
+    void SuperviseServerLink(ReconnectPolicy policy);
+    bool SupervisesServerLink() const override;
+    // Whether a session ended because the server did not come back in time.
+    bool ServerGivenUp() const;
+
     ChatDisplaySwitches& DisplaySwitches() override { return *this; }
     IUserNotice& Notices() override { return m_notices; }
     const LocalPortSettings& PortSettings() const { return m_ports; }
@@ -192,6 +218,14 @@ private:
     void ClearConnected(std::uint64_t generation, bool lost = false);
     void ReapEndedConnections();
 
+    void SuperviseLoop(ReconnectPolicy policy);
+    // Hosts whose session runs (the game has joined).
+    std::vector<std::shared_ptr<CLocalGameHost>> ActiveSessions() const;
+    // One line to every running session's game, of lobby or in-game kind as fits.
+    void TellSessions(const char* line) const;
+    // Shuts the current connection down, as a server that closed it would.
+    void DropConnection();
+
     IUserNotice& m_notices;
     const LocalPortSettings m_ports;
 
@@ -232,6 +266,16 @@ private:
     std::atomic<bool> m_connectionLost{false};
 
     std::atomic<std::uint64_t> m_framesDispatched{0};
+
+    // The address of the last successful Connect (under m_connectionMutex), for reconnecting.
+    std::string m_serverIp;
+    std::uint16_t m_serverPort = 0;
+    // When the oldest data request still unanswered went out (0: none).
+    std::atomic<std::uint64_t> m_requestPendingSince{0};
+    std::atomic<bool> m_supervised{false};
+    std::atomic<bool> m_givenUp{false};
+    CEvent m_supervisorStop{CEvent::Kind::kManualReset};
+    CThread m_supervisor;
 };
 
 } // namespace velt

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -328,6 +329,69 @@ TEST_F(StopRequestTest, TakenGamePortFailsAtOnceWithoutAJoinLine)
               std::string::npos)
         << run.m_err;
     EXPECT_EQ(run.m_err.find("Start Warcraft III"), std::string::npos) << run.m_err;
+}
+
+// A jump far past the data plays to the end and ends the session as the end of a match does.
+TEST_F(StopRequestTest, GotoPastTheEndPlaysToTheEndAndSaysGoodbye)
+{
+    GameSimScript script;
+    script.m_keepPackets = false;
+    script.m_lobbyChat = {"/fs"};
+    script.m_gameChat = {{2000, "/goto 99:00"}};
+    CGameSimulator game(script);
+    ASSERT_TRUE(game.Start());
+    const auto run = RunCommand(
+        &RunWatchCommand, {"1", "--server", "127.0.0.1:" + std::to_string(m_server->Port()),
+                           "--announce-port", std::to_string(game.AnnouncePort()), "--port-base",
+                           "0", "--war3", "/nonexistent"});
+    EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
+    ASSERT_TRUE(game.WaitFinished(kDeadlineMs));
+    const GameSimRecord record = game.Record();
+    EXPECT_TRUE(record.m_leaveAckReceived);
+    EXPECT_EQ(record.m_gameTimeMs, m_archive->Find(1)->m_durationMs);
+}
+
+// A server that drops the session's connection and never comes back: the viewer is told, the
+// game gets the leave acknowledgement after the limit, and the command fails.
+TEST_F(HostileServerTest, ServerThatNeverComesBackEndsTheWatchWithOne)
+{
+    SyntheticSettings settings;
+    settings.m_seed = 9;
+    settings.m_count = 1;
+    settings.m_minSeconds = 120;
+    settings.m_maxSeconds = 120;
+    const SyntheticMatch match = GenerateSyntheticMatch(settings, 0);
+    CScriptedMatchServer::ScriptedMatch served;
+    served.m_matchId = match.m_info.m_matchId;
+    served.m_header = match.m_header;
+    served.m_stream = match.m_stream;
+    served.m_available = static_cast<std::uint32_t>(match.m_stream.size());
+    served.m_dropAtOffset = 4000;
+    m_server.AddMatch(served);
+
+    GameSimScript script;
+    script.m_keepPackets = false;
+    script.m_lobbyChat = {"/fs"};
+    CGameSimulator game(script);
+    ASSERT_TRUE(game.Start());
+    CThread outage;
+    outage.Start([&] {
+        if (m_server.WaitClientClosed(0, kDeadlineMs))
+            m_server.Stop();
+    });
+    const auto run = RunCommand(
+        &RunWatchCommand,
+        {std::to_string(served.m_matchId), "--server", Address(), "--announce-port",
+         std::to_string(game.AnnouncePort()), "--port-base", "0", "--war3", "/nonexistent",
+         "--reconnect-limit", "2"});
+    outage.Join();
+    EXPECT_EQ(run.m_status, kExitFailure) << run.m_err;
+    EXPECT_NE(run.m_err.find("did not come back within 2 s"), std::string::npos) << run.m_err;
+    ASSERT_TRUE(game.WaitFinished(kDeadlineMs));
+    const GameSimRecord record = game.Record();
+    EXPECT_TRUE(record.m_leaveAckReceived);
+    EXPECT_NE(std::find(record.m_gameLines.begin(), record.m_gameLines.end(), kServerGoneLine),
+              record.m_gameLines.end());
 }
 
 } // namespace
