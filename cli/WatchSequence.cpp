@@ -94,7 +94,7 @@ WatchOutcome WatchSequence::WaitForHeader(std::uint32_t matchId, unsigned notice
 void WatchSequence::LeaveOnInterrupt(std::uint32_t matchId)
 {
     const std::shared_ptr<CLocalGameHost> host = m_client.FindHost(matchId);
-    if (!host || host->m_streaming.load() == 0)
+    if (!host || !host->SessionActive())
         return;
     host->SendLeaveAck();
     host->WaitSessionEnded(kInterruptCloseMs);

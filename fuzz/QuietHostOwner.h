@@ -16,8 +16,7 @@ public:
     explicit CQuietOwner(bool mapExists = true) : m_mapExists(mapExists) {}
     void RequestGameData(std::uint32_t, std::uint32_t) override {}
     bool MapFileExists(const std::string&) override { return m_mapExists; }
-    int SendRaw(const std::uint8_t*, std::size_t size) override { return static_cast<int>(size); }
-    std::uint32_t GetChannelId() const override { return 1; }
+    void SubmitRating(std::uint32_t, std::uint8_t) override {}
     ChatDisplaySwitches& DisplaySwitches() override { return m_switches; }
     IUserNotice& Notices() override { return m_notices; }
 

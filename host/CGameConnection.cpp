@@ -102,7 +102,14 @@ bool CGameConnection::SetAside(std::span<const std::uint8_t> packet)
     return true;
 }
 
-GameRead CGameConnection::NextFromWire()
+GameRead CGameConnection::NextFromWire() { return ReadFromWire(nullptr, 0); }
+
+GameRead CGameConnection::NextWithin(IClock& clock, std::uint32_t waitMs)
+{
+    return ReadFromWire(&clock, clock.NowMs() + waitMs);
+}
+
+GameRead CGameConnection::ReadFromWire(IClock* clock, std::uint64_t deadlineMs)
 {
     m_begin += m_handedOut;
     m_handedOut = 0;
@@ -115,6 +122,13 @@ GameRead CGameConnection::NextFromWire()
         const GameFrame frame = FrameGamePacket(buffered);
         if (frame.m_kind == GameFrame::Kind::kNeedMore)
         {
+            if (clock)
+            {
+                const std::uint64_t now = clock->NowMs();
+                if (now >= deadlineMs ||
+                    (!m_closed && !link->WaitReadable(static_cast<int>(deadlineMs - now))))
+                    return {GameRead::Status::kTimedOut, {}};
+            }
             // The buffer holds any packet whole: twice the largest packet length.
             if (!Fill(*link))
                 return {};
@@ -164,20 +178,49 @@ CGameConnection::PumpResult CGameConnection::Pump()
             break; // full: what is buffered is looked at; the rest waits in the socket
         if (!Fill(*link))
             break;
+        // A halt of any length: its keepalives go as they come, so the buffer never fills.
+        if (DropOwedKeepalives())
+            return PumpResult::kLeavePending;
     }
-    // Look past the packet handed out last, which has been dealt with.
-    auto rest = Buffered().subspan(m_handedOut);
-    while (!rest.empty())
+    return DropOwedKeepalives() ? PumpResult::kLeavePending
+           : m_closed           ? PumpResult::kClosed
+                                : PumpResult::kNothing;
+}
+
+bool CGameConnection::DropOwedKeepalives()
+{
+    // Past the packet handed out last, which has been dealt with; kept packets move down
+    // over the dropped keepalives.
+    const std::size_t from = m_begin + m_handedOut;
+    std::size_t read = from;
+    std::size_t write = from;
+    bool leave = false;
+    while (read < m_end)
     {
+        const auto rest = std::span<const std::uint8_t>(m_buffer.data() + read, m_end - read);
         const GameFrame frame = FrameGamePacket(rest);
         if (frame.m_kind == GameFrame::Kind::kNeedMore)
             break;
-        if (frame.m_kind == GameFrame::Kind::kWhole &&
-            rest[1] == static_cast<std::uint8_t>(GamePacketType::kLeaveGame))
-            return PumpResult::kLeavePending;
-        rest = rest.subspan(frame.m_length);
+        const bool whole = frame.m_kind == GameFrame::Kind::kWhole;
+        if (whole && rest[1] == static_cast<std::uint8_t>(GamePacketType::kLeaveGame))
+            leave = true;
+        const bool drop = whole && !leave &&
+                          rest[1] == static_cast<std::uint8_t>(GamePacketType::kOutgoingKeepalive) &&
+                          TakeOwed();
+        if (!drop)
+        {
+            if (write != read)
+                std::memmove(m_buffer.data() + write, m_buffer.data() + read, frame.m_length);
+            write += frame.m_length;
+        }
+        read += frame.m_length;
     }
-    return m_closed ? PumpResult::kClosed : PumpResult::kNothing;
+    if (write != read)
+    {
+        std::memmove(m_buffer.data() + write, m_buffer.data() + read, m_end - read);
+        m_end -= read - write;
+    }
+    return leave;
 }
 
 void CGameConnection::DrainUntilClosed(IClock& clock, std::uint32_t waitMs)

@@ -24,12 +24,14 @@ struct GameRead
     {
         kPacket,
         kJunk,
-        kClosed, // the game closed the connection, or reading failed
+        kClosed,   // the game closed the connection, or reading failed
+        kTimedOut, // nothing whole arrived in the time given (NextWithin only)
     };
     Status m_status = Status::kClosed;
     std::span<const std::uint8_t> m_bytes;
 
     bool Closed() const { return m_status == Status::kClosed; }
+    bool TimedOut() const { return m_status == Status::kTimedOut; }
     bool Is(GamePacketType type) const
     {
         return m_status == Status::kPacket && m_bytes[1] == static_cast<std::uint8_t>(type);
@@ -68,6 +70,8 @@ public:
     GameRead Next();
     // As Next, but straight from the wire, leaving what is set aside where it is.
     GameRead NextFromWire();
+    // As NextFromWire, but gives up (kTimedOut) when no whole packet has come within waitMs.
+    GameRead NextWithin(IClock& clock, std::uint32_t waitMs);
     // Keeps a packet (copied) for the next Next: a viewer's line read by a read that only
     // wants keepalives. False when too many are kept already.
     bool SetAside(std::span<const std::uint8_t> packet);
@@ -97,6 +101,11 @@ private:
     bool Fill(IGameLink& link);
     void MakeRoom();
     bool TakeOwed();
+    // NextFromWire, with a deadline when a clock is given.
+    GameRead ReadFromWire(IClock* clock, std::uint64_t deadlineMs);
+    // Drops owed keepalives from what is buffered and not yet handed out; true when a leave
+    // is among the rest.
+    bool DropOwedKeepalives();
     std::span<const std::uint8_t> Buffered() const;
 
     mutable std::mutex m_linkMutex; // guards m_link (not held while sending or reading)

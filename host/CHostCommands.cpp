@@ -6,7 +6,6 @@
 #include "host/CLocalGameHost.h"
 #include "host/CommandArguments.h"
 #include "host/HostChatPackets.h"
-#include "server/MatchServerMessages.h"
 
 namespace velt
 {
@@ -239,9 +238,7 @@ CHostCommands::Exit CHostCommands::Rate(const Context& context)
 void CHostCommands::SubmitRating(std::uint8_t rating)
 {
     m_host.m_rated.store(1);
-    const auto message = BuildRateMessage(
-        {m_host.m_owner.GetChannelId(), m_host.m_matchId.load(), ClampRating(rating)});
-    m_host.m_owner.SendRaw(message.data(), message.size());
+    m_host.m_owner.SubmitRating(m_host.m_matchId.load(), std::clamp<std::uint8_t>(rating, 1, 5));
 }
 
 CHostCommands::Exit CHostCommands::CommandList(const Context& context)

@@ -35,7 +35,10 @@ std::uint8_t CHostFeed::ShownLevel() const
 
 std::uint32_t CHostFeed::SlotsInFlight() const
 {
-    return m_slotsSent.load() - m_host.m_connection.KeepalivesRead();
+    // A game that sends more keepalives than it was sent time slots has none in flight.
+    const std::uint32_t sent = m_slotsSent.load();
+    const std::uint32_t answered = m_host.m_connection.KeepalivesRead();
+    return sent > answered ? sent - answered : 0;
 }
 
 HostResult CHostFeed::Play()
@@ -51,6 +54,7 @@ HostResult CHostFeed::Play()
         return result;
     for (;;)
     {
+        m_host.TellServerNews();
         // Whichever thread ended the session, nothing more is fed.
         if (m_host.m_stopEvent.IsSet())
             return HostResult::kSessionOver;
@@ -69,9 +73,11 @@ HostResult CHostFeed::FeedStep(StepKind kind)
     bool forwardedSlot = false;
     bool forwardedOther = false;
     std::uint32_t passes = m_host.m_stepCount;
+    bool lastWasSlot = false;
     for (std::uint32_t pass = 0; pass < passes; ++pass)
     {
-        switch (RunPass(kind))
+        const Pass passKind = RunPass(kind);
+        switch (passKind)
         {
         case Pass::kEnded:
             m_host.m_stepCount = 1;
@@ -97,15 +103,29 @@ HostResult CHostFeed::FeedStep(StepKind kind)
             break;
         case Pass::kSkippedBeforeSlot:
             m_host.m_stepCount = 1;
-            return HostResult::kContinue;
+            return EndRescue(kind, lastWasSlot);
         case Pass::kResynchronised:
             break;
         }
+        lastWasSlot = passKind == Pass::kForwardedSlot;
     }
     m_host.m_stepCount = 1;
+    if (kind == StepKind::kWatch)
+        return EndRescue(kind, lastWasSlot);
     if (kind != StepKind::kPlain || forwardedOther || !forwardedSlot)
         return HostResult::kContinue;
     return WaitForKeepalive();
+}
+
+HostResult CHostFeed::EndRescue(StepKind kind, bool lastWasSlot)
+{
+    // The stalled read waits for a keepalive: the game answers only a time slot.
+    if (kind != StepKind::kWatch || lastWasSlot)
+        return HostResult::kContinue;
+    if (!SendEmptySlot(false))
+        return m_host.LoseConnection();
+    m_slotsSent.fetch_add(1);
+    return HostResult::kContinue;
 }
 
 CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
@@ -204,9 +224,20 @@ std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
     }
     if (m_host.m_endOfStream.load())
     {
-        // The end of the match, reached by playing or by a jump past the data: the game is
-        // told that the session is over, as at a packet boundary.
-        m_host.SendLeaveAck();
+        // Everything fed (a jump past the data ends here too): the game is told that the
+        // session is over, as at the loop's packet boundary. A stream cut inside a packet is
+        // not a proper end; the session is only closed.
+        if (m_host.m_readPos >= m_host.m_streamSize.load(std::memory_order_acquire))
+        {
+            const HostResult result = AwaitLastKeepalives();
+            if (EndsSession(result))
+                return Ended(result);
+            m_host.SendLeaveAck();
+        }
+        else
+        {
+            m_host.SignalStop();
+        }
         return Ended(HostResult::kSessionOver);
     }
     const HostResult result = Buffer();
@@ -332,10 +363,14 @@ HostResult CHostFeed::WaitAtBoundary()
     std::uint64_t quietSince = m_host.m_clock.NowMs();
     for (;;)
     {
+        m_host.TellServerNews();
         if (m_host.m_stopEvent.IsSet())
             return HostResult::kSessionOver;
         if (m_host.m_endOfStream.load())
         {
+            const HostResult result = AwaitLastKeepalives();
+            if (EndsSession(result))
+                return result;
             m_host.SendLeaveAck();
             return HostResult::kSessionOver;
         }
@@ -346,9 +381,10 @@ HostResult CHostFeed::WaitAtBoundary()
         if (const std::uint32_t seen = m_host.m_answersArrived.load(); seen != answers)
         {
             answers = seen;
-            quietSince = now;
+            quietSince = std::max(now, m_host.NextRequestAllowedMs());
         }
-        if (now - quietSince >= m_host.m_timings.m_dataWaitMs && !m_host.m_owner.SupervisesServerLink())
+        if (now >= quietSince && now - quietSince >= m_host.m_timings.m_dataWaitMs &&
+            !m_host.m_owner.SupervisesServerLink())
         {
             m_host.SendLeaveAck();
             return HostResult::kSessionOver;
@@ -357,9 +393,9 @@ HostResult CHostFeed::WaitAtBoundary()
         if (WaitAny({&m_host.m_stopEvent, &m_host.m_dataArrived},
                     m_host.m_timings.m_haltPeriodMs) != kWaitTimeout)
         {
-            // The receive thread signals an empty answer only after holding it; the silence
-            // that ends a session starts from there, when the next request can go out.
-            quietSince = m_host.m_clock.NowMs();
+            // After an empty answer the silence that ends a session starts only when the next
+            // request can go out.
+            quietSince = std::max(m_host.m_clock.NowMs(), m_host.NextRequestAllowedMs());
             continue;
         }
         const HostResult result = HaltTick();
@@ -382,8 +418,35 @@ HostResult CHostFeed::HaltGame(std::uint32_t ms)
     return HostResult::kContinue;
 }
 
+HostResult CHostFeed::AwaitLastKeepalives()
+{
+    // At 4x up to four time slots are still unanswered; the leave acknowledgement would end
+    // the game before it has played them.
+    const std::uint64_t start = m_host.m_clock.NowMs();
+    const std::uint32_t waitMs = m_host.m_timings.m_lastKeepalivesWaitMs;
+    while (SlotsInFlight() > 0)
+    {
+        const std::uint64_t elapsed = m_host.m_clock.NowMs() - start;
+        if (elapsed >= waitMs)
+            break;
+        const GameRead read =
+            m_host.m_connection.NextWithin(m_host.m_clock, static_cast<std::uint32_t>(waitMs - elapsed));
+        if (read.TimedOut())
+            break;
+        if (read.Closed())
+            return m_host.LoseConnection();
+        if (read.Is(GamePacketType::kLeaveGame))
+        {
+            m_host.SendLeaveAck();
+            return HostResult::kSessionOver;
+        }
+    }
+    return HostResult::kContinue;
+}
+
 HostResult CHostFeed::HaltTick()
 {
+    m_host.TellServerNews();
     if (m_host.m_stopEvent.IsSet())
         return HostResult::kSessionOver;
     if (!SendEmptySlot(true))
@@ -444,9 +507,11 @@ HostResult CHostFeed::Absorb(std::uint32_t count)
             return HostResult::kSessionOver;
         }
         const bool stalled = m_host.m_readStalled.load() != 0;
-        // The viewer's line is answered once the keepalives are in, not lost; it is no
-        // keepalive, so it does not count as one.
-        if (!read.Is(GamePacketType::kChatToHost) || !m_host.m_connection.SetAside(read.m_bytes))
+        // The viewer's line is answered once the keepalives are in; it is no keepalive, so it
+        // never counts as one. Lines beyond what can be set aside are dropped.
+        if (read.Is(GamePacketType::kChatToHost))
+            m_host.m_connection.SetAside(read.m_bytes);
+        else
             ++absorbed;
         if (stalled)
             break; // the game had run out of time slots to answer

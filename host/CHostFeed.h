@@ -74,11 +74,15 @@ private:
     // only when the stream has ended or the server has gone silent.
     HostResult WaitAtBoundary();
     HostResult WaitForKeepalive();
+    // A watch step that did not end on a time slot sends an empty one.
+    HostResult EndRescue(StepKind kind, bool lastWasSlot);
     HostResult Forward(std::uint32_t length);
     // owed: its keepalive is swallowed (a halt); otherwise it stands in for a time slot.
     bool SendEmptySlot(bool owed);
     // One empty time slot of a halt; notices a viewer who leaves meanwhile.
     HostResult HaltTick();
+    // The end of the stream: waits, bounded, for the keepalives of the slots in flight.
+    HostResult AwaitLastKeepalives();
     HostResult LimitLiveSpeed(StepKind kind);
     HostResult NearEnd(StepKind kind, std::uint32_t size);
     HostResult FastForward(const std::function<bool()>& shortOfTarget, bool quiet);

@@ -117,6 +117,27 @@ void CLocalGameHost::Stop()
     m_feed.JoinReadWatch();
 }
 
+bool CLocalGameHost::CanResume() const
+{
+    if (m_streaming.load())
+        return false;
+    if (m_sessionRan.load())
+        return true;
+    // No game yet: only a host whose listener is not up needs starting again.
+    return m_stopEvent.IsSet() || !m_acceptThread.IsRunning();
+}
+
+bool CLocalGameHost::Resume()
+{
+    if (!CanResume())
+        return false;
+    const std::uint32_t ran = m_sessionRan.exchange(0);
+    if (StartListener())
+        return true;
+    m_sessionRan.store(ran);
+    return false;
+}
+
 void CLocalGameHost::EnterHostThread() const { t_threadHost = this; }
 
 bool CLocalGameHost::OnHostThread() const { return t_threadHost == this; }
@@ -153,27 +174,60 @@ void CLocalGameHost::AnnounceThread()
 void CLocalGameHost::AcceptThread()
 {
     EnterHostThread();
-    CTcpSocket game = m_listener.Accept();
-    if (game.IsValid())
+    for (;;)
     {
+        CTcpSocket game = m_listener.Accept();
+        if (!game.IsValid())
+            break;
         game.SetNoDelay(true);
-        RunSessionOn(std::make_unique<CTcpGameLink>(std::move(game)));
+        // A game that stops reading must not hold a sender for ever.
+        game.SetSendTimeout(static_cast<int>(m_timings.m_gameSendTimeoutMs));
+        if (RunSessionOn(std::make_unique<CTcpGameLink>(std::move(game))))
+            break;
+        // A connection that never asked to join: the host listens and announces on.
     }
     // A second game needs a new StartListener.
     std::lock_guard lock(m_wakeMutex);
     m_listener.Close();
 }
 
-void CLocalGameHost::RunSessionOn(std::unique_ptr<IGameLink> link)
+bool CLocalGameHost::RunSessionOn(std::unique_ptr<IGameLink> link)
 {
     if (!AttachGame(std::move(link)))
-        return;
+        return true;
+    const std::uint32_t ranBefore = m_sessionRan.load();
     // Streaming before the first request, so that the first full chunk chains.
     BeginSession();
     if (m_streamSize.load(std::memory_order_acquire) == 0)
         RequestData(0);
-    RunSession();
+    const GameRead join = AwaitJoinRequest();
+    if (join.TimedOut() && !m_stopEvent.IsSet())
+    {
+        m_streaming.store(0);
+        m_sessionRan.store(ranBefore);
+        m_connection.Shutdown();
+        std::lock_guard lock(m_wakeMutex);
+        m_connection.Detach();
+        return false;
+    }
+    RunSession(join);
     EndSession();
+    return true;
+}
+
+GameRead CLocalGameHost::AwaitJoinRequest()
+{
+    const std::uint64_t start = m_clock.NowMs();
+    for (;;)
+    {
+        const std::uint64_t elapsed = m_clock.NowMs() - start;
+        if (elapsed >= m_timings.m_joinWaitMs)
+            return {GameRead::Status::kTimedOut, {}};
+        const GameRead read = m_connection.NextWithin(
+            m_clock, static_cast<std::uint32_t>(m_timings.m_joinWaitMs - elapsed));
+        if (read.Closed() || read.TimedOut() || read.Is(GamePacketType::kReqJoin))
+            return read;
+    }
 }
 
 bool CLocalGameHost::AttachGame(std::unique_ptr<IGameLink> link)
@@ -195,7 +249,12 @@ void CLocalGameHost::BeginSession()
     m_lowData.store(0);
     m_readPos = 0;
     m_gameTimeMs = 0;
+    // A speed chosen in the lobby of an earlier session does not carry over.
     m_speed = 1;
+    m_stepCount = 1;
+    m_serverGone.store(0);
+    std::lock_guard lock(m_serverLinesMutex);
+    m_serverLines.clear();
 }
 
 void CLocalGameHost::EndSession()
@@ -212,10 +271,9 @@ void CLocalGameHost::EndSession()
     m_sessionEnded.Set();
 }
 
-HostResult CLocalGameHost::RunSession()
+HostResult CLocalGameHost::RunSession(const GameRead& join)
 {
-    GameRead read = ReadUntil(GamePacketType::kReqJoin, GamePacketType::kReqJoin);
-    if (read.Closed())
+    if (!join.Is(GamePacketType::kReqJoin))
         return LoseConnection();
     if (!SendToGame(m_header.JoinReply()))
         return LoseConnection();
@@ -232,7 +290,7 @@ HostResult CLocalGameHost::RunSession()
     if (!SendToGame(batch))
         return LoseConnection();
 
-    read = ReadUntil(GamePacketType::kMapSize, GamePacketType::kLeaveGame);
+    const GameRead read = ReadUntil(GamePacketType::kMapSize, GamePacketType::kLeaveGame);
     if (read.Closed())
         return LoseConnection();
     if (read.Is(GamePacketType::kLeaveGame))
@@ -276,7 +334,13 @@ HostResult CLocalGameHost::RunLobby()
 {
     for (;;)
     {
-        const GameRead read = m_connection.Next();
+        // Between the viewer's lines the lobby tells what the server's answers brought.
+        TellServerNews();
+        if (m_stopEvent.IsSet())
+            return HostResult::kSessionOver;
+        const GameRead read = m_connection.NextWithin(m_clock, m_timings.m_haltPeriodMs);
+        if (read.TimedOut())
+            continue;
         if (read.Closed())
             return LoseConnection();
         const HostResult result = m_commands.HandleGamePacket(read);
@@ -356,9 +420,10 @@ HostResult CLocalGameHost::DiscardNextPacket(bool keepViewerLines)
             SendLeaveAck();
             return HostResult::kSessionOver;
         }
-        if (!keepViewerLines || !read.Is(GamePacketType::kChatToHost) ||
-            !m_connection.SetAside(read.m_bytes))
+        if (!keepViewerLines || !read.Is(GamePacketType::kChatToHost))
             return HostResult::kContinue;
+        // A line is no keepalive: kept while there is room, dropped beyond it.
+        m_connection.SetAside(read.m_bytes);
     }
 }
 
@@ -392,15 +457,15 @@ void CLocalGameHost::AppendStreamChunk(std::uint32_t offset, const std::uint8_t*
     if (length > kFullChunk)
     {
         m_endOfStream.store(1);
-        RequestAnswered();
+        AnswerReceived(offset, length);
         return;
     }
     if (offset > kStreamCapacity || length > kStreamCapacity - offset)
     {
         // The buffer is the limit of a match: refused, and the stream ends here.
-        SendGameChat("[VELT] Sorry, this match is too long to continue!");
+        m_tooLong.store(1);
         m_endOfStream.store(1);
-        RequestAnswered();
+        AnswerReceived(offset, kFullChunk + 1);
         m_dataArrived.Set();
         m_requestPermit.Set();
         return;
@@ -409,67 +474,141 @@ void CLocalGameHost::AppendStreamChunk(std::uint32_t offset, const std::uint8_t*
     {
         if (m_lowData.load())
             m_caughtUp.store(1);
-        SendGameChat("Lack of data from server!");
-        // An exhausted live match is polled no faster than this.
-        m_clock.SleepMs(m_timings.m_emptyChunkHoldMs);
+        // Told to the viewer by the session's own thread; this thread never waits.
+        m_emptyAnswersUntold.fetch_add(1);
     }
     else
     {
-        std::memcpy(m_stream.data() + offset, data, length);
-        m_streamSize.store(offset + length, std::memory_order_release);
+        // Bytes already held stay as they are: the feed may be sending them right now.
+        const std::uint32_t end = offset + length;
+        const std::uint32_t from = std::max(offset, m_heldEnd);
+        if (from < end)
+        {
+            std::memcpy(m_stream.data() + from, data + (from - offset), end - from);
+            m_heldEnd = end;
+        }
+        m_streamSize.store(end, std::memory_order_release);
         m_matchSeconds.store(matchSeconds);
         if (length < kFullChunk && m_lowData.load())
             m_caughtUp.store(1);
     }
-    RequestAnswered();
     // Full chunks chain without waiting for the feed.
-    if (length == kFullChunk && m_streaming.load())
-        RequestData(offset + length);
+    if (const auto next = AnswerReceived(offset, length))
+        m_owner.RequestGameData(m_matchId.load(), *next);
     m_dataArrived.Set();
     m_requestPermit.Set();
 }
 
+std::optional<std::uint32_t> CLocalGameHost::AnswerReceived(std::uint32_t offset,
+                                                             std::uint32_t length)
+{
+    std::lock_guard lock(m_requestMutex);
+    const std::uint64_t now = m_clock.NowMs();
+    // An answer to a request that a retry has replaced changes nothing: only the latest
+    // request's answer chains or frees the slot, so a slow answer never starts a second stream.
+    const bool latest = m_requestOutstanding && offset == m_requestedOffset;
+    if (length > kFullChunk)
+    {
+        m_requestOutstanding = false;
+        return std::nullopt;
+    }
+    if (!latest)
+        return std::nullopt;
+    if (length == 0)
+        m_requestNotBeforeMs = now + m_timings.m_emptyChunkHoldMs;
+    if (length == kFullChunk && m_streaming.load())
+    {
+        // The slot passes straight to the chained request: no moment in which it is free.
+        m_requestedOffset = offset + length;
+        m_requestSentMs = now;
+        return m_requestedOffset;
+    }
+    m_requestOutstanding = false;
+    return std::nullopt;
+}
+
 void CLocalGameHost::RequestData(std::uint32_t offset)
 {
-    m_requestsOutstanding.fetch_add(1);
-    m_lastRequestMs.store(m_clock.NowMs());
+    {
+        std::lock_guard lock(m_requestMutex);
+        m_requestOutstanding = true;
+        m_requestedOffset = offset;
+        m_requestSentMs = m_clock.NowMs();
+    }
     m_owner.RequestGameData(m_matchId.load(), offset);
 }
 
-bool CLocalGameHost::ClaimRequest()
+bool CLocalGameHost::ClaimRequest(std::uint32_t offset)
 {
-    std::uint32_t idle = 0;
-    if (!m_requestsOutstanding.compare_exchange_strong(idle, 1))
-    {
-        // The request that is outstanding may have been lost (sent while disconnected).
-        if (m_clock.NowMs() - m_lastRequestMs.load() < m_timings.m_requestRetryMs)
-            return false;
-        m_requestsOutstanding.store(1);
-    }
-    m_lastRequestMs.store(m_clock.NowMs());
+    std::lock_guard lock(m_requestMutex);
+    const std::uint64_t now = m_clock.NowMs();
+    // After an empty answer the server is asked again only once the hold is over.
+    if (now < m_requestNotBeforeMs)
+        return false;
+    // The request that is outstanding may have been lost (sent while disconnected).
+    if (m_requestOutstanding && now - m_requestSentMs < m_timings.m_requestRetryMs)
+        return false;
+    m_requestOutstanding = true;
+    m_requestedOffset = offset;
+    m_requestSentMs = now;
     return true;
+}
+
+std::uint64_t CLocalGameHost::NextRequestAllowedMs()
+{
+    std::lock_guard lock(m_requestMutex);
+    return m_requestNotBeforeMs;
 }
 
 void CLocalGameHost::RequestIfPermitted()
 {
-    if (m_requestPermit.TryConsume() && ClaimRequest())
-        m_owner.RequestGameData(m_matchId.load(), m_streamSize.load(std::memory_order_acquire));
+    const std::uint32_t offset = m_streamSize.load(std::memory_order_acquire);
+    if (m_requestPermit.TryConsume() && ClaimRequest(offset))
+        m_owner.RequestGameData(m_matchId.load(), offset);
 }
 
 void CLocalGameHost::RequestWhileWaiting()
 {
     m_requestPermit.TryConsume();
-    if (ClaimRequest())
-        m_owner.RequestGameData(m_matchId.load(), m_streamSize.load(std::memory_order_acquire));
+    const std::uint32_t offset = m_streamSize.load(std::memory_order_acquire);
+    if (ClaimRequest(offset))
+        m_owner.RequestGameData(m_matchId.load(), offset);
 }
 
-void CLocalGameHost::RequestAnswered()
+void CLocalGameHost::TellServerNews()
 {
-    std::uint32_t outstanding = m_requestsOutstanding.load();
-    while (outstanding > 0 &&
-           !m_requestsOutstanding.compare_exchange_weak(outstanding, outstanding - 1))
+    if (m_tooLong.exchange(0))
+        SendGameChat("[VELT] Sorry, this match is too long to continue!");
+    for (std::uint32_t n = m_emptyAnswersUntold.exchange(0); n > 0; --n)
+        SendGameChat("Lack of data from server!");
+    std::vector<std::string> lines;
     {
+        std::lock_guard lock(m_serverLinesMutex);
+        lines.swap(m_serverLines);
     }
+    for (const std::string& line : lines)
+    {
+        if (m_inGame.load())
+            SendGameChat(line);
+        else
+            SendLobbyChat(line);
+    }
+    if (m_serverGone.exchange(0))
+        SendLeaveAck();
+}
+
+void CLocalGameHost::PostServerLine(std::string line)
+{
+    std::lock_guard lock(m_serverLinesMutex);
+    m_serverLines.push_back(std::move(line));
+}
+
+void CLocalGameHost::EndForLostServer() { m_serverGone.store(1); }
+
+void CLocalGameHost::RequestAgainFromEnd()
+{
+    if (m_endOfStream.load() == 0)
+        RequestData(m_streamSize.load(std::memory_order_acquire));
 }
 
 bool CLocalGameHost::IsPlayerSlot(std::uint8_t playerId) const

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -82,13 +83,25 @@ public:
     // F7 1B 04 00, then the session ends.
     void SendLeaveAck();
 
+    // The owner's news of the server connection, for a session that waits on it. The session's
+    // own thread tells them at its next pause (the lobby, a halt, buffering), so the owner's
+    // thread never talks to the game.
+    // A line for the viewer, of lobby or in-game kind as the session stands.
+    void PostServerLine(std::string line);
+    // The server has not come back: the session ends with the leave acknowledgement.
+    void EndForLostServer();
+    // The server connection was replaced: a request outstanding on the old one is lost, so the
+    // server is asked again from the end of the data held.
+    void RequestAgainFromEnd();
+
     // Whether a session has ended since the last StartListener.
     bool WaitSessionEnded(std::uint32_t timeoutMs);
     std::uint32_t SessionsEnded() const;
 
     // Runs one session on a connection the caller brings, on the calling thread: what the
     // accept thread does once the game has connected. For harnesses without a listener.
-    void RunSessionOn(std::unique_ptr<IGameLink> link);
+    // False when the connection never asked to join within the join wait and was dropped.
+    bool RunSessionOn(std::unique_ptr<IGameLink> link);
 
     // Lookups in the header.
     bool IsPlayerSlot(std::uint8_t playerId) const;
@@ -109,18 +122,26 @@ public:
     // Feed steps run by a thread that did not hold the feed gate; stays 0.
     std::uint32_t OverlappingSteps() const { return m_gate.Overlaps(); }
 
-    // Written whole by one thread, read by others.
-    std::atomic<std::uint32_t> m_matchId{0};
-    std::atomic<std::uint32_t> m_port{0};
-    std::atomic<std::uint32_t> m_streaming{0};       // a session is active
-    std::atomic<std::uint32_t> m_sessionRan{0};      // a session started since StartListener
-    std::atomic<std::uint32_t> m_endOfStream{0};     // the server marked the end of the stream
-    std::atomic<std::uint32_t> m_inGame{0};          // the game started and the feed runs
-    std::atomic<std::uint32_t> m_caughtUp{0};        // a short or empty chunk came while low on data
-    std::atomic<std::uint32_t> m_rated{0};           // the viewer rated this match
-    std::atomic<std::uint32_t> m_lowData{0};         // the feed neared the end of the data
-    std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session
-    std::atomic<std::uint32_t> m_readStalled{0};     // the watch thread fed during a watched read
+    // The match the host shows; set by the owner before the listener starts.
+    void SetMatchId(std::uint32_t matchId) { m_matchId.store(matchId); }
+    std::uint32_t MatchId() const { return m_matchId.load(); }
+    std::uint32_t Port() const { return m_port.load(); }
+    // A session is active (a game is connected); the announcement is suppressed meanwhile.
+    bool SessionActive() const { return m_streaming.load() != 0; }
+    // A session has started since the listener was last started.
+    bool SessionRan() const { return m_sessionRan.load() != 0; }
+    // The server has marked the end of the match's stream.
+    bool StreamEnded() const { return m_endOfStream.load() != 0; }
+    // A short or empty answer came while the feed was low on data.
+    bool CaughtUp() const { return m_caughtUp.load() != 0; }
+    bool Rated() const { return m_rated.load() != 0; }
+
+    // Whether Resume would start the host again: its game has come and gone, or its listener
+    // never opened (or has closed) without a game.
+    bool CanResume() const;
+    // Starts listening again for the next session, which replays the buffer from its start.
+    // False when CanResume is false or the listener does not open (the host stays resumable).
+    bool Resume();
 
 private:
     friend class CHostFeed;
@@ -135,7 +156,9 @@ private:
     void SignalStop();
     bool AttachGame(std::unique_ptr<IGameLink> link);
     void BeginSession();
-    HostResult RunSession();
+    HostResult RunSession(const GameRead& join);
+    // The game's join request, read within the join wait.
+    GameRead AwaitJoinRequest();
     HostResult RunLobby();
     HostResult StartGame();
     void EndSession();
@@ -151,20 +174,39 @@ private:
     HostResult DiscardNextPacket(bool keepViewerLines = false);
     void SendChat(ChatKind kind, std::string_view text);
 
-    // Data requests. At most one is outstanding; a request unanswered for the retry time
-    // counts as lost.
+    // Data requests. At most one is outstanding at any time; a request unanswered for the
+    // retry time counts as lost.
     void RequestData(std::uint32_t offset);
-    // Takes the one outstanding request slot; false while a request is outstanding.
-    bool ClaimRequest();
+    // Takes the one outstanding request slot for offset; false while a request is outstanding
+    // or an empty answer's hold is not over.
+    bool ClaimRequest(std::uint32_t offset);
     // Near the end of the data: only with the permit that the previous chunk returned.
     void RequestIfPermitted();
     // While the feed waits for data.
     void RequestWhileWaiting();
-    void RequestAnswered();
+    // Bookkeeping of an answer: the offset to chain a request for, if any.
+    std::optional<std::uint32_t> AnswerReceived(std::uint32_t offset, std::uint32_t length);
+    // When, after an empty answer, the server may be asked again.
+    std::uint64_t NextRequestAllowedMs();
+    // Session thread: the lines that the receive thread's answers owe the viewer.
+    void TellServerNews();
 
     IHostOwner& m_owner;
     IClock& m_clock;
     const HostTimings m_timings;
+
+    // Written whole by one thread, read by others.
+    std::atomic<std::uint32_t> m_matchId{0};
+    std::atomic<std::uint32_t> m_port{0};
+    std::atomic<std::uint32_t> m_streaming{0};       // a session is active
+    std::atomic<std::uint32_t> m_sessionRan{0};      // a session started since StartListener
+    std::atomic<std::uint32_t> m_endOfStream{0};     // the server marked the end of the stream
+    std::atomic<std::uint32_t> m_inGame{0};          // the game started and the feed runs
+    std::atomic<std::uint32_t> m_caughtUp{0};        // a short or empty chunk came while low on data
+    std::atomic<std::uint32_t> m_rated{0};           // the viewer rated this match
+    std::atomic<std::uint32_t> m_lowData{0};         // the feed neared the end of the data
+    std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session
+    std::atomic<std::uint32_t> m_readStalled{0};     // the watch thread fed during a watched read
 
     // Stream buffer: bytes below m_streamSize are published (release) after they are written.
     std::array<std::uint8_t, kStreamCapacity> m_stream;
@@ -198,8 +240,17 @@ private:
     CGameConnection m_connection;
     CFeedGate m_gate;
 
-    std::atomic<std::uint32_t> m_requestsOutstanding{0};
-    std::atomic<std::uint64_t> m_lastRequestMs{0};
+    std::mutex m_requestMutex; // guards the request slot below
+    bool m_requestOutstanding = false;
+    std::uint32_t m_requestedOffset = 0;
+    std::uint64_t m_requestSentMs = 0;
+    std::uint64_t m_requestNotBeforeMs = 0;
+    std::uint32_t m_heldEnd = 0; // receive thread: stream bytes below this are never rewritten
+    std::atomic<std::uint32_t> m_emptyAnswersUntold{0};
+    std::atomic<std::uint32_t> m_tooLong{0};
+    std::mutex m_serverLinesMutex; // guards m_serverLines
+    std::vector<std::string> m_serverLines;
+    std::atomic<std::uint32_t> m_serverGone{0};
     std::atomic<std::uint32_t> m_answersArrived{0};
     std::atomic<std::uint32_t> m_sessionsEnded{0};
 

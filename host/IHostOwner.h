@@ -37,9 +37,8 @@ public:
     virtual void RequestGameData(std::uint32_t matchId, std::uint32_t offset) = 0;
     // Whether the Warcraft III folder followed by the relative map path names an existing file.
     virtual bool MapFileExists(const std::string& relativePath) = 0;
-    // Sends caller-built bytes on the server connection; the send result unchanged.
-    virtual int SendRaw(const std::uint8_t* data, std::size_t size) = 0;
-    virtual std::uint32_t GetChannelId() const = 0;
+    // Sends the viewer's rating (1 to 5) of a match to the server; no answer comes back.
+    virtual void SubmitRating(std::uint32_t matchId, std::uint8_t rating) = 0;
     virtual ChatDisplaySwitches& DisplaySwitches() = 0;
     // Where the host's message boxes go (listener failures).
     virtual IUserNotice& Notices() = 0;

@@ -211,6 +211,17 @@ void CTcpSocket::SetNoDelay(bool on)
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
 }
 
+void CTcpSocket::SetSendTimeout(int timeoutMs)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0 || timeoutMs < 0)
+        return;
+    timeval value{};
+    value.tv_sec = timeoutMs / 1000;
+    value.tv_usec = (timeoutMs % 1000) * 1000;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value);
+}
+
 void CTcpSocket::Shutdown() { ShutdownFd(m_fd, m_closeMutex); }
 
 void CTcpSocket::Close() { CloseFd(m_fd, m_closeMutex); }

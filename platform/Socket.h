@@ -58,6 +58,8 @@ public:
     bool WaitReadable(int timeoutMs);
 
     void SetNoDelay(bool on);
+    // A send that the peer does not take within the time fails (0: wait for ever).
+    void SetSendTimeout(int timeoutMs);
 
     // Wakes any thread blocked on this socket; later calls fail. Safe from any thread.
     void Shutdown();

@@ -267,7 +267,7 @@ void CMatchServerClient::CreateHost(std::uint32_t matchId, std::span<const std::
         timings = m_hostTimings;
     }
     auto host = std::make_shared<CLocalGameHost>(*this, CSystemClock::Instance(), timings);
-    host->m_matchId.store(matchId);
+    host->SetMatchId(matchId);
     host->SetHeader(header);
     host->SetAnnouncePort(m_ports.m_announcePort);
     // The port is used up whether or not the listener starts; a failure has told the user.
@@ -304,7 +304,7 @@ std::optional<std::uint16_t> CMatchServerClient::HostPort(std::uint32_t matchId)
     const std::shared_ptr<CLocalGameHost> host = FindHost(matchId);
     if (!host)
         return std::nullopt;
-    return static_cast<std::uint16_t>(host->m_port.load());
+    return static_cast<std::uint16_t>(host->Port());
 }
 
 std::uint32_t CMatchServerClient::HostsStarted() const
@@ -325,19 +325,15 @@ bool CMatchServerClient::ResumeHost(std::uint32_t matchId)
     const std::shared_ptr<CLocalGameHost> host = FindHost(matchId);
     if (!host)
         return false;
-    // Only a host whose game has come and gone; a running or still unused one stays as it is.
-    if (host->m_streaming.load() != 0 || host->m_sessionRan.load() == 0)
+    // Only a host whose game has come and gone, or whose listener never opened; a running or
+    // still waiting one stays as it is.
+    if (!host->CanResume())
         return false;
-    host->m_streaming.store(0);
-    host->m_sessionRan.store(0);
-    if (host->m_port.load() == 0)
+    if (host->Port() == 0)
         host->SetListenPort(TakeNextPort());
-    if (host->StartListener())
-        return true;
-    // The listener did not open (the user has been told): the host stays resumable, so that
-    // the next Watch! tries again instead of finding it neither running nor used.
-    host->m_sessionRan.store(1);
-    return false;
+    // A listener that does not open (the user has been told) leaves the host resumable, so
+    // that the next Watch! tries again.
+    return host->Resume();
 }
 
 void CMatchServerClient::CloseHost(std::uint32_t matchId)
@@ -526,7 +522,7 @@ void CMatchServerClient::SuperviseLoop(ReconnectPolicy policy)
             m_givenUp.store(true);
             TellSessions(kServerGoneLine);
             for (const auto& host : ActiveSessions())
-                host->SendLeaveAck();
+                host->EndForLostServer();
             continue;
         }
         if (now < nextTry)
@@ -549,8 +545,7 @@ void CMatchServerClient::SuperviseLoop(ReconnectPolicy policy)
         TellSessions(kServerBackLine);
         // Play goes on from where each buffer ends; nothing is asked for twice.
         for (const auto& host : ActiveSessions())
-            if (host->m_endOfStream.load() == 0)
-                RequestGameData(host->m_matchId.load(), host->StreamSize());
+            host->RequestAgainFromEnd();
     }
 }
 
@@ -559,7 +554,7 @@ std::vector<std::shared_ptr<CLocalGameHost>> CMatchServerClient::ActiveSessions(
     std::vector<std::shared_ptr<CLocalGameHost>> active;
     std::lock_guard lock(m_hostMutex);
     for (const auto& [matchId, host] : m_hosts)
-        if (host->m_streaming.load() != 0)
+        if (host->SessionActive())
             active.push_back(host);
     return active;
 }
@@ -567,12 +562,7 @@ std::vector<std::shared_ptr<CLocalGameHost>> CMatchServerClient::ActiveSessions(
 void CMatchServerClient::TellSessions(const char* line) const
 {
     for (const auto& host : ActiveSessions())
-    {
-        if (host->m_inGame.load() != 0)
-            host->SendGameChat(line);
-        else
-            host->SendLobbyChat(line);
-    }
+        host->PostServerLine(line);
 }
 
 void CMatchServerClient::DropConnection()
@@ -580,6 +570,13 @@ void CMatchServerClient::DropConnection()
     std::lock_guard lock(m_connectionMutex);
     if (m_current)
         m_current->m_socket->Shutdown();
+}
+
+void CMatchServerClient::SubmitRating(std::uint32_t matchId, std::uint8_t rating)
+{
+    // The send's result is not looked at: the server sends nothing back.
+    const auto message = BuildRateMessage({GetChannelId(), matchId, ClampRating(rating)});
+    SendRaw(message.data(), message.size());
 }
 
 int CMatchServerClient::SendRaw(const std::uint8_t* data, std::size_t size)

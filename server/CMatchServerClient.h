@@ -74,7 +74,7 @@ public:
     CMatchServerClient& operator=(const CMatchServerClient&) = delete;
 
     void SetChannelId(std::uint32_t channelId);
-    std::uint32_t GetChannelId() const override;
+    std::uint32_t GetChannelId() const;
 
     // Connects to a dotted-decimal IPv4 address and starts the receive thread; closes the
     // previous connection first. True when the connection and its thread are up. The connect
@@ -97,7 +97,8 @@ public:
     // tells the user "Disconnected from server!".
     void RequestGameData(std::uint32_t matchId, std::uint32_t offset) override;
     // Sends caller-built bytes on the connection; the send result unchanged (-1 on failure).
-    int SendRaw(const std::uint8_t* data, std::size_t size) override;
+    int SendRaw(const std::uint8_t* data, std::size_t size);
+    void SubmitRating(std::uint32_t matchId, std::uint8_t rating) override;
 
     enum class ListOutcome
     {

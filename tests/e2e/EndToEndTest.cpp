@@ -277,7 +277,7 @@ TEST_F(EndToEndTest, CompletedMatchStreamsChunkAfterChunkWhileItPlays)
 
     const auto host = m_client->FindHost(m_matchId);
     EXPECT_EQ(host->StreamSize(), size);
-    EXPECT_EQ(host->m_endOfStream.load(), 1u);
+    EXPECT_TRUE(host->StreamEnded());
     EXPECT_EQ(m_client->FindMatch(m_matchId)->m_lengthText,
               LengthText(m_match.m_durationMs / 1000));
     EXPECT_TRUE(m_notices.Texts().empty());
@@ -469,7 +469,7 @@ TEST_F(EndToEndTest, ServerDroppingTheConnectionMidStreamLeavesTheGameBuffering)
     EXPECT_FALSE(m_client->IsConnected());
     const auto host = m_client->FindHost(m_matchId);
     EXPECT_EQ(host->StreamSize(), kDropAt);
-    EXPECT_EQ(host->m_streaming.load(), 1u);
+    EXPECT_TRUE(host->SessionActive());
 
     // The viewer gives up; the session ends without a hang.
     m_game->Leave();

@@ -158,9 +158,9 @@ TEST(HostPlay, AnAbsorbThatStallsIsRescuedByTheWatchThreadAndPlayGoesOn)
         // The whole match is near its end: 4x is allowed only once the server has marked
         // that end, which a loaded machine may not have read yet.
         const auto markedBy = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-        while (!rig.m_host->m_endOfStream.load() && std::chrono::steady_clock::now() < markedBy)
+        while (!rig.m_host->StreamEnded() && std::chrono::steady_clock::now() < markedBy)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_TRUE(rig.m_host->m_endOfStream.load());
+        ASSERT_TRUE(rig.m_host->StreamEnded());
         // At the end of a block: 4x forwards the four 0x07 packets, no time slot.
         ASSERT_TRUE(type("/sp 4"));
         auto packets = game.ReadThrough(GamePacketType::kChatFromHost);
@@ -418,8 +418,6 @@ TEST(HostPlay, ARatingIsSentOncePerHostAcrossSessions)
         script.m_gameChat = {{1000, rating}};
         CGameSimulator sim(script);
         ASSERT_TRUE(sim.Start());
-        // As the client resumes a host whose game has ended.
-        rig.m_host->m_sessionRan.store(0);
         ASSERT_TRUE(rig.Start(sim.AnnouncePort()));
         ASSERT_TRUE(sim.WaitFinished(kWaitMs));
         ASSERT_TRUE(rig.m_host->WaitSessionEnded(kWaitMs));

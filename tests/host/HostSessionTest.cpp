@@ -208,8 +208,8 @@ TEST(HostSession, LeavesAreAcknowledgedBeforeTheMapReportAndInTheLobby)
         EXPECT_FALSE(game.Read()) << "nothing after the acknowledgement";
         EXPECT_TRUE(game.Closed());
         EXPECT_TRUE(rig.m_host->WaitSessionEnded(kWaitMs));
-        EXPECT_EQ(rig.m_host->m_streaming.load(), 0u);
-        EXPECT_EQ(rig.m_host->m_sessionRan.load(), 1u);
+        EXPECT_FALSE(rig.m_host->SessionActive());
+        EXPECT_TRUE(rig.m_host->SessionRan());
     }
 }
 
@@ -303,7 +303,7 @@ TEST(HostSession, AGameThatVanishesMidStepEndsTheSession)
     game.Close();
     ASSERT_TRUE(rig.m_host->WaitSessionEnded(kWaitMs));
     EXPECT_EQ(rig.m_host->SessionsEnded(), 1u);
-    EXPECT_EQ(rig.m_host->m_streaming.load(), 0u);
+    EXPECT_FALSE(rig.m_host->SessionActive());
 }
 
 TEST(HostSession, CoalescedSplitAndLongPacketsFromTheGameAreAllHandled)

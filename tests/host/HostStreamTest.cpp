@@ -81,13 +81,13 @@ TEST(HostStream, EmptyChunksEndMarkersAndChunksPastTheBuffer)
     rig.Append(100, 0, 9);
     EXPECT_EQ(rig.Host().StreamSize(), 100u);
     EXPECT_EQ(rig.Host().MatchSeconds(), 5) << "an empty chunk carries no match length";
-    EXPECT_EQ(rig.Host().m_caughtUp.load(), 0u) << "not low on data, so not caught up";
+    EXPECT_FALSE(rig.Host().CaughtUp()) << "not low on data, so not caught up";
     const auto lack = rig.m_game.Read();
     ASSERT_TRUE(lack);
     EXPECT_EQ(ChatText(*lack), "Lack of data from server!");
 
     rig.Append(100, 2001);
-    EXPECT_EQ(rig.Host().m_endOfStream.load(), 1u);
+    EXPECT_TRUE(rig.Host().StreamEnded());
     EXPECT_EQ(rig.Host().StreamSize(), 100u);
 
     // Past the buffer: refused, the viewer is told, and the stream ends there.
@@ -103,10 +103,9 @@ TEST(HostStream, EmptyChunksEndMarkersAndChunksPastTheBuffer)
     };
     for (const auto& row : rows)
     {
-        rig.Host().m_endOfStream.store(0);
         rig.Append(row.m_offset, row.m_length);
         EXPECT_EQ(rig.Host().StreamSize(), 100u);
-        EXPECT_EQ(rig.Host().m_endOfStream.load(), 1u);
+        EXPECT_TRUE(rig.Host().StreamEnded());
         const auto line = rig.m_game.Read();
         ASSERT_TRUE(line);
         EXPECT_EQ(ChatText(*line), "[VELT] Sorry, this match is too long to continue!");
@@ -137,7 +136,7 @@ TEST(HostStream, ListenPortGoesIntoTheAnnouncement)
         const std::size_t last = ReplayHeader::kAnnouncementOffset + row.m_length - 2;
         EXPECT_EQ(patched.U16(last), static_cast<std::uint16_t>(row.m_port));
         EXPECT_EQ(patched.U8(last - 1), row.m_length > 2 ? 0x55 : 0);
-        EXPECT_EQ(host.m_port.load(), row.m_port);
+        EXPECT_EQ(host.Port(), row.m_port);
     }
     // 10000 in a 120-byte announcement: 10 27 at offsets 118 and 119.
     ReplayHeader header;
@@ -281,7 +280,7 @@ TEST(HostStream, EachWayASessionEnds)
                       record.m_gameLines.end())
                 << name;
         }
-        EXPECT_EQ(rig.m_host->m_streaming.load(), 0u) << name;
+        EXPECT_FALSE(rig.m_host->SessionActive()) << name;
         EXPECT_EQ(rig.m_host->SessionsEnded(), 1u) << name;
         EXPECT_EQ(rig.m_host->OverlappingSteps(), 0u) << name;
     }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "server/MatchServerMessages.h"
 #include "tools/w3gs/GameSidePackets.h"
 #include "tools/w3gs/ReplayHeaderBuilder.h"
 
@@ -227,11 +228,10 @@ bool CTestOwner::MapFileExists(const std::string& relativePath)
     return m_mapExists.load();
 }
 
-int CTestOwner::SendRaw(const std::uint8_t* data, std::size_t size)
+void CTestOwner::SubmitRating(std::uint32_t matchId, std::uint8_t rating)
 {
     std::lock_guard lock(m_mutex);
-    m_ratings.emplace_back(data, data + size);
-    return static_cast<int>(size);
+    m_ratings.push_back(BuildRateMessage({7, matchId, ClampRating(rating)}));
 }
 
 void CTestOwner::AnswerLoop()
@@ -436,7 +436,7 @@ bool IsStreamSlot(const std::vector<std::uint8_t>& packet)
 HostRig::HostRig(HeaderOptions header, HostTimings timings)
     : m_host(std::make_unique<CLocalGameHost>(m_owner, CSystemClock::Instance(), timings))
 {
-    m_host->m_matchId.store(42);
+    m_host->SetMatchId(42);
     m_host->SetHeader(BuildTestHeader(header));
     m_owner.Serve(*m_host);
 }

@@ -114,8 +114,8 @@ public:
 
     void RequestGameData(std::uint32_t matchId, std::uint32_t offset) override;
     bool MapFileExists(const std::string& relativePath) override;
-    int SendRaw(const std::uint8_t* data, std::size_t size) override;
-    std::uint32_t GetChannelId() const override { return 7; }
+    // Records the rating message as the client would send it, on channel 7.
+    void SubmitRating(std::uint32_t matchId, std::uint8_t rating) override;
     ChatDisplaySwitches& DisplaySwitches() override { return m_switches; }
     IUserNotice& Notices() override { return m_notices; }
     CRecordingNotice& RecordedNotices() { return m_notices; }
@@ -206,7 +206,7 @@ struct HostRig
     // The game joins and starts once the server has answered what the host asked for, so
     // that play begins on data that has arrived however slowly the answer thread ran.
     bool JoinAndStart(CScriptedGame& game);
-    std::uint16_t Port() const { return static_cast<std::uint16_t>(m_host->m_port.load()); }
+    std::uint16_t Port() const { return static_cast<std::uint16_t>(m_host->Port()); }
 
     CTestOwner m_owner;
     std::unique_ptr<CLocalGameHost> m_host;

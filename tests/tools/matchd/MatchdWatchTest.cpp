@@ -159,7 +159,7 @@ TEST_F(MatchdWatchTest, CompletedMatchReachesTheGameWholeThroughTheRealClient)
     ASSERT_TRUE(m_sim->WaitFinished(kWatchTimeoutMs));
     ExpectGameGotTheStream(*m_archive->Find(2), m_sim->Record());
     EXPECT_EQ(host->StreamSize(), m_archive->Find(2)->m_stream.size());
-    EXPECT_EQ(host->m_endOfStream.load(), 1u);
+    EXPECT_TRUE(host->StreamEnded());
     EXPECT_EQ(m_stats.Stats(2).m_visits, 1u);
     EXPECT_TRUE(m_notices.Texts().empty());
 }
