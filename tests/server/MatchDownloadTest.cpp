@@ -441,6 +441,28 @@ INSTANTIATE_TEST_SUITE_P(States, ResumeHostTest,
                                            ResumeRow{"GameEnded", true, true, true}),
                          [](const auto& info) { return std::string(info.param.m_name); });
 
+// The first listener of a new host cannot open (a second copy of the program holds the port):
+// the next Watch! opens it, rather than finding a host that neither runs nor has run.
+TEST_F(MatchDownloadTest, AHostWhoseFirstListenerFailedListensOnTheNextWatch)
+{
+    CTcpListener squatter;
+    ASSERT_EQ(squatter.Open("127.0.0.1", 0), CTcpListener::Error::kNone);
+    const std::uint16_t port = squatter.Port();
+    MakeClient(port);
+    m_server.AddMatch(Served(3000, 60));
+    MakeHost();
+    EXPECT_EQ(m_notices.Texts(), std::vector<std::string>{"Stream socket bind error"});
+    ASSERT_TRUE(m_client->HasHost(kMatch));
+    EXPECT_FALSE(m_client->ResumeHost(kMatch)) << "the port is still taken";
+    squatter.Close();
+    EXPECT_TRUE(m_client->ResumeHost(kMatch));
+    EXPECT_EQ(m_client->HostPort(kMatch), port);
+    EXPECT_FALSE(m_client->ResumeHost(kMatch)) << "listening now: nothing to resume";
+    CTcpSocket game = JoinHost();
+    ASSERT_TRUE(game.IsValid());
+    EXPECT_TRUE(WaitUntil([&] { return m_client->FindHost(kMatch)->SessionActive(); }));
+}
+
 TEST_F(MatchDownloadTest, ResumeThatCannotListenCanBeTriedAgain)
 {
     m_server.AddMatch(Served(3000, 60));
