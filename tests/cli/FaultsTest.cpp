@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "cli/Commands.h"
+#include "tests/cli/CommandRun.h"
 #include "cli/TerminalText.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
@@ -30,23 +31,7 @@ namespace
 
 constexpr std::uint32_t kDeadlineMs = 120000;
 
-struct Run
-{
-    int m_status = -1;
-    std::string m_out;
-    std::string m_err;
-};
-
-Run RunCommand(int (*command)(const std::vector<std::string>&), const std::vector<std::string>& args)
-{
-    Run run;
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    run.m_status = command(args);
-    run.m_out = ::testing::internal::GetCapturedStdout();
-    run.m_err = ::testing::internal::GetCapturedStderr();
-    return run;
-}
+using test::RunCommand;
 
 // What a terminal must never be sent: C0 controls other than the line break (and the tab of
 // the tab-separated form), DEL, C1 controls, and bytes that are not UTF-8. Such a text, with its
