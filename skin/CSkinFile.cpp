@@ -82,6 +82,18 @@ bool ApplyProperty(SkinObject& object, const QString& key, const QString& value,
 
 std::optional<SkinData> CSkinFile::Load(const QString& path, QString* error)
 {
+    if (path.startsWith(QLatin1Char(':')))
+    {
+        // A skin built into the program: its own bytes, not a file of the user's.
+        QFile resource(path);
+        if (!resource.open(QIODevice::ReadOnly))
+        {
+            Fail(error, QStringLiteral("cannot open %1").arg(path));
+            return std::nullopt;
+        }
+        const QByteArray text = resource.read(kMaxFileBytes + 1);
+        return Parse(text, QFileInfo(path).absolutePath(), error);
+    }
     // Bounded and without waiting: a FIFO or a device named like the skin file is refused.
     LocalFileRead read = ReadLocalFile(path.toStdString(), static_cast<std::size_t>(kMaxFileBytes));
     switch (read.m_status)

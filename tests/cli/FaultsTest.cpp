@@ -361,7 +361,7 @@ TEST_F(HostileServerTest, ServerThatNeverComesBackEndsTheWatchWithOne)
     ASSERT_TRUE(game.Start());
     CThread outage;
     outage.Start([&] {
-        if (m_server.WaitClientClosed(0, kDeadlineMs))
+        if (m_server.WaitForClients(1, kDeadlineMs) && m_server.WaitClientClosed(0, kDeadlineMs))
             m_server.Stop();
     });
     const auto run = RunCommand(
@@ -375,8 +375,14 @@ TEST_F(HostileServerTest, ServerThatNeverComesBackEndsTheWatchWithOne)
     ASSERT_TRUE(game.WaitFinished(kDeadlineMs));
     const GameSimRecord record = game.Record();
     EXPECT_TRUE(record.m_leaveAckReceived);
+    std::string lines;
+    for (const auto& line : record.m_lobbyLines)
+        lines += "lobby: " + line + "\n";
+    for (const auto& line : record.m_gameLines)
+        lines += "game: " + line + "\n";
     EXPECT_NE(std::find(record.m_gameLines.begin(), record.m_gameLines.end(), kServerGoneLine),
-              record.m_gameLines.end());
+              record.m_gameLines.end())
+        << lines;
 }
 
 } // namespace
