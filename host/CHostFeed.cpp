@@ -13,7 +13,6 @@ namespace velt
 namespace
 {
 
-constexpr std::uint8_t kEmptyTimeSlot[] = {0xF7, 0x0C, 0x06, 0x00, 0x00, 0x00};
 // Closer than this to the end of the data, the feed asks for more and gives up fast speeds.
 constexpr std::uint32_t kNearEndBytes = 1500;
 // Buffering waits until this much more data has arrived.
@@ -259,6 +258,7 @@ bool CHostFeed::SendEmptySlot(bool owed)
 {
     if (owed)
         m_host.m_connection.OweKeepalive();
+    static const std::vector<std::uint8_t> kEmptyTimeSlot = BuildEmptyTimeSlot();
     return m_host.SendToGame(kEmptyTimeSlot);
 }
 

@@ -13,7 +13,6 @@ namespace velt
 namespace
 {
 
-constexpr std::uint8_t kLeaveAck[] = {0xF7, 0x1B, 0x04, 0x00};
 constexpr const char* kLoopback = "127.0.0.1";
 constexpr int kListenBacklog = 5;
 
@@ -387,11 +386,11 @@ void CLocalGameHost::BuildLoadedBatch()
     std::size_t length = 0;
     for (std::size_t id = 1; id <= m_header.PlayerCount(); ++id)
     {
-        const std::uint8_t loaded[] = {kGamePacketSignature,
-                                       static_cast<std::uint8_t>(GamePacketType::kGameLoadedOthers),
-                                       0x05, 0x00, static_cast<std::uint8_t>(id)};
-        std::memcpy(m_loadedBatch.data() + length, loaded, sizeof loaded);
-        length += sizeof loaded;
+        const auto loaded = BuildPlayerLoaded(static_cast<std::uint8_t>(id));
+        if (length + loaded.size() > m_loadedBatch.size())
+            break;
+        std::memcpy(m_loadedBatch.data() + length, loaded.data(), loaded.size());
+        length += loaded.size();
     }
     m_loadedBatchLength = static_cast<std::uint8_t>(length);
 }
@@ -439,6 +438,7 @@ void CLocalGameHost::SendGameChat(std::string_view text) { SendChat(ChatKind::kI
 
 void CLocalGameHost::SendLeaveAck()
 {
+    static const std::vector<std::uint8_t> kLeaveAck = BuildLeaveAck();
     SendToGame(kLeaveAck);
     SignalStop();
 }
@@ -481,11 +481,11 @@ void CLocalGameHost::AppendStreamChunk(std::uint32_t offset, const std::uint8_t*
     {
         // Bytes already held stay as they are: the feed may be sending them right now.
         const std::uint32_t end = offset + length;
-        const std::uint32_t from = std::max(offset, m_heldEnd);
+        const std::uint32_t from = std::max(offset, m_heldEnd.load(std::memory_order_relaxed));
         if (from < end)
         {
             std::memcpy(m_stream.data() + from, data + (from - offset), end - from);
-            m_heldEnd = end;
+            m_heldEnd.store(end, std::memory_order_relaxed);
         }
         m_streamSize.store(end, std::memory_order_release);
         m_matchSeconds.store(matchSeconds);

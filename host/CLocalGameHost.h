@@ -245,7 +245,8 @@ private:
     std::uint32_t m_requestedOffset = 0;
     std::uint64_t m_requestSentMs = 0;
     std::uint64_t m_requestNotBeforeMs = 0;
-    std::uint32_t m_heldEnd = 0; // receive thread: stream bytes below this are never rewritten
+    // Stream bytes below this are never written again (the receive thread's).
+    std::atomic<std::uint32_t> m_heldEnd{0};
     std::atomic<std::uint32_t> m_emptyAnswersUntold{0};
     std::atomic<std::uint32_t> m_tooLong{0};
     std::mutex m_serverLinesMutex; // guards m_serverLines

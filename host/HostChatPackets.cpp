@@ -46,6 +46,46 @@ std::vector<std::uint8_t> BuildHostChat(const HostChatLine& line)
     return writer.Take();
 }
 
+namespace
+{
+
+// Head with the length patched in last; the body is what the caller writes.
+template <typename Body>
+std::vector<std::uint8_t> BuildPacket(GamePacketType type, Body body)
+{
+    CByteWriter writer(16);
+    writer.U8(kGamePacketSignature).U8(static_cast<std::uint8_t>(type)).U16(0);
+    body(writer);
+    writer.PatchU16(2, static_cast<std::uint16_t>(writer.Size()));
+    return writer.Take();
+}
+
+} // namespace
+
+// offset  width  field
+// 0       4      F7 1B, u16 length 4
+std::vector<std::uint8_t> BuildLeaveAck()
+{
+    return BuildPacket(GamePacketType::kLeaveAck, [](CByteWriter&) {});
+}
+
+// offset  width  field
+// 0       4      F7 0C, u16 length 6
+// 4       2      u16 interval: 0
+std::vector<std::uint8_t> BuildEmptyTimeSlot()
+{
+    return BuildPacket(GamePacketType::kIncomingAction, [](CByteWriter& w) { w.U16(0); });
+}
+
+// offset  width  field
+// 0       4      F7 08, u16 length 5
+// 4       1      player id
+std::vector<std::uint8_t> BuildPlayerLoaded(std::uint8_t playerId)
+{
+    return BuildPacket(GamePacketType::kGameLoadedOthers,
+                       [playerId](CByteWriter& w) { w.U8(playerId); });
+}
+
 std::vector<std::string_view> SplitChatText(std::string_view text, std::size_t maxBytes)
 {
     std::vector<std::string_view> pieces;

@@ -32,6 +32,13 @@ std::vector<std::uint8_t> BuildHostChat(const HostChatLine& line);
 // the text back. An empty text gives one empty piece.
 std::vector<std::string_view> SplitChatText(std::string_view text, std::size_t maxBytes);
 
+// The leave acknowledgement, F7 1B 04 00: the head alone.
+std::vector<std::uint8_t> BuildLeaveAck();
+// A time slot with no interval and no actions, F7 0C 06 00 00 00: holds a waiting game.
+std::vector<std::uint8_t> BuildEmptyTimeSlot();
+// One player has loaded, F7 08 05 00 and the player id.
+std::vector<std::uint8_t> BuildPlayerLoaded(std::uint8_t playerId);
+
 // Chat typed by the viewer (0x28).
 struct ViewerChat
 {

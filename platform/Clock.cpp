@@ -6,6 +6,8 @@
 namespace velt
 {
 
+// The steady clock on every system: on Windows it is the performance counter, because
+// GetTickCount64 moves in 10-16 ms steps, which would stretch every short interval.
 std::uint64_t CSystemClock::NowMs()
 {
     using namespace std::chrono;

@@ -39,6 +39,8 @@ private:
 
 CEvent::CEvent(Kind kind, bool initiallySet) : m_kind(kind), m_set(initiallySet) {}
 
+CEvent::~CEvent() = default;
+
 void CEvent::Set()
 {
     std::lock_guard lock(m_mutex);

@@ -13,7 +13,8 @@ namespace velt
 class CEventWaiter;
 
 // A kernel-style event: auto-reset (one wait consumes one signal) or manual-reset (stays set
-// until Reset). Waits have time-outs in milliseconds; kInfinite waits for ever.
+// until Reset). Waits have time-outs in milliseconds; kInfinite waits for ever. On Windows it is
+// the kernel's event object.
 class CEvent
 {
 public:
@@ -26,6 +27,7 @@ public:
     static constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 
     explicit CEvent(Kind kind = Kind::kAutoReset, bool initiallySet = false);
+    ~CEvent();
     CEvent(const CEvent&) = delete;
     CEvent& operator=(const CEvent&) = delete;
 
@@ -40,14 +42,18 @@ public:
 private:
     friend int WaitAny(std::span<CEvent* const> events, std::uint32_t timeoutMs);
 
+    const Kind m_kind;
+#ifdef _WIN32
+    void* m_handle; // HANDLE
+#else
     void AddWaiter(CEventWaiter* waiter);
     void RemoveWaiter(CEventWaiter* waiter);
 
-    const Kind m_kind;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_set;
     std::vector<CEventWaiter*> m_waiters;
+#endif
 };
 
 constexpr int kWaitTimeout = -1;

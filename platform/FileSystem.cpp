@@ -4,11 +4,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
+#include <fstream>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 namespace velt
@@ -43,6 +41,17 @@ std::vector<std::string_view> SplitComponents(std::string_view path)
 
 } // namespace
 
+std::filesystem::path PathFromUtf8(std::string_view text)
+{
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string PathToUtf8(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::string JoinPath(std::string_view folder, std::string_view name)
 {
     std::string out(folder);
@@ -58,7 +67,7 @@ std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_v
     const auto parts = SplitComponents(relativePath);
     if (parts.empty())
         return std::nullopt;
-    fs::path current = folder.empty() ? fs::path(".") : fs::path(std::string(folder));
+    fs::path current = folder.empty() ? fs::path(".") : PathFromUtf8(folder);
     std::error_code error;
     for (std::size_t i = 0; i < parts.size(); ++i)
     {
@@ -66,7 +75,7 @@ std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_v
         if (part == "." || part == "..")
             return std::nullopt;
         const bool last = i + 1 == parts.size();
-        fs::path exact = current / std::string(part);
+        fs::path exact = current / PathFromUtf8(part);
         if (fs::exists(exact, error))
         {
             current = exact;
@@ -77,7 +86,7 @@ std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_v
             for (fs::directory_iterator it(current, error), end; !error && it != end;
                  it.increment(error))
             {
-                if (EqualNoCase(it->path().filename().string(), part))
+                if (EqualNoCase(PathToUtf8(it->path().filename()), part))
                 {
                     found = it->path();
                     break;
@@ -92,55 +101,50 @@ std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_v
     }
     if (!fs::is_regular_file(current, error))
         return std::nullopt;
-    return current.string();
+    return PathToUtf8(current);
 }
 
 std::string CurrentDirectory()
 {
     std::error_code error;
     auto path = std::filesystem::current_path(error);
-    return error ? std::string() : path.string();
+    return error ? std::string() : PathToUtf8(path);
 }
 
 LocalFileRead ReadLocalFile(const std::string& path, std::size_t maxBytes)
 {
     LocalFileRead result;
-    // Non-blocking, so that opening a FIFO returns at once; the check below then refuses it.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    const std::filesystem::path target = PathFromUtf8(path);
+    // Looked at before it is opened: opening a FIFO for reading would wait for a writer.
+    std::error_code error;
+    const auto status = std::filesystem::status(target, error);
+    if (error || !std::filesystem::exists(status))
         return result;
-    struct stat info{};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    if (!std::filesystem::is_regular_file(status))
     {
-        ::close(fd);
         result.m_status = LocalFileRead::Status::kNotRegular;
         return result;
     }
-    if (static_cast<std::uint64_t>(info.st_size) > maxBytes)
+    const std::uintmax_t size = std::filesystem::file_size(target, error);
+    if (!error && size > maxBytes)
     {
-        ::close(fd);
         result.m_status = LocalFileRead::Status::kTooLarge;
         return result;
     }
-    // The size may change meanwhile: read at most one byte past the bound, to tell.
-    result.m_bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
+    std::ifstream file(target, std::ios::binary);
+    if (!file)
+        return result;
+    // The size may change meanwhile: at most one byte past the bound is read, to tell.
+    result.m_bytes.resize(
+        std::min<std::size_t>(maxBytes + 1, error ? 4096 : static_cast<std::size_t>(size) + 1));
     std::size_t got = 0;
-    for (;;)
+    while (file && got < maxBytes + 1)
     {
         if (got == result.m_bytes.size())
-        {
-            if (got > maxBytes)
-                break;
             result.m_bytes.resize(std::min(maxBytes + 1, got * 2 + 1));
-        }
-        const ssize_t n = ::read(fd, result.m_bytes.data() + got, result.m_bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
+        file.read(result.m_bytes.data() + got, static_cast<std::streamsize>(result.m_bytes.size() - got));
+        got += static_cast<std::size_t>(file.gcount());
     }
-    ::close(fd);
     result.m_bytes.resize(got);
     if (got > maxBytes)
     {
@@ -155,7 +159,7 @@ LocalFileRead ReadLocalFile(const std::string& path, std::size_t maxBytes)
 bool IsNonRegularFile(const std::string& path)
 {
     std::error_code error;
-    const auto status = std::filesystem::status(path, error);
+    const auto status = std::filesystem::status(PathFromUtf8(path), error);
     return !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,11 @@ constexpr char kPathSeparator = '\\';
 #else
 constexpr char kPathSeparator = '/';
 #endif
+
+// Paths are UTF-8 text in this program; these convert at std::filesystem's boundary, which on
+// Windows would otherwise read narrow text in the ANSI code page.
+std::filesystem::path PathFromUtf8(std::string_view text);
+std::string PathToUtf8(const std::filesystem::path& path);
 
 // Joins a folder and a name with one separator; a folder that already ends in a slash or a
 // backslash gets no second one. An empty folder leaves the name relative to the working directory.

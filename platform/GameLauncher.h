@@ -57,12 +57,18 @@ std::optional<std::string> WarcraftCommandLine(const WarcraftLaunch& launch);
 // the folder's war3.exe and the same switches.
 std::vector<std::string> WarcraftArgv(const WarcraftLaunch& launch);
 
+// The arguments as one Windows command line, each quoted only when it must be, so that the
+// program's start-up code splits it back into the same words (a path with blanks stays one word,
+// and the system never guesses the program from a prefix of it).
+std::string WindowsCommandLine(const std::vector<std::string>& argv);
+
 // Raises a running game or starts one. Tells the user through the notice sink when there is no
 // folder or the command line does not fit.
 LaunchResult LaunchWarcraft(const WarcraftLaunch& launch, IGameWindow& window,
                             IProcessStarter& starter, IUserNotice& notices);
 
-// The real window lookup: on Linux an X11 top-level window (EWMH client list, then WM_NAME).
+// The real window lookup: on Windows FindWindow; on Linux an X11 top-level window (EWMH client
+// list, then WM_NAME).
 IGameWindow& SystemGameWindow();
 // The real process start.
 IProcessStarter& SystemProcessStarter();

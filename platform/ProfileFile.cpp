@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <vector>
@@ -180,7 +180,8 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
     // regular file (opening a FIFO would wait for its other end).
     if (IsNonRegularFile(path))
         return false;
-    if (std::ifstream(path).good() && !std::ofstream(path, std::ios::app).good())
+    const std::filesystem::path target = PathFromUtf8(path);
+    if (std::ifstream(target).good() && !std::ofstream(target, std::ios::app).good())
         return false;
     ProfileLines profile = Load(path).value_or(ProfileLines{});
     const std::string keyLine = std::string(key) + "=" + std::string(value);
@@ -213,18 +214,21 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
             text += profile.m_newline;
     }
     // Write beside the file and rename over it, so a failed write never truncates the old file.
-    const std::string temporary = path + ".tmp";
+    const std::filesystem::path temporary = PathFromUtf8(path + ".tmp");
+    std::error_code error;
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out || !out.write(text.data(), static_cast<std::streamsize>(text.size())) || !out.flush())
         {
-            std::remove(temporary.c_str());
+            out.close();
+            std::filesystem::remove(temporary, error);
             return false;
         }
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0)
+    std::filesystem::rename(temporary, target, error);
+    if (error)
     {
-        std::remove(temporary.c_str());
+        std::filesystem::remove(temporary, error);
         return false;
     }
     return true;

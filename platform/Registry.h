@@ -27,6 +27,7 @@ std::optional<std::string> ReadWineUserRegistryString(const std::string& prefix,
 
 // Turns a Windows path such as C:\Games\Warcraft III into a path of this system, through the
 // prefix's dosdevices links. Missing trailing components are kept as they are spelt.
+// On Windows the path is already local and is returned as it stands.
 std::optional<std::string> WindowsPathToLocal(const std::string& prefix, std::string_view windowsPath);
 
 } // namespace velt

@@ -83,6 +83,14 @@ std::optional<std::string> ResolveHostIPv4(const std::string& host)
     return std::string(text);
 }
 
+CTcpSocket::CTcpSocket(int fd) : m_fd(fd) {}
+
+CTcpSocket::CTcpSocket(CTcpSocket&& other) noexcept
+{
+    std::lock_guard lock(other.m_closeMutex);
+    m_fd.store(other.m_fd.exchange(-1));
+}
+
 CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
 {
     if (this != &other)
@@ -173,20 +181,6 @@ int CTcpSocket::Recv(void* data, std::size_t size)
         n = ::recv(fd, data, size, 0);
     while (n < 0 && errno == EINTR);
     return static_cast<int>(n);
-}
-
-bool CTcpSocket::RecvExact(void* data, std::size_t size)
-{
-    auto* bytes = static_cast<std::uint8_t*>(data);
-    std::size_t got = 0;
-    while (got < size)
-    {
-        const int n = Recv(bytes + got, size - got);
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 bool CTcpSocket::WaitReadable(int timeoutMs)

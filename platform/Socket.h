@@ -11,8 +11,9 @@
 namespace velt
 {
 
-// Starts and stops the socket layer for the process (WSAStartup/WSACleanup on Windows; on POSIX
-// it only makes sure that writes to a closed peer return an error instead of raising SIGPIPE).
+// Starts and stops the socket layer for the process (on Windows Winsock 2, which every socket
+// also starts on first use and which is cleaned up when the process ends; on POSIX it only makes
+// sure that writes to a closed peer return an error instead of raising SIGPIPE).
 bool SocketLayerStart();
 void SocketLayerStop();
 
@@ -26,13 +27,10 @@ class CTcpSocket
 {
 public:
     CTcpSocket() = default;
-    explicit CTcpSocket(int fd) : m_fd(fd) {}
+    // Takes a connected socket (on Windows a SOCKET, whose value fits 32 bits).
+    explicit CTcpSocket(int fd);
     ~CTcpSocket() { Close(); }
-    CTcpSocket(CTcpSocket&& other) noexcept
-    {
-        std::lock_guard lock(other.m_closeMutex);
-        m_fd.store(other.m_fd.exchange(-1));
-    }
+    CTcpSocket(CTcpSocket&& other) noexcept;
     CTcpSocket& operator=(CTcpSocket&& other) noexcept;
     CTcpSocket(const CTcpSocket&) = delete;
     CTcpSocket& operator=(const CTcpSocket&) = delete;
@@ -72,6 +70,12 @@ private:
     // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
     // has already handed back to the system for reuse.
     std::mutex m_closeMutex;
+#ifdef _WIN32
+    // Kernel events that a blocked call waits on: the socket's readiness, and the wake-up that
+    // Shutdown sets (Winsock's shutdown alone wakes neither recv nor accept).
+    void* m_ready = nullptr;
+    void* m_wake = nullptr;
+#endif
 };
 
 // A TCP listener bound to an IPv4 address.
@@ -108,6 +112,12 @@ private:
     // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
     // has already handed back to the system for reuse.
     std::mutex m_closeMutex;
+#ifdef _WIN32
+    // Kernel events that a blocked call waits on: the socket's readiness, and the wake-up that
+    // Shutdown sets (Winsock's shutdown alone wakes neither recv nor accept).
+    void* m_ready = nullptr;
+    void* m_wake = nullptr;
+#endif
 };
 
 // A UDP socket for sending datagrams.

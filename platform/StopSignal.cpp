@@ -13,20 +13,20 @@ namespace
 std::atomic<int> g_stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-void OnStopSignal(int signalNumber) { g_stopSignal.store(signalNumber); }
+void OnStopSignal(int signalNumber)
+{
+    g_stopSignal.store(signalNumber);
+    // One request is recorded; the next one finds the default action and ends the process.
+    std::signal(signalNumber, SIG_DFL);
+}
 
 } // namespace
 
 void InstallStopHandlers()
 {
     g_stopSignal.store(0);
-    struct sigaction action{};
-    action.sa_handler = &OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    // One request is recorded; the next one finds the default action and ends the process.
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGINT, &OnStopSignal);
+    std::signal(SIGTERM, &OnStopSignal);
 }
 
 int StopSignalNumber() { return g_stopSignal.load(); }

@@ -1,10 +1,10 @@
 #!/bin/sh
 # Runs `velt demo` and checks that the viewer saw the whole story, in order where it matters.
+# The arguments are the command that runs velt: the program, or an emulator and the program.
 set -u
-velt="$1"
 out="$(mktemp)"
 trap 'rm -f "$out"' EXIT
-"$velt" demo --seconds 10 >"$out" 2>&1
+"$@" demo --seconds 10 >"$out" 2>&1
 status=$?
 cat "$out"
 if [ "$status" -ne 0 ]; then

@@ -136,7 +136,9 @@ TEST(HostFaults, ReadsThatTakeKeepalivesNeverFreezeTheGame)
         ASSERT_TRUE(game.PlayTo(11)) << row.m_name;
         ASSERT_TRUE(game.Chat("/sp 1")) << row.m_name;
         for (std::uint32_t i = 0; i <= row.m_extra; ++i)
+        {
             ASSERT_TRUE(game.m_game.Keepalive()) << row.m_name;
+        }
         EXPECT_TRUE(game.AnySlot(kFrozenMs)) << row.m_name << ": the game was left frozen";
         // Play goes on at normal pace to the end.
         for (std::uint32_t slot = game.m_slots; game.m_slots < 31;)
@@ -220,14 +222,18 @@ TEST(HostFaults, TheEndWaitsForTheKeepalivesOfSlotsInFlight)
         while (game.m_slots < kSlots)
         {
             if (game.m_slots <= kSlots - kWithheld)
+            {
                 ASSERT_TRUE(game.m_game.Keepalive()) << row.m_name;
+            }
             ASSERT_TRUE(game.NextSlot()) << row.m_name;
         }
         EXPECT_TRUE(game.m_game.Quiet(500)) << row.m_name << ": acknowledged with slots in flight";
         if (row.m_answerLate)
         {
             for (std::uint32_t i = 0; i < kWithheld; ++i)
+            {
                 ASSERT_TRUE(game.m_game.Keepalive()) << row.m_name;
+            }
         }
         bool acknowledged = false;
         while (auto packet = game.m_game.Read())

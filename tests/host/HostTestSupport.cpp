@@ -423,7 +423,7 @@ bool IsType(const std::vector<std::uint8_t>& packet, GamePacketType type)
 
 bool IsEmptySlot(const std::vector<std::uint8_t>& packet)
 {
-    return packet == std::vector<std::uint8_t>{0xF7, 0x0C, 0x06, 0x00, 0x00, 0x00};
+    return packet == BuildEmptyTimeSlot();
 }
 
 bool IsStreamSlot(const std::vector<std::uint8_t>& packet)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "platform/GameLauncher.h"
 
 using namespace velt;
@@ -52,18 +54,54 @@ TEST_P(CommandLineTest, SwitchesFollowTheExecutableInOrder)
 
 INSTANTIATE_TEST_SUITE_P(
     Switches, CommandLineTest,
-    ::testing::Values(CommandLineCase{"/games/war3", false, false, "/games/war3/war3.exe"},
+    ::testing::Values(
+#ifdef _WIN32
+                      CommandLineCase{"C:\\war3", false, false, "C:\\war3\\war3.exe"},
+                      CommandLineCase{"C:\\war3", true, false, "C:\\war3\\war3.exe -window"},
+                      CommandLineCase{"C:\\war3", false, true, "C:\\war3\\war3.exe -opengl"},
+#else
+                      CommandLineCase{"/games/war3", false, false, "/games/war3/war3.exe"},
                       CommandLineCase{"/games/war3", true, false, "/games/war3/war3.exe -window"},
                       CommandLineCase{"/games/war3", false, true, "/games/war3/war3.exe -opengl"},
+#endif
                       CommandLineCase{"/games/war3/", true, true, "/games/war3/war3.exe -window -opengl"},
                       CommandLineCase{"C:\\Games\\Warcraft III\\", true, true,
                                       "C:\\Games\\Warcraft III\\war3.exe -window -opengl"}));
 
+#ifdef _WIN32
+TEST(GameLauncherTest, ArgvIsTheProgramAndItsSwitches)
+{
+    const auto argv = WarcraftArgv({"C:\\Games\\Warcraft III", true, true});
+    EXPECT_EQ(argv, (std::vector<std::string>{"C:\\Games\\Warcraft III\\war3.exe", "-window",
+                                              "-opengl"}));
+}
+#else
 TEST(GameLauncherTest, ArgvStartsWineWithoutAShell)
 {
     const auto argv = WarcraftArgv({"/games/war 3; rm -rf ~", true, true});
     EXPECT_EQ(argv, (std::vector<std::string>{"wine", "/games/war 3; rm -rf ~/war3.exe", "-window",
                                               "-opengl"}));
+}
+#endif
+
+// Each row is split back by the rules of the Windows start-up code (CommandLineToArgvW).
+TEST(GameLauncherTest, WindowsCommandLineQuotesOnlyWhatMustBeQuoted)
+{
+    const struct
+    {
+        std::vector<std::string> argv;
+        const char* line;
+    } rows[] = {
+        {{"C:\\Games\\Warcraft III\\war3.exe", "-window", "-opengl"},
+         "\"C:\\Games\\Warcraft III\\war3.exe\" -window -opengl"},
+        {{"C:\\war3\\war3.exe"}, "C:\\war3\\war3.exe"},
+        {{"a", ""}, "a \"\""},
+        {{"say \"hi\""}, "\"say \\\"hi\\\"\""},
+        {{"C:\\dir with space\\"}, "\"C:\\dir with space\\\\\""},
+        {{"tab\there", "x\\\"y"}, "\"tab\there\" \"x\\\\\\\"y\""},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(WindowsCommandLine(row.argv), row.line);
 }
 
 TEST(GameLauncherTest, CommandLineOfExactlyTheBufferLessOneFits)
@@ -117,5 +155,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(GameLauncherTest, SystemStarterReportsAMissingProgram)
 {
     EXPECT_FALSE(SystemProcessStarter().Start({"velt-no-such-program-anywhere"}));
+#ifdef _WIN32
+    const char* root = std::getenv("SystemRoot");
+    ASSERT_NE(root, nullptr);
+    EXPECT_TRUE(SystemProcessStarter().Start({std::string(root) + "\\system32\\cmd.exe", "/c", "exit"}));
+#else
     EXPECT_TRUE(SystemProcessStarter().Start({"true"}));
+#endif
 }

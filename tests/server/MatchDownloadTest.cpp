@@ -540,6 +540,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.m_name); });
 
 // --- The Warcraft III folder from Wine's registry ---------------------------------------------
+// (On Windows the folder comes from the real registry: tests/platform/WindowsRegistryTest.cpp.)
+#ifndef _WIN32
 
 class ScopedWinePrefix
 {
@@ -635,6 +637,7 @@ INSTANTIATE_TEST_SUITE_P(
         InstallPathRow{"DriveD", std::string(kKey) + "\"InstallPathX\"=\"D:\\\\War3\"\n",
                        "dosdevices/d:/War3/"}),
     [](const auto& info) { return std::string(info.param.m_name); });
+#endif
 
 } // namespace
 } // namespace velt

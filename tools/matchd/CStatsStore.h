@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "server/MatchStats.h"
 
@@ -14,13 +15,19 @@ namespace velt
 {
 
 // Visits and ratings per match, kept in SQLite: in a file when the server is given one, so
-// that they survive a restart, otherwise in memory. Any thread may call; one lock serialises
-// the statements.
+// that they survive a restart, otherwise in memory. A build without SQLite keeps them in memory
+// only and refuses a file. Any thread may call; one lock serialises the statements.
 class CStatsStore
 {
 public:
     static constexpr std::uint8_t kMinRating = 1;
     static constexpr std::uint8_t kMaxRating = 5;
+#ifdef VELT_STATS_IN_MEMORY
+    static constexpr bool kKeepsFiles = false;
+#else
+    static constexpr bool kKeepsFiles = true;
+#endif
+    static constexpr const char* kMemoryOnlyMessage = "this build keeps statistics in memory only";
 
     CStatsStore();
     ~CStatsStore();
@@ -39,6 +46,12 @@ public:
     MatchStats Stats(std::uint32_t matchId) const;
 
 private:
+#ifdef VELT_STATS_IN_MEMORY
+    mutable std::mutex m_mutex;
+    std::unordered_map<std::uint32_t, MatchStats> m_counts;
+    bool m_open = false; // counts nothing until opened, as a store without a database
+    std::string m_error;
+#else
     struct DatabaseCloser
     {
         void operator()(sqlite3* db) const;
@@ -59,6 +72,7 @@ private:
     Statement m_addRating;
     Statement m_select;
     std::string m_error;
+#endif
 };
 
 } // namespace velt

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/Socket.h"
+#include "tools/matchd/CStatsStore.h"
 
 namespace velt
 {
@@ -48,6 +49,11 @@ std::optional<MatchdOptions> ParseMatchdOptions(const std::vector<std::string>& 
         {
             options.m_help = true;
             continue;
+        }
+        if (name == "--state" && !CStatsStore::kKeepsFiles)
+        {
+            error = std::string("--state: ") + CStatsStore::kMemoryOnlyMessage;
+            return std::nullopt;
         }
         if (i + 1 >= args.size())
         {

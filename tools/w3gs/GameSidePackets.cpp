@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "host/GamePacketFramer.h"
+#include "host/HostChatPackets.h"
 #include "platform/ByteReader.h"
 #include "platform/ByteWriter.h"
 
@@ -68,19 +70,19 @@ bool IsEmptyPacket(std::span<const std::uint8_t> packet, GamePacketType type)
 //   a whole packet once L bytes are buffered.
 GameStreamFrame FrameGameStream(std::span<const std::uint8_t> buffered)
 {
+    // The host's framer decides; the stand-ins stop at malformed bytes instead of skipping.
     using Kind = GameStreamFrame::Kind;
-    if (buffered.empty())
-        return {Kind::kNeedMore, 0};
-    if (buffered[0] != kGamePacketSignature)
+    const GameFrame frame = FrameGamePacket(buffered);
+    switch (frame.m_kind)
+    {
+    case GameFrame::Kind::kWhole:
+        return {Kind::kPacket, frame.m_length};
+    case GameFrame::Kind::kMalformed:
         return {Kind::kMalformed, 0};
-    if (buffered.size() < kGamePacketHeadSize)
-        return {Kind::kNeedMore, 0};
-    const std::size_t length = buffered[2] | (static_cast<std::size_t>(buffered[3]) << 8);
-    if (length < kGamePacketHeadSize)
-        return {Kind::kMalformed, 0};
-    if (buffered.size() < length)
-        return {Kind::kNeedMore, 0};
-    return {Kind::kPacket, length};
+    case GameFrame::Kind::kNeedMore:
+        break;
+    }
+    return {Kind::kNeedMore, 0};
 }
 
 // 0x1E join request:
@@ -379,7 +381,8 @@ std::optional<ParsedChatFromHost> ParseChatFromHost(std::span<const std::uint8_t
 // 0x1B leave acknowledgement: the head F7 1B 04 00 alone.
 bool IsLeaveAck(std::span<const std::uint8_t> packet)
 {
-    return IsEmptyPacket(packet, GamePacketType::kLeaveAck);
+    const auto ack = BuildLeaveAck();
+    return std::equal(packet.begin(), packet.end(), ack.begin(), ack.end());
 }
 
 // 0x3D map check:

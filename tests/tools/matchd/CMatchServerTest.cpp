@@ -213,6 +213,8 @@ TEST_F(MatchServerTest, HeaderRequestsCountVisitsAndOnlyValidRatingsCount)
 
 TEST_F(MatchServerTest, VisitsAndRatingsSurviveARestartWithAStateFile)
 {
+    if (!CStatsStore::kKeepsFiles)
+        GTEST_SKIP() << CStatsStore::kMemoryOnlyMessage;
     const std::string path = TempStatePath();
     StartServer(2, 0, {1}, path);
     {

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "tools/matchd/CStatsStore.h"
+#include "tools/matchd/MatchdOptions.h"
 
 using namespace velt;
 
@@ -62,6 +63,17 @@ TEST(CStatsStoreTest, VisitsAndValidRatingsAccumulatePerMatch)
 TEST(CStatsStoreTest, FileKeepsTheCountsAcrossReopening)
 {
     TempPath path("velt-stats");
+    if (!CStatsStore::kKeepsFiles)
+    {
+        // A build without SQLite refuses the file, and the server's --state with it.
+        CStatsStore store;
+        EXPECT_FALSE(store.Open(path.Text()));
+        EXPECT_NE(store.LastError().find(CStatsStore::kMemoryOnlyMessage), std::string::npos);
+        std::string error;
+        EXPECT_FALSE(ParseMatchdOptions({"--state", path.Text()}, error));
+        EXPECT_NE(error.find(CStatsStore::kMemoryOnlyMessage), std::string::npos);
+        return;
+    }
     {
         CStatsStore store;
         ASSERT_TRUE(store.Open(path.Text())) << store.LastError();

@@ -1,0 +1,501 @@
+// Sockets on Winsock 2. Blocking calls are built from non-blocking ones and a wait on two kernel
+// events, the socket's own readiness and a wake-up, because Winsock's shutdown wakes neither a
+// blocked recv nor a blocked accept in another thread, and closing a socket under a thread that
+// still uses it would let the handle be reused for another socket.
+#include "platform/Socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <utility>
+
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+
+namespace velt
+{
+
+namespace
+{
+
+// How long a send that the system cannot take yet waits before it looks for a shutdown again.
+constexpr long kSendRetryUs = 50 * 1000;
+
+// Winsock for the whole process: started by the first socket, cleaned up when the process ends.
+class CWinsockSession
+{
+public:
+    CWinsockSession()
+    {
+        WSADATA data;
+        m_ok = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~CWinsockSession()
+    {
+        if (m_ok)
+            ::WSACleanup();
+    }
+    bool Ok() const { return m_ok; }
+
+private:
+    bool m_ok = false;
+};
+
+bool EnsureWinsock()
+{
+    static CWinsockSession session;
+    return session.Ok();
+}
+
+SOCKET ToSocket(int fd) { return fd < 0 ? INVALID_SOCKET : static_cast<SOCKET>(fd); }
+// Kernel handles carry 32 significant bits, so a SOCKET fits an int.
+int FromSocket(SOCKET s) { return s == INVALID_SOCKET ? -1 : static_cast<int>(s); }
+
+SOCKET NewSocket(int type, int protocol)
+{
+    if (!EnsureWinsock())
+        return INVALID_SOCKET;
+    // Not inherited by programs that the client starts, such as the game; systems before
+    // Windows 7 SP1 do not know the flag, and get an inheritable socket.
+    const SOCKET s = ::WSASocketW(AF_INET, type, protocol, nullptr, 0,
+                                  WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s != INVALID_SOCKET)
+        return s;
+    return ::WSASocketW(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED);
+}
+
+bool MakeAddress(const std::string& dottedIp, std::uint16_t port, sockaddr_in& out)
+{
+    std::memset(&out, 0, sizeof out);
+    out.sin_family = AF_INET;
+    out.sin_port = htons(port);
+    return ::inet_pton(AF_INET, dottedIp.c_str(), &out.sin_addr) == 1;
+}
+
+std::uint16_t BoundPort(int fd)
+{
+    if (fd < 0)
+        return 0;
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (::getsockname(ToSocket(fd), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 0;
+    return ntohs(address.sin_port);
+}
+
+// Ties the socket's network events to a new readiness event (which makes the socket
+// non-blocking) and creates the wake-up event. False, with nothing left open, on failure.
+bool AttachEvents(SOCKET s, long networkEvents, void*& ready, void*& wake)
+{
+    WSAEVENT readyEvent = ::WSACreateEvent();
+    HANDLE wakeEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (readyEvent == WSA_INVALID_EVENT || wakeEvent == nullptr ||
+        ::WSAEventSelect(s, readyEvent, networkEvents) != 0)
+    {
+        if (readyEvent != WSA_INVALID_EVENT)
+            ::WSACloseEvent(readyEvent);
+        if (wakeEvent != nullptr)
+            ::CloseHandle(wakeEvent);
+        return false;
+    }
+    ready = readyEvent;
+    wake = wakeEvent;
+    return true;
+}
+
+void DetachEvents(void*& ready, void*& wake)
+{
+    if (ready != nullptr)
+        ::WSACloseEvent(static_cast<WSAEVENT>(ready));
+    if (wake != nullptr)
+        ::CloseHandle(static_cast<HANDLE>(wake));
+    ready = nullptr;
+    wake = nullptr;
+}
+
+enum class WaitResult
+{
+    kReady,
+    kWoken,
+    kTimedOut,
+};
+
+// The wake-up comes first, so that a shut-down socket never looks ready.
+WaitResult WaitForEvents(void* ready, void* wake, DWORD timeoutMs)
+{
+    const HANDLE handles[2] = {static_cast<HANDLE>(wake), static_cast<HANDLE>(ready)};
+    switch (::WaitForMultipleObjects(2, handles, FALSE, timeoutMs))
+    {
+    case WAIT_OBJECT_0 + 1: return WaitResult::kReady;
+    case WAIT_TIMEOUT: return WaitResult::kTimedOut;
+    default: return WaitResult::kWoken;
+    }
+}
+
+bool IsWoken(void* wake)
+{
+    return wake == nullptr || ::WaitForSingleObject(static_cast<HANDLE>(wake), 0) == WAIT_OBJECT_0;
+}
+
+// Readable now, or closed by the peer, without waiting.
+bool ReadableNow(SOCKET s)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval none{0, 0};
+    return ::select(0, &readable, nullptr, nullptr, &none) != 0;
+}
+
+void CloseSocket(std::atomic<int>& fd, std::mutex& closeMutex, void*& ready, void*& wake)
+{
+    std::lock_guard lock(closeMutex);
+    const int old = fd.exchange(-1, std::memory_order_acq_rel);
+    if (old >= 0)
+        ::closesocket(ToSocket(old));
+    DetachEvents(ready, wake);
+}
+
+void ShutdownSocket(const std::atomic<int>& fd, std::mutex& closeMutex, void* wake, bool stream)
+{
+    std::lock_guard lock(closeMutex);
+    const int current = fd.load(std::memory_order_acquire);
+    if (current < 0)
+        return;
+    if (stream)
+        ::shutdown(ToSocket(current), SD_BOTH);
+    if (wake != nullptr)
+        ::SetEvent(static_cast<HANDLE>(wake));
+}
+
+} // namespace
+
+bool SocketLayerStart() { return EnsureWinsock(); }
+
+void SocketLayerStop() {}
+
+std::optional<std::string> ResolveHostIPv4(const std::string& host)
+{
+    if (!EnsureWinsock())
+        return std::nullopt;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr)
+        return std::nullopt;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
+    const bool ok = ::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr;
+    ::freeaddrinfo(result);
+    if (!ok)
+        return std::nullopt;
+    return std::string(text);
+}
+
+CTcpSocket::CTcpSocket(int fd) : m_fd(fd)
+{
+    if (fd >= 0 && !AttachEvents(ToSocket(fd), FD_READ | FD_CLOSE, m_ready, m_wake))
+    {
+        ::closesocket(ToSocket(fd));
+        m_fd.store(-1);
+    }
+}
+
+CTcpSocket::CTcpSocket(CTcpSocket&& other) noexcept
+{
+    std::lock_guard lock(other.m_closeMutex);
+    m_fd.store(other.m_fd.exchange(-1));
+    m_ready = std::exchange(other.m_ready, nullptr);
+    m_wake = std::exchange(other.m_wake, nullptr);
+}
+
+CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
+{
+    if (this != &other)
+    {
+        Close();
+        std::lock_guard lock(other.m_closeMutex);
+        m_fd.store(other.m_fd.exchange(-1), std::memory_order_release);
+        m_ready = std::exchange(other.m_ready, nullptr);
+        m_wake = std::exchange(other.m_wake, nullptr);
+    }
+    return *this;
+}
+
+CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port,
+                               std::uint32_t timeoutMs, const std::function<bool()>& cancelled)
+{
+    sockaddr_in address{};
+    if (!MakeAddress(dottedIp, port, address))
+        return CTcpSocket();
+    const SOCKET s = NewSocket(SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return CTcpSocket();
+    const auto fail = [s] {
+        ::closesocket(s);
+        return CTcpSocket();
+    };
+    // Non-blocking while connecting, so that the limit and the caller's cancel hold.
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
+        return fail();
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    {
+        if (::WSAGetLastError() != WSAEWOULDBLOCK)
+            return fail();
+        const auto start = std::chrono::steady_clock::now();
+        for (;;)
+        {
+            const auto waited = static_cast<std::uint64_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                    .count());
+            if ((timeoutMs != kNoTimeout && waited >= timeoutMs) || (cancelled && cancelled()))
+                return fail();
+            std::uint64_t slice = kConnectSliceMs;
+            if (timeoutMs != kNoTimeout)
+                slice = std::min<std::uint64_t>(slice, timeoutMs - waited);
+            fd_set writable;
+            fd_set failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(s, &writable);
+            FD_SET(s, &failed);
+            timeval wait{0, static_cast<long>(slice * 1000)};
+            const int ready = ::select(0, nullptr, &writable, &failed, &wait);
+            if (ready == SOCKET_ERROR || FD_ISSET(s, &failed))
+                return fail();
+            if (ready > 0 && FD_ISSET(s, &writable))
+                break;
+        }
+    }
+    nonBlocking = 0;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
+        return fail();
+    return CTcpSocket(FromSocket(s));
+}
+
+int CTcpSocket::Send(const void* data, std::size_t size)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0)
+        return -1;
+    const SOCKET s = ToSocket(fd);
+    const auto* bytes = static_cast<const char*>(data);
+    std::size_t sent = 0;
+    while (sent < size)
+    {
+        const int chunk = static_cast<int>(std::min<std::size_t>(size - sent, INT_MAX));
+        const int n = ::send(s, bytes + sent, chunk, 0);
+        if (n > 0)
+        {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK || IsWoken(m_wake))
+            return -1;
+        // Full send buffer: wait for room in short steps, so that a shutdown is seen.
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(s, &writable);
+        timeval step{0, kSendRetryUs};
+        ::select(0, nullptr, &writable, nullptr, &step);
+    }
+    return static_cast<int>(sent);
+}
+
+int CTcpSocket::Recv(void* data, std::size_t size)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0)
+        return -1;
+    const SOCKET s = ToSocket(fd);
+    const int wanted = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+    for (;;)
+    {
+        const int n = ::recv(s, static_cast<char*>(data), wanted, 0);
+        if (n >= 0)
+            return n;
+        if (::WSAGetLastError() != WSAEWOULDBLOCK)
+            return -1;
+        if (WaitForEvents(m_ready, m_wake, INFINITE) == WaitResult::kWoken)
+            return -1;
+        // Reset before the next try: data that arrives after it sets the event again, and a
+        // signal left from earlier costs one more try at most.
+        ::WSAResetEvent(static_cast<WSAEVENT>(m_ready));
+    }
+}
+
+bool CTcpSocket::WaitReadable(int timeoutMs)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0)
+        return true;
+    // The common looks (data waiting, or a poll without waiting) cost one call.
+    if (ReadableNow(ToSocket(fd)))
+        return true;
+    if (timeoutMs == 0)
+        return false;
+    // Reset, then look again: data that arrives after the look sets the event.
+    ::WSAResetEvent(static_cast<WSAEVENT>(m_ready));
+    if (ReadableNow(ToSocket(fd)))
+        return true;
+    const DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+    return WaitForEvents(m_ready, m_wake, timeout) != WaitResult::kTimedOut;
+}
+
+void CTcpSocket::SetNoDelay(bool on)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0)
+        return;
+    const BOOL value = on ? TRUE : FALSE;
+    ::setsockopt(ToSocket(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&value),
+                 sizeof value);
+}
+
+void CTcpSocket::Shutdown() { ShutdownSocket(m_fd, m_closeMutex, m_wake, true); }
+
+void CTcpSocket::Close() { CloseSocket(m_fd, m_closeMutex, m_ready, m_wake); }
+
+std::uint16_t CTcpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
+
+CTcpListener::Error CTcpListener::Open(const std::string& dottedIp, std::uint16_t port, int backlog)
+{
+    Close();
+    const SOCKET s = NewSocket(SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return Error::kCreate;
+    // Windows' address reuse would let a second listener take a port that one already holds;
+    // exclusive use keeps the meaning that the option has elsewhere: a port in use is refused.
+    const BOOL exclusive = TRUE;
+    if (::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+                     sizeof exclusive) != 0)
+    {
+        ::closesocket(s);
+        return Error::kConfigure;
+    }
+    sockaddr_in address{};
+    if (!MakeAddress(dottedIp, port, address) ||
+        ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    {
+        ::closesocket(s);
+        return Error::kBind;
+    }
+    if (::listen(s, backlog) != 0 || !AttachEvents(s, FD_ACCEPT, m_ready, m_wake))
+    {
+        ::closesocket(s);
+        return Error::kListen;
+    }
+    m_fd.store(FromSocket(s), std::memory_order_release);
+    return Error::kNone;
+}
+
+std::uint16_t CTcpListener::Port() const { return BoundPort(m_fd.load()); }
+
+CTcpSocket CTcpListener::Accept()
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0)
+        return CTcpSocket();
+    for (;;)
+    {
+        if (IsWoken(m_wake))
+            return CTcpSocket();
+        const SOCKET client = ::accept(ToSocket(fd), nullptr, nullptr);
+        // The accepted socket shares the listener's events until the constructor gives it its own.
+        if (client != INVALID_SOCKET)
+            return CTcpSocket(FromSocket(client));
+        const int error = ::WSAGetLastError();
+        if (error == WSAECONNRESET)
+            continue;
+        if (error != WSAEWOULDBLOCK)
+            return CTcpSocket();
+        if (WaitForEvents(m_ready, m_wake, INFINITE) == WaitResult::kWoken)
+            return CTcpSocket();
+        ::WSAResetEvent(static_cast<WSAEVENT>(m_ready));
+    }
+}
+
+void CTcpListener::Shutdown() { ShutdownSocket(m_fd, m_closeMutex, m_wake, false); }
+
+void CTcpListener::Close() { CloseSocket(m_fd, m_closeMutex, m_ready, m_wake); }
+
+bool CUdpSocket::Open()
+{
+    Close();
+    const SOCKET s = NewSocket(SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET)
+        return false;
+    // A datagram that found no receiver must not fail the next receive.
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
+               nullptr);
+    m_fd.store(FromSocket(s), std::memory_order_release);
+    return true;
+}
+
+bool CUdpSocket::Bind(const std::string& dottedIp, std::uint16_t port)
+{
+    if (!IsValid() && !Open())
+        return false;
+    sockaddr_in address{};
+    if (!MakeAddress(dottedIp, port, address))
+        return false;
+    const SOCKET s = ToSocket(m_fd.load());
+    const BOOL reuse = TRUE;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+    return ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+std::uint16_t CUdpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
+
+int CUdpSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
+                       std::size_t size)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    sockaddr_in address{};
+    if (fd < 0 || !MakeAddress(dottedIp, port, address) || size > INT_MAX)
+        return -1;
+    return ::sendto(ToSocket(fd), static_cast<const char*>(data), static_cast<int>(size), 0,
+                    reinterpret_cast<const sockaddr*>(&address), sizeof address);
+}
+
+int CUdpSocket::RecvFrom(void* data, std::size_t size, int timeoutMs)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0 || size > INT_MAX)
+        return -1;
+    const SOCKET s = ToSocket(fd);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &timeout) <= 0)
+        return -1;
+    return ::recvfrom(s, static_cast<char*>(data), static_cast<int>(size), 0, nullptr, nullptr);
+}
+
+void CUdpSocket::Shutdown()
+{
+    std::lock_guard lock(m_closeMutex);
+    const int current = m_fd.load(std::memory_order_acquire);
+    if (current >= 0)
+        ::shutdown(ToSocket(current), SD_BOTH);
+}
+
+void CUdpSocket::Close()
+{
+    std::lock_guard lock(m_closeMutex);
+    const int old = m_fd.exchange(-1, std::memory_order_acq_rel);
+    if (old >= 0)
+        ::closesocket(ToSocket(old));
+}
+
+} // namespace velt
