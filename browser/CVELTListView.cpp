@@ -168,6 +168,8 @@ void CVELTListView::RetrieveMatchList()
         FillMatchList();
         return;
     case CMatchServerClient::ListOutcome::kTimeOut:
+    case CMatchServerClient::ListOutcome::kConnectionLost:
+    case CMatchServerClient::ListOutcome::kCancelled:
         break;
     }
     Notices().Notify(kListTimeOutMessage);

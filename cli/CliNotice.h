@@ -3,20 +3,22 @@
 #include <atomic>
 #include <string_view>
 
+#include "cli/TerminalText.h"
 #include "platform/UserNotice.h"
 
 namespace velt
 {
 
-// The command line's message box: one line on stderr. It also remembers that the user was told
-// something, so that a command can end with a failure status when it was a failure.
+// The command line's message box: one line on stderr, safe for the terminal whatever a server
+// put into it. It also remembers that the user was told something, so that a command can end
+// with a failure status when it was a failure.
 class CCliNotice final : public IUserNotice
 {
 public:
     void Notify(std::string_view text) override
     {
         m_count.fetch_add(1, std::memory_order_relaxed);
-        CStderrNotice::Instance().Notify(text);
+        CStderrNotice::Instance().Notify(TerminalText(text));
     }
     unsigned Count() const { return m_count.load(std::memory_order_relaxed); }
 

@@ -10,6 +10,8 @@ namespace velt
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1; // the command ended on a failure the user was told of
 inline constexpr int kExitUsage = 2;
+// Stopped by the user: 128 plus the signal's number (StopExitStatus): 130 for SIGINT, 143 for
+// SIGTERM.
 
 int RunListCommand(const std::vector<std::string>& args);
 int RunWatchCommand(const std::vector<std::string>& args);

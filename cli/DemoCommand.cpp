@@ -11,8 +11,10 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/MatchTable.h"
+#include "cli/TerminalText.h"
 #include "cli/WatchSequence.h"
 #include "platform/Clock.h"
+#include "platform/StopSignal.h"
 #include "platform/Thread.h"
 #include "server/CMatchServerClient.h"
 #include "server/ServerConnection.h"
@@ -93,7 +95,7 @@ public:
     void Line(const char* where, const std::string& text)
     {
         std::lock_guard lock(m_mutex);
-        std::printf("  %-5s | %s\n", where, text.c_str());
+        std::printf("  %-5s | %s\n", where, TerminalText(text).c_str());
         std::fflush(stdout);
     }
     void Typed(const std::string& text)
@@ -186,6 +188,8 @@ int RunDemoCommand(const std::vector<std::string>& args)
         return kExitUsage;
     }
 
+    InstallStopHandlers();
+    const auto interrupted = [] { return StopSignalNumber() != 0; };
     CDemoPrinter out;
     SyntheticSettings settings;
     settings.m_seed = static_cast<std::uint64_t>(*seed);
@@ -230,8 +234,8 @@ int RunDemoCommand(const std::vector<std::string>& args)
     ports.m_firstGamePort = 0; // each hosted game takes a free port
     CMatchServerClient client(notices, ports);
     std::string host = "127.0.0.1";
-    if (!RetrieveMatchList(client, host, server.Port()))
-        return kExitFailure;
+    if (!RetrieveMatchList(client, host, server.Port(), kListWaitMs, interrupted))
+        return interrupted() ? StopExitStatus(StopSignalNumber()) : kExitFailure;
     CDemoWarcraftFolder war3;
     for (const auto& entry : client.CatalogueSnapshot())
         war3.AddMap(entry.m_info.m_mapPath);
@@ -272,10 +276,13 @@ int RunDemoCommand(const std::vector<std::string>& args)
     });
 
     WatchSequence sequence(client, notices);
+    sequence.m_interrupted = interrupted;
     const auto outcome = sequence.Run(liveId);
     stop.store(true);
     game.Stop();
     commands.Join();
+    if (outcome == WatchOutcome::kInterrupted)
+        return StopExitStatus(StopSignalNumber());
     if (outcome != WatchOutcome::kSessionEnded)
         return kExitFailure;
     const auto record = game.Record();

@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/CommandOptions.h"
 #include "cli/MatchTable.h"
+#include "platform/StopSignal.h"
 #include "server/CMatchServerClient.h"
 #include "server/ServerConnection.h"
 
@@ -46,13 +47,15 @@ int RunListCommand(const std::vector<std::string>& args)
         return kExitUsage;
     }
 
+    InstallStopHandlers();
     CCliNotice notices;
     CMatchServerClient client(notices);
     client.SetChannelId(options.m_channel);
     client.QueryWarcraftInstallPath();
     std::string host = options.m_server.m_host;
-    if (!RetrieveMatchList(client, host, options.m_server.m_port))
-        return kExitFailure;
+    if (!RetrieveMatchList(client, host, options.m_server.m_port, kListWaitMs,
+                           [] { return StopSignalNumber() != 0; }))
+        return StopSignalNumber() != 0 ? StopExitStatus(StopSignalNumber()) : kExitFailure;
     const auto rows = MatchRows(client);
     const std::string text = line->Has("tsv") ? FormatTsv(rows) : FormatTable(rows);
     std::fwrite(text.data(), 1, text.size(), stdout);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/TerminalText.h"
 #include "server/CMatchServerClient.h"
 #include "server/ListOrder.h"
 
@@ -12,14 +13,6 @@ namespace
 {
 
 constexpr std::size_t kStartTimeColumn = 4;
-
-// Tabs and line breaks inside a server's texts would break the table's lines.
-std::string OneLine(std::string text)
-{
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; },
-                    ' ');
-    return text;
-}
 
 } // namespace
 
@@ -56,7 +49,7 @@ std::string FormatTsv(const std::vector<MatchRow>& rows)
     {
         out += std::to_string(row.m_matchId);
         for (const auto& cell : row.m_cells)
-            out.append("\t").append(OneLine(cell));
+            out.append("\t").append(TerminalText(cell));
         out.push_back('\n');
     }
     return out;
@@ -71,7 +64,7 @@ std::string FormatTable(const std::vector<MatchRow>& rows)
     {
         std::vector<std::string> line{std::to_string(row.m_matchId)};
         for (const auto& cell : row.m_cells)
-            line.push_back(OneLine(cell));
+            line.push_back(TerminalText(cell));
         if (row.m_mapMissing)
             line[3] += " (missing)";
         lines.push_back(std::move(line));
@@ -79,7 +72,7 @@ std::string FormatTable(const std::vector<MatchRow>& rows)
     std::vector<std::size_t> widths(lines.front().size(), 0);
     for (const auto& line : lines)
         for (std::size_t i = 0; i < line.size(); ++i)
-            widths[i] = std::max(widths[i], line[i].size());
+            widths[i] = std::max(widths[i], TerminalWidth(line[i]));
     std::string out;
     for (std::size_t n = 0; n < lines.size(); ++n)
     {
@@ -88,7 +81,7 @@ std::string FormatTable(const std::vector<MatchRow>& rows)
         {
             text += lines[n][i];
             if (i + 1 < lines[n].size())
-                text.append(widths[i] - lines[n][i].size() + 2, ' ');
+                text.append(widths[i] - TerminalWidth(lines[n][i]) + 2, ' ');
         }
         out += text + "\n";
         if (n == 0)

@@ -1,5 +1,3 @@
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 
 #include "cli/CliNotice.h"
@@ -9,6 +7,7 @@
 #include "cli/WatchSequence.h"
 #include "platform/FileSystem.h"
 #include "platform/GameLauncher.h"
+#include "platform/StopSignal.h"
 #include "server/CMatchServerClient.h"
 #include "server/ServerConnection.h"
 
@@ -33,17 +32,17 @@ Options:
   --announce-port PORT   UDP port the game listens on for LAN games (default 6112)
   --port-base PORT       first local TCP port for hosted games (default 10000; 0: any free
                          port for each)
+  --reconnect-limit S    when the match server drops or goes silent during a session, try to
+                         reconnect for at most S seconds (default 120), then end the session
   --launch               start Warcraft III (or bring a running one to the front)
   --window, --opengl     with --launch: start the game in a window / in OpenGL mode
   --help                 this text
 
-Exit status: 0 when the sessions have run, 1 when the command ended on a failure it reported,
-2 on a usage error.
+Exit status: 0 when every session ran to its end or the viewer left; 1 when the command
+ended on a failure it reported (no server, no header, a game port that cannot be opened, a
+server that did not come back); 2 on a usage error; 130 on Ctrl+C (SIGINT) and 143 on SIGTERM,
+after the game has been sent the leave acknowledgement.
 )";
-
-std::atomic<bool> g_interrupted{false};
-
-void OnInterrupt(int) { g_interrupted.store(true); }
 
 struct WatchOptions
 {
@@ -52,6 +51,7 @@ struct WatchOptions
     std::uint32_t m_sessions = 1;
     std::optional<std::string> m_war3;
     LocalPortSettings m_ports;
+    ReconnectPolicy m_reconnect;
     bool m_launch = false;
     bool m_window = false;
     bool m_openGl = false;
@@ -95,6 +95,13 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
             return false;
         options.m_ports.m_firstGamePort = static_cast<std::uint16_t>(*port);
     }
+    if (line.Value("reconnect-limit"))
+    {
+        const auto seconds = line.Number("reconnect-limit", 1, 86400, error);
+        if (!seconds)
+            return false;
+        options.m_reconnect.m_limitMs = static_cast<std::uint32_t>(*seconds) * 1000;
+    }
     options.m_war3 = line.Value("war3");
     options.m_launch = line.Has("launch");
     options.m_window = line.Has("window");
@@ -106,7 +113,7 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
 
 int RunWatchCommand(const std::vector<std::string>& args)
 {
-    const CCommandLine::Grammar grammar{{"server", "channel", "sessions", "war3", "announce-port", "port-base"},
+    const CCommandLine::Grammar grammar{{"server", "channel", "sessions", "war3", "announce-port", "port-base", "reconnect-limit"},
                                   {"launch", "window", "opengl", "help"}};
     std::string error;
     const auto line = CCommandLine::Parse(args, grammar, error);
@@ -122,6 +129,8 @@ int RunWatchCommand(const std::vector<std::string>& args)
         return kExitUsage;
     }
 
+    InstallStopHandlers();
+    const auto interrupted = [] { return StopSignalNumber() != 0; };
     CCliNotice notices;
     CMatchServerClient client(notices, options.m_ports);
     client.SetChannelId(options.m_server.m_channel);
@@ -136,20 +145,27 @@ int RunWatchCommand(const std::vector<std::string>& args)
         folder = client.QueryWarcraftInstallPath();
     }
     std::string host = options.m_server.m_server.m_host;
-    if (!ConnectToServer(client, host, options.m_server.m_server.m_port))
-        return kExitFailure;
+    if (!ConnectToServer(client, host, options.m_server.m_server.m_port, kHeaderWaitMs, interrupted))
+        return interrupted() ? StopExitStatus(StopSignalNumber()) : kExitFailure;
 
-    std::signal(SIGINT, &OnInterrupt);
-    std::signal(SIGTERM, &OnInterrupt);
+    client.SuperviseServerLink(options.m_reconnect);
     WatchSequence sequence(client, notices);
     sequence.m_launch = options.m_launch;
     sequence.m_game = WarcraftLaunch{folder, options.m_window, options.m_openGl};
-    sequence.m_interrupted = &g_interrupted;
+    sequence.m_interrupted = interrupted;
     for (std::uint32_t session = 1; session <= options.m_sessions; ++session)
     {
         const auto outcome = sequence.Run(options.m_matchId);
-        if (outcome != WatchOutcome::kSessionEnded)
-            return outcome == WatchOutcome::kInterrupted ? kExitOk : kExitFailure;
+        if (outcome == WatchOutcome::kInterrupted)
+            return StopExitStatus(StopSignalNumber());
+        if (outcome == WatchOutcome::kFailed)
+            return kExitFailure;
+        if (client.ServerGivenUp())
+        {
+            std::fprintf(stderr, "The match server did not come back within %u s; session %u has ended.\n",
+                         options.m_reconnect.m_limitMs / 1000, session);
+            return kExitFailure;
+        }
         std::fprintf(stderr, "Session %u of %u has ended.\n", session, options.m_sessions);
     }
     return kExitOk;

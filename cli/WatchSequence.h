@@ -1,8 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "platform/GameLauncher.h"
 #include "cli/CliNotice.h"
@@ -14,13 +14,16 @@ class CMatchServerClient;
 
 enum class WatchOutcome
 {
-    kSessionEnded,  // the game joined and its session has ended
-    kNoHeader,      // the server sent no usable header in time, or the user was told why
-    kInterrupted,   // the user stopped the command
+    kSessionEnded, // the game joined and its session has ended
+    kFailed,       // no usable header, no game port, a lost server: the user has been told
+    kInterrupted,  // the user stopped the command
 };
 
-// How long the command line waits for a match's replay header.
+// How long the command line waits for a match's replay header (and for the connection).
 inline constexpr std::uint32_t kHeaderWaitMs = 30000;
+// After an interrupt, how long a session that has been sent the leave acknowledgement may take
+// to close.
+inline constexpr std::uint32_t kInterruptCloseMs = 3000;
 
 // The Watch! sequence without the dialog: the four progress texts on stderr, a header request
 // or the resumed host, then (optionally) the game launched, then the wait for the session's end.
@@ -39,10 +42,18 @@ struct WatchSequence
     WarcraftLaunch m_game;
     IGameWindow* m_window = &SystemGameWindow();
     IProcessStarter* m_starter = &SystemProcessStarter();
-    const std::atomic<bool>* m_interrupted = nullptr;
+    // True once the user has asked the command to stop.
+    std::function<bool()> m_interrupted;
     std::uint32_t m_headerWaitMs = kHeaderWaitMs;
     // Where the progress texts and the join instruction go.
     std::FILE* m_out = stderr;
+
+private:
+    bool Interrupted() const { return m_interrupted && m_interrupted(); }
+    WatchOutcome WaitForHeader(std::uint32_t matchId, unsigned noticesBefore);
+    // Ends a session the user interrupted as the game expects: the leave acknowledgement, then
+    // a short wait for the connection to close.
+    void LeaveOnInterrupt(std::uint32_t matchId);
 };
 
 } // namespace velt

@@ -19,6 +19,13 @@ Commands:
   demo     Run a stand-in match server and a simulated game, and watch a live match.
 
 Run 'velt COMMAND --help' for the options of a command.
+
+Exit status:
+  0    every session ran to its end or the viewer left (list, demo: the command did its work)
+  1    a failure, which the command has reported
+  2    a usage error
+  130  stopped by Ctrl+C (SIGINT); a running game is sent the leave acknowledgement first
+  143  stopped by SIGTERM, likewise
 )";
 
 struct Command

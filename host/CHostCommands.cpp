@@ -24,6 +24,16 @@ constexpr std::string_view kBadArgument = "[VELT] Bad Arugment or invalid comman
 constexpr std::string_view kFastForwardTo = "[VELT] Now fast forward to ";
 constexpr std::string_view kCurrentSpeed = "[VELT] Current Speed is ";
 
+// A reply that echoes the viewer's argument stays on one chat line: a long argument is cut.
+std::string EchoLine(std::string_view before, std::string_view argument, std::string_view after)
+{
+    const std::size_t room = MaxChatText(ChatKind::kInGame);
+    const std::size_t fixed = before.size() + after.size();
+    if (fixed + argument.size() > room)
+        argument = argument.substr(0, room > fixed ? room - fixed : 0);
+    return std::string(before) + std::string(argument) + std::string(after);
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -260,7 +270,7 @@ CHostCommands::Exit CHostCommands::Goto(const Context& context)
         Reply(context, "[VELT] Sorry, rewind is not supported!");
         return Follow();
     }
-    Reply(context, std::string(kFastForwardTo) + " " + std::string(argument));
+    Reply(context, EchoLine(std::string(kFastForwardTo) + " ", argument, ""));
     return FastForward(*target);
 }
 
@@ -272,7 +282,7 @@ CHostCommands::Exit CHostCommands::SyncUp(const Context& context)
     const auto target = GameClockTargetMs(argument);
     if (!target)
         return Bad(context);
-    Reply(context, std::string(kFastForwardTo) + " " + std::string(argument) + " of wacraft time");
+    Reply(context, EchoLine(std::string(kFastForwardTo) + " ", argument, " of wacraft time"));
     return FastForward(*target);
 }
 

@@ -223,7 +223,20 @@ std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
     }
     if (m_host.m_endOfStream.load())
     {
-        m_host.SignalStop();
+        // Everything fed (a jump past the data ends here too): the game is told that the
+        // session is over, as at the loop's packet boundary. A stream cut inside a packet is
+        // not a proper end; the session is only closed.
+        if (m_host.m_readPos >= m_host.m_streamSize.load(std::memory_order_acquire))
+        {
+            const HostResult result = AwaitLastKeepalives();
+            if (EndsSession(result))
+                return Ended(result);
+            m_host.SendLeaveAck();
+        }
+        else
+        {
+            m_host.SignalStop();
+        }
         return Ended(HostResult::kSessionOver);
     }
     const HostResult result = Buffer();
@@ -370,7 +383,8 @@ HostResult CHostFeed::WaitAtBoundary()
             answers = seen;
             quietSince = std::max(now, m_host.NextRequestAllowedMs());
         }
-        if (now >= quietSince && now - quietSince >= m_host.m_timings.m_dataWaitMs)
+        if (now >= quietSince && now - quietSince >= m_host.m_timings.m_dataWaitMs &&
+            !m_host.m_owner.SupervisesServerLink())
         {
             m_host.SendLeaveAck();
             return HostResult::kSessionOver;

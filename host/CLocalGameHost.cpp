@@ -251,6 +251,9 @@ void CLocalGameHost::BeginSession()
     // A speed chosen in the lobby of an earlier session does not carry over.
     m_speed = 1;
     m_stepCount = 1;
+    m_serverGone.store(0);
+    std::lock_guard lock(m_serverLinesMutex);
+    m_serverLines.clear();
 }
 
 void CLocalGameHost::EndSession()
@@ -332,6 +335,8 @@ HostResult CLocalGameHost::RunLobby()
     {
         // Between the viewer's lines the lobby tells what the server's answers brought.
         TellServerNews();
+        if (m_stopEvent.IsSet())
+            return HostResult::kSessionOver;
         const GameRead read = m_connection.NextWithin(m_clock, m_timings.m_haltPeriodMs);
         if (read.TimedOut())
             continue;
@@ -576,6 +581,34 @@ void CLocalGameHost::TellServerNews()
         SendGameChat("[VELT] Sorry, this match is too long to continue!");
     for (std::uint32_t n = m_emptyAnswersUntold.exchange(0); n > 0; --n)
         SendGameChat("Lack of data from server!");
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(m_serverLinesMutex);
+        lines.swap(m_serverLines);
+    }
+    for (const std::string& line : lines)
+    {
+        if (m_inGame.load())
+            SendGameChat(line);
+        else
+            SendLobbyChat(line);
+    }
+    if (m_serverGone.exchange(0))
+        SendLeaveAck();
+}
+
+void CLocalGameHost::PostServerLine(std::string line)
+{
+    std::lock_guard lock(m_serverLinesMutex);
+    m_serverLines.push_back(std::move(line));
+}
+
+void CLocalGameHost::EndForLostServer() { m_serverGone.store(1); }
+
+void CLocalGameHost::RequestAgainFromEnd()
+{
+    if (m_endOfStream.load() == 0)
+        RequestData(m_streamSize.load(std::memory_order_acquire));
 }
 
 bool CLocalGameHost::IsPlayerSlot(std::uint8_t playerId) const

@@ -83,6 +83,17 @@ public:
     // F7 1B 04 00, then the session ends.
     void SendLeaveAck();
 
+    // The owner's news of the server connection, for a session that waits on it. The session's
+    // own thread tells them at its next pause (the lobby, a halt, buffering), so the owner's
+    // thread never talks to the game.
+    // A line for the viewer, of lobby or in-game kind as the session stands.
+    void PostServerLine(std::string line);
+    // The server has not come back: the session ends with the leave acknowledgement.
+    void EndForLostServer();
+    // The server connection was replaced: a request outstanding on the old one is lost, so the
+    // server is asked again from the end of the data held.
+    void RequestAgainFromEnd();
+
     // Whether a session has ended since the last StartListener.
     bool WaitSessionEnded(std::uint32_t timeoutMs);
     std::uint32_t SessionsEnded() const;
@@ -238,6 +249,9 @@ private:
     std::atomic<std::uint32_t> m_heldEnd{0};
     std::atomic<std::uint32_t> m_emptyAnswersUntold{0};
     std::atomic<std::uint32_t> m_tooLong{0};
+    std::mutex m_serverLinesMutex; // guards m_serverLines
+    std::vector<std::string> m_serverLines;
+    std::atomic<std::uint32_t> m_serverGone{0};
     std::atomic<std::uint32_t> m_answersArrived{0};
     std::atomic<std::uint32_t> m_sessionsEnded{0};
 

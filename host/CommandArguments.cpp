@@ -25,6 +25,13 @@ std::uint64_t LeadingNumber(std::string_view text)
     return value;
 }
 
+// A part written with a sign: "-1" is no time to go to, and must not read as 0.
+bool Signed(std::string_view part)
+{
+    const std::size_t first = part.find_first_not_of(' ');
+    return first != std::string_view::npos && (part[first] == '-' || part[first] == '+');
+}
+
 } // namespace
 
 std::string_view CommandArgument(std::string_view command, std::size_t wordLength)
@@ -36,7 +43,8 @@ std::string_view CommandArgument(std::string_view command, std::size_t wordLengt
 std::optional<ClockArgument> ParseClockArgument(std::string_view argument)
 {
     const std::size_t colon = argument.rfind(':');
-    if (colon == std::string_view::npos)
+    if (colon == std::string_view::npos || Signed(argument.substr(0, colon)) ||
+        Signed(argument.substr(colon + 1)))
         return std::nullopt;
     return ClockArgument{LeadingNumber(argument.substr(0, colon)),
                          LeadingNumber(argument.substr(colon + 1))};

@@ -15,7 +15,7 @@ namespace velt
 std::string_view CommandArgument(std::string_view command, std::size_t wordLength);
 
 // An argument split at its last ':' into two decimal numbers (leading digits; none gives 0).
-// Nothing when there is no ':'.
+// Nothing when there is no ':', or when either part begins with a sign (-1:30, 1:-5).
 struct ClockArgument
 {
     std::uint64_t m_before = 0;

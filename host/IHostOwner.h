@@ -42,6 +42,10 @@ public:
     virtual ChatDisplaySwitches& DisplaySwitches() = 0;
     // Where the host's message boxes go (listener failures).
     virtual IUserNotice& Notices() = 0;
+    // Whether the owner watches the server connection during a session and reconnects by
+    // itself. Then a silent server does not end a session at the end of the data: the owner
+    // tells the game and, if the server does not come back, ends the session itself.
+    virtual bool SupervisesServerLink() const { return false; }
 };
 
 } // namespace velt

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -106,6 +109,58 @@ std::string CurrentDirectory()
     std::error_code error;
     auto path = std::filesystem::current_path(error);
     return error ? std::string() : PathToUtf8(path);
+}
+
+LocalFileRead ReadLocalFile(const std::string& path, std::size_t maxBytes)
+{
+    LocalFileRead result;
+    const std::filesystem::path target = PathFromUtf8(path);
+    // Looked at before it is opened: opening a FIFO for reading would wait for a writer.
+    std::error_code error;
+    const auto status = std::filesystem::status(target, error);
+    if (error || !std::filesystem::exists(status))
+        return result;
+    if (!std::filesystem::is_regular_file(status))
+    {
+        result.m_status = LocalFileRead::Status::kNotRegular;
+        return result;
+    }
+    const std::uintmax_t size = std::filesystem::file_size(target, error);
+    if (!error && size > maxBytes)
+    {
+        result.m_status = LocalFileRead::Status::kTooLarge;
+        return result;
+    }
+    std::ifstream file(target, std::ios::binary);
+    if (!file)
+        return result;
+    // The size may change meanwhile: at most one byte past the bound is read, to tell.
+    result.m_bytes.resize(
+        std::min<std::size_t>(maxBytes + 1, error ? 4096 : static_cast<std::size_t>(size) + 1));
+    std::size_t got = 0;
+    while (file && got < maxBytes + 1)
+    {
+        if (got == result.m_bytes.size())
+            result.m_bytes.resize(std::min(maxBytes + 1, got * 2 + 1));
+        file.read(result.m_bytes.data() + got, static_cast<std::streamsize>(result.m_bytes.size() - got));
+        got += static_cast<std::size_t>(file.gcount());
+    }
+    result.m_bytes.resize(got);
+    if (got > maxBytes)
+    {
+        result.m_bytes.clear();
+        result.m_status = LocalFileRead::Status::kTooLarge;
+        return result;
+    }
+    result.m_status = LocalFileRead::Status::kRead;
+    return result;
+}
+
+bool IsNonRegularFile(const std::string& path)
+{
+    std::error_code error;
+    const auto status = std::filesystem::status(PathFromUtf8(path), error);
+    return !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
 }
 
 } // namespace velt

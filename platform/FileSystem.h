@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -28,6 +29,29 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // both separate components, and each component matches without regard to case, because the
 // game's files come from a Windows install. Components "." and ".." are refused.
 std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_view relativePath);
+
+// A local file read whole, or why not.
+struct LocalFileRead
+{
+    enum class Status
+    {
+        kRead,
+        kMissing,    // absent or cannot be opened
+        kNotRegular, // a folder, a device, a pipe ...
+        kTooLarge,   // more than the caller's bound
+    };
+    Status m_status = Status::kMissing;
+    std::string m_bytes;
+};
+
+// Reads a regular file of at most maxBytes. Opening never waits (a FIFO without a writer does
+// not hold it up), anything but a regular file is refused, and no more than maxBytes + 1 bytes
+// are ever read, so a file that grows or lies about its size cannot make it grow without bound.
+LocalFileRead ReadLocalFile(const std::string& path, std::size_t maxBytes);
+
+// Whether the path names something that is not a regular file (without opening it). False
+// when nothing is there.
+bool IsNonRegularFile(const std::string& path);
 
 // The process's working directory, or an empty text when it cannot be read.
 std::string CurrentDirectory();

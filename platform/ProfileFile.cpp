@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -45,14 +44,10 @@ std::string_view Trim(std::string_view text)
 
 std::optional<ProfileLines> Load(const std::string& path)
 {
-    std::ifstream file(PathFromUtf8(path), std::ios::binary);
-    if (!file)
+    LocalFileRead read = ReadLocalFile(path, kMaxProfileFileSize);
+    if (read.m_status != LocalFileRead::Status::kRead)
         return std::nullopt;
-    std::ostringstream content;
-    content << file.rdbuf();
-    std::string text = content.str();
-    if (text.size() > kMaxProfileFileSize)
-        return std::nullopt;
+    const std::string text = std::move(read.m_bytes);
     ProfileLines out;
     if (text.find("\r\n") == std::string::npos && text.find('\n') != std::string::npos)
         out.m_newline = "\n";
@@ -181,7 +176,10 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
 bool WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, const std::string& path)
 {
-    // A file that exists but cannot be written stays as it is.
+    // A file that exists but cannot be written stays as it is; so does anything that is not a
+    // regular file (opening a FIFO would wait for its other end).
+    if (IsNonRegularFile(path))
+        return false;
     const std::filesystem::path target = PathFromUtf8(path);
     if (std::ifstream(target).good() && !std::ofstream(target, std::ios::app).good())
         return false;

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -23,6 +22,8 @@ namespace
 
 // A registry file holds one line per value; anything longer is not a value we read.
 constexpr std::size_t kMaxRegistryLine = 64 * 1024;
+// A real prefix's user registry is a few megabytes; a larger file is not read at all.
+constexpr std::size_t kMaxRegistryFileBytes = 64 * 1024 * 1024;
 
 bool EqualNoCase(std::string_view a, std::string_view b)
 {
@@ -142,16 +143,23 @@ std::optional<std::string> ReadWineUserRegistryString(const std::string& prefix,
                                                       std::string_view valueName,
                                                       std::size_t maxBytes)
 {
-    std::ifstream file(PathFromUtf8(JoinPath(prefix, "user.reg")), std::ios::binary);
-    if (!file)
+    const LocalFileRead read = ReadLocalFile(JoinPath(prefix, "user.reg"), kMaxRegistryFileBytes);
+    if (read.m_status != LocalFileRead::Status::kRead)
         return std::nullopt;
     const std::string wanted = NormaliseKey(keyPath);
     bool inKey = false;
-    std::string line;
-    while (std::getline(file, line))
+    const std::string_view text = read.m_bytes;
+    for (std::size_t start = 0; start < text.size();)
     {
-        if (line.size() > kMaxRegistryLine)
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::size_t length = end - start;
+        const std::size_t lineStart = start;
+        start = end + 1;
+        if (length > kMaxRegistryLine)
             continue;
+        std::string line(text.substr(lineStart, length));
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (auto key = SectionKey(line))

@@ -1,6 +1,8 @@
 #include "platform/Socket.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -100,23 +102,53 @@ CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
     return *this;
 }
 
-CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port)
+CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port,
+                               std::uint32_t timeoutMs, const std::function<bool()>& cancelled)
 {
     sockaddr_in address{};
     if (!MakeAddress(dottedIp, port, address))
         return CTcpSocket();
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking while connecting, so that a server whose backlog is full (the handshake is
+    // retried for minutes) or an address that swallows the handshake costs at most the limit.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return CTcpSocket();
+    const auto fail = [fd] {
+        ::close(fd);
+        return CTcpSocket();
+    };
     int rc;
     do
         rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     while (rc != 0 && errno == EINTR);
-    if (rc != 0)
+    if (rc != 0 && errno != EINPROGRESS)
+        return fail();
+    const auto start = std::chrono::steady_clock::now();
+    while (rc != 0)
     {
-        ::close(fd);
-        return CTcpSocket();
+        const auto waited = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count());
+        if ((timeoutMs != kNoTimeout && waited >= timeoutMs) || (cancelled && cancelled()))
+            return fail();
+        std::uint64_t slice = kConnectSliceMs;
+        if (timeoutMs != kNoTimeout)
+            slice = std::min<std::uint64_t>(slice, timeoutMs - waited);
+        pollfd entry{fd, POLLOUT, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(slice));
+        if (ready < 0 && errno != EINTR)
+            return fail();
+        if (ready <= 0)
+            continue;
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+            return fail();
+        rc = 0;
     }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return fail();
     return CTcpSocket(fd);
 }
 

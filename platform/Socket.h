@@ -4,6 +4,7 @@
 #include <mutex>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,8 +35,13 @@ public:
     CTcpSocket(const CTcpSocket&) = delete;
     CTcpSocket& operator=(const CTcpSocket&) = delete;
 
-    // Connects to a dotted-decimal IPv4 address; an invalid socket on failure.
-    static CTcpSocket Connect(const std::string& dottedIp, std::uint16_t port);
+    static constexpr std::uint32_t kNoTimeout = 0xFFFFFFFFu;
+    // Connects to a dotted-decimal IPv4 address; an invalid socket on failure. Gives up after
+    // timeoutMs, or soon after cancelled() turns true (looked at every kConnectSliceMs).
+    static CTcpSocket Connect(const std::string& dottedIp, std::uint16_t port,
+                              std::uint32_t timeoutMs = kNoTimeout,
+                              const std::function<bool()>& cancelled = {});
+    static constexpr std::uint32_t kConnectSliceMs = 50;
 
     bool IsValid() const { return m_fd.load(std::memory_order_acquire) >= 0; }
 

@@ -8,6 +8,7 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -232,7 +233,8 @@ CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
     return *this;
 }
 
-CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port)
+CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port,
+                               std::uint32_t timeoutMs, const std::function<bool()>& cancelled)
 {
     sockaddr_in address{};
     if (!MakeAddress(dottedIp, port, address))
@@ -240,12 +242,46 @@ CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port)
     const SOCKET s = NewSocket(SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
         return CTcpSocket();
-    // Blocking, with the system's own time-out; the events come once it is connected.
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    {
+    const auto fail = [s] {
         ::closesocket(s);
         return CTcpSocket();
+    };
+    // Non-blocking while connecting, so that the limit and the caller's cancel hold.
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
+        return fail();
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    {
+        if (::WSAGetLastError() != WSAEWOULDBLOCK)
+            return fail();
+        const auto start = std::chrono::steady_clock::now();
+        for (;;)
+        {
+            const auto waited = static_cast<std::uint64_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                    .count());
+            if ((timeoutMs != kNoTimeout && waited >= timeoutMs) || (cancelled && cancelled()))
+                return fail();
+            std::uint64_t slice = kConnectSliceMs;
+            if (timeoutMs != kNoTimeout)
+                slice = std::min<std::uint64_t>(slice, timeoutMs - waited);
+            fd_set writable;
+            fd_set failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(s, &writable);
+            FD_SET(s, &failed);
+            timeval wait{0, static_cast<long>(slice * 1000)};
+            const int ready = ::select(0, nullptr, &writable, &failed, &wait);
+            if (ready == SOCKET_ERROR || FD_ISSET(s, &failed))
+                return fail();
+            if (ready > 0 && FD_ISSET(s, &writable))
+                break;
+        }
     }
+    nonBlocking = 0;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
+        return fail();
     return CTcpSocket(FromSocket(s));
 }
 

@@ -52,6 +52,10 @@ CMatchServerClient::CMatchServerClient(IUserNotice& notices, LocalPortSettings p
 
 CMatchServerClient::~CMatchServerClient()
 {
+    // The supervisor first: it connects and talks to hosts.
+    m_supervisorStop.Set();
+    m_supervisor.Join();
+
     // Wake every receive thread and wait for it before the tables and events go away.
     std::vector<std::unique_ptr<Connection>> ending;
     {
@@ -96,7 +100,8 @@ bool CMatchServerClient::IsConnected() const
     return m_connected.load(std::memory_order_acquire);
 }
 
-bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port)
+bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port,
+                                 std::uint32_t timeoutMs, const std::function<bool()>& cancelled)
 {
     std::lock_guard connectLock(m_connectMutex);
 
@@ -115,7 +120,7 @@ bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port
     }
     ReapEndedConnections();
 
-    auto socket = std::make_shared<CTcpSocket>(CTcpSocket::Connect(dottedIp, port));
+    auto socket = std::make_shared<CTcpSocket>(CTcpSocket::Connect(dottedIp, port, timeoutMs, cancelled));
     if (!socket->IsValid())
         return false;
 
@@ -128,6 +133,9 @@ bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port
         generation = m_generation.fetch_add(1, std::memory_order_acq_rel) + 1;
         connection->m_generation = generation;
         m_current = std::move(connection);
+        m_serverIp = dottedIp;
+        m_serverPort = port;
+        m_requestPendingSince.store(0);
         m_connected.store(true, std::memory_order_release);
         m_connectionLost.store(false, std::memory_order_release);
     }
@@ -204,6 +212,8 @@ void CMatchServerClient::OnGameData(std::span<const std::uint8_t> payload, std::
     const std::optional<GameDataChunk> chunk = ParseGameDataChunk(payload);
     if (!chunk)
         return;
+    // Any answer, an empty one too, shows that the server is there.
+    m_requestPendingSince.store(0);
     std::shared_ptr<CLocalGameHost> host = FindHost(chunk->m_matchId);
     if (!host)
     {
@@ -234,6 +244,13 @@ void CMatchServerClient::OnReplayHeader(std::span<const std::uint8_t> payload, s
     {
         m_notices.Notify("Erro Getting replay header, please update to latest version of VELT");
         return;
+    }
+    // Only the answer to a request of ours makes a host: a server that sends headers unasked
+    // would otherwise start a listener and two threads for each.
+    {
+        std::lock_guard lock(m_hostMutex);
+        if (m_headersRequested.erase(reply->m_matchId) == 0)
+            return;
     }
     CreateHost(reply->m_matchId, reply->m_header);
 }
@@ -427,6 +444,10 @@ bool CMatchServerClient::RequestMatchList()
 
 bool CMatchServerClient::RequestReplayHeader(std::uint32_t matchId)
 {
+    {
+        std::lock_guard lock(m_hostMutex);
+        m_headersRequested.insert(matchId);
+    }
     return SendRequest(BuildReplayHeaderRequest({matchId}));
 }
 
@@ -441,7 +462,114 @@ void CMatchServerClient::RequestGameData(std::uint32_t matchId, std::uint32_t of
         return;
     }
     if (!SendRequest(BuildGameDataRequest({matchId, offset})))
+    {
         m_notices.Notify("Disconnected from server!");
+        return;
+    }
+    std::uint64_t none = 0;
+    m_requestPendingSince.compare_exchange_strong(none, std::max<std::uint64_t>(1, CSystemClock::Instance().NowMs()));
+}
+
+void CMatchServerClient::SuperviseServerLink(ReconnectPolicy policy)
+{
+    if (m_supervised.exchange(true))
+        return;
+    m_supervisor.Start([this, policy] { SuperviseLoop(policy); });
+}
+
+bool CMatchServerClient::SupervisesServerLink() const { return m_supervised.load(); }
+
+bool CMatchServerClient::ServerGivenUp() const { return m_givenUp.load(); }
+
+void CMatchServerClient::SuperviseLoop(ReconnectPolicy policy)
+{
+    IClock& clock = CSystemClock::Instance();
+    bool down = false;
+    std::uint64_t downSince = 0;
+    std::uint64_t nextTry = 0;
+    std::uint32_t retry = policy.m_firstRetryMs;
+    const auto stopping = [this] { return m_supervisorStop.IsSet(); };
+    while (!m_supervisorStop.Wait(policy.m_tickMs))
+    {
+        const std::uint64_t now = clock.NowMs();
+        const bool session = !ActiveSessions().empty();
+        if (IsConnected())
+        {
+            const std::uint64_t pending = m_requestPendingSince.load();
+            // Connected but unanswered: as good as gone.
+            if (session && pending != 0 && now > pending && now - pending >= policy.m_silenceMs)
+                DropConnection();
+            continue;
+        }
+        if (!session)
+        {
+            down = false; // nothing to keep up; a new session starts the count afresh
+            continue;
+        }
+        if (!down)
+        {
+            down = true;
+            downSince = now;
+            retry = policy.m_firstRetryMs;
+            nextTry = now + retry;
+            if (m_connectionLost.exchange(false))
+                m_notices.Notify("Disconnected from server!");
+            TellSessions(kServerLostLine);
+        }
+        if (now - downSince >= policy.m_limitMs)
+        {
+            down = false;
+            m_givenUp.store(true);
+            TellSessions(kServerGoneLine);
+            for (const auto& host : ActiveSessions())
+                host->EndForLostServer();
+            continue;
+        }
+        if (now < nextTry)
+            continue;
+        std::string ip;
+        std::uint16_t port = 0;
+        {
+            std::lock_guard lock(m_connectionMutex);
+            ip = m_serverIp;
+            port = m_serverPort;
+        }
+        const auto left = static_cast<std::uint32_t>(policy.m_limitMs - (now - downSince));
+        if (!Connect(ip, port, std::min(left, kListWaitMs), stopping))
+        {
+            retry = std::min(retry * 2, policy.m_longestRetryMs);
+            nextTry = clock.NowMs() + retry;
+            continue;
+        }
+        down = false;
+        TellSessions(kServerBackLine);
+        // Play goes on from where each buffer ends; nothing is asked for twice.
+        for (const auto& host : ActiveSessions())
+            host->RequestAgainFromEnd();
+    }
+}
+
+std::vector<std::shared_ptr<CLocalGameHost>> CMatchServerClient::ActiveSessions() const
+{
+    std::vector<std::shared_ptr<CLocalGameHost>> active;
+    std::lock_guard lock(m_hostMutex);
+    for (const auto& [matchId, host] : m_hosts)
+        if (host->SessionActive())
+            active.push_back(host);
+    return active;
+}
+
+void CMatchServerClient::TellSessions(const char* line) const
+{
+    for (const auto& host : ActiveSessions())
+        host->PostServerLine(line);
+}
+
+void CMatchServerClient::DropConnection()
+{
+    std::lock_guard lock(m_connectionMutex);
+    if (m_current)
+        m_current->m_socket->Shutdown();
 }
 
 void CMatchServerClient::SubmitRating(std::uint32_t matchId, std::uint8_t rating)
@@ -459,18 +587,37 @@ int CMatchServerClient::SendRaw(const std::uint8_t* data, std::size_t size)
     return socket->Send(data, size);
 }
 
-CMatchServerClient::ListOutcome CMatchServerClient::FetchMatchList(std::uint32_t timeoutMs)
+CMatchServerClient::ListOutcome CMatchServerClient::FetchMatchList(std::uint32_t timeoutMs,
+                                                                   const std::function<bool()>& cancelled)
 {
     m_listEndEvent.Reset();
     RequestMatchList();
-    switch (WaitAny({&m_channelInvalidEvent, &m_listEndEvent}, timeoutMs))
+    const auto start = std::chrono::steady_clock::now();
+    for (;;)
     {
-    case 0:
-        return ListOutcome::kChannelInvalid;
-    case 1:
-        return ListOutcome::kListEnd;
-    default:
-        return ListOutcome::kTimeOut;
+        const auto waited = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count());
+        const std::uint32_t slice = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(kListWaitSliceMs, timeoutMs > waited ? timeoutMs - waited : 0));
+        // The receive thread dispatches what arrived before it clears the flag, so a list that
+        // ends just before the connection is still seen here.
+        const bool connected = IsConnected();
+        switch (WaitAny({&m_channelInvalidEvent, &m_listEndEvent}, slice))
+        {
+        case 0:
+            return ListOutcome::kChannelInvalid;
+        case 1:
+            return ListOutcome::kListEnd;
+        default:
+            break;
+        }
+        if (!connected)
+            return ListOutcome::kConnectionLost;
+        if (cancelled && cancelled())
+            return ListOutcome::kCancelled;
+        if (waited + slice >= timeoutMs)
+            return ListOutcome::kTimeOut;
     }
 }
 

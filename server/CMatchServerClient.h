@@ -4,17 +4,20 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "host/HostTimings.h"
 #include "host/IHostOwner.h"
 #include "platform/Event.h"
+#include "platform/Thread.h"
 #include "platform/UserNotice.h"
 #include "server/CMatchInfo.h"
 #include "server/MatchCatalogue.h"
@@ -25,6 +28,22 @@ namespace velt
 
 class CLocalGameHost;
 class CTcpSocket;
+
+// How a client keeps the server connection of a running session: a server that closes, resets
+// or goes silent is reconnected to, with a growing pause between tries, until a limit.
+struct ReconnectPolicy
+{
+    std::uint32_t m_limitMs = 120000;        // not back by then: the sessions end
+    std::uint32_t m_firstRetryMs = 1000;     // the pause before the first try, doubled after each
+    std::uint32_t m_longestRetryMs = 30000;  // the longest pause between two tries
+    std::uint32_t m_silenceMs = 30000;       // a data request unanswered this long: dropped
+    std::uint32_t m_tickMs = 100;            // how often the connection is looked at
+};
+
+// The lines the viewer sees in the game while the server is away.
+inline constexpr const char* kServerLostLine = "[VELT] Lost the connection to the server, reconnecting...";
+inline constexpr const char* kServerBackLine = "[VELT] The server is back, the match goes on.";
+inline constexpr const char* kServerGoneLine = "[VELT] The server did not come back, the session ends.";
 
 // The program's side of the conversation with the match server, one per channel: the
 // connection and its receive thread, the channel's catalogue and statistics, the Warcraft III
@@ -58,8 +77,10 @@ public:
     std::uint32_t GetChannelId() const;
 
     // Connects to a dotted-decimal IPv4 address and starts the receive thread; closes the
-    // previous connection first. True when the connection and its thread are up.
-    bool Connect(const std::string& dottedIp, std::uint16_t port);
+    // previous connection first. True when the connection and its thread are up. The connect
+    // gives up after timeoutMs, or when cancelled() turns true.
+    bool Connect(const std::string& dottedIp, std::uint16_t port,
+                 std::uint32_t timeoutMs = kListWaitMs, const std::function<bool()>& cancelled = {});
     bool IsConnected() const;
 
     // Set when the server ends a match list / refuses the channel. Auto-reset.
@@ -69,7 +90,8 @@ public:
     // Asks for the channel's match list. False (and not connected) when the send fails.
     bool RequestMatchList();
     // Asks for a match's replay header. False (and not connected) when the send fails. The
-    // answer creates the match's host on the receive thread.
+    // answer creates the match's host on the receive thread; a header that answers no request
+    // of this client creates nothing.
     bool RequestReplayHeader(std::uint32_t matchId);
     // Asks for stream data of a match from an offset; nothing when not connected. A failed send
     // tells the user "Disconnected from server!".
@@ -83,10 +105,16 @@ public:
         kListEnd,
         kChannelInvalid,
         kTimeOut,
+        kConnectionLost, // the server closed or reset the connection before the end
+        kCancelled,      // cancelled() turned true
     };
     // The list exchange as a front end runs it: resets ListEndEvent, sends the request, and
-    // waits for the refusal or the end, the refusal first. Connecting first is the caller's.
-    ListOutcome FetchMatchList(std::uint32_t timeoutMs = kListWaitMs);
+    // waits for the refusal or the end, the refusal first. A connection that ends meanwhile
+    // ends the wait at once. Connecting first is the caller's.
+    ListOutcome FetchMatchList(std::uint32_t timeoutMs = kListWaitMs,
+                               const std::function<bool()>& cancelled = {});
+    // How often the list wait looks at the connection and at cancelled().
+    static constexpr std::uint32_t kListWaitSliceMs = 50;
 
     // The catalogue with each match's statistics, taken at one moment.
     std::vector<CatalogueEntry> CatalogueSnapshot() const;
@@ -126,6 +154,15 @@ public:
     std::uint32_t HostsStarted() const;
     // Timings of hosts created from now on; tests shorten them.
     void SetHostTimings(HostTimings timings);
+
+    // Starts watching the connection while a host's session runs (a thread of the client's):
+    // a lost or silent server is told to the viewer, reconnected to and asked again for the
+    // data from where each host's buffer ends; after the policy's limit the sessions end with
+    // the leave acknowledgement. Once per client.
+    void SuperviseServerLink(ReconnectPolicy policy);
+    bool SupervisesServerLink() const override;
+    // Whether a session ended because the server did not come back in time.
+    bool ServerGivenUp() const;
 
     ChatDisplaySwitches& DisplaySwitches() override { return *this; }
     IUserNotice& Notices() override { return m_notices; }
@@ -182,6 +219,14 @@ private:
     void ClearConnected(std::uint64_t generation, bool lost = false);
     void ReapEndedConnections();
 
+    void SuperviseLoop(ReconnectPolicy policy);
+    // Hosts whose session runs (the game has joined).
+    std::vector<std::shared_ptr<CLocalGameHost>> ActiveSessions() const;
+    // One line to every running session's game, of lobby or in-game kind as fits.
+    void TellSessions(const char* line) const;
+    // Shuts the current connection down, as a server that closed it would.
+    void DropConnection();
+
     IUserNotice& m_notices;
     const LocalPortSettings m_ports;
 
@@ -215,11 +260,23 @@ private:
     std::unordered_map<std::uint32_t, std::shared_ptr<CLocalGameHost>> m_hosts;
     std::uint32_t m_hostsStarted = 0;
     HostTimings m_hostTimings;
+    // Matches whose header this client has asked for and not yet received (under m_hostMutex).
+    std::unordered_set<std::uint32_t> m_headersRequested;
     // Set when the server or the network ended the current connection, until a data request
     // has told the user.
     std::atomic<bool> m_connectionLost{false};
 
     std::atomic<std::uint64_t> m_framesDispatched{0};
+
+    // The address of the last successful Connect (under m_connectionMutex), for reconnecting.
+    std::string m_serverIp;
+    std::uint16_t m_serverPort = 0;
+    // When the oldest data request still unanswered went out (0: none).
+    std::atomic<std::uint64_t> m_requestPendingSince{0};
+    std::atomic<bool> m_supervised{false};
+    std::atomic<bool> m_givenUp{false};
+    CEvent m_supervisorStop{CEvent::Kind::kManualReset};
+    CThread m_supervisor;
 };
 
 } // namespace velt

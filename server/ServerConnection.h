@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "server/CMatchServerClient.h"
@@ -13,13 +14,19 @@ inline constexpr const char* kChannelInvalidMessage = "The VELT Channel is Inval
 inline constexpr const char* kListTimeOutMessage = "Time out when retrieving game list!";
 
 // Resolves the host name and, when that works, replaces the text by the dotted-decimal address
-// (later calls resolve the address, which yields itself); then connects. Tells the user through
-// the client's notice sink when the connection fails.
-bool ConnectToServer(CMatchServerClient& client, std::string& hostText, std::uint16_t port);
+// (later calls resolve the address, which yields itself); then connects, for at most timeoutMs.
+// Tells the user through the client's notice sink when the connection fails (not when
+// cancelled() ended it).
+bool ConnectToServer(CMatchServerClient& client, std::string& hostText, std::uint16_t port,
+                     std::uint32_t timeoutMs = kListWaitMs,
+                     const std::function<bool()>& cancelled = {});
 
-// The list retrieval of the front ends: connects first when the client is not connected, then
-// fetches the list and tells the user about a refusal or a time-out. True when the list ended.
+// The list retrieval of the front ends: connects first when the client is not connected (the
+// connect bounded by the same time-out), then fetches the list and tells the user about a
+// refusal, a time-out or a lost connection. True when the list ended; false without a word
+// when cancelled() ended it.
 bool RetrieveMatchList(CMatchServerClient& client, std::string& hostText, std::uint16_t port,
-                       std::uint32_t timeoutMs = kListWaitMs);
+                       std::uint32_t timeoutMs = kListWaitMs,
+                       const std::function<bool()>& cancelled = {});
 
 } // namespace velt

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QRegularExpression>
 
+#include "platform/FileSystem.h"
+
 namespace velt
 {
 
@@ -39,7 +41,10 @@ bool LoadImage(const QString& baseDir, const QString& relative, QImage& image, Q
     const QString clean = QDir::cleanPath(relative);
     if (clean == QLatin1String("..") || clean.startsWith(QLatin1String("../")))
         return Fail(error, QStringLiteral("image path leaves the skin folder: %1").arg(relative));
-    QImageReader reader(baseDir + QLatin1Char('/') + clean);
+    const QString file = baseDir + QLatin1Char('/') + clean;
+    if (IsNonRegularFile(file.toStdString()))
+        return Fail(error, QStringLiteral("image is not a regular file: %1").arg(relative));
+    QImageReader reader(file);
     const QSize size = reader.size();
     if (size.isValid() &&
         (size.width() > CSkinFile::kMaxImageSide || size.height() > CSkinFile::kMaxImageSide))
@@ -77,23 +82,35 @@ bool ApplyProperty(SkinObject& object, const QString& key, const QString& value,
 
 std::optional<SkinData> CSkinFile::Load(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (path.startsWith(QLatin1Char(':')))
     {
+        // A skin built into the program: its own bytes, not a file of the user's.
+        QFile resource(path);
+        if (!resource.open(QIODevice::ReadOnly))
+        {
+            Fail(error, QStringLiteral("cannot open %1").arg(path));
+            return std::nullopt;
+        }
+        const QByteArray text = resource.read(kMaxFileBytes + 1);
+        return Parse(text, QFileInfo(path).absolutePath(), error);
+    }
+    // Bounded and without waiting: a FIFO or a device named like the skin file is refused.
+    LocalFileRead read = ReadLocalFile(path.toStdString(), static_cast<std::size_t>(kMaxFileBytes));
+    switch (read.m_status)
+    {
+    case LocalFileRead::Status::kRead:
+        break;
+    case LocalFileRead::Status::kTooLarge:
+        Fail(error, QStringLiteral("skin file too large"));
+        return std::nullopt;
+    case LocalFileRead::Status::kNotRegular:
+        Fail(error, QStringLiteral("not a regular file: %1").arg(path));
+        return std::nullopt;
+    case LocalFileRead::Status::kMissing:
         Fail(error, QStringLiteral("cannot open %1").arg(path));
         return std::nullopt;
     }
-    if (file.size() > kMaxFileBytes)
-    {
-        Fail(error, QStringLiteral("skin file too large"));
-        return std::nullopt;
-    }
-    const QByteArray text = file.read(kMaxFileBytes + 1);
-    if (text.size() > kMaxFileBytes)
-    {
-        Fail(error, QStringLiteral("skin file too large"));
-        return std::nullopt;
-    }
+    const QByteArray text(read.m_bytes.data(), static_cast<qsizetype>(read.m_bytes.size()));
     return Parse(text, QFileInfo(path).absolutePath(), error);
 }
 

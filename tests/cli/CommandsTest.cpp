@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "cli/Commands.h"
+#include "tests/cli/CommandRun.h"
 #include "platform/Socket.h"
 #include "server/MatchServerMessages.h"
 #include "tools/doubles/CScriptedMatchServer.h"
@@ -38,23 +39,7 @@ CMatchInfo Match(std::uint32_t id, const char* name, std::uint8_t status, const 
     return info;
 }
 
-struct Run
-{
-    int m_status = -1;
-    std::string m_out;
-    std::string m_err;
-};
-
-Run RunCommand(int (*command)(const std::vector<std::string>&), const std::vector<std::string>& args)
-{
-    Run run;
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    run.m_status = command(args);
-    run.m_out = ::testing::internal::GetCapturedStdout();
-    run.m_err = ::testing::internal::GetCapturedStderr();
-    return run;
-}
+using test::RunCommand;
 
 class ListCommandTest : public ::testing::Test
 {

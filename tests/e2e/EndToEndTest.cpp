@@ -487,3 +487,139 @@ TEST_F(EndToEndTest, ServerDroppingTheConnectionMidStreamLeavesTheGameBuffering)
 
 } // namespace
 } // namespace velt
+
+namespace velt
+{
+namespace
+{
+
+// The server under the session goes away: it closes and comes back 5 s later, goes silent, or
+// never comes back. The client reconnects by itself and the game gets the rest of the stream
+// where it stopped, or, after the limit, the session ends with the leave acknowledgement.
+enum class ServerFault
+{
+    kClosesAndComesBack,
+    kGoesSilent,
+    kNeverComesBack,
+};
+
+struct ReconnectCase
+{
+    const char* m_name;
+    ServerFault m_fault;
+};
+
+class ServerFaultTest : public EndToEndTest, public ::testing::WithParamInterface<ReconnectCase>
+{
+};
+
+std::vector<std::vector<std::uint8_t>> SplitGamePackets(const std::vector<std::uint8_t>& stream)
+{
+    std::vector<std::vector<std::uint8_t>> packets;
+    std::size_t at = 0;
+    while (at + 4 <= stream.size())
+    {
+        const std::size_t length = stream[at + 2] | stream[at + 3] << 8;
+        if (stream[at] != 0xF7 || length < 4 || at + length > stream.size())
+            break;
+        packets.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                             stream.begin() + static_cast<std::ptrdiff_t>(at + length));
+        at += length;
+    }
+    return packets;
+}
+
+// The stream's time slots with actions or an interval, in order: what the game must receive
+// once each, whatever the host halted meanwhile.
+std::vector<std::vector<std::uint8_t>> StreamSlots(const std::vector<std::vector<std::uint8_t>>& packets)
+{
+    const std::vector<std::uint8_t> empty{0xF7, 0x0C, 0x06, 0x00, 0x00, 0x00};
+    std::vector<std::vector<std::uint8_t>> slots;
+    for (const auto& packet : packets)
+        if (packet.size() >= 6 && packet[1] == 0x0C && packet != empty)
+            slots.push_back(packet);
+    return slots;
+}
+
+TEST_P(ServerFaultTest, ClientReconnectsOrEndsTheSessionCleanly)
+{
+    const auto& c = GetParam();
+    constexpr std::uint32_t kFaultAt = 3 * kFullChunkSize;
+    const ScriptedMatch served = Served(m_match);
+    if (c.m_fault == ServerFault::kGoesSilent)
+    {
+        // The first connection's requests from the fault on get no answer.
+        m_server.SetHandler(MessageCode::MSG_GAME_DATA,
+                            [served](CScriptedMatchServer& server, std::size_t client,
+                                     const CScriptedMatchServer::ReceivedFrame& frame) {
+                                const auto request = ParseGameDataRequest(frame.m_payload);
+                                if (request && (client != 0 || request->m_offset < kFaultAt))
+                                    server.Send(client, CScriptedMatchServer::ChunkFor(served, request->m_offset));
+                            });
+    }
+    else
+    {
+        ScriptedMatch dropping = served;
+        dropping.m_dropAtOffset = kFaultAt;
+        m_server.AddMatch(dropping);
+    }
+    GameSimScript script;
+    m_game = std::make_unique<CGameSimulator>(script);
+    ASSERT_TRUE(m_game->Start());
+    MakeClient();
+    ReconnectPolicy policy;
+    policy.m_silenceMs = 1000;
+    policy.m_limitMs = c.m_fault == ServerFault::kNeverComesBack ? 3000 : 60000;
+    m_client->SuperviseServerLink(policy);
+    Watch();
+
+    std::unique_ptr<CScriptedMatchServer> comeback;
+    if (c.m_fault != ServerFault::kGoesSilent)
+    {
+        ASSERT_TRUE(m_server.WaitClientClosed(0, kDeadlineMs));
+        const std::uint16_t port = m_server.Port();
+        m_server.Stop();
+        if (c.m_fault == ServerFault::kClosesAndComesBack)
+        {
+            std::this_thread::sleep_for(std::chrono::seconds(5));
+            comeback = std::make_unique<CScriptedMatchServer>();
+            comeback->AddMatch(served);
+            ASSERT_TRUE(comeback->Start(port));
+        }
+    }
+    ASSERT_TRUE(m_game->WaitFinished(kDeadlineMs));
+    ASSERT_TRUE(m_client->WaitSessionEnded(m_matchId, kDeadlineMs));
+    const GameSimRecord record = m_game->Record();
+    EXPECT_TRUE(record.m_leaveAckReceived);
+    // The chunks chain from the join on, so the server may go while the game is still in its
+    // lobby: the line is of the kind that fits.
+    EXPECT_TRUE(Contains(record.m_gameLines, kServerLostLine) ||
+                Contains(record.m_lobbyLines, kServerLostLine));
+    EXPECT_EQ(m_notices.Texts(), std::vector<std::string>{"Disconnected from server!"});
+    const auto expected = StreamSlots(SplitGamePackets(m_match.m_stream));
+    const auto received = StreamSlots(record.m_packets);
+    if (c.m_fault == ServerFault::kNeverComesBack)
+    {
+        EXPECT_TRUE(m_client->ServerGivenUp());
+        EXPECT_TRUE(Contains(record.m_gameLines, kServerGoneLine));
+        ASSERT_LT(received.size(), expected.size());
+        EXPECT_TRUE(std::equal(received.begin(), received.end(), expected.begin()));
+        return;
+    }
+    EXPECT_FALSE(m_client->ServerGivenUp());
+    EXPECT_TRUE(Contains(record.m_gameLines, kServerBackLine) ||
+                Contains(record.m_lobbyLines, kServerBackLine));
+    EXPECT_EQ(received, expected); // in order, nothing lost or repeated
+    EXPECT_EQ(record.m_checksumErrors, 0u);
+    EXPECT_FALSE(record.m_streamCorrupt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ServerFaultTest,
+    ::testing::Values(ReconnectCase{"closesAndComesBackAfter5s", ServerFault::kClosesAndComesBack},
+                      ReconnectCase{"goesSilent", ServerFault::kGoesSilent},
+                      ReconnectCase{"neverComesBack", ServerFault::kNeverComesBack}),
+    [](const auto& info) { return std::string(info.param.m_name); });
+
+} // namespace
+} // namespace velt

@@ -241,6 +241,11 @@ TEST(HostCommands, EveryRowInTheGame)
         {"/time", {"[VELT] The current game time is  0:*"}},
         {"/syncup 8:00", {"[VELT] Now fast forward to  8:00 of wacraft time"}},
         {"/goto 0:20", {"[VELT] Now fast forward to  0:20", kNormal}},
+        {"/goto -1:30", {kBad}},
+        {"/goto 1:-5", {kBad}},
+        // A long argument is echoed on one line, cut.
+        {"/goto 0:25" + std::string(300, 'x'),
+         {"[VELT] Now fast forward to  0:25" + std::string(115 - 32, 'x'), kNormal}},
         {"/time", {"[VELT] The current game time is  0:2*"}},
         {"/syncup 9:30", {"[VELT] Now fast forward to  9:30 of wacraft time", kNormal}},
         {"/time", {"[VELT] The current game time is  0:3*"}},

@@ -126,7 +126,8 @@ TEST(CommandArguments, GotoTargets)
 {
     const GotoRow rows[] = {
         {"2:30", 150000}, {"0:60", 60000}, {"1:61", std::nullopt}, {"90", std::nullopt},
-        {"", std::nullopt}, {"x:5", 5000}, {"1:2:03", 63000}, {"-1:30", 30000},
+        {"", std::nullopt}, {"x:5", 5000}, {"1:2:03", 63000}, {"-1:30", std::nullopt},
+        {"1:-5", std::nullopt}, {"+1:30", std::nullopt},
         {"99999999999:00", 60000000000000}, {"10:5s", 605000},
     };
     for (const auto& row : rows)

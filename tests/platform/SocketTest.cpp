@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "platform/Socket.h"
 #include "platform/Thread.h"
@@ -91,4 +92,33 @@ TEST(SocketTest, ResolvesLocalhostToDottedText)
     EXPECT_EQ(ResolveHostIPv4("127.0.0.1").value_or(""), "127.0.0.1");
     EXPECT_EQ(ResolveHostIPv4("localhost").value_or(""), "127.0.0.1");
     EXPECT_FALSE(ResolveHostIPv4("no-such-host.invalid").has_value());
+}
+
+// A listener whose backlog is full and that never accepts: the handshake is retried for minutes
+// unless the connect gives up by itself, on its limit or when the caller cancels it.
+TEST(SocketTest, ConnectToAFullBacklogGivesUpOnItsLimitOrWhenCancelled)
+{
+    CTcpListener listener;
+    ASSERT_EQ(listener.Open("127.0.0.1", 0, 1), CTcpListener::Error::kNone);
+    std::vector<CTcpSocket> queued;
+    for (int i = 0; i < 64; ++i)
+    {
+        CTcpSocket socket = CTcpSocket::Connect("127.0.0.1", listener.Port(), 500);
+        if (!socket.IsValid())
+            break;
+        queued.push_back(std::move(socket));
+    }
+    ASSERT_LT(queued.size(), 64u) << "the backlog never filled";
+
+    struct Row
+    {
+        std::uint32_t m_timeoutMs;
+        bool m_cancel;
+    };
+    for (const Row row : {Row{300, false}, Row{CTcpSocket::kNoTimeout, true}})
+    {
+        const CTcpSocket socket = CTcpSocket::Connect("127.0.0.1", listener.Port(), row.m_timeoutMs,
+                                                      [&] { return row.m_cancel; });
+        EXPECT_FALSE(socket.IsValid());
+    }
 }

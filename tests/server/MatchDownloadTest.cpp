@@ -124,9 +124,14 @@ protected:
     }
 
     // Sends the frames, then MSG_LIST_END, and waits until the client has handled the end: every
-    // frame before it has been dispatched by then.
+    // frame before it has been dispatched by then. The client asks first for each header that
+    // it is sent, because it takes no header it has not asked for.
     void Deliver(const std::vector<Bytes>& frames)
     {
+        for (const Bytes& frame : frames)
+            if (frame.size() >= 9 && frame[4] == CodeByte(MessageCode::MSG_REPLAY_HEADER))
+                m_client->RequestReplayHeader(static_cast<std::uint32_t>(
+                    frame[5] | frame[6] << 8 | frame[7] << 16 | frame[8] << 24));
         std::vector<Bytes> all = frames;
         all.push_back(BuildFrame({CodeByte(MessageCode::MSG_LIST_END), {}}));
         ASSERT_TRUE(m_server.SendFrames(m_clients - 1, all, true));

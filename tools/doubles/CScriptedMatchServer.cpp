@@ -17,9 +17,9 @@ CScriptedMatchServer::~CScriptedMatchServer()
     Stop();
 }
 
-bool CScriptedMatchServer::Start()
+bool CScriptedMatchServer::Start(std::uint16_t port)
 {
-    if (m_listener.Open("127.0.0.1", 0, 16) != CTcpListener::Error::kNone)
+    if (m_listener.Open("127.0.0.1", port, 16) != CTcpListener::Error::kNone)
         return false;
     return m_acceptThread.Start([this] { AcceptLoop(); });
 }

@@ -122,8 +122,8 @@ public:
     CScriptedMatchServer(const CScriptedMatchServer&) = delete;
     CScriptedMatchServer& operator=(const CScriptedMatchServer&) = delete;
 
-    // Listens on 127.0.0.1 at a free port.
-    bool Start();
+    // Listens on 127.0.0.1 at a free port, or at the port given (a server that comes back).
+    bool Start(std::uint16_t port = 0);
     std::uint16_t Port() const { return m_listener.Port(); }
     // Closes the listener and every connection and joins all threads.
     void Stop();

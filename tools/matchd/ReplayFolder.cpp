@@ -47,7 +47,7 @@ std::string FormatFileTime(std::filesystem::file_time_type time)
 }
 
 ReplayFolderLoad LoadReplayFolder(const std::filesystem::path& folder, std::uint32_t firstMatchId,
-                                  bool live)
+                                  bool live, const std::function<bool()>& stopRequested)
 {
     ReplayFolderLoad load;
     std::vector<std::filesystem::path> paths;
@@ -66,6 +66,8 @@ ReplayFolderLoad LoadReplayFolder(const std::filesystem::path& folder, std::uint
     std::uint32_t nextId = firstMatchId;
     for (const auto& path : paths)
     {
+        if (stopRequested && stopRequested())
+            break;
         const auto read = ReadReplay(path);
         if (!read.m_replay)
         {
@@ -92,10 +94,18 @@ ReplayFolderLoad LoadReplayFolder(const std::filesystem::path& folder, std::uint
     return load;
 }
 
-ReplayFolderLoad CollectServedMatches(const MatchdOptions& options)
+ReplayFolderLoad CollectServedMatches(const MatchdOptions& options,
+                                      const std::function<bool()>& stopRequested)
 {
     ReplayFolderLoad all;
-    all.m_matches = GenerateSyntheticMatches(options.m_synthetic);
+    // One match at a time, so that a stop request does not wait for thousands of them.
+    all.m_matches.reserve(options.m_synthetic.m_count);
+    for (std::uint32_t i = 0; i < options.m_synthetic.m_count; ++i)
+    {
+        if (stopRequested && stopRequested())
+            return all;
+        all.m_matches.push_back(GenerateSyntheticMatch(options.m_synthetic, i));
+    }
     const std::pair<const std::string*, bool> folders[] = {{&options.m_replaysDir, false},
                                                            {&options.m_replaysLiveDir, true}};
     for (const auto& [folder, live] : folders)
@@ -104,7 +114,7 @@ ReplayFolderLoad CollectServedMatches(const MatchdOptions& options)
             continue;
         const auto nextId =
             static_cast<std::uint32_t>(kFirstSyntheticMatchId + all.m_matches.size());
-        ReplayFolderLoad load = LoadReplayFolder(*folder, nextId, live);
+        ReplayFolderLoad load = LoadReplayFolder(*folder, nextId, live, stopRequested);
         all.m_listed = all.m_listed && load.m_listed;
         std::move(load.m_matches.begin(), load.m_matches.end(), std::back_inserter(all.m_matches));
         std::move(load.m_problems.begin(), load.m_problems.end(),

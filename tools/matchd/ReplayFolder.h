@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,16 @@ struct ReplayFolderLoad
 // with ids counting up from firstMatchId. A file that cannot be read or served is named in the
 // problems and takes no id; the rest are still served. The start time is the file's
 // modification time in UTC, "YYYY-MM-DD HH:MM:SS": a replay does not record when it was played.
+// stopRequested, looked at before each file, ends the load early with what it has.
 ReplayFolderLoad LoadReplayFolder(const std::filesystem::path& folder, std::uint32_t firstMatchId,
-                                  bool live);
+                                  bool live, const std::function<bool()>& stopRequested = {});
 
 // What the command line asks to serve, in this order: the generated matches (ids 1 to N), the
 // recorded games of --replays, then those of --replays-live, their ids following on.
-ReplayFolderLoad CollectServedMatches(const MatchdOptions& options);
+// stopRequested, looked at before each match is generated or read, ends the collection early
+// with what it has.
+ReplayFolderLoad CollectServedMatches(const MatchdOptions& options,
+                                      const std::function<bool()>& stopRequested = {});
 
 // A file time as "YYYY-MM-DD HH:MM:SS" in UTC.
 std::string FormatFileTime(std::filesystem::file_time_type time);

@@ -7,6 +7,10 @@ namespace velt
 // BlockStopSignals must run before any thread starts, so that every thread leaves the request
 // to WaitForStopSignal.
 void BlockStopSignals();
-void WaitForStopSignal();
+// Waits for the request; the signal's number.
+int WaitForStopSignal();
+// The number of a request that has arrived and not been waited for yet, or 0; for long work
+// before the wait (the matches' generation) to stop early.
+int PendingStopSignal();
 
 } // namespace velt

@@ -1,6 +1,7 @@
 #include "tools/matchd/StopSignal.h"
 
 #include <csignal>
+#include <initializer_list>
 #include <pthread.h>
 
 namespace velt
@@ -26,13 +27,26 @@ void BlockStopSignals()
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-void WaitForStopSignal()
+int WaitForStopSignal()
 {
     const sigset_t set = StopSet();
     int signal = 0;
     while (sigwait(&set, &signal) != 0)
     {
     }
+    return signal;
+}
+
+int PendingStopSignal()
+{
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) != 0)
+        return 0;
+    for (const int signal : {SIGINT, SIGTERM})
+        if (sigismember(&pending, signal) == 1)
+            return signal;
+    return 0;
 }
 
 } // namespace velt

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <csignal>
+
 namespace velt
 {
 
@@ -39,9 +41,15 @@ void BlockStopSignals()
     ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
 }
 
-void WaitForStopSignal()
+int WaitForStopSignal()
 {
     ::WaitForSingleObject(StopEvent(), INFINITE);
+    return SIGINT;
+}
+
+int PendingStopSignal()
+{
+    return ::WaitForSingleObject(StopEvent(), 0) == WAIT_OBJECT_0 ? SIGINT : 0;
 }
 
 } // namespace velt

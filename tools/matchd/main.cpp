@@ -37,7 +37,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velt-matchd: %s\n", stats.LastError().c_str());
         return 1;
     }
-    ReplayFolderLoad served = CollectServedMatches(*options);
+    ReplayFolderLoad served = CollectServedMatches(*options, [] { return PendingStopSignal() != 0; });
+    if (const int signal = PendingStopSignal(); signal != 0)
+        return 128 + signal;
     for (const std::string& problem : served.m_problems)
         std::fprintf(stderr, "velt-matchd: %s\n", problem.c_str());
     if (!served.m_listed)

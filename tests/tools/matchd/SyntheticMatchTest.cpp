@@ -4,6 +4,7 @@
 
 #include "host/ReplayHeader.h"
 #include "tools/w3gs/TimeSlotChecksum.h"
+#include "tools/matchd/ReplayFolder.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 #include "tools/matchd/SyntheticStream.h"
 #include "tools/w3gs/GameSidePackets.h"
@@ -237,6 +238,18 @@ TEST_P(SyntheticMatchShape, StreamCarriesSlotsPingsSkillsChatAndALeave)
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, SyntheticMatchShape, ::testing::Values(1u, 2u, 99u, 123456789u));
+
+// A stop request during a long generation is honoured between two matches, not after all.
+TEST(SyntheticMatchTest, StopRequestEndsTheGenerationEarly)
+{
+    MatchdOptions options;
+    options.m_synthetic.m_count = 1000;
+    options.m_synthetic.m_maxSeconds = 200;
+    int looks = 0;
+    const ReplayFolderLoad load = CollectServedMatches(options, [&] { return ++looks > 3; });
+    EXPECT_EQ(load.m_matches.size(), 3u);
+    EXPECT_EQ(load.m_matches.back().m_info.m_matchId, kFirstSyntheticMatchId + 2);
+}
 
 TEST(SyntheticMatchTest, CatalogueFactsAreFilledAndLengthsSpreadOverTheRange)
 {
