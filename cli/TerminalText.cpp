@@ -4,6 +4,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/Utf8.h"
+
 namespace velt
 {
 
@@ -51,31 +53,6 @@ std::optional<std::vector<char32_t>> DecodeUtf8(std::string_view text)
     return out;
 }
 
-void AppendUtf8(std::string& out, char32_t code)
-{
-    if (code < 0x80)
-    {
-        out.push_back(static_cast<char>(code));
-    }
-    else if (code < 0x800)
-    {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-    else if (code < 0x10000)
-    {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-    else
-    {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
 
 char32_t Printable(char32_t code)
 {

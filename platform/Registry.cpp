@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/Utf8.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -33,24 +34,6 @@ bool EqualNoCase(std::string_view a, std::string_view b)
            });
 }
 
-void AppendUtf8(std::string& out, unsigned code)
-{
-    if (code < 0x80)
-    {
-        out.push_back(static_cast<char>(code));
-    }
-    else if (code < 0x800)
-    {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-    else
-    {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
 
 // Reads a quoted text of a registry file from pos (at the opening quote); Wine escapes
 // backslashes, quotes, control characters and non-ASCII characters (\xHHHH).
