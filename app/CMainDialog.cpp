@@ -120,6 +120,8 @@ bool CMainDialog::SelectChannel(std::uint32_t channelId)
         auto client = std::make_unique<CMatchServerClient>(*m_seams.m_notices, m_seams.m_ports);
         client->SetChannelId(channelId);
         client->SetHostTimings(m_seams.m_hostTimings);
+        // A server that drops or goes silent during a game is reconnected to, as in velt watch.
+        client->SuperviseServerLink(ReconnectPolicy{});
         found = m_channelTable.emplace(channelId, std::move(client)).first;
         found->second->SetWarcraftPath(m_newClientWarcraftPath);
     }
