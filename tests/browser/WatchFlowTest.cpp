@@ -168,6 +168,10 @@ class LaunchOutcomes : public WatchFlowTest, public ::testing::WithParamInterfac
 TEST_P(LaunchOutcomes, EndTheWatchHiddenAndIdle)
 {
     const LaunchCase& c = GetParam();
+#ifdef _WIN32
+    if (c.m_noWine)
+        GTEST_SKIP() << "Windows starts the game itself, without wine";
+#endif
     std::string folder;
     if (c.m_folderLength != 0)
     {
