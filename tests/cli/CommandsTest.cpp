@@ -8,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "tests/cli/CommandRun.h"
+#include "tests/cli/StandInServer.h"
 #include "platform/Socket.h"
 #include "server/MatchServerMessages.h"
 #include "tools/doubles/CScriptedMatchServer.h"
@@ -171,24 +172,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // The stand-in server with short completed matches, in-process.
-class WatchCommandTest : public ::testing::Test
+class WatchCommandTest : public ::testing::Test, protected test::StandInServer
 {
 protected:
     void SetUp() override
     {
-        SocketLayerStart();
-        SyntheticSettings settings;
-        settings.m_seed = 3;
-        settings.m_count = 2;
-        settings.m_minSeconds = 60;
-        settings.m_maxSeconds = 90;
-        m_archive = std::make_unique<CMatchArchive>(GenerateSyntheticMatches(settings),
-                                                    CSystemClock::Instance());
-        ASSERT_TRUE(m_stats.Open(""));
-        MatchServerSettings server;
-        server.m_listenPort = 0;
-        m_server = std::make_unique<CMatchServer>(*m_archive, m_stats, server);
-        ASSERT_TRUE(m_server->Start());
+        Start(3, 2, 60, 90);
         m_war3 = std::filesystem::temp_directory_path() /
                  ("velt-cli-war3-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     }
@@ -214,9 +203,6 @@ protected:
         return args;
     }
 
-    std::unique_ptr<CMatchArchive> m_archive;
-    CStatsStore m_stats;
-    std::unique_ptr<CMatchServer> m_server;
     std::filesystem::path m_war3;
 };
 

@@ -11,6 +11,7 @@
 
 #include "cli/Commands.h"
 #include "tests/cli/CommandRun.h"
+#include "tests/cli/StandInServer.h"
 #include "cli/TerminalText.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
@@ -207,30 +208,11 @@ struct StopCase
     int m_status;
 };
 
-class StopRequestTest : public ::testing::TestWithParam<StopCase>
+class StopRequestTest : public ::testing::TestWithParam<StopCase>, protected test::StandInServer
 {
 protected:
-    void SetUp() override
-    {
-        SocketLayerStart();
-        SyntheticSettings settings;
-        settings.m_seed = 5;
-        settings.m_count = 1;
-        settings.m_minSeconds = 300;
-        settings.m_maxSeconds = 300;
-        m_archive = std::make_unique<CMatchArchive>(GenerateSyntheticMatches(settings),
-                                                    CSystemClock::Instance());
-        ASSERT_TRUE(m_stats.Open(""));
-        MatchServerSettings server;
-        server.m_listenPort = 0;
-        m_server = std::make_unique<CMatchServer>(*m_archive, m_stats, server);
-        ASSERT_TRUE(m_server->Start());
-    }
+    void SetUp() override { Start(5, 1, 300, 300); }
     void TearDown() override { m_server->Stop(); }
-
-    std::unique_ptr<CMatchArchive> m_archive;
-    CStatsStore m_stats;
-    std::unique_ptr<CMatchServer> m_server;
 };
 
 TEST_P(StopRequestTest, StatusTellsTheSignalAndTheGameIsLeftCleanly)
