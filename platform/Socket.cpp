@@ -126,16 +126,11 @@ CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port,
     const auto start = std::chrono::steady_clock::now();
     while (rc != 0)
     {
-        const auto waited = static_cast<std::uint64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-                .count());
-        if ((timeoutMs != kNoTimeout && waited >= timeoutMs) || (cancelled && cancelled()))
+        const auto slice = ConnectSlice(start, timeoutMs, cancelled);
+        if (!slice)
             return fail();
-        std::uint64_t slice = kConnectSliceMs;
-        if (timeoutMs != kNoTimeout)
-            slice = std::min<std::uint64_t>(slice, timeoutMs - waited);
         pollfd entry{fd, POLLOUT, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(slice));
+        const int ready = ::poll(&entry, 1, static_cast<int>(*slice));
         if (ready < 0 && errno != EINTR)
             return fail();
         if (ready <= 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <cstddef>
 #include <cstdint>
@@ -66,6 +67,12 @@ public:
     std::uint16_t LocalPort() const;
 
 private:
+    // How long a connect in progress may wait next, or nothing once it is out of time or
+    // cancelled.
+    static std::optional<std::uint32_t> ConnectSlice(std::chrono::steady_clock::time_point start,
+                                                     std::uint32_t timeoutMs,
+                                                     const std::function<bool()>& cancelled);
+
     std::atomic<int> m_fd{-1};
     // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
     // has already handed back to the system for reuse.

@@ -257,21 +257,16 @@ CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port,
         const auto start = std::chrono::steady_clock::now();
         for (;;)
         {
-            const auto waited = static_cast<std::uint64_t>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-                    .count());
-            if ((timeoutMs != kNoTimeout && waited >= timeoutMs) || (cancelled && cancelled()))
+            const auto slice = ConnectSlice(start, timeoutMs, cancelled);
+            if (!slice)
                 return fail();
-            std::uint64_t slice = kConnectSliceMs;
-            if (timeoutMs != kNoTimeout)
-                slice = std::min<std::uint64_t>(slice, timeoutMs - waited);
             fd_set writable;
             fd_set failed;
             FD_ZERO(&writable);
             FD_ZERO(&failed);
             FD_SET(s, &writable);
             FD_SET(s, &failed);
-            timeval wait{0, static_cast<long>(slice * 1000)};
+            timeval wait{0, static_cast<long>(*slice) * 1000};
             const int ready = ::select(0, nullptr, &writable, &failed, &wait);
             if (ready == SOCKET_ERROR || FD_ISSET(s, &failed))
                 return fail();
