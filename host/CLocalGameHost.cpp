@@ -62,6 +62,19 @@ void CLocalGameHost::SetListenPort(std::uint32_t port)
                         static_cast<std::uint16_t>(port));
 }
 
+HostStatus CLocalGameHost::Status() const
+{
+    HostStatus status;
+    status.m_matchId = m_matchId.load();
+    status.m_bytesHeld = StreamSize();
+    status.m_matchSeconds = MatchSeconds();
+    status.m_liveDelaySeconds = m_liveDelaySeconds.load();
+    status.m_sessionActive = SessionActive();
+    status.m_inGame = m_inGame.load() != 0;
+    status.m_live = !StreamEnded();
+    return status;
+}
+
 void CLocalGameHost::SetAnnouncePort(std::uint16_t port) { m_announcePort.store(port); }
 
 bool CLocalGameHost::StartListener()

@@ -17,6 +17,7 @@
 #include "host/CHostFeed.h"
 #include "host/GamePacket.h"
 #include "host/HostResult.h"
+#include "host/HostStatus.h"
 #include "host/HostTimings.h"
 #include "host/IGameLink.h"
 #include "host/IHostOwner.h"
@@ -136,6 +137,12 @@ public:
     bool CaughtUp() const { return m_caughtUp.load() != 0; }
     bool Rated() const { return m_rated.load() != 0; }
 
+    // What a status display shows; any thread.
+    HostStatus Status() const;
+    // Seconds of game time to stay behind the live edge of a live match; 0 plays at the edge.
+    void SetLiveDelay(std::uint32_t seconds) { m_liveDelaySeconds.store(seconds); }
+    std::uint32_t LiveDelay() const { return m_liveDelaySeconds.load(); }
+
     // Whether Resume would start the host again: its game has come and gone, or its listener
     // never opened (or has closed) without a game.
     bool CanResume() const;
@@ -207,6 +214,7 @@ private:
     std::atomic<std::uint32_t> m_lowData{0};         // the feed neared the end of the data
     std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session
     std::atomic<std::uint32_t> m_readStalled{0};     // the watch thread fed during a watched read
+    std::atomic<std::uint32_t> m_liveDelaySeconds{0};
 
     // Stream buffer: bytes below m_streamSize are published (release) after they are written.
     std::array<std::uint8_t, kStreamCapacity> m_stream;
