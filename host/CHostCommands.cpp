@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "host/CLocalGameHost.h"
+#include "host/CGameSession.h"
 #include "host/CommandArguments.h"
 #include "host/HostChatPackets.h"
 
@@ -121,9 +121,9 @@ HostResult CHostCommands::HandleGamePacket(GameRead read)
         const Exit exit = HandleOne(read);
         if (!exit.m_follow)
             return exit.m_result;
-        read = m_host.m_connection.Next();
+        read = m_session.Connection().Next();
         if (read.Closed())
-            return m_host.LoseConnection();
+            return m_session.LoseConnection();
     }
 }
 
@@ -133,7 +133,7 @@ CHostCommands::Exit CHostCommands::HandleOne(const GameRead& read)
         return Return(HostResult::kContinue);
     if (read.Is(GamePacketType::kLeaveGame))
     {
-        m_host.SendLeaveAck();
+        m_session.SendLeaveAck();
         return Return(HostResult::kSessionOver);
     }
     if (read.Is(GamePacketType::kOutgoingKeepalive))
@@ -166,9 +166,9 @@ CHostCommands::Exit CHostCommands::Command(ChatKind kind, std::string_view text)
 void CHostCommands::Reply(const Context& context, std::string_view text)
 {
     if (context.m_lobby)
-        m_host.SendLobbyChat(text);
+        m_session.SendLobbyChat(text);
     else
-        m_host.SendGameChat(text);
+        m_session.SendGameChat(text);
 }
 
 CHostCommands::Exit CHostCommands::LobbyReturnsElseFollow(const Context& context)
@@ -181,7 +181,7 @@ CHostCommands::Exit CHostCommands::SwitchStatus(const Context& context)
     static constexpr std::string_view kNames[] = {"[VELT] Observer chat message is ",
                                                   "[VELT] Player chat message is ",
                                                   "[VELT] Map Ping message is "};
-    const bool on = Switch(m_host.m_owner.DisplaySwitches(), context.m_arg).load() != 0;
+    const bool on = Switch(m_session.Owner().DisplaySwitches(), context.m_arg).load() != 0;
     Reply(context, std::string(kNames[context.m_arg]) + (on ? " ON!" : " OFF!"));
     return LobbyReturnsElseFollow(context);
 }
@@ -196,7 +196,7 @@ CHostCommands::Exit CHostCommands::SwitchSet(const Context& context)
                                                    "[VELT] Hide map ping message!"};
     const bool on = (context.m_arg & kSwitchOn) != 0;
     const std::uint8_t which = context.m_arg & 0x0F;
-    Switch(m_host.m_owner.DisplaySwitches(), which).store(on ? 1 : 0);
+    Switch(m_session.Owner().DisplaySwitches(), which).store(on ? 1 : 0);
     Reply(context, on ? kShown[which] : kHidden[which]);
     return LobbyReturnsElseFollow(context);
 }
@@ -225,20 +225,13 @@ CHostCommands::Exit CHostCommands::RateUsage(const Context& context)
 
 CHostCommands::Exit CHostCommands::Rate(const Context& context)
 {
-    if (m_host.m_rated.load())
+    if (!m_session.Host().RateOnce(context.m_arg))
     {
         Reply(context, "[VELT] You have already rated this match!");
         return Follow();
     }
-    SubmitRating(context.m_arg);
     Reply(context, "[VELT] You have rated  " + std::to_string(context.m_arg) + " for this match");
     return LobbyReturnsElseFollow(context);
-}
-
-void CHostCommands::SubmitRating(std::uint8_t rating)
-{
-    m_host.m_rated.store(1);
-    m_host.m_owner.SubmitRating(m_host.m_matchId.load(), std::clamp<std::uint8_t>(rating, 1, 5));
 }
 
 CHostCommands::Exit CHostCommands::CommandList(const Context& context)
@@ -265,7 +258,7 @@ CHostCommands::Exit CHostCommands::Goto(const Context& context)
     const auto target = GotoTargetMs(argument);
     if (!target)
         return Bad(context);
-    if (*target < m_host.m_gameTimeMs)
+    if (*target < m_session.Feed().GameTimeMs())
     {
         Reply(context, "[VELT] Sorry, rewind is not supported!");
         return Follow();
@@ -289,9 +282,9 @@ CHostCommands::Exit CHostCommands::SyncUp(const Context& context)
 CHostCommands::Exit CHostCommands::FastForward(std::uint64_t targetMs)
 {
     // The keepalive of the current time slot is still unread; a line typed meanwhile is kept.
-    HostResult result = m_host.DiscardNextPacket(true);
+    HostResult result = m_session.DiscardNextPacket(true);
     if (!EndsSession(result))
-        result = m_host.m_feed.FastForwardToTime(targetMs, false);
+        result = m_session.Feed().FastForwardToTime(targetMs, false);
     return Return(EndsSession(result) ? result : HostResult::kContinue);
 }
 
@@ -302,15 +295,15 @@ CHostCommands::Exit CHostCommands::SyncDown(const Context& context)
     const auto target = GameClockTargetMs(CommandArgument(context.m_command, 8));
     if (!target)
         return Bad(context);
-    const std::uint64_t halt = SyncDownHaltMs(*target, m_host.m_gameTimeMs);
-    if (halt > m_host.m_gameTimeMs)
+    const std::uint64_t halt = SyncDownHaltMs(*target, m_session.Feed().GameTimeMs());
+    if (halt > m_session.Feed().GameTimeMs())
     {
         Reply(context, "[VELT] Can't sync to this point of time!");
         return Follow();
     }
     Reply(context,
           "[VELT] Synchronising:Game is halted for  " + std::to_string(halt / 1000) + " seconds");
-    const HostResult result = m_host.m_feed.HaltGame(static_cast<std::uint32_t>(halt));
+    const HostResult result = m_session.Feed().HaltGame(static_cast<std::uint32_t>(halt));
     return EndsSession(result) ? Return(result) : Follow();
 }
 
@@ -322,7 +315,7 @@ CHostCommands::Exit CHostCommands::InGameOnly(const Context& context)
 
 CHostCommands::Exit CHostCommands::Time(const Context& context)
 {
-    const std::uint32_t seconds = m_host.m_gameTimeMs / 1000;
+    const std::uint32_t seconds = m_session.Feed().GameTimeMs() / 1000;
     Reply(context, "[VELT] The current game time is  " + std::to_string(seconds / 60) + ":" +
                        std::to_string(seconds % 60) + " ");
     return Follow();
@@ -336,13 +329,13 @@ CHostCommands::Exit CHostCommands::Bet(const Context& context)
 
 CHostCommands::Exit CHostCommands::Faster(const Context& context)
 {
-    const std::uint8_t level = m_host.m_feed.ShownLevel();
+    const std::uint8_t level = m_session.Feed().ShownLevel();
     return ChangeSpeed(context, level < 4 ? level + 1 : 4, {});
 }
 
 CHostCommands::Exit CHostCommands::Slower(const Context& context)
 {
-    const std::uint8_t level = m_host.m_feed.ShownLevel();
+    const std::uint8_t level = m_session.Feed().ShownLevel();
     return ChangeSpeed(context, level > 1 ? level - 1 : 1, {});
 }
 
@@ -357,7 +350,7 @@ CHostCommands::Exit CHostCommands::Speed(const Context& context)
 CHostCommands::Exit CHostCommands::ChangeSpeed(const Context& context, std::uint8_t level,
                                                std::string_view reply)
 {
-    const HostResult result = m_host.m_feed.SetSpeed(level);
+    const HostResult result = m_session.Feed().SetSpeed(level);
     if (EndsSession(result))
         return Return(result);
     if (reply.empty())
@@ -370,7 +363,7 @@ CHostCommands::Exit CHostCommands::ChangeSpeed(const Context& context, std::uint
 void CHostCommands::CurrentSpeed(const Context& context)
 {
     Reply(context, std::string(kCurrentSpeed) + " " +
-                       std::to_string(m_host.m_feed.ShownLevel()) + ".0");
+                       std::to_string(m_session.Feed().ShownLevel()) + ".0");
 }
 
 CHostCommands::Exit CHostCommands::SpeedShow(const Context& context)

@@ -12,22 +12,20 @@
 namespace velt
 {
 
-class CLocalGameHost;
+class CGameSession;
 
 // What the host does with the packets it reads from the game: leaves, keepalives and the
 // viewer's chat commands. One table of commands, one lookup, one short handler per row.
 class CHostCommands
 {
 public:
-    explicit CHostCommands(CLocalGameHost& host) : m_host(host) {}
+    explicit CHostCommands(CGameSession& session) : m_session(session) {}
     CHostCommands(const CHostCommands&) = delete;
     CHostCommands& operator=(const CHostCommands&) = delete;
 
     // Handles a packet read from the game. Unless a packet settles the matter (a keepalive,
     // a leave, or a command that says so), the next packet is read and handled in turn.
     HostResult HandleGamePacket(GameRead read);
-    // 1 to 5 (clamped); sends the rating to the server once per host.
-    void SubmitRating(std::uint8_t rating);
 
     enum class Match
     {
@@ -97,7 +95,7 @@ private:
 
     static const Row kTable[];
 
-    CLocalGameHost& m_host;
+    CGameSession& m_session;
 };
 
 } // namespace velt

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "host/CLocalGameHost.h"
+#include "host/CGameSession.h"
 #include "host/HostChatPackets.h"
 
 namespace velt
@@ -29,14 +29,30 @@ constexpr std::string_view kNormalSpeedLine = "[VELT] Now play with normal speed
 
 std::uint8_t CHostFeed::ShownLevel() const
 {
-    return m_host.m_speed > 1 ? static_cast<std::uint8_t>(m_host.m_speed - 1) : 1;
+    return m_speed > 1 ? static_cast<std::uint8_t>(m_speed - 1) : 1;
+}
+
+void CHostFeed::Reset()
+{
+    m_readPos.store(0);
+    m_gameTimeMs.store(0);
+    m_speed.store(1);
+    m_stepCount = 1;
+    m_beforeFirstSlot.store(1);
+    m_readStalled.store(0);
+}
+
+void CHostFeed::AdvanceReadPos(std::uint32_t length)
+{
+    // One writer at a time (the gate holder): no read-modify-write needed.
+    m_readPos.store(ReadPos() + length, std::memory_order_relaxed);
 }
 
 std::uint32_t CHostFeed::SlotsInFlight() const
 {
     // A game that sends more keepalives than it was sent time slots has none in flight.
     const std::uint32_t sent = m_slotsSent.load();
-    const std::uint32_t answered = m_host.m_connection.KeepalivesRead();
+    const std::uint32_t answered = m_session.Connection().KeepalivesRead();
     return sent > answered ? sent - answered : 0;
 }
 
@@ -46,18 +62,18 @@ HostResult CHostFeed::Play()
     HostResult result = FeedStep(StepKind::kPlain);
     if (EndsSession(result))
         return result;
-    m_host.SendGameChat("[VELT] Welcome to VELT!");
-    m_host.SendGameChat(OperatorWebAddressLine());
+    m_session.SendGameChat("[VELT] Welcome to VELT!");
+    m_session.SendGameChat(OperatorWebAddressLine());
     result = CatchUpLive();
     if (EndsSession(result))
         return result;
     for (;;)
     {
-        m_host.TellServerNews();
+        m_session.TellServerNews();
         // Whichever thread ended the session, nothing more is fed.
-        if (m_host.m_stopEvent.IsSet())
+        if (m_session.Stopping())
             return HostResult::kSessionOver;
-        if (m_host.m_readPos < m_host.m_streamSize.load(std::memory_order_acquire))
+        if (m_readPos < m_session.Stream().Size())
             result = FeedStep(StepKind::kPlain);
         else
             result = WaitAtBoundary();
@@ -68,10 +84,10 @@ HostResult CHostFeed::Play()
 
 HostResult CHostFeed::FeedStep(StepKind kind)
 {
-    m_host.m_gate.NoteStep();
+    m_session.Gate().NoteStep();
     bool forwardedSlot = false;
     bool forwardedOther = false;
-    std::uint32_t passes = m_host.m_stepCount;
+    std::uint32_t passes = m_stepCount;
     bool lastWasSlot = false;
     for (std::uint32_t pass = 0; pass < passes; ++pass)
     {
@@ -79,7 +95,7 @@ HostResult CHostFeed::FeedStep(StepKind kind)
         switch (passKind)
         {
         case Pass::kEnded:
-            m_host.m_stepCount = 1;
+            m_stepCount = 1;
             return m_passResult;
         case Pass::kForwardedSlot:
             forwardedSlot = true;
@@ -95,20 +111,20 @@ HostResult CHostFeed::FeedStep(StepKind kind)
         case Pass::kDroppedChat:
             if (kind == StepKind::kPlain)
             {
-                m_host.m_stepCount = 1;
+                m_stepCount = 1;
                 return HostResult::kContinue;
             }
             ++passes;
             break;
         case Pass::kSkippedBeforeSlot:
-            m_host.m_stepCount = 1;
+            m_stepCount = 1;
             return EndRescue(kind, lastWasSlot);
         case Pass::kResynchronised:
             break;
         }
         lastWasSlot = passKind == Pass::kForwardedSlot;
     }
-    m_host.m_stepCount = 1;
+    m_stepCount = 1;
     if (kind == StepKind::kWatch)
         return EndRescue(kind, lastWasSlot);
     if (kind != StepKind::kPlain || forwardedOther || !forwardedSlot)
@@ -122,7 +138,7 @@ HostResult CHostFeed::EndRescue(StepKind kind, bool lastWasSlot)
     if (kind != StepKind::kWatch || lastWasSlot)
         return HostResult::kContinue;
     if (!SendEmptySlot(false))
-        return m_host.LoseConnection();
+        return m_session.LoseConnection();
     m_slotsSent.fetch_add(1);
     return HostResult::kContinue;
 }
@@ -131,8 +147,8 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
 {
     for (;;)
     {
-        std::uint32_t size = m_host.m_streamSize.load(std::memory_order_acquire);
-        const std::uint32_t pos = m_host.m_readPos;
+        std::uint32_t size = m_session.Stream().Size();
+        const std::uint32_t pos = ReadPos();
         if (pos + 3 >= size)
         {
             if (const auto outcome = DataShort(kind))
@@ -145,9 +161,9 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
         result = NearEnd(kind, size);
         if (EndsSession(result))
             return Ended(result);
-        if (m_host.m_readPos != pos)
+        if (m_readPos != pos)
             continue; // a speed change above let the watch thread feed
-        const std::uint8_t* packet = m_host.m_stream.data() + pos;
+        const std::uint8_t* packet = m_session.Stream().Bytes() + pos;
         const std::uint32_t length = static_cast<std::uint32_t>(packet[2] | (packet[3] << 8));
         if (packet[0] != kGamePacketSignature || length < kGamePacketHeadSize)
         {
@@ -155,8 +171,8 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
             std::snprintf(line, sizeof line, "invalid %d %d %d",
                           static_cast<int>(static_cast<std::int8_t>(packet[0])),
                           static_cast<int>(pos), static_cast<int>(size));
-            m_host.SendGameChat(line);
-            ++m_host.m_readPos;
+            m_session.SendGameChat(line);
+            AdvanceReadPos(1);
             return Pass::kResynchronised;
         }
         if (pos + length > size)
@@ -170,9 +186,10 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
         {
         case GamePacketType::kIncomingAction:
         {
-            m_host.m_beforeFirstSlot.store(0);
+            m_beforeFirstSlot.store(0);
             const TimeSlotFacts facts = ReadTimeSlot(bytes);
-            m_host.m_gameTimeMs += facts.m_intervalMs;
+            m_gameTimeMs.store(m_gameTimeMs.load(std::memory_order_relaxed) + facts.m_intervalMs,
+                               std::memory_order_relaxed);
             TimeSlotNotices(facts);
             result = Forward(length);
             if (EndsSession(result))
@@ -183,15 +200,15 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
         case GamePacketType::kChatFromHost:
             if (!RecordedChatShown(bytes))
             {
-                m_host.m_readPos += length;
+                AdvanceReadPos(length);
                 return Pass::kDroppedChat;
             }
             result = Forward(length);
             return EndsSession(result) ? Ended(result) : Pass::kForwardedChat;
         case GamePacketType::kPlayerLeaveOthers:
-            if (m_host.m_beforeFirstSlot.load())
+            if (m_beforeFirstSlot.load())
             {
-                m_host.m_readPos += length;
+                AdvanceReadPos(length);
                 return Pass::kSkippedBeforeSlot;
             }
             [[fallthrough]];
@@ -219,23 +236,23 @@ std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
             m_slotsSent.fetch_add(1);
             return Pass::kForwardedSlot;
         }
-        return Ended(m_host.LoseConnection());
+        return Ended(m_session.LoseConnection());
     }
-    if (m_host.m_endOfStream.load())
+    if (m_session.Stream().Ended())
     {
         // Everything fed (a jump past the data ends here too): the game is told that the
         // session is over, as at the loop's packet boundary. A stream cut inside a packet is
         // not a proper end; the session is only closed.
-        if (m_host.m_readPos >= m_host.m_streamSize.load(std::memory_order_acquire))
+        if (m_readPos >= m_session.Stream().Size())
         {
             const HostResult result = AwaitLastKeepalives();
             if (EndsSession(result))
                 return Ended(result);
-            m_host.SendLeaveAck();
+            m_session.SendLeaveAck();
         }
         else
         {
-            m_host.SignalStop();
+            m_session.SignalStop();
         }
         return Ended(HostResult::kSessionOver);
     }
@@ -247,43 +264,43 @@ std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
 
 HostResult CHostFeed::Forward(std::uint32_t length)
 {
-    const std::span<const std::uint8_t> bytes(m_host.m_stream.data() + m_host.m_readPos, length);
-    if (!m_host.SendToGame(bytes))
-        return m_host.LoseConnection();
-    m_host.m_readPos += length;
+    const std::span<const std::uint8_t> bytes(m_session.Stream().Bytes() + m_readPos, length);
+    if (!m_session.SendToGame(bytes))
+        return m_session.LoseConnection();
+    AdvanceReadPos(length);
     return HostResult::kContinue;
 }
 
 bool CHostFeed::SendEmptySlot(bool owed)
 {
     if (owed)
-        m_host.m_connection.OweKeepalive();
+        m_session.Connection().OweKeepalive();
     static const std::vector<std::uint8_t> kEmptyTimeSlot = BuildEmptyTimeSlot();
-    return m_host.SendToGame(kEmptyTimeSlot);
+    return m_session.SendToGame(kEmptyTimeSlot);
 }
 
 HostResult CHostFeed::LimitLiveSpeed(StepKind kind)
 {
-    if (kind == StepKind::kWatch || !m_host.m_caughtUp.load() || m_host.m_speed == 1 ||
-        m_host.m_header.U8(ReplayHeader::kNotLiveOffset) != 0)
+    if (kind == StepKind::kWatch || !m_session.Stream().CaughtUp() || m_speed == 1 ||
+        !m_session.LiveMatch())
         return HostResult::kContinue;
-    m_host.SendGameChat(kNormalSpeedLine);
+    m_session.SendGameChat(kNormalSpeedLine);
     return SetSpeed(1);
 }
 
 HostResult CHostFeed::NearEnd(StepKind kind, std::uint32_t size)
 {
-    if (m_host.m_readPos + kNearEndBytes <= size || m_host.m_endOfStream.load())
+    if (m_readPos + kNearEndBytes <= size || m_session.Stream().Ended())
         return HostResult::kContinue;
-    m_host.m_lowData.store(1);
-    if (m_host.m_speed != 1 && kind != StepKind::kWatch)
+    m_session.Stream().MarkLowData();
+    if (m_speed != 1 && kind != StepKind::kWatch)
     {
-        m_host.SendGameChat("[VELT] Not enough data remaining, cancel fast forward");
+        m_session.SendGameChat("[VELT] Not enough data remaining, cancel fast forward");
         const HostResult result = SetSpeed(1);
         if (EndsSession(result))
             return result;
     }
-    m_host.RequestIfPermitted();
+    m_session.Stream().RequestIfPermitted();
     return HostResult::kContinue;
 }
 
@@ -294,13 +311,13 @@ void CHostFeed::TimeSlotNotices(const TimeSlotFacts& facts)
     const std::uint8_t player = *facts.m_firstPlayer;
     if (*facts.m_firstAction == kActionMapPing)
     {
-        if (!m_host.IsPlayerSlot(player) &&
-            m_host.m_owner.DisplaySwitches().m_showMapPings.load() != 0)
-            m_host.SendGameChat("[VELT] Map Ping by " + m_host.PlayerName(player));
+        if (!m_session.IsPlayerSlot(player) &&
+            m_session.Owner().DisplaySwitches().m_showMapPings.load() != 0)
+            m_session.SendGameChat("[VELT] Map Ping by " + m_session.PlayerName(player));
     }
     else if (*facts.m_firstAction == kActionHeroSkill)
     {
-        m_host.SendGameChat("[VELT] " + m_host.PlayerName(player) + " has learnt a new skill");
+        m_session.SendGameChat("[VELT] " + m_session.PlayerName(player) + " has learnt a new skill");
     }
 }
 
@@ -309,8 +326,8 @@ bool CHostFeed::RecordedChatShown(std::span<const std::uint8_t> chat) const
     const auto sender = RecordedChatSender(chat);
     if (!sender)
         return true; // names no sender: nothing to filter by
-    const ChatDisplaySwitches& switches = m_host.m_owner.DisplaySwitches();
-    return (m_host.IsPlayerSlot(*sender) ? switches.m_showPlayerChat.load()
+    const ChatDisplaySwitches& switches = m_session.Owner().DisplaySwitches();
+    return (m_session.IsPlayerSlot(*sender) ? switches.m_showPlayerChat.load()
                                          : switches.m_showObserverChat.load()) != 0;
 }
 
@@ -319,10 +336,10 @@ HostResult CHostFeed::WaitForKeepalive()
     bool speedChanged = false;
     for (;;)
     {
-        const GameRead read = m_host.m_connection.Next();
+        const GameRead read = m_session.Connection().Next();
         if (read.Closed())
-            return m_host.LoseConnection();
-        const HostResult result = m_host.m_commands.HandleGamePacket(read);
+            return m_session.LoseConnection();
+        const HostResult result = m_session.Commands().HandleGamePacket(read);
         if (EndsSession(result))
             return result;
         if (result == HostResult::kSpeedChanged)
@@ -340,62 +357,66 @@ HostResult CHostFeed::WaitForKeepalive()
 
 HostResult CHostFeed::Buffer()
 {
-    m_host.m_lowData.store(1);
-    m_host.SendGameChat("[VELT] Not enough data,buffering..");
+    m_session.Stream().MarkLowData();
+    m_session.SendGameChat("[VELT] Not enough data,buffering..");
     const std::uint32_t target =
-        m_host.m_streamSize.load(std::memory_order_acquire) + kBufferingTarget;
+        m_session.Stream().Size() + kBufferingTarget;
     do
     {
-        if (m_host.m_endOfStream.load())
+        if (m_session.Stream().Ended())
             break;
-        m_host.RequestWhileWaiting();
-        const HostResult result = HaltGame(m_host.m_timings.m_bufferingHaltMs);
+        m_session.Stream().RequestWhileWaiting();
+        const HostResult result = HaltGame(m_session.Timings().m_bufferingHaltMs);
         if (result != HostResult::kContinue)
             return result;
-    } while (m_host.m_streamSize.load(std::memory_order_acquire) < target);
-    m_host.SendGameChat("[VELT] Game resumed..");
+    } while (m_session.Stream().Size() < target);
+    m_session.SendGameChat("[VELT] Game resumed..");
     return HostResult::kContinue;
 }
 
 HostResult CHostFeed::WaitAtBoundary()
 {
-    std::uint32_t answers = m_host.m_answersArrived.load();
-    std::uint64_t quietSince = m_host.m_clock.NowMs();
+    std::uint32_t answers = m_session.Stream().AnswersArrived();
+    std::uint64_t quietSince = m_session.Clock().NowMs();
     for (;;)
     {
-        m_host.TellServerNews();
-        if (m_host.m_stopEvent.IsSet())
+        m_session.TellServerNews();
+        if (m_session.Stopping())
             return HostResult::kSessionOver;
-        if (m_host.m_endOfStream.load())
+        if (m_session.Stream().Ended())
         {
             const HostResult result = AwaitLastKeepalives();
             if (EndsSession(result))
                 return result;
-            m_host.SendLeaveAck();
+            m_session.SendLeaveAck();
             return HostResult::kSessionOver;
         }
-        if (m_host.m_readPos < m_host.m_streamSize.load(std::memory_order_acquire))
+        if (m_readPos < m_session.Stream().Size())
             return HostResult::kContinue;
         // An answer, even an empty one, shows that the server is there.
-        const std::uint64_t now = m_host.m_clock.NowMs();
-        if (const std::uint32_t seen = m_host.m_answersArrived.load(); seen != answers)
+        const std::uint64_t now = m_session.Clock().NowMs();
+        if (const std::uint32_t seen = m_session.Stream().AnswersArrived(); seen != answers)
         {
             answers = seen;
-            quietSince = std::max(now, m_host.NextRequestAllowedMs());
+            quietSince = std::max(now, m_session.Stream().NextRequestAllowedMs());
         }
-        if (now >= quietSince && now - quietSince >= m_host.m_timings.m_dataWaitMs &&
-            !m_host.m_owner.SupervisesServerLink())
+        // Asked first, and silence counted from the last request too: a request that a busy
+        // machine sent late has not had its time to be answered.
+        m_session.Stream().RequestWhileWaiting();
+        const std::uint64_t since = std::max(quietSince, m_session.Stream().LastRequestSentMs());
+        if (now >= since && now - since >= m_session.Timings().m_dataWaitMs &&
+            !m_session.Owner().SupervisesServerLink())
         {
-            m_host.SendLeaveAck();
+            m_session.SendLeaveAck();
             return HostResult::kSessionOver;
         }
-        m_host.RequestWhileWaiting();
-        if (WaitAny({&m_host.m_stopEvent, &m_host.m_dataArrived},
-                    m_host.m_timings.m_haltPeriodMs) != kWaitTimeout)
+        if (WaitAny({&m_session.StopEvent(), &m_session.Stream().DataArrived()},
+                    m_session.Timings().m_haltPeriodMs) != kWaitTimeout)
         {
             // After an empty answer the silence that ends a session starts only when the next
             // request can go out.
-            quietSince = std::max(m_host.m_clock.NowMs(), m_host.NextRequestAllowedMs());
+            quietSince =
+                std::max(m_session.Clock().NowMs(), m_session.Stream().NextRequestAllowedMs());
             continue;
         }
         const HostResult result = HaltTick();
@@ -406,14 +427,14 @@ HostResult CHostFeed::WaitAtBoundary()
 
 HostResult CHostFeed::HaltGame(std::uint32_t ms)
 {
-    const std::uint32_t period = std::max<std::uint32_t>(1, m_host.m_timings.m_haltPeriodMs);
-    const std::uint64_t start = m_host.m_clock.NowMs();
-    while (m_host.m_clock.NowMs() - start < ms)
+    const std::uint32_t period = std::max<std::uint32_t>(1, m_session.Timings().m_haltPeriodMs);
+    const std::uint64_t start = m_session.Clock().NowMs();
+    while (m_session.Clock().NowMs() - start < ms)
     {
         const HostResult result = HaltTick();
         if (result != HostResult::kContinue)
             return result;
-        m_host.m_clock.SleepMs(period);
+        m_session.Clock().SleepMs(period);
     }
     return HostResult::kContinue;
 }
@@ -422,22 +443,22 @@ HostResult CHostFeed::AwaitLastKeepalives()
 {
     // At 4x up to four time slots are still unanswered; the leave acknowledgement would end
     // the game before it has played them.
-    const std::uint64_t start = m_host.m_clock.NowMs();
-    const std::uint32_t waitMs = m_host.m_timings.m_lastKeepalivesWaitMs;
+    const std::uint64_t start = m_session.Clock().NowMs();
+    const std::uint32_t waitMs = m_session.Timings().m_lastKeepalivesWaitMs;
     while (SlotsInFlight() > 0)
     {
-        const std::uint64_t elapsed = m_host.m_clock.NowMs() - start;
+        const std::uint64_t elapsed = m_session.Clock().NowMs() - start;
         if (elapsed >= waitMs)
             break;
         const GameRead read =
-            m_host.m_connection.NextWithin(m_host.m_clock, static_cast<std::uint32_t>(waitMs - elapsed));
+            m_session.Connection().NextWithin(m_session.Clock(), static_cast<std::uint32_t>(waitMs - elapsed));
         if (read.TimedOut())
             break;
         if (read.Closed())
-            return m_host.LoseConnection();
+            return m_session.LoseConnection();
         if (read.Is(GamePacketType::kLeaveGame))
         {
-            m_host.SendLeaveAck();
+            m_session.SendLeaveAck();
             return HostResult::kSessionOver;
         }
     }
@@ -446,18 +467,18 @@ HostResult CHostFeed::AwaitLastKeepalives()
 
 HostResult CHostFeed::HaltTick()
 {
-    m_host.TellServerNews();
-    if (m_host.m_stopEvent.IsSet())
+    m_session.TellServerNews();
+    if (m_session.Stopping())
         return HostResult::kSessionOver;
     if (!SendEmptySlot(true))
-        return m_host.LoseConnection();
-    switch (m_host.m_connection.Pump())
+        return m_session.LoseConnection();
+    switch (m_session.Connection().Pump())
     {
     case CGameConnection::PumpResult::kLeavePending:
-        m_host.SendLeaveAck();
+        m_session.SendLeaveAck();
         return HostResult::kSessionOver;
     case CGameConnection::PumpResult::kClosed:
-        return m_host.LoseConnection();
+        return m_session.LoseConnection();
     case CGameConnection::PumpResult::kNothing:
         break;
     }
@@ -468,19 +489,19 @@ HostResult CHostFeed::SetSpeed(std::uint8_t level)
 {
     level = std::clamp<std::uint8_t>(level, 1, kFastestLevel);
     const std::uint8_t newSpeed = level == 1 ? 1 : static_cast<std::uint8_t>(level + 1);
-    const std::uint8_t oldSpeed = m_host.m_speed;
-    m_host.m_speed = newSpeed;
-    if (!m_host.m_inGame.load())
+    const std::uint8_t oldSpeed = Speed();
+    m_speed = newSpeed;
+    if (!m_session.InGame())
     {
         // The first step of play forwards that many packets at once.
-        m_host.m_stepCount = newSpeed;
+        m_stepCount = newSpeed;
         return HostResult::kContinue;
     }
     if (newSpeed < oldSpeed)
         return Absorb(oldSpeed - newSpeed);
     for (int i = 0; i < newSpeed - oldSpeed; ++i)
     {
-        if (m_host.m_speed != newSpeed)
+        if (m_speed != newSpeed)
             break; // a step above changed the speed again
         const HostResult result = FeedStep(StepKind::kNested);
         if (EndsSession(result))
@@ -493,24 +514,24 @@ HostResult CHostFeed::Absorb(std::uint32_t count)
 {
     for (std::uint32_t absorbed = 0; absorbed < count;)
     {
-        m_host.m_readStalled.store(0);
-        m_host.m_gate.Park();
-        m_host.m_readWatch.Set();
-        const GameRead read = m_host.m_connection.NextFromWire();
-        m_host.m_gate.Unpark();
-        m_host.m_readWatch.Set();
+        m_readStalled.store(0);
+        m_session.Gate().Park();
+        m_session.ReadWatchEvent().Set();
+        const GameRead read = m_session.Connection().NextFromWire();
+        m_session.Gate().Unpark();
+        m_session.ReadWatchEvent().Set();
         if (read.Closed())
-            return m_host.LoseConnection();
+            return m_session.LoseConnection();
         if (read.Is(GamePacketType::kLeaveGame))
         {
-            m_host.SendLeaveAck();
+            m_session.SendLeaveAck();
             return HostResult::kSessionOver;
         }
-        const bool stalled = m_host.m_readStalled.load() != 0;
+        const bool stalled = m_readStalled.load() != 0;
         // The viewer's line is answered once the keepalives are in; it is no keepalive, so it
         // never counts as one. Lines beyond what can be set aside are dropped.
         if (read.Is(GamePacketType::kChatToHost))
-            m_host.m_connection.SetAside(read.m_bytes);
+            m_session.Connection().SetAside(read.m_bytes);
         else
             ++absorbed;
         if (stalled)
@@ -526,23 +547,23 @@ bool CHostFeed::StartReadWatch()
 
 void CHostFeed::ReadWatchThread()
 {
-    m_host.EnterHostThread();
-    CEvent& stop = m_host.m_stopEvent;
+    m_session.Host().EnterHostThread();
+    CEvent& stop = m_session.StopEvent();
     std::uint64_t fedFor = 0;
     for (;;)
     {
-        if (WaitAny({&stop, &m_host.m_readWatch}, kWatchIdleMs) == 0)
+        if (WaitAny({&stop, &m_session.ReadWatchEvent()}, kWatchIdleMs) == 0)
             return;
         // The pulses only wake this thread: two pulses that fall together count once, so the
         // gate says which watched read is under way.
-        for (auto read = m_host.m_gate.ParkedRead(); read && *read != fedFor;
-             read = m_host.m_gate.ParkedRead())
+        for (auto read = m_session.Gate().ParkedRead(); read && *read != fedFor;
+             read = m_session.Gate().ParkedRead())
         {
-            if (stop.Wait(m_host.m_timings.m_readWatchMs))
+            if (stop.Wait(m_session.Timings().m_readWatchMs))
                 return;
             // Still blocked in the same read: give the game a time slot to answer.
-            const bool fed = m_host.m_gate.RunWhileParked(*read, [this] {
-                m_host.m_readStalled.store(1);
+            const bool fed = m_session.Gate().RunWhileParked(*read, [this] {
+                m_readStalled.store(1);
                 FeedStep(StepKind::kWatch);
             });
             if (fed)
@@ -553,18 +574,18 @@ void CHostFeed::ReadWatchThread()
 
 HostResult CHostFeed::FastForwardToTime(std::uint64_t targetMs, bool quiet)
 {
-    if (targetMs < m_host.m_gameTimeMs)
+    if (targetMs < m_gameTimeMs)
         return HostResult::kContinue;
-    return FastForward([this, targetMs] { return targetMs >= m_host.m_gameTimeMs; }, quiet);
+    return FastForward([this, targetMs] { return targetMs >= m_gameTimeMs; }, quiet);
 }
 
 HostResult CHostFeed::FastForwardToPosition(std::uint32_t target, bool quiet)
 {
-    if (target < m_host.m_readPos)
+    if (target < m_readPos)
         return HostResult::kContinue;
     const std::uint32_t limit =
-        std::min(target, m_host.m_streamSize.load(std::memory_order_acquire));
-    return FastForward([this, limit] { return m_host.m_readPos < limit; }, quiet);
+        std::min(target, m_session.Stream().Size());
+    return FastForward([this, limit] { return m_readPos < limit; }, quiet);
 }
 
 HostResult CHostFeed::FastForward(const std::function<bool()>& shortOfTarget, bool quiet)
@@ -579,7 +600,7 @@ HostResult CHostFeed::FastForward(const std::function<bool()>& shortOfTarget, bo
             return HostResult::kContinue; // the viewer has chosen a speed
         if (EndsSession(result))
         {
-            m_host.SignalStop();
+            m_session.SignalStop();
             return result;
         }
     }
@@ -587,33 +608,33 @@ HostResult CHostFeed::FastForward(const std::function<bool()>& shortOfTarget, bo
     if (EndsSession(result))
         return result;
     if (!quiet)
-        m_host.SendGameChat(kNormalSpeedLine);
+        m_session.SendGameChat(kNormalSpeedLine);
     return HostResult::kContinue;
 }
 
 HostResult CHostFeed::CatchUpLive()
 {
-    if (m_host.m_header.U8(ReplayHeader::kNotLiveOffset) != 0)
+    if (!m_session.LiveMatch())
         return HostResult::kContinue;
-    const std::uint16_t behind = m_host.MatchSeconds();
+    const std::uint16_t behind = m_session.Stream().MatchSeconds();
     char line[96];
     std::snprintf(line, sizeof line, "[VELT]You are %d min %d sec behind, fast forward now",
                   behind / 60, behind % 60);
-    m_host.SendGameChat(line);
-    while (!m_host.m_stopEvent.IsSet())
+    m_session.SendGameChat(line);
+    while (!m_session.Stopping())
     {
-        const std::uint32_t size = m_host.m_streamSize.load(std::memory_order_acquire);
+        const std::uint32_t size = m_session.Stream().Size();
         if (size == 0)
         {
-            m_host.SendGameChat(kNormalSpeedLine);
+            m_session.SendGameChat(kNormalSpeedLine);
             break;
         }
         const HostResult result = FastForwardToPosition(size, true);
         if (EndsSession(result))
             return result;
-        if (m_host.m_caughtUp.load())
+        if (m_session.Stream().CaughtUp())
         {
-            m_host.SendGameChat(kNormalSpeedLine);
+            m_session.SendGameChat(kNormalSpeedLine);
             break;
         }
     }

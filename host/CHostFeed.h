@@ -13,7 +13,7 @@
 namespace velt
 {
 
-class CLocalGameHost;
+class CGameSession;
 
 // The play part of a host's session: forwards the buffered stream to the game, paced by the
 // game's keepalives; speeds, halts, buffering, fast-forward and the catch-up of live matches;
@@ -21,7 +21,7 @@ class CLocalGameHost;
 class CHostFeed
 {
 public:
-    explicit CHostFeed(CLocalGameHost& host) : m_host(host) {}
+    explicit CHostFeed(CGameSession& session) : m_session(session) {}
     CHostFeed(const CHostFeed&) = delete;
     CHostFeed& operator=(const CHostFeed&) = delete;
 
@@ -31,6 +31,9 @@ public:
         kNested, // a nested step on the session thread (a speed change): never waits for the game
         kWatch,  // the read-watch thread's step while the session thread is parked in a read
     };
+
+    // A session starts at the stream's start, at normal speed, with nothing in flight.
+    void Reset();
 
     // The play loop, after the start: on the session thread, holding the feed gate.
     HostResult Play();
@@ -48,6 +51,10 @@ public:
 
     // The level the viewer sees: 1.0, 2.0, 3.0 or 4.0.
     std::uint8_t ShownLevel() const;
+    // Where the feed stands; any thread (the values of the last step that finished).
+    std::uint32_t ReadPos() const { return m_readPos.load(std::memory_order_relaxed); }
+    std::uint32_t GameTimeMs() const { return m_gameTimeMs.load(std::memory_order_relaxed); }
+    std::uint8_t Speed() const { return m_speed.load(std::memory_order_relaxed); }
 
     bool StartReadWatch();
     void JoinReadWatch() { m_watchThread.Join(); }
@@ -91,8 +98,18 @@ private:
     HostResult Absorb(std::uint32_t count);
     void ReadWatchThread();
 
-    CLocalGameHost& m_host;
+    void AdvanceReadPos(std::uint32_t length);
+
+    CGameSession& m_session;
     HostResult m_passResult = HostResult::kContinue;
+    // Written only by the thread that holds the feed gate; atomic so that a status display
+    // may read them.
+    std::atomic<std::uint32_t> m_readPos{0};
+    std::atomic<std::uint8_t> m_speed{1};
+    std::atomic<std::uint32_t> m_gameTimeMs{0};
+    std::uint8_t m_stepCount = 1;
+    std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session
+    std::atomic<std::uint32_t> m_readStalled{0};     // the watch thread fed during a watched read
     std::atomic<std::uint32_t> m_slotsSent{0}; // this session's, owed empty ones not counted
     CThread m_watchThread;
 };

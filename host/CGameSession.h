@@ -1,0 +1,187 @@
+#pragma once
+
+#include <atomic>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/CFeedGate.h"
+#include "host/CGameConnection.h"
+#include "host/CHostCommands.h"
+#include "host/CHostFeed.h"
+#include "host/CStreamBuffer.h"
+#include "host/HostResult.h"
+#include "host/HostStatus.h"
+#include "host/HostTimings.h"
+#include "host/IGameLink.h"
+#include "host/IHostOwner.h"
+#include "host/ReplayHeader.h"
+#include "platform/Clock.h"
+#include "platform/Event.h"
+
+namespace velt
+{
+
+// The operator's web address, shown in capitals in the welcome lines.
+constexpr std::string_view kOperatorWebAddress = "www.velt.tv";
+// "[VELT] WWW.VELT.TV!", the welcome line that gives it.
+std::string OperatorWebAddressLine();
+
+// What a session needs from the host that runs it.
+class ISessionHost
+{
+public:
+    virtual ~ISessionHost() = default;
+    // Marks the calling thread as one of the host's, which the host's Stop must not join.
+    virtual void EnterHostThread() const = 0;
+    // Sends the viewer's rating unless this match has been rated before (in any session);
+    // false when it has.
+    virtual bool RateOnce(std::uint8_t rating) = 0;
+    // The session has begun to end: unless the viewer asked to watch again, the host stops
+    // announcing and listening.
+    virtual void SessionStopping() = 0;
+};
+
+// One game connected to a host, from its join request to its end: the connection, the feed
+// gate, where the feed stands in the stream (read position, speed, game time, pause), the lines
+// set aside and the session's flags. The host keeps the stream buffer and the header; the
+// session reads them.
+//
+// Threads: the host's accept thread runs the session (Run) and its lobby and feed; the feed's
+// read-watch thread steps in while that thread is parked in a watched read; the owner's
+// threads only post news (PostServerLine, EndForLostServer) and read the status.
+class CGameSession
+{
+public:
+    static constexpr std::size_t kLoadedBatchCapacity = 128;
+    static constexpr std::size_t kMapPathCapacity = 256; // with its NUL
+    static constexpr std::uint32_t kMaxLiveDelaySeconds = 600;
+
+    CGameSession(ISessionHost& host, IHostOwner& owner, CStreamBuffer& stream,
+                 const ReplayHeader& header, IClock& clock, const HostTimings& timings);
+    CGameSession(const CGameSession&) = delete;
+    CGameSession& operator=(const CGameSession&) = delete;
+
+    // Lifecycle, on the host's thread. Begin resets everything a session starts from; the host
+    // then attaches the game's connection (under its own wake-up lock).
+    void Begin(std::uint32_t liveDelaySeconds);
+    // The game's join request, read within the join wait.
+    GameRead AwaitJoinRequest();
+    // A connection that never asked to join: the session is undone.
+    void Abandon();
+    HostResult Run(const GameRead& join);
+    // After Run: joins the session's threads and lets the game close its side.
+    void End();
+    void JoinThreads() { m_feed.JoinReadWatch(); }
+    bool Active() const { return m_active.load() != 0; }
+
+    // Sets the session's end and stops feeding; what every end of a session does.
+    void SignalStop();
+    CEvent& StopEvent() { return m_stopEvent; }
+    bool Stopping() const { return m_stopEvent.IsSet(); }
+
+    // Talking to the game.
+    bool SendToGame(std::span<const std::uint8_t> bytes);
+    // Chat lines: lobby kind from player 1 to player 2, and in-game kind. Texts longer than one
+    // packet holds go out as several lines.
+    void SendLobbyChat(std::string_view text);
+    void SendGameChat(std::string_view text);
+    // In the kind that fits the session's stage.
+    void SendStageChat(std::string_view text);
+    // F7 1B 04 00, then the session ends.
+    void SendLeaveAck();
+    // A failed send or read: wakes everything on the connection and ends the session.
+    HostResult LoseConnection();
+    // Reads one packet whose content does not matter, except that a leave is acknowledged.
+    // With keepViewerLines, a viewer's line read instead is set aside and the read repeated.
+    HostResult DiscardNextPacket(bool keepViewerLines = false);
+    CGameConnection& Connection() { return m_connection; }
+
+    // News from the owner's threads, told by the session's thread at its next pause.
+    void PostServerLine(std::string line);
+    void EndForLostServer() { m_serverGone.store(1); }
+    // Session thread: the lines that the server's answers and link owe the viewer.
+    void TellServerNews();
+
+    // The parts of play, and what they share.
+    CHostFeed& Feed() { return m_feed; }
+    const CHostFeed& Feed() const { return m_feed; }
+    CHostCommands& Commands() { return m_commands; }
+    CFeedGate& Gate() { return m_gate; }
+    CEvent& ReadWatchEvent() { return m_readWatch; }
+    CStreamBuffer& Stream() { return m_stream; }
+    const ReplayHeader& Header() const { return m_header; }
+    IHostOwner& Owner() { return m_owner; }
+    ISessionHost& Host() { return m_host; }
+    IClock& Clock() { return m_clock; }
+    const HostTimings& Timings() const { return m_timings; }
+
+    // The game has started and the feed runs.
+    bool InGame() const { return m_inGame.load() != 0; }
+    bool LiveMatch() const { return m_header.U8(ReplayHeader::kNotLiveOffset) == 0; }
+    bool IsPlayerSlot(std::uint8_t playerId) const;
+    std::string PlayerName(std::uint8_t playerId) const;
+    std::string MapPath() const;
+    bool MapPresent();
+
+    // Seconds of game time the feed stays behind the live edge in this session.
+    std::uint32_t LiveDelay() const { return m_liveDelaySeconds.load(); }
+    void SetLiveDelay(std::uint32_t seconds) { m_liveDelaySeconds.store(seconds); }
+
+    // Watching again from an earlier game time: the host lets the game join again, and that
+    // session fast-forwards to the target before play. Survives Begin; taken once.
+    void RequestReplayFrom(std::uint64_t targetMs);
+    bool ReplayPending() const { return m_replayFromMs.load() != kNoReplay; }
+    std::optional<std::uint64_t> TakeReplayTarget();
+
+    std::uint32_t OverlappingSteps() const { return m_gate.Overlaps(); }
+
+    // The session's part of the host's status: game time, speed, pause, buffering, delay.
+    HostStatus Status() const;
+
+private:
+    static constexpr std::uint64_t kNoReplay = ~std::uint64_t{0};
+
+    HostResult RunLobby();
+    HostResult StartGame();
+    void SendLobbyWelcome();
+    void BuildLoadedBatch();
+    // Reads until a packet of one of the two types arrives; kClosed when the game went away.
+    GameRead ReadUntil(GamePacketType first, GamePacketType second);
+    void SendChat(ChatKind kind, std::string_view text);
+
+    ISessionHost& m_host;
+    IHostOwner& m_owner;
+    CStreamBuffer& m_stream;
+    const ReplayHeader& m_header;
+    IClock& m_clock;
+    const HostTimings& m_timings;
+
+    std::atomic<std::uint32_t> m_active{0};   // a game is connected and the session runs
+    std::atomic<std::uint32_t> m_inGame{0};
+    std::atomic<std::uint32_t> m_serverGone{0};
+    std::atomic<std::uint32_t> m_liveDelaySeconds{0};
+    std::atomic<std::uint64_t> m_replayFromMs{kNoReplay};
+
+    CEvent m_stopEvent{CEvent::Kind::kManualReset};
+    CEvent m_readWatch{CEvent::Kind::kAutoReset};
+    CGameConnection m_connection;
+    CFeedGate m_gate;
+
+    std::array<std::uint8_t, kLoadedBatchCapacity> m_loadedBatch{};
+    std::uint8_t m_loadedBatchLength = 0;
+
+    std::mutex m_serverLinesMutex; // guards m_serverLines
+    std::vector<std::string> m_serverLines;
+
+    CHostFeed m_feed{*this};
+    CHostCommands m_commands{*this};
+};
+
+} // namespace velt

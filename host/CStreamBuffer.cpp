@@ -1,0 +1,152 @@
+#include "host/CStreamBuffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velt
+{
+
+void CStreamBuffer::ResetProgress()
+{
+    m_caughtUp.store(0);
+    m_lowData.store(0);
+}
+
+void CStreamBuffer::Append(std::uint32_t offset, const std::uint8_t* data, std::uint32_t length,
+                           std::uint16_t matchSeconds)
+{
+    m_answersArrived.fetch_add(1);
+    if (length > kFullChunk)
+    {
+        m_ended.store(1);
+        AnswerReceived(offset, length);
+        return;
+    }
+    if (offset > kCapacity || length > kCapacity - offset)
+    {
+        // The buffer is the limit of a match: refused, and the stream ends here.
+        m_tooLong.store(1);
+        m_ended.store(1);
+        AnswerReceived(offset, kFullChunk + 1);
+        m_dataArrived.Set();
+        m_requestPermit.Set();
+        return;
+    }
+    if (length == 0)
+    {
+        if (m_lowData.load())
+            m_caughtUp.store(1);
+        // Told to the viewer by the session's own thread; this thread never waits.
+        m_emptyAnswersUntold.fetch_add(1);
+    }
+    else
+    {
+        // Bytes already held stay as they are: the feed may be sending them right now.
+        const std::uint32_t end = offset + length;
+        const std::uint32_t from = std::max(offset, m_heldEnd.load(std::memory_order_relaxed));
+        if (from < end)
+        {
+            std::memcpy(m_bytes.data() + from, data + (from - offset), end - from);
+            m_heldEnd.store(end, std::memory_order_relaxed);
+        }
+        m_size.store(end, std::memory_order_release);
+        m_matchSeconds.store(matchSeconds);
+        if (length < kFullChunk && m_lowData.load())
+            m_caughtUp.store(1);
+    }
+    // Full chunks chain without waiting for the feed.
+    if (const auto next = AnswerReceived(offset, length))
+        m_owner.RequestGameData(m_matchId.load(), *next);
+    m_dataArrived.Set();
+    m_requestPermit.Set();
+}
+
+std::optional<std::uint32_t> CStreamBuffer::AnswerReceived(std::uint32_t offset,
+                                                           std::uint32_t length)
+{
+    std::lock_guard lock(m_requestMutex);
+    const std::uint64_t now = m_clock.NowMs();
+    // An answer to a request that a retry has replaced changes nothing: only the latest
+    // request's answer chains or frees the slot, so a slow answer never starts a second stream.
+    const bool latest = m_requestOutstanding && offset == m_requestedOffset;
+    if (length > kFullChunk)
+    {
+        m_requestOutstanding = false;
+        return std::nullopt;
+    }
+    if (!latest)
+        return std::nullopt;
+    if (length == 0)
+        m_requestNotBeforeMs = now + m_timings.m_emptyChunkHoldMs;
+    if (length == kFullChunk && m_chaining.load())
+    {
+        // The slot passes straight to the chained request: no moment in which it is free.
+        m_requestedOffset = offset + length;
+        m_requestSentMs = now;
+        return m_requestedOffset;
+    }
+    m_requestOutstanding = false;
+    return std::nullopt;
+}
+
+void CStreamBuffer::RequestData(std::uint32_t offset)
+{
+    {
+        std::lock_guard lock(m_requestMutex);
+        m_requestOutstanding = true;
+        m_requestedOffset = offset;
+        m_requestSentMs = m_clock.NowMs();
+    }
+    m_owner.RequestGameData(m_matchId.load(), offset);
+}
+
+bool CStreamBuffer::ClaimRequest(std::uint32_t offset)
+{
+    std::lock_guard lock(m_requestMutex);
+    const std::uint64_t now = m_clock.NowMs();
+    // After an empty answer the server is asked again only once the hold is over.
+    if (now < m_requestNotBeforeMs)
+        return false;
+    // The request that is outstanding may have been lost (sent while disconnected).
+    if (m_requestOutstanding && now - m_requestSentMs < m_timings.m_requestRetryMs)
+        return false;
+    m_requestOutstanding = true;
+    m_requestedOffset = offset;
+    m_requestSentMs = now;
+    return true;
+}
+
+std::uint64_t CStreamBuffer::NextRequestAllowedMs()
+{
+    std::lock_guard lock(m_requestMutex);
+    return m_requestNotBeforeMs;
+}
+
+std::uint64_t CStreamBuffer::LastRequestSentMs()
+{
+    std::lock_guard lock(m_requestMutex);
+    return m_requestSentMs;
+}
+
+void CStreamBuffer::RequestIfPermitted()
+{
+    const std::uint32_t offset = Size();
+    if (m_requestPermit.TryConsume() && ClaimRequest(offset))
+        m_owner.RequestGameData(m_matchId.load(), offset);
+}
+
+void CStreamBuffer::RequestWhileWaiting()
+{
+    m_requestPermit.TryConsume();
+    const std::uint32_t offset = Size();
+    if (ClaimRequest(offset))
+        m_owner.RequestGameData(m_matchId.load(), offset);
+}
+
+void CStreamBuffer::RequestAgainFromEnd()
+{
+    if (!Ended())
+        RequestData(Size());
+}
+
+} // namespace velt

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <span>
+
+#include "host/HostTimings.h"
+#include "host/IHostOwner.h"
+#include "platform/Clock.h"
+#include "platform/Event.h"
+
+namespace velt
+{
+
+// A host's copy of its match's game data, filled chunk by chunk from the server, and the one
+// data request that may be outstanding for it.
+//
+// Threads: the server's receive thread appends; the session thread (and its read watch)
+// reads the bytes below Size() and asks for more. Bytes below Size() are published (release)
+// after they are written, and bytes already held are never written again, so a reader needs
+// no lock.
+class CStreamBuffer
+{
+public:
+    static constexpr std::uint32_t kCapacity = 2097152;
+    static constexpr std::uint32_t kFullChunk = 2000;
+
+    CStreamBuffer(IHostOwner& owner, IClock& clock, const HostTimings& timings)
+        : m_owner(owner), m_clock(clock), m_timings(timings)
+    {
+    }
+    CStreamBuffer(const CStreamBuffer&) = delete;
+    CStreamBuffer& operator=(const CStreamBuffer&) = delete;
+
+    void SetMatchId(std::uint32_t matchId) { m_matchId.store(matchId); }
+    std::uint32_t MatchId() const { return m_matchId.load(); }
+
+    // One answer of the server (the receive thread). A full chunk chains the request for the
+    // next one at once while chaining is on.
+    void Append(std::uint32_t offset, const std::uint8_t* data, std::uint32_t length,
+                std::uint16_t matchSeconds);
+    // Full chunks chain only while a session streams.
+    void SetChaining(bool on) { m_chaining.store(on); }
+
+    std::uint32_t Size() const { return m_size.load(std::memory_order_acquire); }
+    // The buffer; the bytes below Size() are published. Indexing it needs no lock.
+    const std::uint8_t* Bytes() const { return m_bytes.data(); }
+    bool Ended() const { return m_ended.load() != 0; }
+    // The match's length as the server last reported it, in seconds.
+    std::uint16_t MatchSeconds() const { return m_matchSeconds.load(std::memory_order_relaxed); }
+    void SetMatchSeconds(std::uint16_t seconds) { m_matchSeconds.store(seconds); }
+    std::uint32_t AnswersArrived() const { return m_answersArrived.load(); }
+
+    // The feed neared the end of the data; a short or empty answer then means caught up.
+    void MarkLowData() { m_lowData.store(1); }
+    bool CaughtUp() const { return m_caughtUp.load() != 0; }
+    // A new session starts neither low on data nor caught up.
+    void ResetProgress();
+
+    // Requests. At most one is outstanding at any time; one unanswered for the retry time
+    // counts as lost.
+    void RequestData(std::uint32_t offset);
+    // Near the end of the data: only with the permit that the previous answer returned.
+    void RequestIfPermitted();
+    // While the feed waits for data.
+    void RequestWhileWaiting();
+    // The server connection was replaced: asks again from the end, unless the stream ended.
+    void RequestAgainFromEnd();
+    // When, after an empty answer, the server may be asked again.
+    std::uint64_t NextRequestAllowedMs();
+    // When the latest request went out.
+    std::uint64_t LastRequestSentMs();
+
+    // What the answers owe the viewer, taken once by the session thread.
+    std::uint32_t TakeEmptyAnswers() { return m_emptyAnswersUntold.exchange(0); }
+    bool TakeTooLong() { return m_tooLong.exchange(0) != 0; }
+
+    // Set by every answer.
+    CEvent& DataArrived() { return m_dataArrived; }
+
+private:
+    bool ClaimRequest(std::uint32_t offset);
+    // Bookkeeping of an answer: the offset to chain a request for, if any.
+    std::optional<std::uint32_t> AnswerReceived(std::uint32_t offset, std::uint32_t length);
+
+    IHostOwner& m_owner;
+    IClock& m_clock;
+    const HostTimings& m_timings;
+
+    std::atomic<std::uint32_t> m_matchId{0};
+    std::atomic<bool> m_chaining{false};
+    std::array<std::uint8_t, kCapacity> m_bytes;
+    std::atomic<std::uint32_t> m_size{0};
+    // Bytes below this are never written again (the receive thread's).
+    std::atomic<std::uint32_t> m_heldEnd{0};
+    std::atomic<std::uint16_t> m_matchSeconds{0};
+    std::atomic<std::uint32_t> m_ended{0};       // the server marked the end of the stream
+    std::atomic<std::uint32_t> m_lowData{0};
+    std::atomic<std::uint32_t> m_caughtUp{0};    // a short or empty chunk came while low on data
+    std::atomic<std::uint32_t> m_answersArrived{0};
+    std::atomic<std::uint32_t> m_emptyAnswersUntold{0};
+    std::atomic<std::uint32_t> m_tooLong{0};
+
+    CEvent m_dataArrived{CEvent::Kind::kAutoReset};
+    CEvent m_requestPermit{CEvent::Kind::kAutoReset};
+
+    std::mutex m_requestMutex; // guards the request slot below
+    bool m_requestOutstanding = false;
+    std::uint32_t m_requestedOffset = 0;
+    std::uint64_t m_requestSentMs = 0;
+    std::uint64_t m_requestNotBeforeMs = 0;
+};
+
+} // namespace velt
