@@ -109,6 +109,11 @@ GameRead CGameConnection::NextWithin(IClock& clock, std::uint32_t waitMs)
     return ReadFromWire(&clock, clock.NowMs() + waitMs);
 }
 
+GameRead CGameConnection::NextWaiting(IClock& clock, std::uint32_t waitMs)
+{
+    return m_setAside.empty() ? NextWithin(clock, waitMs) : Next();
+}
+
 GameRead CGameConnection::ReadFromWire(IClock* clock, std::uint64_t deadlineMs)
 {
     m_begin += m_handedOut;

@@ -72,6 +72,8 @@ public:
     GameRead NextFromWire();
     // As NextFromWire, but gives up (kTimedOut) when no whole packet has come within waitMs.
     GameRead NextWithin(IClock& clock, std::uint32_t waitMs);
+    // As Next (what is set aside first), but gives up (kTimedOut) after waitMs.
+    GameRead NextWaiting(IClock& clock, std::uint32_t waitMs);
     // Keeps a packet (copied) for the next Next: a viewer's line read by a read that only
     // wants keepalives. False when too many are kept already.
     bool SetAside(std::span<const std::uint8_t> packet);

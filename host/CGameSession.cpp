@@ -31,6 +31,7 @@ void CGameSession::Begin(std::uint32_t liveDelaySeconds)
     m_inGame.store(0);
     m_serverGone.store(0);
     m_liveDelaySeconds.store(std::min(liveDelaySeconds, kMaxLiveDelaySeconds));
+    m_startTarget = TakeReplayTarget();
     m_stream.ResetProgress();
     m_stream.SetChaining(true);
     // A speed chosen in the lobby of an earlier session does not carry over.
@@ -260,11 +261,12 @@ void CGameSession::PostServerLine(std::string line)
     m_serverLines.push_back(std::move(line));
 }
 
-void CGameSession::TellServerNews()
+void CGameSession::TellServerNews(bool quietEmpty)
 {
     if (m_stream.TakeTooLong())
         SendGameChat("[VELT] Sorry, this match is too long to continue!");
-    for (std::uint32_t n = m_stream.TakeEmptyAnswers(); n > 0; --n)
+    const std::uint32_t empty = m_stream.TakeEmptyAnswers();
+    for (std::uint32_t n = quietEmpty ? 0 : empty; n > 0; --n)
         SendGameChat("Lack of data from server!");
     std::vector<std::string> lines;
     {
@@ -324,6 +326,9 @@ HostStatus CGameSession::Status() const
     status.m_inGame = InGame();
     status.m_gameTimeMs = m_feed.GameTimeMs();
     status.m_speed = m_feed.ShownLevel();
+    status.m_paused = m_feed.Paused();
+    status.m_buffering = m_feed.Buffering();
+    status.m_bufferedAheadMs = m_feed.HeldAheadMs();
     status.m_liveDelaySeconds = LiveDelay();
     return status;
 }

@@ -106,8 +106,9 @@ public:
     // News from the owner's threads, told by the session's thread at its next pause.
     void PostServerLine(std::string line);
     void EndForLostServer() { m_serverGone.store(1); }
-    // Session thread: the lines that the server's answers and link owe the viewer.
-    void TellServerNews();
+    // Session thread: the lines that the server's answers and link owe the viewer. With
+    // quietEmpty, empty answers are not told (the feed holds the game by choice).
+    void TellServerNews(bool quietEmpty = false);
 
     // The parts of play, and what they share.
     CHostFeed& Feed() { return m_feed; }
@@ -139,6 +140,8 @@ public:
     void RequestReplayFrom(std::uint64_t targetMs);
     bool ReplayPending() const { return m_replayFromMs.load() != kNoReplay; }
     std::optional<std::uint64_t> TakeReplayTarget();
+    // This session's start: the game time taken from a /back at Begin, if any.
+    std::optional<std::uint64_t> StartTarget() const { return m_startTarget; }
 
     std::uint32_t OverlappingSteps() const { return m_gate.Overlaps(); }
 
@@ -168,6 +171,7 @@ private:
     std::atomic<std::uint32_t> m_serverGone{0};
     std::atomic<std::uint32_t> m_liveDelaySeconds{0};
     std::atomic<std::uint64_t> m_replayFromMs{kNoReplay};
+    std::optional<std::uint64_t> m_startTarget; // the session thread's
 
     CEvent m_stopEvent{CEvent::Kind::kManualReset};
     CEvent m_readWatch{CEvent::Kind::kAutoReset};

@@ -100,6 +100,14 @@ const CHostCommands::Row CHostCommands::kTable[] = {
     {"sp 2", Match::kWhole, &CHostCommands::Speed, 2},
     {"speed", Match::kWhole, &CHostCommands::SpeedShow, 0},
     {"sp", Match::kWhole, &CHostCommands::SpeedShow, 0},
+    // Our own commands, after every base command so that none of those answers changes.
+    {"pause", Match::kWhole, &CHostCommands::Pause, 0},
+    {"resume", Match::kWhole, &CHostCommands::Resume, 0},
+    {"back", Match::kWhole, &CHostCommands::BackUsage, 0},
+    {"back ", Match::kPrefix, &CHostCommands::Back, 0},
+    {"delay", Match::kWhole, &CHostCommands::DelayShow, 0},
+    {"delay ", Match::kPrefix, &CHostCommands::DelaySet, 0},
+    {"status", Match::kWhole, &CHostCommands::Status, 0},
     {"", Match::kPrefix, &CHostCommands::Bad, 0},
 };
 
@@ -240,6 +248,7 @@ CHostCommands::Exit CHostCommands::CommandList(const Context& context)
     Reply(context, "[VELT] <cmdlist> <help> <start> <forcestart> <alias>");
     Reply(context, "[VELT] <speed> <faster> <slower> <goto> <syncup> <syncdown>");
     Reply(context, "[VELT] <obmsg> <pmsg> <pingmsg> <ping>");
+    Reply(context, "[VELT] <pause> <resume> <back> <delay> <status>");
     return Follow();
 }
 
@@ -258,6 +267,8 @@ CHostCommands::Exit CHostCommands::Goto(const Context& context)
     const auto target = GotoTargetMs(argument);
     if (!target)
         return Bad(context);
+    if (m_session.Feed().Paused())
+        return PausedRefusal(context);
     if (*target < m_session.Feed().GameTimeMs())
     {
         Reply(context, "[VELT] Sorry, rewind is not supported!");
@@ -275,6 +286,8 @@ CHostCommands::Exit CHostCommands::SyncUp(const Context& context)
     const auto target = GameClockTargetMs(argument);
     if (!target)
         return Bad(context);
+    if (m_session.Feed().Paused())
+        return PausedRefusal(context);
     Reply(context, EchoLine(std::string(kFastForwardTo) + " ", argument, " of wacraft time"));
     return FastForward(*target);
 }
@@ -376,6 +389,126 @@ CHostCommands::Exit CHostCommands::Bad(const Context& context)
 {
     Reply(context, kBadArgument);
     return Follow();
+}
+
+HostResult CHostCommands::HandleHeldPacket(const GameRead& read)
+{
+    // The game is held: nothing more is read for a packet, there is no keepalive to wait for.
+    const Exit exit = HandleOne(read);
+    return exit.m_follow ? HostResult::kContinue : exit.m_result;
+}
+
+CHostCommands::Exit CHostCommands::PausedRefusal(const Context& context)
+{
+    Reply(context, "[VELT] Paused: type /resume first");
+    return Follow();
+}
+
+CHostCommands::Exit CHostCommands::Pause(const Context& context)
+{
+    if (context.m_lobby)
+        return InGameOnly(context);
+    if (m_session.Feed().Paused())
+    {
+        Reply(context, "[VELT] Already paused, /resume to play on");
+        return Follow();
+    }
+    const HostResult result = m_session.Feed().Pause();
+    if (EndsSession(result))
+        return Return(result);
+    Reply(context, "[VELT] Paused at " + MinutesSeconds(m_session.Feed().GameTimeMs()) +
+                       ", /resume to play on");
+    // As a speed change: the keepalive the step waits for may have been taken already.
+    return Return(HostResult::kSpeedChanged);
+}
+
+CHostCommands::Exit CHostCommands::Resume(const Context& context)
+{
+    if (context.m_lobby)
+        return InGameOnly(context);
+    if (!m_session.Feed().Paused())
+    {
+        Reply(context, "[VELT] Not paused");
+        return Follow();
+    }
+    Reply(context, "[VELT] Resumed");
+    const HostResult result = m_session.Feed().Resume();
+    return Return(EndsSession(result) ? result : HostResult::kSpeedChanged);
+}
+
+CHostCommands::Exit CHostCommands::BackUsage(const Context& context)
+{
+    Reply(context, "[VELT] Use /back M:S to watch again from an earlier game time");
+    return Follow();
+}
+
+CHostCommands::Exit CHostCommands::Back(const Context& context)
+{
+    if (context.m_lobby)
+        return InGameOnly(context);
+    const std::string_view argument = CommandArgument(context.m_command, 4);
+    const auto target = GotoTargetMs(argument);
+    if (!target)
+        return BackUsage(context);
+    const std::uint32_t now = m_session.Feed().GameTimeMs();
+    if (*target >= now)
+    {
+        Reply(context, "[VELT] /back goes to an earlier time only; the game is at " +
+                           MinutesSeconds(now));
+        return Follow();
+    }
+    // The game cannot run backwards: it ends here as at the end of a match, the host lets it
+    // join again at once, and that session fast-forwards to the target.
+    Reply(context, "[VELT] Back to " + MinutesSeconds(*target) +
+                       ": join the game again from the LAN screen");
+    m_session.RequestReplayFrom(*target);
+    m_session.SendLeaveAck();
+    return Return(HostResult::kSessionOver);
+}
+
+CHostCommands::Exit CHostCommands::DelayShow(const Context& context)
+{
+    Reply(context, "[VELT] Delay behind live is " + std::to_string(m_session.LiveDelay()) +
+                       " s; /delay 0-600 sets it");
+    return LobbyReturnsElseFollow(context);
+}
+
+CHostCommands::Exit CHostCommands::DelaySet(const Context& context)
+{
+    const auto seconds = DelaySecondsArgument(CommandArgument(context.m_command, 5),
+                                              CGameSession::kMaxLiveDelaySeconds);
+    if (!seconds)
+    {
+        Reply(context, "[VELT] Use /delay 0-600 (seconds behind live)");
+        return LobbyReturnsElseFollow(context);
+    }
+    m_session.SetLiveDelay(*seconds);
+    Reply(context, "[VELT] Delay behind live set to " + std::to_string(*seconds) + " s");
+    return LobbyReturnsElseFollow(context);
+}
+
+CHostCommands::Exit CHostCommands::Status(const Context& context)
+{
+    const HostStatus status = m_session.Status();
+    const CStreamBuffer& stream = m_session.Stream();
+    std::string first = "[VELT] Game time " + MinutesSeconds(status.m_gameTimeMs) + ", speed " +
+                        std::to_string(status.m_speed) + ".0";
+    if (status.m_paused)
+        first += ", paused";
+    else if (status.m_buffering)
+        first += ", buffering";
+    Reply(context, first);
+    std::string second =
+        "[VELT] " + std::to_string(status.m_bufferedAheadMs / 1000) + " s of game buffered";
+    if (m_session.LiveMatch() && !stream.Ended())
+    {
+        const std::uint64_t edgeMs = std::uint64_t{stream.MatchSeconds()} * 1000;
+        const std::uint64_t behind = edgeMs > status.m_gameTimeMs ? edgeMs - status.m_gameTimeMs : 0;
+        second += ", " + std::to_string(behind / 1000) + " s behind live, delay " +
+                  std::to_string(status.m_liveDelaySeconds) + " s";
+    }
+    Reply(context, second);
+    return LobbyReturnsElseFollow(context);
 }
 
 } // namespace velt

@@ -26,6 +26,9 @@ public:
     // Handles a packet read from the game. Unless a packet settles the matter (a keepalive,
     // a leave, or a command that says so), the next packet is read and handled in turn.
     HostResult HandleGamePacket(GameRead read);
+    // Handles one packet read while the game is held (paused, or behind live by choice):
+    // nothing further is read.
+    HostResult HandleHeldPacket(const GameRead& read);
 
     enum class Match
     {
@@ -85,6 +88,14 @@ private:
     Exit Speed(const Context& context);
     Exit SpeedShow(const Context& context);
     Exit Bad(const Context& context);
+    Exit Pause(const Context& context);
+    Exit Resume(const Context& context);
+    Exit BackUsage(const Context& context);
+    Exit Back(const Context& context);
+    Exit DelayShow(const Context& context);
+    Exit DelaySet(const Context& context);
+    Exit Status(const Context& context);
+    Exit PausedRefusal(const Context& context);
 
     Exit InGameOnly(const Context& context);
     // Reads the pending keepalive, then fast-forwards to the game time.

@@ -29,7 +29,10 @@ constexpr std::string_view kNormalSpeedLine = "[VELT] Now play with normal speed
 
 std::uint8_t CHostFeed::ShownLevel() const
 {
-    return m_speed > 1 ? static_cast<std::uint8_t>(m_speed - 1) : 1;
+    if (Paused() || m_holding.load())
+        return m_levelAfterPause; // what the end of the hold brings back
+    const std::uint8_t speed = Speed();
+    return speed > 1 ? static_cast<std::uint8_t>(speed - 1) : 1;
 }
 
 void CHostFeed::Reset()
@@ -40,6 +43,10 @@ void CHostFeed::Reset()
     m_stepCount = 1;
     m_beforeFirstSlot.store(1);
     m_readStalled.store(0);
+    m_paused.store(false);
+    m_buffering.store(false);
+    m_holding.store(false);
+    m_levelAfterPause = 1;
 }
 
 void CHostFeed::AdvanceReadPos(std::uint32_t length)
@@ -64,7 +71,11 @@ HostResult CHostFeed::Play()
         return result;
     m_session.SendGameChat("[VELT] Welcome to VELT!");
     m_session.SendGameChat(OperatorWebAddressLine());
-    result = CatchUpLive();
+    // A game joined again after /back starts where the viewer asked, without the catch-up.
+    if (const auto target = m_session.StartTarget())
+        result = FastForwardToTime(*target, false);
+    else
+        result = CatchUpLive();
     if (EndsSession(result))
         return result;
     for (;;)
@@ -73,13 +84,126 @@ HostResult CHostFeed::Play()
         // Whichever thread ended the session, nothing more is fed.
         if (m_session.Stopping())
             return HostResult::kSessionOver;
-        if (m_readPos < m_session.Stream().Size())
+        if (Paused())
+            result = HoldWhilePaused();
+        else if (TooCloseToLive())
+            result = HoldForDelay();
+        else if (ReadPos() < m_session.Stream().Size())
             result = FeedStep(StepKind::kPlain);
         else
             result = WaitAtBoundary();
         if (EndsSession(result))
             return result;
     }
+}
+
+bool CHostFeed::TooCloseToLive() const
+{
+    const std::uint32_t delay = m_session.LiveDelay();
+    if (delay == 0 || !m_session.LiveMatch() || m_session.Stream().Ended())
+        return false;
+    const std::uint64_t edgeMs = std::uint64_t{m_session.Stream().MatchSeconds()} * 1000;
+    return std::uint64_t{GameTimeMs()} + std::uint64_t{delay} * 1000 > edgeMs;
+}
+
+HostResult CHostFeed::Pause()
+{
+    if (Paused())
+        return HostResult::kContinue;
+    // Held at normal speed, so that no time slot of ours is in flight while the game waits;
+    // the speed comes back with /resume.
+    const std::uint8_t level = ShownLevel();
+    const HostResult result = SetSpeed(1);
+    m_levelAfterPause = level;
+    m_paused.store(true);
+    return result;
+}
+
+HostResult CHostFeed::Resume()
+{
+    if (!Paused())
+        return HostResult::kContinue;
+    m_paused.store(false);
+    // Inside the hold, its end brings the level back.
+    return m_holding.load() ? HostResult::kContinue : SetSpeed(m_levelAfterPause);
+}
+
+HostResult CHostFeed::HoldWhilePaused()
+{
+    return Hold([this] { return Paused(); });
+}
+
+HostResult CHostFeed::HoldForDelay()
+{
+    if (Speed() != 1)
+    {
+        m_session.SendGameChat(kNormalSpeedLine);
+        const HostResult result = SetSpeed(1);
+        if (EndsSession(result))
+            return result;
+    }
+    m_levelAfterPause = 1;
+    return Hold([this] { return !Paused() && TooCloseToLive(); });
+}
+
+HostResult CHostFeed::Hold(const std::function<bool()>& holding)
+{
+    m_holding.store(true);
+    const HostResult result = HoldTicks(holding);
+    m_holding.store(false);
+    if (EndsSession(result) || Paused() || m_levelAfterPause == ShownLevel())
+        return result;
+    return SetSpeed(m_levelAfterPause);
+}
+
+HostResult CHostFeed::HoldTicks(const std::function<bool()>& holding)
+{
+    while (holding())
+    {
+        // Held by choice, an empty answer is no lack of data for the viewer.
+        m_session.TellServerNews(true);
+        if (m_session.Stopping())
+            return HostResult::kSessionOver;
+        // The download goes on meanwhile, the live edge included.
+        m_session.Stream().RequestWhileWaiting();
+        if (!SendEmptySlot(true))
+            return m_session.LoseConnection();
+        // The viewer's lines are answered as they come; none of them waits for a keepalive.
+        const GameRead read = m_session.Connection().NextWaiting(
+            m_session.Clock(), m_session.Timings().m_haltPeriodMs);
+        if (read.TimedOut())
+            continue;
+        if (read.Closed())
+            return m_session.LoseConnection();
+        const HostResult result = m_session.Commands().HandleHeldPacket(read);
+        if (EndsSession(result))
+            return result;
+    }
+    return HostResult::kContinue;
+}
+
+std::uint32_t CHostFeed::HeldAheadMs() const
+{
+    // The game time in the time slots between the read position and the end of the data.
+    const CStreamBuffer& stream = m_session.Stream();
+    const std::uint32_t size = stream.Size();
+    const std::uint8_t* bytes = stream.Bytes();
+    std::uint64_t ahead = 0;
+    for (std::uint32_t pos = ReadPos(); pos + kGamePacketHeadSize <= size;)
+    {
+        const std::uint32_t length = static_cast<std::uint32_t>(bytes[pos + 2] | (bytes[pos + 3] << 8));
+        if (bytes[pos] != kGamePacketSignature || length < kGamePacketHeadSize)
+        {
+            ++pos; // the feed skips such bytes too
+            continue;
+        }
+        if (pos + length > size)
+            break;
+        if (bytes[pos + 1] == static_cast<std::uint8_t>(GamePacketType::kIncomingAction))
+            ahead += ReadTimeSlot({bytes + pos, length}).m_intervalMs;
+        pos += length;
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(ahead, UINT32_MAX));
 }
 
 HostResult CHostFeed::FeedStep(StepKind kind)
@@ -358,6 +482,7 @@ HostResult CHostFeed::WaitForKeepalive()
 HostResult CHostFeed::Buffer()
 {
     m_session.Stream().MarkLowData();
+    m_buffering.store(true);
     m_session.SendGameChat("[VELT] Not enough data,buffering..");
     const std::uint32_t target =
         m_session.Stream().Size() + kBufferingTarget;
@@ -370,6 +495,7 @@ HostResult CHostFeed::Buffer()
         if (result != HostResult::kContinue)
             return result;
     } while (m_session.Stream().Size() < target);
+    m_buffering.store(false);
     m_session.SendGameChat("[VELT] Game resumed..");
     return HostResult::kContinue;
 }
@@ -488,6 +614,12 @@ HostResult CHostFeed::HaltTick()
 HostResult CHostFeed::SetSpeed(std::uint8_t level)
 {
     level = std::clamp<std::uint8_t>(level, 1, kFastestLevel);
+    if (Paused() || m_holding.load())
+    {
+        // Nothing moves while the game is held: the level waits for the end of the hold.
+        m_levelAfterPause = level;
+        return HostResult::kContinue;
+    }
     const std::uint8_t newSpeed = level == 1 ? 1 : static_cast<std::uint8_t>(level + 1);
     const std::uint8_t oldSpeed = Speed();
     m_speed = newSpeed;
@@ -597,7 +729,7 @@ HostResult CHostFeed::FastForward(const std::function<bool()>& shortOfTarget, bo
     {
         result = FeedStep(StepKind::kPlain);
         if (result == HostResult::kSpeedChanged)
-            return HostResult::kContinue; // the viewer has chosen a speed
+            return result; // the viewer has chosen a speed (or paused)
         if (EndsSession(result))
         {
             m_session.SignalStop();
@@ -616,11 +748,15 @@ HostResult CHostFeed::CatchUpLive()
 {
     if (!m_session.LiveMatch())
         return HostResult::kContinue;
-    const std::uint16_t behind = m_session.Stream().MatchSeconds();
+    const std::uint32_t delay = m_session.LiveDelay();
+    const std::uint32_t matchSeconds = m_session.Stream().MatchSeconds();
+    const std::uint32_t behind = matchSeconds > delay ? matchSeconds - delay : 0;
     char line[96];
-    std::snprintf(line, sizeof line, "[VELT]You are %d min %d sec behind, fast forward now",
+    std::snprintf(line, sizeof line, "[VELT]You are %u min %u sec behind, fast forward now",
                   behind / 60, behind % 60);
     m_session.SendGameChat(line);
+    if (delay != 0)
+        return CatchUpToDelay();
     while (!m_session.Stopping())
     {
         const std::uint32_t size = m_session.Stream().Size();
@@ -638,6 +774,27 @@ HostResult CHostFeed::CatchUpLive()
             break;
         }
     }
+    return HostResult::kContinue;
+}
+
+HostResult CHostFeed::CatchUpToDelay()
+{
+    // Up to the chosen distance behind the match length the server reports; that length grows
+    // while the feed runs, so the target is taken again until it is reached.
+    while (!m_session.Stopping() && !Paused())
+    {
+        const std::uint64_t edgeMs = std::uint64_t{m_session.Stream().MatchSeconds()} * 1000;
+        const std::uint64_t delayMs = std::uint64_t{m_session.LiveDelay()} * 1000;
+        if (m_session.Stream().Ended() || edgeMs <= delayMs + GameTimeMs())
+            break;
+        const HostResult result = FastForwardToTime(edgeMs - delayMs, true);
+        if (EndsSession(result))
+            return result;
+        if (result == HostResult::kSpeedChanged)
+            return HostResult::kContinue; // the viewer has chosen a speed, or paused
+    }
+    if (!Paused())
+        m_session.SendGameChat(kNormalSpeedLine);
     return HostResult::kContinue;
 }
 

@@ -46,6 +46,15 @@ public:
     HostResult FastForwardToPosition(std::uint32_t target, bool quiet);
     HostResult CatchUpLive();
 
+    // Holds the game as a halt does until Resume; the level chosen meanwhile comes back then.
+    HostResult Pause();
+    HostResult Resume();
+    bool Paused() const { return m_paused.load(); }
+    // The feed waits for data from the server.
+    bool Buffering() const { return m_buffering.load(); }
+    // Game time held beyond the read position; any thread.
+    std::uint32_t HeldAheadMs() const;
+
     // Time slots sent whose keepalives have not been read yet.
     std::uint32_t SlotsInFlight() const;
 
@@ -91,6 +100,15 @@ private:
     // The end of the stream: waits, bounded, for the keepalives of the slots in flight.
     HostResult AwaitLastKeepalives();
     HostResult LimitLiveSpeed(StepKind kind);
+    // A live match with a delay: the feed is closer to the reported live edge than the delay.
+    bool TooCloseToLive() const;
+    HostResult CatchUpToDelay();
+    HostResult HoldWhilePaused();
+    HostResult HoldForDelay();
+    // Empty time slots every halt period while holding() is true; the viewer's lines are
+    // answered and the download goes on meanwhile. A level chosen meanwhile applies after.
+    HostResult Hold(const std::function<bool()>& holding);
+    HostResult HoldTicks(const std::function<bool()>& holding);
     HostResult NearEnd(StepKind kind, std::uint32_t size);
     HostResult FastForward(const std::function<bool()>& shortOfTarget, bool quiet);
     void TimeSlotNotices(const TimeSlotFacts& facts);
@@ -108,6 +126,10 @@ private:
     std::atomic<std::uint8_t> m_speed{1};
     std::atomic<std::uint32_t> m_gameTimeMs{0};
     std::uint8_t m_stepCount = 1;
+    std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_buffering{false};
+    std::atomic<bool> m_holding{false};
+    std::uint8_t m_levelAfterPause = 1;
     std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session
     std::atomic<std::uint32_t> m_readStalled{0};     // the watch thread fed during a watched read
     std::atomic<std::uint32_t> m_slotsSent{0}; // this session's, owed empty ones not counted

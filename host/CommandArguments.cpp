@@ -77,4 +77,28 @@ std::uint64_t SyncDownHaltMs(std::uint64_t targetMs, std::uint64_t gameTimeMs)
     return days * kGameClockDayMs - ahead;
 }
 
+std::optional<std::uint32_t> DelaySecondsArgument(std::string_view argument,
+                                                  std::uint32_t maxSeconds)
+{
+    if (argument.empty() || argument.size() > 6)
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : argument)
+    {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (value > maxSeconds)
+        return std::nullopt;
+    return value;
+}
+
+std::string MinutesSeconds(std::uint64_t ms)
+{
+    const std::uint64_t seconds = ms / 1000;
+    const std::uint64_t rest = seconds % 60;
+    return std::to_string(seconds / 60) + (rest < 10 ? ":0" : ":") + std::to_string(rest);
+}
+
 } // namespace velt

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace velt
@@ -29,6 +30,12 @@ std::optional<std::uint64_t> GotoTargetMs(std::string_view argument);
 // runs three clock minutes per second: ((H * 60 + M - 480) / 3) * 1000, hours below 8 being
 // the early hours of the next day. Valid for H up to 23 and M up to 60.
 std::optional<std::uint64_t> GameClockTargetMs(std::string_view argument);
+
+// /delay S: whole seconds, digits only, at most maxSeconds.
+std::optional<std::uint32_t> DelaySecondsArgument(std::string_view argument,
+                                                  std::uint32_t maxSeconds);
+// A game time as the viewer reads it: "3:05".
+std::string MinutesSeconds(std::uint64_t ms);
 
 // One day of the game's clock, in game time.
 constexpr std::uint64_t kGameClockDayMs = 480000;

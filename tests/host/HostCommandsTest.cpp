@@ -15,6 +15,8 @@ const std::string kBad = "[VELT] Bad Arugment or invalid command!";
 const std::string kInGameOnly = "[VELT] You can only execute this command in game!";
 const std::string kStarted = "[VELT] Game Already Started!";
 const std::string kNormal = "[VELT] Now play with normal speed";
+const std::string kBackUsage = "[VELT] Use /back M:S to watch again from an earlier game time";
+const std::string kDelayUsage = "[VELT] Use /delay 0-600 (seconds behind live)";
 
 Bytes GameChat(const std::string& text)
 {
@@ -152,7 +154,8 @@ void RunGameRows(const std::vector<CommandRow>& rows)
 const Lines kCommandList = {"[VELT] commands list:",
                             "[VELT] <cmdlist> <help> <start> <forcestart> <alias>",
                             "[VELT] <speed> <faster> <slower> <goto> <syncup> <syncdown>",
-                            "[VELT] <obmsg> <pmsg> <pingmsg> <ping>"};
+                            "[VELT] <obmsg> <pmsg> <pingmsg> <ping>",
+                            "[VELT] <pause> <resume> <back> <delay> <status>"};
 const Lines kHelp = {"[VELT] Usage: /help <command>",
                      "[VELT] /cmdlist to show all the available commands"};
 
@@ -213,6 +216,20 @@ TEST(HostCommands, EveryRowInTheLobby)
         {"/goto", {kInGameOnly}},
         {"/time", {"[VELT] The current game time is  0:0 "}},
         {"/bet", {"Bet is not available yet"}},
+        // Our own commands.
+        {"/pause", {kInGameOnly}},
+        {"/resume", {kInGameOnly}},
+        {"/back 0:10", {kInGameOnly}},
+        {"/back", {kBackUsage}},
+        {"/delay", {"[VELT] Delay behind live is 0 s; /delay 0-600 sets it"}},
+        {"/delay 30", {"[VELT] Delay behind live set to 30 s"}},
+        {"/DELAY", {"[VELT] Delay behind live is 30 s; /delay 0-600 sets it"}},
+        {"/delay 601", {kDelayUsage}},
+        {"/delay -1", {kDelayUsage}},
+        {"/status", {"[VELT] Game time 0:00, speed 1.0", "[VELT] 0 s of game buffered*"}},
+        {"/pauses", {kBad}},
+        {"/backup", {kBad}},
+        {"/delayed", {kBad}},
     };
     rows.insert(rows.end(), lobbyOnly.begin(), lobbyOnly.end());
     RunLobbyRows(rows);
@@ -252,6 +269,21 @@ TEST(HostCommands, EveryRowInTheGame)
         {"/goto 0:05", {"[VELT] Sorry, rewind is not supported!"}},
         {"/GOTO 1:00", {"[VELT] Now fast forward to  1:00", kNormal}},
         {"/time", {"[VELT] The current game time is  1:*"}},
+        // Our own commands.
+        {"/resume", {"[VELT] Not paused"}},
+        {"/pause", {"[VELT] Paused at 1:0*"}},
+        {"/pause", {"[VELT] Already paused, /resume to play on"}},
+        {"/goto 5:00", {"[VELT] Paused: type /resume first"}},
+        {"/sp 3", {"[VELT] Speed set to 3x!"}},
+        {"/status", {"[VELT] Game time 1:0*", "[VELT] *"}},
+        {"/resume", {"[VELT] Resumed"}},
+        {"/speed", {"[VELT] Current Speed is  3.0"}},
+        {"/sp 1", {"[VELT] Speed set to normal!"}},
+        {"/back 9:00", {"[VELT] /back goes to an earlier time only; the game is at 1:0*"}},
+        {"/back", {kBackUsage}},
+        {"/back 0:61", {kBackUsage}},
+        {"/delay 20", {"[VELT] Delay behind live set to 20 s"}},
+        {"/delay 6000", {kDelayUsage}},
     };
     const std::vector<CommandRow> common = CommonRows();
     rows.insert(rows.end(), common.begin(), common.end());

@@ -153,6 +153,16 @@ void CTestOwner::SetAvailable(std::uint32_t available, bool ended)
     m_changed.notify_all();
 }
 
+void CTestOwner::Grow(std::uint32_t available, std::uint16_t matchSeconds)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_available = available;
+        m_matchSeconds = matchSeconds;
+    }
+    m_changed.notify_all();
+}
+
 void CTestOwner::SetAnswering(Answering answering)
 {
     {

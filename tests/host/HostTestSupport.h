@@ -93,6 +93,8 @@ public:
     void SetStream(std::vector<std::uint8_t> stream, std::uint32_t available, bool ended,
                    std::uint16_t matchSeconds = 0);
     void SetAvailable(std::uint32_t available, bool ended);
+    // A live match grows: more bytes, and the length that the answers report.
+    void Grow(std::uint32_t available, std::uint16_t matchSeconds);
     void SetAnswering(Answering answering);
 
     struct Request
