@@ -129,7 +129,7 @@ private:
     std::atomic<bool> m_paused{false};
     std::atomic<bool> m_buffering{false};
     std::atomic<bool> m_holding{false};
-    std::uint8_t m_levelAfterPause = 1;
+    std::atomic<std::uint8_t> m_levelAfterPause{1}; // the level the end of a hold brings back
     std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session
     std::atomic<std::uint32_t> m_readStalled{0};     // the watch thread fed during a watched read
     std::atomic<std::uint32_t> m_slotsSent{0}; // this session's, owed empty ones not counted
