@@ -484,8 +484,7 @@ HostResult CHostFeed::Buffer()
     m_session.Stream().MarkLowData();
     m_buffering.store(true);
     m_session.SendGameChat("[VELT] Not enough data,buffering..");
-    const std::uint32_t target =
-        m_session.Stream().Size() + kBufferingTarget;
+    const std::uint32_t target = m_session.Stream().Size() + kBufferingTarget;
     do
     {
         if (m_session.Stream().Ended())
@@ -493,7 +492,10 @@ HostResult CHostFeed::Buffer()
         m_session.Stream().RequestWhileWaiting();
         const HostResult result = HaltGame(m_session.Timings().m_bufferingHaltMs);
         if (result != HostResult::kContinue)
+        {
+            m_buffering.store(false);
             return result;
+        }
     } while (m_session.Stream().Size() < target);
     m_buffering.store(false);
     m_session.SendGameChat("[VELT] Game resumed..");
@@ -501,6 +503,14 @@ HostResult CHostFeed::Buffer()
 }
 
 HostResult CHostFeed::WaitAtBoundary()
+{
+    m_buffering.store(true);
+    const HostResult result = WaitForMoreData();
+    m_buffering.store(false);
+    return result;
+}
+
+HostResult CHostFeed::WaitForMoreData()
 {
     std::uint32_t answers = m_session.Stream().AnswersArrived();
     std::uint64_t quietSince = m_session.Clock().NowMs();

@@ -89,6 +89,7 @@ private:
     // All buffered data has been fed: waits for more as buffering does, and ends the session
     // only when the stream has ended or the server has gone silent.
     HostResult WaitAtBoundary();
+    HostResult WaitForMoreData();
     HostResult WaitForKeepalive();
     // A watch step that did not end on a time slot sends an empty one.
     HostResult EndRescue(StepKind kind, bool lastWasSlot);
