@@ -18,14 +18,6 @@ const std::string kNormal = "[VELT] Now play with normal speed";
 const std::string kBackUsage = "[VELT] Use /back M:S to watch again from an earlier game time";
 const std::string kDelayUsage = "[VELT] Use /delay 0-600 (seconds behind live)";
 
-Bytes GameChat(const std::string& text)
-{
-    ChatToHostParams params;
-    params.m_kind = ChatKind::kInGame;
-    params.m_text = text;
-    return BuildChatToHost(params);
-}
-
 // One command and the lines it gets. A line ending in '*' matches any line it begins.
 struct CommandRow
 {

@@ -20,14 +20,6 @@ const std::string kNormal = "[VELT] Now play with normal speed";
 const std::string kBuffering = "[VELT] Not enough data,buffering..";
 const std::string kLackOfData = "Lack of data from server!";
 
-Bytes GameChat(const std::string& text)
-{
-    ChatToHostParams params;
-    params.m_kind = ChatKind::kInGame;
-    params.m_text = text;
-    return BuildChatToHost(params);
-}
-
 std::uint16_t SlotInterval(const Bytes& packet)
 {
     const auto slot = ParseTimeSlot(packet);

@@ -417,6 +417,14 @@ std::optional<std::string> ChatText(const std::vector<std::uint8_t>& packet)
     return chat->m_text;
 }
 
+std::vector<std::uint8_t> GameChat(const std::string& text)
+{
+    ChatToHostParams params;
+    params.m_kind = ChatKind::kInGame;
+    params.m_text = text;
+    return BuildChatToHost(params);
+}
+
 std::vector<std::string> ChatTexts(const std::vector<std::vector<std::uint8_t>>& packets)
 {
     std::vector<std::string> texts;

@@ -193,6 +193,8 @@ private:
 // Texts of the chat packets among packets (both kinds).
 std::vector<std::string> ChatTexts(const std::vector<std::vector<std::uint8_t>>& packets);
 std::optional<std::string> ChatText(const std::vector<std::uint8_t>& packet);
+// A line the viewer types in the game.
+std::vector<std::uint8_t> GameChat(const std::string& text);
 bool IsType(const std::vector<std::uint8_t>& packet, GamePacketType type);
 bool IsEmptySlot(const std::vector<std::uint8_t>& packet);
 // A time slot from the stream, not one of the empty slots that hold the game while it waits.
