@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "host/CTcpGameLink.h"
-#include "host/HostChatPackets.h"
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
 
 namespace velt
 {

@@ -1,6 +1,16 @@
 #pragma once
 
+// The game's LAN packets: codes, bounds, and the head that every builder and parser of
+// host/packets/ writes and checks. Nothing outside host/packets/ reads or writes packet bytes.
+
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/ByteReader.h"
+#include "platform/ByteWriter.h"
 
 namespace velt
 {
@@ -9,6 +19,7 @@ namespace velt
 // length that counts the 4 head bytes.
 constexpr std::uint8_t kGamePacketSignature = 0xF7;
 constexpr std::uint16_t kGamePacketHeadSize = 4;
+constexpr std::size_t kGamePacketLengthOffset = 2;
 
 // Packet types of the game's LAN protocol.
 enum class GamePacketType : std::uint8_t
@@ -58,5 +69,34 @@ enum class ChatKind : std::uint8_t
     kLobby = 0x10,   // lobby message: the text follows the kind
     kInGame = 0x20,  // in-game message: four flag bytes, then the text
 };
+
+// Bounds that every builder and parser keeps.
+constexpr std::size_t kGamePacketMaxSize = 0xFFFF; // the 16-bit length field
+constexpr std::size_t kPlayerNameMaxLength = 15;   // the game refuses longer names
+constexpr std::size_t kGameNameMaxLength = 255;
+constexpr std::size_t kMapPathMaxLength = 255;
+constexpr std::size_t kChatReceiversMax = 24;   // one per slot on 24-slot patches
+constexpr std::size_t kChatToHostHeadSize = 11; // head, r, sender, kind, 4 flag bytes
+constexpr std::size_t kChatTextMaxLength =
+    kGamePacketMaxSize - kChatToHostHeadSize - kChatReceiversMax - 1;
+
+// Leave reasons the game puts into 0x21 and a host into 0x07.
+constexpr std::uint32_t kLeaveReasonLost = 0x07;  // the viewer quit a running game
+constexpr std::uint32_t kLeaveReasonLobby = 0x0D; // the viewer left the lobby
+
+// The type in a packet's head (the length is not looked at): how a reader that has framed a
+// packet tells what it holds. Nothing when the bytes do not start with a head.
+std::optional<GamePacketType> GamePacketTypeOf(std::span<const std::uint8_t> packet);
+bool HasGamePacketType(std::span<const std::uint8_t> packet, GamePacketType type);
+
+// A writer holding the head of a packet of the type; FinishGamePacket fills in the length.
+CByteWriter StartGamePacket(GamePacketType type, std::size_t reserve);
+// The whole packet, or an empty vector when it outgrew the 16-bit length field.
+std::vector<std::uint8_t> FinishGamePacket(CByteWriter& writer);
+
+// A reader past the head of exactly one packet of the type: the signature, the type, and a
+// length field equal to the span's size. Nothing when the head says otherwise.
+std::optional<CByteReader> OpenGamePacket(std::span<const std::uint8_t> packet,
+                                          GamePacketType type);
 
 } // namespace velt
