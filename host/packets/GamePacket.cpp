@@ -1,7 +1,44 @@
 #include "host/packets/GamePacket.h"
 
+#include <algorithm>
+
 namespace velt
 {
+
+namespace
+{
+
+constexpr std::size_t kSockAddrZeroTail = 8;
+
+} // namespace
+
+bool FitsGameText(std::string_view text, std::size_t maxLength)
+{
+    return text.size() <= maxLength && text.find('\0') == std::string_view::npos;
+}
+
+// offset  width  field
+// 0       2      u16 family
+// 2       2      u16 port, big-endian
+// 4       4      IPv4 address
+// 8       8      zero
+void WriteGameSockAddr(CByteWriter& writer, const GameSockAddr& address)
+{
+    writer.U16(address.m_family).U16Be(address.m_port).Bytes(address.m_ip).Zeros(kSockAddrZeroTail);
+}
+
+GameSockAddr ReadGameSockAddr(CByteReader& reader)
+{
+    GameSockAddr address;
+    address.m_family = reader.U16();
+    const std::uint8_t high = reader.U8();
+    address.m_port = static_cast<std::uint16_t>((high << 8) | reader.U8());
+    const auto ip = reader.Bytes(address.m_ip.size());
+    if (ip.size() == address.m_ip.size())
+        std::copy(ip.begin(), ip.end(), address.m_ip.begin());
+    reader.Skip(kSockAddrZeroTail);
+    return address;
+}
 
 // offset  width  field
 // 0       1      0xF7
@@ -34,8 +71,7 @@ std::vector<std::uint8_t> FinishGamePacket(CByteWriter& writer)
     return writer.Take();
 }
 
-std::optional<CByteReader> OpenGamePacket(std::span<const std::uint8_t> packet,
-                                          GamePacketType type)
+std::optional<CByteReader> OpenGamePacket(std::span<const std::uint8_t> packet, GamePacketType type)
 {
     CByteReader reader(packet);
     const bool signature = reader.U8() == kGamePacketSignature;

@@ -8,14 +8,6 @@ namespace velt
 namespace
 {
 
-constexpr std::size_t kSockAddrZeroTail = 8;
-constexpr std::uint16_t kSockAddrFamilyInet = 2;
-
-bool HasNul(const std::string& text)
-{
-    return text.find('\0') != std::string::npos;
-}
-
 bool IsEmptyPacket(std::span<const std::uint8_t> packet, GamePacketType type)
 {
     const auto reader = OpenGamePacket(packet, type);
@@ -37,14 +29,14 @@ bool IsEmptyPacket(std::span<const std::uint8_t> packet, GamePacketType type)
 std::vector<std::uint8_t> BuildJoinRequest(const JoinRequestParams& params)
 {
     const std::string& name = params.m_playerName;
-    if (name.empty() || name.size() > kPlayerNameMaxLength || HasNul(name))
+    if (name.empty() || !FitsGameText(name, kPlayerNameMaxLength))
         return {};
-    CByteWriter writer = StartGamePacket(GamePacketType::kReqJoin, 40 + name.size() + params.m_paddingCount);
+    CByteWriter writer =
+        StartGamePacket(GamePacketType::kReqJoin, 40 + name.size() + params.m_paddingCount);
     writer.U32(params.m_hostCounter).U32(params.m_entryKey).U8(0).U16(params.m_listenPort);
     writer.U32(params.m_peerKey).CString(name);
     writer.U8(params.m_paddingCount).Zeros(params.m_paddingCount);
-    writer.U16(kSockAddrFamilyInet).U16Be(params.m_internalPort).Bytes(params.m_internalIp);
-    writer.Zeros(kSockAddrZeroTail);
+    WriteGameSockAddr(writer, {kSockAddrFamilyInet, params.m_internalPort, params.m_internalIp});
     return FinishGamePacket(writer);
 }
 
@@ -63,16 +55,13 @@ std::optional<JoinRequestParams> ParseJoinRequest(std::span<const std::uint8_t> 
     params.m_playerName = reader.CString(kPlayerNameMaxLength);
     params.m_paddingCount = reader.U8();
     const auto padding = reader.Bytes(params.m_paddingCount);
-    const std::uint16_t family = reader.U16();
-    const auto portBytes = reader.Bytes(2);
-    const auto ip = reader.Bytes(params.m_internalIp.size());
-    reader.Skip(kSockAddrZeroTail);
-    if (!reader.AtEnd() || zero != 0 || family != kSockAddrFamilyInet ||
+    const GameSockAddr address = ReadGameSockAddr(reader);
+    if (!reader.AtEnd() || zero != 0 || address.m_family != kSockAddrFamilyInet ||
         params.m_playerName.empty() ||
         std::any_of(padding.begin(), padding.end(), [](std::uint8_t b) { return b != 0; }))
         return std::nullopt;
-    params.m_internalPort = static_cast<std::uint16_t>((portBytes[0] << 8) | portBytes[1]);
-    std::copy(ip.begin(), ip.end(), params.m_internalIp.begin());
+    params.m_internalPort = address.m_port;
+    params.m_internalIp = address.m_ip;
     return params;
 }
 
@@ -153,11 +142,12 @@ std::vector<std::uint8_t> BuildChatToHost(const ChatToHostParams& params)
     const auto& receivers = params.m_receivers;
     const bool inGame = params.m_kind == ChatKind::kInGame;
     if (receivers.empty() || receivers.size() > kChatReceiversMax ||
-        params.m_text.size() > kChatTextMaxLength || HasNul(params.m_text) ||
+        !FitsGameText(params.m_text, kChatTextMaxLength) ||
         (!inGame && params.m_kind != ChatKind::kLobby))
         return {};
-    CByteWriter writer = StartGamePacket(GamePacketType::kChatToHost,
-                               kChatToHostHeadSize + receivers.size() + params.m_text.size() + 1);
+    CByteWriter writer =
+        StartGamePacket(GamePacketType::kChatToHost,
+                        kChatToHostHeadSize + receivers.size() + params.m_text.size() + 1);
     writer.U8(static_cast<std::uint8_t>(receivers.size())).Bytes(receivers);
     writer.U8(params.m_sender).U8(static_cast<std::uint8_t>(params.m_kind));
     if (inGame)

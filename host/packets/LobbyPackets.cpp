@@ -8,35 +8,10 @@ namespace velt
 namespace
 {
 
-constexpr std::uint16_t kSockAddrFamilyInet = 2;
-constexpr std::size_t kSlotRecordSize = 9;
 constexpr std::size_t kSlotBlockFixedSize = 7; // count byte, seed u32, layout, player slots
 constexpr std::size_t kGameInfoPortSize = 2;
 constexpr std::size_t kGameInfoNameOffset = 20;
 constexpr std::size_t kSha1Size = 20;
-
-// A text fits a packet when it is not too long and holds no NUL of its own.
-bool Fits(const std::string& text, std::size_t maxLength)
-{
-    return text.size() <= maxLength && text.find('\0') == std::string::npos;
-}
-
-// sockaddr_in as the game writes it: family 2 (LE), port big-endian, IPv4, 8 zero bytes.
-void WriteSockAddr(CByteWriter& writer, std::uint16_t port, const std::array<std::uint8_t, 4>& ip)
-{
-    writer.U16(kSockAddrFamilyInet).U16Be(port).Bytes(ip).Zeros(8);
-}
-
-void ReadSockAddr(CByteReader& reader, std::uint16_t& port, std::array<std::uint8_t, 4>& ip)
-{
-    reader.Skip(2);
-    const std::uint8_t high = reader.U8();
-    port = static_cast<std::uint16_t>((high << 8) | reader.U8());
-    const auto address = reader.Bytes(4);
-    if (address.size() == ip.size())
-        std::copy(address.begin(), address.end(), ip.begin());
-    reader.Skip(8);
-}
 
 // Slot block:
 //   0     u8    slot count n
@@ -107,9 +82,9 @@ std::optional<SlotTable> ReadSlotBlock(CByteReader& reader, std::size_t blockLen
 //   ..  u32 uptime seconds   ..  u16 TCP game port (the last two bytes)
 std::vector<std::uint8_t> BuildGameInfo(const GameInfoParams& params)
 {
-    if (!Fits(params.m_gameName, kGameNameMaxLength) ||
-        !Fits(params.m_stat.m_mapPath, kStatStringMaxText) ||
-        !Fits(params.m_stat.m_hostName, kStatStringMaxText))
+    if (!FitsGameText(params.m_gameName, kGameNameMaxLength) ||
+        !FitsGameText(params.m_stat.m_mapPath, kStatStringMaxText) ||
+        !FitsGameText(params.m_stat.m_hostName, kStatStringMaxText))
         return {};
     return BuildGameInfoWithStat(params, BuildStatString(params.m_stat));
 }
@@ -117,7 +92,7 @@ std::vector<std::uint8_t> BuildGameInfo(const GameInfoParams& params)
 std::vector<std::uint8_t> BuildGameInfoWithStat(const GameInfoParams& params,
                                                 std::span<const std::uint8_t> decodedStat)
 {
-    if (params.m_gameName.find('\0') != std::string::npos)
+    if (!FitsGameText(params.m_gameName, kGamePacketMaxSize))
         return {};
     const auto encoded = EncodeStatString(decodedStat);
     CByteWriter writer =
@@ -219,7 +194,7 @@ std::vector<std::uint8_t> BuildSlotInfoJoin(const SlotInfoJoinParams& params)
     writer.U16(static_cast<std::uint16_t>(SlotBlockSize(params.m_table)));
     WriteSlotBlock(writer, params.m_table);
     writer.U8(params.m_playerId);
-    WriteSockAddr(writer, params.m_port, params.m_ip);
+    WriteGameSockAddr(writer, {kSockAddrFamilyInet, params.m_port, params.m_ip});
     return FinishGamePacket(writer);
 }
 
@@ -235,7 +210,9 @@ std::optional<SlotInfoJoinParams> ParseSlotInfoJoin(std::span<const std::uint8_t
     SlotInfoJoinParams params;
     params.m_table = std::move(*table);
     params.m_playerId = reader->U8();
-    ReadSockAddr(*reader, params.m_port, params.m_ip);
+    const GameSockAddr address = ReadGameSockAddr(*reader);
+    params.m_port = address.m_port;
+    params.m_ip = address.m_ip;
     if (!reader->AtEnd())
         return std::nullopt;
     return params;
@@ -278,12 +255,12 @@ std::optional<SlotTable> ParseSlotInfo(std::span<const std::uint8_t> packet)
 //   ..  16   internal sockaddr
 std::vector<std::uint8_t> BuildPlayerInfo(const PlayerInfoParams& params)
 {
-    if (params.m_name.empty() || !Fits(params.m_name, kPlayerNameMaxLength))
+    if (params.m_name.empty() || !FitsGameText(params.m_name, kPlayerNameMaxLength))
         return {};
     CByteWriter writer = StartGamePacket(GamePacketType::kPlayerInfo, 64);
     writer.U32(params.m_joinCounter).U8(params.m_playerId).CString(params.m_name).U8(1).U8(0);
-    WriteSockAddr(writer, 0, {});
-    WriteSockAddr(writer, 0, {});
+    WriteGameSockAddr(writer, {});
+    WriteGameSockAddr(writer, {});
     return FinishGamePacket(writer);
 }
 
@@ -316,7 +293,7 @@ std::optional<PlayerInfoParams> ParsePlayerInfo(std::span<const std::uint8_t> pa
 //   ..   20   scripts SHA-1, from patch 1.23
 std::vector<std::uint8_t> BuildMapCheck(const MapCheckParams& params)
 {
-    if (!Fits(params.m_mapPath, kMapPathMaxLength))
+    if (!FitsGameText(params.m_mapPath, kMapPathMaxLength))
         return {};
     CByteWriter writer = StartGamePacket(GamePacketType::kMapCheck, 64 + params.m_mapPath.size());
     writer.U32(1)

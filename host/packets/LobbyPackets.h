@@ -27,7 +27,6 @@ constexpr std::uint32_t kGameVersion126 = 26;
 
 constexpr std::size_t kMaxSlots = 24;      // from patch 1.29; 12 before
 constexpr std::uint8_t kObserverTeam = 12; // team and colour of observer slots up to patch 1.28
-constexpr std::size_t kSockAddrSize = 16;
 
 // ---- 0x30 announcement --------------------------------------------------------------------
 
@@ -111,6 +110,11 @@ std::optional<SlotInfoJoinParams> ParseSlotInfoJoin(std::span<const std::uint8_t
 std::vector<std::uint8_t> BuildSlotInfo(const SlotTable& table);
 std::optional<SlotTable> ParseSlotInfo(std::span<const std::uint8_t> packet);
 
+// Where the 0x09 slot table's records start, their size, and a record's team byte.
+constexpr std::size_t kSlotInfoRecordsOffset = 7;
+constexpr std::size_t kSlotRecordSize = 9;
+constexpr std::size_t kSlotRecordTeamOffset = 4;
+
 // ---- 0x06 player info ----------------------------------------------------------------------
 
 struct PlayerInfoParams
@@ -119,6 +123,9 @@ struct PlayerInfoParams
     std::uint8_t m_playerId = 0;
     std::string m_name;
 };
+
+// Offset of the player's name inside the player-info packet.
+constexpr std::size_t kPlayerInfoNameOffset = 9;
 
 std::vector<std::uint8_t> BuildPlayerInfo(const PlayerInfoParams& params);
 std::optional<PlayerInfoParams> ParsePlayerInfo(std::span<const std::uint8_t> packet);

@@ -16,13 +16,10 @@ constexpr std::uint8_t kChatKindHandicap = 0x14;
 constexpr std::size_t kLobbyOverhead = 9;
 constexpr std::size_t kGameOverhead = 13;
 
-// A text fits a packet when it is not too long and holds no NUL of its own.
-bool Fits(const std::string& text, std::size_t maxLength)
+bool IsContinuationByte(char c)
 {
-    return text.size() <= maxLength && text.find('\0') == std::string::npos;
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
-
-bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 } // namespace
 
@@ -131,7 +128,8 @@ TimeSlotFacts ReadTimeSlot(std::span<const std::uint8_t> packet)
 //              kind 0x20: u32 flags, then text, NUL-terminated
 std::vector<std::uint8_t> BuildChatFromHost(const ChatFromHostParams& params)
 {
-    if (params.m_receivers.size() > kChatReceiversMax || !Fits(params.m_text, kChatTextMaxLength))
+    if (params.m_receivers.size() > kChatReceiversMax ||
+        !FitsGameText(params.m_text, kChatTextMaxLength))
         return {};
     CByteWriter writer = StartGamePacket(GamePacketType::kChatFromHost, 32 + params.m_text.size());
     writer.U8(static_cast<std::uint8_t>(params.m_receivers.size()))
@@ -153,8 +151,7 @@ std::vector<std::uint8_t> BuildHostChat(const HostChatLine& line)
 {
     std::string_view text = line.m_text.substr(0, MaxChatText(line.m_kind));
     text = text.substr(0, text.find('\0'));
-    return BuildChatFromHost(
-        {{kViewerPlayerId}, kHostPlayerId, line.m_kind, 0, std::string(text)});
+    return BuildChatFromHost({{kViewerPlayerId}, kHostPlayerId, line.m_kind, 0, std::string(text)});
 }
 
 std::vector<std::string_view> SplitChatText(std::string_view text, std::size_t maxBytes)

@@ -227,11 +227,14 @@ TEST(HostSidePacketsTest, HostsOwnPacketsAreTheExactBytes)
         Bytes m_built;
         Bytes m_expected;
     } rows[] = {
-        {"lobby chat", BuildHostChat({ChatKind::kLobby, "abc"}),
+        {"lobby chat",
+         BuildHostChat({ChatKind::kLobby, "abc"}),
          {0xF7, 0x0F, 0x0C, 0x00, 0x01, 0x02, 0x01, 0x10, 'a', 'b', 'c', 0x00}},
-        {"in-game chat", BuildHostChat({ChatKind::kInGame, "abc"}),
+        {"in-game chat",
+         BuildHostChat({ChatKind::kInGame, "abc"}),
          {0xF7, 0x0F, 0x10, 0x00, 0x01, 0x02, 0x01, 0x20, 0, 0, 0, 0, 'a', 'b', 'c', 0}},
-        {"chat cut at its own NUL", BuildHostChat({ChatKind::kLobby, std::string_view("ab\0c", 4)}),
+        {"chat cut at its own NUL",
+         BuildHostChat({ChatKind::kLobby, std::string_view("ab\0c", 4)}),
          {0xF7, 0x0F, 0x0B, 0x00, 0x01, 0x02, 0x01, 0x10, 'a', 'b', 0x00}},
         {"leave acknowledgement", BuildLeaveAck(), {0xF7, 0x1B, 0x04, 0x00}},
         {"empty time slot", BuildEmptyTimeSlot(), {0xF7, 0x0C, 0x06, 0x00, 0x00, 0x00}},
@@ -255,7 +258,7 @@ TEST(HostSidePacketsTest, ChatTextSplitsBetweenCharacters)
     const std::string ascii(300, 'a');
     std::string accents;
     for (int i = 0; i < 100; ++i)
-        accents += "\xC3\xA9"; // two bytes each
+        accents += "\xC3\xA9";                                            // two bytes each
     const std::string mixed = "a" + accents + "\xE6\x97\xA5\xE6\x9C\xAC"; // and two of three
     for (const std::string& text : {ascii, accents, mixed, std::string()})
     {
@@ -281,8 +284,9 @@ TEST(HostSidePacketsTest, FeedReadsTimeSlotAndRecordedChatFields)
     const auto slot = ReadTimeSlot(Bytes{0xF7, 0x0C, 0x06, 0x00, 0x2C, 0x01});
     EXPECT_EQ(slot.m_intervalMs, 300) << "the whole 16-bit interval counts";
     EXPECT_FALSE(slot.m_firstPlayer);
-    const auto ping = ReadTimeSlot(BuildTimeSlot({100, {{3, {0x68, 0, 0, 0x80, 0x3F, 0, 0, 0x80, 0x3F, 0, 0, 0xA0, 0x40}}}},
-                                   TimeSlotChecksum));
+    const auto ping = ReadTimeSlot(
+        BuildTimeSlot({100, {{3, {0x68, 0, 0, 0x80, 0x3F, 0, 0, 0x80, 0x3F, 0, 0, 0xA0, 0x40}}}},
+                      TimeSlotChecksum));
     EXPECT_EQ(ping.m_intervalMs, 100);
     EXPECT_EQ(ping.m_firstPlayer, 3);
     EXPECT_EQ(ping.m_firstAction, 0x68);
@@ -304,6 +308,7 @@ TEST(HostSidePacketsTest, PacketSizesMatchTheProtocolFormulas)
     EXPECT_EQ(slots[7], 1);              // first record's player id at packet offset 7
     EXPECT_EQ(slots[7 + 9 * 2 + 4], 12); // third record's team: observer
     const auto announce = BuildGameInfo(info);
+    EXPECT_EQ(BuildGameInfoWithStat(info, BuildStatString(info.m_stat)), announce);
     EXPECT_EQ(announce[announce.size() - 2], 10003 & 0xFF);
     EXPECT_EQ(announce[announce.size() - 1], 10003 >> 8);
 }
@@ -322,11 +327,14 @@ TEST(HostSidePacketsTest, BuildersRefuseWhatCannotGoOnTheWire)
         {"player name of 16", BuildPlayerInfo({2, 1, "SixteenCharsName"})},
         {"empty player name", BuildPlayerInfo({2, 1, ""})},
         {"NUL in game name", BuildGameInfo(nulInName)},
+        {"NUL in game name, stat string given",
+         BuildGameInfoWithStat(nulInName, BuildStatString(nulInName.m_stat))},
         {"25 slots in the slot table", BuildSlotInfo(tooManySlots)},
         {"25 slots in the join reply", BuildSlotInfoJoin({tooManySlots, 2, 0, {}})},
         {"25 chat receivers", BuildChatFromHost({Bytes(25, 1), 1, ChatKind::kLobby, 0, "x"})},
         {"map path of 256", BuildMapCheck({std::string(256, 'm'), 0, 0, 0, {}})},
-        {"time slot over 64 KiB", BuildTimeSlot({100, {{1, Bytes(70000, 0x61)}}}, TimeSlotChecksum)},
+        {"time slot over 64 KiB",
+         BuildTimeSlot({100, {{1, Bytes(70000, 0x61)}}}, TimeSlotChecksum)},
         {"actions without a checksum", BuildTimeSlot({100, {{1, {0x61}}}}, nullptr)},
     };
     for (const auto& row : rows)
