@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/packets/GameToHostPackets.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "server/CMatchServerClient.h"
@@ -22,7 +23,6 @@
 #include "tools/doubles/CScriptedMatchServer.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 namespace
 {

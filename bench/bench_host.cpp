@@ -21,11 +21,11 @@
 #include <unistd.h>
 
 #include "host/CLocalGameHost.h"
+#include "host/packets/GameToHostPackets.h"
 #include "platform/Socket.h"
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "tools/doubles/CScriptedMatchServer.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 namespace
 {

@@ -10,10 +10,10 @@
 #include <mutex>
 #include <vector>
 
-#include "host/CLocalGameHost.h"
-#include "host/GamePacketFramer.h"
-#include "host/IGameLink.h"
 #include "fuzz/QuietHostOwner.h"
+#include "host/CLocalGameHost.h"
+#include "host/IGameLink.h"
+#include "host/packets/GamePacketFramer.h"
 
 namespace
 {

@@ -1,12 +1,15 @@
-// The game-side packet parsers and the stream framer over arbitrary bytes. Besides memory
-// safety it checks that every game-to-host packet that parses builds back to a packet that
-// parses to the same fields.
+// Every packet parser and the stream framer over arbitrary bytes. Besides memory safety it
+// checks that every game-to-host packet that parses builds back to a packet that parses to the
+// same fields.
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "tools/w3gs/GameSidePackets.h"
+#include "host/packets/GamePacketFramer.h"
+#include "host/packets/GameToHostPackets.h"
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
 
 using namespace velt;
 
@@ -32,11 +35,20 @@ void ParseEveryWay(std::span<const std::uint8_t> packet)
     CheckRebuild(packet, ParseChatToHost, BuildChatToHost);
     CheckRebuild(packet, ParseLeaveGame, BuildLeaveGame);
     (void)IsGameLoaded(packet);
+    (void)ParseViewerChat(packet);
+    (void)GamePacketTypeOf(packet);
     (void)ParseGameInfo(packet);
-    (void)ParseTimeSlot(packet);
-    (void)ParseChatFromHost(packet);
-    (void)IsLeaveAck(packet);
+    (void)ParseGameInfoDetails(packet);
+    (void)ParseSlotInfoJoin(packet);
+    (void)ParseSlotInfo(packet);
+    (void)ParsePlayerInfo(packet);
     (void)ParseMapCheck(packet);
+    (void)ParseTimeSlot(packet);
+    (void)ReadTimeSlot(packet);
+    (void)ParseChatFromHost(packet);
+    (void)RecordedChatSender(packet);
+    (void)ParsePlayerLeave(packet);
+    (void)IsLeaveAck(packet);
 }
 
 } // namespace
@@ -47,18 +59,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ParseEveryWay(rest);
     for (;;)
     {
-        const GameStreamFrame frame = FrameGameStream(rest);
-        if (frame.m_kind == GameStreamFrame::Kind::kNeedMore)
+        const GameFrame frame = FrameGamePacket(rest);
+        if (frame.m_kind == GameFrame::Kind::kNeedMore)
             break;
-        if (frame.m_kind == GameStreamFrame::Kind::kMalformed)
+        if (frame.m_kind == GameFrame::Kind::kMalformed)
         {
             rest = rest.subspan(1);
             continue;
         }
-        if (frame.m_size < kGamePacketHeadSize || frame.m_size > rest.size())
+        if (frame.m_length < kGamePacketHeadSize || frame.m_length > rest.size())
             __builtin_trap();
-        ParseEveryWay(rest.first(frame.m_size));
-        rest = rest.subspan(frame.m_size);
+        ParseEveryWay(rest.first(frame.m_length));
+        rest = rest.subspan(frame.m_length);
     }
     return 0;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/GamePacketFramer.h"
+#include "host/packets/GamePacketFramer.h"
 
 namespace velt
 {
@@ -154,8 +154,7 @@ GameRead CGameConnection::ReadFromWire(IClock* clock, std::uint64_t deadlineMs)
             m_handedOut = frame.m_length;
             return {GameRead::Status::kJunk, bytes};
         }
-        const bool keepalive =
-            bytes[1] == static_cast<std::uint8_t>(GamePacketType::kOutgoingKeepalive);
+        const bool keepalive = HasGamePacketType(bytes, GamePacketType::kOutgoingKeepalive);
         if (keepalive && TakeOwed())
         {
             m_begin += frame.m_length;
@@ -216,10 +215,11 @@ bool CGameConnection::DropOwedKeepalives()
         if (frame.m_kind == GameFrame::Kind::kNeedMore)
             break;
         const bool whole = frame.m_kind == GameFrame::Kind::kWhole;
-        if (whole && rest[1] == static_cast<std::uint8_t>(GamePacketType::kLeaveGame))
+        const auto packet = rest.first(frame.m_length);
+        if (whole && HasGamePacketType(packet, GamePacketType::kLeaveGame))
             leave = true;
         const bool drop = whole && !leave &&
-                          rest[1] == static_cast<std::uint8_t>(GamePacketType::kOutgoingKeepalive) &&
+                          HasGamePacketType(packet, GamePacketType::kOutgoingKeepalive) &&
                           TakeOwed();
         if (!drop)
         {

@@ -10,8 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "host/GamePacket.h"
 #include "host/IGameLink.h"
+#include "host/packets/GamePacket.h"
 #include "platform/Clock.h"
 
 namespace velt
@@ -34,7 +34,7 @@ struct GameRead
     bool TimedOut() const { return m_status == Status::kTimedOut; }
     bool Is(GamePacketType type) const
     {
-        return m_status == Status::kPacket && m_bytes[1] == static_cast<std::uint8_t>(type);
+        return m_status == Status::kPacket && HasGamePacketType(m_bytes, type);
     }
 };
 

@@ -4,7 +4,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "host/HostChatPackets.h"
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
 
 namespace velt
 {

@@ -5,7 +5,8 @@
 
 #include "host/CGameSession.h"
 #include "host/CommandArguments.h"
-#include "host/HostChatPackets.h"
+#include "host/packets/GameToHostPackets.h"
+#include "host/packets/PlayPackets.h"
 
 namespace velt
 {

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "host/CGameConnection.h"
-#include "host/GamePacket.h"
 #include "host/HostResult.h"
+#include "host/packets/GamePacket.h"
 
 namespace velt
 {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/CGameSession.h"
-#include "host/HostChatPackets.h"
+#include "host/packets/PlayPackets.h"
 
 namespace velt
 {

@@ -6,8 +6,8 @@
 #include <optional>
 #include <span>
 
-#include "host/HostChatPackets.h"
 #include "host/HostResult.h"
+#include "host/packets/PlayPackets.h"
 #include "platform/Thread.h"
 
 namespace velt

@@ -17,6 +17,7 @@
 #include "host/IGameLink.h"
 #include "host/IHostOwner.h"
 #include "host/ReplayHeader.h"
+#include "host/packets/GamePacket.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/Socket.h"

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "host/packets/LobbyPackets.h"
+
 namespace velt
 {
 
@@ -54,18 +56,19 @@ struct ReplayHeader
     static constexpr std::size_t kJoinReplySize = 140;
     static constexpr std::size_t kPlayerRecordBase = 370; // record of id i at base + 80 * i
     static constexpr std::size_t kPlayerRecordSize = 80;
-    static constexpr std::size_t kPlayerNameOffset = 10;  // inside a record
+    // Inside a record: its length byte, then the player-info packet.
+    static constexpr std::size_t kPlayerNameOffset = 1 + kPlayerInfoNameOffset;
     static constexpr std::size_t kMaxPlayers = 12;
     static constexpr std::size_t kMapCheckOffset = 1410;
     static constexpr std::size_t kMapCheckSize = 144;
-    static constexpr std::size_t kMapPathOffset = 1418;
+    static constexpr std::size_t kMapPathOffset = kMapCheckOffset + kMapCheckPathOffset;
     static constexpr std::size_t kSlotTableOffset = 1554;
     static constexpr std::size_t kSlotTableSize = 128;
-    static constexpr std::size_t kSlotRecordsOffset = 7; // inside the slot-table packet
-    static constexpr std::size_t kSlotRecordSize = 9;
-    static constexpr std::size_t kSlotTeamOffset = 4;    // inside a slot record
+    static constexpr std::size_t kSlotRecordsOffset = kSlotInfoRecordsOffset;
+    static constexpr std::size_t kSlotRecordSize = velt::kSlotRecordSize;
+    static constexpr std::size_t kSlotTeamOffset = kSlotRecordTeamOffset;
     static constexpr std::size_t kSlotRecordsRead = 12;
-    static constexpr std::uint8_t kObserverTeam = 12;
+    static constexpr std::uint8_t kObserverTeam = velt::kObserverTeam;
     static constexpr std::size_t kCountdownOffset = 1682;
     static constexpr std::size_t kCountdownSize = 8;
     static constexpr std::size_t kSloganOffset = 1695;

@@ -13,13 +13,15 @@
 #include <thread>
 
 #include "host/CLocalGameHost.h"
+#include "host/ReplayHeaderBuilder.h"
+#include "host/packets/GamePacketFramer.h"
+#include "host/packets/PlayPackets.h"
 #include "platform/Socket.h"
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "tools/doubles/CScriptedMatchServer.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
-#include "tools/w3gs/ReplayHeaderBuilder.h"
 
 namespace velt
 {
@@ -65,6 +67,21 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line)
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
+// The whole packets at the front of a stream, up to the first that is cut or malformed.
+std::vector<std::vector<std::uint8_t>> SplitGamePackets(std::span<const std::uint8_t> stream)
+{
+    std::vector<std::vector<std::uint8_t>> packets;
+    for (;;)
+    {
+        const GameFrame frame = FrameGamePacket(stream);
+        if (frame.m_kind != GameFrame::Kind::kWhole)
+            return packets;
+        packets.emplace_back(stream.begin(),
+                             stream.begin() + static_cast<std::ptrdiff_t>(frame.m_length));
+        stream = stream.subspan(frame.m_length);
+    }
+}
+
 // The time slots a stream carries and their game time.
 struct SlotTally
 {
@@ -75,18 +92,13 @@ struct SlotTally
 SlotTally TallySlots(const std::vector<std::uint8_t>& stream, std::size_t end)
 {
     SlotTally tally;
-    std::size_t at = 0;
-    while (at + 4 <= end)
+    for (const auto& packet : SplitGamePackets(std::span(stream).first(end)))
     {
-        const std::size_t length = stream[at + 2] | stream[at + 3] << 8;
-        if (stream[at] != 0xF7 || length < 4 || at + length > end)
-            break;
-        if (stream[at + 1] == 0x0C)
+        if (HasGamePacketType(packet, GamePacketType::kIncomingAction))
         {
             ++tally.m_slots;
-            tally.m_gameTimeMs += stream[at + 4] | stream[at + 5] << 8;
+            tally.m_gameTimeMs += ReadTimeSlot(packet).m_intervalMs;
         }
-        at += length;
     }
     return tally;
 }
@@ -513,30 +525,15 @@ class ServerFaultTest : public EndToEndTest, public ::testing::WithParamInterfac
 {
 };
 
-std::vector<std::vector<std::uint8_t>> SplitGamePackets(const std::vector<std::uint8_t>& stream)
-{
-    std::vector<std::vector<std::uint8_t>> packets;
-    std::size_t at = 0;
-    while (at + 4 <= stream.size())
-    {
-        const std::size_t length = stream[at + 2] | stream[at + 3] << 8;
-        if (stream[at] != 0xF7 || length < 4 || at + length > stream.size())
-            break;
-        packets.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(at),
-                             stream.begin() + static_cast<std::ptrdiff_t>(at + length));
-        at += length;
-    }
-    return packets;
-}
-
 // The stream's time slots with actions or an interval, in order: what the game must receive
 // once each, whatever the host halted meanwhile.
 std::vector<std::vector<std::uint8_t>> StreamSlots(const std::vector<std::vector<std::uint8_t>>& packets)
 {
-    const std::vector<std::uint8_t> empty{0xF7, 0x0C, 0x06, 0x00, 0x00, 0x00};
+    const std::vector<std::uint8_t> empty = BuildEmptyTimeSlot();
     std::vector<std::vector<std::uint8_t>> slots;
     for (const auto& packet : packets)
-        if (packet.size() >= 6 && packet[1] == 0x0C && packet != empty)
+        if (packet.size() >= empty.size() &&
+            HasGamePacketType(packet, GamePacketType::kIncomingAction) && packet != empty)
             slots.push_back(packet);
     return slots;
 }

@@ -7,9 +7,10 @@
 
 #include "host/CGameConnection.h"
 #include "host/CTcpGameLink.h"
+#include "host/packets/GameToHostPackets.h"
+#include "host/packets/PlayPackets.h"
 #include "tests/host/HostTestSupport.h"
 #include "tools/gamesim/CGameSimulator.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 namespace velt::test
 {

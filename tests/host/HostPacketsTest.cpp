@@ -2,8 +2,6 @@
 
 #include "host/CHostCommands.h"
 #include "host/CommandArguments.h"
-#include "host/GamePacketFramer.h"
-#include "host/HostChatPackets.h"
 #include "host/ReplayHeader.h"
 #include "tests/host/HostTestSupport.h"
 
@@ -13,108 +11,6 @@ namespace
 {
 
 using Bytes = std::vector<std::uint8_t>;
-
-struct FrameRow
-{
-    const char* m_name;
-    Bytes m_data;
-    GameFrame::Kind m_kind;
-    std::size_t m_length;
-};
-
-TEST(GamePacketFramer, CutsWholePacketsAndJunk)
-{
-    const FrameRow rows[] = {
-        {"empty", {}, GameFrame::Kind::kNeedMore, 0},
-        {"signature only", {0xF7}, GameFrame::Kind::kNeedMore, 0},
-        {"head only", {0xF7, 0x27, 0x09, 0x00}, GameFrame::Kind::kNeedMore, 0},
-        {"whole keepalive", {0xF7, 0x27, 0x09, 0x00, 0, 1, 2, 3, 4}, GameFrame::Kind::kWhole, 9},
-        {"two packets", {0xF7, 0x1B, 0x04, 0x00, 0xF7, 0x1B, 0x04, 0x00}, GameFrame::Kind::kWhole, 4},
-        {"junk up to next packet", {0x01, 0x02, 0xF7, 0x1B}, GameFrame::Kind::kMalformed, 2},
-        {"junk without packet", {0x01, 0x02, 0x03}, GameFrame::Kind::kMalformed, 3},
-        {"length below head", {0xF7, 0x0C, 0x02, 0x00, 0xF7}, GameFrame::Kind::kMalformed, 4},
-        {"length zero", {0xF7, 0x0C, 0x00, 0x00}, GameFrame::Kind::kMalformed, 4},
-    };
-    for (const auto& row : rows)
-    {
-        const GameFrame frame = FrameGamePacket(row.m_data);
-        EXPECT_EQ(frame.m_kind, row.m_kind) << row.m_name;
-        EXPECT_EQ(frame.m_length, row.m_length) << row.m_name;
-    }
-}
-
-TEST(HostChatPackets, BuildsTheExactChatLines)
-{
-    EXPECT_EQ(BuildHostChat({ChatKind::kLobby, "abc"}),
-              (Bytes{0xF7, 0x0F, 0x0C, 0x00, 0x01, 0x02, 0x01, 0x10, 'a', 'b', 'c', 0x00}));
-    EXPECT_EQ(BuildHostChat({ChatKind::kInGame, "abc"}),
-              (Bytes{0xF7, 0x0F, 0x10, 0x00, 0x01, 0x02, 0x01, 0x20, 0, 0, 0, 0, 'a', 'b', 'c', 0}));
-    // At the limit the packet is exactly 128 bytes; a longer text never writes past it.
-    for (const ChatKind kind : {ChatKind::kLobby, ChatKind::kInGame})
-    {
-        const std::string longest(MaxChatText(kind), 'x');
-        EXPECT_EQ(BuildHostChat({kind, longest}).size(), kChatPacketCapacity);
-        EXPECT_EQ(BuildHostChat({kind, longest + "yz"}).size(), kChatPacketCapacity);
-    }
-}
-
-TEST(HostChatPackets, SplitsLongLinesBetweenCharacters)
-{
-    const std::string ascii(300, 'a');
-    std::string accents;
-    for (int i = 0; i < 100; ++i)
-        accents += "\xC3\xA9"; // two bytes each
-    const std::string mixed = "a" + accents + "\xE6\x97\xA5\xE6\x9C\xAC"; // and two of three
-    for (const std::string& text : {ascii, accents, mixed, std::string()})
-    {
-        const auto pieces = SplitChatText(text, 115);
-        std::string joined;
-        for (const auto piece : pieces)
-        {
-            EXPECT_LE(piece.size(), 115u);
-            if (!piece.empty())
-            {
-                EXPECT_NE(static_cast<unsigned char>(piece.front()) & 0xC0, 0x80)
-                    << "a piece starts inside a character";
-            }
-            joined += piece;
-        }
-        EXPECT_EQ(joined, text);
-    }
-    EXPECT_EQ(SplitChatText(ascii, 119).size(), 3u);
-}
-
-TEST(HostChatPackets, ParsesViewerChatOfEveryKind)
-{
-    const auto lobby = ParseViewerChat(Bytes{0xF7, 0x28, 0x0C, 0x00, 1, 1, 2, 0x10, '/', 's', 0});
-    ASSERT_TRUE(lobby);
-    EXPECT_EQ(lobby->m_kind, 0x10);
-    EXPECT_EQ(lobby->m_text, "/s");
-    const auto game =
-        ParseViewerChat(Bytes{0xF7, 0x28, 0x0F, 0x00, 2, 1, 3, 2, 0x20, 0, 0, 0, 0, 'h', 'i'});
-    ASSERT_TRUE(game);
-    EXPECT_EQ(game->m_kind, 0x20);
-    EXPECT_EQ(game->m_text, "hi") << "a text without its NUL runs to the end of the packet";
-    const auto team = ParseViewerChat(Bytes{0xF7, 0x28, 0x09, 0x00, 1, 1, 2, 0x11, 3});
-    ASSERT_TRUE(team);
-    EXPECT_TRUE(team->m_text.empty());
-    EXPECT_FALSE(ParseViewerChat(Bytes{0xF7, 0x28, 0x06, 0x00, 5, 1}));
-    EXPECT_FALSE(ParseViewerChat(Bytes{0xF7, 0x28, 0x09, 0x00, 1, 1, 2, 0x20, 0}));
-}
-
-TEST(HostChatPackets, ReadsTimeSlotAndRecordedChatFields)
-{
-    const auto slot = ReadTimeSlot(Bytes{0xF7, 0x0C, 0x06, 0x00, 0x2C, 0x01});
-    EXPECT_EQ(slot.m_intervalMs, 300) << "the whole 16-bit interval counts";
-    EXPECT_FALSE(slot.m_firstPlayer);
-    const auto ping = ReadTimeSlot(test::PingSlot(100, 3));
-    EXPECT_EQ(ping.m_intervalMs, 100);
-    EXPECT_EQ(ping.m_firstPlayer, 3);
-    EXPECT_EQ(ping.m_firstAction, 0x68);
-    EXPECT_EQ(ReadTimeSlot(Bytes{0xF7, 0x0C, 0x05, 0x00, 0x2C}).m_intervalMs, 0x2C);
-    EXPECT_EQ(RecordedChatSender(test::RecordedChat(3, "gg")), 3);
-    EXPECT_FALSE(RecordedChatSender(Bytes{0xF7, 0x0F, 0x07, 0x00, 3, 1, 2}));
-}
 
 struct GotoRow
 {

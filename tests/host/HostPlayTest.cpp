@@ -4,9 +4,10 @@
 #include <chrono>
 #include <thread>
 
+#include "host/packets/GameToHostPackets.h"
+#include "host/packets/PlayPackets.h"
 #include "tests/host/HostTestSupport.h"
 #include "tools/gamesim/CGameSimulator.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 namespace velt::test
 {

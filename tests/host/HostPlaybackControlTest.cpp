@@ -5,8 +5,9 @@
 #include <functional>
 #include <thread>
 
+#include "host/packets/GameToHostPackets.h"
+#include "host/packets/PlayPackets.h"
 #include "tests/host/HostTestSupport.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 namespace velt::test
 {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "host/packets/GameToHostPackets.h"
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
 #include "tests/host/HostTestSupport.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 namespace velt::test
 {

@@ -2,9 +2,9 @@
 
 #include <thread>
 
+#include "host/packets/GamePacket.h"
 #include "tests/host/HostTestSupport.h"
 #include "tools/gamesim/CGameSimulator.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 namespace velt::test
 {

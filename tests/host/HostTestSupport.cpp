@@ -3,9 +3,13 @@
 #include <chrono>
 #include <thread>
 
+#include "host/ReplayHeaderBuilder.h"
+#include "host/packets/GamePacketFramer.h"
+#include "host/packets/GameToHostPackets.h"
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
 #include "server/MatchServerMessages.h"
-#include "tools/w3gs/GameSidePackets.h"
-#include "tools/w3gs/ReplayHeaderBuilder.h"
+#include "tools/w3gs/TimeSlotChecksum.h"
 
 namespace velt::test
 {
@@ -66,7 +70,7 @@ std::vector<std::uint8_t> BuildTestHeader(const HeaderOptions& options)
 
 std::vector<std::uint8_t> Slot(std::uint16_t intervalMs, std::vector<ActionBlock> blocks)
 {
-    return BuildTimeSlot({intervalMs, std::move(blocks)});
+    return BuildTimeSlot({intervalMs, std::move(blocks)}, TimeSlotChecksum);
 }
 
 std::vector<std::uint8_t> ActionSlot(std::uint16_t intervalMs, std::uint8_t player,
@@ -317,14 +321,14 @@ std::optional<std::vector<std::uint8_t>> CScriptedGame::Read(std::uint32_t timeo
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;)
     {
-        const GameStreamFrame frame = FrameGameStream(m_inbox);
-        if (frame.m_kind == GameStreamFrame::Kind::kPacket)
+        const GameFrame frame = FrameGamePacket(m_inbox);
+        if (frame.m_kind == GameFrame::Kind::kWhole)
         {
-            std::vector<std::uint8_t> packet(m_inbox.begin(), m_inbox.begin() + frame.m_size);
-            m_inbox.erase(m_inbox.begin(), m_inbox.begin() + frame.m_size);
+            std::vector<std::uint8_t> packet(m_inbox.begin(), m_inbox.begin() + frame.m_length);
+            m_inbox.erase(m_inbox.begin(), m_inbox.begin() + frame.m_length);
             return packet;
         }
-        if (frame.m_kind == GameStreamFrame::Kind::kMalformed || m_closed)
+        if (frame.m_kind == GameFrame::Kind::kMalformed || m_closed)
             return std::nullopt;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
@@ -436,7 +440,7 @@ std::vector<std::string> ChatTexts(const std::vector<std::vector<std::uint8_t>>&
 
 bool IsType(const std::vector<std::uint8_t>& packet, GamePacketType type)
 {
-    return packet.size() >= 2 && packet[1] == static_cast<std::uint8_t>(type);
+    return HasGamePacketType(packet, type);
 }
 
 bool IsEmptySlot(const std::vector<std::uint8_t>& packet)

@@ -12,10 +12,10 @@
 #include "host/CLocalGameHost.h"
 #include "host/HostTimings.h"
 #include "host/IHostOwner.h"
+#include "host/packets/PlayPackets.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "platform/UserNotice.h"
-#include "tools/w3gs/HostSidePackets.h"
 
 namespace velt::test
 {

@@ -5,8 +5,11 @@
 #include <cctype>
 #include <chrono>
 
+#include "host/packets/GamePacketFramer.h"
+#include "host/packets/GameToHostPackets.h"
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
 #include "tools/w3gs/TimeSlotChecksum.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 namespace velt
 {
@@ -213,16 +216,16 @@ bool CGameSimulator::ReadFromHost()
     bool goOn = true;
     while (goOn)
     {
-        const auto frame = FrameGameStream(std::span(m_inbox).subspan(used));
-        if (frame.m_kind == GameStreamFrame::Kind::kNeedMore)
+        const auto frame = FrameGamePacket(std::span(m_inbox).subspan(used));
+        if (frame.m_kind == GameFrame::Kind::kNeedMore)
             break;
-        if (frame.m_kind == GameStreamFrame::Kind::kMalformed)
+        if (frame.m_kind == GameFrame::Kind::kMalformed)
         {
             Update([](GameSimRecord& record) { record.m_streamCorrupt = true; });
             return false;
         }
-        goOn = HandlePacket(std::span(m_inbox).subspan(used, frame.m_size));
-        used += frame.m_size;
+        goOn = HandlePacket(std::span(m_inbox).subspan(used, frame.m_length));
+        used += frame.m_length;
     }
     m_inbox.erase(m_inbox.begin(), m_inbox.begin() + static_cast<std::ptrdiff_t>(used));
     return goOn;
@@ -234,7 +237,10 @@ bool CGameSimulator::HandlePacket(std::span<const std::uint8_t> packet)
     if (m_script.m_keepPackets)
         Update([&](GameSimRecord& record)
                { record.m_packets.emplace_back(packet.begin(), packet.end()); });
-    switch (static_cast<GamePacketType>(packet[1]))
+    const auto type = GamePacketTypeOf(packet);
+    if (!type)
+        return true;
+    switch (*type)
     {
     case GamePacketType::kIncomingAction:
         HandleTimeSlot(packet);

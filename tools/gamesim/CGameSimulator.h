@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/GamePacket.h"
+#include "host/packets/GamePacket.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/Socket.h"

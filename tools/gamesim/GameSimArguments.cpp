@@ -3,7 +3,7 @@
 #include <charconv>
 #include <limits>
 
-#include "tools/w3gs/GameSidePackets.h"
+#include "host/packets/GamePacket.h"
 
 namespace velt
 {

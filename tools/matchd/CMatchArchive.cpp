@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "tools/w3gs/ReplayHeaderBuilder.h"
+#include "host/ReplayHeaderBuilder.h"
 
 namespace velt
 {

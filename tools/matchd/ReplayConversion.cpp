@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "host/ReplayHeader.h"
-#include "platform/ByteWriter.h"
+#include "host/ReplayHeaderBuilder.h"
+#include "host/packets/LobbyPackets.h"
 #include "tools/matchd/RaceText.h"
 #include "tools/matchd/ReplaySeating.h"
-#include "tools/w3gs/HostSidePackets.h"
-#include "tools/w3gs/ReplayHeaderBuilder.h"
 
 namespace velt
 {
@@ -130,13 +129,8 @@ void Describe(CMatchInfo& info, const ReplayFile& replay, const ReplaySeating& s
         info.m_playersInfo += " +" + std::to_string(observers) + " obs";
 }
 
-// 0x30 announcement, laid out as BuildGameInfo lays it, but with the recorded stat string
-// bytes encoded as they are instead of a stat string rebuilt from its fields:
-//   0   4   head F7 30 len
-//   4   u32 product          8   u32 version       12  u32 host counter   16  u32 entry key
-//   20  str game name        ..  u8 0              ..  str encoded stat string
-//   ..  u32 slots total      ..  u32 game type     ..  u32 slots used     ..  u32 slots open
-//   ..  u32 uptime seconds   ..  u16 TCP game port (the last two bytes)
+// The announcement with the recorded stat string as it is, instead of one rebuilt from its
+// fields.
 std::vector<std::uint8_t> BuildAnnouncement(const ReplayFile& replay, std::uint32_t hostCounter,
                                             const std::string& gameName, bool withSha1)
 {
@@ -144,28 +138,20 @@ std::vector<std::uint8_t> BuildAnnouncement(const ReplayFile& replay, std::uint3
     std::span<const std::uint8_t> decoded(stat.m_decoded);
     if (!withSha1 && stat.m_mapSha1 && decoded.size() >= kMapSha1Size)
         decoded = decoded.first(decoded.size() - kMapSha1Size);
-    const auto encoded = EncodeStatString(decoded);
-    const bool frozenThrone = replay.m_header.m_product == "W3XP";
-    CByteWriter writer(64 + gameName.size() + encoded.size());
-    writer.U8(kGamePacketSignature)
-        .U8(static_cast<std::uint8_t>(GamePacketType::kGameInfo))
-        .U16(0)
-        .U32(frozenThrone ? kProductFrozenThrone : kProductReignOfChaos)
-        .U32(replay.m_header.m_version)
-        .U32(hostCounter)
-        .U32(hostCounter * 0x9E3779B1u) // entry key: fixed per match, echoed by the game
-        .CString(gameName)
-        .U8(0)
-        .Bytes(encoded)
-        .U8(0)
-        .U32(kAnnouncedSlots)
-        .U32(1) // custom game, as LAN hosts announce
-        .U32(1)
-        .U32(kAnnouncedSlots)
-        .U32(0)
-        .U16(kAnnouncedPort);
-    writer.PatchU16(2, static_cast<std::uint16_t>(std::min<std::size_t>(writer.Size(), 0xFFFF)));
-    return writer.Take();
+    GameInfoParams info;
+    info.m_product =
+        replay.m_header.m_product == "W3XP" ? kProductFrozenThrone : kProductReignOfChaos;
+    info.m_version = replay.m_header.m_version;
+    info.m_hostCounter = hostCounter;
+    info.m_entryKey = hostCounter * 0x9E3779B1u; // fixed per match, echoed by the game
+    info.m_gameName = gameName;
+    info.m_slotsTotal = kAnnouncedSlots;
+    info.m_gameType = 1; // custom game, as LAN hosts announce
+    info.m_slotsUsed = 1;
+    info.m_slotsOpen = kAnnouncedSlots;
+    info.m_uptimeSeconds = 0;
+    info.m_port = kAnnouncedPort;
+    return BuildGameInfoWithStat(info, decoded);
 }
 
 // The first form that fits the header's 255 bytes: all of it, without the map's SHA-1, then

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "host/packets/GamePacket.h"
 #include "platform/ByteReader.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 namespace velt
 {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/packets/LobbyPackets.h"
 #include "tools/replay/ReplayFile.h"
-#include "tools/w3gs/HostSidePackets.h"
 
 namespace velt
 {

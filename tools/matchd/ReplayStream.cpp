@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <span>
 
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
 #include "platform/ByteReader.h"
 #include "tools/matchd/SyntheticStream.h"
 #include "tools/replay/CActionTally.h"
-#include "tools/w3gs/GameSidePackets.h"
-#include "tools/w3gs/HostSidePackets.h"
+#include "tools/w3gs/TimeSlotChecksum.h"
 
 namespace velt
 {
@@ -189,7 +190,7 @@ private:
             {
                 params.m_intervalMs = 0;
             }
-            if (!Append(BuildTimeSlot(params), "time slot"))
+            if (!Append(BuildTimeSlot(params, TimeSlotChecksum), "time slot"))
                 return false;
         } while (next < pieces.size());
         while (intervalMs > 0)
@@ -197,7 +198,7 @@ private:
             TimeSlotParams rest;
             rest.m_intervalMs = static_cast<std::uint16_t>(std::min(intervalMs, kMaxInterval));
             intervalMs -= rest.m_intervalMs;
-            if (!Append(BuildTimeSlot(rest), "time slot"))
+            if (!Append(BuildTimeSlot(rest, TimeSlotChecksum), "time slot"))
                 return false;
         }
         return true;

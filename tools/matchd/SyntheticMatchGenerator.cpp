@@ -6,11 +6,12 @@
 #include <string>
 #include <string_view>
 
-#include "tools/matchd/SeededRandom.h"
+#include "host/ReplayHeaderBuilder.h"
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
 #include "tools/matchd/RaceText.h"
+#include "tools/matchd/SeededRandom.h"
 #include "tools/matchd/SyntheticStream.h"
-#include "tools/w3gs/HostSidePackets.h"
-#include "tools/w3gs/ReplayHeaderBuilder.h"
 
 namespace velt
 {

@@ -5,8 +5,9 @@
 #include <span>
 #include <string_view>
 
+#include "host/packets/PlayPackets.h"
 #include "platform/ByteWriter.h"
-#include "tools/w3gs/HostSidePackets.h"
+#include "tools/w3gs/TimeSlotChecksum.h"
 
 namespace velt
 {
@@ -211,7 +212,7 @@ SyntheticStream GenerateSyntheticStream(const MatchRoster& roster, std::uint32_t
     while (now < targetMs && out.m_bytes.size() + kReserve < kMaxStreamSize)
     {
         const TimeSlotParams slot = NextSlot(roster, now, nextPing, nextSkill, random);
-        Append(out.m_bytes, BuildTimeSlot(slot));
+        Append(out.m_bytes, BuildTimeSlot(slot, TimeSlotChecksum));
         now += slot.m_intervalMs;
         if (now >= nextChat)
         {

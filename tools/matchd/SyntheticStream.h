@@ -4,14 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "host/packets/PlayPackets.h" // kViewerPlayerId: no recorded participant carries it
 #include "tools/matchd/SeededRandom.h"
 #include "tools/matchd/SyntheticMatch.h"
 
 namespace velt
 {
 
-// The viewer's game joins as this player id; no recorded participant carries it.
-constexpr std::uint8_t kViewerPlayerId = 2;
 // The host's stream buffer; a stream must fit it whole.
 constexpr std::size_t kMaxStreamSize = 2097152;
 

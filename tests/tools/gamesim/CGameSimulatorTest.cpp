@@ -4,11 +4,12 @@
 #include <chrono>
 #include <thread>
 
+#include "host/packets/GamePacketFramer.h"
+#include "host/packets/GameToHostPackets.h"
 #include "platform/ByteWriter.h"
 #include "platform/Event.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/w3gs/TimeSlotChecksum.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 using namespace velt;
 using Bytes = std::vector<std::uint8_t>;
@@ -109,19 +110,19 @@ public:
     {
         for (;;)
         {
-            const auto frame = FrameGameStream(m_inbox);
-            if (frame.m_kind == GameStreamFrame::Kind::kPacket)
+            const auto frame = FrameGamePacket(m_inbox);
+            if (frame.m_kind == GameFrame::Kind::kWhole)
             {
                 Bytes packet(m_inbox.begin(),
-                             m_inbox.begin() + static_cast<std::ptrdiff_t>(frame.m_size));
+                             m_inbox.begin() + static_cast<std::ptrdiff_t>(frame.m_length));
                 m_inbox.erase(m_inbox.begin(),
-                              m_inbox.begin() + static_cast<std::ptrdiff_t>(frame.m_size));
+                              m_inbox.begin() + static_cast<std::ptrdiff_t>(frame.m_length));
                 m_sameReadAsPrevious = m_readsSeen == m_readOfPrevious;
                 m_readOfPrevious = m_readsSeen;
                 return packet;
             }
-            EXPECT_NE(frame.m_kind, GameStreamFrame::Kind::kMalformed);
-            if (frame.m_kind == GameStreamFrame::Kind::kMalformed ||
+            EXPECT_NE(frame.m_kind, GameFrame::Kind::kMalformed);
+            if (frame.m_kind == GameFrame::Kind::kMalformed ||
                 !m_game.WaitReadable(static_cast<int>(timeoutMs)))
                 return {};
             std::uint8_t chunk[4096];
@@ -133,7 +134,7 @@ public:
             }
             ++m_readsSeen;
             m_inbox.insert(m_inbox.end(), chunk, chunk + size);
-            if (FrameGameStream(m_inbox).m_kind == GameStreamFrame::Kind::kNeedMore)
+            if (FrameGamePacket(m_inbox).m_kind == GameFrame::Kind::kNeedMore)
                 ++m_readsEndingMidPacket;
         }
     }

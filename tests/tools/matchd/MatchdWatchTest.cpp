@@ -6,6 +6,8 @@
 
 #include "host/CLocalGameHost.h"
 #include "host/HostTimings.h"
+#include "host/packets/GamePacketFramer.h"
+#include "host/packets/PlayPackets.h"
 #include "platform/UserNotice.h"
 #include "server/CMatchServerClient.h"
 #include "tests/tools/matchd/MatchdTestSupport.h"
@@ -14,7 +16,6 @@
 #include "tools/matchd/CMatchServer.h"
 #include "tools/matchd/CStatsStore.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 // A match watched from end to end: the stand-in server, the program's real client and local
 // game host, and the game simulator. What reaches the game must be the match's stream.
@@ -44,12 +45,12 @@ std::vector<Bytes> Split(const Bytes& stream)
     std::span<const std::uint8_t> rest(stream);
     while (!rest.empty())
     {
-        const GameStreamFrame frame = FrameGameStream(rest);
-        if (frame.m_kind != GameStreamFrame::Kind::kPacket)
+        const GameFrame frame = FrameGamePacket(rest);
+        if (frame.m_kind != GameFrame::Kind::kWhole)
             break;
         packets.emplace_back(rest.begin(),
-                             rest.begin() + static_cast<std::ptrdiff_t>(frame.m_size));
-        rest = rest.subspan(frame.m_size);
+                             rest.begin() + static_cast<std::ptrdiff_t>(frame.m_length));
+        rest = rest.subspan(frame.m_length);
     }
     return packets;
 }

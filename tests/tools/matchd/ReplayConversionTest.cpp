@@ -5,10 +5,11 @@
 #include <algorithm>
 
 #include "host/ReplayHeader.h"
+#include "host/ReplayHeaderBuilder.h"
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
 #include "tests/tools/matchd/ReplayTestSupport.h"
 #include "tools/matchd/ReplayConversion.h"
-#include "tools/w3gs/HostSidePackets.h"
-#include "tools/w3gs/ReplayHeaderBuilder.h"
 #include "tools/w3gs/TimeSlotChecksum.h"
 
 using namespace velt;

@@ -9,11 +9,11 @@
 #include <regex>
 
 #include "host/ReplayHeader.h"
+#include "host/ReplayHeaderBuilder.h"
+#include "host/packets/LobbyPackets.h"
 #include "tests/tools/matchd/ReplayTestSupport.h"
 #include "tools/matchd/ReplayConversion.h"
 #include "tools/matchd/ReplayFolder.h"
-#include "tools/w3gs/HostSidePackets.h"
-#include "tools/w3gs/ReplayHeaderBuilder.h"
 
 using namespace velt;
 using namespace velt::test;

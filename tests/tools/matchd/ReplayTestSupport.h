@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "host/packets/GamePacketFramer.h"
 #include "tests/tools/replay/ReplayBuilder.h"
 #include "tools/replay/ReplayReader.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 // Recorded games for the converter's tests: small ones written on the spot with the replay
 // builder and read back with the real reader, and the sample files.
@@ -55,13 +55,13 @@ inline std::vector<Bytes> SplitPackets(std::span<const std::uint8_t> stream)
     std::vector<Bytes> packets;
     while (!stream.empty())
     {
-        const GameStreamFrame frame = FrameGameStream(stream);
-        EXPECT_EQ(frame.m_kind, GameStreamFrame::Kind::kPacket);
-        if (frame.m_kind != GameStreamFrame::Kind::kPacket)
+        const GameFrame frame = FrameGamePacket(stream);
+        EXPECT_EQ(frame.m_kind, GameFrame::Kind::kWhole);
+        if (frame.m_kind != GameFrame::Kind::kWhole)
             break;
         packets.emplace_back(stream.begin(),
-                             stream.begin() + static_cast<std::ptrdiff_t>(frame.m_size));
-        stream = stream.subspan(frame.m_size);
+                             stream.begin() + static_cast<std::ptrdiff_t>(frame.m_length));
+        stream = stream.subspan(frame.m_length);
     }
     return packets;
 }

@@ -3,13 +3,14 @@
 #include <set>
 
 #include "host/ReplayHeader.h"
-#include "tools/w3gs/TimeSlotChecksum.h"
+#include "host/ReplayHeaderBuilder.h"
+#include "host/packets/GamePacketFramer.h"
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
 #include "tools/matchd/ReplayFolder.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 #include "tools/matchd/SyntheticStream.h"
-#include "tools/w3gs/GameSidePackets.h"
-#include "tools/w3gs/HostSidePackets.h"
-#include "tools/w3gs/ReplayHeaderBuilder.h"
+#include "tools/w3gs/TimeSlotChecksum.h"
 
 using namespace velt;
 
@@ -42,13 +43,13 @@ StreamFacts Walk(const Bytes& stream, const std::set<std::uint8_t>& observers)
     while (at < stream.size())
     {
         const auto rest = std::span(stream).subspan(at);
-        const GameStreamFrame frame = FrameGameStream(rest);
-        if (frame.m_kind != GameStreamFrame::Kind::kPacket)
+        const GameFrame frame = FrameGamePacket(rest);
+        if (frame.m_kind != GameFrame::Kind::kWhole)
         {
             facts.m_wellFormed = false;
             return facts;
         }
-        const auto packet = rest.first(frame.m_size);
+        const auto packet = rest.first(frame.m_length);
         if (facts.m_slots == 0 && packet[1] != 0x0C)
             ++facts.m_packetsBeforeFirstSlot;
         if (packet[1] == 0x0C)
@@ -87,7 +88,7 @@ StreamFacts Walk(const Bytes& stream, const std::set<std::uint8_t>& observers)
             facts.m_leaves += ParsePlayerLeave(packet).has_value();
         else
             facts.m_wellFormed = false;
-        at += frame.m_size;
+        at += frame.m_length;
     }
     return facts;
 }

@@ -7,18 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "host/GamePacket.h"
-#include "tools/w3gs/GameSidePackets.h"
-#include "tools/w3gs/StatString.h"
+#include "host/packets/GamePacket.h"
+#include "host/packets/StatString.h"
 
 namespace velt
 {
 
-// Packets that a LAN game host sends to the game: what a match's replay header holds and what
-// its recorded stream carries. Builders return the whole packet (head included), or an empty
-// vector when the content does not fit (a packet's 16-bit length, a name or text too long).
-// The game's side (GameSidePackets.h) parses the time slot, chat and map check; the parsers
-// here cover the rest, each taking exactly one packet whose length field must match.
+// Packets that a LAN game host sends to the game before play: what a match's replay header
+// holds (announcement, join reply, players, map check, slot table, countdown) and the loaded
+// batch. Builders return the whole packet (head included), or an empty vector when the content
+// does not fit (a packet's 16-bit length, a name or text too long). Parsers take exactly one
+// packet whose length field must match.
 
 // Product ids as the little-endian dwords that the wire carries reversed ("PX3W", "3RAW").
 constexpr std::uint32_t kProductFrozenThrone = 0x57335850; // W3XP
@@ -28,9 +27,6 @@ constexpr std::uint32_t kGameVersion126 = 26;
 
 constexpr std::size_t kMaxSlots = 24;      // from patch 1.29; 12 before
 constexpr std::uint8_t kObserverTeam = 12; // team and colour of observer slots up to patch 1.28
-constexpr std::size_t kSockAddrSize = 16;
-// The game truncates in-game chat beyond this; recorded lines stay within it.
-constexpr std::size_t kRecordedChatMaxLength = 127;
 
 // ---- 0x30 announcement --------------------------------------------------------------------
 
@@ -51,8 +47,27 @@ struct GameInfoParams
 };
 
 std::vector<std::uint8_t> BuildGameInfo(const GameInfoParams& params);
-// Every field, the stat string decoded (ParseGameInfo of the game's side reads only the keys).
+// The same packet with a stat string given as its decoded bytes (a recorded game's, kept as it
+// was) instead of one built from m_stat, which is not read.
+std::vector<std::uint8_t> BuildGameInfoWithStat(const GameInfoParams& params,
+                                                std::span<const std::uint8_t> decodedStat);
+// Every field, the stat string decoded (ParseGameInfo reads only what the game needs).
 std::optional<GameInfoParams> ParseGameInfoDetails(std::span<const std::uint8_t> packet);
+
+// A LAN announcement as the game reads it. Only the port is certain: a host may announce a
+// short packet whose last two bytes are the port. The game name and keys are filled in when
+// the packet carries them.
+struct ParsedGameInfo
+{
+    std::uint16_t m_gamePort = 0;
+    std::uint32_t m_hostCounter = 0;
+    std::uint32_t m_entryKey = 0;
+    std::optional<std::string> m_gameName;
+
+    bool operator==(const ParsedGameInfo&) const = default;
+};
+
+std::optional<ParsedGameInfo> ParseGameInfo(std::span<const std::uint8_t> packet);
 
 // ---- slot table (0x04 join reply, 0x09 slot info) ----------------------------------------
 
@@ -95,6 +110,11 @@ std::optional<SlotInfoJoinParams> ParseSlotInfoJoin(std::span<const std::uint8_t
 std::vector<std::uint8_t> BuildSlotInfo(const SlotTable& table);
 std::optional<SlotTable> ParseSlotInfo(std::span<const std::uint8_t> packet);
 
+// Where the 0x09 slot table's records start, their size, and a record's team byte.
+constexpr std::size_t kSlotInfoRecordsOffset = 7;
+constexpr std::size_t kSlotRecordSize = 9;
+constexpr std::size_t kSlotRecordTeamOffset = 4;
+
 // ---- 0x06 player info ----------------------------------------------------------------------
 
 struct PlayerInfoParams
@@ -103,6 +123,9 @@ struct PlayerInfoParams
     std::uint8_t m_playerId = 0;
     std::string m_name;
 };
+
+// Offset of the player's name inside the player-info packet.
+constexpr std::size_t kPlayerInfoNameOffset = 9;
 
 std::vector<std::uint8_t> BuildPlayerInfo(const PlayerInfoParams& params);
 std::optional<PlayerInfoParams> ParsePlayerInfo(std::span<const std::uint8_t> packet);
@@ -123,57 +146,35 @@ constexpr std::size_t kMapCheckPathOffset = 8;
 
 std::vector<std::uint8_t> BuildMapCheck(const MapCheckParams& params);
 
+struct ParsedMapFacts
+{
+    std::uint32_t m_mapSize = 0;
+    std::uint32_t m_mapCrc32 = 0;
+    std::uint32_t m_mapXoro = 0;
+    std::optional<std::array<std::uint8_t, 20>> m_sha1;
+
+    bool operator==(const ParsedMapFacts&) const = default;
+};
+
+struct ParsedMapCheck
+{
+    std::uint32_t m_unknown = 0;
+    std::string m_mapPath;
+    std::optional<ParsedMapFacts> m_facts; // absent when the packet ends after the path
+
+    bool operator==(const ParsedMapCheck&) const = default;
+};
+
+std::optional<ParsedMapCheck> ParseMapCheck(std::span<const std::uint8_t> packet);
+
 // ---- 0x0A, 0x0B countdown ------------------------------------------------------------------
 
 std::vector<std::uint8_t> BuildCountdownStart();
 std::vector<std::uint8_t> BuildCountdownEnd();
 
-// ---- 0x0C time slot ------------------------------------------------------------------------
+// ---- 0x08 a player has loaded ------------------------------------------------------------
 
-struct ActionBlock
-{
-    std::uint8_t m_playerId = 0;
-    std::vector<std::uint8_t> m_actions; // one or more actions back to back
-
-    bool operator==(const ActionBlock&) const = default;
-};
-
-struct TimeSlotParams
-{
-    std::uint16_t m_intervalMs = 100;
-    std::vector<ActionBlock> m_blocks;
-};
-
-// Offsets inside a time slot with actions: the first block's player id and first action id.
-constexpr std::size_t kTimeSlotFirstPlayerOffset = 8;
-constexpr std::size_t kTimeSlotFirstActionOffset = 11;
-
-// The checksum at offset 6 is the low 16 bits of the CRC-32 over the action blocks (player id,
-// length and data of each). A slot without blocks carries no checksum (6 bytes).
-std::vector<std::uint8_t> BuildTimeSlot(const TimeSlotParams& params);
-
-// ---- 0x0F chat from host -------------------------------------------------------------------
-
-struct ChatFromHostParams
-{
-    std::vector<std::uint8_t> m_receivers;
-    std::uint8_t m_sender = 0;
-    ChatKind m_kind = ChatKind::kInGame;
-    std::uint32_t m_scope = 0; // in-game only: 0 all, 1 allies, 2 observers, 3+N private
-    std::string m_text;
-};
-
-std::vector<std::uint8_t> BuildChatFromHost(const ChatFromHostParams& params);
-
-// ---- 0x07 a player left --------------------------------------------------------------------
-
-struct PlayerLeaveParams
-{
-    std::uint8_t m_playerId = 0;
-    std::uint32_t m_reason = kLeaveReasonLost; // the codes of the game's own leave
-};
-
-std::vector<std::uint8_t> BuildPlayerLeave(const PlayerLeaveParams& params);
-std::optional<PlayerLeaveParams> ParsePlayerLeave(std::span<const std::uint8_t> packet);
+// One player has loaded, F7 08 05 00 and the player id.
+std::vector<std::uint8_t> BuildPlayerLoaded(std::uint8_t playerId);
 
 } // namespace velt

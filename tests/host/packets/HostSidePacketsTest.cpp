@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "tools/w3gs/GameSidePackets.h"
-#include "tools/w3gs/HostSidePackets.h"
-#include "tools/w3gs/ReplayHeaderBuilder.h"
-#include "tools/w3gs/StatString.h"
+#include "host/ReplayHeaderBuilder.h"
+#include "host/packets/GamePacketFramer.h"
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
+#include "host/packets/StatString.h"
+#include "tools/w3gs/TimeSlotChecksum.h"
 
 using namespace velt;
 
@@ -137,7 +139,7 @@ std::vector<RoundTripCase> RoundTripCases()
                      }});
     TimeSlotParams slot{104, {{3, Bytes(13, 0)}, {4, {0x66}}}};
     slot.m_blocks[0].m_actions[0] = 0x68;
-    cases.push_back({"TimeSlot", BuildTimeSlot(slot),
+    cases.push_back({"TimeSlot", BuildTimeSlot(slot, TimeSlotChecksum),
                      [](const Bytes& p)
                      {
                          const auto parsed = ParseTimeSlot(p);
@@ -149,7 +151,7 @@ std::vector<RoundTripCase> RoundTripCases()
                                 parsed->m_blocks[1].m_actions == Bytes{0x66} && p[8] == 3 &&
                                 p[11] == 0x68;
                      }});
-    cases.push_back({"EmptyTimeSlot", BuildTimeSlot({97, {}}),
+    cases.push_back({"EmptyTimeSlot", BuildTimeSlot({97, {}}, nullptr),
                      [](const Bytes& p)
                      {
                          const auto parsed = ParseTimeSlot(p);
@@ -193,9 +195,9 @@ TEST_P(HostPacketRoundTrip, ParsesBackWhatWasBuilt)
     ASSERT_GE(c.m_packet.size(), 4u);
     EXPECT_EQ(c.m_packet[0], 0xF7);
     EXPECT_EQ(LengthField(c.m_packet), c.m_packet.size());
-    const auto framed = FrameGameStream(c.m_packet);
-    EXPECT_EQ(framed.m_kind, GameStreamFrame::Kind::kPacket);
-    EXPECT_EQ(framed.m_size, c.m_packet.size());
+    const auto framed = FrameGamePacket(c.m_packet);
+    EXPECT_EQ(framed.m_kind, GameFrame::Kind::kWhole);
+    EXPECT_EQ(framed.m_length, c.m_packet.size());
     EXPECT_TRUE(c.m_readsBack(c.m_packet));
 }
 
@@ -217,10 +219,80 @@ TEST_P(HostPacketRoundTrip, EveryCutAndAnExtraByteAreRefused)
 INSTANTIATE_TEST_SUITE_P(EveryBuilder, HostPacketRoundTrip, ::testing::ValuesIn(RoundTripCases()),
                          [](const auto& info) { return info.param.m_name; });
 
-TEST(HostSidePacketsTest, CountdownPacketsAreBareHeads)
+TEST(HostSidePacketsTest, HostsOwnPacketsAreTheExactBytes)
 {
-    EXPECT_EQ(BuildCountdownStart(), (Bytes{0xF7, 0x0A, 0x04, 0x00}));
-    EXPECT_EQ(BuildCountdownEnd(), (Bytes{0xF7, 0x0B, 0x04, 0x00}));
+    const struct
+    {
+        const char* m_what;
+        Bytes m_built;
+        Bytes m_expected;
+    } rows[] = {
+        {"lobby chat",
+         BuildHostChat({ChatKind::kLobby, "abc"}),
+         {0xF7, 0x0F, 0x0C, 0x00, 0x01, 0x02, 0x01, 0x10, 'a', 'b', 'c', 0x00}},
+        {"in-game chat",
+         BuildHostChat({ChatKind::kInGame, "abc"}),
+         {0xF7, 0x0F, 0x10, 0x00, 0x01, 0x02, 0x01, 0x20, 0, 0, 0, 0, 'a', 'b', 'c', 0}},
+        {"chat cut at its own NUL",
+         BuildHostChat({ChatKind::kLobby, std::string_view("ab\0c", 4)}),
+         {0xF7, 0x0F, 0x0B, 0x00, 0x01, 0x02, 0x01, 0x10, 'a', 'b', 0x00}},
+        {"leave acknowledgement", BuildLeaveAck(), {0xF7, 0x1B, 0x04, 0x00}},
+        {"empty time slot", BuildEmptyTimeSlot(), {0xF7, 0x0C, 0x06, 0x00, 0x00, 0x00}},
+        {"player loaded", BuildPlayerLoaded(5), {0xF7, 0x08, 0x05, 0x00, 0x05}},
+        {"countdown start", BuildCountdownStart(), {0xF7, 0x0A, 0x04, 0x00}},
+        {"countdown end", BuildCountdownEnd(), {0xF7, 0x0B, 0x04, 0x00}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.m_built, row.m_expected) << row.m_what;
+    // At the limit the chat packet is exactly 128 bytes; a longer text never writes past it.
+    for (const ChatKind kind : {ChatKind::kLobby, ChatKind::kInGame})
+    {
+        const std::string longest(MaxChatText(kind), 'x');
+        EXPECT_EQ(BuildHostChat({kind, longest}).size(), kChatPacketCapacity);
+        EXPECT_EQ(BuildHostChat({kind, longest + "yz"}).size(), kChatPacketCapacity);
+    }
+}
+
+TEST(HostSidePacketsTest, ChatTextSplitsBetweenCharacters)
+{
+    const std::string ascii(300, 'a');
+    std::string accents;
+    for (int i = 0; i < 100; ++i)
+        accents += "\xC3\xA9";                                            // two bytes each
+    const std::string mixed = "a" + accents + "\xE6\x97\xA5\xE6\x9C\xAC"; // and two of three
+    for (const std::string& text : {ascii, accents, mixed, std::string()})
+    {
+        const auto pieces = SplitChatText(text, 115);
+        std::string joined;
+        for (const auto piece : pieces)
+        {
+            EXPECT_LE(piece.size(), 115u);
+            if (!piece.empty())
+            {
+                EXPECT_NE(static_cast<unsigned char>(piece.front()) & 0xC0, 0x80)
+                    << "a piece starts inside a character";
+            }
+            joined += piece;
+        }
+        EXPECT_EQ(joined, text);
+    }
+    EXPECT_EQ(SplitChatText(ascii, 119).size(), 3u);
+}
+
+TEST(HostSidePacketsTest, FeedReadsTimeSlotAndRecordedChatFields)
+{
+    const auto slot = ReadTimeSlot(Bytes{0xF7, 0x0C, 0x06, 0x00, 0x2C, 0x01});
+    EXPECT_EQ(slot.m_intervalMs, 300) << "the whole 16-bit interval counts";
+    EXPECT_FALSE(slot.m_firstPlayer);
+    const auto ping = ReadTimeSlot(
+        BuildTimeSlot({100, {{3, {0x68, 0, 0, 0x80, 0x3F, 0, 0, 0x80, 0x3F, 0, 0, 0xA0, 0x40}}}},
+                      TimeSlotChecksum));
+    EXPECT_EQ(ping.m_intervalMs, 100);
+    EXPECT_EQ(ping.m_firstPlayer, 3);
+    EXPECT_EQ(ping.m_firstAction, 0x68);
+    EXPECT_EQ(ReadTimeSlot(Bytes{0xF7, 0x0C, 0x05, 0x00, 0x2C}).m_intervalMs, 0x2C);
+    EXPECT_EQ(RecordedChatSender(BuildChatFromHost({{1, 2, 3}, 3, ChatKind::kInGame, 0, "gg"})), 3);
+    EXPECT_FALSE(RecordedChatSender(Bytes{0xF7, 0x0F, 0x07, 0x00, 3, 1, 2}));
 }
 
 TEST(HostSidePacketsTest, PacketSizesMatchTheProtocolFormulas)
@@ -236,6 +308,7 @@ TEST(HostSidePacketsTest, PacketSizesMatchTheProtocolFormulas)
     EXPECT_EQ(slots[7], 1);              // first record's player id at packet offset 7
     EXPECT_EQ(slots[7 + 9 * 2 + 4], 12); // third record's team: observer
     const auto announce = BuildGameInfo(info);
+    EXPECT_EQ(BuildGameInfoWithStat(info, BuildStatString(info.m_stat)), announce);
     EXPECT_EQ(announce[announce.size() - 2], 10003 & 0xFF);
     EXPECT_EQ(announce[announce.size() - 1], 10003 >> 8);
 }
@@ -254,11 +327,15 @@ TEST(HostSidePacketsTest, BuildersRefuseWhatCannotGoOnTheWire)
         {"player name of 16", BuildPlayerInfo({2, 1, "SixteenCharsName"})},
         {"empty player name", BuildPlayerInfo({2, 1, ""})},
         {"NUL in game name", BuildGameInfo(nulInName)},
+        {"NUL in game name, stat string given",
+         BuildGameInfoWithStat(nulInName, BuildStatString(nulInName.m_stat))},
         {"25 slots in the slot table", BuildSlotInfo(tooManySlots)},
         {"25 slots in the join reply", BuildSlotInfoJoin({tooManySlots, 2, 0, {}})},
         {"25 chat receivers", BuildChatFromHost({Bytes(25, 1), 1, ChatKind::kLobby, 0, "x"})},
         {"map path of 256", BuildMapCheck({std::string(256, 'm'), 0, 0, 0, {}})},
-        {"time slot over 64 KiB", BuildTimeSlot({100, {{1, Bytes(70000, 0x61)}}})},
+        {"time slot over 64 KiB",
+         BuildTimeSlot({100, {{1, Bytes(70000, 0x61)}}}, TimeSlotChecksum)},
+        {"actions without a checksum", BuildTimeSlot({100, {{1, {0x61}}}}, nullptr)},
     };
     for (const auto& row : rows)
         EXPECT_TRUE(row.m_packet.empty()) << row.m_what;

@@ -1,8 +1,6 @@
-#include "tools/w3gs/HostSidePackets.h"
+#include "host/packets/LobbyPackets.h"
 
-#include "platform/ByteReader.h"
-#include "platform/ByteWriter.h"
-#include "tools/w3gs/TimeSlotChecksum.h"
+#include <algorithm>
 
 namespace velt
 {
@@ -10,66 +8,10 @@ namespace velt
 namespace
 {
 
-constexpr std::uint16_t kSockAddrFamilyInet = 2;
-constexpr std::size_t kSlotRecordSize = 9;
 constexpr std::size_t kSlotBlockFixedSize = 7; // count byte, seed u32, layout, player slots
-
-CByteWriter StartPacket(GamePacketType type, std::size_t reserve = 64)
-{
-    CByteWriter writer(reserve);
-    writer.U8(kGamePacketSignature).U8(static_cast<std::uint8_t>(type)).U16(0);
-    return writer;
-}
-
-std::vector<std::uint8_t> FinishPacket(CByteWriter& writer)
-{
-    if (writer.Size() > kGamePacketMaxSize)
-        return {};
-    writer.PatchU16(2, static_cast<std::uint16_t>(writer.Size()));
-    return writer.Take();
-}
-
-// A text fits a packet when it is not too long and holds no NUL of its own.
-bool Fits(const std::string& text, std::size_t maxLength)
-{
-    return text.size() <= maxLength && text.find('\0') == std::string::npos;
-}
-
-// The head of one packet of the given type whose length field is the whole span.
-bool IsOnePacket(std::span<const std::uint8_t> packet, GamePacketType type)
-{
-    if (packet.size() < kGamePacketHeadSize || packet[0] != kGamePacketSignature ||
-        packet[1] != static_cast<std::uint8_t>(type))
-        return false;
-    return static_cast<std::size_t>(packet[2] | (packet[3] << 8)) == packet.size();
-}
-
-// A reader over the body of exactly one packet of the given type.
-std::optional<CByteReader> OpenPacket(std::span<const std::uint8_t> packet, GamePacketType type)
-{
-    if (!IsOnePacket(packet, type))
-        return std::nullopt;
-    CByteReader reader(packet);
-    reader.Skip(kGamePacketHeadSize);
-    return reader;
-}
-
-// sockaddr_in as the game writes it: family 2 (LE), port big-endian, IPv4, 8 zero bytes.
-void WriteSockAddr(CByteWriter& writer, std::uint16_t port, const std::array<std::uint8_t, 4>& ip)
-{
-    writer.U16(kSockAddrFamilyInet).U16Be(port).Bytes(ip).Zeros(8);
-}
-
-void ReadSockAddr(CByteReader& reader, std::uint16_t& port, std::array<std::uint8_t, 4>& ip)
-{
-    reader.Skip(2);
-    const std::uint8_t high = reader.U8();
-    port = static_cast<std::uint16_t>((high << 8) | reader.U8());
-    const auto address = reader.Bytes(4);
-    if (address.size() == ip.size())
-        std::copy(address.begin(), address.end(), ip.begin());
-    reader.Skip(8);
-}
+constexpr std::size_t kGameInfoPortSize = 2;
+constexpr std::size_t kGameInfoNameOffset = 20;
+constexpr std::size_t kSha1Size = 20;
 
 // Slot block:
 //   0     u8    slot count n
@@ -140,12 +82,21 @@ std::optional<SlotTable> ReadSlotBlock(CByteReader& reader, std::size_t blockLen
 //   ..  u32 uptime seconds   ..  u16 TCP game port (the last two bytes)
 std::vector<std::uint8_t> BuildGameInfo(const GameInfoParams& params)
 {
-    if (!Fits(params.m_gameName, kGameNameMaxLength) ||
-        !Fits(params.m_stat.m_mapPath, kStatStringMaxText) ||
-        !Fits(params.m_stat.m_hostName, kStatStringMaxText))
+    if (!FitsGameText(params.m_gameName, kGameNameMaxLength) ||
+        !FitsGameText(params.m_stat.m_mapPath, kStatStringMaxText) ||
+        !FitsGameText(params.m_stat.m_hostName, kStatStringMaxText))
         return {};
-    const auto encoded = EncodeStatString(BuildStatString(params.m_stat));
-    CByteWriter writer = StartPacket(GamePacketType::kGameInfo, 64 + encoded.size());
+    return BuildGameInfoWithStat(params, BuildStatString(params.m_stat));
+}
+
+std::vector<std::uint8_t> BuildGameInfoWithStat(const GameInfoParams& params,
+                                                std::span<const std::uint8_t> decodedStat)
+{
+    if (!FitsGameText(params.m_gameName, kGamePacketMaxSize))
+        return {};
+    const auto encoded = EncodeStatString(decodedStat);
+    CByteWriter writer =
+        StartGamePacket(GamePacketType::kGameInfo, 64 + params.m_gameName.size() + encoded.size());
     writer.U32(params.m_product)
         .U32(params.m_version)
         .U32(params.m_hostCounter)
@@ -160,12 +111,12 @@ std::vector<std::uint8_t> BuildGameInfo(const GameInfoParams& params)
         .U32(params.m_slotsOpen)
         .U32(params.m_uptimeSeconds)
         .U16(params.m_port);
-    return FinishPacket(writer);
+    return FinishGamePacket(writer);
 }
 
 std::optional<GameInfoParams> ParseGameInfoDetails(std::span<const std::uint8_t> packet)
 {
-    auto reader = OpenPacket(packet, GamePacketType::kGameInfo);
+    auto reader = OpenGamePacket(packet, GamePacketType::kGameInfo);
     if (!reader)
         return std::nullopt;
     GameInfoParams params;
@@ -195,6 +146,40 @@ std::optional<GameInfoParams> ParseGameInfoDetails(std::span<const std::uint8_t>
     return params;
 }
 
+// 0x30 announcement (what the game reads of it):
+//   0    4    head F7 30 L
+//   4    u32  product
+//   8    u32  version
+//   12   u32  host counter
+//   16   u32  entry key
+//   20   n+1  game name, NUL-terminated
+//   ..        stat string, slot counts, uptime
+//   L-2  u16  TCP game port, little-endian
+// A packet of at least 6 bytes always yields the port; the keys and name need the full layout.
+std::optional<ParsedGameInfo> ParseGameInfo(std::span<const std::uint8_t> packet)
+{
+    if (!OpenGamePacket(packet, GamePacketType::kGameInfo) ||
+        packet.size() < kGamePacketHeadSize + kGameInfoPortSize)
+        return std::nullopt;
+    ParsedGameInfo info;
+    const std::size_t portAt = packet.size() - kGameInfoPortSize;
+    info.m_gamePort = static_cast<std::uint16_t>(packet[portAt] | (packet[portAt + 1] << 8));
+    if (portAt <= kGameInfoNameOffset)
+        return info;
+    CByteReader reader(packet.first(portAt));
+    reader.Skip(12);
+    const std::uint32_t hostCounter = reader.U32();
+    const std::uint32_t entryKey = reader.U32();
+    std::string name = reader.CString(kGameNameMaxLength);
+    if (reader.Ok())
+    {
+        info.m_hostCounter = hostCounter;
+        info.m_entryKey = entryKey;
+        info.m_gameName = std::move(name);
+    }
+    return info;
+}
+
 // 0x04 join reply:
 //   0     4      head F7 04 len
 //   4     u16    slot block length (7 + 9n)
@@ -205,17 +190,17 @@ std::vector<std::uint8_t> BuildSlotInfoJoin(const SlotInfoJoinParams& params)
 {
     if (params.m_table.m_slots.size() > kMaxSlots)
         return {};
-    CByteWriter writer = StartPacket(GamePacketType::kSlotInfoJoin, 160);
+    CByteWriter writer = StartGamePacket(GamePacketType::kSlotInfoJoin, 160);
     writer.U16(static_cast<std::uint16_t>(SlotBlockSize(params.m_table)));
     WriteSlotBlock(writer, params.m_table);
     writer.U8(params.m_playerId);
-    WriteSockAddr(writer, params.m_port, params.m_ip);
-    return FinishPacket(writer);
+    WriteGameSockAddr(writer, {kSockAddrFamilyInet, params.m_port, params.m_ip});
+    return FinishGamePacket(writer);
 }
 
 std::optional<SlotInfoJoinParams> ParseSlotInfoJoin(std::span<const std::uint8_t> packet)
 {
-    auto reader = OpenPacket(packet, GamePacketType::kSlotInfoJoin);
+    auto reader = OpenGamePacket(packet, GamePacketType::kSlotInfoJoin);
     if (!reader)
         return std::nullopt;
     const std::size_t blockLength = reader->U16();
@@ -225,7 +210,9 @@ std::optional<SlotInfoJoinParams> ParseSlotInfoJoin(std::span<const std::uint8_t
     SlotInfoJoinParams params;
     params.m_table = std::move(*table);
     params.m_playerId = reader->U8();
-    ReadSockAddr(*reader, params.m_port, params.m_ip);
+    const GameSockAddr address = ReadGameSockAddr(*reader);
+    params.m_port = address.m_port;
+    params.m_ip = address.m_ip;
     if (!reader->AtEnd())
         return std::nullopt;
     return params;
@@ -239,15 +226,15 @@ std::vector<std::uint8_t> BuildSlotInfo(const SlotTable& table)
 {
     if (table.m_slots.size() > kMaxSlots)
         return {};
-    CByteWriter writer = StartPacket(GamePacketType::kSlotInfo, 128);
+    CByteWriter writer = StartGamePacket(GamePacketType::kSlotInfo, 128);
     writer.U16(static_cast<std::uint16_t>(SlotBlockSize(table)));
     WriteSlotBlock(writer, table);
-    return FinishPacket(writer);
+    return FinishGamePacket(writer);
 }
 
 std::optional<SlotTable> ParseSlotInfo(std::span<const std::uint8_t> packet)
 {
-    auto reader = OpenPacket(packet, GamePacketType::kSlotInfo);
+    auto reader = OpenGamePacket(packet, GamePacketType::kSlotInfo);
     if (!reader)
         return std::nullopt;
     const std::size_t blockLength = reader->U16();
@@ -268,19 +255,19 @@ std::optional<SlotTable> ParseSlotInfo(std::span<const std::uint8_t> packet)
 //   ..  16   internal sockaddr
 std::vector<std::uint8_t> BuildPlayerInfo(const PlayerInfoParams& params)
 {
-    if (params.m_name.empty() || !Fits(params.m_name, kPlayerNameMaxLength))
+    if (params.m_name.empty() || !FitsGameText(params.m_name, kPlayerNameMaxLength))
         return {};
-    CByteWriter writer = StartPacket(GamePacketType::kPlayerInfo, 64);
+    CByteWriter writer = StartGamePacket(GamePacketType::kPlayerInfo, 64);
     writer.U32(params.m_joinCounter).U8(params.m_playerId).CString(params.m_name).U8(1).U8(0);
-    WriteSockAddr(writer, 0, {});
-    WriteSockAddr(writer, 0, {});
-    return FinishPacket(writer);
+    WriteGameSockAddr(writer, {});
+    WriteGameSockAddr(writer, {});
+    return FinishGamePacket(writer);
 }
 
 std::optional<PlayerInfoParams> ParsePlayerInfo(std::span<const std::uint8_t> packet)
 {
     constexpr std::size_t kMaxPadding = 2;
-    auto reader = OpenPacket(packet, GamePacketType::kPlayerInfo);
+    auto reader = OpenGamePacket(packet, GamePacketType::kPlayerInfo);
     if (!reader)
         return std::nullopt;
     PlayerInfoParams params;
@@ -297,110 +284,77 @@ std::optional<PlayerInfoParams> ParsePlayerInfo(std::span<const std::uint8_t> pa
 }
 
 // 0x3D map check:
-//   0   4    head F7 3D len
-//   4   u32  1
-//   8   str  map path
-//   ..  u32  map file size    ..  u32 CRC-32 of the file    ..  u32 scripts hash
-//   ..  20   scripts SHA-1
+//   0    4    head F7 3D L
+//   4    u32  1
+//   8    k+1  map path, NUL-terminated
+//   ..   u32  map file size        } the map facts, when the packet goes on after the path
+//   ..   u32  CRC-32 of the file    }
+//   ..   u32  scripts hash (xoro)   }
+//   ..   20   scripts SHA-1, from patch 1.23
 std::vector<std::uint8_t> BuildMapCheck(const MapCheckParams& params)
 {
-    if (!Fits(params.m_mapPath, kMapPathMaxLength))
+    if (!FitsGameText(params.m_mapPath, kMapPathMaxLength))
         return {};
-    CByteWriter writer = StartPacket(GamePacketType::kMapCheck, 64 + params.m_mapPath.size());
+    CByteWriter writer = StartGamePacket(GamePacketType::kMapCheck, 64 + params.m_mapPath.size());
     writer.U32(1)
         .CString(params.m_mapPath)
         .U32(params.m_fileSize)
         .U32(params.m_fileCrc)
         .U32(params.m_mapXoro)
         .Bytes(params.m_sha1);
-    return FinishPacket(writer);
+    return FinishGamePacket(writer);
+}
+
+std::optional<ParsedMapCheck> ParseMapCheck(std::span<const std::uint8_t> packet)
+{
+    auto opened = OpenGamePacket(packet, GamePacketType::kMapCheck);
+    if (!opened)
+        return std::nullopt;
+    CByteReader& reader = *opened;
+    ParsedMapCheck check;
+    check.m_unknown = reader.U32();
+    check.m_mapPath = reader.CString(kMapPathMaxLength);
+    if (!reader.Ok())
+        return std::nullopt;
+    if (reader.AtEnd())
+        return check;
+    ParsedMapFacts facts;
+    facts.m_mapSize = reader.U32();
+    facts.m_mapCrc32 = reader.U32();
+    facts.m_mapXoro = reader.U32();
+    if (!reader.AtEnd())
+    {
+        const auto sha1 = reader.Bytes(kSha1Size);
+        if (reader.Ok())
+            std::copy(sha1.begin(), sha1.end(), facts.m_sha1.emplace().begin());
+    }
+    if (!reader.AtEnd())
+        return std::nullopt;
+    check.m_facts = facts;
+    return check;
 }
 
 // 0x0A and 0x0B: the head alone.
 std::vector<std::uint8_t> BuildCountdownStart()
 {
-    CByteWriter writer = StartPacket(GamePacketType::kCountdownStart, 4);
-    return FinishPacket(writer);
+    CByteWriter writer = StartGamePacket(GamePacketType::kCountdownStart, 4);
+    return FinishGamePacket(writer);
 }
 
 std::vector<std::uint8_t> BuildCountdownEnd()
 {
-    CByteWriter writer = StartPacket(GamePacketType::kCountdownEnd, 4);
-    return FinishPacket(writer);
+    CByteWriter writer = StartGamePacket(GamePacketType::kCountdownEnd, 4);
+    return FinishGamePacket(writer);
 }
 
-// 0x0C time slot:
-//   0   4    head F7 0C len
-//   4   u16  interval in ms
-//   6   u16  checksum of all block bytes that follow (only when there are blocks)
-//   8   ..   blocks: u8 player id, u16 length L, L bytes of actions
-std::vector<std::uint8_t> BuildTimeSlot(const TimeSlotParams& params)
-{
-    CByteWriter writer = StartPacket(GamePacketType::kIncomingAction, 64);
-    writer.U16(params.m_intervalMs);
-    if (params.m_blocks.empty())
-        return FinishPacket(writer);
-    constexpr std::size_t kChecksumAt = 6;
-    writer.U16(0);
-    for (const ActionBlock& block : params.m_blocks)
-    {
-        if (block.m_actions.size() > kGamePacketMaxSize)
-            return {};
-        writer.U8(block.m_playerId)
-            .U16(static_cast<std::uint16_t>(block.m_actions.size()))
-            .Bytes(block.m_actions);
-    }
-    const auto& bytes = writer.View();
-    const auto blockBytes = std::span(bytes).subspan(kChecksumAt + 2);
-    writer.PatchU16(kChecksumAt, TimeSlotChecksum(blockBytes));
-    return FinishPacket(writer);
-}
-
-// 0x0F chat from host:
-//   0     4    head F7 0F len
-//   4     u8   receiver count r
-//   5     r    receiver ids
-//   5+r   u8   sender id
-//   6+r   u8   kind: 0x10 lobby, 0x20 in game
-//   7+r   u32  scope (in game only)
-//   ..    str  text
-std::vector<std::uint8_t> BuildChatFromHost(const ChatFromHostParams& params)
-{
-    if (params.m_receivers.size() > kChatReceiversMax || !Fits(params.m_text, kChatTextMaxLength))
-        return {};
-    CByteWriter writer = StartPacket(GamePacketType::kChatFromHost, 32 + params.m_text.size());
-    writer.U8(static_cast<std::uint8_t>(params.m_receivers.size()))
-        .Bytes(params.m_receivers)
-        .U8(params.m_sender)
-        .U8(static_cast<std::uint8_t>(params.m_kind));
-    if (params.m_kind == ChatKind::kInGame)
-        writer.U32(params.m_scope);
-    writer.CString(params.m_text);
-    return FinishPacket(writer);
-}
-
-// 0x07 a player left:
-//   0   4    head F7 07 09 00
+// 0x08 a player has loaded:
+//   0   4    head F7 08 05 00
 //   4   u8   player id
-//   5   u32  reason
-std::vector<std::uint8_t> BuildPlayerLeave(const PlayerLeaveParams& params)
+std::vector<std::uint8_t> BuildPlayerLoaded(std::uint8_t playerId)
 {
-    CByteWriter writer = StartPacket(GamePacketType::kPlayerLeaveOthers, 9);
-    writer.U8(params.m_playerId).U32(params.m_reason);
-    return FinishPacket(writer);
-}
-
-std::optional<PlayerLeaveParams> ParsePlayerLeave(std::span<const std::uint8_t> packet)
-{
-    auto reader = OpenPacket(packet, GamePacketType::kPlayerLeaveOthers);
-    if (!reader)
-        return std::nullopt;
-    PlayerLeaveParams params;
-    params.m_playerId = reader->U8();
-    params.m_reason = reader->U32();
-    if (!reader->AtEnd())
-        return std::nullopt;
-    return params;
+    CByteWriter writer = StartGamePacket(GamePacketType::kGameLoadedOthers, 5);
+    writer.U8(playerId);
+    return FinishGamePacket(writer);
 }
 
 } // namespace velt

@@ -4,8 +4,11 @@
 #include <functional>
 #include <set>
 
+#include "host/packets/GamePacketFramer.h"
+#include "host/packets/GameToHostPackets.h"
+#include "host/packets/LobbyPackets.h"
+#include "host/packets/PlayPackets.h"
 #include "platform/ByteWriter.h"
-#include "tools/w3gs/GameSidePackets.h"
 
 using namespace velt;
 using Bytes = std::vector<std::uint8_t>;
@@ -158,6 +161,24 @@ TEST(GameSidePacketsTest, GameSidePacketsRoundTrip)
         EXPECT_EQ(ParseChatToHost(BuildChatToHost(chat)), chat);
 }
 
+TEST(GameSidePacketsTest, HostReadsViewerChatOfEveryKind)
+{
+    const auto lobby = ParseViewerChat(Bytes{0xF7, 0x28, 0x0C, 0x00, 1, 1, 2, 0x10, '/', 's', 0});
+    ASSERT_TRUE(lobby);
+    EXPECT_EQ(lobby->m_kind, 0x10);
+    EXPECT_EQ(lobby->m_text, "/s");
+    const auto game =
+        ParseViewerChat(Bytes{0xF7, 0x28, 0x0F, 0x00, 2, 1, 3, 2, 0x20, 0, 0, 0, 0, 'h', 'i'});
+    ASSERT_TRUE(game);
+    EXPECT_EQ(game->m_kind, 0x20);
+    EXPECT_EQ(game->m_text, "hi") << "a text without its NUL runs to the end of the packet";
+    const auto team = ParseViewerChat(Bytes{0xF7, 0x28, 0x09, 0x00, 1, 1, 2, 0x11, 3});
+    ASSERT_TRUE(team);
+    EXPECT_TRUE(team->m_text.empty());
+    EXPECT_FALSE(ParseViewerChat(Bytes{0xF7, 0x28, 0x06, 0x00, 5, 1}));
+    EXPECT_FALSE(ParseViewerChat(Bytes{0xF7, 0x28, 0x09, 0x00, 1, 1, 2, 0x20, 0}));
+}
+
 // ---- parsers of the host's packets ------------------------------------------------------------
 
 TEST(GameSidePacketsTest, HostPacketsParseToTheirFields)
@@ -301,57 +322,5 @@ TEST(GameSidePacketsTest, TruncationSweepOverEveryParser)
         if (size >= 4)
             prefix[2] = static_cast<std::uint8_t>(size);
         EXPECT_EQ(ParseGameInfo(prefix).has_value(), size >= 6) << "announcement cut to " << size;
-    }
-}
-
-// ---- the framer --------------------------------------------------------------------------------
-
-TEST(GameSidePacketsTest, FramerAnswersPacketNeedMoreOrMalformed)
-{
-    using Kind = GameStreamFrame::Kind;
-    const std::tuple<const char*, Bytes, GameStreamFrame> rows[] = {
-        {"nothing", {}, {Kind::kNeedMore, 0}},
-        {"signature only", {0xF7}, {Kind::kNeedMore, 0}},
-        {"not a signature", {0x00, 0x0C, 6, 0}, {Kind::kMalformed, 0}},
-        {"length below the head", {0xF7, 0x0C, 3, 0}, {Kind::kMalformed, 0}},
-        {"head alone of a longer packet", {0xF7, 0x0C, 6, 0}, {Kind::kNeedMore, 0}},
-        {"empty packet", {0xF7, 0x1B, 4, 0}, {Kind::kPacket, 4}},
-        {"packet and more", {0xF7, 0x0C, 6, 0, 0, 0, 0xF7}, {Kind::kPacket, 6}},
-        {"16-bit length", Concat({{0xF7, 0x0F, 0x2C, 0x01}, Bytes(296, 0)}), {Kind::kPacket, 300}},
-    };
-    for (const auto& [name, bytes, expected] : rows)
-        EXPECT_EQ(FrameGameStream(bytes), expected) << name;
-}
-
-// The socket side of framing: bytes arrive in arbitrary pieces, packets come out whole.
-TEST(GameSidePacketsTest, FramerCutsCoalescedAndSplitStreamsIntoThePackets)
-{
-    ChatToHostParams longChat{{1}, 2, ChatKind::kInGame, 0, std::string(200, 'c')};
-    const std::vector<Bytes> packets = {BuildKeepalive({}), BuildChatToHost(longChat),
-                                        BuildGameLoaded(), BuildLeaveGame({})};
-    Bytes stream;
-    for (const Bytes& packet : packets)
-        stream.insert(stream.end(), packet.begin(), packet.end());
-    for (std::size_t piece = 1; piece <= stream.size(); ++piece)
-    {
-        Bytes inbox;
-        std::vector<Bytes> out;
-        for (std::size_t at = 0; at < stream.size(); at += piece)
-        {
-            const auto end =
-                stream.begin() + static_cast<std::ptrdiff_t>(std::min(stream.size(), at + piece));
-            inbox.insert(inbox.end(), stream.begin() + static_cast<std::ptrdiff_t>(at), end);
-            GameStreamFrame frame;
-            while ((frame = FrameGameStream(inbox)).m_kind == GameStreamFrame::Kind::kPacket)
-            {
-                out.emplace_back(inbox.begin(),
-                                 inbox.begin() + static_cast<std::ptrdiff_t>(frame.m_size));
-                inbox.erase(inbox.begin(),
-                            inbox.begin() + static_cast<std::ptrdiff_t>(frame.m_size));
-            }
-            ASSERT_EQ(frame.m_kind, GameStreamFrame::Kind::kNeedMore) << "pieces of " << piece;
-        }
-        EXPECT_EQ(out, packets) << "pieces of " << piece;
-        EXPECT_TRUE(inbox.empty());
     }
 }

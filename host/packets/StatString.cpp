@@ -1,4 +1,4 @@
-#include "tools/w3gs/StatString.h"
+#include "host/packets/StatString.h"
 
 #include "platform/ByteReader.h"
 #include "platform/ByteWriter.h"

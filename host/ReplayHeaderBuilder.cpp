@@ -1,4 +1,4 @@
-#include "tools/w3gs/ReplayHeaderBuilder.h"
+#include "host/ReplayHeaderBuilder.h"
 
 #include <algorithm>
 

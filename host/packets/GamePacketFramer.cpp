@@ -1,8 +1,8 @@
-#include "host/GamePacketFramer.h"
+#include "host/packets/GamePacketFramer.h"
 
 #include <algorithm>
 
-#include "host/GamePacket.h"
+#include "host/packets/GamePacket.h"
 
 namespace velt
 {
