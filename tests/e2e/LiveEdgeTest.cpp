@@ -173,8 +173,10 @@ TEST(LiveEdgeTest, GameAtItsOwnPaceKeepsItsDistance)
     ASSERT_TRUE(figures.m_caughtUp);
     ASSERT_GT(figures.m_samples, 0u);
     EXPECT_GT(figures.m_behindMinSeconds, 0.0);
-    EXPECT_LT(figures.m_behindMaxSeconds, 20.0);
-    EXPECT_LT(figures.m_behindMaxSeconds - figures.m_behindMinSeconds, 3.0);
+    // Generous for a loaded machine: each slot's round trip makes the game a little slower than
+    // the match (about 1 s in 3 minutes on an idle one).
+    EXPECT_LT(figures.m_behindMaxSeconds, 25.0);
+    EXPECT_LT(figures.m_behindMaxSeconds - figures.m_behindMinSeconds, 6.0);
 }
 
 // A game that takes its slots faster than the match plays them (velt demo's) runs into the
@@ -184,7 +186,7 @@ TEST(LiveEdgeTest, GameFasterThanTheMatchRunsIntoTheEdge)
     const LiveEdgeFigures figures = WatchLiveEdge(0, false, RunSeconds());
     ASSERT_TRUE(figures.m_caughtUp);
     EXPECT_GT(figures.m_lackLines + figures.m_bufferingLines, 0u);
-    EXPECT_LT(figures.m_behindMaxSeconds, 5.0);
+    EXPECT_LT(figures.m_behindMaxSeconds, 8.0);
 }
 
 // With a delay of 20 s the game keeps 20 s of data in hand: nothing runs short. Enabled once the
