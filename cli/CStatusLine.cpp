@@ -33,10 +33,10 @@ void CStatusLine::Draw(std::string text)
     if (text == m_text && m_drawnWidth == TerminalWidth(text))
         return; // already on the line
     const std::size_t width = TerminalWidth(text);
-    std::string bytes = "\r" + text;
+    std::string bytes = std::string("\r").append(text);
     // Spaces over the end of a longer previous text, then back to where the text ends.
     if (m_drawnWidth > width)
-        bytes += std::string(m_drawnWidth - width, ' ') + "\r" + text;
+        bytes.append(m_drawnWidth - width, ' ').append("\r").append(text);
     m_terminal.Write(bytes);
     m_text = std::move(text);
     m_drawnWidth = width;
@@ -62,7 +62,7 @@ void CStatusLine::PrintAround(const std::function<void()>& print)
     }
     EraseLocked();
     print();
-    m_terminal.Write("\r" + m_text);
+    m_terminal.Write(std::string("\r").append(m_text));
     m_drawnWidth = TerminalWidth(m_text);
 }
 
@@ -70,7 +70,7 @@ void CStatusLine::EraseLocked()
 {
     if (m_drawnWidth == 0)
         return;
-    m_terminal.Write("\r" + std::string(m_drawnWidth, ' ') + "\r");
+    m_terminal.Write(std::string("\r").append(m_drawnWidth, ' ').append("\r"));
     m_drawnWidth = 0;
 }
 

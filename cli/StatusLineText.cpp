@@ -69,13 +69,13 @@ std::string ShortName(const std::string& name)
 std::vector<Part> Parts(const HostStatus& status, const StatusLineFacts& facts)
 {
     std::vector<Part> parts;
-    parts.push_back({"#" + std::to_string(status.m_matchId), 0, false});
+    parts.push_back({std::string("#").append(std::to_string(status.m_matchId)), 0, false});
     if (!facts.m_matchName.empty())
         parts.push_back({ShortName(facts.m_matchName), 3, true});
 
     if (!status.m_sessionActive)
         parts.push_back({facts.m_gamePort != 0
-                             ? "waiting for the game on 127.0.0.1:" + std::to_string(facts.m_gamePort)
+                             ? std::string("waiting for the game on 127.0.0.1:").append(std::to_string(facts.m_gamePort))
                              : std::string("waiting for the game"),
                          0});
     else if (!status.m_inGame)
@@ -87,9 +87,9 @@ std::vector<Part> Parts(const HostStatus& status, const StatusLineFacts& facts)
         else if (status.m_buffering)
             parts.push_back({"buffering", 0});
         const std::uint32_t played = status.m_gameTimeMs / 1000;
-        std::string time = "game " + ClockText(played);
+        std::string time = std::string("game ").append(ClockText(played));
         if (!status.m_live && status.m_matchSeconds != 0)
-            time += " / " + ClockText(status.m_matchSeconds);
+            time.append(" / ").append(ClockText(status.m_matchSeconds));
         parts.push_back({time, 0});
         if (status.m_live)
             parts.push_back({ClockText(status.m_matchSeconds > played ? status.m_matchSeconds - played : 0) +
@@ -101,7 +101,7 @@ std::vector<Part> Parts(const HostStatus& status, const StatusLineFacts& facts)
     if (status.m_inGame && status.m_bufferedAheadMs >= 1000)
         parts.push_back({std::to_string(status.m_bufferedAheadMs / 1000) + " s ahead", 6});
     if (status.m_live && status.m_liveDelaySeconds != 0)
-        parts.push_back({"delay " + std::to_string(status.m_liveDelaySeconds) + " s", 5});
+        parts.push_back({std::string("delay ").append(std::to_string(status.m_liveDelaySeconds)).append(" s"), 5});
     return parts;
 }
 

@@ -60,6 +60,9 @@ TEST_P(StatusLineTextTest, ShowsTheSessionFittedToTheWidth)
 }
 
 const StatusLineFacts kNamed{"Moon vs Grubby", 6200};
+const StatusLineFacts kNone{};
+const StatusLineFacts kLongName{std::string(90, 'n'), 0};
+const StatusLineFacts kControlsInName{"a\x1B[2Jb", 0};
 
 INSTANTIATE_TEST_SUITE_P(
     States, StatusLineTextTest,
@@ -75,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                           s.m_bytesHeld = 36 * 1024 + 5;
                           s.m_sessionActive = true;
                       }),
-                 {}, 100, "#7 | in the lobby | 36 KiB held"},
+                 kNone, 100, "#7 | in the lobby | 36 KiB held"},
         TextCase{"liveWithEverything",
                  With(Playing(125000, 300, true),
                       [](HostStatus& s)
@@ -87,17 +90,17 @@ INSTANTIATE_TEST_SUITE_P(
                  kNamed, 120,
                  "#7 Moon vs Grubby | game 2:05 | 2:55 behind live | 2.0x | 1.5 MiB downloaded | 12 s ahead | "
                  "delay 20 s"},
-        TextCase{"finishedPastAnHour", Playing(3725000, 4000, false), {}, 100,
+        TextCase{"finishedPastAnHour", Playing(3725000, 4000, false), kNone, 100,
                  "#7 | game 1:02:05 / 1:06:40 | 1.0x | 1.5 MiB held"},
-        TextCase{"pausedLive", With(Playing(60000, 61, true), [](HostStatus& s) { s.m_paused = true; }), {}, 100,
+        TextCase{"pausedLive", With(Playing(60000, 61, true), [](HostStatus& s) { s.m_paused = true; }), kNone, 100,
                  "#7 | paused | game 1:00 | 0:01 behind live | 1.0x | 1.5 MiB downloaded"},
         TextCase{"bufferingAtTheEdge",
-                 With(Playing(61900, 61, true), [](HostStatus& s) { s.m_buffering = true; }), {}, 100,
+                 With(Playing(61900, 61, true), [](HostStatus& s) { s.m_buffering = true; }), kNone, 100,
                  "#7 | buffering | game 1:01 | 0:00 behind live | 1.0x | 1.5 MiB downloaded"},
-        TextCase{"gameAheadOfTheReportedLengthIsNotBehind", Playing(90000, 60, true), {}, 100,
+        TextCase{"gameAheadOfTheReportedLengthIsNotBehind", Playing(90000, 60, true), kNone, 100,
                  "#7 | game 1:30 | 0:00 behind live | 1.0x | 1.5 MiB downloaded"},
         TextCase{"speedOutOfRangeShowsALevel",
-                 With(Playing(0, 0, false), [](HostStatus& s) { s.m_speed = 9; }), {}, 100,
+                 With(Playing(0, 0, false), [](HostStatus& s) { s.m_speed = 9; }), kNone, 100,
                  "#7 | game 0:00 | 4.0x | 1.5 MiB held"},
         TextCase{"narrowDropsAheadDelayDataThenName",
                  With(Playing(125000, 300, true),
@@ -114,9 +117,9 @@ INSTANTIATE_TEST_SUITE_P(
                  With(Playing(125000, 300, true), [](HostStatus& s) { s.m_paused = true; }), kNamed, 16,
                  "#7 | paused | g"},
         TextCase{"longNameIsCutAndUnknownWidthIsEighty", Playing(125000, 300, true),
-                 {std::string(90, 'n'), 0}, 0,
+                 kLongName, 0,
                  "#7 " + std::string(21, 'n') + "... | game 2:05 | 2:55 behind live | 1.0x"},
-        TextCase{"controlsInTheNameAreReplaced", Playing(0, 0, false), {"a\x1B[2Jb", 0}, 100,
+        TextCase{"controlsInTheNameAreReplaced", Playing(0, 0, false), kControlsInName, 100,
                  "#7 a\xEF\xBF\xBD[2Jb | game 0:00 | 1.0x | 1.5 MiB held"}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
