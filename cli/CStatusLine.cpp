@@ -10,7 +10,10 @@ CStatusLine::CStatusLine(ITerminal& terminal, IClock& clock, bool wanted)
 {
 }
 
-CStatusLine::~CStatusLine() { Clear(); }
+CStatusLine::~CStatusLine()
+{
+    Clear();
+}
 
 void CStatusLine::Show(const std::function<std::string(std::size_t)>& compose)
 {

@@ -48,8 +48,8 @@ private:
     IClock& m_clock;
     const bool m_enabled;
 
-    std::mutex m_mutex; // guards what follows and every write to the terminal
-    std::string m_text;        // the text on the line now; empty when cleared
+    std::mutex m_mutex;           // guards what follows and every write to the terminal
+    std::string m_text;           // the text on the line now; empty when cleared
     std::size_t m_drawnWidth = 0; // columns the line's characters cover
     std::uint64_t m_lastDrawMs = 0;
     bool m_drawnOnce = false;

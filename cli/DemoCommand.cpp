@@ -1,12 +1,12 @@
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <unistd.h>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
 #include "cli/CStatusLine.h"
 #include "cli/CliNotice.h"
@@ -33,7 +33,8 @@ namespace velt
 namespace
 {
 
-constexpr const char* kDemoUsage = R"(Usage: velt demo [--seed S] [--seconds N] [--live-delay S] [--quiet]
+constexpr const char* kDemoUsage =
+    R"(Usage: velt demo [--seed S] [--seconds N] [--live-delay S] [--quiet]
 
 Runs everything on this machine, with nothing to set up: a stand-in match server with synthetic
 matches (one of them live), the match list as 'velt list' prints it, and the live match watched
@@ -102,8 +103,9 @@ public:
 
     void Line(const char* where, const std::string& text)
     {
-        Print("  " + std::string(where) + std::string(5 - std::min<std::size_t>(5, std::strlen(where)), ' ') +
-              " | " + TerminalText(text));
+        Print("  " + std::string(where) +
+              std::string(5 - std::min<std::size_t>(5, std::strlen(where)), ' ') + " | " +
+              TerminalText(text));
     }
     void Typed(const std::string& text) { Print("  you   > " + text); }
     void Say(const std::string& text) { Print(text); }

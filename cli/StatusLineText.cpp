@@ -74,9 +74,9 @@ std::vector<Part> Parts(const HostStatus& status, const StatusLineFacts& facts)
         parts.push_back({ShortName(facts.m_matchName), 3, true});
 
     if (!status.m_sessionActive)
-        parts.push_back({facts.m_gamePort != 0
-                             ? std::string("waiting for the game on 127.0.0.1:").append(std::to_string(facts.m_gamePort))
-                             : std::string("waiting for the game"),
+        parts.push_back({facts.m_gamePort != 0 ? std::string("waiting for the game on 127.0.0.1:")
+                                                     .append(std::to_string(facts.m_gamePort))
+                                               : std::string("waiting for the game"),
                          0});
     else if (!status.m_inGame)
         parts.push_back({"in the lobby", 0});
@@ -92,16 +92,20 @@ std::vector<Part> Parts(const HostStatus& status, const StatusLineFacts& facts)
             time.append(" / ").append(ClockText(status.m_matchSeconds));
         parts.push_back({time, 0});
         if (status.m_live)
-            parts.push_back({ClockText(status.m_matchSeconds > played ? status.m_matchSeconds - played : 0) +
-                                 " behind live",
-                             1});
+            parts.push_back(
+                {ClockText(status.m_matchSeconds > played ? status.m_matchSeconds - played : 0) +
+                     " behind live",
+                 1});
         parts.push_back({SpeedText(status.m_speed), 2});
     }
-    parts.push_back({ByteCountText(status.m_bytesHeld) + (status.m_live ? " downloaded" : " held"), 4});
+    parts.push_back(
+        {ByteCountText(status.m_bytesHeld) + (status.m_live ? " downloaded" : " held"), 4});
     if (status.m_inGame && status.m_bufferedAheadMs >= 1000)
         parts.push_back({std::to_string(status.m_bufferedAheadMs / 1000) + " s ahead", 6});
     if (status.m_live && status.m_liveDelaySeconds != 0)
-        parts.push_back({std::string("delay ").append(std::to_string(status.m_liveDelaySeconds)).append(" s"), 5});
+        parts.push_back(
+            {std::string("delay ").append(std::to_string(status.m_liveDelaySeconds)).append(" s"),
+             5});
     return parts;
 }
 
@@ -111,7 +115,8 @@ std::string ClockText(std::uint32_t seconds)
 {
     char text[32];
     if (seconds >= 3600)
-        std::snprintf(text, sizeof text, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
+        std::snprintf(text, sizeof text, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60,
+                      seconds % 60);
     else
         std::snprintf(text, sizeof text, "%u:%02u", seconds / 60, seconds % 60);
     return text;
@@ -129,14 +134,16 @@ std::string ByteCountText(std::uint32_t bytes)
     return text;
 }
 
-std::string StatusLineText(const HostStatus& status, const StatusLineFacts& facts, std::size_t columns)
+std::string StatusLineText(const HostStatus& status, const StatusLineFacts& facts,
+                           std::size_t columns)
 {
     const std::size_t room = (columns == 0 ? kDefaultStatusColumns : columns) - 1;
     std::vector<Part> parts = Parts(status, facts);
     std::string line = Join(parts);
     while (TerminalWidth(line) > room)
     {
-        const auto highest = std::max_element(parts.begin(), parts.end(), [](const Part& a, const Part& b)
+        const auto highest = std::max_element(parts.begin(), parts.end(),
+                                              [](const Part& a, const Part& b)
                                               { return a.m_dropRank < b.m_dropRank; });
         if (highest == parts.end() || highest->m_dropRank == 0)
             break;

@@ -12,7 +12,7 @@ namespace velt
 // What the status line shows beside the host's own snapshot.
 struct StatusLineFacts
 {
-    std::string m_matchName;    // the catalogue's name, as the server sent it; may be empty
+    std::string m_matchName;      // the catalogue's name, as the server sent it; may be empty
     std::uint16_t m_gamePort = 0; // where the game joins; 0 when not known
 };
 
@@ -25,7 +25,8 @@ inline constexpr std::size_t kDefaultStatusColumns = 80;
 // least useful parts go first (buffered ahead, delay, downloaded, the match's name, speed,
 // behind live) and what is left is cut; it always stays one column short of the width, so the
 // terminal never wraps it. Server text is made terminal-safe, and a long match name is cut.
-std::string StatusLineText(const HostStatus& status, const StatusLineFacts& facts, std::size_t columns);
+std::string StatusLineText(const HostStatus& status, const StatusLineFacts& facts,
+                           std::size_t columns);
 
 // "12:05", or "1:02:03" from an hour on.
 std::string ClockText(std::uint32_t seconds);

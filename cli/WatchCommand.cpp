@@ -3,8 +3,8 @@
 #include "cli/CStatusLine.h"
 #include "cli/CliNotice.h"
 #include "cli/CommandLine.h"
-#include "cli/Commands.h"
 #include "cli/CommandOptions.h"
+#include "cli/Commands.h"
 #include "cli/WatchSequence.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
@@ -112,7 +112,8 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
     }
     if (line.Value("live-delay"))
     {
-        const auto seconds = line.Number("live-delay", 0, CMatchServerClient::kMaxLiveDelaySeconds, error);
+        const auto seconds =
+            line.Number("live-delay", 0, CMatchServerClient::kMaxLiveDelaySeconds, error);
         if (!seconds)
             return false;
         options.m_liveDelaySeconds = static_cast<std::uint32_t>(*seconds);

@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "platform/GameLauncher.h"
 #include "cli/CStatusLine.h"
 #include "cli/CliNotice.h"
+#include "platform/GameLauncher.h"
 
 namespace velt
 {

@@ -80,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"AnyNonZeroSwitchesOn", "[SETTINGS]\r\nwindowmode=7\r\nopenglmode=12abc\r\n", true,
                  true, ""},
         LoadCase{"LiveDelay", "[SETTINGS]\r\nlivedelay=20\r\n", false, false, "", 20},
-        LoadCase{"LiveDelayBeyondTheLongestIsHeldToIt", "[SETTINGS]\r\nLiveDelay=9000\r\n", false, false, "",
-                 600},
+        LoadCase{"LiveDelayBeyondTheLongestIsHeldToIt", "[SETTINGS]\r\nLiveDelay=9000\r\n", false,
+                 false, "", 600},
         LoadCase{"NegativeLiveDelayIsNone", "[SETTINGS]\r\nlivedelay=-5\r\n", false, false, "", 0}),
     [](const ::testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.m_name); });
 

@@ -223,7 +223,8 @@ TEST_F(WatchCommandTest, OneSessionRunsToTheEndOfTheMatch)
     ASSERT_TRUE(game.Start());
 
     // A delay behind live changes nothing for a finished match.
-    const auto run = RunCommand(&RunWatchCommand, Args(1, game.AnnouncePort(), {"--live-delay", "20", "--quiet"}));
+    const auto run = RunCommand(&RunWatchCommand,
+                                Args(1, game.AnnouncePort(), {"--live-delay", "20", "--quiet"}));
     EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
     const auto map = run.m_err.find("Downloading map...\n");
     const auto data = run.m_err.find("Downloading Game Data...\n");

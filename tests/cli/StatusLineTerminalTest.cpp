@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -34,7 +34,8 @@ struct RunResult
 
 // Runs velt with stdout and stderr on fd, as a terminal has both, and reads what reached
 // `readFrom`.
-RunResult RunVelt(const std::vector<std::string>& args, int stderrFd, int readFrom, const std::function<void()>& spawned)
+RunResult RunVelt(const std::vector<std::string>& args, int stderrFd, int readFrom,
+                  const std::function<void()>& spawned)
 {
     RunResult result;
     std::vector<std::string> words{VELT_PROGRAM};
@@ -100,7 +101,8 @@ std::vector<std::string> DrawnTexts(const std::string& bytes)
     for (std::size_t at = bytes.find('\r'); at != std::string::npos; at = bytes.find('\r', at + 1))
     {
         const std::size_t end = bytes.find_first_of("\r\n", at + 1);
-        const std::string text = bytes.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+        const std::string text =
+            bytes.substr(at + 1, end == std::string::npos ? end : end - at - 1);
         if (text.rfind('#', 0) == 0)
             texts.push_back(text);
     }
@@ -128,7 +130,8 @@ TEST_P(StatusLineTerminalTest, DrawnOnlyOnATerminalAndNeverOverALine)
     {
         test::CPseudoTerminal terminal(c.m_columns);
         ASSERT_TRUE(terminal.IsOpen());
-        run = RunVelt(args, terminal.Follower(), terminal.Leader(), [&] { terminal.CloseFollower(); });
+        run = RunVelt(args, terminal.Follower(), terminal.Leader(),
+                      [&] { terminal.CloseFollower(); });
     }
     else
     {
@@ -148,7 +151,8 @@ TEST_P(StatusLineTerminalTest, DrawnOnlyOnATerminalAndNeverOverALine)
         const auto shows = [&](const char* what)
         {
             return std::any_of(drawn.begin(), drawn.end(),
-                               [&](const std::string& text) { return text.find(what) != std::string::npos; });
+                               [&](const std::string& text)
+                               { return text.find(what) != std::string::npos; });
         };
         EXPECT_TRUE(shows("#1 ")) << run.m_stderr;
         EXPECT_TRUE(shows("in the lobby")) << run.m_stderr;
@@ -166,17 +170,20 @@ TEST_P(StatusLineTerminalTest, DrawnOnlyOnATerminalAndNeverOverALine)
                            [&](const std::string& row) { return row.rfind(prefix, 0) == 0; });
     };
     EXPECT_TRUE(hasRow("Downloading map..."));
-    EXPECT_TRUE(hasRow("Start Warcraft III, open Local Area Network and join the game hosted on 127.0.0.1:"));
+    EXPECT_TRUE(hasRow(
+        "Start Warcraft III, open Local Area Network and join the game hosted on 127.0.0.1:"));
     EXPECT_TRUE(hasRow("  you   > /faster"));
     EXPECT_TRUE(hasRow("The match is over and the session has ended"));
     for (const std::string& row : rows)
-        for (const char* piece : {"#1 ", "waiting for the game", "in the lobby", "behind live", " downloaded"})
+        for (const char* piece :
+             {"#1 ", "waiting for the game", "in the lobby", "behind live", " downloaded"})
             EXPECT_EQ(row.find(piece), std::string::npos) << row;
     EXPECT_TRUE(rows.back().empty()) << rows.back();
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StatusLineTerminalTest,
-                         ::testing::Values(StreamCase{"terminal", true, 48}, StreamCase{"pipe", false, 0}),
+                         ::testing::Values(StreamCase{"terminal", true, 48},
+                                           StreamCase{"pipe", false, 0}),
                          [](const auto& info) { return std::string(info.param.m_name); });
 
 } // namespace

@@ -68,7 +68,13 @@ INSTANTIATE_TEST_SUITE_P(
     States, StatusLineTextTest,
     ::testing::Values(
         TextCase{"waitingForTheGame",
-                 With(HostStatus{}, [](HostStatus& s) { s.m_matchId = 7; s.m_live = true; }), kNamed, 100,
+                 With(HostStatus{},
+                      [](HostStatus& s)
+                      {
+                          s.m_matchId = 7;
+                          s.m_live = true;
+                      }),
+                 kNamed, 100,
                  "#7 Moon vs Grubby | waiting for the game on 127.0.0.1:6200 | 0 B downloaded"},
         TextCase{"lobbyOfAFinishedMatch",
                  With(HostStatus{},
@@ -88,15 +94,16 @@ INSTANTIATE_TEST_SUITE_P(
                           s.m_liveDelaySeconds = 20;
                       }),
                  kNamed, 120,
-                 "#7 Moon vs Grubby | game 2:05 | 2:55 behind live | 2.0x | 1.5 MiB downloaded | 12 s ahead | "
-                 "delay 20 s"},
+                 "#7 Moon vs Grubby | game 2:05 | 2:55 behind live | 2.0x | 1.5 MiB downloaded | "
+                 "12 s ahead | delay 20 s"},
         TextCase{"finishedPastAnHour", Playing(3725000, 4000, false), kNone, 100,
                  "#7 | game 1:02:05 / 1:06:40 | 1.0x | 1.5 MiB held"},
-        TextCase{"pausedLive", With(Playing(60000, 61, true), [](HostStatus& s) { s.m_paused = true; }), kNone, 100,
-                 "#7 | paused | game 1:00 | 0:01 behind live | 1.0x | 1.5 MiB downloaded"},
+        TextCase{"pausedLive",
+                 With(Playing(60000, 61, true), [](HostStatus& s) { s.m_paused = true; }), kNone,
+                 100, "#7 | paused | game 1:00 | 0:01 behind live | 1.0x | 1.5 MiB downloaded"},
         TextCase{"bufferingAtTheEdge",
-                 With(Playing(61900, 61, true), [](HostStatus& s) { s.m_buffering = true; }), kNone, 100,
-                 "#7 | buffering | game 1:01 | 0:00 behind live | 1.0x | 1.5 MiB downloaded"},
+                 With(Playing(61900, 61, true), [](HostStatus& s) { s.m_buffering = true; }), kNone,
+                 100, "#7 | buffering | game 1:01 | 0:00 behind live | 1.0x | 1.5 MiB downloaded"},
         TextCase{"gameAheadOfTheReportedLengthIsNotBehind", Playing(90000, 60, true), kNone, 100,
                  "#7 | game 1:30 | 0:00 behind live | 1.0x | 1.5 MiB downloaded"},
         TextCase{"speedOutOfRangeShowsALevel",
@@ -111,13 +118,12 @@ INSTANTIATE_TEST_SUITE_P(
                       }),
                  kNamed, 46, "#7 | game 2:05 | 2:55 behind live | 1.0x"},
         TextCase{"narrowKeepsTheNameWhileItFits",
-                 With(Playing(125000, 300, true), [](HostStatus& s) { s.m_liveDelaySeconds = 20; }), kNamed,
-                 66, "#7 Moon vs Grubby | game 2:05 | 2:55 behind live | 1.0x"},
+                 With(Playing(125000, 300, true), [](HostStatus& s) { s.m_liveDelaySeconds = 20; }),
+                 kNamed, 66, "#7 Moon vs Grubby | game 2:05 | 2:55 behind live | 1.0x"},
         TextCase{"tinyTerminalCutsWhatMustStay",
-                 With(Playing(125000, 300, true), [](HostStatus& s) { s.m_paused = true; }), kNamed, 16,
-                 "#7 | paused | g"},
-        TextCase{"longNameIsCutAndUnknownWidthIsEighty", Playing(125000, 300, true),
-                 kLongName, 0,
+                 With(Playing(125000, 300, true), [](HostStatus& s) { s.m_paused = true; }), kNamed,
+                 16, "#7 | paused | g"},
+        TextCase{"longNameIsCutAndUnknownWidthIsEighty", Playing(125000, 300, true), kLongName, 0,
                  "#7 " + std::string(21, 'n') + "... | game 2:05 | 2:55 behind live | 1.0x"},
         TextCase{"controlsInTheNameAreReplaced", Playing(0, 0, false), kControlsInName, 100,
                  "#7 a\xEF\xBF\xBD[2Jb | game 0:00 | 1.0x | 1.5 MiB held"}),
@@ -129,7 +135,10 @@ INSTANTIATE_TEST_SUITE_P(
 class CRecordingTerminal final : public ITerminal
 {
 public:
-    CRecordingTerminal(bool isTerminal, std::size_t columns) : m_isTerminal(isTerminal), m_columns(columns) {}
+    CRecordingTerminal(bool isTerminal, std::size_t columns)
+        : m_isTerminal(isTerminal), m_columns(columns)
+    {
+    }
     bool IsTerminal() override { return m_isTerminal; }
     std::size_t Columns() override { return m_columns; }
     void Write(std::string_view bytes) override { m_writes.emplace_back(bytes); }
@@ -181,7 +190,8 @@ TEST_P(StatusLineOffTest, NothingIsDrawnAndLinesPrintAsTheyAre)
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StatusLineOffTest,
-                         ::testing::Values(OffCase{"pipe", false, true}, OffCase{"quietTerminal", true, false},
+                         ::testing::Values(OffCase{"pipe", false, true},
+                                           OffCase{"quietTerminal", true, false},
                                            OffCase{"quietPipe", false, false}),
                          [](const auto& info) { return std::string(info.param.m_name); });
 
@@ -201,7 +211,7 @@ TEST(StatusLineDrawTest, RedrawsInPlaceAndKeepsOutOfTheWayOfLines)
         expected.push_back("\r#1 | game 0:01");
 
         clock.Advance(kStatusRedrawMs - 1);
-        line.Show(Text("#1 | game 0:02"));          // too soon
+        line.Show(Text("#1 | game 0:02")); // too soon
         clock.Advance(1);
         line.Show(Text("#1 | game 0:02 | paused")); // due
         expected.push_back("\r#1 | game 0:02 | paused");

@@ -65,17 +65,24 @@ struct LiveEdgeFigures
     double m_behindMeanSeconds = 0;
     std::size_t m_samples = 0;
 
-    double PerMinute(std::size_t lines) const { return m_runSeconds > 0 ? lines * 60.0 / m_runSeconds : 0; }
+    double PerMinute(std::size_t lines) const
+    {
+        return m_runSeconds > 0 ? lines * 60.0 / m_runSeconds : 0;
+    }
 };
 
 std::uint32_t RunSeconds()
 {
     const char* text = std::getenv("VELT_LIVE_EDGE_SECONDS");
     const long seconds = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
-    return seconds >= 20 && seconds <= 3600 ? static_cast<std::uint32_t>(seconds) : kDefaultRunSeconds;
+    return seconds >= 20 && seconds <= 3600 ? static_cast<std::uint32_t>(seconds)
+                                            : kDefaultRunSeconds;
 }
 
-std::uint64_t NowMs() { return CSystemClock::Instance().NowMs(); }
+std::uint64_t NowMs()
+{
+    return CSystemClock::Instance().NowMs();
+}
 
 // One run: everything real but the two peers, which are our own stand-ins. A paced game takes
 // each slot's interval of real time; an unpaced one answers at once.
@@ -129,24 +136,28 @@ LiveEdgeFigures WatchLiveEdge(std::uint32_t delaySeconds, bool paced, std::uint3
 
     const std::uint64_t startMs = NowMs();
     const std::uint64_t endMs = startMs + runSeconds * 1000ULL;
-    figures.m_caughtUp = game.WaitFor(
-        [](const GameSimRecord& r) { return LinesStartingWith(r, kCaughtUpLine) > 0; },
-        static_cast<std::uint32_t>(endMs - startMs));
+    figures.m_caughtUp =
+        game.WaitFor([](const GameSimRecord& r) { return LinesStartingWith(r, kCaughtUpLine) > 0; },
+                     static_cast<std::uint32_t>(endMs - startMs));
     double behindSum = 0;
     while (figures.m_caughtUp && NowMs() < endMs && !game.Finished())
     {
         const std::uint64_t edgeMs = clock.NowMs() - matchStartMs;
         const std::uint64_t gameTimeMs = game.Record().m_gameTimeMs;
-        const double behind = (static_cast<double>(edgeMs) - static_cast<double>(gameTimeMs)) / 1000.0;
-        figures.m_behindMinSeconds = figures.m_samples == 0 ? behind : std::min(figures.m_behindMinSeconds, behind);
-        figures.m_behindMaxSeconds = figures.m_samples == 0 ? behind : std::max(figures.m_behindMaxSeconds, behind);
+        const double behind =
+            (static_cast<double>(edgeMs) - static_cast<double>(gameTimeMs)) / 1000.0;
+        figures.m_behindMinSeconds =
+            figures.m_samples == 0 ? behind : std::min(figures.m_behindMinSeconds, behind);
+        figures.m_behindMaxSeconds =
+            figures.m_samples == 0 ? behind : std::max(figures.m_behindMaxSeconds, behind);
         behindSum += behind;
         ++figures.m_samples;
         std::this_thread::sleep_for(std::chrono::milliseconds(kSampleMs));
     }
     EXPECT_FALSE(game.Finished()) << "the session ended before the run did";
     figures.m_runSeconds = static_cast<double>(NowMs() - startMs) / 1000.0;
-    figures.m_behindMeanSeconds = figures.m_samples > 0 ? behindSum / static_cast<double>(figures.m_samples) : 0;
+    figures.m_behindMeanSeconds =
+        figures.m_samples > 0 ? behindSum / static_cast<double>(figures.m_samples) : 0;
     const GameSimRecord record = game.Record();
     figures.m_lackLines = LinesStartingWith(record, kLackLine);
     figures.m_bufferingLines = LinesStartingWith(record, kBufferingLine);
@@ -155,12 +166,14 @@ LiveEdgeFigures WatchLiveEdge(std::uint32_t delaySeconds, bool paced, std::uint3
     game.Stop();
     server.Stop();
 
-    std::printf("live-edge: delay %u s, %s game, %.0f s watched: \"%s\" %zu (%.1f/min), \"%s\" %zu (%.1f/min); "
+    std::printf("live-edge: delay %u s, %s game, %.0f s watched: \"%s\" %zu (%.1f/min), \"%s\" %zu "
+                "(%.1f/min); "
                 "behind live after the catch-up %.1f to %.1f s, mean %.1f s\n",
-                delaySeconds, paced ? "paced" : "unpaced", figures.m_runSeconds, kLackLine, figures.m_lackLines,
-                figures.PerMinute(figures.m_lackLines), kBufferingLine, figures.m_bufferingLines,
-                figures.PerMinute(figures.m_bufferingLines), figures.m_behindMinSeconds,
-                figures.m_behindMaxSeconds, figures.m_behindMeanSeconds);
+                delaySeconds, paced ? "paced" : "unpaced", figures.m_runSeconds, kLackLine,
+                figures.m_lackLines, figures.PerMinute(figures.m_lackLines), kBufferingLine,
+                figures.m_bufferingLines, figures.PerMinute(figures.m_bufferingLines),
+                figures.m_behindMinSeconds, figures.m_behindMaxSeconds,
+                figures.m_behindMeanSeconds);
     std::fflush(stdout);
     return figures;
 }

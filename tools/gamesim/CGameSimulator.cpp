@@ -47,10 +47,12 @@ std::size_t LinesStartingWith(const GameSimRecord& record, std::string_view text
         std::count_if(record.m_gameLines.begin(), record.m_gameLines.end(), starts));
 }
 
-std::size_t SlotsWithTimeBetween(const GameSimRecord& record, std::uint64_t fromMs, std::uint64_t toMs)
+std::size_t SlotsWithTimeBetween(const GameSimRecord& record, std::uint64_t fromMs,
+                                 std::uint64_t toMs)
 {
     return static_cast<std::size_t>(std::count_if(
-        record.m_slotLog.begin(), record.m_slotLog.end(), [&](const GameSimSlot& slot)
+        record.m_slotLog.begin(), record.m_slotLog.end(),
+        [&](const GameSimSlot& slot)
         { return slot.m_intervalMs != 0 && slot.m_atMs >= fromMs && slot.m_atMs <= toMs; }));
 }
 
@@ -249,7 +251,8 @@ bool CGameSimulator::WaitForAnnouncement()
             continue;
         auto info = ParseGameInfo(std::span(datagram).first(static_cast<std::size_t>(size)));
         // The latest of the announcements queued meanwhile, as the LAN screen shows it.
-        for (int more = 0; (more = m_announceSocket.RecvFrom(datagram.data(), datagram.size(), 0)) > 0;)
+        for (int more = 0;
+             (more = m_announceSocket.RecvFrom(datagram.data(), datagram.size(), 0)) > 0;)
         {
             auto newer = ParseGameInfo(std::span(datagram).first(static_cast<std::size_t>(more)));
             if (newer && newer->m_gamePort != 0)
@@ -395,7 +398,8 @@ void CGameSimulator::HandleTimeSlot(std::span<const std::uint8_t> packet)
         [&](GameSimRecord& record)
         {
             if (m_script.m_keepSlotLog)
-                record.m_slotLog.push_back({now, slot->m_intervalMs, static_cast<std::uint16_t>(packet.size()),
+                record.m_slotLog.push_back({now, slot->m_intervalMs,
+                                            static_cast<std::uint16_t>(packet.size()),
                                             m_slotGameTimeMs, m_session});
             ++record.m_timeSlots;
             if (slot->IsEmpty())
@@ -411,8 +415,9 @@ void CGameSimulator::HandleTimeSlot(std::span<const std::uint8_t> packet)
 void CGameSimulator::BeginFrontSlot(std::uint64_t previousDueMs)
 {
     PendingSlot& front = m_pendingSlots.front();
-    const std::uint64_t cost = m_script.m_paceByInterval ? front.m_intervalMs / m_pendingSlots.size()
-                                                         : m_script.m_slotDelayMs;
+    const std::uint64_t cost = m_script.m_paceByInterval
+                                   ? front.m_intervalMs / m_pendingSlots.size()
+                                   : m_script.m_slotDelayMs;
     front.m_dueMs = std::max(front.m_arrivedMs, previousDueMs) + cost;
     front.m_begun = true;
     m_lastSlotDueMs = front.m_dueMs;

@@ -89,7 +89,7 @@ struct GameSimScript
 // One time slot as it reached the game.
 struct GameSimSlot
 {
-    std::uint64_t m_atMs = 0;       // on the simulator's clock
+    std::uint64_t m_atMs = 0; // on the simulator's clock
     std::uint16_t m_intervalMs = 0;
     std::uint16_t m_bytes = 0;      // the whole packet
     std::uint64_t m_gameTimeMs = 0; // of its session, once this slot is counted
@@ -157,7 +157,8 @@ struct GameSimRecord
 // Chat lines received (lobby and game) that begin with text.
 std::size_t LinesStartingWith(const GameSimRecord& record, std::string_view text);
 // Time slots with a non-zero interval received in [fromMs, toMs] of the simulator's clock.
-std::size_t SlotsWithTimeBetween(const GameSimRecord& record, std::uint64_t fromMs, std::uint64_t toMs);
+std::size_t SlotsWithTimeBetween(const GameSimRecord& record, std::uint64_t fromMs,
+                                 std::uint64_t toMs);
 // The game time that the latest slot received at or before atMs had reached (0 before any).
 std::uint64_t GameTimeAt(const GameSimRecord& record, std::uint64_t atMs);
 
@@ -300,8 +301,8 @@ private:
     bool m_answerSinceTyped = false;
     std::uint64_t m_leaveSentMs = 0;
     std::uint32_t m_slotsAnswered = 0;
-    std::uint32_t m_session = 0;       // sessions joined so far
-    std::uint32_t m_rejoinsDone = 0;   // automatic rejoins (m_rejoins) used
+    std::uint32_t m_session = 0;     // sessions joined so far
+    std::uint32_t m_rejoinsDone = 0; // automatic rejoins (m_rejoins) used
 };
 
 } // namespace velt

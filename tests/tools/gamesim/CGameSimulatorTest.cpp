@@ -477,7 +477,8 @@ TEST_P(GameSimulatorRejoinTest, JoinsTheLatestAnnouncementAgain)
         if (c.m_hostAcknowledges)
             first.Send(Packet(0x1B, {}));
         first.m_game.Close();
-        ASSERT_TRUE(sim.WaitFor([](const GameSimRecord& r) { return r.m_sessionsEnded == 1; }, kWaitMs));
+        ASSERT_TRUE(
+            sim.WaitFor([](const GameSimRecord& r) { return r.m_sessionsEnded == 1; }, kWaitMs));
     }
     std::uint16_t stalePort = 0;
     {
@@ -504,7 +505,8 @@ TEST_P(GameSimulatorRejoinTest, JoinsTheLatestAnnouncementAgain)
         ASSERT_TRUE(second.AnnounceAndAccept(sim.AnnouncePort()));
         second.Expect(GamePacketType::kReqJoin);
     }
-    ASSERT_TRUE(sim.WaitFor([](const GameSimRecord& r) { return r.m_sessionsJoined == 2; }, kWaitMs));
+    ASSERT_TRUE(
+        sim.WaitFor([](const GameSimRecord& r) { return r.m_sessionsJoined == 2; }, kWaitMs));
     const GameSimRecord record = sim.Record();
     EXPECT_FALSE(record.m_connectFailed); // a stale announcement queued is passed over
     EXPECT_FALSE(record.m_leaveAckReceived);

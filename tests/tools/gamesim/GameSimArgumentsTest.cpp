@@ -8,13 +8,20 @@ using Args = std::vector<std::string>;
 TEST(GameSimArgumentsTest, OptionsFillTheScript)
 {
     std::string error;
-    const auto options = ParseGameSimArguments(
-        {"--announce-port", "0",       "--slot-delay", "100",    "--lobby",
-         "/pmsg off",       "--lobby", "/fs",          "--chat", "90000:/goto 5:00",
-         "--chat",          "0:a:b",   "--leave-at",   "120000", "--vanish",
-         "--coalesce",      "--split", "--no-start",   "--name", "Watcher",
-         "--timeout",       "30",      "--quiet",      "--pace", "--rejoins", "2"},
-        error);
+    const auto options = ParseGameSimArguments({"--announce-port", "0",
+                                                "--slot-delay",    "100",
+                                                "--lobby",         "/pmsg off",
+                                                "--lobby",         "/fs",
+                                                "--chat",          "90000:/goto 5:00",
+                                                "--chat",          "0:a:b",
+                                                "--leave-at",      "120000",
+                                                "--vanish",        "--coalesce",
+                                                "--split",         "--no-start",
+                                                "--name",          "Watcher",
+                                                "--timeout",       "30",
+                                                "--quiet",         "--pace",
+                                                "--rejoins",       "2"},
+                                               error);
     ASSERT_TRUE(options) << error;
     const GameSimScript& script = options->m_script;
     EXPECT_EQ(script.m_announcePort, 0);
