@@ -68,6 +68,17 @@ std::uint64_t GameTimeAt(const GameSimRecord& record, std::uint64_t atMs)
     return gameTime;
 }
 
+std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record, std::uint32_t session)
+{
+    const auto& starts = record.m_sessionFirstPacket;
+    if (session == 0 || session > starts.size())
+        return {};
+    const std::size_t first = starts[session - 1];
+    const std::size_t end = session < starts.size() ? starts[session] : record.m_packets.size();
+    return {record.m_packets.begin() + static_cast<std::ptrdiff_t>(first),
+            record.m_packets.begin() + static_cast<std::ptrdiff_t>(end)};
+}
+
 CGameSimulator::CGameSimulator(GameSimScript script, IClock& clock)
     : m_script(std::move(script)), m_clock(clock), m_gameChatSent(m_script.m_gameChat.size(), false)
 {

@@ -161,6 +161,8 @@ std::size_t SlotsWithTimeBetween(const GameSimRecord& record, std::uint64_t from
                                  std::uint64_t toMs);
 // The game time that the latest slot received at or before atMs had reached (0 before any).
 std::uint64_t GameTimeAt(const GameSimRecord& record, std::uint64_t atMs);
+// The packets of one session (1 for the first joined), in order; empty for one not joined.
+std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record, std::uint32_t session);
 
 // Plays Warcraft III's part against a local game host over loopback, on a thread of its own.
 class CGameSimulator

@@ -516,6 +516,13 @@ TEST_P(GameSimulatorRejoinTest, JoinsTheLatestAnnouncementAgain)
     ASSERT_EQ(record.m_sessionFirstPacket.size(), 2u);
     EXPECT_EQ(record.m_sessionFirstPacket[0], 0u);
     EXPECT_EQ(record.m_sessionFirstPacket[1], record.m_packets.size());
+    const auto firstGame = SessionPackets(record, 1);
+    EXPECT_EQ(firstGame.size(), record.m_packets.size());
+    if (c.m_hostAcknowledges)
+    {
+        EXPECT_EQ(firstGame.back(), Packet(0x1B, {})); // the acknowledgement ends the first game
+    }
+    EXPECT_TRUE(SessionPackets(record, 2).empty() && SessionPackets(record, 3).empty());
     sim.Stop();
     EXPECT_TRUE(sim.Finished());
 }
