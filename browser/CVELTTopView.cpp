@@ -8,6 +8,8 @@
 #include "platform/ProfileFile.h"
 #include "server/CMatchServerClient.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -126,6 +128,10 @@ void CVELTTopView::LoadSettings()
         m_openGLMode = 1;
     m_warcraftPath =
         GetPrivateProfileString(kSettingsSection, kWarcraftPathKey, "", kWarcraftPathBuffer, path);
+    // A hand-edited value beyond the longest delay is held to it; a negative one reads as 0.
+    m_liveDelaySeconds = static_cast<std::uint32_t>(
+        std::clamp(GetPrivateProfileInt(kSettingsSection, kLiveDelayKey, 0, path), 0,
+                   static_cast<int>(CMatchServerClient::kMaxLiveDelaySeconds)));
 }
 
 void CVELTTopView::SaveSettings()
@@ -155,6 +161,8 @@ void CVELTTopView::OnConnect()
         m_warcraftPath = client->QueryWarcraftInstallPath();
     else
         client->SetWarcraftPath(m_warcraftPath);
+    // Every host the client creates from now on keeps this distance from a live match's edge.
+    client->SetLiveDelay(m_liveDelaySeconds);
     UpdateData(false);
     // A client that is up already keeps its list; Refresh fetches a new one.
     if (!client->IsConnected() && m_mainDialog->ConnectCurrentClient())

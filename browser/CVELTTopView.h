@@ -40,6 +40,8 @@ public:
     static constexpr const char* kWindowModeKey = "windowmode";
     static constexpr const char* kOpenGLModeKey = "openglmode";
     static constexpr const char* kWarcraftPathKey = "warcraftpath";
+    // Seconds behind a live match's edge; missing or 0 plays at the edge. Read, never written.
+    static constexpr const char* kLiveDelayKey = "livedelay";
     // The folder is read into a buffer of this many bytes, its terminator included.
     static constexpr std::size_t kWarcraftPathBuffer = 256;
 
@@ -57,6 +59,7 @@ public:
     int OpenGLMode() const { return m_openGLMode; }
     int WindowMode() const { return m_windowMode; }
     const std::string& WarcraftPath() const { return m_warcraftPath; }
+    std::uint32_t LiveDelay() const { return m_liveDelaySeconds; }
     int PathLocked() const { return m_pathLocked; }
     int ConnectedOnce() const { return m_connectedOnce; }
     const std::string& SettingsFolder() const { return m_settingsFolder; }
@@ -92,6 +95,7 @@ private:
     int m_openGLMode = 0;
     int m_windowMode = 0;
     std::string m_warcraftPath;
+    std::uint32_t m_liveDelaySeconds = 0;
     int m_pathLocked = 1;
     int m_connectedOnce = 0;
     std::string m_settingsFolder;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <string_view>
 
+#include "cli/CStatusLine.h"
 #include "cli/TerminalText.h"
 #include "platform/UserNotice.h"
 
@@ -15,14 +16,22 @@ namespace velt
 class CCliNotice final : public IUserNotice
 {
 public:
+    // With a status line, each notice is printed around it.
+    explicit CCliNotice(CStatusLine* statusLine = nullptr) : m_statusLine(statusLine) {}
+
     void Notify(std::string_view text) override
     {
         m_count.fetch_add(1, std::memory_order_relaxed);
-        CStderrNotice::Instance().Notify(TerminalText(text));
+        const std::string line = TerminalText(text);
+        if (m_statusLine == nullptr)
+            CStderrNotice::Instance().Notify(line);
+        else
+            m_statusLine->PrintAround([&] { CStderrNotice::Instance().Notify(line); });
     }
     unsigned Count() const { return m_count.load(std::memory_order_relaxed); }
 
 private:
+    CStatusLine* const m_statusLine;
     std::atomic<unsigned> m_count{0};
 };
 

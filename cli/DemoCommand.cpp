@@ -1,12 +1,14 @@
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
-#include <cstdio>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
+#include "cli/CStatusLine.h"
 #include "cli/CliNotice.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
@@ -15,6 +17,7 @@
 #include "cli/WatchSequence.h"
 #include "platform/Clock.h"
 #include "platform/StopSignal.h"
+#include "platform/Terminal.h"
 #include "platform/Thread.h"
 #include "server/CMatchServerClient.h"
 #include "server/ServerConnection.h"
@@ -30,7 +33,8 @@ namespace velt
 namespace
 {
 
-constexpr const char* kDemoUsage = R"(Usage: velt demo [--seed S] [--seconds N]
+constexpr const char* kDemoUsage =
+    R"(Usage: velt demo [--seed S] [--seconds N] [--live-delay S] [--quiet]
 
 Runs everything on this machine, with nothing to set up: a stand-in match server with synthetic
 matches (one of them live), the match list as 'velt list' prints it, and the live match watched
@@ -39,6 +43,8 @@ by a simulated Warcraft III that types a few chat commands. Prints what the view
 Options:
   --seed S      which synthetic matches (default 7)
   --seconds N   how long, in real seconds, the live match takes to play out (default 25)
+  --live-delay S  watch the live match S seconds of game time (0 to 600) behind its edge
+  --quiet       no status line (it is drawn only when stderr is a terminal)
   --help        this text
 )";
 
@@ -89,30 +95,32 @@ std::size_t RepliesIn(const GameSimRecord& record, std::string_view reply)
         [&](const std::string& line) { return line.rfind(reply, 0) == 0; }));
 }
 
+// Lines on stdout, printed around the status line on stderr (both may be the same terminal).
 class CDemoPrinter
 {
 public:
+    explicit CDemoPrinter(CStatusLine& statusLine) : m_statusLine(statusLine) {}
+
     void Line(const char* where, const std::string& text)
     {
-        std::lock_guard lock(m_mutex);
-        std::printf("  %-5s | %s\n", where, TerminalText(text).c_str());
-        std::fflush(stdout);
+        Print("  " + std::string(where) +
+              std::string(5 - std::min<std::size_t>(5, std::strlen(where)), ' ') + " | " +
+              TerminalText(text));
     }
-    void Typed(const std::string& text)
+    void Typed(const std::string& text) { Print("  you   > " + text); }
+    void Say(const std::string& text) { Print(text); }
+    void Print(const std::string& text)
     {
-        std::lock_guard lock(m_mutex);
-        std::printf("  you   > %s\n", text.c_str());
-        std::fflush(stdout);
-    }
-    void Say(const std::string& text)
-    {
-        std::lock_guard lock(m_mutex);
-        std::printf("%s\n", text.c_str());
-        std::fflush(stdout);
+        m_statusLine.PrintAround(
+            [&]
+            {
+                std::printf("%s\n", text.c_str());
+                std::fflush(stdout);
+            });
     }
 
 private:
-    std::mutex m_mutex;
+    CStatusLine& m_statusLine;
 };
 
 // A stand-in Warcraft III folder holding the catalogue's map files, so that the list shows
@@ -167,7 +175,7 @@ std::string GotoArgument(std::uint32_t durationMs)
 
 int RunDemoCommand(const std::vector<std::string>& args)
 {
-    const CCommandLine::Grammar grammar{{"seed", "seconds"}, {"help"}};
+    const CCommandLine::Grammar grammar{{"seed", "seconds", "live-delay"}, {"quiet", "help"}};
     std::string error;
     const auto line = CCommandLine::Parse(args, grammar, error);
     if (line && line->Has("help"))
@@ -175,12 +183,14 @@ int RunDemoCommand(const std::vector<std::string>& args)
         std::fputs(kDemoUsage, stdout);
         return kExitOk;
     }
-    std::optional<long long> seed = 7, seconds = 25;
+    std::optional<long long> seed = 7, seconds = 25, liveDelay = 0;
     if (line && line->Value("seed"))
         seed = line->Number("seed", 0, 0x7FFFFFFFLL, error);
     if (line && seed && line->Value("seconds"))
         seconds = line->Number("seconds", 5, 3600, error);
-    if (!line || !seed || !seconds || !line->Positional().empty())
+    if (line && seed && seconds && line->Value("live-delay"))
+        liveDelay = line->Number("live-delay", 0, CMatchServerClient::kMaxLiveDelaySeconds, error);
+    if (!line || !seed || !seconds || !liveDelay || !line->Positional().empty())
     {
         if (error.empty())
             error = "unexpected argument";
@@ -190,7 +200,8 @@ int RunDemoCommand(const std::vector<std::string>& args)
 
     InstallStopHandlers();
     const auto interrupted = [] { return StopSignalNumber() != 0; };
-    CDemoPrinter out;
+    CStatusLine statusLine(StandardErrorTerminal(), CSystemClock::Instance(), !line->Has("quiet"));
+    CDemoPrinter out(statusLine);
     SyntheticSettings settings;
     settings.m_seed = static_cast<std::uint64_t>(*seed);
     settings.m_count = 6;
@@ -228,11 +239,12 @@ int RunDemoCommand(const std::vector<std::string>& args)
         return kExitFailure;
     }
 
-    CCliNotice notices;
+    CCliNotice notices(&statusLine);
     LocalPortSettings ports;
     ports.m_announcePort = game.AnnouncePort();
     ports.m_firstGamePort = 0; // each hosted game takes a free port
     CMatchServerClient client(notices, ports);
+    client.SetLiveDelay(static_cast<std::uint32_t>(*liveDelay));
     std::string host = "127.0.0.1";
     if (!RetrieveMatchList(client, host, server.Port(), kListWaitMs, interrupted))
         return interrupted() ? StopExitStatus(StopSignalNumber()) : kExitFailure;
@@ -277,6 +289,7 @@ int RunDemoCommand(const std::vector<std::string>& args)
 
     WatchSequence sequence(client, notices);
     sequence.m_interrupted = interrupted;
+    sequence.m_statusLine = &statusLine;
     const auto outcome = sequence.Run(liveId);
     stop.store(true);
     game.Stop();

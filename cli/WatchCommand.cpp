@@ -1,13 +1,16 @@
 #include <cstdio>
 
+#include "cli/CStatusLine.h"
 #include "cli/CliNotice.h"
 #include "cli/CommandLine.h"
-#include "cli/Commands.h"
 #include "cli/CommandOptions.h"
+#include "cli/Commands.h"
 #include "cli/WatchSequence.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/GameLauncher.h"
 #include "platform/StopSignal.h"
+#include "platform/Terminal.h"
 #include "server/CMatchServerClient.h"
 #include "server/ServerConnection.h"
 
@@ -34,6 +37,9 @@ Options:
                          port for each)
   --reconnect-limit S    when the match server drops or goes silent during a session, try to
                          reconnect for at most S seconds (default 120), then end the session
+  --live-delay S         watch a live match S seconds (0 to 600) behind its live edge, so that
+                         play does not run into the end of the data (default 0: at the edge)
+  --quiet                no status line (it is drawn only when stderr is a terminal)
   --launch               start Warcraft III (or bring a running one to the front)
   --window, --opengl     with --launch: start the game in a window / in OpenGL mode
   --help                 this text
@@ -52,6 +58,8 @@ struct WatchOptions
     std::optional<std::string> m_war3;
     LocalPortSettings m_ports;
     ReconnectPolicy m_reconnect;
+    std::uint32_t m_liveDelaySeconds = 0;
+    bool m_quiet = false;
     bool m_launch = false;
     bool m_window = false;
     bool m_openGl = false;
@@ -102,6 +110,15 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
             return false;
         options.m_reconnect.m_limitMs = static_cast<std::uint32_t>(*seconds) * 1000;
     }
+    if (line.Value("live-delay"))
+    {
+        const auto seconds =
+            line.Number("live-delay", 0, CMatchServerClient::kMaxLiveDelaySeconds, error);
+        if (!seconds)
+            return false;
+        options.m_liveDelaySeconds = static_cast<std::uint32_t>(*seconds);
+    }
+    options.m_quiet = line.Has("quiet");
     options.m_war3 = line.Value("war3");
     options.m_launch = line.Has("launch");
     options.m_window = line.Has("window");
@@ -113,8 +130,9 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
 
 int RunWatchCommand(const std::vector<std::string>& args)
 {
-    const CCommandLine::Grammar grammar{{"server", "channel", "sessions", "war3", "announce-port", "port-base", "reconnect-limit"},
-                                  {"launch", "window", "opengl", "help"}};
+    const CCommandLine::Grammar grammar{{"server", "channel", "sessions", "war3", "announce-port",
+                                         "port-base", "reconnect-limit", "live-delay"},
+                                        {"launch", "window", "opengl", "quiet", "help"}};
     std::string error;
     const auto line = CCommandLine::Parse(args, grammar, error);
     if (line && line->Has("help"))
@@ -131,9 +149,13 @@ int RunWatchCommand(const std::vector<std::string>& args)
 
     InstallStopHandlers();
     const auto interrupted = [] { return StopSignalNumber() != 0; };
-    CCliNotice notices;
+    CStatusLine statusLine(StandardErrorTerminal(), CSystemClock::Instance(), !options.m_quiet);
+    const auto say = [&statusLine](const std::string& text)
+    { statusLine.PrintAround([&] { std::fprintf(stderr, "%s\n", text.c_str()); }); };
+    CCliNotice notices(&statusLine);
     CMatchServerClient client(notices, options.m_ports);
     client.SetChannelId(options.m_server.m_channel);
+    client.SetLiveDelay(options.m_liveDelaySeconds);
     std::string folder;
     if (options.m_war3)
     {
@@ -153,6 +175,7 @@ int RunWatchCommand(const std::vector<std::string>& args)
     sequence.m_launch = options.m_launch;
     sequence.m_game = WarcraftLaunch{folder, options.m_window, options.m_openGl};
     sequence.m_interrupted = interrupted;
+    sequence.m_statusLine = &statusLine;
     for (std::uint32_t session = 1; session <= options.m_sessions; ++session)
     {
         const auto outcome = sequence.Run(options.m_matchId);
@@ -162,11 +185,13 @@ int RunWatchCommand(const std::vector<std::string>& args)
             return kExitFailure;
         if (client.ServerGivenUp())
         {
-            std::fprintf(stderr, "The match server did not come back within %u s; session %u has ended.\n",
-                         options.m_reconnect.m_limitMs / 1000, session);
+            say("The match server did not come back within " +
+                std::to_string(options.m_reconnect.m_limitMs / 1000) + " s; session " +
+                std::to_string(session) + " has ended.");
             return kExitFailure;
         }
-        std::fprintf(stderr, "Session %u of %u has ended.\n", session, options.m_sessions);
+        say("Session " + std::to_string(session) + " of " + std::to_string(options.m_sessions) +
+            " has ended.");
     }
     return kExitOk;
 }

@@ -1,5 +1,6 @@
 #include "cli/WatchSequence.h"
 
+#include "cli/StatusLineText.h"
 #include "host/CLocalGameHost.h"
 #include "server/CMatchServerClient.h"
 
@@ -23,16 +24,15 @@ constexpr std::uint32_t kPollMs = 100;
 WatchOutcome WatchSequence::Run(std::uint32_t matchId)
 {
     const unsigned noticesBefore = m_notices.Count();
-    std::fprintf(m_out, "%s\n", kProgressMap);
-    std::fprintf(m_out, "%s\n", kProgressGameData);
+    Say(kProgressMap);
+    Say(kProgressGameData);
     const bool resumed = m_client.HasHost(matchId);
     if (resumed)
         m_client.ResumeHost(matchId);
     else
         m_client.RequestReplayHeader(matchId);
-    std::fprintf(m_out, "%s\n", kProgressBuffering);
-    std::fprintf(m_out, "%s\n", kProgressGameStart);
-    std::fflush(m_out);
+    Say(kProgressBuffering);
+    Say(kProgressGameStart);
 
     if (const WatchOutcome waited = WaitForHeader(matchId, noticesBefore);
         waited != WatchOutcome::kSessionEnded)
@@ -41,28 +41,29 @@ WatchOutcome WatchSequence::Run(std::uint32_t matchId)
     // port gets no join line.
     if (m_notices.Count() != noticesBefore)
     {
-        std::fprintf(m_out,
-                     "The game port 127.0.0.1:%u cannot be opened: another program holds it, or "
-                     "this user may not use it; choose another with --port-base.\n",
-                     static_cast<unsigned>(m_client.HostPort(matchId).value_or(0)));
+        Say("The game port 127.0.0.1:" + std::to_string(m_client.HostPort(matchId).value_or(0)) +
+            " cannot be opened: another program holds it, or this user may not use it; choose "
+            "another with --port-base.");
         return WatchOutcome::kFailed;
     }
     if (m_launch)
         LaunchWarcraft(m_game, *m_window, *m_starter, m_notices);
     const auto port = m_client.HostPort(matchId).value_or(0);
-    std::fprintf(m_out,
-                 "Start Warcraft III, open Local Area Network and join the game hosted on "
-                 "127.0.0.1:%u; type /start in its lobby.\n",
-                 static_cast<unsigned>(port));
-    std::fflush(m_out);
+    Say("Start Warcraft III, open Local Area Network and join the game hosted on 127.0.0.1:" +
+        std::to_string(port) + "; type /start in its lobby.");
     while (!m_client.WaitSessionEnded(matchId, kPollMs))
     {
         if (Interrupted())
         {
+            if (m_statusLine != nullptr)
+                m_statusLine->Clear();
             LeaveOnInterrupt(matchId);
             return WatchOutcome::kInterrupted;
         }
+        ShowStatus(matchId);
     }
+    if (m_statusLine != nullptr)
+        m_statusLine->Clear();
     return WatchOutcome::kSessionEnded;
 }
 
@@ -83,12 +84,43 @@ WatchOutcome WatchSequence::WaitForHeader(std::uint32_t matchId, unsigned notice
         }
         if (waited >= m_headerWaitMs)
         {
-            std::fprintf(m_out, "No replay header for match %u arrived from the server within %u s.\n",
-                         matchId, m_headerWaitMs / 1000);
+            Say("No replay header for match " + std::to_string(matchId) +
+                " arrived from the server within " + std::to_string(m_headerWaitMs / 1000) + " s.");
             return WatchOutcome::kFailed;
         }
     }
     return WatchOutcome::kSessionEnded;
+}
+
+void WatchSequence::Say(const std::string& line)
+{
+    const auto print = [&]
+    {
+        std::fprintf(m_out, "%s\n", line.c_str());
+        std::fflush(m_out);
+    };
+    if (m_statusLine != nullptr)
+        m_statusLine->PrintAround(print);
+    else
+        print();
+}
+
+void WatchSequence::ShowStatus(std::uint32_t matchId)
+{
+    if (m_statusLine == nullptr || !m_statusLine->Enabled())
+        return;
+    m_statusLine->Show(
+        [&](std::size_t columns)
+        {
+            const std::shared_ptr<CLocalGameHost> host = m_client.FindHost(matchId);
+            if (!host)
+                return std::string();
+            StatusLineFacts facts;
+            facts.m_gamePort = static_cast<std::uint16_t>(host->Port());
+            if (const auto match = m_client.FindMatch(matchId))
+                facts.m_matchName = match->m_matchName;
+            return StatusLineText(host->Status(), facts, columns);
+        });
 }
 
 void WatchSequence::LeaveOnInterrupt(std::uint32_t matchId)

@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <string>
 
-#include "platform/GameLauncher.h"
+#include "cli/CStatusLine.h"
 #include "cli/CliNotice.h"
+#include "platform/GameLauncher.h"
 
 namespace velt
 {
@@ -47,8 +49,14 @@ struct WatchSequence
     std::uint32_t m_headerWaitMs = kHeaderWaitMs;
     // Where the progress texts and the join instruction go.
     std::FILE* m_out = stderr;
+    // Redrawn while the session runs, and printed around; none: no status line.
+    CStatusLine* m_statusLine = nullptr;
 
 private:
+    // One line on m_out, around the status line.
+    void Say(const std::string& line);
+    // Redraws the status line from the host's snapshot, when one is due.
+    void ShowStatus(std::uint32_t matchId);
     bool Interrupted() const { return m_interrupted && m_interrupted(); }
     WatchOutcome WaitForHeader(std::uint32_t matchId, unsigned noticesBefore);
     // Ends a session the user interrupted as the game expects: the leave acknowledgement, then

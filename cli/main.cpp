@@ -20,6 +20,10 @@ Commands:
 
 Run 'velt COMMAND --help' for the options of a command.
 
+While a game runs, watch and demo redraw one status line on stderr when it is a terminal
+(match, data downloaded, game time, behind live, speed, paused or buffering); --quiet turns it
+off. watch --live-delay S keeps a live match S seconds behind its live edge.
+
 Exit status:
   0    every session ran to its end or the viewer left (list, demo: the command did its work)
   1    a failure, which the command has reported

@@ -262,12 +262,16 @@ void CMatchServerClient::CreateHost(std::uint32_t matchId, std::span<const std::
     CloseHostLocked(matchId);
 
     HostTimings timings;
+    std::uint32_t liveDelay = 0;
     {
         std::lock_guard lock(m_hostMutex);
         timings = m_hostTimings;
+        liveDelay = m_liveDelaySeconds;
     }
     auto host = std::make_shared<CLocalGameHost>(*this, CSystemClock::Instance(), timings);
     host->SetMatchId(matchId);
+    // Before the listener starts, so that the first session already keeps its distance.
+    host->SetLiveDelay(liveDelay);
     host->SetHeader(header);
     host->SetAnnouncePort(m_ports.m_announcePort);
     // The port is used up whether or not the listener starts; a failure has told the user.
@@ -311,6 +315,18 @@ std::uint32_t CMatchServerClient::HostsStarted() const
 {
     std::lock_guard lock(m_hostMutex);
     return m_hostsStarted;
+}
+
+void CMatchServerClient::SetLiveDelay(std::uint32_t seconds)
+{
+    std::lock_guard lock(m_hostMutex);
+    m_liveDelaySeconds = seconds;
+}
+
+std::uint32_t CMatchServerClient::LiveDelay() const
+{
+    std::lock_guard lock(m_hostMutex);
+    return m_liveDelaySeconds;
 }
 
 void CMatchServerClient::SetHostTimings(HostTimings timings)

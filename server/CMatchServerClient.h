@@ -66,6 +66,8 @@ public:
     static constexpr std::size_t kMaxWarcraftPathLength = 291;
     // The registry value is read into a buffer of this size, its terminator included.
     static constexpr std::size_t kInstallPathBytes = 255;
+    // The longest delay behind a live match's edge that a viewer may choose, in seconds.
+    static constexpr std::uint32_t kMaxLiveDelaySeconds = 600;
 
     explicit CMatchServerClient(IUserNotice& notices = CStderrNotice::Instance(),
                                 LocalPortSettings ports = {});
@@ -154,6 +156,11 @@ public:
     std::uint32_t HostsStarted() const;
     // Timings of hosts created from now on; tests shorten them.
     void SetHostTimings(HostTimings timings);
+    // Seconds that hosts created from now on stay behind the live edge of a live match (the
+    // viewer's --live-delay or "livedelay" setting); 0 plays at the edge. Front ends keep it
+    // within kMaxLiveDelaySeconds.
+    void SetLiveDelay(std::uint32_t seconds);
+    std::uint32_t LiveDelay() const;
 
     // Starts watching the connection while a host's session runs (a thread of the client's):
     // a lost or silent server is told to the viewer, reconnected to and asked again for the
@@ -260,6 +267,7 @@ private:
     std::unordered_map<std::uint32_t, std::shared_ptr<CLocalGameHost>> m_hosts;
     std::uint32_t m_hostsStarted = 0;
     HostTimings m_hostTimings;
+    std::uint32_t m_liveDelaySeconds = 0; // under m_hostMutex
     // Matches whose header this client has asked for and not yet received (under m_hostMutex).
     std::unordered_set<std::uint32_t> m_headersRequested;
     // Set when the server or the network ended the current connection, until a data request

@@ -42,6 +42,7 @@ struct LoadCase
     bool m_window;
     bool m_opengl;
     const char* m_folder;
+    std::uint32_t m_liveDelay = 0; // handed to the client for the hosts it creates
 };
 
 void PrintTo(const LoadCase& c, std::ostream* os)
@@ -65,6 +66,8 @@ TEST_P(LoadAtConnect, ShowsWhatTheFileHolds)
     EXPECT_EQ(Bar().OpenGLMode(), c.m_opengl ? 1 : 0);
     EXPECT_EQ(EditText(), QString::fromUtf8(c.m_folder));
     EXPECT_EQ(Bar().WarcraftPath(), c.m_folder);
+    EXPECT_EQ(Bar().LiveDelay(), c.m_liveDelay);
+    EXPECT_EQ(Client()->LiveDelay(), c.m_liveDelay);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -75,7 +78,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "[SETTINGS]\r\nwindowmode=1\r\nopenglmode=0\r\nwarcraftpath=C:\\Games\\W3\\\r\n",
                  true, false, "C:\\Games\\W3\\"},
         LoadCase{"AnyNonZeroSwitchesOn", "[SETTINGS]\r\nwindowmode=7\r\nopenglmode=12abc\r\n", true,
-                 true, ""}),
+                 true, ""},
+        LoadCase{"LiveDelay", "[SETTINGS]\r\nlivedelay=20\r\n", false, false, "", 20},
+        LoadCase{"LiveDelayBeyondTheLongestIsHeldToIt", "[SETTINGS]\r\nLiveDelay=9000\r\n", false,
+                 false, "", 600},
+        LoadCase{"NegativeLiveDelayIsNone", "[SETTINGS]\r\nlivedelay=-5\r\n", false, false, "", 0}),
     [](const ::testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.m_name); });
 
 TEST_F(SettingsFlowTest, StoredZeroLeavesASwitchThatIsOn)

@@ -168,7 +168,15 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"watchBadSessions", &RunWatchCommand, {"1", "--sessions", "0"},
                   "velt watch: option '--sessions'"},
         UsageCase{"watchBadPort", &RunWatchCommand, {"1", "--announce-port", "70000"},
-                  "velt watch: option '--announce-port'"}),
+                  "velt watch: option '--announce-port'"},
+        UsageCase{"watchDelayTooLong", &RunWatchCommand, {"1", "--live-delay", "601"},
+                  "velt watch: option '--live-delay' needs a whole number from 0 to 600, not '601'"},
+        UsageCase{"watchDelayNegative", &RunWatchCommand, {"1", "--live-delay=-1"},
+                  "velt watch: option '--live-delay' needs a whole number from 0 to 600"},
+        UsageCase{"watchDelayNotANumber", &RunWatchCommand, {"1", "--live-delay", "20s"},
+                  "velt watch: option '--live-delay'"},
+        UsageCase{"watchQuietTakesNoValue", &RunWatchCommand, {"1", "--quiet=1"},
+                  "velt watch: option '--quiet' takes no value"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The stand-in server with short completed matches, in-process.
@@ -214,7 +222,9 @@ TEST_F(WatchCommandTest, OneSessionRunsToTheEndOfTheMatch)
     CGameSimulator game(script);
     ASSERT_TRUE(game.Start());
 
-    const auto run = RunCommand(&RunWatchCommand, Args(1, game.AnnouncePort()));
+    // A delay behind live changes nothing for a finished match.
+    const auto run = RunCommand(&RunWatchCommand,
+                                Args(1, game.AnnouncePort(), {"--live-delay", "20", "--quiet"}));
     EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
     const auto map = run.m_err.find("Downloading map...\n");
     const auto data = run.m_err.find("Downloading Game Data...\n");

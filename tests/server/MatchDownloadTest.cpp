@@ -207,11 +207,14 @@ TEST_F(MatchDownloadTest, HeaderSetsUpTheHost)
 {
     Bytes header = Header("Maps\\FrozenThrone\\(4)TwistedMeadows.w3x");
     header[ReplayHeader::kMatchSecondsOffset] = 65;
+    m_client->SetLiveDelay(20); // the viewer's --live-delay or "livedelay" setting
     Deliver({HeaderFrame(kMatch, header), HeaderFrame(kOtherMatch, Header())});
 
     const auto host = m_client->FindHost(kMatch);
     ASSERT_TRUE(host);
     EXPECT_EQ(host->MatchId(), kMatch);
+    EXPECT_EQ(host->LiveDelay(), 20u);
+    EXPECT_EQ(m_client->FindHost(kOtherMatch)->Status().m_liveDelaySeconds, 20u);
     EXPECT_EQ(host->MapPath(), "Maps\\FrozenThrone\\(4)TwistedMeadows.w3x");
     EXPECT_EQ(host->MatchSeconds(), 65);
     EXPECT_EQ(m_client->HostsStarted(), 2u);

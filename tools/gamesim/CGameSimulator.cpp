@@ -42,6 +42,46 @@ std::uint32_t Remaining(std::uint64_t due, std::uint64_t now)
 
 } // namespace
 
+std::size_t LinesStartingWith(const GameSimRecord& record, std::string_view text)
+{
+    const auto starts = [&](const std::string& line) { return line.rfind(text, 0) == 0; };
+    return static_cast<std::size_t>(
+        std::count_if(record.m_lobbyLines.begin(), record.m_lobbyLines.end(), starts) +
+        std::count_if(record.m_gameLines.begin(), record.m_gameLines.end(), starts));
+}
+
+std::size_t SlotsWithTimeBetween(const GameSimRecord& record, std::uint64_t fromMs,
+                                 std::uint64_t toMs)
+{
+    return static_cast<std::size_t>(std::count_if(
+        record.m_slotLog.begin(), record.m_slotLog.end(),
+        [&](const GameSimSlot& slot)
+        { return slot.m_intervalMs != 0 && slot.m_atMs >= fromMs && slot.m_atMs <= toMs; }));
+}
+
+std::uint64_t GameTimeAt(const GameSimRecord& record, std::uint64_t atMs)
+{
+    std::uint64_t gameTime = 0;
+    for (const GameSimSlot& slot : record.m_slotLog)
+    {
+        if (slot.m_atMs > atMs)
+            break;
+        gameTime = slot.m_gameTimeMs;
+    }
+    return gameTime;
+}
+
+std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record, std::uint32_t session)
+{
+    const auto& starts = record.m_sessionFirstPacket;
+    if (session == 0 || session > starts.size())
+        return {};
+    const std::size_t first = starts[session - 1];
+    const std::size_t end = session < starts.size() ? starts[session] : record.m_packets.size();
+    return {record.m_packets.begin() + static_cast<std::ptrdiff_t>(first),
+            record.m_packets.begin() + static_cast<std::ptrdiff_t>(end)};
+}
+
 CGameSimulator::CGameSimulator(GameSimScript script, IClock& clock)
     : m_script(std::move(script)), m_clock(clock), m_gameChatSent(m_script.m_gameChat.size(), false)
 {
@@ -122,6 +162,16 @@ void CGameSimulator::Leave()
     m_commands.push_back({true, {}});
 }
 
+void CGameSimulator::Rejoin()
+{
+    {
+        std::lock_guard lock(m_recordMutex);
+        ++m_rejoinsAsked;
+        m_finished = false;
+    }
+    m_recordChanged.notify_all();
+}
+
 void CGameSimulator::SetLineObserver(std::function<void(bool, const std::string&)> observer)
 {
     m_lineObserver = std::move(observer);
@@ -129,14 +179,72 @@ void CGameSimulator::SetLineObserver(std::function<void(bool, const std::string&
 
 void CGameSimulator::Run()
 {
-    if (WaitForAnnouncement())
+    while (WaitForAnnouncement())
+    {
         Session();
+        CloseGameSocket();
+        {
+            std::lock_guard lock(m_recordMutex);
+            ++m_record.m_sessionsEnded;
+            m_finished = true;
+        }
+        m_recordChanged.notify_all();
+        if (!AwaitRejoin())
+            break;
+        ResetSession();
+    }
     CloseGameSocket();
     {
         std::lock_guard lock(m_recordMutex);
         m_finished = true;
     }
     m_recordChanged.notify_all();
+}
+
+bool CGameSimulator::AwaitRejoin()
+{
+    std::unique_lock lock(m_recordMutex);
+    while (!Stopping())
+    {
+        const bool asked = m_rejoinsAsked > 0;
+        if (asked || m_rejoinsDone < m_script.m_rejoins)
+        {
+            if (asked)
+                --m_rejoinsAsked;
+            else
+                ++m_rejoinsDone;
+            m_finished = false;
+            return true;
+        }
+        m_recordChanged.wait_for(lock, std::chrono::milliseconds(kGameSimPollSliceMs));
+    }
+    return false;
+}
+
+// A new game on the LAN screen: everything of the previous session's is forgotten except the
+// game chat already typed.
+void CGameSimulator::ResetSession()
+{
+    m_phase = Phase::kAwaitingMapCheck;
+    m_inbox.clear();
+    m_pendingSlots.clear();
+    m_lastSlotDueMs = 0;
+    m_slotGameTimeMs = 0;
+    m_lobbyQueue.clear();
+    m_lobbyNext = 0;
+    m_answerSinceTyped = false;
+    m_leaveSentMs = 0;
+    m_slotsAnswered = 0;
+    Update(
+        [](GameSimRecord& record)
+        {
+            record.m_gameTimeMs = 0;
+            record.m_slotsInFlight = 0;
+            record.m_gameStarted = false;
+            record.m_leaveSent = false;
+            record.m_leaveAckReceived = false;
+            record.m_connectionClosedByHost = false;
+        });
 }
 
 bool CGameSimulator::Stopping() const
@@ -155,7 +263,15 @@ bool CGameSimulator::WaitForAnnouncement()
                                                    static_cast<int>(kGameSimPollSliceMs));
         if (size <= 0)
             continue;
-        const auto info = ParseGameInfo(std::span(datagram).first(static_cast<std::size_t>(size)));
+        auto info = ParseGameInfo(std::span(datagram).first(static_cast<std::size_t>(size)));
+        // The latest of the announcements queued meanwhile, as the LAN screen shows it.
+        for (int more = 0;
+             (more = m_announceSocket.RecvFrom(datagram.data(), datagram.size(), 0)) > 0;)
+        {
+            auto newer = ParseGameInfo(std::span(datagram).first(static_cast<std::size_t>(more)));
+            if (newer && newer->m_gamePort != 0)
+                info = newer;
+        }
         if (!info || info->m_gamePort == 0)
             continue;
         CTcpSocket socket = CTcpSocket::Connect(kLoopback, info->m_gamePort);
@@ -173,7 +289,14 @@ bool CGameSimulator::WaitForAnnouncement()
         }
         m_hostCounter = info->m_hostCounter;
         m_entryKey = info->m_entryKey;
-        Update([&](GameSimRecord& record) { record.m_joinedPort = info->m_gamePort; });
+        ++m_session;
+        Update(
+            [&](GameSimRecord& record)
+            {
+                record.m_joinedPort = info->m_gamePort;
+                ++record.m_sessionsJoined;
+                record.m_sessionFirstPacket.push_back(record.m_packets.size());
+            });
         return true;
     }
     return false;
@@ -284,12 +407,17 @@ void CGameSimulator::HandleTimeSlot(std::span<const std::uint8_t> packet)
         !slot->m_checksum ||
         TimeSlotChecksum(packet.subspan(slot->m_blocksOffset)) == *slot->m_checksum;
     m_slotGameTimeMs += slot->m_intervalMs;
-    const std::uint64_t due = std::max(m_clock.NowMs(), m_lastSlotDueMs) + m_script.m_slotDelayMs;
-    m_lastSlotDueMs = due;
-    m_pendingSlots.push_back({due, m_slotGameTimeMs});
+    const std::uint64_t now = m_clock.NowMs();
+    // Its simulation begins once the whole read has been taken in (RunTimers), so that the
+    // slots that came with it count as waiting.
+    m_pendingSlots.push_back({now, slot->m_intervalMs, false, 0, m_slotGameTimeMs});
     Update(
         [&](GameSimRecord& record)
         {
+            if (m_script.m_keepSlotLog)
+                record.m_slotLog.push_back({now, slot->m_intervalMs,
+                                            static_cast<std::uint16_t>(packet.size()),
+                                            m_slotGameTimeMs, m_session});
             ++record.m_timeSlots;
             if (slot->IsEmpty())
                 ++record.m_emptyTimeSlots;
@@ -299,6 +427,17 @@ void CGameSimulator::HandleTimeSlot(std::span<const std::uint8_t> packet)
             record.m_slotsInFlight = static_cast<std::uint32_t>(m_pendingSlots.size());
             record.m_maxSlotsInFlight = std::max(record.m_maxSlotsInFlight, record.m_slotsInFlight);
         });
+}
+
+void CGameSimulator::BeginFrontSlot(std::uint64_t previousDueMs)
+{
+    PendingSlot& front = m_pendingSlots.front();
+    const std::uint64_t cost = m_script.m_paceByInterval
+                                   ? front.m_intervalMs / m_pendingSlots.size()
+                                   : m_script.m_slotDelayMs;
+    front.m_dueMs = std::max(front.m_arrivedMs, previousDueMs) + cost;
+    front.m_begun = true;
+    m_lastSlotDueMs = front.m_dueMs;
 }
 
 void CGameSimulator::HandleChat(std::span<const std::uint8_t> packet)
@@ -316,8 +455,13 @@ void CGameSimulator::HandleChat(std::span<const std::uint8_t> packet)
     m_answerSinceTyped = true;
     if (m_lineObserver)
         m_lineObserver(inGame, chat->m_text);
-    Update([&](GameSimRecord& record)
-           { (inGame ? record.m_gameLines : record.m_lobbyLines).push_back(chat->m_text); });
+    const std::uint64_t now = m_clock.NowMs();
+    Update(
+        [&](GameSimRecord& record)
+        {
+            (inGame ? record.m_gameLines : record.m_lobbyLines).push_back(chat->m_text);
+            record.m_lineLog.push_back({now, inGame, m_session, chat->m_text});
+        });
 }
 
 // The map check is answered with the map's size (the game has the map), or with a leave.
@@ -359,9 +503,12 @@ bool CGameSimulator::RunTimers()
 
 bool CGameSimulator::AnswerDueSlots(std::uint64_t now)
 {
-    while (!m_pendingSlots.empty() && m_pendingSlots.front().m_dueMs <= now &&
-           m_phase != Phase::kLeaving)
+    while (!m_pendingSlots.empty() && m_phase != Phase::kLeaving)
     {
+        if (!m_pendingSlots.front().m_begun)
+            BeginFrontSlot(m_lastSlotDueMs);
+        if (m_pendingSlots.front().m_dueMs > now)
+            break;
         const PendingSlot slot = m_pendingSlots.front();
         m_pendingSlots.pop_front();
         const bool leaveNow =
@@ -519,6 +666,8 @@ std::uint32_t CGameSimulator::NextWaitMs(std::uint64_t now) const
 {
     if (m_pendingSlots.empty() || m_phase == Phase::kLeaving)
         return kGameSimPollSliceMs;
+    if (!m_pendingSlots.front().m_begun)
+        return 0;
     return Remaining(m_pendingSlots.front().m_dueMs, now);
 }
 

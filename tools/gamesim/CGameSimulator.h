@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/packets/GamePacket.h"
@@ -46,12 +47,17 @@ struct GameSimScript
     std::uint16_t m_announcePort = 0;
     // Delay before answering each time slot (the game's real pace).
     std::uint32_t m_slotDelayMs = 0;
+    // Instead of the slot delay, each slot takes its own interval divided by the number of
+    // slots waiting when it begins: normal speed is real time, and slots that the host keeps
+    // in flight make the game run faster, as the real game catches up.
+    bool m_paceByInterval = false;
     // Typed in the lobby, in order, after the lobby welcome (each after the previous one was
     // answered, or after ~200 ms).
     std::vector<std::string> m_lobbyChat;
     // Type "/start" after m_lobbyChat unless it already contains a start word.
     bool m_startAfterLobbyChat = true;
-    // Typed in the game at their game times.
+    // Typed in the game at their game times, each once over all sessions (a session joined
+    // again does not type them a second time; its lobby lines are typed again).
     std::vector<GameSimChat> m_gameChat;
     // Leave (0x21) once game time reaches this.
     std::optional<std::uint32_t> m_leaveAtGameTimeMs;
@@ -73,6 +79,30 @@ struct GameSimScript
     std::uint32_t m_splitPauseMs = 20;
     // Fill GameSimRecord::m_packets (long benchmarks turn it off).
     bool m_keepPackets = true;
+    // Fill GameSimRecord::m_slotLog.
+    bool m_keepSlotLog = true;
+    // Join again this many times by itself after a session ends (a leave acknowledgement or a
+    // closed connection), as a viewer who goes back to the LAN screen; Rejoin asks once more.
+    std::uint32_t m_rejoins = 0;
+};
+
+// One time slot as it reached the game.
+struct GameSimSlot
+{
+    std::uint64_t m_atMs = 0; // on the simulator's clock
+    std::uint16_t m_intervalMs = 0;
+    std::uint16_t m_bytes = 0;      // the whole packet
+    std::uint64_t m_gameTimeMs = 0; // of its session, once this slot is counted
+    std::uint32_t m_session = 1;    // 1 for the first session joined
+};
+
+// A chat line as it reached the game.
+struct GameSimLine
+{
+    std::uint64_t m_atMs = 0;
+    bool m_inGame = false;
+    std::uint32_t m_session = 1;
+    std::string m_text;
 };
 
 // What the simulated game received and did.
@@ -112,7 +142,27 @@ struct GameSimRecord
     bool m_leaveSent = false;
     // An announced port refused the connection.
     bool m_connectFailed = false;
+
+    // Sessions joined and ended so far; the fields above that describe one session (game
+    // time, started, leave, closed) are the latest session's, the counts and lists run on.
+    std::uint32_t m_sessionsJoined = 0;
+    std::uint32_t m_sessionsEnded = 0;
+    // Index into m_packets where each session's packets begin.
+    std::vector<std::size_t> m_sessionFirstPacket;
+    // Every time slot and every chat line received, in order, with when it came.
+    std::vector<GameSimSlot> m_slotLog;
+    std::vector<GameSimLine> m_lineLog;
 };
+
+// Chat lines received (lobby and game) that begin with text.
+std::size_t LinesStartingWith(const GameSimRecord& record, std::string_view text);
+// Time slots with a non-zero interval received in [fromMs, toMs] of the simulator's clock.
+std::size_t SlotsWithTimeBetween(const GameSimRecord& record, std::uint64_t fromMs,
+                                 std::uint64_t toMs);
+// The game time that the latest slot received at or before atMs had reached (0 before any).
+std::uint64_t GameTimeAt(const GameSimRecord& record, std::uint64_t atMs);
+// The packets of one session (1 for the first joined), in order; empty for one not joined.
+std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record, std::uint32_t session);
 
 // Plays Warcraft III's part against a local game host over loopback, on a thread of its own.
 class CGameSimulator
@@ -141,8 +191,12 @@ public:
     void TypeChat(std::string text);
     // Sends 0x21 now.
     void Leave();
+    // After the session has ended (or once it ends): look for the host's announcement again
+    // and join it. Finished turns false at once.
+    void Rejoin();
     void Stop();
 
+    // The latest session is over (see WaitFinished); a rejoin starts a new one.
     bool Finished() const;
     // Called on the simulator's thread for every chat line received (in game or lobby), before
     // it is recorded. Set before Start.
@@ -161,7 +215,10 @@ private:
 
     struct PendingSlot // a time slot still being "simulated"
     {
-        std::uint64_t m_dueMs = 0;
+        std::uint64_t m_arrivedMs = 0;
+        std::uint16_t m_intervalMs = 0;
+        bool m_begun = false;           // its simulation has begun (it is at the queue's front)
+        std::uint64_t m_dueMs = 0;      // when its simulation ends, once begun
         std::uint64_t m_gameTimeMs = 0; // game time once this slot has been processed
     };
 
@@ -172,6 +229,11 @@ private:
     };
 
     void Run();
+    // After a session: false when stopping, true once a rejoin is due.
+    bool AwaitRejoin();
+    void ResetSession();
+    // Begins the simulation of the slot at the queue's front, after the previous one's end.
+    void BeginFrontSlot(std::uint64_t previousDueMs);
     bool Stopping() const;
     bool WaitForAnnouncement();
     void Session();
@@ -218,6 +280,7 @@ private:
     std::condition_variable m_recordChanged;
     GameSimRecord m_record;
     bool m_finished = false; // under m_recordMutex
+    std::uint32_t m_rejoinsAsked = 0; // under m_recordMutex: Rejoin calls not yet begun
 
     std::mutex m_commandMutex;
     std::vector<Command> m_commands;
@@ -240,6 +303,8 @@ private:
     bool m_answerSinceTyped = false;
     std::uint64_t m_leaveSentMs = 0;
     std::uint32_t m_slotsAnswered = 0;
+    std::uint32_t m_session = 0;     // sessions joined so far
+    std::uint32_t m_rejoinsDone = 0; // automatic rejoins (m_rejoins) used
 };
 
 } // namespace velt

@@ -12,6 +12,8 @@ const char* const kGameSimUsage =
     "usage: velt-gamesim [options]\n"
     "  --announce-port P   UDP port to hear announcements on (default 6112, 0 picks a free one)\n"
     "  --slot-delay MS     wait MS milliseconds before answering each time slot\n"
+    "  --pace              answer each time slot after its interval, as the game at normal speed\n"
+    "  --rejoins N         join the game again N times after the host ends it\n"
     "  --lobby TEXT        type TEXT in the lobby (repeatable, in order)\n"
     "  --no-start          do not type /start after the lobby lines\n"
     "  --chat MS:TEXT      type TEXT in the game once game time reaches MS (repeatable)\n"
@@ -107,6 +109,12 @@ bool ParseOne(const std::string& option, CArgumentCursor& cursor, GameSimOptions
             script.m_leaveAtGameTimeMs = *ms;
         return ms.has_value();
     }
+    if (option == "--rejoins")
+    {
+        const auto count = cursor.Number<std::uint32_t>(option, "a number of sessions");
+        script.m_rejoins = count.value_or(0);
+        return count.has_value();
+    }
     if (option == "--timeout")
     {
         const auto seconds = cursor.Number<std::uint32_t>(option, "a number of seconds");
@@ -140,6 +148,7 @@ bool ParseOne(const std::string& option, CArgumentCursor& cursor, GameSimOptions
         {"--vanish", &script.m_vanishAtGameTimeMs},
         {"--coalesce", &script.m_coalesce},
         {"--split", &script.m_splitPackets},
+        {"--pace", &script.m_paceByInterval},
         {"--quiet", &options.m_quiet},
         {"--help", &options.m_help},
     };

@@ -1,5 +1,5 @@
-// velt-gamesim: plays Warcraft III's part against a local game host for one session and prints
-// what the host sent.
+// velt-gamesim: plays Warcraft III's part against a local game host for one session (and the
+// sessions it joins again with --rejoins) and prints what the host sent.
 
 #include <cstdio>
 #include <mutex>
@@ -30,9 +30,12 @@ void PrintLine(const char* prefix, const std::string& text)
 
 bool WaitForSession(CGameSimulator& simulator, const GameSimOptions& options)
 {
+    const std::uint32_t sessions = options.m_script.m_rejoins + 1;
+    const auto allEnded = [sessions](const GameSimRecord& record)
+    { return record.m_sessionsEnded >= sessions; };
     if (options.m_timeoutSeconds)
-        return simulator.WaitFinished(*options.m_timeoutSeconds * 1000u);
-    while (!simulator.WaitFinished(kWaitStepMs))
+        return simulator.WaitFor(allEnded, *options.m_timeoutSeconds * 1000u);
+    while (!simulator.WaitFor(allEnded, kWaitStepMs))
     {
     }
     return true;

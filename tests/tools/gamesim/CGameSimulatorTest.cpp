@@ -71,6 +71,12 @@ public:
 
     bool AnnounceAndAccept(std::uint16_t announcePort)
     {
+        return Announce(announcePort, m_listener.Port()) && AcceptsWithin(kWaitMs);
+    }
+
+    // One announcement naming a game port, this host's or another.
+    static bool Announce(std::uint16_t announcePort, std::uint16_t gamePort)
+    {
         CByteWriter body;
         body.U32(0x57335850)
             .U32(26)
@@ -79,12 +85,16 @@ public:
             .CString("Fake game")
             .U8(0)
             .CString("\x01\x03");
-        body.U32(12).U32(1).U32(1).U32(12).U32(0).U16(m_listener.Port());
+        body.U32(12).U32(1).U32(1).U32(12).U32(0).U16(gamePort);
         CUdpSocket udp;
         const Bytes announcement = Packet(0x30, body.View());
-        if (!udp.Open() ||
-            udp.SendTo("127.0.0.1", announcePort, announcement.data(), announcement.size()) < 0)
-            return false;
+        return udp.Open() &&
+               udp.SendTo("127.0.0.1", announcePort, announcement.data(), announcement.size()) >= 0;
+    }
+
+    // Whether a game connects within ms (it is then taken as this host's game).
+    bool AcceptsWithin(std::uint32_t ms)
+    {
         CEvent accepted;
         CThread acceptor;
         acceptor.Start(
@@ -93,11 +103,13 @@ public:
                 m_game = m_listener.Accept();
                 accepted.Set();
             });
-        if (!accepted.Wait(kWaitMs))
+        if (!accepted.Wait(ms))
             m_listener.Shutdown();
         acceptor.Join();
         return m_game.IsValid();
     }
+
+    std::uint16_t Port() const { return m_listener.Port(); }
 
     void Send(const Bytes& bytes)
     {
@@ -427,4 +439,160 @@ TEST(GameSimulatorTest, StopEndsEveryWaitPromptly)
     EXPECT_TRUE(connected.Finished());
     EXPECT_FALSE(connected.Record().m_connectionClosedByHost);
     EXPECT_TRUE(host.Next().empty() && host.m_closed);
+}
+
+// ---- joining again, and what tests read from the record ---------------------------------------
+
+struct RejoinCase
+{
+    const char* m_name;
+    bool m_hostAcknowledges; // the first session ends with a leave acknowledgement, else a close
+    bool m_automatic;        // m_rejoins, else Rejoin()
+};
+
+class GameSimulatorRejoinTest : public ::testing::TestWithParam<RejoinCase>
+{
+};
+
+// After the host ends the game, the viewer goes back to the LAN screen and joins the latest
+// game announced there; the lobby script runs again, the game chat does not.
+TEST_P(GameSimulatorRejoinTest, JoinsTheLatestAnnouncementAgain)
+{
+    const RejoinCase& c = GetParam();
+    GameSimScript script;
+    script.m_lobbyChat = {"/help"};
+    script.m_gameChat = {{100, "/time"}};
+    script.m_rejoins = c.m_automatic ? 1 : 0;
+    CGameSimulator sim(script);
+    ASSERT_TRUE(sim.Start());
+    {
+        CFakeHost first;
+        JoinAndMapCheck(first, sim);
+        first.Expect(GamePacketType::kMapSize);
+        EXPECT_EQ(first.ExpectChat(ChatKind::kLobby), "/help");
+        EXPECT_EQ(first.ExpectChat(ChatKind::kLobby), "/start");
+        StartGame(first);
+        first.Send(Slot(100));
+        first.Expect(GamePacketType::kOutgoingKeepalive);
+        EXPECT_EQ(first.ExpectChat(ChatKind::kInGame), "/time");
+        if (c.m_hostAcknowledges)
+            first.Send(Packet(0x1B, {}));
+        first.m_game.Close();
+        ASSERT_TRUE(
+            sim.WaitFor([](const GameSimRecord& r) { return r.m_sessionsEnded == 1; }, kWaitMs));
+    }
+    std::uint16_t stalePort = 0;
+    {
+        CFakeHost gone;
+        stalePort = gone.Port();
+    }
+    CFakeHost second;
+    if (!c.m_automatic)
+    {
+        // Not told to: the announcement is not followed.
+        ASSERT_TRUE(CFakeHost::Announce(sim.AnnouncePort(), second.Port()));
+        EXPECT_FALSE(second.AcceptsWithin(kQuietMs));
+        CFakeHost third; // the listener above is spent
+        ASSERT_TRUE(CFakeHost::Announce(sim.AnnouncePort(), stalePort));
+        ASSERT_TRUE(CFakeHost::Announce(sim.AnnouncePort(), third.Port()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        sim.Rejoin();
+        EXPECT_FALSE(sim.Finished());
+        ASSERT_TRUE(third.AcceptsWithin(kWaitMs));
+        third.Expect(GamePacketType::kReqJoin);
+    }
+    else
+    {
+        ASSERT_TRUE(second.AnnounceAndAccept(sim.AnnouncePort()));
+        second.Expect(GamePacketType::kReqJoin);
+    }
+    ASSERT_TRUE(
+        sim.WaitFor([](const GameSimRecord& r) { return r.m_sessionsJoined == 2; }, kWaitMs));
+    const GameSimRecord record = sim.Record();
+    EXPECT_FALSE(record.m_connectFailed); // a stale announcement queued is passed over
+    EXPECT_FALSE(record.m_leaveAckReceived);
+    EXPECT_FALSE(record.m_gameStarted);
+    EXPECT_EQ(record.m_gameTimeMs, 0u);
+    EXPECT_EQ(record.m_timeSlots, 1u); // counts run on over sessions
+    ASSERT_EQ(record.m_sessionFirstPacket.size(), 2u);
+    EXPECT_EQ(record.m_sessionFirstPacket[0], 0u);
+    EXPECT_EQ(record.m_sessionFirstPacket[1], record.m_packets.size());
+    const auto firstGame = SessionPackets(record, 1);
+    EXPECT_EQ(firstGame.size(), record.m_packets.size());
+    if (c.m_hostAcknowledges)
+    {
+        EXPECT_EQ(firstGame.back(), Packet(0x1B, {})); // the acknowledgement ends the first game
+    }
+    EXPECT_TRUE(SessionPackets(record, 2).empty() && SessionPackets(record, 3).empty());
+    sim.Stop();
+    EXPECT_TRUE(sim.Finished());
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, GameSimulatorRejoinTest,
+                         ::testing::Values(RejoinCase{"ackThenTold", true, false},
+                                           RejoinCase{"closeThenTold", false, false},
+                                           RejoinCase{"ackThenByItself", true, true},
+                                           RejoinCase{"closeThenByItself", false, true}),
+                         [](const auto& info) { return std::string(info.param.m_name); });
+
+// Paced by interval, a slot takes its interval divided by the slots waiting when it begins; the
+// log holds each slot with its time, and the lines by their text.
+TEST(GameSimulatorTest, PaceByIntervalAndTheSlotAndLineLogs)
+{
+    CManualClock clock;
+    GameSimScript script;
+    script.m_paceByInterval = true;
+    script.m_startAfterLobbyChat = false;
+    CGameSimulator sim(script, clock);
+    ASSERT_TRUE(sim.Start());
+    CFakeHost host;
+    JoinAndMapCheck(host, sim);
+    host.Expect(GamePacketType::kMapSize);
+    StartGame(host);
+    const std::uint64_t t0 = clock.NowMs();
+
+    host.Send(Slot(300, {0x68}));
+    ASSERT_TRUE(sim.WaitFor([](const GameSimRecord& r) { return r.m_timeSlots == 1; }, kWaitMs));
+    clock.Advance(299);
+    EXPECT_TRUE(host.QuietFor(kQuietMs));
+    clock.Advance(1);
+    host.Expect(GamePacketType::kOutgoingKeepalive);
+
+    // Four at once: 300/4, then 300/3, then 300/2 ms, and the empty one costs nothing.
+    host.Send(Join({Slot(300), Slot(300), Slot(300), Slot(0)}));
+    host.Send(Join({Chat(ChatKind::kInGame, "[VELT] Not enough data,buffering.."),
+                    Chat(ChatKind::kInGame, "[VELT] Not enough data,buffering.."),
+                    Chat(ChatKind::kInGame, "[VELT] Game resumed..")}));
+    ASSERT_TRUE(sim.WaitFor([](const GameSimRecord& r) { return r.m_timeSlots == 5; }, kWaitMs));
+    for (const std::uint32_t step : {75u, 100u, 150u})
+    {
+        clock.Advance(step - 1);
+        EXPECT_TRUE(host.QuietFor(kQuietMs)) << step;
+        clock.Advance(1);
+        host.Expect(GamePacketType::kOutgoingKeepalive);
+    }
+    host.Expect(GamePacketType::kOutgoingKeepalive); // the empty one at once
+    EXPECT_TRUE(host.QuietFor(kQuietMs));
+
+    const GameSimRecord record = sim.Record();
+    ASSERT_EQ(record.m_slotLog.size(), 5u);
+    EXPECT_EQ(record.m_slotLog[0].m_atMs, t0);
+    EXPECT_EQ(record.m_slotLog[0].m_bytes, Slot(300, {0x68}).size());
+    EXPECT_EQ(record.m_slotLog[1].m_atMs, t0 + 300);
+    EXPECT_EQ(record.m_slotLog[3].m_gameTimeMs, 1200u);
+    EXPECT_EQ(record.m_slotLog[4].m_intervalMs, 0u);
+    EXPECT_EQ(record.m_slotLog[4].m_session, 1u);
+    EXPECT_EQ(SlotsWithTimeBetween(record, t0, t0 + 299), 1u);
+    EXPECT_EQ(SlotsWithTimeBetween(record, t0 + 1, t0 + 300), 3u); // the empty slot not counted
+    EXPECT_EQ(SlotsWithTimeBetween(record, t0 + 301, t0 + 10000), 0u);
+    EXPECT_EQ(GameTimeAt(record, t0 - 1), 0u);
+    EXPECT_EQ(GameTimeAt(record, t0 + 299), 300u);
+    EXPECT_EQ(GameTimeAt(record, t0 + 300), 1200u);
+    EXPECT_EQ(LinesStartingWith(record, "[VELT] Not enough data,buffering.."), 2u);
+    EXPECT_EQ(LinesStartingWith(record, "[VELT] Game resumed"), 1u);
+    EXPECT_EQ(LinesStartingWith(record, "By gamers"), 1u);
+    ASSERT_EQ(record.m_lineLog.size(), 5u); // the start's lobby line and greeting first
+    EXPECT_FALSE(record.m_lineLog[0].m_inGame);
+    EXPECT_EQ(record.m_lineLog[2].m_atMs, t0 + 300);
+    EXPECT_TRUE(record.m_lineLog[2].m_inGame);
 }

@@ -8,13 +8,20 @@ using Args = std::vector<std::string>;
 TEST(GameSimArgumentsTest, OptionsFillTheScript)
 {
     std::string error;
-    const auto options = ParseGameSimArguments(
-        {"--announce-port", "0",       "--slot-delay", "100",    "--lobby",
-         "/pmsg off",       "--lobby", "/fs",          "--chat", "90000:/goto 5:00",
-         "--chat",          "0:a:b",   "--leave-at",   "120000", "--vanish",
-         "--coalesce",      "--split", "--no-start",   "--name", "Watcher",
-         "--timeout",       "30",      "--quiet"},
-        error);
+    const auto options = ParseGameSimArguments({"--announce-port", "0",
+                                                "--slot-delay",    "100",
+                                                "--lobby",         "/pmsg off",
+                                                "--lobby",         "/fs",
+                                                "--chat",          "90000:/goto 5:00",
+                                                "--chat",          "0:a:b",
+                                                "--leave-at",      "120000",
+                                                "--vanish",        "--coalesce",
+                                                "--split",         "--no-start",
+                                                "--name",          "Watcher",
+                                                "--timeout",       "30",
+                                                "--quiet",         "--pace",
+                                                "--rejoins",       "2"},
+                                               error);
     ASSERT_TRUE(options) << error;
     const GameSimScript& script = options->m_script;
     EXPECT_EQ(script.m_announcePort, 0);
@@ -29,6 +36,8 @@ TEST(GameSimArgumentsTest, OptionsFillTheScript)
     EXPECT_FALSE(script.m_startAfterLobbyChat);
     EXPECT_EQ(script.m_playerName, "Watcher");
     EXPECT_EQ(options->m_timeoutSeconds, 30u);
+    EXPECT_TRUE(script.m_paceByInterval);
+    EXPECT_EQ(script.m_rejoins, 2u);
     EXPECT_TRUE(options->m_quiet);
 
     const auto defaults = ParseGameSimArguments({}, error);
@@ -55,6 +64,7 @@ TEST(GameSimArgumentsTest, BadUsageIsRefusedWithAReason)
         {{"--chat", "100:"},
          "--chat needs MS:TEXT (game time in milliseconds, a colon, the line), not \"100:\""},
         {{"--vanish"}, "--vanish needs --leave-at"},
+        {{"--rejoins", "x"}, "--rejoins needs a number of sessions, not \"x\""},
         {{"--name", "SixteenCharsLong"}, "--name needs 1 to 15 characters"},
     };
     for (const auto& [args, expected] : rows)
