@@ -23,6 +23,11 @@ constexpr std::uint32_t kWatchIdleMs = 1000;
 constexpr std::uint8_t kActionMapPing = 0x68;
 constexpr std::uint8_t kActionHeroSkill = 0x66;
 
+// With a live delay, how often the server is asked where the match stands.
+constexpr std::uint32_t kLiveEdgePollMs = 1000;
+// The live edge is taken to move on by at most this much past the last length reported.
+constexpr std::uint32_t kLiveEdgeExtrapolationMs = 1500;
+
 constexpr std::string_view kNormalSpeedLine = "[VELT] Now play with normal speed";
 
 } // namespace
@@ -47,6 +52,7 @@ void CHostFeed::Reset()
     m_buffering.store(false);
     m_holding.store(false);
     m_levelAfterPause = 1;
+    m_nextEdgePollMs = 0;
 }
 
 void CHostFeed::AdvanceReadPos(std::uint32_t length)
@@ -80,10 +86,11 @@ HostResult CHostFeed::Play()
         return result;
     for (;;)
     {
-        m_session.TellServerNews();
+        m_session.TellServerNews(EmptyAnswersUntold());
         // Whichever thread ended the session, nothing more is fed.
         if (m_session.Stopping())
             return HostResult::kSessionOver;
+        PollLiveEdge();
         if (Paused())
             result = HoldWhilePaused();
         else if (TooCloseToLive())
@@ -97,13 +104,44 @@ HostResult CHostFeed::Play()
     }
 }
 
+bool CHostFeed::EmptyAnswersUntold() const
+{
+    // Behind live by choice with game in hand, an empty answer is no lack of data to the viewer.
+    return m_session.LiveDelay() != 0 && !Buffering() && HeldAheadMs() > 0;
+}
+
+void CHostFeed::PollLiveEdge()
+{
+    // Behind live by choice, the data held reaches far ahead of the feed, so nothing near its
+    // end asks the server for more; the match length it reports must stay fresh all the same.
+    if (m_session.LiveDelay() == 0 || !m_session.LiveMatch() || m_session.Stream().Ended())
+        return;
+    const std::uint64_t now = m_session.Clock().NowMs();
+    if (now < m_nextEdgePollMs)
+        return;
+    m_session.Stream().RequestWhileWaiting();
+    m_nextEdgePollMs = now + kLiveEdgePollMs;
+}
+
 bool CHostFeed::TooCloseToLive() const
 {
     const std::uint32_t delay = m_session.LiveDelay();
     if (delay == 0 || !m_session.LiveMatch() || m_session.Stream().Ended())
         return false;
-    const std::uint64_t edgeMs = std::uint64_t{m_session.Stream().MatchSeconds()} * 1000;
-    return std::uint64_t{GameTimeMs()} + std::uint64_t{delay} * 1000 > edgeMs;
+    return std::uint64_t{GameTimeMs()} + std::uint64_t{delay} * 1000 > LiveEdgeMs();
+}
+
+std::uint64_t CHostFeed::LiveEdgeMs() const
+{
+    // The length the last answer reported, moved on by the time since (the match plays on), but
+    // by no more than the polls leave between two answers: a server that has stalled does not
+    // pull the feed closer than that.
+    const CStreamBuffer& stream = m_session.Stream();
+    const std::uint64_t reportedMs = std::uint64_t{stream.MatchSeconds()} * 1000;
+    const std::uint64_t now = m_session.Clock().NowMs();
+    const std::uint64_t at = stream.MatchSecondsAtMs();
+    const std::uint64_t age = now > at ? now - at : 0;
+    return reportedMs + std::min<std::uint64_t>(age, kLiveEdgeExtrapolationMs);
 }
 
 HostResult CHostFeed::Pause()
@@ -603,7 +641,7 @@ HostResult CHostFeed::AwaitLastKeepalives()
 
 HostResult CHostFeed::HaltTick()
 {
-    m_session.TellServerNews();
+    m_session.TellServerNews(EmptyAnswersUntold());
     if (m_session.Stopping())
         return HostResult::kSessionOver;
     if (!SendEmptySlot(true))
@@ -790,13 +828,26 @@ HostResult CHostFeed::CatchUpLive()
 HostResult CHostFeed::CatchUpToDelay()
 {
     // Up to the chosen distance behind the match length the server reports; that length grows
-    // while the feed runs, so the target is taken again until it is reached.
+    // while the feed runs, so the target is taken again until it is reached. The length the
+    // last answer brought may be old (the data held reaches far ahead of the feed, so nothing
+    // was asked for meanwhile): once reached, the server is asked where the match stands, and
+    // the catch-up ends only on a target that an answer given since confirms.
+    bool confirmed = false;
     while (!m_session.Stopping() && !Paused())
     {
-        const std::uint64_t edgeMs = std::uint64_t{m_session.Stream().MatchSeconds()} * 1000;
+        const std::uint64_t edgeMs = LiveEdgeMs();
         const std::uint64_t delayMs = std::uint64_t{m_session.LiveDelay()} * 1000;
         if (m_session.Stream().Ended() || edgeMs <= delayMs + GameTimeMs())
-            break;
+        {
+            if (confirmed || m_session.Stream().Ended())
+                break;
+            const HostResult result = AwaitFreshEdge();
+            if (EndsSession(result))
+                return result;
+            confirmed = true;
+            continue;
+        }
+        confirmed = false;
         const HostResult result = FastForwardToTime(edgeMs - delayMs, true);
         if (EndsSession(result))
             return result;
@@ -805,6 +856,25 @@ HostResult CHostFeed::CatchUpToDelay()
     }
     if (!Paused())
         m_session.SendGameChat(kNormalSpeedLine);
+    return HostResult::kContinue;
+}
+
+HostResult CHostFeed::AwaitFreshEdge()
+{
+    CStreamBuffer& stream = m_session.Stream();
+    const std::uint32_t answers = stream.AnswersArrived();
+    const std::uint64_t start = m_session.Clock().NowMs();
+    // Bounded: after an empty answer the server may not be asked again for a while.
+    const std::uint64_t waitMs = std::uint64_t{m_session.Timings().m_emptyChunkHoldMs} +
+                                 m_session.Timings().m_dataWaitMs;
+    while (stream.AnswersArrived() == answers && m_session.Clock().NowMs() - start < waitMs)
+    {
+        stream.RequestWhileWaiting();
+        const HostResult result = HaltTick();
+        if (result != HostResult::kContinue)
+            return result;
+        WaitAny({&m_session.StopEvent(), &stream.DataArrived()}, m_session.Timings().m_haltPeriodMs);
+    }
     return HostResult::kContinue;
 }
 

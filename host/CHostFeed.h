@@ -103,7 +103,15 @@ private:
     HostResult LimitLiveSpeed(StepKind kind);
     // A live match with a delay: the feed is closer to the reported live edge than the delay.
     bool TooCloseToLive() const;
+    // Where the live match stands now, as far as the server's answers tell.
+    std::uint64_t LiveEdgeMs() const;
+    // With a live delay: asks the server where the match stands, about once a second.
+    void PollLiveEdge();
+    // Empty answers are not told while the feed holds the game behind live with game in hand.
+    bool EmptyAnswersUntold() const;
     HostResult CatchUpToDelay();
+    // Asks the server for more and holds the game until an answer comes (bounded).
+    HostResult AwaitFreshEdge();
     HostResult HoldWhilePaused();
     HostResult HoldForDelay();
     // Empty time slots every halt period while holding() is true; the viewer's lines are
@@ -130,6 +138,7 @@ private:
     std::atomic<bool> m_paused{false};
     std::atomic<bool> m_buffering{false};
     std::atomic<bool> m_holding{false};
+    std::uint64_t m_nextEdgePollMs = 0;
     std::atomic<std::uint8_t> m_levelAfterPause{1}; // the level the end of a hold brings back
     std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session
     std::atomic<std::uint32_t> m_readStalled{0};     // the watch thread fed during a watched read

@@ -51,6 +51,7 @@ void CStreamBuffer::Append(std::uint32_t offset, const std::uint8_t* data, std::
         }
         m_size.store(end, std::memory_order_release);
         m_matchSeconds.store(matchSeconds);
+        m_matchSecondsAtMs.store(m_clock.NowMs());
         if (length < kFullChunk && m_lowData.load())
             m_caughtUp.store(1);
     }

@@ -51,6 +51,8 @@ public:
     bool Ended() const { return m_ended.load() != 0; }
     // The match's length as the server last reported it, in seconds.
     std::uint16_t MatchSeconds() const { return m_matchSeconds.load(std::memory_order_relaxed); }
+    // When an answer last reported the match's length.
+    std::uint64_t MatchSecondsAtMs() const { return m_matchSecondsAtMs.load(); }
     void SetMatchSeconds(std::uint16_t seconds) { m_matchSeconds.store(seconds); }
     std::uint32_t AnswersArrived() const { return m_answersArrived.load(); }
 
@@ -97,6 +99,7 @@ private:
     // Bytes below this are never written again (the receive thread's).
     std::atomic<std::uint32_t> m_heldEnd{0};
     std::atomic<std::uint16_t> m_matchSeconds{0};
+    std::atomic<std::uint64_t> m_matchSecondsAtMs{0};
     std::atomic<std::uint32_t> m_ended{0};       // the server marked the end of the stream
     std::atomic<std::uint32_t> m_lowData{0};
     std::atomic<std::uint32_t> m_caughtUp{0};    // a short or empty chunk came while low on data
