@@ -504,7 +504,8 @@ CHostCommands::Exit CHostCommands::Status(const Context& context)
     if (m_session.LiveMatch() && !stream.Ended())
     {
         const std::uint64_t edgeMs = std::uint64_t{stream.MatchSeconds()} * 1000;
-        const std::uint64_t behind = edgeMs > status.m_gameTimeMs ? edgeMs - status.m_gameTimeMs : 0;
+        const std::uint64_t behind =
+            edgeMs > status.m_gameTimeMs ? edgeMs - status.m_gameTimeMs : 0;
         second += ", " + std::to_string(behind / 1000) + " s behind live, delay " +
                   std::to_string(status.m_liveDelaySeconds) + " s";
     }

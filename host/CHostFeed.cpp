@@ -229,7 +229,8 @@ std::uint32_t CHostFeed::HeldAheadMs() const
     std::uint64_t ahead = 0;
     for (std::uint32_t pos = ReadPos(); pos + kGamePacketHeadSize <= size;)
     {
-        const std::uint32_t length = static_cast<std::uint32_t>(bytes[pos + 2] | (bytes[pos + 3] << 8));
+        const std::uint32_t length =
+            static_cast<std::uint32_t>(bytes[pos + 2] | (bytes[pos + 3] << 8));
         if (bytes[pos] != kGamePacketSignature || length < kGamePacketHeadSize)
         {
             ++pos; // the feed skips such bytes too
@@ -479,7 +480,8 @@ void CHostFeed::TimeSlotNotices(const TimeSlotFacts& facts)
     }
     else if (*facts.m_firstAction == kActionHeroSkill)
     {
-        m_session.SendGameChat("[VELT] " + m_session.PlayerName(player) + " has learnt a new skill");
+        m_session.SendGameChat("[VELT] " + m_session.PlayerName(player) +
+                               " has learnt a new skill");
     }
 }
 
@@ -624,8 +626,8 @@ HostResult CHostFeed::AwaitLastKeepalives()
         const std::uint64_t elapsed = m_session.Clock().NowMs() - start;
         if (elapsed >= waitMs)
             break;
-        const GameRead read =
-            m_session.Connection().NextWithin(m_session.Clock(), static_cast<std::uint32_t>(waitMs - elapsed));
+        const GameRead read = m_session.Connection().NextWithin(
+            m_session.Clock(), static_cast<std::uint32_t>(waitMs - elapsed));
         if (read.TimedOut())
             break;
         if (read.Closed())
@@ -873,7 +875,8 @@ HostResult CHostFeed::AwaitFreshEdge()
         const HostResult result = HaltTick();
         if (result != HostResult::kContinue)
             return result;
-        WaitAny({&m_session.StopEvent(), &stream.DataArrived()}, m_session.Timings().m_haltPeriodMs);
+        WaitAny({&m_session.StopEvent(), &stream.DataArrived()},
+                m_session.Timings().m_haltPeriodMs);
     }
     return HostResult::kContinue;
 }

@@ -374,6 +374,57 @@ TEST_F(EndToEndTest, LiveMatchCatchesUpThenHoldsNormalSpeed)
     EXPECT_EQ(m_client->FindHost(m_matchId)->Speed(), 1);
 }
 
+// /back from 3:00 to 1:00 with the real client and the simulated game: the game is ended, joins
+// again by itself, and the new session's time slots are the match's own from its start, so the
+// ones from 1:00 on come once and in order; play goes on at normal speed from 1:00. The client
+// does not count the ended game as a session's end, so velt watch goes on.
+TEST_F(EndToEndTest, BackFromThreeMinutesReplaysFromOneMinute)
+{
+    SyntheticSettings settings;
+    settings.m_seed = 5;
+    settings.m_count = 1;
+    settings.m_liveCount = 0;
+    settings.m_minSeconds = settings.m_maxSeconds = 240;
+    UseMatch(GenerateSyntheticMatch(settings, 0));
+    GameSimScript script;
+    script.m_gameChat = {{1000, "/goto 3:00"}, {180000, "/back 1:00"}};
+    script.m_rejoins = 1;
+    m_game = std::make_unique<CGameSimulator>(script);
+    ASSERT_TRUE(m_game->Start());
+    MakeClient();
+    Watch();
+    ASSERT_TRUE(m_game->WaitFor(
+        [](const GameSimRecord& r) { return r.m_sessionsJoined >= 2 && r.m_gameTimeMs >= 90000; },
+        kDeadlineMs));
+    const GameSimRecord record = m_game->Record();
+    EXPECT_EQ(LinesStartingWith(record, "[VELT] Back to 1:00: join the game again"), 1u);
+    EXPECT_FALSE(m_client->WaitSessionEnded(m_matchId, 100));
+
+    const auto isStreamSlot = [](const std::vector<std::uint8_t>& packet) {
+        return HasGamePacketType(packet, GamePacketType::kIncomingAction) &&
+               ReadTimeSlot(packet).m_intervalMs != 0;
+    };
+    std::vector<std::vector<std::uint8_t>> received;
+    for (auto& packet : SessionPackets(record, 2))
+        if (isStreamSlot(packet))
+            received.push_back(std::move(packet));
+    std::vector<std::vector<std::uint8_t>> expected;
+    for (auto& packet : SplitGamePackets(m_match.m_stream))
+        if (isStreamSlot(packet) && expected.size() < received.size())
+            expected.push_back(std::move(packet));
+    ASSERT_FALSE(received.empty());
+    EXPECT_TRUE(received == expected) << received.size() << " slots of the second session";
+
+    const auto normal = std::find_if(
+        record.m_lineLog.begin(), record.m_lineLog.end(), [](const GameSimLine& line) {
+            return line.m_session == 2 && line.m_text == "[VELT] Now play with normal speed";
+        });
+    ASSERT_NE(normal, record.m_lineLog.end());
+    const std::uint64_t resumedAt = GameTimeAt(record, normal->m_atMs);
+    EXPECT_GE(resumedAt, 60000u);
+    EXPECT_LE(resumedAt, 61000u);
+}
+
 TEST_F(EndToEndTest, HeadersGivePortsFromTheFirstPortOnward)
 {
     // The game comes once both headers are in, so that it sees only the second host.
