@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -102,6 +103,26 @@ struct GameSockAddr
 void WriteGameSockAddr(CByteWriter& writer, const GameSockAddr& address);
 // The zero bytes are skipped unread; a short reader keeps its failure for the caller to see.
 GameSockAddr ReadGameSockAddr(CByteReader& reader);
+
+// What chat packets of both directions (0x0F from the host, 0x28 from the game) hold after
+// their head:
+//   0     u8   receiver count r
+//   1     r    receiver ids
+//   1+r   u8   sender id
+//   2+r   u8   kind
+//   3+r   u32  in-game kind only: flags
+//   ..    text, NUL-terminated
+void WriteChatMessage(CByteWriter& writer, std::span<const std::uint8_t> receivers,
+                      std::uint8_t sender, ChatKind kind, std::uint32_t flags,
+                      std::string_view text);
+struct ChatHead
+{
+    std::vector<std::uint8_t> m_receivers;
+    std::uint8_t m_sender = 0;
+    std::uint8_t m_kind = 0; // what follows depends on it
+};
+// Up to the kind; nothing when there is no receiver or more than kChatReceiversMax.
+std::optional<ChatHead> ReadChatHead(CByteReader& reader);
 
 // The type in a packet's head (the length is not looked at): how a reader that has framed a
 // packet tells what it holds. Nothing when the bytes do not start with a head.

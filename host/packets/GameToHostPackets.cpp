@@ -148,11 +148,8 @@ std::vector<std::uint8_t> BuildChatToHost(const ChatToHostParams& params)
     CByteWriter writer =
         StartGamePacket(GamePacketType::kChatToHost,
                         kChatToHostHeadSize + receivers.size() + params.m_text.size() + 1);
-    writer.U8(static_cast<std::uint8_t>(receivers.size())).Bytes(receivers);
-    writer.U8(params.m_sender).U8(static_cast<std::uint8_t>(params.m_kind));
-    if (inGame)
-        writer.U32(params.m_flags);
-    writer.CString(params.m_text);
+    WriteChatMessage(writer, receivers, params.m_sender, params.m_kind, params.m_flags,
+                     params.m_text);
     return FinishGamePacket(writer);
 }
 
@@ -162,14 +159,13 @@ std::optional<ChatToHostParams> ParseChatToHost(std::span<const std::uint8_t> pa
     if (!opened)
         return std::nullopt;
     CByteReader& reader = *opened;
-    ChatToHostParams params;
-    const std::uint8_t count = reader.U8();
-    if (count == 0 || count > kChatReceiversMax)
+    auto head = ReadChatHead(reader);
+    if (!head)
         return std::nullopt;
-    const auto receivers = reader.Bytes(count);
-    params.m_receivers.assign(receivers.begin(), receivers.end());
-    params.m_sender = reader.U8();
-    const std::uint8_t kind = reader.U8();
+    ChatToHostParams params;
+    params.m_receivers = std::move(head->m_receivers);
+    params.m_sender = head->m_sender;
+    const std::uint8_t kind = head->m_kind;
     if (kind == static_cast<std::uint8_t>(ChatKind::kInGame))
         params.m_flags = reader.U32();
     else if (kind != static_cast<std::uint8_t>(ChatKind::kLobby))
