@@ -106,4 +106,16 @@ std::optional<CByteReader> OpenGamePacket(std::span<const std::uint8_t> packet, 
     return reader;
 }
 
+std::vector<std::uint8_t> BuildHeadOnlyGamePacket(GamePacketType type)
+{
+    CByteWriter writer = StartGamePacket(type, kGamePacketHeadSize);
+    return FinishGamePacket(writer);
+}
+
+bool IsHeadOnlyGamePacket(std::span<const std::uint8_t> packet, GamePacketType type)
+{
+    const auto reader = OpenGamePacket(packet, type);
+    return reader && reader->AtEnd();
+}
+
 } // namespace velt

@@ -134,6 +134,10 @@ CByteWriter StartGamePacket(GamePacketType type, std::size_t reserve);
 // The whole packet, or an empty vector when it outgrew the 16-bit length field.
 std::vector<std::uint8_t> FinishGamePacket(CByteWriter& writer);
 
+// Packets that are their head alone (F7, type, 04 00): countdown, loaded, leave acknowledgement.
+std::vector<std::uint8_t> BuildHeadOnlyGamePacket(GamePacketType type);
+bool IsHeadOnlyGamePacket(std::span<const std::uint8_t> packet, GamePacketType type);
+
 // A reader past the head of exactly one packet of the type: the signature, the type, and a
 // length field equal to the span's size. Nothing when the head says otherwise.
 std::optional<CByteReader> OpenGamePacket(std::span<const std::uint8_t> packet,

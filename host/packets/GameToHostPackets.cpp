@@ -5,17 +5,6 @@
 namespace velt
 {
 
-namespace
-{
-
-bool IsEmptyPacket(std::span<const std::uint8_t> packet, GamePacketType type)
-{
-    const auto reader = OpenGamePacket(packet, type);
-    return reader && reader->AtEnd();
-}
-
-} // namespace
-
 // 0x1E join request:
 //   0   4    head F7 1E L
 //   4   u32  host counter
@@ -95,13 +84,12 @@ std::optional<MapReportParams> ParseMapReport(std::span<const std::uint8_t> pack
 // 0x23 game loaded: the head F7 23 04 00 alone.
 std::vector<std::uint8_t> BuildGameLoaded()
 {
-    CByteWriter writer = StartGamePacket(GamePacketType::kGameLoadedSelf, kGamePacketHeadSize);
-    return FinishGamePacket(writer);
+    return BuildHeadOnlyGamePacket(GamePacketType::kGameLoadedSelf);
 }
 
 bool IsGameLoaded(std::span<const std::uint8_t> packet)
 {
-    return IsEmptyPacket(packet, GamePacketType::kGameLoadedSelf);
+    return IsHeadOnlyGamePacket(packet, GamePacketType::kGameLoadedSelf);
 }
 
 // 0x27 keepalive:

@@ -240,14 +240,12 @@ std::optional<PlayerLeaveParams> ParsePlayerLeave(std::span<const std::uint8_t> 
 // 0x1B leave acknowledgement: the head F7 1B 04 00 alone.
 std::vector<std::uint8_t> BuildLeaveAck()
 {
-    CByteWriter writer = StartGamePacket(GamePacketType::kLeaveAck, kGamePacketHeadSize);
-    return FinishGamePacket(writer);
+    return BuildHeadOnlyGamePacket(GamePacketType::kLeaveAck);
 }
 
 bool IsLeaveAck(std::span<const std::uint8_t> packet)
 {
-    const auto reader = OpenGamePacket(packet, GamePacketType::kLeaveAck);
-    return reader && reader->AtEnd();
+    return IsHeadOnlyGamePacket(packet, GamePacketType::kLeaveAck);
 }
 
 } // namespace velt
