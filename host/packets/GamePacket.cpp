@@ -40,6 +40,30 @@ GameSockAddr ReadGameSockAddr(CByteReader& reader)
     return address;
 }
 
+void WriteChatMessage(CByteWriter& writer, std::span<const std::uint8_t> receivers,
+                      std::uint8_t sender, ChatKind kind, std::uint32_t flags,
+                      std::string_view text)
+{
+    writer.U8(static_cast<std::uint8_t>(receivers.size())).Bytes(receivers);
+    writer.U8(sender).U8(static_cast<std::uint8_t>(kind));
+    if (kind == ChatKind::kInGame)
+        writer.U32(flags);
+    writer.CString(text);
+}
+
+std::optional<ChatHead> ReadChatHead(CByteReader& reader)
+{
+    const std::uint8_t count = reader.U8();
+    if (count == 0 || count > kChatReceiversMax)
+        return std::nullopt;
+    ChatHead head;
+    const auto receivers = reader.Bytes(count);
+    head.m_receivers.assign(receivers.begin(), receivers.end());
+    head.m_sender = reader.U8();
+    head.m_kind = reader.U8();
+    return head;
+}
+
 // offset  width  field
 // 0       1      0xF7
 // 1       1      packet type
@@ -80,6 +104,18 @@ std::optional<CByteReader> OpenGamePacket(std::span<const std::uint8_t> packet, 
     if (!reader.Ok() || !signature || !typeMatches || length != packet.size())
         return std::nullopt;
     return reader;
+}
+
+std::vector<std::uint8_t> BuildHeadOnlyGamePacket(GamePacketType type)
+{
+    CByteWriter writer = StartGamePacket(type, kGamePacketHeadSize);
+    return FinishGamePacket(writer);
+}
+
+bool IsHeadOnlyGamePacket(std::span<const std::uint8_t> packet, GamePacketType type)
+{
+    const auto reader = OpenGamePacket(packet, type);
+    return reader && reader->AtEnd();
 }
 
 } // namespace velt

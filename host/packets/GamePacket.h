@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -103,6 +104,26 @@ void WriteGameSockAddr(CByteWriter& writer, const GameSockAddr& address);
 // The zero bytes are skipped unread; a short reader keeps its failure for the caller to see.
 GameSockAddr ReadGameSockAddr(CByteReader& reader);
 
+// What chat packets of both directions (0x0F from the host, 0x28 from the game) hold after
+// their head:
+//   0     u8   receiver count r
+//   1     r    receiver ids
+//   1+r   u8   sender id
+//   2+r   u8   kind
+//   3+r   u32  in-game kind only: flags
+//   ..    text, NUL-terminated
+void WriteChatMessage(CByteWriter& writer, std::span<const std::uint8_t> receivers,
+                      std::uint8_t sender, ChatKind kind, std::uint32_t flags,
+                      std::string_view text);
+struct ChatHead
+{
+    std::vector<std::uint8_t> m_receivers;
+    std::uint8_t m_sender = 0;
+    std::uint8_t m_kind = 0; // what follows depends on it
+};
+// Up to the kind; nothing when there is no receiver or more than kChatReceiversMax.
+std::optional<ChatHead> ReadChatHead(CByteReader& reader);
+
 // The type in a packet's head (the length is not looked at): how a reader that has framed a
 // packet tells what it holds. Nothing when the bytes do not start with a head.
 std::optional<GamePacketType> GamePacketTypeOf(std::span<const std::uint8_t> packet);
@@ -112,6 +133,10 @@ bool HasGamePacketType(std::span<const std::uint8_t> packet, GamePacketType type
 CByteWriter StartGamePacket(GamePacketType type, std::size_t reserve);
 // The whole packet, or an empty vector when it outgrew the 16-bit length field.
 std::vector<std::uint8_t> FinishGamePacket(CByteWriter& writer);
+
+// Packets that are their head alone (F7, type, 04 00): countdown, loaded, leave acknowledgement.
+std::vector<std::uint8_t> BuildHeadOnlyGamePacket(GamePacketType type);
+bool IsHeadOnlyGamePacket(std::span<const std::uint8_t> packet, GamePacketType type);
 
 // A reader past the head of exactly one packet of the type: the signature, the type, and a
 // length field equal to the span's size. Nothing when the head says otherwise.

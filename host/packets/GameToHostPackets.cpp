@@ -5,17 +5,6 @@
 namespace velt
 {
 
-namespace
-{
-
-bool IsEmptyPacket(std::span<const std::uint8_t> packet, GamePacketType type)
-{
-    const auto reader = OpenGamePacket(packet, type);
-    return reader && reader->AtEnd();
-}
-
-} // namespace
-
 // 0x1E join request:
 //   0   4    head F7 1E L
 //   4   u32  host counter
@@ -95,13 +84,12 @@ std::optional<MapReportParams> ParseMapReport(std::span<const std::uint8_t> pack
 // 0x23 game loaded: the head F7 23 04 00 alone.
 std::vector<std::uint8_t> BuildGameLoaded()
 {
-    CByteWriter writer = StartGamePacket(GamePacketType::kGameLoadedSelf, kGamePacketHeadSize);
-    return FinishGamePacket(writer);
+    return BuildHeadOnlyGamePacket(GamePacketType::kGameLoadedSelf);
 }
 
 bool IsGameLoaded(std::span<const std::uint8_t> packet)
 {
-    return IsEmptyPacket(packet, GamePacketType::kGameLoadedSelf);
+    return IsHeadOnlyGamePacket(packet, GamePacketType::kGameLoadedSelf);
 }
 
 // 0x27 keepalive:
@@ -148,11 +136,8 @@ std::vector<std::uint8_t> BuildChatToHost(const ChatToHostParams& params)
     CByteWriter writer =
         StartGamePacket(GamePacketType::kChatToHost,
                         kChatToHostHeadSize + receivers.size() + params.m_text.size() + 1);
-    writer.U8(static_cast<std::uint8_t>(receivers.size())).Bytes(receivers);
-    writer.U8(params.m_sender).U8(static_cast<std::uint8_t>(params.m_kind));
-    if (inGame)
-        writer.U32(params.m_flags);
-    writer.CString(params.m_text);
+    WriteChatMessage(writer, receivers, params.m_sender, params.m_kind, params.m_flags,
+                     params.m_text);
     return FinishGamePacket(writer);
 }
 
@@ -162,14 +147,13 @@ std::optional<ChatToHostParams> ParseChatToHost(std::span<const std::uint8_t> pa
     if (!opened)
         return std::nullopt;
     CByteReader& reader = *opened;
-    ChatToHostParams params;
-    const std::uint8_t count = reader.U8();
-    if (count == 0 || count > kChatReceiversMax)
+    auto head = ReadChatHead(reader);
+    if (!head)
         return std::nullopt;
-    const auto receivers = reader.Bytes(count);
-    params.m_receivers.assign(receivers.begin(), receivers.end());
-    params.m_sender = reader.U8();
-    const std::uint8_t kind = reader.U8();
+    ChatToHostParams params;
+    params.m_receivers = std::move(head->m_receivers);
+    params.m_sender = head->m_sender;
+    const std::uint8_t kind = head->m_kind;
     if (kind == static_cast<std::uint8_t>(ChatKind::kInGame))
         params.m_flags = reader.U32();
     else if (kind != static_cast<std::uint8_t>(ChatKind::kLobby))

@@ -337,14 +337,12 @@ std::optional<ParsedMapCheck> ParseMapCheck(std::span<const std::uint8_t> packet
 // 0x0A and 0x0B: the head alone.
 std::vector<std::uint8_t> BuildCountdownStart()
 {
-    CByteWriter writer = StartGamePacket(GamePacketType::kCountdownStart, 4);
-    return FinishGamePacket(writer);
+    return BuildHeadOnlyGamePacket(GamePacketType::kCountdownStart);
 }
 
 std::vector<std::uint8_t> BuildCountdownEnd()
 {
-    CByteWriter writer = StartGamePacket(GamePacketType::kCountdownEnd, 4);
-    return FinishGamePacket(writer);
+    return BuildHeadOnlyGamePacket(GamePacketType::kCountdownEnd);
 }
 
 // 0x08 a player has loaded:

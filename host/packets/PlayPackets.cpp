@@ -132,13 +132,8 @@ std::vector<std::uint8_t> BuildChatFromHost(const ChatFromHostParams& params)
         !FitsGameText(params.m_text, kChatTextMaxLength))
         return {};
     CByteWriter writer = StartGamePacket(GamePacketType::kChatFromHost, 32 + params.m_text.size());
-    writer.U8(static_cast<std::uint8_t>(params.m_receivers.size()))
-        .Bytes(params.m_receivers)
-        .U8(params.m_sender)
-        .U8(static_cast<std::uint8_t>(params.m_kind));
-    if (params.m_kind == ChatKind::kInGame)
-        writer.U32(params.m_scope);
-    writer.CString(params.m_text);
+    WriteChatMessage(writer, params.m_receivers, params.m_sender, params.m_kind, params.m_scope,
+                     params.m_text);
     return FinishGamePacket(writer);
 }
 
@@ -180,14 +175,13 @@ std::optional<ParsedChatFromHost> ParseChatFromHost(std::span<const std::uint8_t
     if (!opened)
         return std::nullopt;
     CByteReader& reader = *opened;
-    ParsedChatFromHost chat;
-    const std::uint8_t count = reader.U8();
-    if (count == 0 || count > kChatReceiversMax)
+    auto head = ReadChatHead(reader);
+    if (!head)
         return std::nullopt;
-    const auto receivers = reader.Bytes(count);
-    chat.m_receivers.assign(receivers.begin(), receivers.end());
-    chat.m_sender = reader.U8();
-    chat.m_kind = reader.U8();
+    ParsedChatFromHost chat;
+    chat.m_receivers = std::move(head->m_receivers);
+    chat.m_sender = head->m_sender;
+    chat.m_kind = head->m_kind;
     if (chat.m_kind == static_cast<std::uint8_t>(ChatKind::kLobby))
         chat.m_text = reader.CString(kChatTextMaxLength);
     else if (chat.m_kind == static_cast<std::uint8_t>(ChatKind::kInGame))
@@ -246,14 +240,12 @@ std::optional<PlayerLeaveParams> ParsePlayerLeave(std::span<const std::uint8_t> 
 // 0x1B leave acknowledgement: the head F7 1B 04 00 alone.
 std::vector<std::uint8_t> BuildLeaveAck()
 {
-    CByteWriter writer = StartGamePacket(GamePacketType::kLeaveAck, kGamePacketHeadSize);
-    return FinishGamePacket(writer);
+    return BuildHeadOnlyGamePacket(GamePacketType::kLeaveAck);
 }
 
 bool IsLeaveAck(std::span<const std::uint8_t> packet)
 {
-    const auto reader = OpenGamePacket(packet, GamePacketType::kLeaveAck);
-    return reader && reader->AtEnd();
+    return IsHeadOnlyGamePacket(packet, GamePacketType::kLeaveAck);
 }
 
 } // namespace velt
