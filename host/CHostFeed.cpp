@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/CGameSession.h"
+#include "host/packets/GamePacketFramer.h"
 #include "host/packets/PlayPackets.h"
 
 namespace velt
@@ -225,22 +226,19 @@ std::uint32_t CHostFeed::HeldAheadMs() const
     // The game time in the time slots between the read position and the end of the data.
     const CStreamBuffer& stream = m_session.Stream();
     const std::uint32_t size = stream.Size();
-    const std::uint8_t* bytes = stream.Bytes();
+    const std::uint32_t from = std::min(ReadPos(), size);
+    std::span<const std::uint8_t> rest(stream.Bytes() + from, size - from);
     std::uint64_t ahead = 0;
-    for (std::uint32_t pos = ReadPos(); pos + kGamePacketHeadSize <= size;)
+    for (;;)
     {
-        const std::uint32_t length =
-            static_cast<std::uint32_t>(bytes[pos + 2] | (bytes[pos + 3] << 8));
-        if (bytes[pos] != kGamePacketSignature || length < kGamePacketHeadSize)
-        {
-            ++pos; // the feed skips such bytes too
-            continue;
-        }
-        if (pos + length > size)
+        const GameFrame frame = FrameGamePacket(rest);
+        if (frame.m_kind == GameFrame::Kind::kNeedMore)
             break;
-        if (bytes[pos + 1] == static_cast<std::uint8_t>(GamePacketType::kIncomingAction))
-            ahead += ReadTimeSlot({bytes + pos, length}).m_intervalMs;
-        pos += length;
+        const auto packet = rest.first(frame.m_length);
+        if (frame.m_kind == GameFrame::Kind::kWhole &&
+            HasGamePacketType(packet, GamePacketType::kIncomingAction))
+            ahead += ReadTimeSlot(packet).m_intervalMs;
+        rest = rest.subspan(frame.m_length);
     }
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(ahead, UINT32_MAX));
 }

@@ -563,7 +563,10 @@ TEST(GameSimulatorTest, PaceByIntervalAndTheSlotAndLineLogs)
     host.Send(Join({Chat(ChatKind::kInGame, "[VELT] Not enough data,buffering.."),
                     Chat(ChatKind::kInGame, "[VELT] Not enough data,buffering.."),
                     Chat(ChatKind::kInGame, "[VELT] Game resumed..")}));
-    ASSERT_TRUE(sim.WaitFor([](const GameSimRecord& r) { return r.m_timeSlots == 5; }, kWaitMs));
+    // The lines too, before the clock moves: their times are the test's subject.
+    ASSERT_TRUE(sim.WaitFor(
+        [](const GameSimRecord& r) { return r.m_timeSlots == 5 && r.m_lineLog.size() == 5; },
+        kWaitMs));
     for (const std::uint32_t step : {75u, 100u, 150u})
     {
         clock.Advance(step - 1);
