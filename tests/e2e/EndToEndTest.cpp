@@ -22,6 +22,7 @@
 #include "tools/doubles/CScriptedMatchServer.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
+#include "tests/PollUntil.h"
 
 namespace velt
 {
@@ -52,14 +53,7 @@ HostTimings E2eTimings()
 
 bool WaitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMs = kDeadlineMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return test::PollUntil(condition, timeoutMs);
 }
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line)

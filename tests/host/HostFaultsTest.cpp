@@ -11,6 +11,7 @@
 #include "host/packets/PlayPackets.h"
 #include "tests/host/HostTestSupport.h"
 #include "tools/gamesim/CGameSimulator.h"
+#include "tests/PollUntil.h"
 
 namespace velt::test
 {
@@ -25,14 +26,7 @@ constexpr std::uint32_t kFrozenMs = 5000;
 
 bool WaitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMs = kWaitMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return PollUntil(condition, timeoutMs);
 }
 
 // A scripted game that counts the stream's time slots it has been sent.

@@ -16,6 +16,7 @@
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
 #include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/PollUntil.h"
 
 namespace velt
 {
@@ -33,14 +34,7 @@ constexpr std::uint32_t kCapacity = CLocalGameHost::kStreamCapacity;
 
 bool WaitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMs = kDeadlineMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return test::PollUntil(condition, timeoutMs, 1);
 }
 
 HostTimings ShortTimings()

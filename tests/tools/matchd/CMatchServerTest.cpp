@@ -21,6 +21,7 @@
 #include "tools/matchd/CStatsStore.h"
 #include "tools/matchd/MatchdOptions.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
+#include "tests/PollUntil.h"
 
 using namespace velt;
 using velt::CManualClock;
@@ -34,15 +35,7 @@ using Bytes = std::vector<std::uint8_t>;
 // Polls a condition that another thread makes true, up to a generous deadline.
 bool WaitUntil(const std::function<bool()>& condition)
 {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return velt::test::PollUntil(condition, kAnswerTimeoutMs, 5);
 }
 
 Bytes RawFrame(std::uint32_t length, std::uint8_t code, const Bytes& payload)
