@@ -16,5 +16,7 @@ inline constexpr int kExitUsage = 2;
 int RunListCommand(const std::vector<std::string>& args);
 int RunWatchCommand(const std::vector<std::string>& args);
 int RunDemoCommand(const std::vector<std::string>& args);
+// Hosts a replay file from disk as watch hosts a match (cli/PlayCommand.cpp).
+int RunPlayCommand(const std::vector<std::string>& args);
 
 } // namespace velt
