@@ -1,9 +1,11 @@
 // velt play, in-process: a replay file from disk hosted as velt watch hosts a server's match,
-// joined by the game simulator over loopback; and files that cannot be played.
+// joined by the game simulator over loopback, played to its end, gone back in, and stopped in
+// every state of its session; and files that cannot be played.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +16,7 @@
 #include "host/packets/GamePacket.h"
 #include "host/packets/PlayPackets.h"
 #include "platform/Socket.h"
+#include "platform/Thread.h"
 #include "tests/cli/CommandRun.h"
 #include "tests/tools/matchd/ReplayTestSupport.h"
 #include "tools/gamesim/CGameSimulator.h"
@@ -130,6 +133,19 @@ Bytes Truncated(Bytes file, std::size_t keep)
     return file;
 }
 
+// Game traffic beyond the host's 2 MiB buffer: 3500 time slots of 50 map pings each.
+Bytes TooLongForTheHost()
+{
+    Bytes pings;
+    for (int i = 0; i < 50; ++i)
+        pings = test::Concat({pings, test::Ping()});
+    const Bytes slot = test::TimeSlotRecord(0x1F, 100, test::CommandBlock(1, pings));
+    Bytes data = test::Concat({test::BuildLobby({}), test::StartRecords()});
+    for (int i = 0; i < 3500; ++i)
+        data.insert(data.end(), slot.begin(), slot.end());
+    return test::BuildReplayFile(data);
+}
+
 Bytes WithMapPath(std::string mapPath)
 {
     test::LobbySpec lobby;
@@ -172,6 +188,9 @@ INSTANTIATE_TEST_SUITE_P(
                                         WithMapPath("Maps\\" + std::string(110, 'm') + ".w3x"));
                    },
                    "cannot be served: the map path"},
+        BadFileRow{"TooLongForTheHost",
+                   [](const auto& dir) { return WriteFile(dir / "long.w3g", TooLongForTheHost()); },
+                   "cannot be served: the stream of"},
         BadFileRow{"Folder", [](const auto& dir) { return dir.string(); },
                    "is a folder, not a replay file"},
         BadFileRow{"DevZero", [](const auto&) { return std::string("/dev/zero"); },
@@ -252,6 +271,128 @@ INSTANTIATE_TEST_SUITE_P(
                       WholeMatchRow{"Sample202MapMissing", "w3gjs_2.0.2-Melee", false},
                       WholeMatchRow{"Sample126MapInstalled", "gowarcraft3_test_126", true}),
     [](const auto& info) { return std::string(info.param.m_name); });
+
+// Ctrl+C in every state that a file's session can be in: the host announcing with no game yet,
+// the lobby, play, /pause, the hold of /syncdown, and the wait for the game to join again after
+// /back. The command ends with 130, and a game that had joined has had the leave
+// acknowledgement. (A file is not live and its server is the program's own: there is no catch-up
+// and no reconnecting; the end of data is the whole-match table's.)
+enum class PlayState
+{
+    kAnnouncing,
+    kLobby,
+    kPlay,
+    kPaused,
+    kHeld,
+    kAfterBack,
+};
+
+struct StopRow
+{
+    const char* m_name;
+    PlayState m_state;
+};
+
+void PrintTo(const StopRow& row, std::ostream* out)
+{
+    *out << row.m_name;
+}
+
+class PlayStopTest : public PlayCommandTest, public ::testing::WithParamInterface<StopRow>
+{
+};
+
+// 40 s of game: 400 empty time slots.
+Bytes FortySeconds()
+{
+    Bytes data = test::Concat({test::BuildLobby({}), test::StartRecords()});
+    const Bytes slot = test::TimeSlotRecord(0x1F, 100, {});
+    for (int i = 0; i < 400; ++i)
+        data.insert(data.end(), slot.begin(), slot.end());
+    return test::BuildReplayFile(data);
+}
+
+TEST_P(PlayStopTest, InterruptEndsWith130AndTheGameIsLeftCleanly)
+{
+    const PlayState state = GetParam().m_state;
+    const std::string path = WriteFile(m_dir / "forty.w3g", FortySeconds());
+    CThread stopper;
+    if (state == PlayState::kAnnouncing)
+    {
+        CUdpSocket announcements;
+        ASSERT_TRUE(announcements.Open() && announcements.Bind("127.0.0.1", 0));
+        stopper.Start(
+            [&]
+            {
+                std::uint8_t datagram[512];
+                if (announcements.RecvFrom(datagram, sizeof datagram, kDeadlineMs) > 0)
+                    std::raise(SIGINT);
+            });
+        const auto run = RunCommand(&RunPlayCommand, Args(path, announcements.LocalPort()));
+        stopper.Join();
+        EXPECT_EQ(run.m_status, 130) << run.m_err;
+        EXPECT_EQ(run.m_err.find("has ended"), std::string::npos) << run.m_err;
+        return;
+    }
+
+    GameSimScript script;
+    script.m_keepPackets = false;
+    script.m_slotDelayMs = 2;
+    script.m_startAfterLobbyChat = state != PlayState::kLobby;
+    script.m_lobbyChat = {"/fs"};
+    if (state == PlayState::kLobby)
+        script.m_lobbyChat.clear();
+    if (state == PlayState::kPaused)
+        script.m_gameChat = {{5000, "/pause"}};
+    if (state == PlayState::kHeld) // the day clock read 8:00 at the start: 20 s ago
+        script.m_gameChat = {{20000, "/syncdown 8:00"}};
+    if (state == PlayState::kAfterBack)
+        script.m_gameChat = {{20000, "/back 0:10"}};
+    CGameSimulator game(script);
+    ASSERT_TRUE(game.Start());
+    const auto reached = [state](const GameSimRecord& r)
+    {
+        switch (state)
+        {
+        case PlayState::kLobby:
+            return !r.m_lobbyLines.empty();
+        case PlayState::kPlay:
+            return r.m_gameTimeMs >= 5000;
+        case PlayState::kPaused:
+            return LinesStartingWith(r, "[VELT] Paused at") == 1;
+        case PlayState::kHeld:
+            return LinesStartingWith(r, "[VELT] Synchronising:Game is halted for") == 1;
+        case PlayState::kAfterBack:
+            return r.m_sessionsEnded == 1;
+        case PlayState::kAnnouncing:
+            break;
+        }
+        return false;
+    };
+    stopper.Start(
+        [&]
+        {
+            if (game.WaitFor(reached, kDeadlineMs))
+                std::raise(SIGINT);
+        });
+    const auto run = RunCommand(&RunPlayCommand, Args(path, game.AnnouncePort()));
+    stopper.Join();
+    EXPECT_EQ(run.m_status, 130) << run.m_err;
+    EXPECT_EQ(run.m_err.find("has ended"), std::string::npos) << run.m_err;
+    ASSERT_TRUE(game.WaitFinished(kDeadlineMs));
+    const GameSimRecord record = game.Record();
+    EXPECT_TRUE(record.m_leaveAckReceived);
+    EXPECT_LT(record.m_gameTimeMs, 40000u) << "stopped before the end";
+}
+
+INSTANTIATE_TEST_SUITE_P(States, PlayStopTest,
+                         ::testing::Values(StopRow{"Announcing", PlayState::kAnnouncing},
+                                           StopRow{"Lobby", PlayState::kLobby},
+                                           StopRow{"Play", PlayState::kPlay},
+                                           StopRow{"Paused", PlayState::kPaused},
+                                           StopRow{"Held", PlayState::kHeld},
+                                           StopRow{"AfterBack", PlayState::kAfterBack}),
+                         [](const auto& info) { return std::string(info.param.m_name); });
 
 // /back from the middle of a recording: the game is ended and joins again; the new game gets
 // the recording from its start, fast-forwarded, and plays on at normal speed from the earlier
