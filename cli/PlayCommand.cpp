@@ -10,6 +10,7 @@
 #include "cli/HostedSessions.h"
 #include "cli/TerminalText.h"
 #include "cli/WatchSequence.h"
+#include "host/HostTimings.h"
 #include "platform/Clock.h"
 #include "platform/StopSignal.h"
 #include "platform/Terminal.h"
@@ -84,6 +85,11 @@ std::string PlayingLine(const std::string& file, const CMatchServerClient& clien
 
 int RunPlayCommand(const std::vector<std::string>& args)
 {
+    return RunPlayCommandWithTimings(args, HostTimings{});
+}
+
+int RunPlayCommandWithTimings(const std::vector<std::string>& args, const HostTimings& timings)
+{
     // --live-delay is known, so that it is refused with a reason instead of as unknown.
     CCommandLine::Grammar grammar{{"live-delay"}, {"help"}};
     grammar.m_valueOptions.insert(kHostValueOptions.begin(), kHostValueOptions.end());
@@ -114,6 +120,7 @@ int RunPlayCommand(const std::vector<std::string>& args)
     CStatusLine statusLine(StandardErrorTerminal(), CSystemClock::Instance(), !options.m_quiet);
     CCliNotice notices(&statusLine);
     CMatchServerClient client(notices, options.m_ports);
+    client.SetHostTimings(timings);
     const std::string folder = TakeWarcraftFolder(client, options);
     // The list gives the status line the match's name; the server is this program's own.
     std::string host = "127.0.0.1";

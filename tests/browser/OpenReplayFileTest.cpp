@@ -126,6 +126,8 @@ TEST_F(OpenReplayFileTest, WatchHostsTheFileAndTheGameJoins)
     CGameSimulator game(script);
     ASSERT_TRUE(game.Start());
     m_seams.m_ports = LocalPortSettings{game.AnnouncePort(), 10000};
+    m_seams.m_hostTimings.m_announceIntervalMs = 50;
+    m_seams.m_hostTimings.m_startPauseMs = 50;
     OpenWindow();
     ASSERT_TRUE(m_dialog->OpenReplayFile(SmallReplayFile()));
     EXPECT_EQ(EditText().toStdString(), WarcraftFolder()) << "the settings are read as by Connect";

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "host/HostTimings.h"
 #include "host/packets/GamePacket.h"
 #include "host/packets/PlayPackets.h"
 #include "platform/Socket.h"
@@ -35,6 +36,16 @@ constexpr const char* kMapMissingLine =
     "[VELT] Map can't be found, copy this map to corresponding place and enter this game again!";
 constexpr const char* kForceStartLine =
     "[VELT] You can also use /fs or /forcestart to force game start!";
+
+// The host announces and starts at once, so that a game joins and plays within a moment.
+int RunQuickPlay(const std::vector<std::string>& args)
+{
+    HostTimings timings;
+    timings.m_announceIntervalMs = 50;
+    timings.m_startPauseMs = 50;
+    timings.m_stopWaitMs = 200;
+    return RunPlayCommandWithTimings(args, timings);
+}
 
 // Writes a file and returns its path.
 std::string WriteFile(const std::filesystem::path& path, const Bytes& bytes)
@@ -119,7 +130,7 @@ TEST_P(PlayBadFileTest, OneLineNamesTheFileAndNothingIsHosted)
     const std::string path = row.m_make(m_dir);
     CUdpSocket announcements;
     ASSERT_TRUE(announcements.Open() && announcements.Bind("127.0.0.1", 0));
-    const auto run = RunCommand(&RunPlayCommand, Args(path, announcements.LocalPort()));
+    const auto run = RunCommand(&RunQuickPlay, Args(path, announcements.LocalPort()));
     EXPECT_EQ(run.m_status, kExitFailure);
     const std::string begins = "velt play: " + path + ": " + row.m_problem;
     EXPECT_EQ(run.m_err.rfind(begins, 0), 0u) << run.m_err;
@@ -244,7 +255,7 @@ TEST_P(PlayWholeMatchTest, PlaysToTheEndWithTheRecordingsLength)
     script.m_keepPackets = false;
     CGameSimulator game(script);
     ASSERT_TRUE(game.Start());
-    const auto run = RunCommand(&RunPlayCommand, Args(path, game.AnnouncePort()));
+    const auto run = RunCommand(&RunQuickPlay, Args(path, game.AnnouncePort()));
     EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
     ASSERT_TRUE(game.WaitFinished(kDeadlineMs));
     const GameSimRecord record = game.Record();
@@ -328,7 +339,7 @@ TEST_P(PlayStopTest, InterruptEndsWith130AndTheGameIsLeftCleanly)
                 if (announcements.RecvFrom(datagram, sizeof datagram, kDeadlineMs) > 0)
                     std::raise(SIGINT);
             });
-        const auto run = RunCommand(&RunPlayCommand, Args(path, announcements.LocalPort()));
+        const auto run = RunCommand(&RunQuickPlay, Args(path, announcements.LocalPort()));
         stopper.Join();
         EXPECT_EQ(run.m_status, 130) << run.m_err;
         EXPECT_EQ(run.m_err.find("has ended"), std::string::npos) << run.m_err;
@@ -375,7 +386,7 @@ TEST_P(PlayStopTest, InterruptEndsWith130AndTheGameIsLeftCleanly)
             if (game.WaitFor(reached, kDeadlineMs))
                 std::raise(SIGINT);
         });
-    const auto run = RunCommand(&RunPlayCommand, Args(path, game.AnnouncePort()));
+    const auto run = RunCommand(&RunQuickPlay, Args(path, game.AnnouncePort()));
     stopper.Join();
     EXPECT_EQ(run.m_status, 130) << run.m_err;
     EXPECT_EQ(run.m_err.find("has ended"), std::string::npos) << run.m_err;
@@ -414,7 +425,7 @@ TEST_F(PlayCommandTest, BackFromTheMiddleReplaysFromTheEarlierTime)
     script.m_rejoins = 1;
     CGameSimulator game(script);
     ASSERT_TRUE(game.Start());
-    const auto run = RunCommand(&RunPlayCommand, Args(path.string(), game.AnnouncePort()));
+    const auto run = RunCommand(&RunQuickPlay, Args(path.string(), game.AnnouncePort()));
     EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
     ASSERT_TRUE(
         game.WaitFor([](const GameSimRecord& r) { return r.m_sessionsEnded >= 2; }, kDeadlineMs));
