@@ -26,6 +26,13 @@ bool ReadServerOptions(const CCommandLine& line, ServerOptions& options, std::st
     return true;
 }
 
+CCommandLine::Grammar WithHostOptions(CCommandLine::Grammar grammar)
+{
+    grammar.m_valueOptions.insert({"sessions", "war3", "announce-port", "port-base"});
+    grammar.m_flags.insert({"launch", "window", "opengl", "quiet"});
+    return grammar;
+}
+
 bool ReadHostOptions(const CCommandLine& line, HostOptions& options, std::string& error)
 {
     if (line.Value("sessions"))

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <set>
 #include <string>
 
 #include "cli/CommandLine.h"
@@ -35,10 +34,8 @@ struct HostOptions
     bool m_openGl = false;
 };
 
-// The words of HostOptions, for a command's grammar.
-inline const std::set<std::string> kHostValueOptions = {"sessions", "war3", "announce-port",
-                                                        "port-base"};
-inline const std::set<std::string> kHostFlags = {"launch", "window", "opengl", "quiet"};
+// A command's grammar with the words of HostOptions added.
+CCommandLine::Grammar WithHostOptions(CCommandLine::Grammar grammar);
 
 // Reads the words of HostOptions; false with an error text on a bad value.
 bool ReadHostOptions(const CCommandLine& line, HostOptions& options, std::string& error);

@@ -91,9 +91,7 @@ int RunPlayCommand(const std::vector<std::string>& args)
 int RunPlayCommandWithTimings(const std::vector<std::string>& args, const HostTimings& timings)
 {
     // --live-delay is known, so that it is refused with a reason instead of as unknown.
-    CCommandLine::Grammar grammar{{"live-delay"}, {"help"}};
-    grammar.m_valueOptions.insert(kHostValueOptions.begin(), kHostValueOptions.end());
-    grammar.m_flags.insert(kHostFlags.begin(), kHostFlags.end());
+    const CCommandLine::Grammar grammar = WithHostOptions({{"live-delay"}, {"help"}});
     std::string error;
     const auto line = CCommandLine::Parse(args, grammar, error);
     if (line && line->Has("help"))

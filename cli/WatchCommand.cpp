@@ -98,9 +98,8 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
 
 int RunWatchCommand(const std::vector<std::string>& args)
 {
-    CCommandLine::Grammar grammar{{"server", "channel", "reconnect-limit", "live-delay"}, {"help"}};
-    grammar.m_valueOptions.insert(kHostValueOptions.begin(), kHostValueOptions.end());
-    grammar.m_flags.insert(kHostFlags.begin(), kHostFlags.end());
+    const CCommandLine::Grammar grammar =
+        WithHostOptions({{"server", "channel", "reconnect-limit", "live-delay"}, {"help"}});
     std::string error;
     const auto line = CCommandLine::Parse(args, grammar, error);
     if (line && line->Has("help"))
