@@ -9,6 +9,7 @@
 #include "server/ServerConnection.h"
 #include "skin/CSkinEngine.h"
 
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -224,8 +225,11 @@ bool CMainDialog::OpenReplayFile(const std::string& path)
 {
     if (m_listView == nullptr || path.empty())
         return false;
+    // One spelling per file, so that a file opened twice is found again, and the system's own
+    // in what the user is told.
     const std::string absolute =
-        QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+        QDir::toNativeSeparators(QFileInfo(QString::fromStdString(path)).absoluteFilePath())
+            .toStdString();
     for (const std::unique_ptr<COpenedReplay>& opened : m_openedReplays)
     {
         if (opened->Path() == absolute)

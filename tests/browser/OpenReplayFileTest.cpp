@@ -9,9 +9,9 @@
 #include "tests/tools/replay/ReplayBuilder.h"
 #include "tools/gamesim/CGameSimulator.h"
 
+#include <QDir>
 #include <QTimer>
 
-#include <filesystem>
 #include <fstream>
 
 namespace velt
@@ -75,10 +75,8 @@ TEST_F(OpenReplayFileTest, FileRowStaysOnTopAndBadFilesAreTold)
     const std::string empty = WriteFile("empty.w3g", {});
     EXPECT_FALSE(m_dialog->OpenReplayFile(empty));
     ASSERT_EQ(Notices().size(), 1u);
-    EXPECT_EQ(Notices()[0].rfind(
-                  std::filesystem::path(empty).string() + ": not a Warcraft III replay", 0),
-              0u)
-        << Notices()[0];
+    const std::string named = QDir::toNativeSeparators(QString::fromStdString(empty)).toStdString();
+    EXPECT_EQ(Notices()[0].rfind(named + ": not a Warcraft III replay", 0), 0u) << Notices()[0];
     EXPECT_EQ(List().GetItemCount(), 3);
 
     ASSERT_TRUE(m_dialog->OpenReplayFile(small));
