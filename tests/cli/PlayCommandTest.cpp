@@ -157,14 +157,6 @@ Bytes TooLongForTheHost()
     return test::BuildReplayFile(data);
 }
 
-Bytes WithMapPath(std::string mapPath)
-{
-    test::LobbySpec lobby;
-    lobby.m_mapPath = std::move(mapPath);
-    return test::BuildReplayFile(test::Concat(
-        {test::BuildLobby(lobby), test::StartRecords(), test::TimeSlotRecord(0x1F, 100, {})}));
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Files, PlayBadFileTest,
     ::testing::Values(
@@ -193,12 +185,6 @@ INSTANTIATE_TEST_SUITE_P(
                                         test::BuildReplayFile(test::SmallReplay(), options));
                    },
                    "unknown game version 99"},
-        BadFileRow{"ConverterRefuses",
-                   [](const auto& dir) {
-                       return WriteFile(dir / "long.w3g",
-                                        WithMapPath("Maps\\" + std::string(110, 'm') + ".w3x"));
-                   },
-                   "cannot be served: the map path"},
         BadFileRow{"TooLongForTheHost",
                    [](const auto& dir) { return WriteFile(dir / "long.w3g", TooLongForTheHost()); },
                    "cannot be served: the stream of"},
@@ -288,20 +274,15 @@ INSTANTIATE_TEST_SUITE_P(
 // /back. The command ends with 130, and a game that had joined has had the leave
 // acknowledgement. (A file is not live and its server is the program's own: there is no catch-up
 // and no reconnecting; the end of data is the whole-match table's.)
-enum class PlayState
-{
-    kAnnouncing,
-    kLobby,
-    kPlay,
-    kPaused,
-    kHeld,
-    kAfterBack,
-};
-
 struct StopRow
 {
     const char* m_name;
-    PlayState m_state;
+    bool m_gameJoins; // false: stopped while the host announces, before any game
+    bool m_start;     // /fs in the lobby
+    GameSimChat m_typed;
+    // Stopped once a line begins with this and this many games have ended.
+    const char* m_reached;
+    std::uint32_t m_gamesEnded;
 };
 
 void PrintTo(const StopRow& row, std::ostream* out)
@@ -325,85 +306,65 @@ Bytes FortySeconds()
 
 TEST_P(PlayStopTest, InterruptEndsWith130AndTheGameIsLeftCleanly)
 {
-    const PlayState state = GetParam().m_state;
+    const StopRow& row = GetParam();
     const std::string path = WriteFile(m_dir / "forty.w3g", FortySeconds());
-    CThread stopper;
-    if (state == PlayState::kAnnouncing)
-    {
-        CUdpSocket announcements;
-        ASSERT_TRUE(announcements.Open() && announcements.Bind("127.0.0.1", 0));
-        stopper.Start(
-            [&]
-            {
-                std::uint8_t datagram[512];
-                if (announcements.RecvFrom(datagram, sizeof datagram, kDeadlineMs) > 0)
-                    std::raise(SIGINT);
-            });
-        const auto run = RunCommand(&RunQuickPlay, Args(path, announcements.LocalPort()));
-        stopper.Join();
-        EXPECT_EQ(run.m_status, 130) << run.m_err;
-        EXPECT_EQ(run.m_err.find("has ended"), std::string::npos) << run.m_err;
-        return;
-    }
-
     GameSimScript script;
     script.m_keepPackets = false;
     script.m_slotDelayMs = 2;
-    script.m_startAfterLobbyChat = state != PlayState::kLobby;
-    script.m_lobbyChat = {"/fs"};
-    if (state == PlayState::kLobby)
-        script.m_lobbyChat.clear();
-    if (state == PlayState::kPaused)
-        script.m_gameChat = {{5000, "/pause"}};
-    if (state == PlayState::kHeld) // the day clock read 8:00 at the start: 20 s ago
-        script.m_gameChat = {{20000, "/syncdown 8:00"}};
-    if (state == PlayState::kAfterBack)
-        script.m_gameChat = {{20000, "/back 0:10"}};
+    script.m_startAfterLobbyChat = row.m_start;
+    if (row.m_start)
+        script.m_lobbyChat = {"/fs"};
+    if (!row.m_typed.m_text.empty())
+        script.m_gameChat = {row.m_typed};
     CGameSimulator game(script);
-    ASSERT_TRUE(game.Start());
-    const auto reached = [state](const GameSimRecord& r)
-    {
-        switch (state)
-        {
-        case PlayState::kLobby:
-            return !r.m_lobbyLines.empty();
-        case PlayState::kPlay:
-            return r.m_gameTimeMs >= 5000;
-        case PlayState::kPaused:
-            return LinesStartingWith(r, "[VELT] Paused at") == 1;
-        case PlayState::kHeld:
-            return LinesStartingWith(r, "[VELT] Synchronising:Game is halted for") == 1;
-        case PlayState::kAfterBack:
-            return r.m_sessionsEnded == 1;
-        case PlayState::kAnnouncing:
-            break;
-        }
-        return false;
-    };
+    CUdpSocket announcements; // where the host announces when no game is to join
+    ASSERT_TRUE(row.m_gameJoins ? game.Start()
+                                : announcements.Open() && announcements.Bind("127.0.0.1", 0));
+    CThread stopper;
     stopper.Start(
         [&]
         {
-            if (game.WaitFor(reached, kDeadlineMs))
+            std::uint8_t datagram[512];
+            const bool reached =
+                row.m_gameJoins
+                    ? game.WaitFor(
+                          [&](const GameSimRecord& r) {
+                              return LinesStartingWith(r, row.m_reached) > 0 &&
+                                     r.m_sessionsEnded == row.m_gamesEnded;
+                          },
+                          kDeadlineMs)
+                    : announcements.RecvFrom(datagram, sizeof datagram, kDeadlineMs) > 0;
+            if (reached)
                 std::raise(SIGINT);
         });
-    const auto run = RunCommand(&RunQuickPlay, Args(path, game.AnnouncePort()));
+    const auto port = row.m_gameJoins ? game.AnnouncePort() : announcements.LocalPort();
+    const auto run = RunCommand(&RunQuickPlay, Args(path, port));
     stopper.Join();
     EXPECT_EQ(run.m_status, 130) << run.m_err;
     EXPECT_EQ(run.m_err.find("has ended"), std::string::npos) << run.m_err;
+    if (!row.m_gameJoins)
+        return;
     ASSERT_TRUE(game.WaitFinished(kDeadlineMs));
-    const GameSimRecord record = game.Record();
-    EXPECT_TRUE(record.m_leaveAckReceived);
-    EXPECT_LT(record.m_gameTimeMs, 40000u) << "stopped before the end";
+    EXPECT_TRUE(game.Record().m_leaveAckReceived);
+    EXPECT_LT(game.Record().m_gameTimeMs, 40000u) << "stopped before the end";
 }
 
-INSTANTIATE_TEST_SUITE_P(States, PlayStopTest,
-                         ::testing::Values(StopRow{"Announcing", PlayState::kAnnouncing},
-                                           StopRow{"Lobby", PlayState::kLobby},
-                                           StopRow{"Play", PlayState::kPlay},
-                                           StopRow{"Paused", PlayState::kPaused},
-                                           StopRow{"Held", PlayState::kHeld},
-                                           StopRow{"AfterBack", PlayState::kAfterBack}),
-                         [](const auto& info) { return std::string(info.param.m_name); });
+// The day clock read 8:00 at the start: at 0:20 /syncdown 8:00 holds the game for 20 s.
+INSTANTIATE_TEST_SUITE_P(
+    States, PlayStopTest,
+    ::testing::Values(
+        StopRow{"Announcing", false, false, {}, nullptr, 0},
+        StopRow{"Lobby", true, false, {}, "[VELT] Type /start to start", 0},
+        StopRow{"Play", true, true, {5000, "/time"}, "[VELT] The current game time is", 0},
+        StopRow{"Paused", true, true, {5000, "/pause"}, "[VELT] Paused at", 0},
+        StopRow{"Held",
+                true,
+                true,
+                {20000, "/syncdown 8:00"},
+                "[VELT] Synchronising:Game is halted",
+                0},
+        StopRow{"AfterBack", true, true, {20000, "/back 0:10"}, "[VELT] Back to 0:10", 1}),
+    [](const auto& info) { return std::string(info.param.m_name); });
 
 // /back from the middle of a recording: the game is ended and joins again; the new game gets
 // the recording from its start, fast-forwarded, and plays on at normal speed from the earlier
