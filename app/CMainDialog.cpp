@@ -1,5 +1,6 @@
 #include "app/CMainDialog.h"
 
+#include "app/COpenedReplay.h"
 #include "browser/CVELTListView.h"
 #include "browser/CVELTTopView.h"
 #include "controls/CResponsiveWait.h"
@@ -8,7 +9,17 @@
 #include "server/ServerConnection.h"
 #include "skin/CSkinEngine.h"
 
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+
+#include <utility>
 
 namespace velt
 {
@@ -18,6 +29,18 @@ namespace
 
 // Template 131: 340 x 201 dialog units in "System" 10 pt.
 const QSize kTemplateSize(340, 201);
+
+// The local files among what is dragged over the window.
+std::vector<std::string> DroppedFiles(const QMimeData* data)
+{
+    std::vector<std::string> files;
+    if (data == nullptr || !data->hasUrls())
+        return files;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            files.push_back(url.toLocalFile().toStdString());
+    return files;
+}
 
 } // namespace
 
@@ -33,6 +56,8 @@ CMainDialog::CMainDialog(CSkinEngine* skin, ServerAddress server, DesktopSeams s
     setFont(MakeTemplateFont(SystemFont10()));
     setFixedSize(TemplateClientSize());
     setSizeGripEnabled(false);
+    setAcceptDrops(true);
+    connect(&m_openShortcut, &QShortcut::activated, this, &CMainDialog::OnOpenFileDialog);
 }
 
 CMainDialog::~CMainDialog() = default;
@@ -186,7 +211,72 @@ void CMainDialog::CreateContents()
 int CMainDialog::DoModal()
 {
     CreateContents();
+    if (!m_openAtStart.empty())
+        QTimer::singleShot(0, this,
+                           [this]
+                           {
+                               for (const std::string& path : std::exchange(m_openAtStart, {}))
+                                   OpenReplayFile(path);
+                           });
     return exec();
+}
+
+bool CMainDialog::OpenReplayFile(const std::string& path)
+{
+    if (m_listView == nullptr || path.empty())
+        return false;
+    // One spelling per file, so that a file opened twice is found again, and the system's own
+    // in what the user is told.
+    const std::string absolute =
+        QDir::toNativeSeparators(QFileInfo(QString::fromStdString(path)).absoluteFilePath())
+            .toStdString();
+    for (const std::unique_ptr<COpenedReplay>& opened : m_openedReplays)
+    {
+        if (opened->Path() == absolute)
+        {
+            m_listView->ShowFileRow(*opened);
+            return true;
+        }
+    }
+    std::unique_ptr<COpenedReplay> opened;
+    std::string problem;
+    CResponsiveWait wait(this);
+    wait.Run([&] { opened = COpenedReplay::Open(absolute, m_seams, problem); });
+    if (!opened)
+    {
+        Notices().Notify(problem);
+        return false;
+    }
+    if (m_topView != nullptr)
+        m_topView->TakeSettingsBeforeConnect(opened->Client());
+    m_openedReplays.push_back(std::move(opened));
+    m_listView->ShowFileRow(*m_openedReplays.back());
+    return true;
+}
+
+void CMainDialog::OnOpenFileDialog()
+{
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Open a replay"), QString(),
+                                     QStringLiteral("Warcraft III replays (*.w3g);;All files (*)"));
+    if (!path.isEmpty())
+        OpenReplayFile(path.toStdString());
+}
+
+void CMainDialog::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!DroppedFiles(event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void CMainDialog::dropEvent(QDropEvent* event)
+{
+    const std::vector<std::string> files = DroppedFiles(event->mimeData());
+    if (files.empty())
+        return;
+    event->acceptProposedAction();
+    for (const std::string& file : files)
+        OpenReplayFile(file);
 }
 
 } // namespace velt

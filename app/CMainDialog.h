@@ -5,16 +5,19 @@
 #include "server/ServerAddress.h"
 
 #include <QDialog>
+#include <QShortcut>
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velt
 {
 
 class CMatchServerClient;
+class COpenedReplay;
 class CSkinEngine;
 class CVELTListView;
 class CVELTTopView;
@@ -42,7 +45,8 @@ public:
     int OnCreate();
     // Places the frame over the client area, fixes the row heights and locks the bars.
     bool OnInitDialog();
-    // Creates the window contents and runs the dialog until it is closed.
+    // Creates the window contents and runs the dialog until it is closed; the files given to
+    // OpenAtStart are opened once the window is up.
     int DoModal();
     // The same without the modal loop, for callers that show the window themselves.
     void CreateContents();
@@ -53,6 +57,20 @@ public:
     // current client; the user is told when that fails. The window keeps painting meanwhile but
     // takes no input. True when the connection is up.
     bool ConnectCurrentClient();
+
+    // Opens a replay file from disk (the command line, a file dropped onto the window, Ctrl+O):
+    // the file is read and served by the program itself, and its row goes to the top of the
+    // match list, picked, with "(file)" as its streamer; Watch! then plays it as any match. A
+    // file already open is picked again. A file that cannot be played is told in a message box
+    // naming it and what is wrong, and adds no row. The window keeps painting meanwhile but
+    // takes no input. True when the file's row is in the list.
+    bool OpenReplayFile(const std::string& path);
+    // Files to open once DoModal has brought the window up (the command line's).
+    void OpenAtStart(std::vector<std::string> paths) { m_openAtStart = std::move(paths); }
+    const std::vector<std::unique_ptr<COpenedReplay>>& OpenedReplays() const
+    {
+        return m_openedReplays;
+    }
 
     const DesktopSeams& Seams() const { return m_seams; }
     IUserNotice& Notices() const { return *m_seams.m_notices; }
@@ -77,12 +95,21 @@ protected:
     // Only the close box ends the program: Esc would close the dialog, and with it a folder
     // typed but not yet confirmed.
     void keyPressEvent(QKeyEvent* event) override;
+    // Files dropped anywhere on the window are opened as replays.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Tab runs through the command bar's controls left to right, then into the match list.
     void SetTabOrder();
+    // Ctrl+O: a file dialog for one replay file.
+    void OnOpenFileDialog();
 
     ChannelTable m_channelTable;
+    // Members go in reverse order: the opened files after the views that show them, and
+    // before the channel table.
+    std::vector<std::unique_ptr<COpenedReplay>> m_openedReplays;
+    std::vector<std::string> m_openAtStart;
     CMatchServerClient* m_currentClient = nullptr;
     CVELTListView* m_listView = nullptr; // owned by the splitter's window
     CVELTTopView* m_topView = nullptr;   // owned by the splitter's window
@@ -94,6 +121,7 @@ private:
     std::string m_newClientWarcraftPath;
     CSkinEngine* m_skin;
     DesktopSeams m_seams;
+    QShortcut m_openShortcut{QKeySequence::Open, this};
     bool m_created = false;
 };
 

@@ -5,11 +5,14 @@ namespace velt
 
 const char* const kPlayerUsage =
     "usage: veltplayer [--server HOST[:PORT]] [--announce-port P] [--port-base P] [--demo]\n"
+    "                  [FILE.w3g ...]\n"
     "  --server HOST[:PORT]  the match server (default: VELT_SERVER, else the operator's)\n"
     "  --announce-port P     UDP port that watched games are announced to (default 6112)\n"
     "  --port-base P         TCP port of the first watched game (default 10000; 0: any free)\n"
     "  --demo                run a stand-in match server with made-up matches and use it\n"
-    "  --help                print this text\n";
+    "  --help                print this text\n"
+    "  FILE.w3g              a replay file to watch: it is listed at the top, with \"(file)\"\n"
+    "                        as its streamer\n";
 
 namespace
 {
@@ -77,6 +80,10 @@ std::optional<PlayerOptions> ParsePlayerArguments(const QStringList& arguments, 
                 return fail(name.toStdString() + (announce ? " needs a port from 1 to 65535"
                                                            : " needs a port from 0 to 65535"));
             (announce ? options.m_ports.m_announcePort : options.m_ports.m_firstGamePort) = *port;
+        }
+        else if (!arguments[i].startsWith(QLatin1Char('-')))
+        {
+            options.m_files.push_back(arguments[i].toStdString());
         }
         else
         {

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velt
 {
@@ -24,6 +25,8 @@ struct PlayerOptions
     // "--demo": a stand-in match server with made-up matches, in the program itself.
     bool m_demo = false;
     bool m_help = false;
+    // Replay files to open at start-up: every argument that is not an option.
+    std::vector<std::string> m_files;
 };
 
 // Reads the arguments after the program name; each option also takes the "--option=value"

@@ -70,5 +70,6 @@ int main(int argc, char* argv[])
     velt::CPlayerApp playerApp(options->m_server, notices, velt::PlayerAppHooks::System(), seams);
     // A notice from a network thread opens over the main window, never behind it.
     notices.SetOwnerWindow(&playerApp.MainDialog());
+    playerApp.MainDialog().OpenAtStart(options->m_files);
     return playerApp.Run();
 }

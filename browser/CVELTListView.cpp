@@ -1,6 +1,8 @@
 #include "browser/CVELTListView.h"
 
 #include "app/CMainDialog.h"
+#include "app/COpenedReplay.h"
+#include "browser/CVELTTopView.h"
 #include "controls/CResponsiveWait.h"
 #include "server/CMatchServerClient.h"
 #include "server/ServerConnection.h"
@@ -8,6 +10,8 @@
 
 #include <QFontMetrics>
 #include <QStringDecoder>
+
+#include <algorithm>
 
 namespace velt
 {
@@ -109,6 +113,9 @@ void CVELTListView::FillMatchList()
     std::vector<CatalogueEntry> entries = m_client->CatalogueSnapshot();
     FillRows(entries);
     m_list.SortByColumn(kStartTimeColumn, false);
+    // The files keep their place above the server's matches, the latest opened on top.
+    for (FileRowEntry& entry : m_fileRows)
+        InsertFileRow(entry);
     // The colours were set without repainting; the list shows the result once.
     m_list.viewport()->repaint();
 }
@@ -117,30 +124,80 @@ void CVELTListView::FillRows(std::vector<CatalogueEntry>& entries)
 {
     int row = 0;
     for (CatalogueEntry& entry : entries)
+        InsertMatchRow(row++, entry, *m_client);
+}
+
+void CVELTListView::InsertMatchRow(int row, CatalogueEntry& entry, CMatchServerClient& client)
+{
+    CMatchInfo& info = entry.m_info;
+    info.m_row = row;
+    client.SetMatchRow(info.m_matchId, row);
+    m_list.InsertItem(row, FromServerText(info.m_matchName));
+    m_list.SetItemData(row, info.m_matchId);
+    m_list.SetItemText(row, 1, FromServerText(info.m_playersInfo));
+    m_list.SetItemText(row, kMapColumn, FromServerText(info.m_mapPath));
+    m_list.SetItemText(row, 3, QString::fromStdString(StatusText(info.m_status)));
+    m_list.SetItemText(row, kStartTimeColumn, FromServerText(info.m_startTime));
+    m_list.SetItemText(row, 5, QString::fromStdString(info.m_lengthText));
+    m_list.SetItemText(row, 6, FromServerText(info.m_streamer));
+    m_list.SetItemText(row, kVisitsColumn, QString::fromStdString(VisitsText(entry.m_stats)));
+    const RatingCell rating = RatingText(entry.m_stats);
+    m_list.SetItemText(row, kRatingColumn, QString::fromStdString(rating.m_text));
+    if (rating.m_hot)
+        m_list.SetCellTextColor(row, kRatingColumn, kBrokenColor, false);
+    const ColorRef statusColor = StatusColor(info.m_status);
+    for (int column = 0; column < kStatusColouredColumns; ++column)
+        m_list.SetCellTextColor(row, column, statusColor, false);
+    if (!client.MapFileExists(info.m_mapPath))
+        m_list.SetCellTextColor(row, kMapColumn, kBrokenColor, false);
+}
+
+void CVELTListView::ShowFileRow(COpenedReplay& file)
+{
+    const bool known =
+        std::any_of(m_fileRows.begin(), m_fileRows.end(),
+                    [&file](const FileRowEntry& entry) { return entry.m_file == &file; });
+    if (!known)
     {
-        CMatchInfo& info = entry.m_info;
-        info.m_row = row;
-        m_client->SetMatchRow(info.m_matchId, row);
-        m_list.InsertItem(row, FromServerText(info.m_matchName));
-        m_list.SetItemData(row, info.m_matchId);
-        m_list.SetItemText(row, 1, FromServerText(info.m_playersInfo));
-        m_list.SetItemText(row, kMapColumn, FromServerText(info.m_mapPath));
-        m_list.SetItemText(row, 3, QString::fromStdString(StatusText(info.m_status)));
-        m_list.SetItemText(row, kStartTimeColumn, FromServerText(info.m_startTime));
-        m_list.SetItemText(row, 5, QString::fromStdString(info.m_lengthText));
-        m_list.SetItemText(row, 6, FromServerText(info.m_streamer));
-        m_list.SetItemText(row, kVisitsColumn, QString::fromStdString(VisitsText(entry.m_stats)));
-        const RatingCell rating = RatingText(entry.m_stats);
-        m_list.SetItemText(row, kRatingColumn, QString::fromStdString(rating.m_text));
-        if (rating.m_hot)
-            m_list.SetCellTextColor(row, kRatingColumn, kBrokenColor, false);
-        const ColorRef statusColor = StatusColor(info.m_status);
-        for (int column = 0; column < kStatusColouredColumns; ++column)
-            m_list.SetCellTextColor(row, column, statusColor, false);
-        if (!m_client->MapFileExists(info.m_mapPath))
-            m_list.SetCellTextColor(row, kMapColumn, kBrokenColor, false);
-        ++row;
+        m_fileRows.push_back(FileRowEntry{&file, {}});
+        InsertFileRow(m_fileRows.back());
     }
+    const int row = FileRow(file);
+    if (row < 0)
+        return;
+    const QModelIndex index = m_list.model()->index(row, 0);
+    m_list.setCurrentIndex(index);
+    m_list.scrollTo(index);
+    PickSelectedRow();
+    m_list.viewport()->repaint();
+}
+
+void CVELTListView::InsertFileRow(FileRowEntry& entry)
+{
+    CMatchServerClient& client = FileClient(*entry.m_file);
+    for (CatalogueEntry& match : client.CatalogueSnapshot())
+    {
+        if (match.m_info.m_matchId != COpenedReplay::kMatchId)
+            continue;
+        InsertMatchRow(0, match, client);
+        entry.m_row = QPersistentModelIndex(m_list.model()->index(0, 0));
+    }
+}
+
+int CVELTListView::FileRow(const COpenedReplay& file) const
+{
+    for (const FileRowEntry& entry : m_fileRows)
+        if (entry.m_file == &file && entry.m_row.isValid())
+            return entry.m_row.row();
+    return -1;
+}
+
+CMatchServerClient& CVELTListView::FileClient(COpenedReplay& file)
+{
+    const CVELTTopView* bar = m_mainDialog != nullptr ? m_mainDialog->TopView() : nullptr;
+    if (bar != nullptr && !bar->WarcraftPath().empty())
+        file.Client().SetWarcraftPath(bar->WarcraftPath());
+    return file.Client();
 }
 
 void CVELTListView::RetrieveMatchList()
@@ -184,12 +241,14 @@ void CVELTListView::WatchSelectedMatch()
     }
     m_progress.StepMap();
     m_progress.StepGameData();
-    if (m_client != nullptr)
+    CMatchServerClient* client =
+        m_selectedFile != nullptr ? &FileClient(*m_selectedFile) : m_client;
+    if (client != nullptr)
     {
-        if (m_client->HasHost(m_selectedMatchId))
-            m_client->ResumeHost(m_selectedMatchId);
+        if (client->HasHost(m_selectedMatchId))
+            client->ResumeHost(m_selectedMatchId);
         else
-            m_client->RequestReplayHeader(m_selectedMatchId);
+            client->RequestReplayHeader(m_selectedMatchId);
     }
     m_progress.StepBuffering();
     m_progress.StepGameStart();
@@ -201,6 +260,10 @@ bool CVELTListView::PickSelectedRow()
     if (row < 0)
         return false;
     m_selectedMatchId = m_list.GetItemData(row);
+    m_selectedFile = nullptr;
+    for (const FileRowEntry& entry : m_fileRows)
+        if (entry.m_row.isValid() && entry.m_row.row() == row)
+            m_selectedFile = entry.m_file;
     m_selectedMap = m_list.GetItemText(row, kMapColumn);
     m_progress.SetMapLine(m_selectedMap);
     m_progress.SetNameLine(m_list.GetItemText(row, 0));
@@ -209,7 +272,7 @@ bool CVELTListView::PickSelectedRow()
 
 void CVELTListView::OnClickList()
 {
-    if (m_client == nullptr)
+    if (m_client == nullptr && m_fileRows.empty())
         return;
     PickSelectedRow();
 }
@@ -228,7 +291,7 @@ void CVELTListView::OnEnterList()
 
 void CVELTListView::WatchOnActivation()
 {
-    if (m_progress.IsBusy() != 0 || m_client == nullptr)
+    if (m_progress.IsBusy() != 0 || (m_client == nullptr && m_fileRows.empty()))
         return;
     if (PickSelectedRow())
         WatchSelectedMatch();

@@ -6,6 +6,8 @@
 #include "controls/CSortableListCtrl.h"
 #include "server/MatchCatalogue.h"
 
+#include <QPersistentModelIndex>
+
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -15,6 +17,7 @@ namespace velt
 
 class CMainDialog;
 class CMatchServerClient;
+class COpenedReplay;
 class CSkinEngine;
 class IUserNotice;
 
@@ -47,8 +50,15 @@ public:
     void SetClient(CMatchServerClient* client) { m_client = client; }
     CMatchServerClient* Client() const { return m_client; }
     void ClearList();
-    // Rebuilds every row from the client's catalogue, newest start time first; one repaint.
+    // Rebuilds every row from the client's catalogue, newest start time first, with the rows of
+    // the opened replay files above them; one repaint.
     void FillMatchList();
+    // Selects and picks an opened replay file's row, so that Watch! plays it; a file shown for
+    // the first time gets a row at the top of the list. Its match is watched through the file's
+    // own client, whether the server's client is connected or not.
+    void ShowFileRow(COpenedReplay& file);
+    // The row of an opened file, or -1.
+    int FileRow(const COpenedReplay& file) const;
     // Connects first when the client is down, asks the server for the list and waits for it at
     // most the list wait (the window keeps painting but takes no input); fills the rows when
     // the list has ended, and tells the user about a refusal or a time-out.
@@ -58,6 +68,8 @@ public:
     void WatchSelectedMatch();
 
     std::uint32_t SelectedMatchId() const { return m_selectedMatchId; }
+    // The opened file whose row was picked last, or null when it was a server's match.
+    COpenedReplay* SelectedFile() const { return m_selectedFile; }
     const QString& SelectedMap() const { return m_selectedMap; }
     CSortableListCtrl& List() { return m_list; }
     CProgressDialog& Progress() { return m_progress; }
@@ -72,7 +84,20 @@ private slots:
     void OnEnterList();
 
 private:
+    // An opened file and its row, which follows it through sorts.
+    struct FileRowEntry
+    {
+        COpenedReplay* m_file;
+        QPersistentModelIndex m_row;
+    };
+
     void FillRows(std::vector<CatalogueEntry>& entries);
+    // One match's cells and colours at a row, from its client's catalogue entry.
+    void InsertMatchRow(int row, CatalogueEntry& entry, CMatchServerClient& client);
+    void InsertFileRow(FileRowEntry& entry);
+    // The file's client, given the command bar's Warcraft III folder first, so that the map
+    // check and the launch look in the folder the user chose last.
+    CMatchServerClient& FileClient(COpenedReplay& file);
     // Takes the selected row as the pick and shows it in the progress dialog; false when no
     // row is selected.
     bool PickSelectedRow();
@@ -82,6 +107,8 @@ private:
 
     CSortableListCtrl m_list;
     std::uint32_t m_selectedMatchId = 0;
+    COpenedReplay* m_selectedFile = nullptr;
+    std::vector<FileRowEntry> m_fileRows; // in the order opened
     CMatchServerClient* m_client = nullptr;
     QString m_selectedMap;
     CSkinEngine* m_skin;

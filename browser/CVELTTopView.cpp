@@ -154,16 +154,7 @@ void CVELTTopView::OnConnect()
     CVELTListView* list = m_mainDialog->ListView();
     if (list != nullptr)
         list->SetClient(client);
-    LoadSettings();
-    // A stored folder goes to the client as well, so that the map column and the host's map
-    // check look in the folder the user chose.
-    if (m_warcraftPath.empty())
-        m_warcraftPath = client->QueryWarcraftInstallPath();
-    else
-        client->SetWarcraftPath(m_warcraftPath);
-    // Every host the client creates from now on keeps this distance from a live match's edge.
-    client->SetLiveDelay(m_liveDelaySeconds);
-    UpdateData(false);
+    TakeSettings(*client);
     // A client that is up already keeps its list; Refresh fetches a new one.
     if (!client->IsConnected() && m_mainDialog->ConnectCurrentClient())
     {
@@ -171,6 +162,27 @@ void CVELTTopView::OnConnect()
         if (list != nullptr)
             list->RetrieveMatchList();
     }
+}
+
+void CVELTTopView::TakeSettings(CMatchServerClient& client)
+{
+    m_settingsTaken = true;
+    LoadSettings();
+    // A stored folder goes to the client as well, so that the map column and the host's map
+    // check look in the folder the user chose.
+    if (m_warcraftPath.empty())
+        m_warcraftPath = client.QueryWarcraftInstallPath();
+    else
+        client.SetWarcraftPath(m_warcraftPath);
+    // Every host the client creates from now on keeps this distance from a live match's edge.
+    client.SetLiveDelay(m_liveDelaySeconds);
+    UpdateData(false);
+}
+
+void CVELTTopView::TakeSettingsBeforeConnect(CMatchServerClient& client)
+{
+    if (!m_settingsTaken)
+        TakeSettings(client);
 }
 
 void CVELTTopView::OnRefresh()

@@ -14,6 +14,7 @@ namespace velt
 {
 
 class CMainDialog;
+class CMatchServerClient;
 
 // The command bar above the match list: logo, Connect, Refresh, Watch!, the two launch modes and
 // the Warcraft III folder with its Change button. It owns the three settings and the file they
@@ -74,6 +75,11 @@ public:
     void LoadSettings();
     // Takes the controls into the fields and writes all three keys.
     void SaveSettings();
+    // What Connect does with the settings, for the client of a replay file opened before any
+    // Connect: the file is read, and the folder goes to the client (or comes from Warcraft
+    // III's registry entry through it) and into the controls. Once the settings have been read,
+    // nothing happens: the list view gives each file's client the folder in force.
+    void TakeSettingsBeforeConnect(CMatchServerClient& client);
 
 public slots:
     void OnConnect();
@@ -103,6 +109,11 @@ private:
 
     // The settings folder chosen at start-up, or the working directory when none was.
     std::string ChosenSettingsFolder() const;
+    // Reads the file and hands the folder and the live delay to the client; an empty folder is
+    // filled from the registry through the client. Shows the result in the controls.
+    void TakeSettings(CMatchServerClient& client);
+
+    bool m_settingsTaken = false;
 };
 
 } // namespace velt

@@ -26,4 +26,42 @@ bool ReadServerOptions(const CCommandLine& line, ServerOptions& options, std::st
     return true;
 }
 
+CCommandLine::Grammar WithHostOptions(CCommandLine::Grammar grammar)
+{
+    grammar.m_valueOptions.insert({"sessions", "war3", "announce-port", "port-base"});
+    grammar.m_flags.insert({"launch", "window", "opengl", "quiet"});
+    return grammar;
+}
+
+bool ReadHostOptions(const CCommandLine& line, HostOptions& options, std::string& error)
+{
+    if (line.Value("sessions"))
+    {
+        const auto sessions = line.Number("sessions", 1, 1000000, error);
+        if (!sessions)
+            return false;
+        options.m_sessions = static_cast<std::uint32_t>(*sessions);
+    }
+    if (line.Value("announce-port"))
+    {
+        const auto port = line.Number("announce-port", 1, 65535, error);
+        if (!port)
+            return false;
+        options.m_ports.m_announcePort = static_cast<std::uint16_t>(*port);
+    }
+    if (line.Value("port-base"))
+    {
+        const auto port = line.Number("port-base", 0, 65535, error);
+        if (!port)
+            return false;
+        options.m_ports.m_firstGamePort = static_cast<std::uint16_t>(*port);
+    }
+    options.m_quiet = line.Has("quiet");
+    options.m_war3 = line.Value("war3");
+    options.m_launch = line.Has("launch");
+    options.m_window = line.Has("window");
+    options.m_openGl = line.Has("opengl");
+    return true;
+}
+
 } // namespace velt

@@ -16,5 +16,10 @@ inline constexpr int kExitUsage = 2;
 int RunListCommand(const std::vector<std::string>& args);
 int RunWatchCommand(const std::vector<std::string>& args);
 int RunDemoCommand(const std::vector<std::string>& args);
+// Hosts a replay file from disk as watch hosts a match (cli/PlayCommand.cpp).
+int RunPlayCommand(const std::vector<std::string>& args);
+// The same with the local hosts' intervals given, for tests that shorten them.
+struct HostTimings;
+int RunPlayCommandWithTimings(const std::vector<std::string>& args, const HostTimings& timings);
 
 } // namespace velt

@@ -5,10 +5,9 @@
 #include "cli/CommandLine.h"
 #include "cli/CommandOptions.h"
 #include "cli/Commands.h"
+#include "cli/HostedSessions.h"
 #include "cli/WatchSequence.h"
 #include "platform/Clock.h"
-#include "platform/FileSystem.h"
-#include "platform/GameLauncher.h"
 #include "platform/StopSignal.h"
 #include "platform/Terminal.h"
 #include "server/CMatchServerClient.h"
@@ -54,20 +53,15 @@ struct WatchOptions
 {
     ServerOptions m_server;
     std::uint32_t m_matchId = 0;
-    std::uint32_t m_sessions = 1;
-    std::optional<std::string> m_war3;
-    LocalPortSettings m_ports;
+    HostOptions m_host;
     ReconnectPolicy m_reconnect;
     std::uint32_t m_liveDelaySeconds = 0;
-    bool m_quiet = false;
-    bool m_launch = false;
-    bool m_window = false;
-    bool m_openGl = false;
 };
 
 bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::string& error)
 {
-    if (!ReadServerOptions(line, options.m_server, error))
+    if (!ReadServerOptions(line, options.m_server, error) ||
+        !ReadHostOptions(line, options.m_host, error))
         return false;
     if (line.Positional().size() != 1)
     {
@@ -82,27 +76,6 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
         return false;
     }
     options.m_matchId = static_cast<std::uint32_t>(*matchId);
-    if (line.Value("sessions"))
-    {
-        const auto sessions = line.Number("sessions", 1, 1000000, error);
-        if (!sessions)
-            return false;
-        options.m_sessions = static_cast<std::uint32_t>(*sessions);
-    }
-    if (line.Value("announce-port"))
-    {
-        const auto port = line.Number("announce-port", 1, 65535, error);
-        if (!port)
-            return false;
-        options.m_ports.m_announcePort = static_cast<std::uint16_t>(*port);
-    }
-    if (line.Value("port-base"))
-    {
-        const auto port = line.Number("port-base", 0, 65535, error);
-        if (!port)
-            return false;
-        options.m_ports.m_firstGamePort = static_cast<std::uint16_t>(*port);
-    }
     if (line.Value("reconnect-limit"))
     {
         const auto seconds = line.Number("reconnect-limit", 1, 86400, error);
@@ -118,11 +91,6 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
             return false;
         options.m_liveDelaySeconds = static_cast<std::uint32_t>(*seconds);
     }
-    options.m_quiet = line.Has("quiet");
-    options.m_war3 = line.Value("war3");
-    options.m_launch = line.Has("launch");
-    options.m_window = line.Has("window");
-    options.m_openGl = line.Has("opengl");
     return true;
 }
 
@@ -130,9 +98,8 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
 
 int RunWatchCommand(const std::vector<std::string>& args)
 {
-    const CCommandLine::Grammar grammar{{"server", "channel", "sessions", "war3", "announce-port",
-                                         "port-base", "reconnect-limit", "live-delay"},
-                                        {"launch", "window", "opengl", "quiet", "help"}};
+    const CCommandLine::Grammar grammar =
+        WithHostOptions({{"server", "channel", "reconnect-limit", "live-delay"}, {"help"}});
     std::string error;
     const auto line = CCommandLine::Parse(args, grammar, error);
     if (line && line->Has("help"))
@@ -149,51 +116,19 @@ int RunWatchCommand(const std::vector<std::string>& args)
 
     InstallStopHandlers();
     const auto interrupted = [] { return StopSignalNumber() != 0; };
-    CStatusLine statusLine(StandardErrorTerminal(), CSystemClock::Instance(), !options.m_quiet);
-    const auto say = [&statusLine](const std::string& text)
-    { statusLine.PrintAround([&] { std::fprintf(stderr, "%s\n", text.c_str()); }); };
+    CStatusLine statusLine(StandardErrorTerminal(), CSystemClock::Instance(),
+                           !options.m_host.m_quiet);
     CCliNotice notices(&statusLine);
-    CMatchServerClient client(notices, options.m_ports);
+    CMatchServerClient client(notices, options.m_host.m_ports);
     client.SetChannelId(options.m_server.m_channel);
     client.SetLiveDelay(options.m_liveDelaySeconds);
-    std::string folder;
-    if (options.m_war3)
-    {
-        folder = JoinPath(*options.m_war3, "");
-        client.SetWarcraftPath(folder);
-    }
-    else
-    {
-        folder = client.QueryWarcraftInstallPath();
-    }
+    const std::string folder = TakeWarcraftFolder(client, options.m_host);
     std::string host = options.m_server.m_server.m_host;
-    if (!ConnectToServer(client, host, options.m_server.m_server.m_port, kHeaderWaitMs, interrupted))
+    if (!ConnectToServer(client, host, options.m_server.m_server.m_port, kHeaderWaitMs,
+                         interrupted))
         return interrupted() ? StopExitStatus(StopSignalNumber()) : kExitFailure;
-
-    client.SuperviseServerLink(options.m_reconnect);
-    WatchSequence sequence(client, notices);
-    sequence.m_launch = options.m_launch;
-    sequence.m_game = WarcraftLaunch{folder, options.m_window, options.m_openGl};
-    sequence.m_interrupted = interrupted;
-    sequence.m_statusLine = &statusLine;
-    for (std::uint32_t session = 1; session <= options.m_sessions; ++session)
-    {
-        const auto outcome = sequence.Run(options.m_matchId);
-        if (outcome == WatchOutcome::kInterrupted)
-            return StopExitStatus(StopSignalNumber());
-        if (outcome == WatchOutcome::kFailed)
-            return kExitFailure;
-        if (client.ServerGivenUp())
-        {
-            say("The match server did not come back within " +
-                std::to_string(options.m_reconnect.m_limitMs / 1000) + " s; session " +
-                std::to_string(session) + " has ended.");
-            return kExitFailure;
-        }
-        say("Session " + std::to_string(session) + " of " + std::to_string(options.m_sessions) +
-            " has ended.");
-    }
-    return kExitOk;
+    return RunHostedSessions(client, notices, statusLine, options.m_host, folder, options.m_matchId,
+                             options.m_reconnect);
 }
 
 } // namespace velt

@@ -17,10 +17,11 @@ Commands:
   list     Connect to the match server and print the channel's match list.
   watch    Watch one match: host it as a LAN game for Warcraft III on 127.0.0.1.
   demo     Run a stand-in match server and a simulated game, and watch a live match.
+  play     Watch a replay file (.w3g) from disk: host it as watch hosts a match.
 
 Run 'velt COMMAND --help' for the options of a command.
 
-While a game runs, watch and demo redraw one status line on stderr when it is a terminal
+While a game runs, watch, play and demo redraw one status line on stderr when it is a terminal
 (match, data downloaded, game time, behind live, speed, paused or buffering); --quiet turns it
 off. watch --live-delay S keeps a live match S seconds behind its live edge.
 
@@ -42,6 +43,7 @@ constexpr Command kCommands[] = {
     {"list", &velt::RunListCommand},
     {"watch", &velt::RunWatchCommand},
     {"demo", &velt::RunDemoCommand},
+    {"play", &velt::RunPlayCommand},
 };
 
 } // namespace

@@ -83,6 +83,8 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   install(FILES ${_velt_res}/linux/veltplayer.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${_velt_res}/linux/veltplayer.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  # The replay files' type, which the desktop entry opens; shared-mime-info's trigger adds it.
+  install(FILES ${_velt_res}/linux/veltplayer.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
   install(FILES ${_velt_res}/linux/copyright ${_velt_gen}/changelog.gz
           DESTINATION ${VELT_INSTALL_DOCDIR})
 

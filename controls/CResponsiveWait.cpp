@@ -30,6 +30,9 @@ bool IsUserRequest(QEvent::Type type)
     case QEvent::TouchUpdate:
     case QEvent::TouchEnd:
     case QEvent::Close:
+    case QEvent::DragEnter: // a file dropped onto the window is opened
+    case QEvent::DragMove:
+    case QEvent::Drop:
         return true;
     default:
         return false;

@@ -1,10 +1,12 @@
 #!/bin/bash
 # Builds the Debian package and checks it as a user would meet it: its contents (dpkg-deb -c),
 # its dependencies, lintian (no errors allowed), the desktop entry; then installs it with
-# apt-get, runs the installed "veltplayer --demo" on a virtual X display with a fresh home,
-# takes a screenshot, and removes the package again, also when a step fails.
+# apt-get, checks that .w3g files are registered to it, runs the installed "veltplayer --demo"
+# on a virtual X display with a fresh home, takes a screenshot, and removes the package again,
+# also when a step fails.
 #
-# Needs: root (or sudo), dpkg-dev, lintian, desktop-file-utils, xvfb, xdotool, imagemagick.
+# Needs: root (or sudo), dpkg-dev, lintian, desktop-file-utils, shared-mime-info, xvfb, xdotool,
+# imagemagick.
 # Usage: scripts/package-check.sh [BUILD_DIR]   (default: build/package)
 #        VELT_PACKAGE_BUILD_TYPE=Debug ... builds the programs without optimisation (faster)
 set -euo pipefail
@@ -37,7 +39,7 @@ for path in usr/bin/veltplayer usr/bin/velt usr/bin/velt-matchd usr/bin/velt-gam
     usr/share/icons/hicolor/scalable/apps/veltplayer.svg \
     usr/share/man/man1/veltplayer.1.gz usr/share/man/man1/velt.1.gz \
     usr/share/man/man1/velt-matchd.1.gz usr/share/man/man1/velt-gamesim.1.gz \
-    usr/share/doc/veltplayer/copyright; do
+    usr/share/doc/veltplayer/copyright usr/share/mime/packages/veltplayer.xml; do
     grep -q " \./$path\$" "$BUILD/package-contents.txt" || fail "the package lacks /$path"
 done
 
@@ -50,6 +52,10 @@ done
 
 echo "-- desktop entry"
 desktop-file-validate "$ROOT/res/linux/veltplayer.desktop"
+grep -qx 'MimeType=application/x-w3g;' "$ROOT/res/linux/veltplayer.desktop" ||
+    fail "the desktop entry does not open replay files (application/x-w3g)"
+grep -q 'Exec=veltplayer %f' "$ROOT/res/linux/veltplayer.desktop" ||
+    fail "the desktop entry does not pass the file to veltplayer"
 
 echo "-- lintian"
 lintian --fail-on error --tag-display-limit 0 "$DEB" || fail "lintian reports errors"
@@ -77,6 +83,12 @@ $SUDO apt-get install -y "$DEB"
 INSTALLED=1
 [ -x /usr/bin/veltplayer ] || fail "veltplayer is not installed in /usr/bin"
 man -w veltplayer >/dev/null || fail "no manual page for veltplayer"
+# The triggers of shared-mime-info and desktop-file-utils have run: a .w3g file is a replay,
+# and veltplayer is offered for it.
+grep -qx 'application/x-w3g:\*\.w3g' /usr/share/mime/globs ||
+    fail "the MIME database does not know .w3g files"
+grep -q '^application/x-w3g=.*veltplayer\.desktop' /usr/share/applications/mimeinfo.cache ||
+    fail "veltplayer is not registered for application/x-w3g"
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
 PIDS+=($!)

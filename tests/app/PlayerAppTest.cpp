@@ -148,6 +148,7 @@ struct ArgumentCase
     std::uint16_t m_announcePort = 6112;
     std::uint16_t m_firstGamePort = 10000;
     bool m_demo = false;
+    std::vector<std::string> m_files = {};
 };
 
 void PrintTo(const ArgumentCase& c, std::ostream* os)
@@ -178,6 +179,7 @@ TEST_P(PlayerArguments, CommandLineThenEnvironmentThenDefault)
         EXPECT_EQ(options->m_ports.m_announcePort, c.m_announcePort);
         EXPECT_EQ(options->m_ports.m_firstGamePort, c.m_firstGamePort);
         EXPECT_EQ(options->m_demo, c.m_demo);
+        EXPECT_EQ(options->m_files, c.m_files);
     }
     else
     {
@@ -215,7 +217,18 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"PortMissing", {"--announce-port"}, nullptr, false, "", 0},
         ArgumentCase{"Demo", {"--demo"}, nullptr, true, kDefaultServerHost, 999, 6112, 10000, true},
         ArgumentCase{"DemoWithServer", {"--demo", "--server", "h"}, nullptr, false, "", 0},
-        ArgumentCase{"DemoWithValue", {"--demo=1"}, nullptr, false, "", 0}),
+        ArgumentCase{"DemoWithValue", {"--demo=1"}, nullptr, false, "", 0},
+        ArgumentCase{"ReplayFiles",
+                     {"a.w3g", "--demo", "my games/b=c.w3g"},
+                     nullptr,
+                     true,
+                     kDefaultServerHost,
+                     999,
+                     6112,
+                     10000,
+                     true,
+                     {"a.w3g", "my games/b=c.w3g"}},
+        ArgumentCase{"SingleDash", {"-v"}, nullptr, false, "", 0}),
     [](const ::testing::TestParamInfo<ArgumentCase>& info)
     { return std::string(info.param.m_name); });
 

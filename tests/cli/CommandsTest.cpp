@@ -176,7 +176,16 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"watchDelayNotANumber", &RunWatchCommand, {"1", "--live-delay", "20s"},
                   "velt watch: option '--live-delay'"},
         UsageCase{"watchQuietTakesNoValue", &RunWatchCommand, {"1", "--quiet=1"},
-                  "velt watch: option '--quiet' takes no value"}),
+                  "velt watch: option '--quiet' takes no value"},
+        UsageCase{"playNoFile", &RunPlayCommand, {}, "velt play: the replay file is missing"},
+        UsageCase{"playTwoFiles", &RunPlayCommand, {"a.w3g", "b.w3g"},
+                  "velt play: only one replay file, please"},
+        UsageCase{"playLiveDelay", &RunPlayCommand, {"a.w3g", "--live-delay", "20"},
+                  "velt play: option '--live-delay' is for live matches"},
+        UsageCase{"playServer", &RunPlayCommand, {"a.w3g", "--server", "h"},
+                  "velt play: unknown option '--server'"},
+        UsageCase{"playBadSessions", &RunPlayCommand, {"a.w3g", "--sessions", "0"},
+                  "velt play: option '--sessions'"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The stand-in server with short completed matches, in-process.

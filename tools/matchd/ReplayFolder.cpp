@@ -46,6 +46,24 @@ std::string FormatFileTime(std::filesystem::file_time_type time)
     return text;
 }
 
+std::optional<SyntheticMatch> ServeRecording(const ReplayFile& replay,
+                                             const std::filesystem::path& path,
+                                             const std::string& name, std::uint32_t matchId,
+                                             bool live, std::string& problem)
+{
+    ReplayMatchFacts facts;
+    facts.m_matchId = matchId;
+    facts.m_live = live;
+    std::error_code timeError;
+    const auto modified = std::filesystem::last_write_time(path, timeError);
+    if (!timeError)
+        facts.m_startTime = FormatFileTime(modified);
+    ReplayConversion conversion = ConvertReplay(replay, facts);
+    if (!conversion.m_match)
+        problem = name + ": cannot be served: " + conversion.m_error;
+    return std::move(conversion.m_match);
+}
+
 ReplayFolderLoad LoadReplayFolder(const std::filesystem::path& folder, std::uint32_t firstMatchId,
                                   bool live, const std::function<bool()>& stopRequested)
 {
@@ -74,21 +92,15 @@ ReplayFolderLoad LoadReplayFolder(const std::filesystem::path& folder, std::uint
             load.m_problems.push_back(read.m_error.Text());
             continue;
         }
-        ReplayMatchFacts facts;
-        facts.m_matchId = nextId;
-        facts.m_live = live;
-        std::error_code timeError;
-        const auto modified = std::filesystem::last_write_time(path, timeError);
-        if (!timeError)
-            facts.m_startTime = FormatFileTime(modified);
-        ReplayConversion conversion = ConvertReplay(*read.m_replay, facts);
-        if (!conversion.m_match)
+        std::string problem;
+        auto match =
+            ServeRecording(*read.m_replay, path, path.filename().string(), nextId, live, problem);
+        if (!match)
         {
-            load.m_problems.push_back(path.filename().string() +
-                                      ": cannot be served: " + conversion.m_error);
+            load.m_problems.push_back(std::move(problem));
             continue;
         }
-        load.m_matches.push_back(std::move(*conversion.m_match));
+        load.m_matches.push_back(std::move(*match));
         ++nextId;
     }
     return load;

@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/matchd/MatchdOptions.h"
 #include "tools/matchd/SyntheticMatch.h"
+#include "tools/replay/ReplayFile.h"
 
 namespace velt
 {
@@ -20,6 +22,14 @@ struct ReplayFolderLoad
     // naming the file), or one naming the folder when it cannot be listed.
     std::vector<std::string> m_problems;
 };
+
+// A recording that the reader has read, as a served match with the given id, its start time the
+// file's modification time. Nothing, with "<name>: cannot be served: <why>" in problem, when the
+// converter cannot serve it.
+std::optional<SyntheticMatch> ServeRecording(const ReplayFile& replay,
+                                             const std::filesystem::path& path,
+                                             const std::string& name, std::uint32_t matchId,
+                                             bool live, std::string& problem);
 
 // Every recorded game (*.w3g, any case) directly in a folder, in file-name order, as matches
 // with ids counting up from firstMatchId. A file that cannot be read or served is named in the

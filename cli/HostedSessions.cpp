@@ -1,0 +1,55 @@
+#include "cli/HostedSessions.h"
+
+#include <cstdio>
+
+#include "cli/Commands.h"
+#include "cli/WatchSequence.h"
+#include "platform/FileSystem.h"
+#include "platform/GameLauncher.h"
+#include "platform/StopSignal.h"
+
+namespace velt
+{
+
+std::string TakeWarcraftFolder(CMatchServerClient& client, const HostOptions& options)
+{
+    if (!options.m_war3)
+        return client.QueryWarcraftInstallPath();
+    const std::string folder = JoinPath(*options.m_war3, "");
+    client.SetWarcraftPath(folder);
+    return folder;
+}
+
+int RunHostedSessions(CMatchServerClient& client, CCliNotice& notices, CStatusLine& statusLine,
+                      const HostOptions& options, const std::string& warcraftFolder,
+                      std::uint32_t matchId, const ReconnectPolicy& reconnect)
+{
+    const auto say = [&statusLine](const std::string& text)
+    { statusLine.PrintAround([&] { std::fprintf(stderr, "%s\n", text.c_str()); }); };
+    client.SuperviseServerLink(reconnect);
+    WatchSequence sequence(client, notices);
+    sequence.m_launch = options.m_launch;
+    sequence.m_game = WarcraftLaunch{warcraftFolder, options.m_window, options.m_openGl};
+    sequence.m_interrupted = [] { return StopSignalNumber() != 0; };
+    sequence.m_statusLine = &statusLine;
+    for (std::uint32_t session = 1; session <= options.m_sessions; ++session)
+    {
+        const auto outcome = sequence.Run(matchId);
+        if (outcome == WatchOutcome::kInterrupted)
+            return StopExitStatus(StopSignalNumber());
+        if (outcome == WatchOutcome::kFailed)
+            return kExitFailure;
+        if (client.ServerGivenUp())
+        {
+            say("The match server did not come back within " +
+                std::to_string(reconnect.m_limitMs / 1000) + " s; session " +
+                std::to_string(session) + " has ended.");
+            return kExitFailure;
+        }
+        say("Session " + std::to_string(session) + " of " + std::to_string(options.m_sessions) +
+            " has ended.");
+    }
+    return kExitOk;
+}
+
+} // namespace velt
