@@ -34,30 +34,15 @@ done
 [ -d "$STAGE" ] || { echo "check-windows-installer: no CPack staging folder $STAGE" >&2; exit 1; }
 [ -f "$PROBE" ] || { echo "check-windows-installer: no $PROBE (build the windows preset)" >&2; exit 1; }
 
-WORK=$(mktemp -d)
-XVFB=""
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
-    [ -z "$XVFB" ] || kill "$XVFB" 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+# shellcheck source=scripts/wine-display.sh
+. "$ROOT/scripts/wine-display.sh"
 fail() {
     echo "check-windows-installer: FAILED: $*" >&2
     exit 1
 }
 step() { echo "-- $*"; }
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>/dev/null &
-XVFB=$!
-for ((i = 0; i < WAIT_S * 10; i++)); do
-    [ -s "$WORK/display" ] && break
-    sleep 0.1
-done
-[ -s "$WORK/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$WORK/display")" WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d"
+export WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d"
 export HOME="$WORK/home"
 mkdir -p "$HOME"
 
