@@ -1,10 +1,10 @@
 #include "browser/CProgressDialog.h"
 
 #include "app/CMainDialog.h"
-#include "browser/CCheckedGameStarter.h"
 #include "browser/CVELTTopView.h"
 #include "controls/CPictureLinkStatic.h"
 #include "controls/DialogUnits.h"
+#include "platform/CCheckedGameStarter.h"
 
 #include <QLabel>
 #include <QProgressBar>

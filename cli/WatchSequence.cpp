@@ -2,6 +2,7 @@
 
 #include "cli/StatusLineText.h"
 #include "host/CLocalGameHost.h"
+#include "platform/CCheckedGameStarter.h"
 #include "server/CMatchServerClient.h"
 
 namespace velt
@@ -47,7 +48,12 @@ WatchOutcome WatchSequence::Run(std::uint32_t matchId)
         return WatchOutcome::kFailed;
     }
     if (m_launch)
-        LaunchWarcraft(m_game, *m_window, *m_starter, m_notices);
+    {
+        // A game that cannot start is said in one line naming the folder; the host stays up,
+        // so the viewer can start the game by hand.
+        CCheckedGameStarter starter(*m_starter, m_notices, m_game.m_folder);
+        LaunchWarcraft(m_game, *m_window, starter, m_notices);
+    }
     const auto port = m_client.HostPort(matchId).value_or(0);
     Say("Start Warcraft III, open Local Area Network and join the game hosted on 127.0.0.1:" +
         std::to_string(port) + "; type /start in its lobby.");

@@ -1,7 +1,8 @@
 # What a package holds and how CPack names it. The programs go to bin/ on Linux, with the
 # desktop entry, the icons, the AppStream metadata and the manual pages, and "cpack -G DEB"
 # builds veltplayer_<version>_amd64.deb; on Windows the ZIP holds them at its top, beside the
-# README and the licence, to run from the unpacked folder.
+# README and the licence, to run from the unpacked folder, and "cpack -G NSIS" builds the
+# installer VELTPlayer-<version>-win64.exe from the same files (cmake/nsis/NSIS.template.in).
 if(WIN32)
   set(VELT_INSTALL_BINDIR .)
   set(VELT_INSTALL_DOCDIR .)
@@ -22,11 +23,19 @@ if(WIN32 AND TARGET veltplayer)
   velt_install_qt_runtime(veltplayer ${VELT_INSTALL_BINDIR})
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${VELT_INSTALL_DOCDIR})
-foreach(licence LICENSE LICENSE.md COPYING)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/${licence})
-    install(FILES ${PROJECT_SOURCE_DIR}/${licence} DESTINATION ${VELT_INSTALL_DOCDIR})
-  endif()
-endforeach()
+if(WIN32)
+  # Debian's package carries the licence in its copyright file.
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${VELT_INSTALL_DOCDIR} RENAME LICENSE.txt)
+endif()
+if(WIN32 AND TARGET veltplayer)
+  # The Qt and runtime DLLs beside the desktop client come with their licences.
+  install(FILES ${PROJECT_SOURCE_DIR}/res/windows/THIRD-PARTY-NOTICES.txt
+          DESTINATION ${VELT_INSTALL_DOCDIR})
+  install(FILES /usr/share/common-licenses/LGPL-3 DESTINATION ${VELT_INSTALL_DOCDIR}/licenses
+          RENAME LGPL-3.txt)
+  install(FILES /usr/share/common-licenses/GPL-3 DESTINATION ${VELT_INSTALL_DOCDIR}/licenses
+          RENAME GPL-3.txt)
+endif()
 
 set(CPACK_PACKAGE_NAME VELTPlayer)
 set(CPACK_PACKAGE_VENDOR VELTPlayer)
@@ -39,6 +48,31 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  # Per generator: the installer puts the files straight into the folder the user chose.
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CPackGenerators.cmake)
+
+  # VELTPlayer-<version>-win64.exe, the installer (cpack -G NSIS), from our own template.
+  list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake/nsis)
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY VELTPlayer)
+  set(CPACK_NSIS_PACKAGE_NAME VELTPlayer)
+  set(CPACK_NSIS_DISPLAY_NAME VELTPlayer)
+  # app/SettingsFolder.h knows an installed program by this file beside it.
+  set(CPACK_NSIS_UNINSTALL_NAME Uninstall)
+  set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
+  set(CPACK_NSIS_MUI_ICON ${VELT_WINDOWS_ICON})
+  set(CPACK_NSIS_MUI_UNIICON ${VELT_WINDOWS_ICON})
+  set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+  set(CPACK_VELT_PUBLISHER ${VELT_PUBLISHER})
+  set(CPACK_VELT_VERSION_QUAD ${VELT_VERSION_QUAD})
+  # The wizard's side picture: the icon on the icon's colours, drawn when the programs are built.
+  find_program(VELT_CONVERT convert REQUIRED)
+  set(CPACK_VELT_WIZARD_BITMAP ${PROJECT_BINARY_DIR}/res/windows/installer-side.bmp)
+  add_custom_command(OUTPUT ${CPACK_VELT_WIZARD_BITMAP}
+                     COMMAND ${VELT_CONVERT} -size 164x314 "gradient:#2E5386-#14243D"
+                             ${VELT_WINDOWS_ICON_128} -gravity north -geometry +0+56 -composite
+                             BMP3:${CPACK_VELT_WIZARD_BITMAP}
+                     DEPENDS ${VELT_WINDOWS_ICON} VERBATIM)
+  add_custom_target(velt_installer_bitmap ALL DEPENDS ${CPACK_VELT_WIZARD_BITMAP})
 endif()
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")

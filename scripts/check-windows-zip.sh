@@ -6,29 +6,15 @@
 set -euo pipefail
 ZIP=$(realpath "$1")
 WAIT_S=60
-
-WORK=$(mktemp -d)
-XVFB=""
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
-    [ -z "$XVFB" ] || kill "$XVFB" 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+# shellcheck source=scripts/wine-display.sh
+. "$(dirname "$0")/wine-display.sh"
 
 mkdir "$WORK/unpacked"
 (cd "$WORK/unpacked" && unzip -q "$ZIP")
 PROGRAM=$(find "$WORK/unpacked" -name veltplayer.exe | head -n1)
 [ -n "$PROGRAM" ] || { echo "check-windows-zip: no veltplayer.exe in $ZIP" >&2; exit 1; }
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>/dev/null &
-XVFB=$!
-for ((i = 0; i < WAIT_S * 10; i++)); do
-    [ -s "$WORK/display" ] && break
-    sleep 0.1
-done
-export DISPLAY=":$(cat "$WORK/display")" WINEPREFIX="$WORK/wine" WINEDEBUG=-all
+export WINEPREFIX="$WORK/wine" WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"
 (wineserver -p && wine cmd /c exit) </dev/null >/dev/null 2>&1 ||
     { echo "check-windows-zip: no Wine prefix" >&2; exit 1; }

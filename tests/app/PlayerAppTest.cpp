@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -291,12 +292,43 @@ INSTANTIATE_TEST_SUITE_P(Threads, MessageBoxNotice, ::testing::Values(false, tru
                              return std::string(info.param ? "FromNetworkThread" : "FromUiThread");
                          });
 
+SettingsFolderFacts XdgFacts(bool installed, bool settingsHere, std::string xdg, std::string home)
+{
+    SettingsFolderFacts facts;
+    facts.m_convention = SettingsConvention::kXdg;
+    facts.m_installed = installed;
+    facts.m_workingDirectoryHasSettings = settingsHere;
+    facts.m_xdgConfigHome = std::move(xdg);
+    facts.m_home = std::move(home);
+    return facts;
+}
+
+SettingsFolderFacts WindowsFacts(bool installed, bool settingsHere, std::string appData,
+                                 std::string shell)
+{
+    SettingsFolderFacts facts;
+    facts.m_convention = SettingsConvention::kWindows;
+    facts.m_installed = installed;
+    facts.m_workingDirectoryHasSettings = settingsHere;
+    facts.m_appData = std::move(appData);
+    facts.m_shellAppData = std::move(shell);
+    // The other system's variables never count.
+    facts.m_xdgConfigHome = "/x";
+    facts.m_home = "/home/u";
+    return facts;
+}
+
 struct SettingsFolderCase
 {
     const char* m_name;
     SettingsFolderFacts m_facts;
     std::string m_folder;
 };
+
+void PrintTo(const SettingsFolderCase& c, std::ostream* os)
+{
+    *os << c.m_name;
+}
 
 class SettingsFolders : public ::testing::TestWithParam<SettingsFolderCase>
 {
@@ -307,18 +339,203 @@ TEST_P(SettingsFolders, WorkingDirectoryUnlessInstalledAndStartedElsewhere)
     EXPECT_EQ(ChooseSettingsFolder(GetParam().m_facts), GetParam().m_folder);
 }
 
+const char* const kRoaming = "C:\\Users\\u\\AppData\\Roaming";
+const char* const kShellRoaming = "C:\\Users\\u\\AppData\\Roaming (shell)";
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, SettingsFolders,
     ::testing::Values(
-        SettingsFolderCase{"BuildTree", {false, false, "/x", "/home/u"}, ""},
-        SettingsFolderCase{"FolderWithSettings", {true, true, "/x", "/home/u"}, ""},
-        SettingsFolderCase{"FromTheMenu", {true, false, "/x", "/home/u"}, "/x/veltplayer"},
-        SettingsFolderCase{"NoXdgVariable", {true, false, "", "/home/u"},
+        SettingsFolderCase{"BuildTree", XdgFacts(false, false, "/x", "/home/u"), ""},
+        SettingsFolderCase{"FolderWithSettings", XdgFacts(true, true, "/x", "/home/u"), ""},
+        SettingsFolderCase{"FromTheMenu", XdgFacts(true, false, "/x", "/home/u"), "/x/veltplayer"},
+        SettingsFolderCase{"NoXdgVariable", XdgFacts(true, false, "", "/home/u"),
                            "/home/u/.config/veltplayer"},
-        SettingsFolderCase{"RelativeXdgIsIgnored", {true, false, "cfg", "/home/u"},
+        SettingsFolderCase{"RelativeXdgIsIgnored", XdgFacts(true, false, "cfg", "/home/u"),
                            "/home/u/.config/veltplayer"},
-        SettingsFolderCase{"NoHomeAtAll", {true, false, "", ""}, ""}),
+        SettingsFolderCase{"NoHomeAtAll", XdgFacts(true, false, "", ""), ""},
+        SettingsFolderCase{"PortableCopy", WindowsFacts(false, false, kRoaming, kShellRoaming), ""},
+        SettingsFolderCase{"InstalledWithSettingsHere",
+                           WindowsFacts(true, true, kRoaming, kShellRoaming), ""},
+        SettingsFolderCase{"InstalledStartedElsewhere",
+                           WindowsFacts(true, false, kRoaming, kShellRoaming),
+                           "C:\\Users\\u\\AppData\\Roaming\\VELTPlayer"},
+        SettingsFolderCase{"AppDataWithClosingSeparator",
+                           WindowsFacts(true, false, "D:/Profiles/u/", ""),
+                           "D:/Profiles/u/VELTPlayer"},
+        SettingsFolderCase{"AppDataOnAShare", WindowsFacts(true, false, "\\\\srv\\home\\u", ""),
+                           "\\\\srv\\home\\u\\VELTPlayer"},
+        SettingsFolderCase{"AppDataMissing", WindowsFacts(true, false, "", kShellRoaming),
+                           std::string(kShellRoaming) + "\\VELTPlayer"},
+        SettingsFolderCase{"AppDataRelativeToADrive",
+                           WindowsFacts(true, false, "C:u", kShellRoaming),
+                           std::string(kShellRoaming) + "\\VELTPlayer"},
+        SettingsFolderCase{"AppDataRootedWithoutDrive",
+                           WindowsFacts(true, false, "\\u\\Roaming", kShellRoaming),
+                           std::string(kShellRoaming) + "\\VELTPlayer"},
+        SettingsFolderCase{"NoRoamingFolderAtAll", WindowsFacts(true, false, "", ""), ""}),
     [](const ::testing::TestParamInfo<SettingsFolderCase>& info)
+    { return std::string(info.param.m_name); });
+
+// The rule as the program meets it on this system: a program folder, a working directory and
+// the environment made for the row, the folder created. Rows of the other system are skipped.
+enum class SettingsVariable
+{
+    kUnset,
+    kScratchFolder, // a folder in the test's scratch folder
+    kRelative,
+    kUnderAFile, // a path below a regular file: cannot be created
+};
+
+enum class ExpectedFolder
+{
+    kWorkingDirectory,
+    kInVariable,
+    kInShellFolder,
+};
+
+struct SettingsRunCase
+{
+    const char* m_name;
+    SettingsConvention m_convention;
+    bool m_installed; // outside the build folder (Linux); beside the uninstaller (Windows)
+    bool m_settingsHere;
+    SettingsVariable m_variable; // XDG_CONFIG_HOME (Linux); APPDATA (Windows)
+    ExpectedFolder m_expected;
+};
+
+void PrintTo(const SettingsRunCase& c, std::ostream* os)
+{
+    *os << c.m_name;
+}
+
+class SettingsFolderRun : public ::testing::TestWithParam<SettingsRunCase>
+{
+protected:
+    void SetUp() override
+    {
+        m_oldDir = QDir::currentPath();
+        m_variableName =
+            GetParam().m_convention == SettingsConvention::kWindows ? "APPDATA" : "XDG_CONFIG_HOME";
+        m_oldVariable = qgetenv(m_variableName);
+        m_hadVariable = qEnvironmentVariableIsSet(m_variableName);
+        m_oldHome = qgetenv("HOME");
+    }
+    void TearDown() override
+    {
+        QDir::setCurrent(m_oldDir);
+        if (m_hadVariable)
+            qputenv(m_variableName, m_oldVariable);
+        else
+            qunsetenv(m_variableName);
+        qputenv("HOME", m_oldHome);
+    }
+
+    QString Scratch(const char* name) const { return m_scratch.filePath(QLatin1String(name)); }
+
+    QTemporaryDir m_scratch;
+    QString m_oldDir;
+    const char* m_variableName = "";
+    QByteArray m_oldVariable;
+    bool m_hadVariable = false;
+    QByteArray m_oldHome;
+};
+
+TEST_P(SettingsFolderRun, ChosenAndCreated)
+{
+    const SettingsRunCase& c = GetParam();
+    if (c.m_convention != kSystemSettingsConvention)
+        GTEST_SKIP() << "a row of the other system";
+    const bool windows = c.m_convention == SettingsConvention::kWindows;
+    ASSERT_TRUE(m_scratch.isValid());
+    QDir scratch(m_scratch.path());
+    ASSERT_TRUE(scratch.mkpath(QStringLiteral("program")) && scratch.mkpath(QStringLiteral("run")));
+
+    QString program = Scratch("program");
+    if (windows && c.m_installed)
+    {
+        QFile uninstaller(QDir(program).filePath(QLatin1String(kUninstallerFileName)));
+        ASSERT_TRUE(uninstaller.open(QIODevice::WriteOnly));
+    }
+    if (!windows && !c.m_installed)
+        program = QCoreApplication::applicationDirPath(); // the test runs in the build folder
+    if (c.m_settingsHere)
+    {
+        QFile settings(Scratch("run/VELT.ini"));
+        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(QDir::setCurrent(Scratch("run")));
+
+    QString variable;
+    switch (c.m_variable)
+    {
+    case SettingsVariable::kUnset:
+        break;
+    case SettingsVariable::kScratchFolder:
+        variable = QDir::toNativeSeparators(Scratch("config"));
+        break;
+    case SettingsVariable::kRelative:
+        variable = QStringLiteral("config");
+        break;
+    case SettingsVariable::kUnderAFile:
+        ASSERT_TRUE(QFile(Scratch("file")).open(QIODevice::WriteOnly));
+        variable = QDir::toNativeSeparators(Scratch("file/config"));
+        break;
+    }
+    if (variable.isEmpty())
+        qunsetenv(m_variableName);
+    else
+        qputenv(m_variableName, variable.toUtf8());
+    // Never the user's own configuration folder.
+    qputenv("HOME", QFile::encodeName(Scratch("home")));
+
+    const std::string name = windows ? "\\VELTPlayer" : "/veltplayer";
+    std::string expected;
+    if (c.m_expected == ExpectedFolder::kInVariable)
+    {
+        expected = variable.toStdString() + name;
+    }
+    else if (c.m_expected == ExpectedFolder::kInShellFolder)
+    {
+        const std::string shell = ShellRoamingAppDataFolder();
+        ASSERT_FALSE(shell.empty());
+        // The test user's own folder: the empty folder made there stays, as the program
+        // leaves it (rows run at once would remove it under each other).
+        expected = shell + name;
+    }
+
+    EXPECT_EQ(PrepareSettingsFolder(SettingsFolderFactsOf(program.toStdString())), expected);
+    if (!expected.empty())
+    {
+        EXPECT_TRUE(QFileInfo(QString::fromStdString(expected)).isDir()) << expected;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsFolderRun,
+    ::testing::Values(
+        SettingsRunCase{"LinuxFromTheBuildFolder", SettingsConvention::kXdg, false, false,
+                        SettingsVariable::kScratchFolder, ExpectedFolder::kWorkingDirectory},
+        SettingsRunCase{"LinuxInstalledWithSettingsHere", SettingsConvention::kXdg, true, true,
+                        SettingsVariable::kScratchFolder, ExpectedFolder::kWorkingDirectory},
+        SettingsRunCase{"LinuxInstalledStartedElsewhere", SettingsConvention::kXdg, true, false,
+                        SettingsVariable::kScratchFolder, ExpectedFolder::kInVariable},
+        SettingsRunCase{"LinuxFolderCannotBeMade", SettingsConvention::kXdg, true, false,
+                        SettingsVariable::kUnderAFile, ExpectedFolder::kWorkingDirectory},
+        SettingsRunCase{"WindowsPortableFirstRun", SettingsConvention::kWindows, false, false,
+                        SettingsVariable::kScratchFolder, ExpectedFolder::kWorkingDirectory},
+        SettingsRunCase{"WindowsPortableWithSettings", SettingsConvention::kWindows, false, true,
+                        SettingsVariable::kScratchFolder, ExpectedFolder::kWorkingDirectory},
+        SettingsRunCase{"WindowsInstalledWithSettingsHere", SettingsConvention::kWindows, true,
+                        true, SettingsVariable::kScratchFolder, ExpectedFolder::kWorkingDirectory},
+        SettingsRunCase{"WindowsInstalledStartedElsewhere", SettingsConvention::kWindows, true,
+                        false, SettingsVariable::kScratchFolder, ExpectedFolder::kInVariable},
+        SettingsRunCase{"WindowsAppDataMissing", SettingsConvention::kWindows, true, false,
+                        SettingsVariable::kUnset, ExpectedFolder::kInShellFolder},
+        SettingsRunCase{"WindowsAppDataRelative", SettingsConvention::kWindows, true, false,
+                        SettingsVariable::kRelative, ExpectedFolder::kInShellFolder},
+        SettingsRunCase{"WindowsFolderCannotBeMade", SettingsConvention::kWindows, true, false,
+                        SettingsVariable::kUnderAFile, ExpectedFolder::kWorkingDirectory}),
+    [](const ::testing::TestParamInfo<SettingsRunCase>& info)
     { return std::string(info.param.m_name); });
 
 } // namespace

@@ -4,13 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <ostream>
 
+#include "cli/CliNotice.h"
 #include "cli/Commands.h"
+#include "cli/WatchSequence.h"
+#include "platform/FileSystem.h"
+#include "platform/Socket.h"
+#include "server/CMatchServerClient.h"
+#include "server/MatchServerMessages.h"
 #include "tests/cli/CommandRun.h"
 #include "tests/cli/StandInServer.h"
-#include "platform/Socket.h"
-#include "server/MatchServerMessages.h"
 #include "tools/doubles/CScriptedMatchServer.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/CMatchArchive.h"
@@ -285,6 +293,120 @@ TEST_F(WatchCommandTest, UnreachableServerIsToldAndExitsWithOne)
     EXPECT_EQ(run.m_status, kExitFailure);
     EXPECT_EQ(run.m_err, "Connection to stream velt server failed!\n");
 }
+
+// --launch when no game can be started: one line naming the folder tried (or, on Linux, the
+// program that runs the game), and the host stays up for a game started by hand.
+enum class GameFolder
+{
+    kNone,          // no folder known at all
+    kWithoutGame,   // a folder without war3.exe
+    kMissing,       // a folder that is not there
+    kGameCannotRun, // war3.exe that is no program (Windows); no wine to run it (Linux)
+};
+
+struct LaunchCase
+{
+    const char* m_name;
+    GameFolder m_folder;
+};
+
+void PrintTo(const LaunchCase& c, std::ostream* os)
+{
+    *os << c.m_name;
+}
+
+class NoGameWindow final : public IGameWindow
+{
+public:
+    bool RaiseWindowTitled(const std::string&) override { return false; }
+};
+
+class WatchLaunchTest : public WatchCommandTest, public ::testing::WithParamInterface<LaunchCase>
+{
+protected:
+    void TearDown() override
+    {
+#ifndef _WIN32
+        if (m_oldPath)
+            ::setenv("PATH", m_oldPath->c_str(), 1);
+#endif
+        WatchCommandTest::TearDown();
+    }
+
+    std::optional<std::string> m_oldPath;
+};
+
+TEST_P(WatchLaunchTest, AGameThatCannotStartIsSaidOnceAndTheHostStaysJoinable)
+{
+    const LaunchCase& c = GetParam();
+    // As velt watch --war3 gives it: with a closing separator.
+    const std::string folder = c.m_folder == GameFolder::kNone ? "" : JoinPath(m_war3.string(), "");
+    std::string expected;
+    switch (c.m_folder)
+    {
+    case GameFolder::kNone:
+        expected = kNoWarcraftPathMessage;
+        break;
+    case GameFolder::kWithoutGame:
+        std::filesystem::create_directories(m_war3);
+        [[fallthrough]];
+    case GameFolder::kMissing:
+        expected = "Warcraft III could not be started: there is no war3.exe in the folder \"" +
+                   folder + "\".";
+        break;
+    case GameFolder::kGameCannotRun:
+        std::filesystem::create_directories(m_war3);
+        std::ofstream(m_war3 / "war3.exe") << "not a program";
+#ifdef _WIN32
+        expected = "Warcraft III could not be started from the folder \"" + folder + "\".";
+#else
+        expected = "Warcraft III could not be started: the program \"wine\" was not found. "
+                   "Install it, or start the game by hand.";
+#endif
+        break;
+    }
+#ifndef _WIN32
+    // No row may start this machine's Wine, whatever the launch does.
+    if (const char* path = std::getenv("PATH"))
+        m_oldPath = path;
+    ::setenv("PATH", (std::filesystem::temp_directory_path() / "velt-no-such-folder").c_str(), 1);
+#endif
+
+    GameSimScript script;
+    script.m_lobbyChat = {"/fs"};
+    script.m_keepPackets = false;
+    CGameSimulator game(script);
+    ASSERT_TRUE(game.Start());
+    CCliNotice notices;
+    CMatchServerClient client(notices, LocalPortSettings{game.AnnouncePort(), 0});
+    ASSERT_TRUE(client.Connect("127.0.0.1", m_server->Port()));
+    WatchSequence sequence(client, notices);
+    sequence.m_launch = true;
+    sequence.m_game = WarcraftLaunch{folder, true, false};
+    NoGameWindow window;
+    sequence.m_window = &window;
+
+    ::testing::internal::CaptureStderr();
+    const WatchOutcome outcome = sequence.Run(1);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outcome, WatchOutcome::kSessionEnded) << err;
+    const auto said = err.find("\n" + expected + "\n");
+    const auto join = err.find("\nStart Warcraft III, open Local Area Network");
+    ASSERT_NE(said, std::string::npos) << err;
+    EXPECT_LT(said, join) << err;
+    EXPECT_EQ(err.find(expected, said + 1 + expected.size()), std::string::npos) << err;
+    EXPECT_EQ(notices.Count(), 1u) << err;
+    ASSERT_TRUE(game.WaitFinished(kDeadlineMs));
+    EXPECT_EQ(game.Record().m_gameTimeMs, m_archive->Find(1)->m_durationMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, WatchLaunchTest,
+                         ::testing::Values(LaunchCase{"NoFolder", GameFolder::kNone},
+                                           LaunchCase{"FolderWithoutGame",
+                                                      GameFolder::kWithoutGame},
+                                           LaunchCase{"MissingFolder", GameFolder::kMissing},
+                                           LaunchCase{"GameCannotRun", GameFolder::kGameCannotRun}),
+                         [](const auto& info) { return std::string(info.param.m_name); });
 
 TEST_F(ListCommandTest, WatchOfAHeaderOfTheWrongSizeStopsAtTheVersionMessage)
 {

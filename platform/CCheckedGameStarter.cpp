@@ -1,4 +1,4 @@
-#include "browser/CCheckedGameStarter.h"
+#include "platform/CCheckedGameStarter.h"
 
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
