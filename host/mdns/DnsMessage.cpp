@@ -40,7 +40,8 @@ class CNameWriter
 public:
     explicit CNameWriter(CByteWriter& writer) : m_writer(writer) {}
 
-    bool Write(const DnsName& name)
+    // compress: whether the name may end in a pointer; later names may point into it anyway.
+    bool Write(const DnsName& name, bool compress = true)
     {
         std::size_t wireSize = 1;
         for (const std::string& label : name)
@@ -55,7 +56,7 @@ public:
         {
             const std::string key = Key(name, i);
             const auto known = m_offsets.find(key);
-            if (known != m_offsets.end())
+            if (compress && known != m_offsets.end())
             {
                 m_writer.U16Be(static_cast<std::uint16_t>((kPointerType << 8) | known->second));
                 return true;
@@ -104,7 +105,8 @@ bool WriteRecord(CByteWriter& writer, CNameWriter& names, const DnsRecord& recor
         break;
     case DnsType::kSrv:
         writer.U16Be(record.m_priority).U16Be(record.m_weight).U16Be(record.m_port);
-        if (!names.Write(record.m_target))
+        // Written whole, as unicast DNS requires of an SRV target, for strict readers.
+        if (!names.Write(record.m_target, false))
             return false;
         break;
     default:

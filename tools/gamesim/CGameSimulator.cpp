@@ -5,10 +5,10 @@
 #include <cctype>
 #include <chrono>
 
+#include "host/mdns/BlizzardGameRecord.h"
 #include "host/packets/GamePacketFramer.h"
 #include "host/packets/GameToHostPackets.h"
 #include "host/packets/LobbyPackets.h"
-#include "host/mdns/BlizzardGameRecord.h"
 #include "host/packets/PlayPackets.h"
 #include "tools/w3gs/TimeSlotChecksum.h"
 
@@ -72,7 +72,8 @@ std::uint64_t GameTimeAt(const GameSimRecord& record, std::uint64_t atMs)
     return gameTime;
 }
 
-std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record, std::uint32_t session)
+std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record,
+                                                      std::uint32_t session)
 {
     const auto& starts = record.m_sessionFirstPacket;
     if (session == 0 || session > starts.size())

@@ -175,7 +175,8 @@ std::size_t SlotsWithTimeBetween(const GameSimRecord& record, std::uint64_t from
 // The game time that the latest slot received at or before atMs had reached (0 before any).
 std::uint64_t GameTimeAt(const GameSimRecord& record, std::uint64_t atMs);
 // The packets of one session (1 for the first joined), in order; empty for one not joined.
-std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record, std::uint32_t session);
+std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record,
+                                                      std::uint32_t session);
 
 // Plays Warcraft III's part against a local game host over loopback, on a thread of its own.
 class CGameSimulator
@@ -290,7 +291,7 @@ private:
 
     CUdpSocket m_announceSocket;
     std::optional<CMdnsGameFinder> m_finder; // with m_mdnsVersion
-    std::mutex m_socketMutex; // guards replacing and closing m_game against Stop
+    std::mutex m_socketMutex;                // guards replacing and closing m_game against Stop
     CTcpSocket m_game;
     CThread m_thread;
     std::atomic<bool> m_stopping{false};
@@ -299,7 +300,7 @@ private:
     mutable std::mutex m_recordMutex;
     std::condition_variable m_recordChanged;
     GameSimRecord m_record;
-    bool m_finished = false; // under m_recordMutex
+    bool m_finished = false;          // under m_recordMutex
     std::uint32_t m_rejoinsAsked = 0; // under m_recordMutex: Rejoin calls not yet begun
 
     std::mutex m_commandMutex;

@@ -27,8 +27,12 @@ Bytes Concat(std::initializer_list<Bytes> parts)
 // A header with the counts given; id and flags 0.
 Bytes Head(std::uint16_t questions, std::uint16_t answers = 0, std::uint16_t additionals = 0)
 {
-    return {0, 0, 0, 0, 0, static_cast<std::uint8_t>(questions), 0,
-            static_cast<std::uint8_t>(answers), 0, 0, 0, static_cast<std::uint8_t>(additionals)};
+    return {0, 0,
+            0, 0,
+            0, static_cast<std::uint8_t>(questions),
+            0, static_cast<std::uint8_t>(answers),
+            0, 0,
+            0, static_cast<std::uint8_t>(additionals)};
 }
 
 Bytes Label(const std::string& text)
@@ -73,8 +77,9 @@ DnsMessage AnnouncementOf(std::uint32_t version)
 TEST(DnsMessageTest, RoundTripsEveryKindOfMessage)
 {
     DnsMessage query;
-    query.m_questions = {{GameSubtypeName(kProductFrozenThrone, 10032), DnsType::kPtr, kDnsClassIn, true},
-                         {BlizzardServiceName(), DnsType::kAny, kDnsClassAny, false}};
+    query.m_questions = {
+        {GameSubtypeName(kProductFrozenThrone, 10032), DnsType::kPtr, kDnsClassIn, true},
+        {BlizzardServiceName(), DnsType::kAny, kDnsClassAny, false}};
     DnsMessage legacy = AnnouncementOf(10030);
     legacy.m_id = 0xBEEF;
     legacy.m_questions = {{BlizzardServiceName(), DnsType::kPtr, kDnsClassIn, false}};
@@ -132,11 +137,31 @@ TEST(DnsMessageTest, WritesExactBytesAndPointsAtNamesWrittenBefore)
     a.m_data = {127, 0, 0, 1};
     reply.m_answers = {ptr, a};
     const Bytes expected = Concat({{0x01, 0x02, 0x84, 0x00, 0, 0, 0, 2, 0, 0, 0, 0},
-                                   kServiceWire, kPtrIn, {1, 2, 3, 4, 0, 5},
-                                   Label("_g"), {0xC0, 0x0C},
-                                   {0xC0, 0x2C}, {0x00, 0x01, 0x80, 0x01, 0, 0, 0, 120, 0, 4},
+                                   kServiceWire,
+                                   kPtrIn,
+                                   {1, 2, 3, 4, 0, 5},
+                                   Label("_g"),
+                                   {0xC0, 0x0C},
+                                   {0xC0, 0x2C},
+                                   {0x00, 0x01, 0x80, 0x01, 0, 0, 0, 120, 0, 4},
                                    {127, 0, 0, 1}});
     EXPECT_EQ(BuildDnsMessage(reply), expected);
+
+    // An SRV target is written whole even where a pointer would do.
+    DnsRecord srv;
+    srv.m_name = {"_g"};
+    srv.m_type = DnsType::kSrv;
+    srv.m_port = 0x1234;
+    srv.m_target = {"_g"};
+    DnsMessage withSrv;
+    withSrv.m_answers = {srv};
+    EXPECT_EQ(BuildDnsMessage(withSrv), Concat({Head(0, 1),
+                                                Label("_g"),
+                                                {0},
+                                                {0, 33, 0, 1, 0, 0, 0, 0, 0, 10},
+                                                {0, 0, 0, 0, 0x12, 0x34},
+                                                Label("_g"),
+                                                {0}}));
 }
 
 TEST(DnsMessageTest, RefusesWhatDoesNotFitTheWire)
@@ -148,7 +173,9 @@ TEST(DnsMessageTest, RefusesWhatDoesNotFitTheWire)
     DnsMessage longName;
     longName.m_questions = {
         {{std::string(63, 'a'), std::string(63, 'b'), std::string(63, 'c'), std::string(62, 'd')},
-         DnsType::kA, kDnsClassIn, false}};
+         DnsType::kA,
+         kDnsClassIn,
+         false}};
     DnsMessage huge;
     DnsRecord big;
     big.m_name = {"x"};
@@ -182,7 +209,8 @@ TEST(DnsMessageTest, HostileMessagesAreRefused)
         for (std::size_t i = 1; i < count; ++i)
         {
             const std::size_t start = out.size();
-            out = Concat({out, Label("b"),
+            out = Concat({out,
+                          Label("b"),
                           {static_cast<std::uint8_t>(0xC0 | (previous >> 8)),
                            static_cast<std::uint8_t>(previous)},
                           {0, 1, 0, 1}});
@@ -223,7 +251,8 @@ TEST(DnsMessageTest, HostileMessagesAreRefused)
          Concat({Head(0, 1), a, {0, 33, 0, 1, 0, 0, 0, 9, 0, 4, 0, 0, 0, 0}})},
         {"data past the end", Concat({Head(0, 1), a, {0, 16, 0, 1, 0, 0, 0, 9, 0, 9, 1}})},
         {"a byte after the last record", Concat({Head(1), a, {0, 1, 0, 1}, {0}})},
-        {"more than the largest message", Concat({Head(1), a, {0, 1, 0, 1}, Bytes(kMdnsMaxMessage, 0)})},
+        {"more than the largest message",
+         Concat({Head(1), a, {0, 1, 0, 1}, Bytes(kMdnsMaxMessage, 0)})},
     };
     for (const auto& row : rows)
         EXPECT_FALSE(ParseDnsMessage(row.m_bytes)) << row.m_what;
@@ -275,13 +304,15 @@ TEST(BlizzardGameRecordTest, RoundTripsAndSkipsFieldsItDoesNotKnow)
     const Bytes wire = BuildBlizzardGameRecord(record);
     ASSERT_EQ(ParseBlizzardGameRecord(wire), record);
     // -3 zigzag-encoded is 5.
-    EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 8),
-              (Bytes{0x0A, 4, 'G', 'a', 'm', 'e', 0x10, 5}));
+    EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 8), (Bytes{0x0A, 4, 'G', 'a', 'm', 'e', 0x10, 5}));
 
     // Fields 9 (varint), 10 (32-bit), 11 (64-bit) and 12 (bytes) come and go unread, also
     // inside an entry.
-    const Bytes withUnknown = Concat({{0x48, 0x96, 0x01}, {0x55, 1, 2, 3, 4},
-                                      {0x59, 1, 2, 3, 4, 5, 6, 7, 8}, {0x62, 2, 'z', 'z'}, wire,
+    const Bytes withUnknown = Concat({{0x48, 0x96, 0x01},
+                                      {0x55, 1, 2, 3, 4},
+                                      {0x59, 1, 2, 3, 4, 5, 6, 7, 8},
+                                      {0x62, 2, 'z', 'z'},
+                                      wire,
                                       {0x1A, 8, 0x0A, 1, 'k', 0x18, 1, 0x12, 1, 'v'}});
     const auto parsed = ParseBlizzardGameRecord(withUnknown);
     ASSERT_TRUE(parsed);
@@ -325,8 +356,13 @@ TEST(BlizzardGameRecordTest, Base64FollowsTheStandard)
     {
         const char* m_plain;
         const char* m_base64;
-    } rows[] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-                {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
+    } rows[] = {{"", ""},
+                {"f", "Zg=="},
+                {"fo", "Zm8="},
+                {"foo", "Zm9v"},
+                {"foob", "Zm9vYg=="},
+                {"fooba", "Zm9vYmE="},
+                {"foobar", "Zm9vYmFy"}};
     for (const auto& row : rows)
     {
         const std::string plain = row.m_plain;
@@ -334,7 +370,8 @@ TEST(BlizzardGameRecordTest, Base64FollowsTheStandard)
         EXPECT_EQ(EncodeBase64(bytes), row.m_base64);
         EXPECT_EQ(DecodeBase64(row.m_base64), bytes) << row.m_base64;
     }
-    const Bytes all = [] {
+    const Bytes all = []
+    {
         Bytes b;
         for (int i = 0; i < 256; ++i)
             b.push_back(static_cast<std::uint8_t>(i));

@@ -38,8 +38,8 @@ bool InLoopbackNamespace()
     return true;
 }
 
-#define SKIP_OUTSIDE_THE_NAMESPACE()                                                                \
-    if (!InLoopbackNamespace())                                                                     \
+#define SKIP_OUTSIDE_THE_NAMESPACE()                                                               \
+    if (!InLoopbackNamespace())                                                                    \
     GTEST_SKIP() << "multicast runs only in a network namespace with loopback alone "              \
                     "(in-loopback-namespace.sh)"
 
@@ -76,7 +76,8 @@ public:
     // The next response heard (queries are passed over), or nothing within the time.
     std::optional<Heard> Next(std::uint32_t timeoutMs = kWaitMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         Bytes buffer(kMdnsMaxMessage + 1);
         while (std::chrono::steady_clock::now() < deadline)
         {
@@ -228,8 +229,8 @@ TEST(MdnsResponderTest, AHostIsShownUntilTheGameJoinsAndAgainAfterBack)
     script.m_rejoins = 1;
     CGameSimulator game(script);
     ASSERT_TRUE(game.Start());
-    ASSERT_TRUE(game.WaitFor([](const GameSimRecord& record) { return record.m_sessionsEnded >= 2; },
-                             3 * kWaitMs));
+    ASSERT_TRUE(game.WaitFor(
+        [](const GameSimRecord& record) { return record.m_sessionsEnded >= 2; }, 3 * kWaitMs));
 
     std::vector<const char*> seen; // "shown" and "gone", as they changed
     for (auto heard = browser.Next(kQuietMs * 2); heard; heard = browser.Next(kQuietMs * 2))
@@ -325,6 +326,7 @@ TEST(MdnsResponderTest, AGroupThatCannotBeJoinedIsToldOnce)
     EXPECT_FALSE(responder.Running());
     const auto texts = notices.Texts();
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_NE(texts[0].find("Warcraft III 1.30 and newer will not list this match"), std::string::npos);
+    EXPECT_NE(texts[0].find("Warcraft III 1.30 and newer will not list this match"),
+              std::string::npos);
     EXPECT_NE(texts[0].find("Versions up to 1.29 list it as before."), std::string::npos);
 }

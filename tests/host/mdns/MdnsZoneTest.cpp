@@ -163,8 +163,13 @@ TEST(MdnsZoneTest, AnnouncesTwiceASecondApartThenRefreshes)
     {
         std::uint64_t m_at;
         std::size_t m_sent;
-    } steps[] = {{5000, 0}, {second - 1, 0}, {second, 1},       {second + 1, 0},
-                 {refresh - 1, 0}, {refresh, 1}, {refresh + timings.m_refreshMs, 1}};
+    } steps[] = {{5000, 0},
+                 {second - 1, 0},
+                 {second, 1},
+                 {second + 1, 0},
+                 {refresh - 1, 0},
+                 {refresh, 1},
+                 {refresh + timings.m_refreshMs, 1}};
     for (const auto& step : steps)
         EXPECT_EQ(zone.Due(step.m_at).size(), step.m_sent) << step.m_at;
     EXPECT_LE(timings.m_refreshMs, 180000u) << "at least every 3 minutes";
@@ -224,20 +229,91 @@ TEST(MdnsZoneTest, AnswersEachAskerAndQuestionAsMulticastDnsWants)
         std::vector<DnsType> m_answers;
         std::vector<DnsType> m_additionals;
     } rows[] = {
-        {"service pointer", {BlizzardServiceName(), DnsType::kPtr, kDnsClassIn, false}, kLoopbackAsker, To::kGroup, kPtr, kFollowPtr},
-        {"sub-type pointer", {subtype, DnsType::kPtr, kDnsClassIn, false}, kLoopbackAsker, To::kGroup, kPtr, kFollowPtr},
-        {"sub-type in capitals, class ANY", {DnsNameFromText("_W3XP2730._SUB._blizzard._udp.LOCAL"), DnsType::kAny, kDnsClassAny, false}, kLoopbackAsker, To::kGroup, kPtr, kFollowPtr},
-        {"another version's sub-type", {GameSubtypeName(kProductFrozenThrone, 10030), DnsType::kPtr, kDnsClassIn, false}, kLoopbackAsker, To::kNobody, kNone, kNone},
-        {"the instance, any type", {instance, DnsType::kAny, kDnsClassIn, false}, kLoopbackAsker, To::kGroup, kInstance, {DnsType::kA}},
-        {"the SRV record", {instance, DnsType::kSrv, kDnsClassIn, false}, kLoopbackAsker, To::kGroup, {DnsType::kSrv}, {DnsType::kA}},
-        {"the game record", {instance, DnsType::kBlizzardGame, kDnsClassIn, false}, kLoopbackAsker, To::kGroup, {DnsType::kBlizzardGame}, kNone},
-        {"the host's address", {host, DnsType::kA, kDnsClassIn, false}, kLoopbackAsker, To::kGroup, {DnsType::kA}, kNone},
-        {"the host's IPv6 address", {host, DnsType::kAaaa, kDnsClassIn, false}, kLoopbackAsker, To::kNobody, kNone, kNone},
-        {"another class", {instance, DnsType::kAny, 3, false}, kLoopbackAsker, To::kNobody, kNone, kNone},
-        {"unicast bit", {subtype, DnsType::kPtr, kDnsClassIn, true}, kLoopbackAsker, To::kAsker, kPtr, kFollowPtr},
-        {"a one-shot asker", {subtype, DnsType::kPtr, kDnsClassIn, false}, oneShot, To::kAsker, kPtr, kFollowPtr},
-        {"this machine on its LAN address", {subtype, DnsType::kPtr, kDnsClassIn, false}, ownLanAddress, To::kAsker, kPtr, kFollowPtr},
-        {"another machine", {subtype, DnsType::kPtr, kDnsClassIn, false}, lanAsker, To::kNobody, kNone, kNone},
+        {"service pointer",
+         {BlizzardServiceName(), DnsType::kPtr, kDnsClassIn, false},
+         kLoopbackAsker,
+         To::kGroup,
+         kPtr,
+         kFollowPtr},
+        {"sub-type pointer",
+         {subtype, DnsType::kPtr, kDnsClassIn, false},
+         kLoopbackAsker,
+         To::kGroup,
+         kPtr,
+         kFollowPtr},
+        {"sub-type in capitals, class ANY",
+         {DnsNameFromText("_W3XP2730._SUB._blizzard._udp.LOCAL"), DnsType::kAny, kDnsClassAny,
+          false},
+         kLoopbackAsker,
+         To::kGroup,
+         kPtr,
+         kFollowPtr},
+        {"another version's sub-type",
+         {GameSubtypeName(kProductFrozenThrone, 10030), DnsType::kPtr, kDnsClassIn, false},
+         kLoopbackAsker,
+         To::kNobody,
+         kNone,
+         kNone},
+        {"the instance, any type",
+         {instance, DnsType::kAny, kDnsClassIn, false},
+         kLoopbackAsker,
+         To::kGroup,
+         kInstance,
+         {DnsType::kA}},
+        {"the SRV record",
+         {instance, DnsType::kSrv, kDnsClassIn, false},
+         kLoopbackAsker,
+         To::kGroup,
+         {DnsType::kSrv},
+         {DnsType::kA}},
+        {"the game record",
+         {instance, DnsType::kBlizzardGame, kDnsClassIn, false},
+         kLoopbackAsker,
+         To::kGroup,
+         {DnsType::kBlizzardGame},
+         kNone},
+        {"the host's address",
+         {host, DnsType::kA, kDnsClassIn, false},
+         kLoopbackAsker,
+         To::kGroup,
+         {DnsType::kA},
+         kNone},
+        {"the host's IPv6 address",
+         {host, DnsType::kAaaa, kDnsClassIn, false},
+         kLoopbackAsker,
+         To::kNobody,
+         kNone,
+         kNone},
+        {"another class",
+         {instance, DnsType::kAny, 3, false},
+         kLoopbackAsker,
+         To::kNobody,
+         kNone,
+         kNone},
+        {"unicast bit",
+         {subtype, DnsType::kPtr, kDnsClassIn, true},
+         kLoopbackAsker,
+         To::kAsker,
+         kPtr,
+         kFollowPtr},
+        {"a one-shot asker",
+         {subtype, DnsType::kPtr, kDnsClassIn, false},
+         oneShot,
+         To::kAsker,
+         kPtr,
+         kFollowPtr},
+        {"this machine on its LAN address",
+         {subtype, DnsType::kPtr, kDnsClassIn, false},
+         ownLanAddress,
+         To::kAsker,
+         kPtr,
+         kFollowPtr},
+        {"another machine",
+         {subtype, DnsType::kPtr, kDnsClassIn, false},
+         lanAsker,
+         To::kNobody,
+         kNone,
+         kNone},
     };
     for (const auto& row : rows)
     {
@@ -266,7 +342,8 @@ TEST(MdnsZoneTest, AnswersEachAskerAndQuestionAsMulticastDnsWants)
             for (const DnsRecord& record : *section)
             {
                 if (legacy)
-                    EXPECT_TRUE(record.m_ttl <= kMdnsLegacyTtl && !record.m_cacheFlush) << row.m_what;
+                    EXPECT_TRUE(record.m_ttl <= kMdnsLegacyTtl && !record.m_cacheFlush)
+                        << row.m_what;
                 else
                     EXPECT_GE(record.m_ttl, 120u) << row.m_what;
             }
@@ -297,8 +374,8 @@ TEST(MdnsZoneTest, MalformedAndForeignMessagesGetNoAnswer)
     response[2] = 0x84;
     Bytes update = good;
     update[2] = 0x28; // opcode 5
-    const Bytes rows[] = {{}, Bytes(good.begin(), good.end() - 1), response, update, Query({}),
-                          Bytes(12, 0)};
+    const Bytes rows[] = {
+        {}, Bytes(good.begin(), good.end() - 1), response, update, Query({}), Bytes(12, 0)};
     for (const Bytes& bytes : rows)
         EXPECT_TRUE(zone.Answer(bytes, kLoopbackAsker, 10000).empty());
     EXPECT_EQ(zone.Answer(good, kLoopbackAsker, 10000).size(), 1u);
@@ -312,8 +389,8 @@ TEST(MdnsZoneTest, TwoHostsShowTwoInstancesEvenWithOneName)
     EXPECT_EQ(zone.InstanceOf(&kHostA), GameInstanceName("_Same"));
     EXPECT_EQ(zone.InstanceOf(&kHostB), GameInstanceName("_Same (2)"));
 
-    const auto both = zone.Answer(Query({{BlizzardServiceName(), DnsType::kPtr, kDnsClassIn, true}}),
-                                  kLoopbackAsker, 10000);
+    const auto both = zone.Answer(
+        Query({{BlizzardServiceName(), DnsType::kPtr, kDnsClassIn, true}}), kLoopbackAsker, 10000);
     ASSERT_EQ(both.size(), 2u);
     std::vector<DnsName> targets;
     for (const MdnsDatagram& datagram : both)
