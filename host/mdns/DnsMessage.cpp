@@ -40,7 +40,7 @@ class CNameWriter
 public:
     explicit CNameWriter(CByteWriter& writer) : m_writer(writer) {}
 
-    // compress: whether the name may end in a pointer; later names may point into it anyway.
+    // compress: whether the name may end in a pointer, and later names point into it.
     bool Write(const DnsName& name, bool compress = true)
     {
         std::size_t wireSize = 1;
@@ -61,7 +61,7 @@ public:
                 m_writer.U16Be(static_cast<std::uint16_t>((kPointerType << 8) | known->second));
                 return true;
             }
-            if (m_writer.Size() <= kPointerOffsetMask)
+            if (compress && m_writer.Size() <= kPointerOffsetMask)
                 m_offsets.emplace(key, static_cast<std::uint16_t>(m_writer.Size()));
             m_writer.U8(static_cast<std::uint8_t>(name[i].size()));
             m_writer.Bytes(
@@ -105,7 +105,7 @@ bool WriteRecord(CByteWriter& writer, CNameWriter& names, const DnsRecord& recor
         break;
     case DnsType::kSrv:
         writer.U16Be(record.m_priority).U16Be(record.m_weight).U16Be(record.m_port);
-        // Written whole, as unicast DNS requires of an SRV target, for strict readers.
+        // Written whole, as unicast DNS requires of an SRV target.
         if (!names.Write(record.m_target, false))
             return false;
         break;

@@ -111,8 +111,9 @@ struct DnsMessage
 //   ..  records:   name, u16 type, u16 class, u32 TTL, u16 data length, data
 // A name is labels (a length byte of at most 63, then the bytes) ending in a zero byte, or in a
 // two-byte pointer (top bits 11) to an earlier name's rest. The builder points at names and
-// name ends already written, except in an SRV record's target, which it writes whole. Nothing
-// when a label or name is too long or the message would outgrow kMdnsMaxMessage.
+// name ends already written, except that an SRV record's target is written whole and never
+// pointed into, for readers that take SRV data as it is. Nothing when a label or name is too
+// long or the message would outgrow kMdnsMaxMessage.
 std::vector<std::uint8_t> BuildDnsMessage(const DnsMessage& message);
 
 // The whole message, or nothing when any part of it is malformed: a count that the bytes
