@@ -46,7 +46,10 @@ DnsName GameSubtypeName(std::uint32_t product, std::uint32_t version)
 {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%x", version);
-    DnsName name = {"_" + ProductLetters(product) + hex, "_sub"};
+    // Appended piece by piece: GCC 12 warns falsely about a chain of string additions.
+    std::string label = "_";
+    label.append(ProductLetters(product)).append(hex);
+    DnsName name = {label, "_sub"};
     const DnsName service = BlizzardServiceName();
     name.insert(name.end(), service.begin(), service.end());
     return name;
@@ -54,7 +57,9 @@ DnsName GameSubtypeName(std::uint32_t product, std::uint32_t version)
 
 std::string GameInstanceLabel(std::string_view gameName)
 {
-    return CutUtf8("_" + std::string(gameName), kDnsMaxLabel);
+    std::string label = "_";
+    label.append(gameName);
+    return CutUtf8(label, kDnsMaxLabel);
 }
 
 DnsName GameInstanceName(const std::string& label)

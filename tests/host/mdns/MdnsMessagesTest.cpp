@@ -2,6 +2,7 @@
 // and the names that show a game. Every parser here reads bytes from the network.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,9 @@ Bytes Head(std::uint16_t questions, std::uint16_t answers = 0, std::uint16_t add
 
 Bytes Label(const std::string& text)
 {
-    Bytes out = {static_cast<std::uint8_t>(text.size())};
-    out.insert(out.end(), text.begin(), text.end());
+    Bytes out(1 + text.size());
+    out[0] = static_cast<std::uint8_t>(text.size());
+    std::copy(text.begin(), text.end(), out.begin() + 1);
     return out;
 }
 

@@ -232,17 +232,17 @@ TEST(MdnsResponderTest, AHostIsShownUntilTheGameJoinsAndAgainAfterBack)
     ASSERT_TRUE(game.WaitFor(
         [](const GameSimRecord& record) { return record.m_sessionsEnded >= 2; }, 3 * kWaitMs));
 
-    std::vector<const char*> seen; // "shown" and "gone", as they changed
+    std::vector<std::string> seen; // "shown" and "gone", as they changed
     for (auto heard = browser.Next(kQuietMs * 2); heard; heard = browser.Next(kQuietMs * 2))
     {
         const char* now = IsGoodbye(heard->m_message) ? "gone" : "shown";
         if (heard->m_message.m_answers.empty() ||
             !DnsNamesEqual(heard->m_message.m_answers[0].m_target, instance))
             continue;
-        if (seen.empty() || std::string(seen.back()) != now)
+        if (seen.empty() || seen.back() != now)
             seen.push_back(now);
     }
-    EXPECT_EQ(seen, (std::vector<const char*>{"shown", "gone", "shown", "gone"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"shown", "gone", "shown", "gone"}));
     const GameSimRecord record = game.Record();
     EXPECT_EQ(record.m_sessionsJoined, 2u);
     EXPECT_EQ(record.m_foundGameName, "VELT test");
