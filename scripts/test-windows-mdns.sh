@@ -38,7 +38,8 @@ exec tests/host/mdns/in-loopback-namespace.sh bash -c '
         code=0
         /usr/bin/python3 tests/host/mdns/mdns_checks.py "$mode" \
             --velt "$build/wine-mdns-bin/velt" --matchd "$build/wine-mdns-bin/velt-matchd" \
-            --gamesim "$build/wine-mdns-bin/velt-gamesim" --replays ../shared/replays || code=$?
+            --gamesim "$build/wine-mdns-bin/velt-gamesim" --replays "$PWD/../shared/replays" \
+            || code=$?
         [ "$code" -eq 0 ] || [ "$code" -eq 77 ] || status=1
         echo "-- mdns_checks.py $mode: $((SECONDS - start)) s"
     done

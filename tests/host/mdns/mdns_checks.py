@@ -86,6 +86,7 @@ def recording_facts(path):
 def find_recordings(folder):
     """The first recording of each version in the folder, by the version in its header."""
     found = {}
+    folder = os.path.abspath(folder)  # the recordings are linked into folders elsewhere
     for name in sorted(os.listdir(folder)):
         if not name.endswith(".w3g"):
             continue
@@ -269,6 +270,7 @@ class Programs:
     def __init__(self, args):
         self.args = args
         self.children = []
+        self.logs = []
         self.next_port = 9990
         self.temp = tempfile.TemporaryDirectory(prefix="velt-mdns-")
 
@@ -299,14 +301,22 @@ class Programs:
     def start(self, command, quiet=False):
         """A child; quiet ones write to a log of their own, the others to a pipe to read."""
         if quiet:
-            log = open(os.path.join(self.temp.name, f"{len(self.children)}.log"), "w")
-            child = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT)
-            log.close()
+            path = os.path.join(self.temp.name, f"{len(self.children)}.log")
+            self.logs.append((" ".join(command), path))
+            with open(path, "w") as log:
+                child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log,
+                                         stderr=subprocess.STDOUT)
         else:
-            child = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                     text=True)
+            child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT, text=True)
         self.children.append(child)
         return child
+
+    def print_logs(self):
+        for command, path in self.logs:
+            with open(path, errors="replace") as log:
+                lines = log.read().splitlines()[-12:]
+            print(f"--- {command}", *lines, sep="\n")
 
     def close(self):
         for child in self.children:
@@ -552,6 +562,7 @@ def main():
                     check_end_to_end(programs, version, *newer[version])
     except CheckFailed as failure:
         print(f"FAILED: {failure}")
+        programs.print_logs()
         return 1
     finally:
         programs.close()
