@@ -12,7 +12,8 @@ Runs inside a network namespace with loopback alone (in-loopback-namespace.sh):
                resolves the instance. The goodbye comes when the stand-in game joins, and when
                velt ends on Ctrl+C. A 1.26 game shows nothing; two hosts show two instances.
   end-to-end   the 1.32 and 2.0 recordings are found by velt-gamesim --mdns, joined and played
-               to the end.
+               to the end; with port 5353 held by a program that does not share it, velt tells
+               the user once, does not fail for it, and the game joins by the UDP announcement.
 
 Exit status 0 on success, 1 on a failed check, 77 when it cannot run here (no recordings, a
 missing Debian package, not inside the namespace).
@@ -298,14 +299,19 @@ class Programs:
     def gamesim(self, version_text, *extra):
         return self.start([self.args.gamesim, "--mdns", version_text, "--quiet", *extra])
 
+    def log_of(self, child):
+        path = next(path for _, path, logged in self.logs if logged is child)
+        with open(path, errors="replace") as log:
+            return log.read()
+
     def start(self, command, quiet=False):
         """A child; quiet ones write to a log of their own, the others to a pipe to read."""
         if quiet:
             path = os.path.join(self.temp.name, f"{len(self.children)}.log")
-            self.logs.append((" ".join(command), path))
             with open(path, "w") as log:
                 child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log,
                                          stderr=subprocess.STDOUT)
+            self.logs.append((" ".join(command), path, child))
         else:
             child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, text=True)
@@ -313,7 +319,7 @@ class Programs:
         return child
 
     def print_logs(self):
-        for command, path in self.logs:
+        for command, path, _ in self.logs:
             with open(path, errors="replace") as log:
                 lines = log.read().splitlines()[-12:]
             print(f"--- {command}", *lines, sep="\n")
@@ -520,6 +526,27 @@ def check_end_to_end(programs, version, recording, length_ms):
     print(f"ok {label}: found, joined and played to the end ({game_ms} ms of game)")
 
 
+def check_port_held(programs, version, recording):
+    """Port 5353 held by a program that does not share it: the user is told once, velt does not
+    fail for it, and the game finds the match by the UDP announcement."""
+    label = version_text(version)
+    holder = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    holder.bind(("0.0.0.0", PORT))  # without address reuse
+    try:
+        watch = programs.watch(programs.serve(recording), 10500)
+        game = programs.start([programs.args.gamesim, "--quiet", "--lobby", "/sp 4", "--lobby",
+                               "/fs", "--timeout", "240"])
+        output, _ = game.communicate(timeout=300)
+        check(game.returncode == 0 and "leave ack: yes" in output,
+              f"{label}: the game joined by the UDP announcement\n{output}")
+        check(watch.wait(timeout=60) == 0, f"{label}: velt watch ends 0, the notice is no failure")
+        told = programs.log_of(watch).count("Warcraft III 1.30 and newer will not list this match")
+        check(told == 1, f"{label}: told once why a newer game will not see it ({told})")
+    finally:
+        holder.close()
+    print(f"ok {label}: port 5353 held elsewhere: told once, UDP goes on")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("mode", choices=["records", "end-to-end"])
@@ -560,6 +587,8 @@ def main():
             for version in (10032, 10100):
                 if version in newer:
                     check_end_to_end(programs, version, *newer[version])
+            last = max(newer)
+            check_port_held(programs, last, newer[last][0])
     except CheckFailed as failure:
         print(f"FAILED: {failure}")
         programs.print_logs()
