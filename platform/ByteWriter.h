@@ -31,7 +31,10 @@ public:
         m_bytes.push_back(static_cast<std::uint8_t>(v));
         return *this;
     }
-    CByteWriter& U32Be(std::uint32_t v) { return U16Be(static_cast<std::uint16_t>(v >> 16)).U16Be(static_cast<std::uint16_t>(v)); }
+    CByteWriter& U32Be(std::uint32_t v)
+    {
+        return U16Be(static_cast<std::uint16_t>(v >> 16)).U16Be(static_cast<std::uint16_t>(v));
+    }
     CByteWriter& CString(std::string_view text)
     {
         m_bytes.insert(m_bytes.end(), text.begin(), text.end());

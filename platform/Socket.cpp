@@ -57,6 +57,27 @@ void ShutdownFd(const std::atomic<int>& fd, std::mutex& closeMutex)
         ::shutdown(current, SHUT_RDWR);
 }
 
+// Waits until a datagram can be read: false on time-out or failure.
+bool WaitForDatagram(int fd, int timeoutMs)
+{
+    pollfd entry{fd, POLLIN, 0};
+    int rc;
+    do
+        rc = ::poll(&entry, 1, timeoutMs);
+    while (rc < 0 && errno == EINTR);
+    return rc > 0;
+}
+
+int SendDatagram(int fd, const std::string& dottedIp, std::uint16_t port, const void* data,
+                 std::size_t size)
+{
+    sockaddr_in address{};
+    if (fd < 0 || !MakeAddress(dottedIp, port, address))
+        return -1;
+    return static_cast<int>(::sendto(fd, data, size, 0,
+                                      reinterpret_cast<const sockaddr*>(&address), sizeof address));
+}
+
 } // namespace
 
 bool SocketLayerStart()
@@ -292,25 +313,13 @@ std::uint16_t CUdpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
 int CUdpSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
                        std::size_t size)
 {
-    const int fd = m_fd.load(std::memory_order_acquire);
-    sockaddr_in address{};
-    if (fd < 0 || !MakeAddress(dottedIp, port, address))
-        return -1;
-    return static_cast<int>(::sendto(fd, data, size, 0,
-                                      reinterpret_cast<const sockaddr*>(&address), sizeof address));
+    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
 }
 
 int CUdpSocket::RecvFrom(void* data, std::size_t size, int timeoutMs)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0)
-        return -1;
-    pollfd entry{fd, POLLIN, 0};
-    int rc;
-    do
-        rc = ::poll(&entry, 1, timeoutMs);
-    while (rc < 0 && errno == EINTR);
-    if (rc <= 0)
+    if (fd < 0 || !WaitForDatagram(fd, timeoutMs))
         return -1;
     return static_cast<int>(::recvfrom(fd, data, size, 0, nullptr, nullptr));
 }
@@ -392,25 +401,13 @@ bool CMulticastSocket::SetMulticastInterface(const std::string& interfaceAddress
 int CMulticastSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
                              std::size_t size)
 {
-    const int fd = m_fd.load(std::memory_order_acquire);
-    sockaddr_in address{};
-    if (fd < 0 || !MakeAddress(dottedIp, port, address))
-        return -1;
-    return static_cast<int>(::sendto(fd, data, size, 0,
-                                      reinterpret_cast<const sockaddr*>(&address), sizeof address));
+    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
 }
 
 int CMulticastSocket::RecvFrom(void* data, std::size_t size, int timeoutMs, DatagramSource& source)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0)
-        return -1;
-    pollfd entry{fd, POLLIN, 0};
-    int rc;
-    do
-        rc = ::poll(&entry, 1, timeoutMs);
-    while (rc < 0 && errno == EINTR);
-    if (rc <= 0)
+    if (fd < 0 || !WaitForDatagram(fd, timeoutMs))
         return -1;
     sockaddr_in from{};
     socklen_t length = sizeof from;

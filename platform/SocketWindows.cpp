@@ -179,6 +179,26 @@ void ShutdownSocket(const std::atomic<int>& fd, std::mutex& closeMutex, void* wa
         ::SetEvent(static_cast<HANDLE>(wake));
 }
 
+// Waits until a datagram can be read: false on time-out or failure.
+bool WaitForDatagram(SOCKET s, int timeoutMs)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return ::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &timeout) > 0;
+}
+
+int SendDatagram(int fd, const std::string& dottedIp, std::uint16_t port, const void* data,
+                 std::size_t size)
+{
+    sockaddr_in address{};
+    if (fd < 0 || !MakeAddress(dottedIp, port, address) || size > INT_MAX)
+        return -1;
+    return ::sendto(ToSocket(fd), static_cast<const char*>(data), static_cast<int>(size), 0,
+                    reinterpret_cast<const sockaddr*>(&address), sizeof address);
+}
+
 } // namespace
 
 bool SocketLayerStart() { return EnsureWinsock(); }
@@ -469,27 +489,16 @@ std::uint16_t CUdpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
 int CUdpSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
                        std::size_t size)
 {
-    const int fd = m_fd.load(std::memory_order_acquire);
-    sockaddr_in address{};
-    if (fd < 0 || !MakeAddress(dottedIp, port, address) || size > INT_MAX)
-        return -1;
-    return ::sendto(ToSocket(fd), static_cast<const char*>(data), static_cast<int>(size), 0,
-                    reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
 }
 
 int CUdpSocket::RecvFrom(void* data, std::size_t size, int timeoutMs)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0 || size > INT_MAX)
+    if (fd < 0 || size > INT_MAX || !WaitForDatagram(ToSocket(fd), timeoutMs))
         return -1;
-    const SOCKET s = ToSocket(fd);
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    if (::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &timeout) <= 0)
-        return -1;
-    return ::recvfrom(s, static_cast<char*>(data), static_cast<int>(size), 0, nullptr, nullptr);
+    return ::recvfrom(ToSocket(fd), static_cast<char*>(data), static_cast<int>(size), 0, nullptr,
+                      nullptr);
 }
 
 void CUdpSocket::Shutdown()
@@ -609,29 +618,17 @@ bool CMulticastSocket::SetMulticastInterface(const std::string& interfaceAddress
 int CMulticastSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
                              std::size_t size)
 {
-    const int fd = m_fd.load(std::memory_order_acquire);
-    sockaddr_in address{};
-    if (fd < 0 || !MakeAddress(dottedIp, port, address) || size > INT_MAX)
-        return -1;
-    return ::sendto(ToSocket(fd), static_cast<const char*>(data), static_cast<int>(size), 0,
-                    reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
 }
 
 int CMulticastSocket::RecvFrom(void* data, std::size_t size, int timeoutMs, DatagramSource& source)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0 || size > INT_MAX)
-        return -1;
-    const SOCKET s = ToSocket(fd);
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    if (::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &timeout) <= 0)
+    if (fd < 0 || size > INT_MAX || !WaitForDatagram(ToSocket(fd), timeoutMs))
         return -1;
     sockaddr_in from{};
     int length = sizeof from;
-    const int n = ::recvfrom(s, static_cast<char*>(data), static_cast<int>(size), 0,
+    const int n = ::recvfrom(ToSocket(fd), static_cast<char*>(data), static_cast<int>(size), 0,
                              reinterpret_cast<sockaddr*>(&from), &length);
     if (n < 0)
         return -1;

@@ -88,10 +88,14 @@ TEST(GameSimArgumentsTest, BadUsageIsRefusedWithAReason)
 TEST(GameSimArgumentsTest, GameVersionsTakeTheAnnouncementsNumbering)
 {
     const std::pair<const char*, std::optional<std::uint32_t>> rows[] = {
-        {"1.26", 26},       {"1.29", 29},       {"1.30", 10030},   {"1.32", 10032},
-        {"1.36", 10036},    {"2.0", 10100},     {"2.0.2", 10100},  {"2.1", 10101},
-        {"10032", 10032},   {"1.", std::nullopt}, {".32", std::nullopt}, {"1.32.x", std::nullopt},
-        {"0.32", std::nullopt}, {"1.100", std::nullopt}, {"", std::nullopt}};
+        {"1.26", 26},           {"1.29", 29},
+        {"1.30", 10030},        {"1.32", 10032},
+        {"1.36", 10036},        {"2.0", 10100},
+        {"2.0.2", 10100},       {"2.1", 10101},
+        {"10032", 10032},       {"1.", std::nullopt},
+        {".32", std::nullopt},  {"1.32.x", std::nullopt},
+        {"0.32", std::nullopt}, {"1.100", std::nullopt},
+        {"", std::nullopt}};
     for (const auto& [text, expected] : rows)
         EXPECT_EQ(ParseGameVersion(text), expected) << text;
     std::string error;

@@ -26,7 +26,7 @@ struct SampleRow
     const char* m_stem;
     const char* m_matchName; // null: not checked (samples kept back for acceptance)
     std::size_t m_servedSlots;
-    std::size_t m_dropped; // silent observers who made room for the viewer
+    std::size_t m_dropped;        // silent observers who made room for the viewer
     std::uint8_t m_playerPadding; // zero bytes after a player packet's name: 2 from 1.31
 };
 
