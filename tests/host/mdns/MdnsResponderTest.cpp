@@ -204,9 +204,10 @@ TEST(MdnsResponderTest, AnnouncesAnswersAndSaysGoodbye)
     EXPECT_TRUE(notices.Texts().empty());
 }
 
-// The host publishes when its listener starts, the goodbye comes when the game joins, and after
-// /back the game finds the match again: the stand-in game finds it over multicast DNS both
-// times, sends the 0x59 packets of a 1.32 game, and is never told of an invalid packet.
+// The host publishes when its listener starts, the goodbye comes when the game joins, after
+// /back the game finds the match again, and Watch! once more shows it again until the host
+// stops: the stand-in game finds it over multicast DNS both times, sends the 0x59 packets of a
+// 1.32 game, and is never told of an invalid packet.
 TEST(MdnsResponderTest, AHostIsShownUntilTheGameJoinsAndAgainAfterBack)
 {
     SKIP_OUTSIDE_THE_NAMESPACE();
@@ -231,6 +232,12 @@ TEST(MdnsResponderTest, AHostIsShownUntilTheGameJoinsAndAgainAfterBack)
     ASSERT_TRUE(game.Start());
     ASSERT_TRUE(game.WaitFor(
         [](const GameSimRecord& record) { return record.m_sessionsEnded >= 2; }, 3 * kWaitMs));
+    // Watch! once more: the listener starts again, and so does the game's showing; the host's
+    // stop withdraws it.
+    ASSERT_TRUE(rig.m_host->WaitSessionEnded(kWaitMs));
+    ASSERT_TRUE(rig.m_host->Resume());
+    ASSERT_TRUE(PollUntil([&] { return responder.Shows(rig.m_host.get()); }, kWaitMs));
+    rig.m_host->Stop();
 
     std::vector<std::string> seen; // "shown" and "gone", as they changed
     for (auto heard = browser.Next(kQuietMs * 2); heard; heard = browser.Next(kQuietMs * 2))
@@ -242,7 +249,7 @@ TEST(MdnsResponderTest, AHostIsShownUntilTheGameJoinsAndAgainAfterBack)
         if (seen.empty() || seen.back() != now)
             seen.push_back(now);
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{"shown", "gone", "shown", "gone"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"shown", "gone", "shown", "gone", "shown", "gone"}));
     const GameSimRecord record = game.Record();
     EXPECT_EQ(record.m_sessionsJoined, 2u);
     EXPECT_EQ(record.m_foundGameName, "VELT test");
