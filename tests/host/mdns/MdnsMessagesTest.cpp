@@ -410,20 +410,3 @@ TEST(BlizzardGameRecordTest, GameDataTakesTheLayoutOfItsVersion)
     }
     EXPECT_FALSE(ParseGameData(reforged, 10030)) << "read in the other layout";
 }
-
-TEST(BlizzardGameRecordTest, TheRecordCarriesTheAnnouncedGame)
-{
-    for (const std::uint32_t version : {10030u, 10031u, 10032u})
-    {
-        const GameInfoFields info = SampleInfo(version);
-        const auto record = GameRecordFromAnnouncement(info, 1700000000, 9);
-        EXPECT_EQ(record.m_gameName, "Ab");
-        EXPECT_EQ(record.Entry("game_id"), "7");
-        EXPECT_EQ(record.Entry("game_secret"), "51966");
-        EXPECT_EQ(record.Entry("game_create_time"), "1700000000");
-        EXPECT_EQ(record.Entry("players_max"), "12");
-        EXPECT_EQ(record.Entry("players_num"), "1");
-        EXPECT_EQ(record.Entry("game_data"), EncodeBase64(BuildGameData(info)));
-        EXPECT_EQ(record.Entry("_name").has_value(), version >= 10031) << version;
-    }
-}
