@@ -13,7 +13,7 @@ BUILD=$(realpath "${1:-build/windows}")
 for tool in wine wineserver; do
     command -v "$tool" >/dev/null || { echo "test-windows-mdns: needs $tool" >&2; exit 1; }
 done
-export WINEPREFIX="$BUILD/wine-mdns" WINEDEBUG=-all
+export WINEPREFIX="$BUILD/wine-mdns" WINEDEBUG=-all VELT_MDNS_CHECKS=1
 mkdir -p "$WINEPREFIX" "$BUILD/wine-mdns-bin"
 # The checks start programs by path: small launchers that run each through Wine.
 for program in cli/velt tools/matchd/velt-matchd tools/gamesim/velt-gamesim; do
