@@ -22,6 +22,11 @@ public:
     void Notify(std::string_view text) override
     {
         m_count.fetch_add(1, std::memory_order_relaxed);
+        Inform(text);
+    }
+    // Printed the same way, but not counted: the command does not fail for it.
+    void Inform(std::string_view text) override
+    {
         const std::string line = TerminalText(text);
         if (m_statusLine == nullptr)
             CStderrNotice::Instance().Notify(line);

@@ -96,14 +96,17 @@ bool CLocalGameHost::StartListener()
     }
     if (m_port.load() == 0)
         SetListenPort(m_listener.Port());
-    if (!m_announceThread.Start([this] { AnnounceThread(); }))
+    if (!m_announceThread.Start([this] { AnnounceThread(); }) ||
+        !m_acceptThread.Start([this] { AcceptThread(); }))
         return false;
-    return m_acceptThread.Start([this] { AcceptThread(); });
+    ShowOnMdns();
+    return true;
 }
 
 void CLocalGameHost::Stop()
 {
     m_stopEvent.Set();
+    HideFromMdns();
     m_session.SignalStop();
     {
         std::lock_guard lock(m_wakeMutex);
@@ -185,6 +188,30 @@ void CLocalGameHost::AnnounceThread()
     }
 }
 
+void CLocalGameHost::ShowOnMdns()
+{
+    IMdnsPublisher* publisher = m_mdns.load();
+    if (publisher == nullptr)
+        return;
+    std::vector<std::uint8_t> announcement;
+    {
+        std::lock_guard lock(m_headerMutex);
+        const auto bytes = m_header.Announcement();
+        announcement.assign(bytes.begin(), bytes.end());
+    }
+    // A stopped host shows nothing, whichever of the two threads comes first.
+    std::lock_guard lock(m_mdnsMutex);
+    if (!m_stopEvent.IsSet())
+        publisher->Publish(this, announcement);
+}
+
+void CLocalGameHost::HideFromMdns()
+{
+    std::lock_guard lock(m_mdnsMutex);
+    if (IMdnsPublisher* publisher = m_mdns.load())
+        publisher->Withdraw(this);
+}
+
 void CLocalGameHost::AcceptThread()
 {
     EnterHostThread();
@@ -229,10 +256,15 @@ bool CLocalGameHost::RunSessionOn(std::unique_ptr<IGameLink> link)
         DetachGame();
         return false;
     }
+    // The game has joined (or gone): like the UDP announcement, the game is no longer shown.
+    HideFromMdns();
     m_session.Run(join);
     m_session.End();
     DetachGame();
-    SessionEnded(m_session.ReplayPending() && !m_stopEvent.IsSet());
+    const bool goesOn = m_session.ReplayPending() && !m_stopEvent.IsSet();
+    SessionEnded(goesOn);
+    if (goesOn)
+        ShowOnMdns(); // the viewer watches again: the game finds the match anew
     return true;
 }
 

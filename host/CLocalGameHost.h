@@ -17,6 +17,7 @@
 #include "host/IGameLink.h"
 #include "host/IHostOwner.h"
 #include "host/ReplayHeader.h"
+#include "host/mdns/IMdnsPublisher.h"
 #include "host/packets/GamePacket.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
@@ -58,6 +59,11 @@ public:
     void SetListenPort(std::uint32_t port);
     // The UDP port that announcements go to.
     void SetAnnouncePort(std::uint16_t port);
+    // Where the game is shown to Warcraft III 1.30 and later besides the UDP announcement: from
+    // each listener start until a game joins, again when the viewer asked to watch again, and
+    // withdrawn when the host stops. Set before the listener starts; whoever owns the publisher
+    // sets nullptr here before it goes.
+    void SetMdnsPublisher(IMdnsPublisher* publisher) { m_mdns.store(publisher); }
     // Opens the listener and starts announcing and accepting. False (after a notice) when the
     // listener cannot be opened, or when the previous session is still running.
     bool StartListener();
@@ -152,6 +158,8 @@ private:
     bool OnHostThread() const;
     void AnnounceThread();
     void AcceptThread();
+    void ShowOnMdns();
+    void HideFromMdns();
     bool AttachGame(std::unique_ptr<IGameLink> link);
     void DetachGame();
     // After a session: counts it, and lets the owner know unless the host goes on listening.
@@ -173,6 +181,8 @@ private:
     ReplayHeader m_header;
     std::string m_mapPath;
     std::atomic<std::uint16_t> m_announcePort{kDefaultAnnouncePort};
+    std::atomic<IMdnsPublisher*> m_mdns{nullptr};
+    std::mutex m_mdnsMutex; // orders showing against Stop's withdrawal
 
     CEvent m_stopEvent{CEvent::Kind::kManualReset}; // the listener and announcer end
     CEvent m_sessionEnded{CEvent::Kind::kManualReset};

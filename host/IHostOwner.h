@@ -24,6 +24,9 @@ struct LocalPortSettings
 {
     std::uint16_t m_announcePort = 6112;    // UDP port the game listens on for LAN games
     std::uint16_t m_firstGamePort = 10000;  // first TCP port handed to a host
+    // Show games of 1.30 and later over multicast DNS too (UDP 5353); tests outside a network
+    // namespace of their own turn it off, so that no multicast leaves them.
+    bool m_mdns = true;
 };
 
 // What a local game host needs from its owner (the match server client). Narrow on purpose,

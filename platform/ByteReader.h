@@ -26,6 +26,9 @@ public:
     std::uint8_t U8() { return static_cast<std::uint8_t>(ReadLe(1)); }
     std::uint16_t U16() { return static_cast<std::uint16_t>(ReadLe(2)); }
     std::uint32_t U32() { return static_cast<std::uint32_t>(ReadLe(4)); }
+    // Big-endian (network order), as DNS and a sockaddr's port write them.
+    std::uint16_t U16Be() { return static_cast<std::uint16_t>(ReadBe(2)); }
+    std::uint32_t U32Be() { return static_cast<std::uint32_t>(ReadBe(4)); }
 
     // Bytes up to a NUL, which is consumed. A missing terminator is a failure: the text must
     // end inside the data, and must not be longer than maxLength.
@@ -73,6 +76,17 @@ private:
         std::uint64_t value = 0;
         for (std::size_t i = 0; i < width; ++i)
             value |= static_cast<std::uint64_t>(m_bytes[m_pos + i]) << (8 * i);
+        m_pos += width;
+        return value;
+    }
+
+    std::uint64_t ReadBe(std::size_t width)
+    {
+        if (!Need(width))
+            return 0;
+        std::uint64_t value = 0;
+        for (std::size_t i = 0; i < width; ++i)
+            value = (value << 8) | m_bytes[m_pos + i];
         m_pos += width;
         return value;
     }

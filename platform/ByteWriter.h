@@ -31,6 +31,10 @@ public:
         m_bytes.push_back(static_cast<std::uint8_t>(v));
         return *this;
     }
+    CByteWriter& U32Be(std::uint32_t v)
+    {
+        return U16Be(static_cast<std::uint16_t>(v >> 16)).U16Be(static_cast<std::uint16_t>(v));
+    }
     CByteWriter& CString(std::string_view text)
     {
         m_bytes.insert(m_bytes.end(), text.begin(), text.end());
@@ -52,6 +56,11 @@ public:
 
     void PatchU16(std::size_t at, std::uint16_t v) { Patch(at, v, 2); }
     void PatchU32(std::size_t at, std::uint32_t v) { Patch(at, v, 4); }
+    void PatchU16Be(std::size_t at, std::uint16_t v)
+    {
+        m_bytes[at] = static_cast<std::uint8_t>(v >> 8);
+        m_bytes[at + 1] = static_cast<std::uint8_t>(v);
+    }
 
     const std::vector<std::uint8_t>& View() const { return m_bytes; }
     std::vector<std::uint8_t> Take() { return std::move(m_bytes); }

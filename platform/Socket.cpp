@@ -7,6 +7,8 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -53,6 +55,27 @@ void ShutdownFd(const std::atomic<int>& fd, std::mutex& closeMutex)
     const int current = fd.load(std::memory_order_acquire);
     if (current >= 0)
         ::shutdown(current, SHUT_RDWR);
+}
+
+// Waits until a datagram can be read: false on time-out or failure.
+bool WaitForDatagram(int fd, int timeoutMs)
+{
+    pollfd entry{fd, POLLIN, 0};
+    int rc;
+    do
+        rc = ::poll(&entry, 1, timeoutMs);
+    while (rc < 0 && errno == EINTR);
+    return rc > 0;
+}
+
+int SendDatagram(int fd, const std::string& dottedIp, std::uint16_t port, const void* data,
+                 std::size_t size)
+{
+    sockaddr_in address{};
+    if (fd < 0 || !MakeAddress(dottedIp, port, address))
+        return -1;
+    return static_cast<int>(::sendto(fd, data, size, 0,
+                                      reinterpret_cast<const sockaddr*>(&address), sizeof address));
 }
 
 } // namespace
@@ -290,25 +313,13 @@ std::uint16_t CUdpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
 int CUdpSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
                        std::size_t size)
 {
-    const int fd = m_fd.load(std::memory_order_acquire);
-    sockaddr_in address{};
-    if (fd < 0 || !MakeAddress(dottedIp, port, address))
-        return -1;
-    return static_cast<int>(::sendto(fd, data, size, 0,
-                                      reinterpret_cast<const sockaddr*>(&address), sizeof address));
+    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
 }
 
 int CUdpSocket::RecvFrom(void* data, std::size_t size, int timeoutMs)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0)
-        return -1;
-    pollfd entry{fd, POLLIN, 0};
-    int rc;
-    do
-        rc = ::poll(&entry, 1, timeoutMs);
-    while (rc < 0 && errno == EINTR);
-    if (rc <= 0)
+    if (fd < 0 || !WaitForDatagram(fd, timeoutMs))
         return -1;
     return static_cast<int>(::recvfrom(fd, data, size, 0, nullptr, nullptr));
 }
@@ -316,5 +327,101 @@ int CUdpSocket::RecvFrom(void* data, std::size_t size, int timeoutMs)
 void CUdpSocket::Shutdown() { ShutdownFd(m_fd, m_closeMutex); }
 
 void CUdpSocket::Close() { CloseFd(m_fd, m_closeMutex); }
+
+std::vector<LocalInterfaceAddress> LocalIPv4Addresses()
+{
+    std::vector<LocalInterfaceAddress> addresses;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return addresses;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next)
+    {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
+            (entry->ifa_flags & IFF_UP) == 0)
+            continue;
+        char text[INET_ADDRSTRLEN] = {};
+        const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+        if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) == nullptr)
+            continue;
+        addresses.push_back({text, (entry->ifa_flags & IFF_LOOPBACK) != 0,
+                             (entry->ifa_flags & IFF_MULTICAST) != 0});
+    }
+    ::freeifaddrs(list);
+    return addresses;
+}
+
+CMulticastSocket::Error CMulticastSocket::Open(std::uint16_t port, int multicastTtl)
+{
+    Close();
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return Error::kCreate;
+    const int on = 1;
+    const unsigned char loop = 1;
+    const unsigned char ttl = static_cast<unsigned char>(multicastTtl);
+    // Port reuse lets a responder that set it too (Avahi does) keep the port beside us.
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0 ||
+        ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0)
+    {
+        ::close(fd);
+        return Error::kConfigure;
+    }
+    sockaddr_in address{};
+    if (!MakeAddress("0.0.0.0", port, address) ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    {
+        ::close(fd);
+        return Error::kBind;
+    }
+    m_fd.store(fd, std::memory_order_release);
+    return Error::kNone;
+}
+
+std::uint16_t CMulticastSocket::LocalPort() const { return BoundPort(m_fd.load()); }
+
+bool CMulticastSocket::JoinGroup(const std::string& group, const std::string& interfaceAddress)
+{
+    ip_mreq request{};
+    const int fd = m_fd.load(std::memory_order_acquire);
+    return fd >= 0 && inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
+           inet_pton(AF_INET, interfaceAddress.c_str(), &request.imr_interface) == 1 &&
+           ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
+}
+
+bool CMulticastSocket::SetMulticastInterface(const std::string& interfaceAddress)
+{
+    in_addr address{};
+    const int fd = m_fd.load(std::memory_order_acquire);
+    return fd >= 0 && inet_pton(AF_INET, interfaceAddress.c_str(), &address) == 1 &&
+           ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &address, sizeof address) == 0;
+}
+
+int CMulticastSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
+                             std::size_t size)
+{
+    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
+}
+
+int CMulticastSocket::RecvFrom(void* data, std::size_t size, int timeoutMs, DatagramSource& source)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0 || !WaitForDatagram(fd, timeoutMs))
+        return -1;
+    sockaddr_in from{};
+    socklen_t length = sizeof from;
+    const ssize_t n =
+        ::recvfrom(fd, data, size, 0, reinterpret_cast<sockaddr*>(&from), &length);
+    if (n < 0)
+        return -1;
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    source.m_address = text;
+    source.m_port = ntohs(from.sin_port);
+    return static_cast<int>(n);
+}
+
+void CMulticastSocket::Close() { CloseFd(m_fd, m_closeMutex); }
 
 } // namespace velt

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velt
 {
@@ -154,6 +155,66 @@ private:
     std::atomic<int> m_fd{-1};
     // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
     // has already handed back to the system for reuse.
+    std::mutex m_closeMutex;
+};
+
+// An IPv4 address of one of this machine's interfaces that is up.
+struct LocalInterfaceAddress
+{
+    std::string m_address; // dotted decimal
+    bool m_loopback = false;
+    bool m_multicast = false; // the interface carries multicast
+};
+
+// Every IPv4 address of the interfaces that are up; empty when the system does not say.
+std::vector<LocalInterfaceAddress> LocalIPv4Addresses();
+
+// Where a datagram came from.
+struct DatagramSource
+{
+    std::string m_address; // dotted decimal
+    std::uint16_t m_port = 0;
+};
+
+// A UDP socket that shares its port with other programs and takes part in a multicast group,
+// as multicast DNS responders do. Sends and receives may run on different threads; Close must
+// wait until no other thread uses the socket.
+class CMulticastSocket
+{
+public:
+    enum class Error
+    {
+        kNone,
+        kCreate,
+        kConfigure, // address reuse, multicast loop or TTL refused
+        kBind,
+    };
+
+    CMulticastSocket() = default;
+    ~CMulticastSocket() { Close(); }
+    CMulticastSocket(const CMulticastSocket&) = delete;
+    CMulticastSocket& operator=(const CMulticastSocket&) = delete;
+
+    // Binds 0.0.0.0 at the port with address reuse (and port reuse where the system has it, so
+    // that a system responder keeps the port too), multicast loop on, so that programs on this
+    // machine hear what is sent, and the multicast TTL given.
+    Error Open(std::uint16_t port, int multicastTtl);
+    bool IsValid() const { return m_fd.load(std::memory_order_acquire) >= 0; }
+    std::uint16_t LocalPort() const;
+
+    // Joins the group on the interface that has the address; false when the system refuses.
+    bool JoinGroup(const std::string& group, const std::string& interfaceAddress);
+    // Multicast goes out through the interface that has the address, which is also its source.
+    bool SetMulticastInterface(const std::string& interfaceAddress);
+
+    int SendTo(const std::string& dottedIp, std::uint16_t port, const void* data, std::size_t size);
+    // Receives one datagram, waiting at most timeoutMs; -1 on time-out or failure.
+    int RecvFrom(void* data, std::size_t size, int timeoutMs, DatagramSource& source);
+
+    void Close();
+
+private:
+    std::atomic<int> m_fd{-1};
     std::mutex m_closeMutex;
 };
 

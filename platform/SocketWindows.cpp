@@ -6,12 +6,15 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After the two above, which it needs.
+#include <iphlpapi.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
@@ -174,6 +177,26 @@ void ShutdownSocket(const std::atomic<int>& fd, std::mutex& closeMutex, void* wa
         ::shutdown(ToSocket(current), SD_BOTH);
     if (wake != nullptr)
         ::SetEvent(static_cast<HANDLE>(wake));
+}
+
+// Waits until a datagram can be read: false on time-out or failure.
+bool WaitForDatagram(SOCKET s, int timeoutMs)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return ::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &timeout) > 0;
+}
+
+int SendDatagram(int fd, const std::string& dottedIp, std::uint16_t port, const void* data,
+                 std::size_t size)
+{
+    sockaddr_in address{};
+    if (fd < 0 || !MakeAddress(dottedIp, port, address) || size > INT_MAX)
+        return -1;
+    return ::sendto(ToSocket(fd), static_cast<const char*>(data), static_cast<int>(size), 0,
+                    reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
 } // namespace
@@ -466,27 +489,16 @@ std::uint16_t CUdpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
 int CUdpSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
                        std::size_t size)
 {
-    const int fd = m_fd.load(std::memory_order_acquire);
-    sockaddr_in address{};
-    if (fd < 0 || !MakeAddress(dottedIp, port, address) || size > INT_MAX)
-        return -1;
-    return ::sendto(ToSocket(fd), static_cast<const char*>(data), static_cast<int>(size), 0,
-                    reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
 }
 
 int CUdpSocket::RecvFrom(void* data, std::size_t size, int timeoutMs)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0 || size > INT_MAX)
+    if (fd < 0 || size > INT_MAX || !WaitForDatagram(ToSocket(fd), timeoutMs))
         return -1;
-    const SOCKET s = ToSocket(fd);
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    if (::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &timeout) <= 0)
-        return -1;
-    return ::recvfrom(s, static_cast<char*>(data), static_cast<int>(size), 0, nullptr, nullptr);
+    return ::recvfrom(ToSocket(fd), static_cast<char*>(data), static_cast<int>(size), 0, nullptr,
+                      nullptr);
 }
 
 void CUdpSocket::Shutdown()
@@ -498,6 +510,136 @@ void CUdpSocket::Shutdown()
 }
 
 void CUdpSocket::Close()
+{
+    std::lock_guard lock(m_closeMutex);
+    const int old = m_fd.exchange(-1, std::memory_order_acq_rel);
+    if (old >= 0)
+        ::closesocket(ToSocket(old));
+}
+
+std::vector<LocalInterfaceAddress> LocalIPv4Addresses()
+{
+    std::vector<LocalInterfaceAddress> addresses;
+    if (!EnsureWinsock())
+        return addresses;
+    constexpr ULONG kFlags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                             GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
+    // The size asked for can grow between two calls when an adapter appears.
+    ULONG size = 16 * 1024;
+    std::vector<std::uint8_t> buffer;
+    ULONG rc = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 3 && rc == ERROR_BUFFER_OVERFLOW; ++attempt)
+    {
+        buffer.resize(size);
+        rc = ::GetAdaptersAddresses(AF_INET, kFlags, nullptr,
+                                    reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+    }
+    if (rc != NO_ERROR)
+        return addresses;
+    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
+         adapter != nullptr; adapter = adapter->Next)
+    {
+        if (adapter->OperStatus != IfOperStatusUp)
+            continue;
+        for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+             unicast = unicast->Next)
+        {
+            const sockaddr* address = unicast->Address.lpSockaddr;
+            if (address == nullptr || address->sa_family != AF_INET)
+                continue;
+            char text[INET_ADDRSTRLEN] = {};
+            const auto* inet = reinterpret_cast<const sockaddr_in*>(address);
+            if (::inet_ntop(AF_INET, &inet->sin_addr, text, sizeof text) == nullptr)
+                continue;
+            addresses.push_back({text, adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK,
+                                 (adapter->Flags & IP_ADAPTER_NO_MULTICAST) == 0});
+        }
+    }
+    return addresses;
+}
+
+CMulticastSocket::Error CMulticastSocket::Open(std::uint16_t port, int multicastTtl)
+{
+    Close();
+    const SOCKET s = NewSocket(SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET)
+        return Error::kCreate;
+    // A datagram that found no receiver must not fail the next receive.
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
+               nullptr);
+    // Windows' address reuse is what Bonjour and the system's own responder share 5353 with.
+    const BOOL reuse = TRUE;
+    const DWORD loop = 1;
+    const DWORD ttl = static_cast<DWORD>(multicastTtl);
+    if (::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+                     sizeof reuse) != 0 ||
+        ::setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char*>(&loop),
+                     sizeof loop) != 0 ||
+        ::setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
+                     sizeof ttl) != 0)
+    {
+        ::closesocket(s);
+        return Error::kConfigure;
+    }
+    sockaddr_in address{};
+    if (!MakeAddress("0.0.0.0", port, address) ||
+        ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    {
+        ::closesocket(s);
+        return Error::kBind;
+    }
+    m_fd.store(FromSocket(s), std::memory_order_release);
+    return Error::kNone;
+}
+
+std::uint16_t CMulticastSocket::LocalPort() const { return BoundPort(m_fd.load()); }
+
+bool CMulticastSocket::JoinGroup(const std::string& group, const std::string& interfaceAddress)
+{
+    ip_mreq request{};
+    const int fd = m_fd.load(std::memory_order_acquire);
+    return fd >= 0 && ::inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
+           ::inet_pton(AF_INET, interfaceAddress.c_str(), &request.imr_interface) == 1 &&
+           ::setsockopt(ToSocket(fd), IPPROTO_IP, IP_ADD_MEMBERSHIP,
+                        reinterpret_cast<const char*>(&request), sizeof request) == 0;
+}
+
+bool CMulticastSocket::SetMulticastInterface(const std::string& interfaceAddress)
+{
+    in_addr address{};
+    const int fd = m_fd.load(std::memory_order_acquire);
+    return fd >= 0 && ::inet_pton(AF_INET, interfaceAddress.c_str(), &address) == 1 &&
+           ::setsockopt(ToSocket(fd), IPPROTO_IP, IP_MULTICAST_IF,
+                        reinterpret_cast<const char*>(&address), sizeof address) == 0;
+}
+
+int CMulticastSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
+                             std::size_t size)
+{
+    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
+}
+
+int CMulticastSocket::RecvFrom(void* data, std::size_t size, int timeoutMs, DatagramSource& source)
+{
+    const int fd = m_fd.load(std::memory_order_acquire);
+    if (fd < 0 || size > INT_MAX || !WaitForDatagram(ToSocket(fd), timeoutMs))
+        return -1;
+    sockaddr_in from{};
+    int length = sizeof from;
+    const int n = ::recvfrom(ToSocket(fd), static_cast<char*>(data), static_cast<int>(size), 0,
+                             reinterpret_cast<sockaddr*>(&from), &length);
+    if (n < 0)
+        return -1;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    source.m_address = text;
+    source.m_port = ntohs(from.sin_port);
+    return n;
+}
+
+void CMulticastSocket::Close()
 {
     std::lock_guard lock(m_closeMutex);
     const int old = m_fd.exchange(-1, std::memory_order_acq_rel);

@@ -15,6 +15,9 @@ class IUserNotice
 public:
     virtual ~IUserNotice() = default;
     virtual void Notify(std::string_view text) = 0;
+    // A notice that tells of no failure: what the user asked for goes on. Shown as Notify
+    // shows it, unless a front end keeps failures apart (the command line counts them).
+    virtual void Inform(std::string_view text) { Notify(text); }
 };
 
 // One line per notice on stderr.

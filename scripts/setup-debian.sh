@@ -9,4 +9,5 @@ $SUDO apt-get install -y --no-install-recommends \
     googletest libgtest-dev libgmock-dev libbenchmark-dev \
     zlib1g-dev libsqlite3-dev nlohmann-json3-dev libasio-dev \
     qt6-base-dev libgl-dev libx11-dev fonts-dejavu-core xvfb xauth x11-utils xdotool imagemagick \
-    dpkg-dev lintian desktop-file-utils shared-mime-info
+    dpkg-dev lintian desktop-file-utils shared-mime-info \
+    iproute2 python3-zeroconf python3-dnspython

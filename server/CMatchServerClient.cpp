@@ -82,7 +82,10 @@ CMatchServerClient::~CMatchServerClient()
         hosts.swap(m_hosts);
     }
     for (auto& [matchId, host] : hosts)
+    {
         host->Stop();
+        host->SetMdnsPublisher(nullptr);
+    }
 }
 
 void CMatchServerClient::SetChannelId(std::uint32_t channelId)
@@ -274,6 +277,8 @@ void CMatchServerClient::CreateHost(std::uint32_t matchId, std::span<const std::
     host->SetLiveDelay(liveDelay);
     host->SetHeader(header);
     host->SetAnnouncePort(m_ports.m_announcePort);
+    if (m_ports.m_mdns)
+        host->SetMdnsPublisher(&m_mdns);
     // The port is used up whether or not the listener starts; a failure has told the user.
     host->SetListenPort(TakeNextPort());
     host->StartListener();
@@ -372,6 +377,7 @@ void CMatchServerClient::CloseHostLocked(std::uint32_t matchId)
     m_hostsChanged.notify_all();
     // Joins the host's threads; a chunk being written into it keeps the object until it ends.
     host->Stop();
+    host->SetMdnsPublisher(nullptr);
 }
 
 bool CMatchServerClient::WaitForHost(std::uint32_t matchId, std::uint32_t timeoutMs)

@@ -16,6 +16,7 @@
 
 #include "host/HostTimings.h"
 #include "host/IHostOwner.h"
+#include "host/mdns/CMdnsResponder.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 #include "platform/UserNotice.h"
@@ -266,6 +267,8 @@ private:
     std::condition_variable m_hostsChanged;
     std::unordered_map<std::uint32_t, std::shared_ptr<CLocalGameHost>> m_hosts;
     std::uint32_t m_hostsStarted = 0;
+    // Shows the hosts' games of 1.30 and later to the game on this machine (docs/architecture.md).
+    CMdnsResponder m_mdns{m_notices};
     HostTimings m_hostTimings;
     std::uint32_t m_liveDelaySeconds = 0; // under m_hostMutex
     // Matches whose header this client has asked for and not yet received (under m_hostMutex).

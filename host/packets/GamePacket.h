@@ -64,6 +64,7 @@ enum class GamePacketType : std::uint8_t
     kMapPartError = 0x45,      // game to host: map part failed
     kPongToHost = 0x46,        // game to host: answer to a ping
     kIncomingAction2 = 0x48,   // host to game: overflow fragment of a time slot
+    kPlayerExtra = 0x59,       // both, from patch 1.32: a player's profile and skins (protobuf)
 };
 
 // Chat kinds inside chat packets (0x0F and 0x28).

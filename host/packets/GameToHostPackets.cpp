@@ -82,6 +82,31 @@ std::optional<MapReportParams> ParseMapReport(std::span<const std::uint8_t> pack
 }
 
 // 0x23 game loaded: the head F7 23 04 00 alone.
+// 0x59 player extra:
+//   0   4    head F7 59 len
+//   4   u32  kind
+//   8   ..   protobuf message, to the end
+std::vector<std::uint8_t> BuildPlayerExtra(const PlayerExtraParams& params)
+{
+    CByteWriter writer = StartGamePacket(GamePacketType::kPlayerExtra, 8 + params.m_data.size());
+    writer.U32(params.m_kind).Bytes(params.m_data);
+    return FinishGamePacket(writer);
+}
+
+std::optional<PlayerExtraParams> ParsePlayerExtra(std::span<const std::uint8_t> packet)
+{
+    auto reader = OpenGamePacket(packet, GamePacketType::kPlayerExtra);
+    if (!reader)
+        return std::nullopt;
+    PlayerExtraParams params;
+    params.m_kind = reader->U32();
+    const auto data = reader->Bytes(reader->Remaining());
+    if (!reader->Ok())
+        return std::nullopt;
+    params.m_data.assign(data.begin(), data.end());
+    return params;
+}
+
 std::vector<std::uint8_t> BuildGameLoaded()
 {
     return BuildHeadOnlyGamePacket(GamePacketType::kGameLoadedSelf);

@@ -77,8 +77,19 @@ std::vector<std::uint8_t> BuildJoinRequest(const JoinRequestParams& params);
 std::vector<std::uint8_t> BuildMapReport(const MapReportParams& params);
 std::vector<std::uint8_t> BuildGameLoaded();
 std::vector<std::uint8_t> BuildKeepalive(const KeepaliveParams& params);
+// What a game from patch 1.32 sends after the join reply: a kind, then a protobuf message
+// (profile, skins, ...). The sources show no more of it, and the host reads none of it.
+struct PlayerExtraParams
+{
+    std::uint32_t m_kind = 0;
+    std::vector<std::uint8_t> m_data;
+
+    bool operator==(const PlayerExtraParams&) const = default;
+};
+
 std::vector<std::uint8_t> BuildChatToHost(const ChatToHostParams& params);
 std::vector<std::uint8_t> BuildLeaveGame(const LeaveGameParams& params);
+std::vector<std::uint8_t> BuildPlayerExtra(const PlayerExtraParams& params);
 
 std::optional<JoinRequestParams> ParseJoinRequest(std::span<const std::uint8_t> packet);
 std::optional<MapReportParams> ParseMapReport(std::span<const std::uint8_t> packet);
@@ -86,6 +97,7 @@ bool IsGameLoaded(std::span<const std::uint8_t> packet); // F7 23 04 00
 std::optional<KeepaliveParams> ParseKeepalive(std::span<const std::uint8_t> packet);
 std::optional<ChatToHostParams> ParseChatToHost(std::span<const std::uint8_t> packet);
 std::optional<LeaveGameParams> ParseLeaveGame(std::span<const std::uint8_t> packet);
+std::optional<PlayerExtraParams> ParsePlayerExtra(std::span<const std::uint8_t> packet);
 
 // Chat typed by the viewer (0x28), read as the host reads it: forgiving where the game is
 // loose (any receiver count, a text without its NUL, other kinds), so no line typed is lost.

@@ -12,6 +12,9 @@ constexpr std::size_t kSlotBlockFixedSize = 7; // count byte, seed u32, layout, 
 constexpr std::size_t kGameInfoPortSize = 2;
 constexpr std::size_t kGameInfoNameOffset = 20;
 constexpr std::size_t kSha1Size = 20;
+constexpr std::uint8_t kPlayerInfoMaxPadding = 2;
+// Patch 1.31 in the announcement's numbering: the player info's padding grows to two bytes.
+constexpr std::uint32_t kFirstVersionWithLongPlayerPadding = 10031;
 
 // Slot block:
 //   0     u8    slot count n
@@ -114,35 +117,55 @@ std::vector<std::uint8_t> BuildGameInfoWithStat(const GameInfoParams& params,
     return FinishGamePacket(writer);
 }
 
-std::optional<GameInfoParams> ParseGameInfoDetails(std::span<const std::uint8_t> packet)
+std::optional<GameInfoFields> ParseGameInfoFields(std::span<const std::uint8_t> packet)
 {
     auto reader = OpenGamePacket(packet, GamePacketType::kGameInfo);
     if (!reader)
         return std::nullopt;
-    GameInfoParams params;
-    params.m_product = reader->U32();
-    params.m_version = reader->U32();
-    params.m_hostCounter = reader->U32();
-    params.m_entryKey = reader->U32();
-    params.m_gameName = reader->CString(kGameNameMaxLength);
+    GameInfoFields fields;
+    fields.m_product = reader->U32();
+    fields.m_version = reader->U32();
+    fields.m_hostCounter = reader->U32();
+    fields.m_entryKey = reader->U32();
+    fields.m_gameName = reader->CString(kGameNameMaxLength);
     const bool padZero = reader->U8() == 0;
     const std::string encoded = reader->CString(kGamePacketMaxSize);
-    params.m_slotsTotal = reader->U32();
-    params.m_gameType = reader->U32();
-    params.m_slotsUsed = reader->U32();
-    params.m_slotsOpen = reader->U32();
-    params.m_uptimeSeconds = reader->U32();
-    params.m_port = reader->U16();
+    fields.m_encodedStat.assign(encoded.begin(), encoded.end());
+    fields.m_slotsTotal = reader->U32();
+    fields.m_gameType = reader->U32();
+    fields.m_slotsUsed = reader->U32();
+    fields.m_slotsOpen = reader->U32();
+    fields.m_uptimeSeconds = reader->U32();
+    fields.m_port = reader->U16();
     if (!reader->AtEnd() || !padZero)
         return std::nullopt;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(encoded.data());
-    const auto decoded = DecodeStatString(std::span(bytes, encoded.size()));
+    return fields;
+}
+
+std::optional<GameInfoParams> ParseGameInfoDetails(std::span<const std::uint8_t> packet)
+{
+    const auto fields = ParseGameInfoFields(packet);
+    if (!fields)
+        return std::nullopt;
+    const auto decoded = DecodeStatString(fields->m_encodedStat);
     if (!decoded)
         return std::nullopt;
     auto stat = ParseStatString(*decoded);
     if (!stat)
         return std::nullopt;
+    GameInfoParams params;
+    params.m_product = fields->m_product;
+    params.m_version = fields->m_version;
+    params.m_hostCounter = fields->m_hostCounter;
+    params.m_entryKey = fields->m_entryKey;
+    params.m_gameName = fields->m_gameName;
     params.m_stat = std::move(*stat);
+    params.m_slotsTotal = fields->m_slotsTotal;
+    params.m_gameType = fields->m_gameType;
+    params.m_slotsUsed = fields->m_slotsUsed;
+    params.m_slotsOpen = fields->m_slotsOpen;
+    params.m_uptimeSeconds = fields->m_uptimeSeconds;
+    params.m_port = fields->m_port;
     return params;
 }
 
@@ -244,6 +267,11 @@ std::optional<SlotTable> ParseSlotInfo(std::span<const std::uint8_t> packet)
     return table;
 }
 
+std::uint8_t PlayerInfoPaddingFor(std::uint32_t version)
+{
+    return version >= kFirstVersionWithLongPlayerPadding ? 2 : 1;
+}
+
 // 0x06 player info:
 //   0   4    head F7 06 len
 //   4   u32  join counter
@@ -258,7 +286,13 @@ std::vector<std::uint8_t> BuildPlayerInfo(const PlayerInfoParams& params)
     if (params.m_name.empty() || !FitsGameText(params.m_name, kPlayerNameMaxLength))
         return {};
     CByteWriter writer = StartGamePacket(GamePacketType::kPlayerInfo, 64);
-    writer.U32(params.m_joinCounter).U8(params.m_playerId).CString(params.m_name).U8(1).U8(0);
+    if (params.m_paddingCount > kPlayerInfoMaxPadding)
+        return {};
+    writer.U32(params.m_joinCounter)
+        .U8(params.m_playerId)
+        .CString(params.m_name)
+        .U8(params.m_paddingCount)
+        .Zeros(params.m_paddingCount);
     WriteGameSockAddr(writer, {});
     WriteGameSockAddr(writer, {});
     return FinishGamePacket(writer);
@@ -266,7 +300,6 @@ std::vector<std::uint8_t> BuildPlayerInfo(const PlayerInfoParams& params)
 
 std::optional<PlayerInfoParams> ParsePlayerInfo(std::span<const std::uint8_t> packet)
 {
-    constexpr std::size_t kMaxPadding = 2;
     auto reader = OpenGamePacket(packet, GamePacketType::kPlayerInfo);
     if (!reader)
         return std::nullopt;
@@ -274,10 +307,10 @@ std::optional<PlayerInfoParams> ParsePlayerInfo(std::span<const std::uint8_t> pa
     params.m_joinCounter = reader->U32();
     params.m_playerId = reader->U8();
     params.m_name = reader->CString(kPlayerNameMaxLength);
-    const std::size_t padding = reader->U8();
-    if (padding > kMaxPadding)
+    params.m_paddingCount = reader->U8();
+    if (params.m_paddingCount > kPlayerInfoMaxPadding)
         return std::nullopt;
-    reader->Skip(padding + 2 * kSockAddrSize);
+    reader->Skip(params.m_paddingCount + 2 * kSockAddrSize);
     if (!reader->AtEnd())
         return std::nullopt;
     return params;

@@ -54,6 +54,28 @@ std::vector<std::uint8_t> BuildGameInfoWithStat(const GameInfoParams& params,
 // Every field, the stat string decoded (ParseGameInfo reads only what the game needs).
 std::optional<GameInfoParams> ParseGameInfoDetails(std::span<const std::uint8_t> packet);
 
+// Every field as the wire has it, the stat string still encoded: what the game's multicast DNS
+// record repeats byte for byte.
+struct GameInfoFields
+{
+    std::uint32_t m_product = 0;
+    std::uint32_t m_version = 0;
+    std::uint32_t m_hostCounter = 0;
+    std::uint32_t m_entryKey = 0;
+    std::string m_gameName;
+    std::vector<std::uint8_t> m_encodedStat; // without its NUL
+    std::uint32_t m_slotsTotal = 0;
+    std::uint32_t m_gameType = 0; // also called the game flags
+    std::uint32_t m_slotsUsed = 0;
+    std::uint32_t m_slotsOpen = 0;
+    std::uint32_t m_uptimeSeconds = 0;
+    std::uint16_t m_port = 0;
+
+    bool operator==(const GameInfoFields&) const = default;
+};
+
+std::optional<GameInfoFields> ParseGameInfoFields(std::span<const std::uint8_t> packet);
+
 // A LAN announcement as the game reads it. Only the port is certain: a host may announce a
 // short packet whose last two bytes are the port. The game name and keys are filled in when
 // the packet carries them.
@@ -122,7 +144,12 @@ struct PlayerInfoParams
     std::uint32_t m_joinCounter = 2;
     std::uint8_t m_playerId = 0;
     std::string m_name;
+    std::uint8_t m_paddingCount = 1; // zero bytes after the name: 1 before patch 1.31, 2 from it
 };
+
+// The padding of the player info that a game of this version expects (the announcement's
+// version number: 26 for 1.26, 10031 for 1.31).
+std::uint8_t PlayerInfoPaddingFor(std::uint32_t version);
 
 // Offset of the player's name inside the player-info packet.
 constexpr std::size_t kPlayerInfoNameOffset = 9;

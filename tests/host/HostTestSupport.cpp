@@ -37,7 +37,8 @@ std::vector<std::uint8_t> BuildTestHeader(const HeaderOptions& options)
     content.m_matchSeconds = options.m_matchSeconds;
     content.m_live = options.m_live;
     GameInfoParams info;
-    info.m_gameName = "VELT test";
+    info.m_gameName = options.m_gameName;
+    info.m_version = options.m_gameVersion;
     info.m_entryKey = 0x1234;
     info.m_stat.m_mapPath = options.m_mapPath;
     info.m_stat.m_hostName = "VELT";
@@ -53,7 +54,8 @@ std::vector<std::uint8_t> BuildTestHeader(const HeaderOptions& options)
         content.m_playerPackets.push_back(
             options.m_players[i].m_name.empty()
                 ? std::vector<std::uint8_t>{}
-                : BuildPlayerInfo({2, static_cast<std::uint8_t>(i + 1), options.m_players[i].m_name}));
+                : BuildPlayerInfo({2, static_cast<std::uint8_t>(i + 1), options.m_players[i].m_name,
+                                   PlayerInfoPaddingFor(options.m_gameVersion)}));
     }
     content.m_joinReply = BuildSlotInfoJoin({table, 2, 6112, {127, 0, 0, 1}});
     MapCheckParams map;

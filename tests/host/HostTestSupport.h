@@ -42,6 +42,9 @@ struct HeaderOptions
     std::string m_mapPath = "Maps\\Test\\Arena.w3x";
     // Ids 1..n in order; an empty name leaves that record empty.
     std::vector<TestPlayer> m_players = {{"Alice", 0}, {"Bob", 1}, {"Watcher", 12}};
+    // The announcement's game version and name; the player packets' padding follows the version.
+    std::uint32_t m_gameVersion = kGameVersion126;
+    std::string m_gameName = "VELT test";
 };
 
 std::vector<std::uint8_t> BuildTestHeader(const HeaderOptions& options = {});

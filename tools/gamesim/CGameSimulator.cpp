@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 
+#include "host/mdns/BlizzardGameRecord.h"
 #include "host/packets/GamePacketFramer.h"
 #include "host/packets/GameToHostPackets.h"
 #include "host/packets/LobbyPackets.h"
@@ -71,7 +72,8 @@ std::uint64_t GameTimeAt(const GameSimRecord& record, std::uint64_t atMs)
     return gameTime;
 }
 
-std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record, std::uint32_t session)
+std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record,
+                                                      std::uint32_t session)
 {
     const auto& starts = record.m_sessionFirstPacket;
     if (session == 0 || session > starts.size())
@@ -91,6 +93,8 @@ CGameSimulator::~CGameSimulator()
 {
     Stop();
     m_announceSocket.Close();
+    if (m_finder)
+        m_finder->Close();
 }
 
 bool CGameSimulator::Start()
@@ -98,7 +102,16 @@ bool CGameSimulator::Start()
     if (m_thread.IsRunning() || m_announceSocket.IsValid())
         return false;
     SocketLayerStart();
-    if (!m_announceSocket.Bind(kLoopback, m_script.m_announcePort))
+    if (m_script.m_mdnsVersion != 0)
+    {
+        m_finder.emplace(m_script.m_product, m_script.m_mdnsVersion, m_clock);
+        if (!m_finder->Open())
+        {
+            m_finder.reset();
+            return false;
+        }
+    }
+    else if (!m_announceSocket.Bind(kLoopback, m_script.m_announcePort))
     {
         m_announceSocket.Close();
         return false;
@@ -259,22 +272,11 @@ bool CGameSimulator::WaitForAnnouncement()
     std::vector<std::uint8_t> datagram(kGamePacketMaxSize);
     while (!Stopping())
     {
-        const int size = m_announceSocket.RecvFrom(datagram.data(), datagram.size(),
-                                                   static_cast<int>(kGameSimPollSliceMs));
-        if (size <= 0)
+        std::string address = kLoopback;
+        const auto info = m_finder ? FindOverMdns(address) : HearAnnouncement(datagram);
+        if (!info)
             continue;
-        auto info = ParseGameInfo(std::span(datagram).first(static_cast<std::size_t>(size)));
-        // The latest of the announcements queued meanwhile, as the LAN screen shows it.
-        for (int more = 0;
-             (more = m_announceSocket.RecvFrom(datagram.data(), datagram.size(), 0)) > 0;)
-        {
-            auto newer = ParseGameInfo(std::span(datagram).first(static_cast<std::size_t>(more)));
-            if (newer && newer->m_gamePort != 0)
-                info = newer;
-        }
-        if (!info || info->m_gamePort == 0)
-            continue;
-        CTcpSocket socket = CTcpSocket::Connect(kLoopback, info->m_gamePort);
+        CTcpSocket socket = CTcpSocket::Connect(address, info->m_gamePort);
         if (!socket.IsValid())
         {
             Update([](GameSimRecord& record) { record.m_connectFailed = true; });
@@ -302,6 +304,45 @@ bool CGameSimulator::WaitForAnnouncement()
     return false;
 }
 
+std::optional<ParsedGameInfo> CGameSimulator::HearAnnouncement(std::vector<std::uint8_t>& datagram)
+{
+    const int size = m_announceSocket.RecvFrom(datagram.data(), datagram.size(),
+                                               static_cast<int>(kGameSimPollSliceMs));
+    if (size <= 0)
+        return std::nullopt;
+    auto info = ParseGameInfo(std::span(datagram).first(static_cast<std::size_t>(size)));
+    // The latest of the announcements queued meanwhile, as the LAN screen shows it.
+    for (int more = 0; (more = m_announceSocket.RecvFrom(datagram.data(), datagram.size(), 0)) > 0;)
+    {
+        auto newer = ParseGameInfo(std::span(datagram).first(static_cast<std::size_t>(more)));
+        if (newer && newer->m_gamePort != 0)
+            info = newer;
+    }
+    if (!info || info->m_gamePort == 0)
+        return std::nullopt;
+    return info;
+}
+
+std::optional<ParsedGameInfo> CGameSimulator::FindOverMdns(std::string& address)
+{
+    const auto found = m_finder->Find([this] { return Stopping(); });
+    if (!found || found->m_port == 0)
+        return std::nullopt;
+    address = found->m_address;
+    Update(
+        [&](GameSimRecord& record)
+        {
+            record.m_foundGameName = found->m_gameName;
+            record.m_foundSrvPort = found->m_srvPort;
+        });
+    ParsedGameInfo info;
+    info.m_gamePort = found->m_port;
+    info.m_hostCounter = found->m_hostCounter;
+    info.m_entryKey = found->m_entryKey;
+    info.m_gameName = found->m_gameName;
+    return info;
+}
+
 void CGameSimulator::Session()
 {
     JoinRequestParams join;
@@ -309,6 +350,9 @@ void CGameSimulator::Session()
     join.m_entryKey = m_entryKey;
     join.m_playerName = m_script.m_playerName;
     join.m_internalPort = m_game.LocalPort();
+    // From 1.29 the join request carries two padding bytes.
+    if (m_script.m_mdnsVersion != 0)
+        join.m_paddingCount = 2;
     if (!SendUnit(BuildJoinRequest(join)))
         return;
     m_phase = Phase::kAwaitingMapCheck;
@@ -375,6 +419,11 @@ bool CGameSimulator::HandlePacket(std::span<const std::uint8_t> packet)
         return HandleMapCheck(packet);
     case GamePacketType::kCountdownEnd:
         return HandleCountdownEnd();
+    case GamePacketType::kSlotInfoJoin:
+        return AnswerJoinReply();
+    case GamePacketType::kPlayerInfo:
+        CheckPlayerInfo(packet);
+        return true;
     case GamePacketType::kLeaveAck:
         if (!IsLeaveAck(packet))
         {
@@ -386,6 +435,32 @@ bool CGameSimulator::HandlePacket(std::span<const std::uint8_t> packet)
     default:
         return true;
     }
+}
+
+// A game from 1.32 sends three 0x59 packets (profile, skins, one more) after the join reply.
+// Their content is not known; the host must read and ignore them whatever they hold.
+bool CGameSimulator::AnswerJoinReply()
+{
+    if (m_script.m_mdnsVersion < kFirstReforgedGameVersion)
+        return true;
+    static const std::uint8_t kProfile[] = {0x0A, 0x06, 'V', 'i', 'e', 'w', 'e', 'r'};
+    for (const std::uint32_t kind : {3u, 4u, 5u})
+    {
+        if (!SendUnit(BuildPlayerExtra({kind, {std::begin(kProfile), std::end(kProfile)}})))
+            return false;
+        Update([](GameSimRecord& record) { ++record.m_playerExtrasSent; });
+    }
+    return true;
+}
+
+// A game of 1.31 or later reads two padding bytes after a player's name, an older one one.
+void CGameSimulator::CheckPlayerInfo(std::span<const std::uint8_t> packet)
+{
+    if (m_script.m_mdnsVersion == 0)
+        return;
+    const auto info = ParsePlayerInfo(packet);
+    if (!info || info->m_paddingCount != PlayerInfoPaddingFor(m_script.m_mdnsVersion))
+        CountMalformed();
 }
 
 void CGameSimulator::CountMalformed()

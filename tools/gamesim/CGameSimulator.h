@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "host/packets/GamePacket.h"
+#include "host/packets/LobbyPackets.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
+#include "tools/gamesim/CMdnsGameFinder.h"
 
 namespace velt
 {
@@ -84,6 +86,12 @@ struct GameSimScript
     // Join again this many times by itself after a session ends (a leave acknowledgement or a
     // closed connection), as a viewer who goes back to the LAN screen; Rejoin asks once more.
     std::uint32_t m_rejoins = 0;
+    // Find the game over multicast DNS as a game of this version does (10032 for 1.32), instead
+    // of hearing the UDP announcement; 0: UDP. Such a game also joins as that version: two
+    // padding bytes in its join request, three 0x59 packets after the join reply from 1.32, and
+    // player packets whose padding does not fit the version count as malformed.
+    std::uint32_t m_mdnsVersion = 0;
+    std::uint32_t m_product = kProductFrozenThrone;
 };
 
 // One time slot as it reached the game.
@@ -142,6 +150,11 @@ struct GameSimRecord
     bool m_leaveSent = false;
     // An announced port refused the connection.
     bool m_connectFailed = false;
+    // Found over multicast DNS: the game's name in its record, and the SRV record's port.
+    std::string m_foundGameName;
+    std::uint16_t m_foundSrvPort = 0;
+    // 0x59 packets sent after join replies.
+    std::uint32_t m_playerExtrasSent = 0;
 
     // Sessions joined and ended so far; the fields above that describe one session (game
     // time, started, leave, closed) are the latest session's, the counts and lists run on.
@@ -162,7 +175,8 @@ std::size_t SlotsWithTimeBetween(const GameSimRecord& record, std::uint64_t from
 // The game time that the latest slot received at or before atMs had reached (0 before any).
 std::uint64_t GameTimeAt(const GameSimRecord& record, std::uint64_t atMs);
 // The packets of one session (1 for the first joined), in order; empty for one not joined.
-std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record, std::uint32_t session);
+std::vector<std::vector<std::uint8_t>> SessionPackets(const GameSimRecord& record,
+                                                      std::uint32_t session);
 
 // Plays Warcraft III's part against a local game host over loopback, on a thread of its own.
 class CGameSimulator
@@ -236,6 +250,12 @@ private:
     void BeginFrontSlot(std::uint64_t previousDueMs);
     bool Stopping() const;
     bool WaitForAnnouncement();
+    // One slice of listening for a UDP announcement: the latest one heard, if any.
+    std::optional<ParsedGameInfo> HearAnnouncement(std::vector<std::uint8_t>& datagram);
+    // Blocks until a game is found over multicast DNS (or the simulator stops).
+    std::optional<ParsedGameInfo> FindOverMdns(std::string& address);
+    bool AnswerJoinReply();
+    void CheckPlayerInfo(std::span<const std::uint8_t> packet);
     void Session();
     bool ReadFromHost();
     bool HandlePacket(std::span<const std::uint8_t> packet);
@@ -270,7 +290,8 @@ private:
     IClock& m_clock;
 
     CUdpSocket m_announceSocket;
-    std::mutex m_socketMutex; // guards replacing and closing m_game against Stop
+    std::optional<CMdnsGameFinder> m_finder; // with m_mdnsVersion
+    std::mutex m_socketMutex;                // guards replacing and closing m_game against Stop
     CTcpSocket m_game;
     CThread m_thread;
     std::atomic<bool> m_stopping{false};
@@ -279,7 +300,7 @@ private:
     mutable std::mutex m_recordMutex;
     std::condition_variable m_recordChanged;
     GameSimRecord m_record;
-    bool m_finished = false; // under m_recordMutex
+    bool m_finished = false;          // under m_recordMutex
     std::uint32_t m_rejoinsAsked = 0; // under m_recordMutex: Rejoin calls not yet begun
 
     std::mutex m_commandMutex;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <limits>
 
+#include "host/mdns/BlizzardGameRecord.h"
 #include "host/packets/GamePacket.h"
 
 namespace velt
@@ -14,6 +15,9 @@ const char* const kGameSimUsage =
     "  --slot-delay MS     wait MS milliseconds before answering each time slot\n"
     "  --pace              answer each time slot after its interval, as the game at normal speed\n"
     "  --rejoins N         join the game again N times after the host ends it\n"
+    "  --mdns VERSION      find the game over multicast DNS as a game of VERSION does (1.30 to\n"
+    "                      1.36, 2.0 ...), on the loopback interface, instead of hearing the\n"
+    "                      UDP announcement\n"
     "  --lobby TEXT        type TEXT in the lobby (repeatable, in order)\n"
     "  --no-start          do not type /start after the lobby lines\n"
     "  --chat MS:TEXT      type TEXT in the game once game time reaches MS (repeatable)\n"
@@ -94,6 +98,21 @@ bool ParseOne(const std::string& option, CArgumentCursor& cursor, GameSimOptions
               std::string& error)
 {
     GameSimScript& script = options.m_script;
+    if (option == "--mdns")
+    {
+        const auto text = cursor.Value(option, "a game version");
+        if (!text)
+            return false;
+        const auto version = ParseGameVersion(*text);
+        if (!version || *version < kFirstMdnsGameVersion)
+        {
+            error = "--mdns needs a game version from 1.30 on (1.30 ... 1.36, 2.0 ...), not \"" +
+                    *text + "\"";
+            return false;
+        }
+        script.m_mdnsVersion = *version;
+        return true;
+    }
     if (option == "--announce-port")
     {
         const auto port = cursor.Number<std::uint16_t>(option, "a port number (0-65535)");
@@ -167,6 +186,26 @@ bool ParseOne(const std::string& option, CArgumentCursor& cursor, GameSimOptions
 }
 
 } // namespace
+
+// "1.32" is 10032 and "2.0" or "2.0.2" 10100: 10000 + 100 * (major - 1) + minor; before 1.30
+// the number was the minor alone ("1.26" is 26). A plain number is taken as it stands.
+std::optional<std::uint32_t> ParseGameVersion(const std::string& text)
+{
+    const std::size_t dot = text.find('.');
+    if (dot == std::string::npos)
+        return ParseNumber<std::uint32_t>(text);
+    const std::size_t second = text.find('.', dot + 1);
+    const auto major = ParseNumber<std::uint32_t>(text.substr(0, dot));
+    const auto minor = ParseNumber<std::uint32_t>(text.substr(dot + 1, second - dot - 1));
+    // A third number (2.0.2) is a patch of the same version.
+    if (second != std::string::npos && !ParseNumber<std::uint32_t>(text.substr(second + 1)))
+        return std::nullopt;
+    if (!major || !minor || *major == 0 || *major > 9 || *minor > 99)
+        return std::nullopt;
+    if (*major == 1 && *minor < 30)
+        return *minor;
+    return 10000 + 100 * (*major - 1) + *minor;
+}
 
 std::optional<GameSimOptions> ParseGameSimArguments(const std::vector<std::string>& args,
                                                     std::string& error)

@@ -24,6 +24,10 @@ struct GameSimOptions
     std::optional<std::uint32_t> m_timeoutSeconds; // give up when the session has not ended by then
 };
 
+// A game version as people write it ("1.26", "1.32", "2.0.2") in the announcement's numbering
+// (26, 10032, 10100); nothing when it is not one.
+std::optional<std::uint32_t> ParseGameVersion(const std::string& text);
+
 // Reads the arguments after the program name. Nothing, with a one-line reason in error, when
 // they do not make sense.
 std::optional<GameSimOptions> ParseGameSimArguments(const std::vector<std::string>& args,

@@ -45,6 +45,8 @@ void PrintSummary(const GameSimRecord& record, bool finished)
 {
     std::lock_guard lock(g_outputMutex);
     std::printf("joined port: %u\n", record.m_joinedPort);
+    if (!record.m_foundGameName.empty())
+        std::printf("found over multicast DNS: %s\n", record.m_foundGameName.c_str());
     std::printf("lobby lines: %zu, game lines: %zu\n", record.m_lobbyLines.size(),
                 record.m_gameLines.size());
     std::printf("time slots: %u (empty: %u), keepalives sent: %u\n", record.m_timeSlots,
@@ -82,13 +84,19 @@ int main(int argc, char** argv)
     if (!options->m_quiet)
         simulator.SetLineObserver([](bool inGame, const std::string& text)
                                   { PrintLine(inGame ? "game:  " : "lobby: ", text); });
+    const bool mdns = options->m_script.m_mdnsVersion != 0;
     if (!simulator.Start())
     {
         std::fprintf(stderr, "velt-gamesim: cannot listen on UDP port %u\n",
-                     options->m_script.m_announcePort);
+                     mdns ? 5353u : options->m_script.m_announcePort);
         return kExitFailure;
     }
-    PrintLine("listening for announcements on UDP port ", std::to_string(simulator.AnnouncePort()));
+    if (mdns)
+        PrintLine("looking for games over multicast DNS on loopback, as version ",
+                  std::to_string(options->m_script.m_mdnsVersion));
+    else
+        PrintLine("listening for announcements on UDP port ",
+                  std::to_string(simulator.AnnouncePort()));
     const bool finished = WaitForSession(simulator, *options);
     simulator.Stop();
     const GameSimRecord record = simulator.Record();

@@ -196,8 +196,10 @@ std::vector<std::uint8_t> BuildHeader(const ReplayFile& replay, const ReplaySeat
     {
         if (content.m_playerPackets.size() < entry.m_servedId)
             content.m_playerPackets.resize(entry.m_servedId);
+        // From 1.31 the game reads two padding bytes after the name.
         content.m_playerPackets[entry.m_servedId - 1] =
-            BuildPlayerInfo({2, entry.m_servedId, entry.m_recordedName});
+            BuildPlayerInfo({2, entry.m_servedId, entry.m_recordedName,
+                             PlayerInfoPaddingFor(replay.m_header.m_version)});
     }
     MapCheckParams mapCheck;
     mapCheck.m_mapPath = stat.m_mapPath;

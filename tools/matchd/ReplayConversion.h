@@ -36,7 +36,8 @@ struct ReplayConversion
 // The replay header: the announcement 0x30 with the recording's product and version, its game
 // name and its stat string re-encoded byte for byte (the map's SHA-1 and then the game name
 // give way if the 255 bytes would not hold them), the join reply 0x04 giving the viewer id 2,
-// one player packet 0x06 per seated participant with the name as recorded, the map check 0x3D
+// one player packet 0x06 per seated participant with the name as recorded (two padding bytes
+// after it from 1.31, one before), the map check 0x3D
 // (map path at header offset 1418; the recording knows the map's scripts hash and SHA-1 but
 // not its file size and CRC, which stay 0), the slot table 0x09 (ReplaySeating), the
 // countdown, the recording's host as presenter, and the not-live byte set.

@@ -314,15 +314,4 @@ std::optional<ReplaySeating> SeatReplay(const ReplayFile& replay, std::string& e
     return CSeatPlanner(replay, error).Plan();
 }
 
-std::string CutUtf8(const std::string& text, std::size_t maxBytes)
-{
-    if (text.size() <= maxBytes)
-        return text;
-    std::size_t end = maxBytes;
-    // Back off continuation bytes (10xxxxxx) so that no character is cut in half.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    return text.substr(0, end);
-}
-
 } // namespace velt

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/packets/LobbyPackets.h"
+#include "platform/Utf8.h"
 #include "tools/replay/ReplayFile.h"
 
 namespace velt
@@ -59,8 +60,5 @@ struct ReplaySeating
 // and 2 of someone without a slot (a hosting bot) move above 12.
 // Nothing, with the reason in error, when the recording cannot be seated so.
 std::optional<ReplaySeating> SeatReplay(const ReplayFile& replay, std::string& error);
-
-// The longest start of a UTF-8 text that fits maxBytes without cutting a character.
-std::string CutUtf8(const std::string& text, std::size_t maxBytes);
 
 } // namespace velt

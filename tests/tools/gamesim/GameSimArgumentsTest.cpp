@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "tools/gamesim/GameSimArguments.h"
 
 using namespace velt;
@@ -66,6 +68,13 @@ TEST(GameSimArgumentsTest, BadUsageIsRefusedWithAReason)
         {{"--vanish"}, "--vanish needs --leave-at"},
         {{"--rejoins", "x"}, "--rejoins needs a number of sessions, not \"x\""},
         {{"--name", "SixteenCharsLong"}, "--name needs 1 to 15 characters"},
+        {{"--mdns"}, "--mdns needs a game version"},
+        {{"--mdns", "1.29"},
+         "--mdns needs a game version from 1.30 on (1.30 ... 1.36, 2.0 ...), not \"1.29\""},
+        {{"--mdns", "1.3x"},
+         "--mdns needs a game version from 1.30 on (1.30 ... 1.36, 2.0 ...), not \"1.3x\""},
+        {{"--mdns", "2.0."},
+         "--mdns needs a game version from 1.30 on (1.30 ... 1.36, 2.0 ...), not \"2.0.\""},
     };
     for (const auto& [args, expected] : rows)
     {
@@ -73,4 +82,24 @@ TEST(GameSimArgumentsTest, BadUsageIsRefusedWithAReason)
         EXPECT_FALSE(ParseGameSimArguments(args, error)) << expected;
         EXPECT_EQ(error, expected);
     }
+}
+
+// Versions as people write them, in the announcement's numbering.
+TEST(GameSimArgumentsTest, GameVersionsTakeTheAnnouncementsNumbering)
+{
+    const std::pair<const char*, std::optional<std::uint32_t>> rows[] = {
+        {"1.26", 26},           {"1.29", 29},
+        {"1.30", 10030},        {"1.32", 10032},
+        {"1.36", 10036},        {"2.0", 10100},
+        {"2.0.2", 10100},       {"2.1", 10101},
+        {"10032", 10032},       {"1.", std::nullopt},
+        {".32", std::nullopt},  {"1.32.x", std::nullopt},
+        {"0.32", std::nullopt}, {"1.100", std::nullopt},
+        {"", std::nullopt}};
+    for (const auto& [text, expected] : rows)
+        EXPECT_EQ(ParseGameVersion(text), expected) << text;
+    std::string error;
+    const auto options = ParseGameSimArguments({"--mdns", "2.0.2"}, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->m_script.m_mdnsVersion, 10100u);
 }

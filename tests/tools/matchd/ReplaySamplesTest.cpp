@@ -26,7 +26,8 @@ struct SampleRow
     const char* m_stem;
     const char* m_matchName; // null: not checked (samples kept back for acceptance)
     std::size_t m_servedSlots;
-    std::size_t m_dropped; // silent observers who made room for the viewer
+    std::size_t m_dropped;        // silent observers who made room for the viewer
+    std::uint8_t m_playerPadding; // zero bytes after a player packet's name: 2 from 1.31
 };
 
 void PrintTo(const SampleRow& row, std::ostream* out)
@@ -35,14 +36,14 @@ void PrintTo(const SampleRow& row, std::ostream* out)
 }
 
 const SampleRow kSamples[] = {
-    {"gowarcraft3_test_102", "IN.DoomGuard vs Twinsen[pG]", 12, 1},
-    {"gowarcraft3_test_126", "ForFunyo vs Fighting-", 5, 0},
-    {"gowarcraft3_test_130", "niels vs Computer", 3, 0},
-    {"w3gjs_standard_129_obs", "S.o.K.o.L vs Stormhoof", 12, 0},
-    {"w3gjs_ced_vs_lyn", "IIIIIlllIIIl#3697 vs iNSUPERABLE#11842", 12, 0},
-    {"w3gjs_2.0.2-Melee", "BogdanW4 vs BogdanW3#1673", 5, 0},
-    {"gowarcraft3_test_132", nullptr, 0, 0},
-    {"w3gjs_999", nullptr, 0, 0},
+    {"gowarcraft3_test_102", "IN.DoomGuard vs Twinsen[pG]", 12, 1, 1},
+    {"gowarcraft3_test_126", "ForFunyo vs Fighting-", 5, 0, 1},
+    {"gowarcraft3_test_130", "niels vs Computer", 3, 0, 1},
+    {"w3gjs_standard_129_obs", "S.o.K.o.L vs Stormhoof", 12, 0, 1},
+    {"w3gjs_ced_vs_lyn", "IIIIIlllIIIl#3697 vs iNSUPERABLE#11842", 12, 0, 2},
+    {"w3gjs_2.0.2-Melee", "BogdanW4 vs BogdanW3#1673", 5, 0, 2},
+    {"gowarcraft3_test_132", nullptr, 0, 0, 2},
+    {"w3gjs_999", nullptr, 0, 0, 0},
 };
 
 class ReplaySamplesTest : public ::testing::TestWithParam<SampleRow>
@@ -91,7 +92,14 @@ TEST_P(ReplaySamplesTest, LobbyFitsTheHeaderInTheHostsLayout)
         seatedHumans += slot.m_slotStatus == 2 && slot.m_computer == 0 ? 1 : 0;
     std::size_t packets = 0;
     for (const auto& packet : content->m_playerPackets)
+    {
         packets += packet.empty() ? 0 : 1;
+        if (!packet.empty())
+        {
+            EXPECT_EQ(ParsePlayerInfo(packet).value_or(PlayerInfoParams{}).m_paddingCount,
+                      row.m_playerPadding);
+        }
+    }
     EXPECT_EQ(packets + row.m_dropped, seatedHumans);
 }
 
