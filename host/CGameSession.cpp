@@ -276,7 +276,9 @@ void CGameSession::TellServerNews(bool quietEmpty)
     }
     for (const std::string& line : lines)
         SendStageChat(line);
-    if (m_serverGone.exchange(0))
+    // Kept set until the session has ended, so that the owner never takes it for one that
+    // still waits on the server.
+    if (m_serverGone.load() != 0 && !Stopping())
         SendLeaveAck();
 }
 

@@ -106,6 +106,8 @@ public:
     // News from the owner's threads, told by the session's thread at its next pause.
     void PostServerLine(std::string line);
     void EndForLostServer() { m_serverGone.store(1); }
+    bool EndingForLostServer() const { return m_serverGone.load() != 0; }
+    void CancelEndForLostServer() { m_serverGone.store(0); }
     // Session thread: the lines that the server's answers and link owe the viewer. With
     // quietEmpty, empty answers are not told (the feed holds the game by choice).
     void TellServerNews(bool quietEmpty = false);

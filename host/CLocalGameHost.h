@@ -83,6 +83,10 @@ public:
     void PostServerLine(std::string line) { m_session.PostServerLine(std::move(line)); }
     // The server has not come back: the session ends with the leave acknowledgement.
     void EndForLostServer() { m_session.EndForLostServer(); }
+    // Whether the session has been told so and has not ended yet; the server came back after
+    // all: it goes on.
+    bool EndingForLostServer() const { return m_session.EndingForLostServer(); }
+    void CancelEndForLostServer() { m_session.CancelEndForLostServer(); }
     // The server connection was replaced: a request outstanding on the old one is lost, so the
     // server is asked again from the end of the data held.
     void RequestAgainFromEnd() { m_stream.RequestAgainFromEnd(); }
@@ -125,6 +129,8 @@ public:
     bool SessionRan() const { return m_sessionRan.load() != 0; }
     // The server has marked the end of the match's stream.
     bool StreamEnded() const { return m_stream.Ended(); }
+    // The whole match is held: a session needs the server no more.
+    bool HoldsWholeMatch() const { return m_stream.HoldsWholeMatch(); }
     // A short or empty answer came while the feed was low on data.
     bool CaughtUp() const { return m_stream.CaughtUp(); }
     bool Rated() const { return m_rated.load() != 0; }

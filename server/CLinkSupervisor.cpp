@@ -1,0 +1,120 @@
+#include "server/CLinkSupervisor.h"
+
+#include <algorithm>
+
+namespace velt
+{
+
+LinkActions CLinkSupervisor::Look(const LinkObservation& seen)
+{
+    LinkActions actions;
+    if (seen.m_connected && seen.m_generation != m_seenGeneration)
+    {
+        m_seenGeneration = seen.m_generation;
+        actions.m_askAgain = true;
+        if (m_gaveUp)
+        {
+            // The sessions that were to end go on; they count as lost until data flows.
+            m_gaveUp = false;
+            m_phase = Phase::kLost;
+            m_lostSinceMs = seen.m_nowMs;
+            m_retryMs = m_policy.m_firstRetryMs;
+            actions.m_revive = true;
+            return actions;
+        }
+    }
+    const LinkActions more = seen.m_connected ? LookConnected(seen) : LookDisconnected(seen);
+    actions.m_tellLost = more.m_tellLost;
+    actions.m_tellBack = more.m_tellBack;
+    actions.m_giveUp = more.m_giveUp;
+    actions.m_drop = more.m_drop;
+    actions.m_reconnectWithinMs = more.m_reconnectWithinMs;
+    return actions;
+}
+
+LinkActions CLinkSupervisor::LookConnected(const LinkObservation& seen)
+{
+    LinkActions actions;
+    if (m_phase == Phase::kLost)
+    {
+        // Back only once the new connection answers: accepting is not serving.
+        if (seen.m_answers > 0)
+        {
+            m_phase = Phase::kUp;
+            actions.m_tellBack = true;
+            return actions;
+        }
+        if (!seen.m_needed)
+        {
+            m_phase = Phase::kUp;
+            return actions;
+        }
+        if (seen.m_nowMs - m_lostSinceMs >= m_policy.m_limitMs)
+        {
+            actions.m_giveUp = true;
+            m_gaveUp = true;
+            m_phase = Phase::kUp;
+            return actions;
+        }
+        actions.m_drop = seen.m_silent;
+        return actions;
+    }
+    m_phase = Phase::kUp;
+    actions.m_drop = seen.m_needed && seen.m_silent;
+    return actions;
+}
+
+LinkActions CLinkSupervisor::LookDisconnected(const LinkObservation& seen)
+{
+    LinkActions actions;
+    if (!seen.m_needed)
+    {
+        // No session downloads: the server is not missed, and asked for only when wanted.
+        if (!seen.m_wanted)
+        {
+            m_phase = Phase::kQuiet;
+            m_retryMs = 0;
+            return actions;
+        }
+        if (m_phase != Phase::kQuiet || m_retryMs == 0)
+        {
+            m_phase = Phase::kQuiet;
+            m_retryMs = m_policy.m_firstRetryMs;
+            m_nextTryMs = seen.m_nowMs;
+        }
+        if (seen.m_nowMs >= m_nextTryMs)
+            actions.m_reconnectWithinMs = kConnectWaitMs;
+        return actions;
+    }
+    if (m_phase != Phase::kLost)
+    {
+        m_phase = Phase::kLost;
+        m_lostSinceMs = seen.m_nowMs;
+        m_retryMs = m_policy.m_firstRetryMs;
+        m_nextTryMs = seen.m_nowMs + m_retryMs;
+        actions.m_tellLost = true;
+    }
+    const std::uint64_t away = seen.m_nowMs - m_lostSinceMs;
+    if (away >= m_policy.m_limitMs)
+    {
+        actions.m_giveUp = true;
+        m_gaveUp = true;
+        m_phase = Phase::kQuiet;
+        m_retryMs = 0;
+        return actions;
+    }
+    if (seen.m_nowMs >= m_nextTryMs)
+        actions.m_reconnectWithinMs = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(kConnectWaitMs, m_policy.m_limitMs - away));
+    return actions;
+}
+
+void CLinkSupervisor::Tried(std::uint64_t nowMs)
+{
+    // A connection that is taken and lost again waits as long as one that was refused.
+    m_retryMs =
+        std::min(std::max(m_retryMs, m_policy.m_firstRetryMs) * 2, m_policy.m_longestRetryMs);
+    m_nextTryMs = nowMs + m_retryMs;
+}
+
+} // namespace velt
