@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "platform/GameLauncher.h"
 #include "platform/StopSignal.h"
+#include "host/CLocalGameHost.h"
 #include "platform/Terminal.h"
 #include "server/CMatchServerClient.h"
 #include "server/ServerConnection.h"
@@ -45,8 +46,9 @@ Options:
   --help                 this text
 
 Exit status: 0 when every session ran to its end or the viewer left; 1 when the command
-ended on a failure it reported (no server, no header, a game port that cannot be opened, a
-server that did not come back); 2 on a usage error; 130 on Ctrl+C (SIGINT) and 143 on SIGTERM,
+ended on a failure it reported (no server, no header or one that cannot be hosted, a game port
+that cannot be opened, a server that did not come back, a session that broke off without its
+leave acknowledgement); 2 on a usage error; 130 on Ctrl+C (SIGINT) and 143 on SIGTERM,
 after the game has been sent the leave acknowledgement.
 )";
 
@@ -188,6 +190,16 @@ int RunWatchCommand(const std::vector<std::string>& args)
             say("The match server did not come back within " +
                 std::to_string(options.m_reconnect.m_limitMs / 1000) + " s; session " +
                 std::to_string(session) + " has ended.");
+            return kExitFailure;
+        }
+        // Every proper end sends the game the leave acknowledgement; a session without it
+        // broke off, and the viewer did not see the match to its end.
+        if (const auto host = client.FindHost(options.m_matchId);
+            host && !host->LastSessionEndedCleanly())
+        {
+            say("Session " + std::to_string(session) + " of " + std::to_string(options.m_sessions) +
+                " broke off: the game's connection ended without a leave, or the match's data "
+                "ended inside a packet.");
             return kExitFailure;
         }
         say("Session " + std::to_string(session) + " of " + std::to_string(options.m_sessions) +

@@ -256,6 +256,7 @@ void CLocalGameHost::SessionEnded(bool goesOn)
 {
     if (goesOn)
         return;
+    m_lastEndedCleanly.store(m_session.LeaveAckSent());
     m_sessionsEnded.fetch_add(1);
     m_sessionEnded.Set();
 }

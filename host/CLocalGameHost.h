@@ -95,6 +95,9 @@ public:
     // the viewer asked to watch again is not counted: the host lets the game join again.
     bool WaitSessionEnded(std::uint32_t timeoutMs);
     std::uint32_t SessionsEnded() const;
+    // Whether the latest session that ended was sent the leave acknowledgement, as every proper
+    // end is; one that was not broke off (the game's connection, or a stream cut in a packet).
+    bool LastSessionEndedCleanly() const { return m_lastEndedCleanly.load(); }
 
     // Runs one session on a connection the caller brings, on the calling thread: what the
     // accept thread does once the game has connected. For harnesses without a listener.
@@ -172,6 +175,7 @@ private:
     std::atomic<std::uint32_t> m_rated{0};      // the viewer rated this match
     std::atomic<std::uint32_t> m_liveDelaySeconds{0};
     std::atomic<std::uint32_t> m_sessionsEnded{0};
+    std::atomic<bool> m_lastEndedCleanly{true};
 
     CStreamBuffer m_stream{m_owner, m_clock, m_timings};
 

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "host/CLocalGameHost.h"
+#include "host/ReplayHeaderCheck.h"
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "platform/Socket.h"
@@ -262,6 +263,18 @@ void CMatchServerClient::OnReplayHeader(std::span<const std::uint8_t> payload, s
         std::lock_guard lock(m_hostMutex);
         if (m_headersRequested.erase(reply->m_matchId) == 0)
             return;
+        m_headerProblems.erase(reply->m_matchId);
+    }
+    // A header whose packets the game cannot take would make a host that the game never sees,
+    // or one that sends it bytes that are no packet: refused as a header of the wrong size is.
+    if (auto problem = ReplayHeaderProblem(reply->m_header))
+    {
+        {
+            std::lock_guard lock(m_hostMutex);
+            m_headerProblems.insert_or_assign(reply->m_matchId, std::move(*problem));
+        }
+        m_notices.Notify("Erro Getting replay header, please update to latest version of VELT");
+        return;
     }
     CreateHost(reply->m_matchId, reply->m_header);
 }
@@ -300,6 +313,14 @@ std::uint32_t CMatchServerClient::TakeNextPort()
     std::lock_guard lock(m_hostMutex);
     const std::uint32_t count = m_hostsStarted++;
     return m_ports.m_firstGamePort == 0 ? 0 : m_ports.m_firstGamePort + count;
+}
+
+std::optional<std::string> CMatchServerClient::HeaderProblem(std::uint32_t matchId) const
+{
+    std::lock_guard lock(m_hostMutex);
+    if (const auto found = m_headerProblems.find(matchId); found != m_headerProblems.end())
+        return found->second;
+    return std::nullopt;
 }
 
 bool CMatchServerClient::HasHost(std::uint32_t matchId) const

@@ -125,6 +125,10 @@ public:
     // there is no entry.
     std::string QueryWarcraftInstallPath();
 
+    // Why the latest header of a match that this client asked for could not be hosted (the
+    // user has been told that it could not), if it could not.
+    std::optional<std::string> HeaderProblem(std::uint32_t matchId) const;
+
     // Local game hosts, one per watched match.
     bool HasHost(std::uint32_t matchId) const;
     // Starts the listener of a host whose game has ended, on its port, so that the game can
@@ -281,6 +285,8 @@ private:
     std::uint32_t m_liveDelaySeconds = 0; // under m_hostMutex
     // Matches whose header this client has asked for and not yet received (under m_hostMutex).
     std::unordered_set<std::uint32_t> m_headersRequested;
+    // What was wrong with the latest header asked for, per match (under m_hostMutex).
+    std::unordered_map<std::uint32_t, std::string> m_headerProblems;
     // Set when the server or the network ended the current connection, until a data request
     // has told the user.
     std::atomic<bool> m_connectionLost{false};
