@@ -16,9 +16,7 @@ LinkActions CLinkSupervisor::Look(const LinkObservation& seen)
         {
             // The sessions that were to end go on; they count as lost until data flows.
             m_gaveUp = false;
-            m_phase = Phase::kLost;
-            m_lostSinceMs = seen.m_nowMs;
-            m_retryMs = m_policy.m_firstRetryMs;
+            EnterLoss(seen.m_nowMs, true);
             actions.m_revive = true;
             return actions;
         }
@@ -35,32 +33,27 @@ LinkActions CLinkSupervisor::Look(const LinkObservation& seen)
 LinkActions CLinkSupervisor::LookConnected(const LinkObservation& seen)
 {
     LinkActions actions;
-    if (m_phase == Phase::kLost)
+    if (m_phase != Phase::kLost)
     {
-        // Back only once the new connection answers: accepting is not serving.
-        if (seen.m_answers > 0)
-        {
-            m_phase = Phase::kUp;
-            actions.m_tellBack = true;
-            return actions;
-        }
-        if (!seen.m_needed)
-        {
-            m_phase = Phase::kUp;
-            return actions;
-        }
-        if (seen.m_nowMs - m_lostSinceMs >= m_policy.m_limitMs)
-        {
-            actions.m_giveUp = true;
-            m_gaveUp = true;
-            m_phase = Phase::kUp;
-            return actions;
-        }
-        actions.m_drop = seen.m_silent;
+        m_phase = Phase::kUp;
+        actions.m_drop = seen.m_needed && seen.m_silent;
         return actions;
     }
-    m_phase = Phase::kUp;
-    actions.m_drop = seen.m_needed && seen.m_silent;
+    // Back only once the new connection answers: accepting is not serving.
+    if (seen.m_answers > 0)
+    {
+        m_phase = Phase::kUp;
+        actions.m_tellBack = m_told;
+        return actions;
+    }
+    if (!seen.m_needed)
+    {
+        m_phase = Phase::kUp;
+        return actions;
+    }
+    if (seen.m_nowMs - m_lostSinceMs >= m_policy.m_limitMs)
+        return GiveUp(Phase::kUp);
+    actions.m_drop = seen.m_silent;
     return actions;
 }
 
@@ -86,26 +79,60 @@ LinkActions CLinkSupervisor::LookDisconnected(const LinkObservation& seen)
             actions.m_reconnectWithinMs = kConnectWaitMs;
         return actions;
     }
-    if (m_phase != Phase::kLost)
+    if (m_phase == Phase::kQuiet)
     {
-        m_phase = Phase::kLost;
-        m_lostSinceMs = seen.m_nowMs;
-        m_retryMs = m_policy.m_firstRetryMs;
-        m_nextTryMs = seen.m_nowMs + m_retryMs;
+        // Gone while nobody needed it (an idle limit, say): a session needs it now, and one
+        // try is made before the viewer hears of it.
+        EnterLoss(seen.m_nowMs, false);
+        m_nextTryMs = seen.m_nowMs;
+    }
+    else if (m_phase == Phase::kUp)
+    {
+        EnterLoss(seen.m_nowMs, true);
+        actions.m_tellLost = true;
+    }
+    else if (!m_told && m_tried)
+    {
+        m_told = true;
         actions.m_tellLost = true;
     }
     const std::uint64_t away = seen.m_nowMs - m_lostSinceMs;
     if (away >= m_policy.m_limitMs)
     {
-        actions.m_giveUp = true;
-        m_gaveUp = true;
-        m_phase = Phase::kQuiet;
-        m_retryMs = 0;
+        const bool toldNow = actions.m_tellLost;
+        actions = GiveUp(Phase::kQuiet);
+        actions.m_tellLost = actions.m_tellLost || toldNow;
         return actions;
     }
     if (seen.m_nowMs >= m_nextTryMs)
+    {
         actions.m_reconnectWithinMs = static_cast<std::uint32_t>(
             std::min<std::uint64_t>(kConnectWaitMs, m_policy.m_limitMs - away));
+        m_tried = true;
+    }
+    return actions;
+}
+
+void CLinkSupervisor::EnterLoss(std::uint64_t nowMs, bool told)
+{
+    m_phase = Phase::kLost;
+    m_lostSinceMs = nowMs;
+    m_retryMs = m_policy.m_firstRetryMs;
+    m_nextTryMs = nowMs + m_retryMs;
+    m_told = told;
+    m_tried = false;
+}
+
+LinkActions CLinkSupervisor::GiveUp(Phase next)
+{
+    LinkActions actions;
+    // The viewer hears of the loss before its end, if not yet.
+    actions.m_tellLost = !m_told;
+    m_told = true;
+    actions.m_giveUp = true;
+    m_gaveUp = true;
+    m_phase = next;
+    m_retryMs = 0;
     return actions;
 }
 

@@ -59,7 +59,8 @@ struct LinkActions
 // observation per look, it answers what to do. A loss counts from when it is noticed until data
 // flows again on a new connection; a connection that brings no answer (a server that accepts and
 // says nothing, hangs up at once, is full, or sends what cannot be read) does not restart the
-// count. A loss while no session downloads is no event: nothing is told and nothing ends.
+// count. A loss while no session downloads is no event: nothing is told and nothing ends; when a
+// session needs the server later, one reconnect is tried before the viewer hears of it.
 class CLinkSupervisor
 {
 public:
@@ -88,6 +89,9 @@ private:
 
     LinkActions LookConnected(const LinkObservation& seen);
     LinkActions LookDisconnected(const LinkObservation& seen);
+    // A loss begins, told at once or after a first quiet try.
+    void EnterLoss(std::uint64_t nowMs, bool told);
+    LinkActions GiveUp(Phase next);
 
     const ReconnectPolicy m_policy;
     Phase m_phase = Phase::kUp;
@@ -97,6 +101,9 @@ private:
     std::uint32_t m_retryMs = 0;
     // The sessions were told the server had gone, and no connection has come since.
     bool m_gaveUp = false;
+    // The current loss has been told; a reconnect has been tried in it.
+    bool m_told = false;
+    bool m_tried = false;
 };
 
 } // namespace velt
