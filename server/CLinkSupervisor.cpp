@@ -60,6 +60,13 @@ LinkActions CLinkSupervisor::LookConnected(const LinkObservation& seen)
 LinkActions CLinkSupervisor::LookDisconnected(const LinkObservation& seen)
 {
     LinkActions actions;
+    if (m_phase == Phase::kLost && seen.m_generation != m_lostGeneration && seen.m_answers > 0)
+    {
+        // A connection came, brought data and went between two looks: that loss ended, and
+        // this is a new one.
+        actions.m_tellBack = m_told;
+        m_phase = Phase::kUp;
+    }
     if (!seen.m_needed)
     {
         // No session downloads: the server is not missed, and asked for only when wanted.
@@ -96,6 +103,7 @@ LinkActions CLinkSupervisor::LookDisconnected(const LinkObservation& seen)
         m_told = true;
         actions.m_tellLost = true;
     }
+    m_lostGeneration = seen.m_generation;
     const std::uint64_t away = seen.m_nowMs - m_lostSinceMs;
     if (away >= m_policy.m_limitMs)
     {

@@ -22,9 +22,10 @@ struct LinkObservation
 {
     std::uint64_t m_nowMs = 0;
     bool m_connected = false;
-    // The current connection's number (each Connect, whoever calls it, makes a new one).
+    // The newest connection's number (each Connect, whoever calls it, makes a new one), up or
+    // not: one may come and go between two looks.
     std::uint64_t m_generation = 0;
-    // Game-data answers that the current connection has brought: data flowing.
+    // Game-data answers that the newest connection has brought: data flowing.
     std::uint64_t m_answers = 0;
     // A running session still downloads its match: it needs the server.
     bool m_needed = false;
@@ -97,6 +98,8 @@ private:
     Phase m_phase = Phase::kUp;
     std::uint64_t m_seenGeneration = 0;
     std::uint64_t m_lostSinceMs = 0;
+    // The newest connection while the loss went on; a newer one that answered ended it.
+    std::uint64_t m_lostGeneration = 0;
     std::uint64_t m_nextTryMs = 0;
     std::uint32_t m_retryMs = 0;
     // The sessions were told the server had gone, and no connection has come since.

@@ -539,9 +539,10 @@ bool CMatchServerClient::ServerGivenUp() const { return m_givenUp.load(); }
 CMatchServerClient::LinkState CMatchServerClient::CurrentLinkState() const
 {
     std::lock_guard lock(m_connectionMutex);
-    if (!m_connected.load(std::memory_order_acquire) || !m_current)
+    if (!m_current)
         return {};
-    return {true, m_current->m_generation, m_current->m_answers};
+    return {m_connected.load(std::memory_order_acquire), m_current->m_generation,
+            m_current->m_answers};
 }
 
 void CMatchServerClient::SuperviseLoop(ReconnectPolicy policy)
@@ -579,6 +580,9 @@ bool CMatchServerClient::ActOnLink(const LinkActions& actions, bool connected, b
 {
     if (!connected && !needed)
         m_connectionLost.store(false); // a loss nobody misses is never told
+    // A return first: a loss told in the same look is a new one.
+    if (actions.m_tellBack)
+        TellServerBack();
     if (actions.m_tellLost)
     {
         if (m_connectionLost.exchange(false))
@@ -611,8 +615,6 @@ bool CMatchServerClient::ActOnLink(const LinkActions& actions, bool connected, b
             host->RequestAgainFromEnd();
         SendWaitingRatings();
     }
-    if (actions.m_tellBack)
-        TellServerBack();
     if (actions.m_giveUp)
     {
         m_givenUp.store(true);

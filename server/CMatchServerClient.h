@@ -235,8 +235,8 @@ private:
     std::vector<std::shared_ptr<CLocalGameHost>> DownloadingSessions() const;
     // Shuts the current connection down, as a server that closed it would.
     void DropConnection();
-    // Whether the current connection is up, its number and the data answers it brought; one
-    // moment's.
+    // Whether the current connection is up; the newest connection's number and the data answers
+    // it brought, up or not; one moment's.
     struct LinkState
     {
         bool m_connected = false;

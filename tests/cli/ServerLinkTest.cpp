@@ -432,6 +432,73 @@ INSTANTIATE_TEST_SUITE_P(Stages, HeldMatch,
                                            HeldRow{"inTheGame", HeldStage::kGame}),
                          [](const auto& info) { return std::string(info.param.m_name); });
 
+// --- A session that breaks off ----------------------------------------------------------------
+
+enum class SessionEnd
+{
+    kViewerLeaves,   // the game leaves: a proper end
+    kGameVanishes,   // the game's connection ends without a leave
+    kStreamCutShort, // the match's data ends inside a packet
+};
+
+struct EndRow
+{
+    const char* m_name;
+    SessionEnd m_end;
+    int m_status;
+    const char* m_said;
+};
+
+class SessionEnds : public ::testing::TestWithParam<EndRow>
+{
+};
+
+// Every proper end sends the game the leave acknowledgement; a session without it broke off,
+// and velt says so and fails.
+TEST_P(SessionEnds, OnlyAProperEndIsASuccess)
+{
+    const EndRow& row = GetParam();
+    SocketLayerStart();
+    const SyntheticMatch match = MatchOfSeconds(60);
+    CScriptedMatchServer::ScriptedMatch served;
+    served.m_matchId = match.m_info.m_matchId;
+    served.m_header = match.m_header;
+    served.m_stream = match.m_stream;
+    if (row.m_end == SessionEnd::kStreamCutShort)
+        served.m_stream.resize(served.m_stream.size() - 3); // inside the last packet
+    served.m_available = static_cast<std::uint32_t>(served.m_stream.size());
+    CScriptedMatchServer server;
+    server.AddMatch(served);
+    ASSERT_TRUE(server.Start());
+    GameSimScript script;
+    script.m_keepPackets = false;
+    script.m_lobbyChat = {"/fs"};
+    if (row.m_end != SessionEnd::kStreamCutShort)
+    {
+        script.m_leaveAtGameTimeMs = 5000;
+        script.m_vanishAtGameTimeMs = row.m_end == SessionEnd::kGameVanishes;
+    }
+    CGameSimulator game(script);
+    ASSERT_TRUE(game.Start());
+    const auto run = RunGuarded(&RunWatchCommand,
+                                {std::to_string(served.m_matchId), "--server",
+                                 "127.0.0.1:" + std::to_string(server.Port()), "--announce-port",
+                                 std::to_string(game.AnnouncePort()), "--port-base", "0", "--war3",
+                                 "/nonexistent"});
+    EXPECT_EQ(run.m_status, row.m_status) << run.m_err;
+    EXPECT_NE(run.m_err.find(row.m_said), std::string::npos) << run.m_err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, SessionEnds,
+    ::testing::Values(EndRow{"viewerLeaves", SessionEnd::kViewerLeaves, kExitOk,
+                             "Session 1 of 1 has ended.\n"},
+                      EndRow{"gameVanishes", SessionEnd::kGameVanishes, kExitFailure,
+                             "Session 1 of 1 broke off"},
+                      EndRow{"streamCutShort", SessionEnd::kStreamCutShort, kExitFailure,
+                             "Session 1 of 1 broke off"}),
+    [](const auto& info) { return std::string(info.param.m_name); });
+
 // --- Which server, and a full one --------------------------------------------------------------
 
 // Sets an environment variable for one scope, or unsets it.

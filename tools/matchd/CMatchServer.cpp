@@ -211,20 +211,23 @@ void CMatchServer::WaitForPlace(std::shared_ptr<Accepted> accepted)
 void CMatchServer::Refuse(Accepted& accepted)
 {
     m_tally.Refused();
-    std::error_code ignored;
-    accepted.m_socket.close(ignored);
     // Told at once, then at most once per interval with the count since, so that a flood of
     // refusals costs the log a line now and then.
     ++m_refusalsUntold;
     const auto now = std::chrono::steady_clock::now();
-    if (!m_settings.m_report || (m_lastRefusalTold.time_since_epoch().count() != 0 &&
-                                 now - m_lastRefusalTold < kRefusalReportInterval))
-        return;
-    m_settings.m_report("refused " + std::to_string(m_refusalsUntold) + " connection" +
-                        (m_refusalsUntold == 1 ? "" : "s") + ": the server is full (--max-clients " +
-                        std::to_string(m_settings.m_maxClients) + ")");
-    m_refusalsUntold = 0;
-    m_lastRefusalTold = now;
+    if (m_settings.m_report && (m_lastRefusalTold.time_since_epoch().count() == 0 ||
+                                now - m_lastRefusalTold >= kRefusalReportInterval))
+    {
+        m_settings.m_report("refused " + std::to_string(m_refusalsUntold) + " connection" +
+                            (m_refusalsUntold == 1 ? "" : "s") +
+                            ": the server is full (--max-clients " +
+                            std::to_string(m_settings.m_maxClients) + ")");
+        m_refusalsUntold = 0;
+        m_lastRefusalTold = now;
+    }
+    // Closed once told, so that whoever sees the close finds the line written.
+    std::error_code ignored;
+    accepted.m_socket.close(ignored);
 }
 
 void CMatchServer::RetryAccept()
