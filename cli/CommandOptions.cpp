@@ -21,8 +21,8 @@ bool ReadServerOptions(const CCommandLine& line, ServerOptions& options, std::st
     {
         // As a bad --server is: going to the default server instead would hide the mistake.
         error = std::string("the environment variable ") + kServerEnvironmentVariable +
-                " needs HOST or HOST:PORT with a port from 1 to 65535, not '" + *environment.m_text +
-                "'";
+                " needs HOST or HOST:PORT with a port from 1 to 65535, not '" +
+                *environment.m_text + "'";
         return false;
     }
     if (line.Value("channel"))

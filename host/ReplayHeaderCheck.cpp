@@ -24,8 +24,7 @@ struct PacketField
 };
 
 const PacketField kPacketFields[] = {
-    {"LAN announcement", H::kAnnouncementOffset, H::kAnnouncementLengthOffset,
-     H::kAnnouncementSize,
+    {"LAN announcement", H::kAnnouncementOffset, H::kAnnouncementLengthOffset, H::kAnnouncementSize,
      [](std::span<const std::uint8_t> p) { return ParseGameInfoDetails(p).has_value(); }},
     {"join reply", H::kJoinReplyOffset, H::kJoinReplyLengthOffset, H::kJoinReplySize,
      [](std::span<const std::uint8_t> p) { return ParseSlotInfoJoin(p).has_value(); }},

@@ -707,11 +707,12 @@ void CMatchServerClient::SendWaitingRatings()
     for (std::size_t i = 0; i < waiting.size(); ++i)
     {
         const WaitingRating& rating = waiting[i];
-        if (SendRequest(BuildRateMessage({GetChannelId(), rating.m_matchId, ClampRating(rating.m_rating)})))
+        if (SendRequest(
+                BuildRateMessage({GetChannelId(), rating.m_matchId, ClampRating(rating.m_rating)})))
             continue;
         std::lock_guard lock(m_ratingsMutex);
-        m_waitingRatings.insert(m_waitingRatings.end(), waiting.begin() + static_cast<std::ptrdiff_t>(i),
-                                waiting.end());
+        m_waitingRatings.insert(m_waitingRatings.end(),
+                                waiting.begin() + static_cast<std::ptrdiff_t>(i), waiting.end());
         return;
     }
 }

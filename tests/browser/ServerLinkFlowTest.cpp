@@ -98,9 +98,8 @@ TEST_F(ServerLinkFlowTest, ADropWhileTheWholeMatchIsHeldShowsNothing)
     ASSERT_TRUE(m_game->WaitFor([](const GameSimRecord& r) { return r.m_gameTimeMs >= 10000; },
                                 kDeadlineMs));
     // The whole match went over in a moment; now the server lets the viewer go.
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return Client()->FindHost(m_served.m_matchId)->HoldsWholeMatch(); },
-                        kDeadlineMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Client()->FindHost(m_served.m_matchId)->HoldsWholeMatch(); }, kDeadlineMs));
     m_server.CloseClient(0);
     ASSERT_TRUE(QTest::qWaitFor([this] { return !Client()->IsConnected(); }, kDeadlineMs));
     ASSERT_TRUE(m_game->WaitFinished(kDeadlineMs));

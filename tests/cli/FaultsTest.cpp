@@ -10,14 +10,14 @@
 #include <memory>
 
 #include "cli/Commands.h"
-#include "tests/cli/CommandRun.h"
-#include "tests/cli/StandInServer.h"
 #include "cli/TerminalText.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "server/CMatchServerClient.h"
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
+#include "tests/cli/CommandRun.h"
+#include "tests/cli/StandInServer.h"
 #include "tests/host/HostTestSupport.h"
 #include "tools/doubles/CScriptedMatchServer.h"
 #include "tools/gamesim/CGameSimulator.h"

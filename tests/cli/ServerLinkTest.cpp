@@ -111,12 +111,12 @@ enum class Hostility
     kHangsUp,   // ... accepts and hangs up at once
     kFull,      // ... is a full velt-matchd (--max-clients 1, the place taken)
     kOversized, // ... accepts and sends a frame longer than any the client reads
-    // The header the server sends for the match is...
-    kZeros,        // ... all zeros
-    kGarbage,      // ... random bytes
-    kLength255,    // ... a good one with every length byte 255
-    kNoNul,        // ... a good one without a single NUL
-    kPlayers255,   // ... a good one that names 255 players
+                // The header the server sends for the match is...
+    kZeros,      // ... all zeros
+    kGarbage,    // ... random bytes
+    kLength255,  // ... a good one with every length byte 255
+    kNoNul,      // ... a good one without a single NUL
+    kPlayers255, // ... a good one that names 255 players
 };
 
 struct HostileRow
@@ -194,7 +194,8 @@ protected:
                                     const auto request = ParseGameDataRequest(frame.m_payload);
                                     if (client != 0 || !request)
                                         return;
-                                    Bytes chunk = CScriptedMatchServer::ChunkFor(served, request->m_offset);
+                                    Bytes chunk =
+                                        CScriptedMatchServer::ChunkFor(served, request->m_offset);
                                     if (request->m_offset >= kDropAt)
                                         chunk.resize(chunk.size() / 2);
                                     server.Send(client, chunk);
@@ -203,11 +204,12 @@ protected:
                                 });
             break;
         case Hostility::kHangsUp:
-            m_server.SetAcceptHandler([](CScriptedMatchServer& server, std::size_t client)
-                                      {
-                                          if (client != 0)
-                                              server.CloseClient(client);
-                                      });
+            m_server.SetAcceptHandler(
+                [](CScriptedMatchServer& server, std::size_t client)
+                {
+                    if (client != 0)
+                        server.CloseClient(client);
+                });
             break;
         case Hostility::kOversized:
             m_server.SetAcceptHandler(
@@ -275,12 +277,11 @@ TEST_P(HostileServer, TheViewerIsToldTheGameIsLeftAndVeltFails)
     CThread hostile;
     if (!IsHeaderRow(row.m_hostility))
         hostile.Start([&] { TurnHostile(); });
-    const auto run = RunGuarded(
-        &RunWatchCommand,
-        {std::to_string(m_match.m_info.m_matchId), "--server",
-         "127.0.0.1:" + std::to_string(m_server.Port()), "--announce-port",
-         std::to_string(game.AnnouncePort()), "--port-base", "0", "--war3", "/nonexistent",
-         "--reconnect-limit", "2"});
+    const auto run = RunGuarded(&RunWatchCommand,
+                                {std::to_string(m_match.m_info.m_matchId), "--server",
+                                 "127.0.0.1:" + std::to_string(m_server.Port()), "--announce-port",
+                                 std::to_string(game.AnnouncePort()), "--port-base", "0", "--war3",
+                                 "/nonexistent", "--reconnect-limit", "2"});
     hostile.Join();
     EXPECT_EQ(run.m_status, kExitFailure) << run.m_err;
 
@@ -390,9 +391,10 @@ TEST_P(HeldMatch, AServerThatDropsAViewerWhoHoldsTheMatchIsNoEventAndARatingStil
         {
             const auto reached = [&](std::uint64_t gameTimeMs)
             {
-                return game.WaitFor([&](const GameSimRecord& r)
-                                    { return !r.m_lobbyLines.empty() && r.m_gameTimeMs >= gameTimeMs; },
-                                    kDeadlineMs);
+                return game.WaitFor(
+                    [&](const GameSimRecord& r)
+                    { return !r.m_lobbyLines.empty() && r.m_gameTimeMs >= gameTimeMs; },
+                    kDeadlineMs);
             };
             if (!reached(inGame ? 1000 : 0) ||
                 !test::PollUntil([&] { return lastChunkSent.load(); }, kDeadlineMs))
@@ -404,11 +406,11 @@ TEST_P(HeldMatch, AServerThatDropsAViewerWhoHoldsTheMatchIsNoEventAndARatingStil
             if (reached(3000))
                 game.TypeChat("/rate 4");
         });
-    const auto run = RunGuarded(&RunWatchCommand,
-                                {std::to_string(served.m_matchId), "--server",
-                                 "127.0.0.1:" + std::to_string(server.Port()), "--announce-port",
-                                 std::to_string(game.AnnouncePort()), "--port-base", "0", "--war3",
-                                 "/nonexistent"});
+    const auto run =
+        RunGuarded(&RunWatchCommand, {std::to_string(served.m_matchId), "--server",
+                                      "127.0.0.1:" + std::to_string(server.Port()),
+                                      "--announce-port", std::to_string(game.AnnouncePort()),
+                                      "--port-base", "0", "--war3", "/nonexistent"});
     viewer.Join();
     EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
     EXPECT_EQ(run.m_err.find("Disconnected"), std::string::npos) << run.m_err;
@@ -480,24 +482,23 @@ TEST_P(SessionEnds, OnlyAProperEndIsASuccess)
     }
     CGameSimulator game(script);
     ASSERT_TRUE(game.Start());
-    const auto run = RunGuarded(&RunWatchCommand,
-                                {std::to_string(served.m_matchId), "--server",
-                                 "127.0.0.1:" + std::to_string(server.Port()), "--announce-port",
-                                 std::to_string(game.AnnouncePort()), "--port-base", "0", "--war3",
-                                 "/nonexistent"});
+    const auto run =
+        RunGuarded(&RunWatchCommand, {std::to_string(served.m_matchId), "--server",
+                                      "127.0.0.1:" + std::to_string(server.Port()),
+                                      "--announce-port", std::to_string(game.AnnouncePort()),
+                                      "--port-base", "0", "--war3", "/nonexistent"});
     EXPECT_EQ(run.m_status, row.m_status) << run.m_err;
     EXPECT_NE(run.m_err.find(row.m_said), std::string::npos) << run.m_err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends, SessionEnds,
-    ::testing::Values(EndRow{"viewerLeaves", SessionEnd::kViewerLeaves, kExitOk,
-                             "Session 1 of 1 has ended.\n"},
-                      EndRow{"gameVanishes", SessionEnd::kGameVanishes, kExitFailure,
-                             "Session 1 of 1 broke off"},
-                      EndRow{"streamCutShort", SessionEnd::kStreamCutShort, kExitFailure,
-                             "Session 1 of 1 broke off"}),
-    [](const auto& info) { return std::string(info.param.m_name); });
+INSTANTIATE_TEST_SUITE_P(Ends, SessionEnds,
+                         ::testing::Values(EndRow{"viewerLeaves", SessionEnd::kViewerLeaves,
+                                                  kExitOk, "Session 1 of 1 has ended.\n"},
+                                           EndRow{"gameVanishes", SessionEnd::kGameVanishes,
+                                                  kExitFailure, "Session 1 of 1 broke off"},
+                                           EndRow{"streamCutShort", SessionEnd::kStreamCutShort,
+                                                  kExitFailure, "Session 1 of 1 broke off"}),
+                         [](const auto& info) { return std::string(info.param.m_name); });
 
 // --- Which server, and a full one --------------------------------------------------------------
 

@@ -166,9 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
                         {2100, kDown, 0, 0, false, "reconnect", true},
                         {2200, kUp, 2, 0, false, "ask"},
                         {2300, kUp, 2, 0, false, ""}}},
-        SupervisionRow{"aSilentServerIsDroppedOnlyForADownloadingSession",
-                       {{0, kUp, 1, 5, false, "", false, true},
-                        {100, kUp, 1, 5, true, "drop", false, true}}},
+        SupervisionRow{
+            "aSilentServerIsDroppedOnlyForADownloadingSession",
+            {{0, kUp, 1, 5, false, "", false, true}, {100, kUp, 1, 5, true, "drop", false, true}}},
         SupervisionRow{"theServerBackAfterAGiveUpRevivesTheSessions",
                        {{0, kUp, 1, 5, true, ""},
                         {100, kDown, 0, 0, true, "lost"},

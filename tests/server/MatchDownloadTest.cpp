@@ -15,9 +15,9 @@
 #include "platform/Socket.h"
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
+#include "tests/PollUntil.h"
 #include "tests/host/HostTestSupport.h"
 #include "tools/doubles/CScriptedMatchServer.h"
-#include "tests/PollUntil.h"
 
 namespace velt
 {

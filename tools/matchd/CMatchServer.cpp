@@ -177,8 +177,8 @@ void CMatchServer::Take(std::shared_ptr<Accepted> accepted)
 void CMatchServer::Serve(Accepted& accepted)
 {
     // Counted at once (the connection's constructor), so that the next look sees it.
-    std::make_shared<CMatchConnection>(std::move(accepted.m_socket), m_handler,
-                                       m_settings.m_limits, m_tally)
+    std::make_shared<CMatchConnection>(std::move(accepted.m_socket), m_handler, m_settings.m_limits,
+                                       m_tally)
         ->Start();
 }
 

@@ -192,7 +192,8 @@ TEST(CStatsStoreTest, ALockHeldByAnotherProcessDelaysWritesButLosesNoCount)
     } rows[] = {
         {"released before the close", Release::kBeforeClose, "again"},
         {"released while the close waits", Release::kDuringClose, "again"},
-        {"never released", Release::kNever, "unwritten counts of match 2: visits +0, ratings +1 (sum +5)"},
+        {"never released", Release::kNever,
+         "unwritten counts of match 2: visits +0, ratings +1 (sum +5)"},
     };
     for (const auto& row : rows)
     {
@@ -230,10 +231,12 @@ TEST(CStatsStoreTest, ALockHeldByAnotherProcessDelaysWritesButLosesNoCount)
         }
         CThread releaser;
         if (row.m_release == Release::kDuringClose)
-            releaser.Start([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                holder.Release();
-            });
+            releaser.Start(
+                [&]
+                {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    holder.Release();
+                });
         const bool written = store->Finish();
         releaser.Join();
         EXPECT_EQ(written, row.m_release != Release::kNever);
