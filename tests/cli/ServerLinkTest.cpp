@@ -80,6 +80,43 @@ SyntheticMatch MatchOfSeconds(std::uint32_t seconds)
     return GenerateSyntheticMatch(settings, 0);
 }
 
+// The whole match, served as it was generated.
+CScriptedMatchServer::ScriptedMatch Served(const SyntheticMatch& match)
+{
+    CScriptedMatchServer::ScriptedMatch served;
+    served.m_matchId = match.m_info.m_matchId;
+    served.m_header = match.m_header;
+    served.m_stream = match.m_stream;
+    served.m_available = static_cast<std::uint32_t>(match.m_stream.size());
+    return served;
+}
+
+// velt-matchd at --max-clients 1 with its one place taken.
+struct FullServer
+{
+    void Start(std::uint16_t port)
+    {
+        SyntheticSettings settings;
+        settings.m_count = 1;
+        m_archive = std::make_unique<CMatchArchive>(GenerateSyntheticMatches(settings),
+                                                    CSystemClock::Instance());
+        ASSERT_TRUE(m_stats.Open(""));
+        MatchServerSettings serving;
+        serving.m_listenPort = port;
+        serving.m_maxClients = 1;
+        m_server = std::make_unique<CMatchServer>(*m_archive, m_stats, serving);
+        ASSERT_TRUE(m_server->Start()) << m_server->LastError();
+        ASSERT_TRUE(m_blocker.Connect("127.0.0.1", m_server->Port()));
+        ASSERT_TRUE(test::PollUntil([&] { return m_server->ActiveClients() == 1; }, kDeadlineMs));
+    }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(m_server->Port()); }
+
+    std::unique_ptr<CMatchArchive> m_archive;
+    CStatsStore m_stats;
+    std::unique_ptr<CMatchServer> m_server;
+    CRawMatchClient m_blocker;
+};
+
 std::size_t Count(const std::vector<std::string>& lines, const std::string& line)
 {
     return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
@@ -170,11 +207,8 @@ protected:
     {
         SocketLayerStart();
         m_match = MatchOfSeconds(120);
-        CScriptedMatchServer::ScriptedMatch served;
-        served.m_matchId = m_match.m_info.m_matchId;
+        CScriptedMatchServer::ScriptedMatch served = Served(m_match);
         served.m_header = HeaderFor(GetParam().m_hostility, m_match.m_header);
-        served.m_stream = m_match.m_stream;
-        served.m_available = static_cast<std::uint32_t>(m_match.m_stream.size());
         served.m_dropAtOffset = kDropAt;
         m_server.AddMatch(served);
         ArrangeReconnects(served);
@@ -240,27 +274,13 @@ protected:
         else if (GetParam().m_hostility == Hostility::kFull)
         {
             m_server.Stop();
-            SyntheticSettings settings;
-            settings.m_count = 1;
-            m_archive = std::make_unique<CMatchArchive>(GenerateSyntheticMatches(settings),
-                                                        CSystemClock::Instance());
-            ASSERT_TRUE(m_stats.Open(""));
-            MatchServerSettings full;
-            full.m_listenPort = port;
-            full.m_maxClients = 1;
-            m_full = std::make_unique<CMatchServer>(*m_archive, m_stats, full);
-            ASSERT_TRUE(m_full->Start()) << m_full->LastError();
-            ASSERT_TRUE(m_blocker.Connect("127.0.0.1", port));
-            ASSERT_TRUE(test::PollUntil([&] { return m_full->ActiveClients() == 1; }, kDeadlineMs));
+            m_full.Start(port);
         }
     }
 
     SyntheticMatch m_match;
     CScriptedMatchServer m_server;
-    std::unique_ptr<CMatchArchive> m_archive;
-    CStatsStore m_stats;
-    std::unique_ptr<CMatchServer> m_full;
-    CRawMatchClient m_blocker;
+    FullServer m_full;
 };
 
 // What the viewer sees, what the game gets and how velt ends: a server that takes connections
@@ -353,11 +373,7 @@ TEST_P(HeldMatch, AServerThatDropsAViewerWhoHoldsTheMatchIsNoEventAndARatingStil
 {
     SocketLayerStart();
     const SyntheticMatch match = MatchOfSeconds(60);
-    CScriptedMatchServer::ScriptedMatch served;
-    served.m_matchId = match.m_info.m_matchId;
-    served.m_header = match.m_header;
-    served.m_stream = match.m_stream;
-    served.m_available = static_cast<std::uint32_t>(match.m_stream.size());
+    const CScriptedMatchServer::ScriptedMatch served = Served(match);
     CScriptedMatchServer server;
     // The last short chunk is on its way: whatever the server does next reaches the client
     // after it.
@@ -462,10 +478,7 @@ TEST_P(SessionEnds, OnlyAProperEndIsASuccess)
     const EndRow& row = GetParam();
     SocketLayerStart();
     const SyntheticMatch match = MatchOfSeconds(60);
-    CScriptedMatchServer::ScriptedMatch served;
-    served.m_matchId = match.m_info.m_matchId;
-    served.m_header = match.m_header;
-    served.m_stream = match.m_stream;
+    CScriptedMatchServer::ScriptedMatch served = Served(match);
     if (row.m_end == SessionEnd::kStreamCutShort)
         served.m_stream.resize(served.m_stream.size() - 3); // inside the last packet
     served.m_available = static_cast<std::uint32_t>(served.m_stream.size());
@@ -546,20 +559,9 @@ TEST_P(ServerAddressChoice, FullServersFailAndBadAddressesAreUsageErrors)
 {
     const AddressRow& row = GetParam();
     SocketLayerStart();
-    SyntheticSettings settings;
-    settings.m_count = 1;
-    CMatchArchive archive(GenerateSyntheticMatches(settings), CSystemClock::Instance());
-    CStatsStore stats;
-    ASSERT_TRUE(stats.Open(""));
-    MatchServerSettings serving;
-    serving.m_listenPort = 0;
-    serving.m_maxClients = 1;
-    CMatchServer server(archive, stats, serving);
-    ASSERT_TRUE(server.Start());
-    CRawMatchClient blocker;
-    ASSERT_TRUE(blocker.Connect("127.0.0.1", server.Port()));
-    ASSERT_TRUE(test::PollUntil([&] { return server.ActiveClients() == 1; }, kDeadlineMs));
-    const std::string full = "127.0.0.1:" + std::to_string(server.Port());
+    FullServer server;
+    server.Start(0);
+    const std::string full = server.Address();
     const auto resolve = [&](const char* text) { return std::string(text) == "@" ? full : text; };
 
     const std::string environment = row.m_environment ? resolve(row.m_environment) : "";
