@@ -92,10 +92,10 @@ TEST_F(ServerLinkFlowTest, ADropWhileTheWholeMatchIsHeldShowsNothing)
 {
     m_server.AddMatch(m_served);
     GameSimScript script;
-    script.m_slotDelayMs = 3;
+    script.m_slotDelayMs = 1;
     ConnectAndPick(script);
     Click(CVELTTopView::kIdWatch);
-    ASSERT_TRUE(m_game->WaitFor([](const GameSimRecord& r) { return r.m_gameTimeMs >= 10000; },
+    ASSERT_TRUE(m_game->WaitFor([](const GameSimRecord& r) { return r.m_gameTimeMs >= 1000; },
                                 kDeadlineMs));
     // The whole match went over in a moment; now the server lets the viewer go.
     ASSERT_TRUE(QTest::qWaitFor(
