@@ -146,7 +146,7 @@ bool CMainDialog::SelectChannel(std::uint32_t channelId)
         client->SetChannelId(channelId);
         client->SetHostTimings(m_seams.m_hostTimings);
         // A server that drops or goes silent during a game is reconnected to, as in velt watch.
-        client->SuperviseServerLink(ReconnectPolicy{});
+        client->SuperviseServerLink(m_seams.m_reconnect);
         found = m_channelTable.emplace(channelId, std::move(client)).first;
         found->second->SetWarcraftPath(m_newClientWarcraftPath);
     }

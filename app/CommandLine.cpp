@@ -92,6 +92,10 @@ std::optional<PlayerOptions> ParsePlayerArguments(const QStringList& arguments, 
     }
     if (options.m_demo && server)
         return fail("--demo runs its own match server; leave out --server");
+    if (const EnvironmentServer environment = ServerFromEnvironment();
+        !server && !options.m_demo && environment.m_text && !environment.m_address)
+        return fail(std::string(kServerEnvironmentVariable) +
+                    " is not a server address: " + *environment.m_text);
     options.m_server = server ? *server : DefaultServerAddress();
     return options;
 }

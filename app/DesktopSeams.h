@@ -4,6 +4,7 @@
 #include "host/IHostOwner.h"
 #include "platform/GameLauncher.h"
 #include "platform/UserNotice.h"
+#include "server/CLinkSupervisor.h"
 #include "server/MatchCatalogue.h"
 #include "server/ServerAddress.h"
 
@@ -27,6 +28,8 @@ struct DesktopSeams
     LocalPortSettings m_ports;
     HostTimings m_hostTimings;
     std::uint32_t m_listWaitMs = kListWaitMs;
+    // How the clients keep the server connection of a running game.
+    ReconnectPolicy m_reconnect;
     // Where VELT.ini and the skin file live; empty: the working directory.
     std::string m_settingsFolder;
     // For a server that the program runs itself and starts in the background: waits until it

@@ -216,20 +216,10 @@ void CVELTListView::RetrieveMatchList()
     auto outcome = CMatchServerClient::ListOutcome::kTimeOut;
     CResponsiveWait wait(this);
     wait.Run([client, waitMs, &outcome] { outcome = client->FetchMatchList(waitMs); });
-    switch (outcome)
-    {
-    case CMatchServerClient::ListOutcome::kChannelInvalid:
-        Notices().Notify(kChannelInvalidMessage);
-        return;
-    case CMatchServerClient::ListOutcome::kListEnd:
+    if (outcome == CMatchServerClient::ListOutcome::kListEnd)
         FillMatchList();
-        return;
-    case CMatchServerClient::ListOutcome::kTimeOut:
-    case CMatchServerClient::ListOutcome::kConnectionLost:
-    case CMatchServerClient::ListOutcome::kCancelled:
-        break;
-    }
-    Notices().Notify(kListTimeOutMessage);
+    else if (const char* message = ListFailureMessage(outcome))
+        Notices().Notify(message);
 }
 
 void CVELTListView::WatchSelectedMatch()
@@ -246,9 +236,17 @@ void CVELTListView::WatchSelectedMatch()
     if (client != nullptr)
     {
         if (client->HasHost(m_selectedMatchId))
+        {
             client->ResumeHost(m_selectedMatchId);
+        }
         else
+        {
+            // A server that dropped the connection meanwhile (its idle limit, say) is connected
+            // to again first: the header request would otherwise go out on a closed socket.
+            if (client == m_client && !m_client->IsConnected() && m_mainDialog != nullptr)
+                m_mainDialog->ConnectCurrentClient();
             client->RequestReplayHeader(m_selectedMatchId);
+        }
     }
     m_progress.StepBuffering();
     m_progress.StepGameStart();

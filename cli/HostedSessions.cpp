@@ -4,6 +4,7 @@
 
 #include "cli/Commands.h"
 #include "cli/WatchSequence.h"
+#include "host/CLocalGameHost.h"
 #include "platform/FileSystem.h"
 #include "platform/GameLauncher.h"
 #include "platform/StopSignal.h"
@@ -44,6 +45,15 @@ int RunHostedSessions(CMatchServerClient& client, CCliNotice& notices, CStatusLi
             say("The match server did not come back within " +
                 std::to_string(reconnect.m_limitMs / 1000) + " s; session " +
                 std::to_string(session) + " has ended.");
+            return kExitFailure;
+        }
+        // Every proper end sends the game the leave acknowledgement; a session without it
+        // broke off, and the viewer did not see the match to its end.
+        if (const auto host = client.FindHost(matchId); host && !host->LastSessionEndedCleanly())
+        {
+            say("Session " + std::to_string(session) + " of " + std::to_string(options.m_sessions) +
+                " broke off: the game's connection ended without a leave, or the match's data "
+                "ended inside a packet.");
             return kExitFailure;
         }
         say("Session " + std::to_string(session) + " of " + std::to_string(options.m_sessions) +

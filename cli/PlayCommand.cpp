@@ -47,8 +47,9 @@ Options:
 
 Exit status: 0 when every session ran to its end or the viewer left; 1 when the file cannot be
 played (one line names it and what is wrong; nothing is hosted) or the command ended on another
-failure it reported (a game port that cannot be opened); 2 on a usage error; 130 on Ctrl+C
-(SIGINT) and 143 on SIGTERM, after the game has been sent the leave acknowledgement.
+failure it reported (a game port that cannot be opened, a session that broke off without its
+leave acknowledgement); 2 on a usage error; 130 on Ctrl+C (SIGINT) and 143 on SIGTERM, after
+the game has been sent the leave acknowledgement.
 )";
 
 bool ReadPlayOptions(const CCommandLine& line, HostOptions& options, std::string& file,

@@ -44,8 +44,9 @@ Options:
   --help                 this text
 
 Exit status: 0 when every session ran to its end or the viewer left; 1 when the command
-ended on a failure it reported (no server, no header, a game port that cannot be opened, a
-server that did not come back); 2 on a usage error; 130 on Ctrl+C (SIGINT) and 143 on SIGTERM,
+ended on a failure it reported (no server, no header or one that cannot be hosted, a game port
+that cannot be opened, a server that did not come back, a session that broke off without its
+leave acknowledgement); 2 on a usage error; 130 on Ctrl+C (SIGINT) and 143 on SIGTERM,
 after the game has been sent the leave acknowledgement.
 )";
 

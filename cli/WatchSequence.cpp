@@ -81,7 +81,12 @@ WatchOutcome WatchSequence::WaitForHeader(std::uint32_t matchId, unsigned notice
             return WatchOutcome::kInterrupted;
         // A header the client refused, or a lost connection, has been told already.
         if (m_notices.Count() != noticesBefore)
+        {
+            if (const auto problem = m_client.HeaderProblem(matchId))
+                Say("The replay header of match " + std::to_string(matchId) +
+                    " cannot be hosted: " + *problem + ".");
             return WatchOutcome::kFailed;
+        }
         // A server that closed or reset the connection will not answer.
         if (!m_client.IsConnected())
         {

@@ -31,6 +31,7 @@ void CGameSession::Begin(std::uint32_t liveDelaySeconds)
     m_active.store(1);
     m_inGame.store(0);
     m_serverGone.store(0);
+    m_leaveAckSent.store(false);
     m_liveDelaySeconds.store(std::min(liveDelaySeconds, kMaxLiveDelaySeconds));
     m_startTarget = TakeReplayTarget();
     m_stream.ResetProgress();
@@ -252,6 +253,7 @@ void CGameSession::SendStageChat(std::string_view text)
 void CGameSession::SendLeaveAck()
 {
     static const std::vector<std::uint8_t> kLeaveAck = BuildLeaveAck();
+    m_leaveAckSent.store(true);
     SendToGame(kLeaveAck);
     SignalStop();
 }
@@ -276,7 +278,9 @@ void CGameSession::TellServerNews(bool quietEmpty)
     }
     for (const std::string& line : lines)
         SendStageChat(line);
-    if (m_serverGone.exchange(0))
+    // Kept set until the session has ended, so that the owner never takes it for one that
+    // still waits on the server.
+    if (m_serverGone.load() != 0 && !Stopping())
         SendLeaveAck();
 }
 

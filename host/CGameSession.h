@@ -96,6 +96,9 @@ public:
     void SendStageChat(std::string_view text);
     // F7 1B 04 00, then the session ends.
     void SendLeaveAck();
+    // Whether this session has been sent the leave acknowledgement: every proper end sends it,
+    // and one without it broke off (the game's connection failed, or the stream did).
+    bool LeaveAckSent() const { return m_leaveAckSent.load(); }
     // A failed send or read: wakes everything on the connection and ends the session.
     HostResult LoseConnection();
     // Reads one packet whose content does not matter, except that a leave is acknowledged.
@@ -106,6 +109,8 @@ public:
     // News from the owner's threads, told by the session's thread at its next pause.
     void PostServerLine(std::string line);
     void EndForLostServer() { m_serverGone.store(1); }
+    bool EndingForLostServer() const { return m_serverGone.load() != 0; }
+    void CancelEndForLostServer() { m_serverGone.store(0); }
     // Session thread: the lines that the server's answers and link owe the viewer. With
     // quietEmpty, empty answers are not told (the feed holds the game by choice).
     void TellServerNews(bool quietEmpty = false);
@@ -169,6 +174,7 @@ private:
     std::atomic<std::uint32_t> m_active{0};   // a game is connected and the session runs
     std::atomic<std::uint32_t> m_inGame{0};
     std::atomic<std::uint32_t> m_serverGone{0};
+    std::atomic<bool> m_leaveAckSent{false};
     std::atomic<std::uint32_t> m_liveDelaySeconds{0};
     std::atomic<std::uint64_t> m_replayFromMs{kNoReplay};
     std::optional<std::uint64_t> m_startTarget; // the session thread's

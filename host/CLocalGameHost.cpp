@@ -31,6 +31,7 @@ void CLocalGameHost::SetHeader(std::span<const std::uint8_t> header)
     m_header.Assign(header);
     m_mapPath = m_header.Text(ReplayHeader::kMapPathOffset, kMapPathCapacity - 1);
     m_stream.SetMatchSeconds(m_header.U16(ReplayHeader::kMatchSecondsOffset));
+    m_stream.SetMatchFinished(m_header.U8(ReplayHeader::kNotLiveOffset) != 0);
     const std::uint32_t port = m_port.load();
     if (port != 0)
     {
@@ -287,6 +288,7 @@ void CLocalGameHost::SessionEnded(bool goesOn)
 {
     if (goesOn)
         return;
+    m_lastEndedCleanly.store(m_session.LeaveAckSent());
     m_sessionsEnded.fetch_add(1);
     m_sessionEnded.Set();
 }

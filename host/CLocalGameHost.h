@@ -89,6 +89,10 @@ public:
     void PostServerLine(std::string line) { m_session.PostServerLine(std::move(line)); }
     // The server has not come back: the session ends with the leave acknowledgement.
     void EndForLostServer() { m_session.EndForLostServer(); }
+    // Whether the session has been told so and has not ended yet; the server came back after
+    // all: it goes on.
+    bool EndingForLostServer() const { return m_session.EndingForLostServer(); }
+    void CancelEndForLostServer() { m_session.CancelEndForLostServer(); }
     // The server connection was replaced: a request outstanding on the old one is lost, so the
     // server is asked again from the end of the data held.
     void RequestAgainFromEnd() { m_stream.RequestAgainFromEnd(); }
@@ -97,6 +101,9 @@ public:
     // the viewer asked to watch again is not counted: the host lets the game join again.
     bool WaitSessionEnded(std::uint32_t timeoutMs);
     std::uint32_t SessionsEnded() const;
+    // Whether the latest session that ended was sent the leave acknowledgement, as every proper
+    // end is; one that was not broke off (the game's connection, or a stream cut in a packet).
+    bool LastSessionEndedCleanly() const { return m_lastEndedCleanly.load(); }
 
     // Runs one session on a connection the caller brings, on the calling thread: what the
     // accept thread does once the game has connected. For harnesses without a listener.
@@ -131,6 +138,8 @@ public:
     bool SessionRan() const { return m_sessionRan.load() != 0; }
     // The server has marked the end of the match's stream.
     bool StreamEnded() const { return m_stream.Ended(); }
+    // The whole match is held: a session needs the server no more.
+    bool HoldsWholeMatch() const { return m_stream.HoldsWholeMatch(); }
     // A short or empty answer came while the feed was low on data.
     bool CaughtUp() const { return m_stream.CaughtUp(); }
     bool Rated() const { return m_rated.load() != 0; }
@@ -174,6 +183,7 @@ private:
     std::atomic<std::uint32_t> m_rated{0};      // the viewer rated this match
     std::atomic<std::uint32_t> m_liveDelaySeconds{0};
     std::atomic<std::uint32_t> m_sessionsEnded{0};
+    std::atomic<bool> m_lastEndedCleanly{true};
 
     CStreamBuffer m_stream{m_owner, m_clock, m_timings};
 

@@ -77,6 +77,8 @@ std::optional<std::uint32_t> CStreamBuffer::AnswerReceived(std::uint32_t offset,
     }
     if (!latest)
         return std::nullopt;
+    if (length > 0 && length < kFullChunk)
+        m_shortAnswerEnd.store(offset + length);
     if (length == 0)
         m_requestNotBeforeMs = now + m_timings.m_emptyChunkHoldMs;
     if (length == kFullChunk && m_chaining.load())
@@ -88,6 +90,14 @@ std::optional<std::uint32_t> CStreamBuffer::AnswerReceived(std::uint32_t offset,
     }
     m_requestOutstanding = false;
     return std::nullopt;
+}
+
+bool CStreamBuffer::HoldsWholeMatch() const
+{
+    if (Ended())
+        return true;
+    const std::uint32_t shortEnd = m_shortAnswerEnd.load();
+    return m_finished.load() && shortEnd != 0 && shortEnd == Size();
 }
 
 void CStreamBuffer::RequestData(std::uint32_t offset)

@@ -44,6 +44,12 @@ public:
                 std::uint16_t matchSeconds);
     // Full chunks chain only while a session streams.
     void SetChaining(bool on) { m_chaining.store(on); }
+    // A match that is no longer played (its header says so) does not grow: a short answer
+    // brings its last bytes.
+    void SetMatchFinished(bool finished) { m_finished.store(finished); }
+    // Whether the whole match is held: the end marker came, or a finished match's data up to a
+    // short answer.
+    bool HoldsWholeMatch() const;
 
     std::uint32_t Size() const { return m_size.load(std::memory_order_acquire); }
     // The buffer; the bytes below Size() are published. Indexing it needs no lock.
@@ -94,6 +100,9 @@ private:
 
     std::atomic<std::uint32_t> m_matchId{0};
     std::atomic<bool> m_chaining{false};
+    std::atomic<bool> m_finished{false};
+    // Where the latest short answer ended (0: none yet).
+    std::atomic<std::uint32_t> m_shortAnswerEnd{0};
     std::array<std::uint8_t, kCapacity> m_bytes;
     std::atomic<std::uint32_t> m_size{0};
     // Bytes below this are never written again (the receive thread's).

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 
 #include "host/CLocalGameHost.h"
+#include "host/ReplayHeaderCheck.h"
 #include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "platform/Socket.h"
@@ -23,6 +24,7 @@ struct CMatchServerClient::Connection
 {
     std::shared_ptr<CTcpSocket> m_socket;
     std::uint64_t m_generation = 0;
+    std::uint64_t m_answers = 0; // game-data answers on it (under m_connectionMutex)
     CThread m_thread; // last, so that it is joined before the socket goes
 };
 
@@ -210,13 +212,23 @@ void CMatchServerClient::Dispatch(std::span<const std::uint8_t> body, std::uint6
     m_framesDispatched.fetch_add(1, std::memory_order_acq_rel);
 }
 
-void CMatchServerClient::OnGameData(std::span<const std::uint8_t> payload, std::uint64_t)
+void CMatchServerClient::OnGameData(std::span<const std::uint8_t> payload, std::uint64_t generation)
 {
     const std::optional<GameDataChunk> chunk = ParseGameDataChunk(payload);
     if (!chunk)
         return;
     // Any answer, an empty one too, shows that the server is there.
     m_requestPendingSince.store(0);
+    bool first = false;
+    {
+        std::lock_guard lock(m_connectionMutex);
+        if (m_current && m_current->m_generation == generation)
+            first = m_current->m_answers++ == 0;
+    }
+    // The first answer on a new connection ends a loss: the viewer hears of it before the data
+    // it brings can reach the game.
+    if (first)
+        TellServerBack();
     std::shared_ptr<CLocalGameHost> host = FindHost(chunk->m_matchId);
     if (!host)
     {
@@ -254,6 +266,18 @@ void CMatchServerClient::OnReplayHeader(std::span<const std::uint8_t> payload, s
         std::lock_guard lock(m_hostMutex);
         if (m_headersRequested.erase(reply->m_matchId) == 0)
             return;
+        m_headerProblems.erase(reply->m_matchId);
+    }
+    // A header whose packets the game cannot take would make a host that the game never sees,
+    // or one that sends it bytes that are no packet: refused as a header of the wrong size is.
+    if (auto problem = ReplayHeaderProblem(reply->m_header))
+    {
+        {
+            std::lock_guard lock(m_hostMutex);
+            m_headerProblems.insert_or_assign(reply->m_matchId, std::move(*problem));
+        }
+        m_notices.Notify("Erro Getting replay header, please update to latest version of VELT");
+        return;
     }
     CreateHost(reply->m_matchId, reply->m_header);
 }
@@ -294,6 +318,14 @@ std::uint32_t CMatchServerClient::TakeNextPort()
     std::lock_guard lock(m_hostMutex);
     const std::uint32_t count = m_hostsStarted++;
     return m_ports.m_firstGamePort == 0 ? 0 : m_ports.m_firstGamePort + count;
+}
+
+std::optional<std::string> CMatchServerClient::HeaderProblem(std::uint32_t matchId) const
+{
+    std::lock_guard lock(m_hostMutex);
+    if (const auto found = m_headerProblems.find(matchId); found != m_headerProblems.end())
+        return found->second;
+    return std::nullopt;
 }
 
 bool CMatchServerClient::HasHost(std::uint32_t matchId) const
@@ -477,6 +509,13 @@ void CMatchServerClient::RequestGameData(std::uint32_t matchId, std::uint32_t of
 {
     if (!IsConnected())
     {
+        if (SupervisesServerLink())
+        {
+            // The supervisor reconnects, and the host is asked again from its buffer's end; it
+            // tells the viewer only when a session still downloading has lost its server.
+            m_requestWanted.store(true);
+            return;
+        }
         // A connection that the server dropped would otherwise leave the viewer buffering
         // without a word; the first request after the loss says so, once.
         if (m_connectionLost.exchange(false, std::memory_order_acq_rel))
@@ -503,72 +542,121 @@ bool CMatchServerClient::SupervisesServerLink() const { return m_supervised.load
 
 bool CMatchServerClient::ServerGivenUp() const { return m_givenUp.load(); }
 
+CMatchServerClient::LinkState CMatchServerClient::CurrentLinkState() const
+{
+    std::lock_guard lock(m_connectionMutex);
+    if (!m_current)
+        return {};
+    return {m_connected.load(std::memory_order_acquire), m_current->m_generation,
+            m_current->m_answers};
+}
+
 void CMatchServerClient::SuperviseLoop(ReconnectPolicy policy)
 {
     IClock& clock = CSystemClock::Instance();
-    bool down = false;
-    std::uint64_t downSince = 0;
-    std::uint64_t nextTry = 0;
-    std::uint32_t retry = policy.m_firstRetryMs;
-    const auto stopping = [this] { return m_supervisorStop.IsSet(); };
+    CLinkSupervisor supervisor(policy, CurrentLinkState().m_generation);
     while (!m_supervisorStop.Wait(policy.m_tickMs))
     {
-        const std::uint64_t now = clock.NowMs();
-        const bool session = !ActiveSessions().empty();
-        if (IsConnected())
+        const LinkObservation seen = ObserveLink(policy, clock.NowMs());
+        if (!ActOnLink(supervisor.Look(seen), seen.m_connected, seen.m_needed))
+            supervisor.Tried(clock.NowMs());
+    }
+}
+
+LinkObservation CMatchServerClient::ObserveLink(const ReconnectPolicy& policy,
+                                                std::uint64_t nowMs) const
+{
+    LinkObservation seen;
+    seen.m_nowMs = nowMs;
+    const LinkState link = CurrentLinkState();
+    seen.m_connected = link.m_connected;
+    seen.m_generation = link.m_generation;
+    seen.m_answers = link.m_answers;
+    seen.m_needed = !DownloadingSessions().empty();
+    {
+        std::lock_guard lock(m_ratingsMutex);
+        seen.m_wanted = m_requestWanted.load() || !m_waitingRatings.empty();
+    }
+    const std::uint64_t pending = m_requestPendingSince.load();
+    seen.m_silent = pending != 0 && nowMs > pending && nowMs - pending >= policy.m_silenceMs;
+    return seen;
+}
+
+bool CMatchServerClient::ActOnLink(const LinkActions& actions, bool connected, bool needed)
+{
+    if (!connected && !needed)
+        m_connectionLost.store(false); // a loss nobody misses is never told
+    // A return first: a loss told in the same look is a new one.
+    if (actions.m_tellBack)
+        TellServerBack();
+    if (actions.m_tellLost)
+    {
+        if (m_connectionLost.exchange(false))
+            m_notices.Notify("Disconnected from server!");
+        std::lock_guard lock(m_toldLostMutex);
+        m_toldLost.clear();
+        for (const auto& host : DownloadingSessions())
         {
-            const std::uint64_t pending = m_requestPendingSince.load();
-            // Connected but unanswered: as good as gone.
-            if (session && pending != 0 && now > pending && now - pending >= policy.m_silenceMs)
-                DropConnection();
-            continue;
+            host->PostServerLine(kServerLostLine);
+            m_toldLost.push_back(host);
         }
-        if (!session)
-        {
-            down = false; // nothing to keep up; a new session starts the count afresh
-            continue;
-        }
-        if (!down)
-        {
-            down = true;
-            downSince = now;
-            retry = policy.m_firstRetryMs;
-            nextTry = now + retry;
-            if (m_connectionLost.exchange(false))
-                m_notices.Notify("Disconnected from server!");
-            TellSessions(kServerLostLine);
-        }
-        if (now - downSince >= policy.m_limitMs)
-        {
-            down = false;
-            m_givenUp.store(true);
-            TellSessions(kServerGoneLine);
-            for (const auto& host : ActiveSessions())
-                host->EndForLostServer();
-            continue;
-        }
-        if (now < nextTry)
-            continue;
-        std::string ip;
-        std::uint16_t port = 0;
-        {
-            std::lock_guard lock(m_connectionMutex);
-            ip = m_serverIp;
-            port = m_serverPort;
-        }
-        const auto left = static_cast<std::uint32_t>(policy.m_limitMs - (now - downSince));
-        if (!Connect(ip, port, std::min(left, kListWaitMs), stopping))
-        {
-            retry = std::min(retry * 2, policy.m_longestRetryMs);
-            nextTry = clock.NowMs() + retry;
-            continue;
-        }
-        down = false;
-        TellSessions(kServerBackLine);
+    }
+    if (actions.m_revive)
+    {
+        m_givenUp.store(false);
+        std::lock_guard lock(m_toldLostMutex);
+        m_toldLost.clear();
+        for (const auto& host : ActiveSessions())
+            if (host->EndingForLostServer())
+            {
+                host->CancelEndForLostServer();
+                m_toldLost.push_back(host);
+            }
+    }
+    if (actions.m_askAgain)
+    {
+        m_requestWanted.store(false);
         // Play goes on from where each buffer ends; nothing is asked for twice.
         for (const auto& host : ActiveSessions())
             host->RequestAgainFromEnd();
+        SendWaitingRatings();
     }
+    if (actions.m_giveUp)
+    {
+        m_givenUp.store(true);
+        {
+            std::lock_guard lock(m_toldLostMutex);
+            m_toldLost.clear();
+        }
+        for (const auto& host : DownloadingSessions())
+        {
+            host->PostServerLine(kServerGoneLine);
+            host->EndForLostServer();
+        }
+    }
+    if (actions.m_drop)
+        DropConnection();
+    if (!actions.m_reconnectWithinMs)
+        return true;
+    std::string ip;
+    std::uint16_t port = 0;
+    {
+        std::lock_guard lock(m_connectionMutex);
+        ip = m_serverIp;
+        port = m_serverPort;
+    }
+    Connect(ip, port, *actions.m_reconnectWithinMs, [this] { return m_supervisorStop.IsSet(); });
+    return false;
+}
+
+void CMatchServerClient::TellServerBack()
+{
+    // Those told of the loss hear of the return, whether or not they still download.
+    std::lock_guard lock(m_toldLostMutex);
+    for (const auto& told : m_toldLost)
+        if (const auto host = told.lock(); host && host->SessionActive())
+            host->PostServerLine(kServerBackLine);
+    m_toldLost.clear();
 }
 
 std::vector<std::shared_ptr<CLocalGameHost>> CMatchServerClient::ActiveSessions() const
@@ -581,10 +669,14 @@ std::vector<std::shared_ptr<CLocalGameHost>> CMatchServerClient::ActiveSessions(
     return active;
 }
 
-void CMatchServerClient::TellSessions(const char* line) const
+std::vector<std::shared_ptr<CLocalGameHost>> CMatchServerClient::DownloadingSessions() const
 {
-    for (const auto& host : ActiveSessions())
-        host->PostServerLine(line);
+    std::vector<std::shared_ptr<CLocalGameHost>> downloading;
+    std::lock_guard lock(m_hostMutex);
+    for (const auto& [matchId, host] : m_hosts)
+        if (host->SessionActive() && !host->HoldsWholeMatch() && !host->EndingForLostServer())
+            downloading.push_back(host);
+    return downloading;
 }
 
 void CMatchServerClient::DropConnection()
@@ -598,7 +690,37 @@ void CMatchServerClient::SubmitRating(std::uint32_t matchId, std::uint8_t rating
 {
     // The send's result is not looked at: the server sends nothing back.
     const auto message = BuildRateMessage({GetChannelId(), matchId, ClampRating(rating)});
-    SendRaw(message.data(), message.size());
+    if (!SupervisesServerLink())
+    {
+        SendRaw(message.data(), message.size());
+        return;
+    }
+    // With a supervisor, a rating typed while the connection is down waits for the next one.
+    if (IsConnected() && SendRequest(message))
+        return;
+    std::lock_guard lock(m_ratingsMutex);
+    if (m_waitingRatings.size() < kMaxWaitingRatings)
+        m_waitingRatings.push_back({matchId, rating});
+}
+
+void CMatchServerClient::SendWaitingRatings()
+{
+    std::vector<WaitingRating> waiting;
+    {
+        std::lock_guard lock(m_ratingsMutex);
+        waiting.swap(m_waitingRatings);
+    }
+    for (std::size_t i = 0; i < waiting.size(); ++i)
+    {
+        const WaitingRating& rating = waiting[i];
+        if (SendRequest(
+                BuildRateMessage({GetChannelId(), rating.m_matchId, ClampRating(rating.m_rating)})))
+            continue;
+        std::lock_guard lock(m_ratingsMutex);
+        m_waitingRatings.insert(m_waitingRatings.end(),
+                                waiting.begin() + static_cast<std::ptrdiff_t>(i), waiting.end());
+        return;
+    }
 }
 
 int CMatchServerClient::SendRaw(const std::uint8_t* data, std::size_t size)

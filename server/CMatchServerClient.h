@@ -20,6 +20,7 @@
 #include "platform/Event.h"
 #include "platform/Thread.h"
 #include "platform/UserNotice.h"
+#include "server/CLinkSupervisor.h"
 #include "server/CMatchInfo.h"
 #include "server/MatchCatalogue.h"
 #include "server/MatchStats.h"
@@ -29,17 +30,6 @@ namespace velt
 
 class CLocalGameHost;
 class CTcpSocket;
-
-// How a client keeps the server connection of a running session: a server that closes, resets
-// or goes silent is reconnected to, with a growing pause between tries, until a limit.
-struct ReconnectPolicy
-{
-    std::uint32_t m_limitMs = 120000;        // not back by then: the sessions end
-    std::uint32_t m_firstRetryMs = 1000;     // the pause before the first try, doubled after each
-    std::uint32_t m_longestRetryMs = 30000;  // the longest pause between two tries
-    std::uint32_t m_silenceMs = 30000;       // a data request unanswered this long: dropped
-    std::uint32_t m_tickMs = 100;            // how often the connection is looked at
-};
 
 // The lines the viewer sees in the game while the server is away.
 inline constexpr const char* kServerLostLine = "[VELT] Lost the connection to the server, reconnecting...";
@@ -136,6 +126,10 @@ public:
     // there is no entry.
     std::string QueryWarcraftInstallPath();
 
+    // Why the latest header of a match that this client asked for could not be hosted (the
+    // user has been told that it could not), if it could not.
+    std::optional<std::string> HeaderProblem(std::uint32_t matchId) const;
+
     // Local game hosts, one per watched match.
     bool HasHost(std::uint32_t matchId) const;
     // Starts the listener of a host whose game has ended, on its port, so that the game can
@@ -166,7 +160,10 @@ public:
     // Starts watching the connection while a host's session runs (a thread of the client's):
     // a lost or silent server is told to the viewer, reconnected to and asked again for the
     // data from where each host's buffer ends; after the policy's limit the sessions end with
-    // the leave acknowledgement. Once per client.
+    // the leave acknowledgement. Only sessions that still download count: a game whose data is
+    // all held hears nothing of the server, and the server is reconnected to without a word
+    // when a rating or a data request needs it. A connection made by anyone (the desktop's
+    // Connect and Refresh too) is taken as the supervisor's own. Once per client.
     void SuperviseServerLink(ReconnectPolicy policy);
     bool SupervisesServerLink() const override;
     // Whether a session ended because the server did not come back in time.
@@ -228,12 +225,30 @@ private:
     void ReapEndedConnections();
 
     void SuperviseLoop(ReconnectPolicy policy);
+    // What the supervisor looks at, taken at one moment.
+    LinkObservation ObserveLink(const ReconnectPolicy& policy, std::uint64_t nowMs) const;
+    // Carries out one look's decisions; false when a reconnect was tried.
+    bool ActOnLink(const LinkActions& actions, bool connected, bool needed);
     // Hosts whose session runs (the game has joined).
     std::vector<std::shared_ptr<CLocalGameHost>> ActiveSessions() const;
-    // One line to every running session's game, of lobby or in-game kind as fits.
-    void TellSessions(const char* line) const;
+    // Running sessions that still need the server: they do not hold their whole match, and
+    // they have not been told that the server is gone.
+    std::vector<std::shared_ptr<CLocalGameHost>> DownloadingSessions() const;
     // Shuts the current connection down, as a server that closed it would.
     void DropConnection();
+    // Whether the current connection is up; the newest connection's number and the data answers
+    // it brought, up or not; one moment's.
+    struct LinkState
+    {
+        bool m_connected = false;
+        std::uint64_t m_generation = 0;
+        std::uint64_t m_answers = 0;
+    };
+    LinkState CurrentLinkState() const;
+    // Ratings that could not go out for want of a connection, sent once one is up.
+    void SendWaitingRatings();
+    // The back line to the sessions told of the loss, once.
+    void TellServerBack();
 
     IUserNotice& m_notices;
     const LocalPortSettings m_ports;
@@ -273,6 +288,8 @@ private:
     std::uint32_t m_liveDelaySeconds = 0; // under m_hostMutex
     // Matches whose header this client has asked for and not yet received (under m_hostMutex).
     std::unordered_set<std::uint32_t> m_headersRequested;
+    // What was wrong with the latest header asked for, per match (under m_hostMutex).
+    std::unordered_map<std::uint32_t, std::string> m_headerProblems;
     // Set when the server or the network ended the current connection, until a data request
     // has told the user.
     std::atomic<bool> m_connectionLost{false};
@@ -286,6 +303,21 @@ private:
     std::atomic<std::uint64_t> m_requestPendingSince{0};
     std::atomic<bool> m_supervised{false};
     std::atomic<bool> m_givenUp{false};
+    // The sessions told of the current loss, to be told of the return: by the supervisor, or
+    // by the receive thread at the first answer of a new connection.
+    std::mutex m_toldLostMutex;
+    std::vector<std::weak_ptr<CLocalGameHost>> m_toldLost;
+    // A host asked for data while no connection was up and no session downloads.
+    std::atomic<bool> m_requestWanted{false};
+    struct WaitingRating
+    {
+        std::uint32_t m_matchId = 0;
+        std::uint8_t m_rating = 0;
+    };
+    // At most one per match (a match is rated once); bounded all the same.
+    static constexpr std::size_t kMaxWaitingRatings = 64;
+    mutable std::mutex m_ratingsMutex;
+    std::vector<WaitingRating> m_waitingRatings;
     CEvent m_supervisorStop{CEvent::Kind::kManualReset};
     CThread m_supervisor;
 };

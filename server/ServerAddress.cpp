@@ -30,12 +30,20 @@ std::optional<ServerAddress> ParseServerAddress(std::string_view text)
 
 ServerAddress DefaultServerAddress()
 {
+    if (auto address = ServerFromEnvironment().m_address)
+        return *address;
+    return ServerAddress{kDefaultServerHost, kDefaultServerPort};
+}
+
+EnvironmentServer ServerFromEnvironment()
+{
+    EnvironmentServer server;
     if (const char* value = std::getenv(kServerEnvironmentVariable); value != nullptr)
     {
-        if (auto address = ParseServerAddress(value))
-            return *address;
+        server.m_text = value;
+        server.m_address = ParseServerAddress(value);
     }
-    return ServerAddress{kDefaultServerHost, kDefaultServerPort};
+    return server;
 }
 
 } // namespace velt

@@ -27,4 +27,13 @@ std::optional<ServerAddress> ParseServerAddress(std::string_view text);
 // The environment's VELT_SERVER when it is set and valid, else the default server.
 ServerAddress DefaultServerAddress();
 
+// VELT_SERVER as the environment holds it, so that the programs can refuse a value that is not
+// an address as they refuse such a --server, instead of going to the default server.
+struct EnvironmentServer
+{
+    std::optional<std::string> m_text;      // nothing when the variable is unset
+    std::optional<ServerAddress> m_address; // nothing when unset or not HOST[:PORT]
+};
+EnvironmentServer ServerFromEnvironment();
+
 } // namespace velt

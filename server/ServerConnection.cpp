@@ -24,22 +24,27 @@ bool RetrieveMatchList(CMatchServerClient& client, std::string& hostText, std::u
 {
     if (!client.IsConnected() && !ConnectToServer(client, hostText, port, timeoutMs, cancelled))
         return false;
-    switch (client.FetchMatchList(timeoutMs, cancelled))
+    const auto outcome = client.FetchMatchList(timeoutMs, cancelled);
+    if (const char* message = ListFailureMessage(outcome))
+        client.Notices().Notify(message);
+    return outcome == CMatchServerClient::ListOutcome::kListEnd;
+}
+
+const char* ListFailureMessage(CMatchServerClient::ListOutcome outcome)
+{
+    switch (outcome)
     {
     case CMatchServerClient::ListOutcome::kListEnd:
-        return true;
-    case CMatchServerClient::ListOutcome::kChannelInvalid:
-        client.Notices().Notify(kChannelInvalidMessage);
-        return false;
     case CMatchServerClient::ListOutcome::kCancelled:
-        return false;
-    case CMatchServerClient::ListOutcome::kTimeOut:
+        return nullptr;
+    case CMatchServerClient::ListOutcome::kChannelInvalid:
+        return kChannelInvalidMessage;
     case CMatchServerClient::ListOutcome::kConnectionLost:
-        // The list's one failure text: no answer, whether the server went quiet or away.
+        return kConnectFailedMessage;
+    case CMatchServerClient::ListOutcome::kTimeOut:
         break;
     }
-    client.Notices().Notify(kListTimeOutMessage);
-    return false;
+    return kListTimeOutMessage;
 }
 
 } // namespace velt

@@ -21,6 +21,12 @@ bool ConnectToServer(CMatchServerClient& client, std::string& hostText, std::uin
                      std::uint32_t timeoutMs = kListWaitMs,
                      const std::function<bool()>& cancelled = {});
 
+// What the user is told when a list exchange did not end with the list: the refusal of the
+// channel; a connection that the server ended before the list (a full server takes the
+// connection and closes it at once: a connection that failed, not a wait that ran out); the
+// time-out. Nothing for the list's end and for a cancelled wait.
+const char* ListFailureMessage(CMatchServerClient::ListOutcome outcome);
+
 // The list retrieval of the front ends: connects first when the client is not connected (the
 // connect bounded by the same time-out), then fetches the list and tells the user about a
 // refusal, a time-out or a lost connection. True when the list ended; false without a word

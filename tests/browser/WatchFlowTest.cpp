@@ -4,6 +4,7 @@
 
 #include "platform/Socket.h"
 #include "server/MatchServerMessages.h"
+#include "tests/host/HostTestSupport.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 
@@ -63,7 +64,7 @@ protected:
         m_seams.m_hostTimings = QuickTimings();
         CScriptedMatchServer::ScriptedMatch match;
         match.m_matchId = kMatchId;
-        match.m_header.assign(kReplayHeaderSize, 0);
+        match.m_header = test::BuildTestHeader();
         m_server.AddMatch(match);
     }
 

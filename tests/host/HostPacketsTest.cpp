@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "host/CHostCommands.h"
 #include "host/CommandArguments.h"
 #include "host/ReplayHeader.h"
+#include "host/ReplayHeaderCheck.h"
 #include "tests/host/HostTestSupport.h"
 
 namespace velt
@@ -105,6 +109,60 @@ TEST(ReplayHeader, PacketViewsStayInsideTheirFields)
     EXPECT_TRUE(header.PlayerPacket(13).empty());
     header.SetU8(ReplayHeader::kPlayerCountOffset, 200);
     EXPECT_EQ(header.PlayerCount(), 12u);
+}
+
+// Each row spoils one part of a header that can be hosted: the check names what is wrong.
+TEST(ReplayHeaderCheck, NamesWhatTheGameCouldNotTake)
+{
+    using H = ReplayHeader;
+    const struct
+    {
+        const char* m_problem; // null: the header can be hosted
+        std::function<void(Bytes&)> m_spoil;
+    } rows[] = {
+        {nullptr, [](Bytes&) {}},
+        {nullptr, [](Bytes& h) { h[H::PlayerRecordOffset(2)] = 0; }}, // an id without a packet
+        {"it is 1751 bytes long, not 1752", [](Bytes& h) { h.pop_back(); }},
+        {"its presenter name does not end inside its field",
+         [](Bytes& h) { std::fill_n(h.begin() + H::kPresenterOffset, H::kPresenterSize, 'a'); }},
+        {"its slogan does not end inside its field",
+         [](Bytes& h) { std::fill_n(h.begin() + H::kSloganOffset, H::kSloganSize, 'a'); }},
+        {"it names 13 players, and holds records for 12",
+         [](Bytes& h) { h[H::kPlayerCountOffset] = 13; }},
+        {"it has no LAN announcement", [](Bytes& h) { h[H::kAnnouncementLengthOffset] = 0; }},
+        {"its LAN announcement is not a valid game packet",
+         [](Bytes& h) { --h[H::kAnnouncementLengthOffset]; }},
+        {"its join reply is said to be 141 bytes long, in a field of 140",
+         [](Bytes& h) { h[H::kJoinReplyLengthOffset] = 141; }},
+        {"its join reply is not a valid game packet",
+         [](Bytes& h) { h[H::kJoinReplyOffset + 1] = 0x09; }},
+        {"its map check is not a valid game packet",
+         [](Bytes& h)
+         {
+             // The map path runs to the end of the packet, without its NUL.
+             const std::size_t end = H::kMapCheckOffset + h[H::kMapCheckLengthOffset];
+             std::fill(h.begin() + H::kMapPathOffset, h.begin() + end, 'M');
+         }},
+        {"its slot table is not a valid game packet",
+         [](Bytes& h) { h[H::kSlotTableOffset + 2] ^= 1; }},
+        {"the packet of player 1 is said to be 80 bytes long, in a record of 80",
+         [](Bytes& h) { h[H::PlayerRecordOffset(1)] = 80; }},
+        {"the packet of player 3 is not a valid game packet",
+         [](Bytes& h) { h[H::PlayerRecordOffset(3) + 1] = 0; }},
+        {"its countdown is not the two countdown packets",
+         [](Bytes& h) { h[H::kCountdownOffset + 5] = 0x0A; }},
+    };
+    for (const auto& row : rows)
+    {
+        Bytes header = test::BuildTestHeader();
+        row.m_spoil(header);
+        const auto problem = ReplayHeaderProblem(header);
+        if (row.m_problem == nullptr)
+            EXPECT_EQ(problem, std::nullopt);
+        else
+            EXPECT_EQ(problem.value_or("(none)").rfind(row.m_problem, 0), 0u)
+                << problem.value_or("(none)");
+    }
 }
 
 } // namespace

@@ -15,8 +15,9 @@
 #include "platform/Socket.h"
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
-#include "tools/doubles/CScriptedMatchServer.h"
 #include "tests/PollUntil.h"
+#include "tests/host/HostTestSupport.h"
+#include "tools/doubles/CScriptedMatchServer.h"
 
 namespace velt
 {
@@ -46,12 +47,12 @@ HostTimings ShortTimings()
     return timings;
 }
 
-// A header whose map path is the only thing that matters here; no packets.
+// A header that can be hosted, whose map path is the only thing that matters here.
 Bytes Header(const std::string& mapPath = "Maps\\(2)EchoIsles.w3x")
 {
-    Bytes header(kReplayHeaderSize, 0);
-    std::copy(mapPath.begin(), mapPath.end(), header.begin() + ReplayHeader::kMapPathOffset);
-    return header;
+    test::HeaderOptions options;
+    options.m_mapPath = mapPath;
+    return test::BuildTestHeader(options);
 }
 
 Bytes HeaderFrame(std::uint32_t matchId, const Bytes& header)
@@ -160,6 +161,7 @@ struct HeaderRow
     const char* m_name;
     std::size_t m_payloadSize; // match id included
     bool m_accepted;
+    bool m_zeros = false; // a header of the size but no packets: it cannot be hosted
 };
 
 class HeaderSizeTest : public MatchDownloadTest, public ::testing::WithParamInterface<HeaderRow>
@@ -173,6 +175,8 @@ TEST_P(HeaderSizeTest, OnlyTheExactSizeReplacesTheHost)
     ASSERT_TRUE(first);
 
     Bytes payload{kMatch, 0, 0, 0};
+    const Bytes header = row.m_zeros ? Bytes(kReplayHeaderSize, 0) : Header();
+    payload.insert(payload.end(), header.begin(), header.end());
     payload.resize(row.m_payloadSize, 0);
     Deliver({BuildFrame({CodeByte(MessageCode::MSG_REPLAY_HEADER), payload})});
 
@@ -186,6 +190,7 @@ TEST_P(HeaderSizeTest, OnlyTheExactSizeReplacesTheHost)
     // A replaced host has left the table (this test holds the last reference) and the new one
     // takes games.
     EXPECT_EQ(first.use_count(), row.m_accepted ? 1 : 2);
+    EXPECT_EQ(m_client->HeaderProblem(kMatch).has_value(), row.m_zeros);
     EXPECT_TRUE(JoinHost().IsValid());
 }
 
@@ -194,7 +199,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, HeaderSizeTest,
                                            HeaderRow{"OneShort", 1755, false},
                                            HeaderRow{"OneLong", 1757, false},
                                            HeaderRow{"MatchIdOnly", 4, false},
-                                           HeaderRow{"Truncated", 2, false}),
+                                           HeaderRow{"Truncated", 2, false},
+                                           HeaderRow{"ExactButNoPackets", 1756, false, true}),
                          [](const auto& info) { return std::string(info.param.m_name); });
 
 TEST_F(MatchDownloadTest, HeaderSetsUpTheHost)

@@ -49,16 +49,23 @@ void CScriptedMatchServer::AcceptLoop()
         if (!socket.IsValid())
             return;
         socket.SetNoDelay(true);
-        std::lock_guard lock(m_mutex);
-        if (m_stopping.load(std::memory_order_acquire))
-            return;
-        auto client = std::make_unique<Client>();
-        client->m_socket = std::move(socket);
-        const std::size_t index = m_clients.size();
-        Client& added = *client;
-        m_clients.push_back(std::move(client));
-        added.m_reader.Start([this, index, &added] { ReadLoop(index, added); });
+        AcceptHandler onAccept;
+        std::size_t index = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping.load(std::memory_order_acquire))
+                return;
+            auto client = std::make_unique<Client>();
+            client->m_socket = std::move(socket);
+            index = m_clients.size();
+            Client& added = *client;
+            m_clients.push_back(std::move(client));
+            added.m_reader.Start([this, index, &added] { ReadLoop(index, added); });
+            onAccept = m_acceptHandler;
+        }
         m_changed.notify_all();
+        if (onAccept)
+            onAccept(*this, index);
     }
 }
 
@@ -273,6 +280,12 @@ void CScriptedMatchServer::SetHandler(MessageCode code, FrameHandler handler)
 {
     std::lock_guard lock(m_mutex);
     m_handlers[CodeByte(code)] = std::move(handler);
+}
+
+void CScriptedMatchServer::SetAcceptHandler(AcceptHandler handler)
+{
+    std::lock_guard lock(m_mutex);
+    m_acceptHandler = std::move(handler);
 }
 
 std::size_t CScriptedMatchServer::ClientCount() const

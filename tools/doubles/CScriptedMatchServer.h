@@ -116,6 +116,8 @@ public:
     // Called on the client's reader thread for every frame with the handler's code.
     using FrameHandler = std::function<void(CScriptedMatchServer& server, std::size_t client,
                                             const ReceivedFrame& frame)>;
+    // Called on the accepting thread for every client as it connects, before anything is read.
+    using AcceptHandler = std::function<void(CScriptedMatchServer& server, std::size_t client)>;
 
     explicit CScriptedMatchServer(IClock& clock = CSystemClock::Instance());
     ~CScriptedMatchServer();
@@ -132,6 +134,8 @@ public:
     // Replaces the built-in answer to frames of a code (the list script for MSG_MATCH_INFO;
     // nothing for every other code).
     void SetHandler(MessageCode code, FrameHandler handler);
+    // What the server does to each client as it connects (hang up, send something unasked).
+    void SetAcceptHandler(AcceptHandler handler);
 
     // Serves the match (a match with the same id is replaced). Handlers set for the header or
     // data codes take precedence.
@@ -203,6 +207,7 @@ private:
     std::vector<ReceivedFrame> m_frames;
     ListScript m_listScript;
     std::map<std::uint8_t, FrameHandler> m_handlers;
+    AcceptHandler m_acceptHandler;
     std::map<std::uint32_t, ScriptedMatch> m_matches;
 };
 

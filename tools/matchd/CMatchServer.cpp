@@ -21,6 +21,11 @@ namespace
 constexpr int kListenBacklog = 4096;
 // A failed accept (say, out of descriptors) is tried again after this, not in a tight loop.
 constexpr std::chrono::milliseconds kAcceptRetry{50};
+// A connection waiting for a place looks at the count this often; at most this many wait.
+constexpr std::chrono::milliseconds kPlaceLook{5};
+constexpr std::size_t kMaxWaitingForPlace = 256;
+// Refusals are told at most once per this interval.
+constexpr std::chrono::seconds kRefusalReportInterval{10};
 
 unsigned ThreadCount(unsigned asked)
 {
@@ -136,20 +141,93 @@ void CMatchServer::Accept()
                 RetryAccept();
                 return;
             }
-            if (m_tally.Active() >= m_settings.m_maxClients)
+            Take(std::make_shared<Accepted>(std::move(socket), *m_loop->m_contexts.front()));
+            Accept();
+        });
+}
+
+struct CMatchServer::Accepted
+{
+    Accepted(asio::ip::tcp::socket socket, asio::io_context& acceptorLoop)
+        : m_socket(std::move(socket)), m_timer(acceptorLoop)
+    {
+    }
+    asio::ip::tcp::socket m_socket;
+    asio::steady_timer m_timer; // on the acceptor's loop, as every look at the count
+    std::chrono::steady_clock::time_point m_givenUpAt{};
+};
+
+void CMatchServer::Take(std::shared_ptr<Accepted> accepted)
+{
+    if (m_tally.Active() < m_settings.m_maxClients)
+    {
+        Serve(*accepted);
+        return;
+    }
+    if (m_waiting >= kMaxWaitingForPlace || m_settings.m_placeWait.count() <= 0)
+    {
+        Refuse(*accepted);
+        return;
+    }
+    ++m_waiting;
+    accepted->m_givenUpAt = std::chrono::steady_clock::now() + m_settings.m_placeWait;
+    WaitForPlace(std::move(accepted));
+}
+
+void CMatchServer::Serve(Accepted& accepted)
+{
+    // Counted at once (the connection's constructor), so that the next look sees it.
+    std::make_shared<CMatchConnection>(std::move(accepted.m_socket), m_handler, m_settings.m_limits,
+                                       m_tally)
+        ->Start();
+}
+
+void CMatchServer::WaitForPlace(std::shared_ptr<Accepted> accepted)
+{
+    Accepted& waiting = *accepted;
+    waiting.m_timer.expires_after(kPlaceLook);
+    waiting.m_timer.async_wait(
+        [this, accepted = std::move(accepted)](const std::error_code& error)
+        {
+            if (error == asio::error::operation_aborted)
+                return;
+            if (m_tally.Active() < m_settings.m_maxClients)
             {
-                m_tally.Refused();
-                std::error_code ignored;
-                socket.close(ignored);
+                --m_waiting;
+                Serve(*accepted);
+            }
+            else if (std::chrono::steady_clock::now() >= accepted->m_givenUpAt)
+            {
+                --m_waiting;
+                Refuse(*accepted);
             }
             else
             {
-                std::make_shared<CMatchConnection>(std::move(socket), m_handler,
-                                                   m_settings.m_limits, m_tally)
-                    ->Start();
+                WaitForPlace(accepted);
             }
-            Accept();
         });
+}
+
+void CMatchServer::Refuse(Accepted& accepted)
+{
+    m_tally.Refused();
+    // Told at once, then at most once per interval with the count since, so that a flood of
+    // refusals costs the log a line now and then.
+    ++m_refusalsUntold;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_settings.m_report && (m_lastRefusalTold.time_since_epoch().count() == 0 ||
+                                now - m_lastRefusalTold >= kRefusalReportInterval))
+    {
+        m_settings.m_report("refused " + std::to_string(m_refusalsUntold) + " connection" +
+                            (m_refusalsUntold == 1 ? "" : "s") +
+                            ": the server is full (--max-clients " +
+                            std::to_string(m_settings.m_maxClients) + ")");
+        m_refusalsUntold = 0;
+        m_lastRefusalTold = now;
+    }
+    // Closed once told, so that whoever sees the close finds the line written.
+    std::error_code ignored;
+    accepted.m_socket.close(ignored);
 }
 
 void CMatchServer::RetryAccept()

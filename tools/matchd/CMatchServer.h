@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,9 +19,14 @@ struct MatchServerSettings
     std::string m_listenHost = "127.0.0.1";
     std::uint16_t m_listenPort = 999; // 0 picks a free port
     std::vector<std::uint32_t> m_channels = {1};
-    std::size_t m_maxClients = 10000; // connections beyond are closed at once
+    std::size_t m_maxClients = 10000; // connections beyond are closed
+    // How long a connection past the maximum waits for a place before it is closed: a client
+    // that has just left still counts until its loop has seen it go.
+    std::chrono::milliseconds m_placeWait{500};
     unsigned m_threads = 0;           // threads of the event loop; 0: one per core
     ConnectionLimits m_limits;
+    // Where the server tells what the operator should know (refused connections); none: silent.
+    std::function<void(const std::string&)> m_report;
 };
 
 // The stand-in match server: accepts clients on one TCP port and answers their requests from
@@ -54,14 +61,27 @@ public:
 private:
     struct EventLoop;
 
+    // An accepted connection, and its wait for a place.
+    struct Accepted;
+
     void Accept();
     void RetryAccept();
+    // Serves an accepted connection, or lets it wait for a place when the server is full.
+    void Take(std::shared_ptr<Accepted> accepted);
+    void Serve(Accepted& accepted);
+    void WaitForPlace(std::shared_ptr<Accepted> accepted);
+    void Refuse(Accepted& accepted);
 
     const MatchServerSettings m_settings;
     const CRequestHandler m_handler;
     // Outlives the loop: the connections count themselves out as the loop lets them go.
     CConnectionTally m_tally;
     std::unique_ptr<EventLoop> m_loop;
+    // The acceptor's thread only: connections waiting for a place, and the refusals not yet
+    // told.
+    std::size_t m_waiting = 0;
+    std::uint64_t m_refusalsUntold = 0;
+    std::chrono::steady_clock::time_point m_lastRefusalTold{};
     std::uint16_t m_port = 0;
     std::string m_error;
 };

@@ -74,11 +74,17 @@ CStatsStore::~CStatsStore()
     Close();
 }
 
-void CStatsStore::Close()
+bool CStatsStore::Finish()
+{
+    return Close();
+}
+
+bool CStatsStore::Close()
 {
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
+        m_unwrittenAtClose = 0;
     }
     m_wake.notify_all();
     m_writer.Join();
@@ -90,6 +96,7 @@ void CStatsStore::Close()
     m_stopping = false;
     m_counts.clear();
     m_pending.clear();
+    return m_unwrittenAtClose == 0;
 }
 
 bool CStatsStore::Open(const std::string& path)
@@ -292,11 +299,25 @@ void CStatsStore::Report(const std::string& problem) const
         m_reporter(problem);
 }
 
+void CStatsStore::ReportUnwritten(const std::string& reason) const
+{
+    Report("visits and ratings of " + std::to_string(m_pending.size()) +
+           " matches are not written to " + m_path + ": " + reason);
+    // Named one by one, so that an operator can add them by hand.
+    for (const auto& [matchId, counts] : m_pending)
+        Report("unwritten counts of match " + std::to_string(matchId) + ": visits +" +
+               std::to_string(counts.m_visits) + ", ratings +" +
+               std::to_string(counts.m_ratingCount) + " (sum +" +
+               std::to_string(counts.m_ratingSum) + ")");
+}
+
 void CStatsStore::WriteLoop()
 {
     using Clock = std::chrono::steady_clock;
     std::unique_lock lock(m_mutex);
     Clock::time_point failingSince{};
+    Clock::time_point stopAt{};
+    bool stopSeen = false;
     bool failing = false;
     bool reported = false;
     for (;;)
@@ -328,14 +349,24 @@ void CStatsStore::WriteLoop()
             pending.m_ratingCount = Plus(pending.m_ratingCount, change.m_ratingCount);
             pending.m_ratingSum = Plus(pending.m_ratingSum, change.m_ratingSum);
         }
+        const auto now = Clock::now();
         if (m_stopping)
         {
-            Report("visits and ratings of " + std::to_string(m_pending.size()) +
-                   " matches are not written to " + m_path + ": " + reason);
+            if (!stopSeen)
+            {
+                stopSeen = true;
+                stopAt = now;
+            }
+            if (now - stopAt < std::chrono::milliseconds(m_timings.m_closeWaitMs))
+            {
+                m_wake.wait_for(lock, std::chrono::milliseconds(m_timings.m_retryMs));
+                continue;
+            }
+            ReportUnwritten(reason);
+            m_unwrittenAtClose = m_pending.size();
             m_pending.clear();
             return;
         }
-        const auto now = Clock::now();
         if (!failing)
         {
             failing = true;

@@ -41,13 +41,16 @@ public:
         std::uint32_t m_lockWaitMs = 200;     // one write waits this long for another's lock
         std::uint32_t m_retryMs = 1000;       // pause before a failed write is tried again
         std::uint32_t m_reportAfterMs = 5000; // a failure lasting this long is reported
+        // At the end, what is unwritten is tried again for this long (a lock held by a backup
+        // or a shell is let go soon) before the counts are given up and named.
+        std::uint32_t m_closeWaitMs = 10000;
     };
     // Receives problems met after Open, one line each without the program's name.
     using ProblemReporter = std::function<void(const std::string&)>;
 
     // Problems go to stderr until SetProblemReporter says otherwise.
     CStatsStore();
-    // Writes what is still pending, once more, and reports it when that fails.
+    // Finish, unless it has been called.
     ~CStatsStore();
     CStatsStore(const CStatsStore&) = delete;
     CStatsStore& operator=(const CStatsStore&) = delete;
@@ -69,6 +72,9 @@ public:
     MatchStats Stats(std::uint32_t matchId) const;
     // Matches whose latest counts are not in the file yet.
     std::size_t PendingMatches() const;
+    // Writes what is still pending, trying again for the close wait, and closes the file. False
+    // when counts could not be written: each match's are reported, so that none is lost unseen.
+    bool Finish();
 
 private:
     struct Counts
@@ -88,7 +94,8 @@ private:
     using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
     using Batch = std::map<std::uint32_t, Counts>;
 
-    void Close();
+    // Finish and forget the counts; false as Finish.
+    bool Close();
     bool OpenFile(const std::string& path);
     bool LoadCounts();
     void Add(std::uint32_t matchId, const Counts& change);
@@ -96,6 +103,8 @@ private:
     // Adds the batch to the file in one transaction; the reason when it cannot.
     bool WriteBatch(const Batch& batch, std::string& reason);
     void Report(const std::string& problem) const;
+    // The pending counts that the store gives up, with m_mutex held.
+    void ReportUnwritten(const std::string& reason) const;
 
     WriteTimings m_timings;
     ProblemReporter m_reporter;
@@ -104,6 +113,7 @@ private:
     std::condition_variable m_wake;
     bool m_open = false;
     bool m_stopping = false;
+    std::size_t m_unwrittenAtClose = 0; // matches whose counts the last close gave up
     std::unordered_map<std::uint32_t, Counts> m_counts;
     Batch m_pending; // changes not yet in the file
     Batch m_writing; // changes being written

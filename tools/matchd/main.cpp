@@ -58,6 +58,8 @@ int main(int argc, char** argv)
                      limit, maxClients, fits);
         maxClients = fits;
     }
+    options->m_server.m_report = [](const std::string& line)
+    { std::fprintf(stderr, "velt-matchd: %s\n", line.c_str()); };
     CMatchArchive archive(std::move(served.m_matches), CSystemClock::Instance());
     CMatchServer server(archive, stats, options->m_server);
     if (!server.Start())
@@ -69,5 +71,6 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     WaitForStopSignal();
     server.Stop();
-    return 0;
+    // Counts that could not be written have been named; the stop is then no success.
+    return stats.Finish() ? 0 : 1;
 }

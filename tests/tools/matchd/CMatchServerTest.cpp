@@ -429,9 +429,19 @@ TEST_F(MatchServerTest, ClientThatVanishesMidStreamCostsNothing)
     EXPECT_TRUE(WaitUntil([&] { return m_server->ActiveClients() == 1; }));
 }
 
-TEST_F(MatchServerTest, ConnectionsBeyondTheLimitAreClosedAtOnce)
+TEST_F(MatchServerTest, ConnectionsBeyondTheLimitAreClosedAndTold)
 {
-    StartServer(1, 0, {1}, "", 2);
+    std::mutex reportMutex;
+    std::vector<std::string> reports;
+    StartServer(1, 0, {1}, "", 2,
+                [&](MatchServerSettings& settings)
+                {
+                    settings.m_report = [&](const std::string& line)
+                    {
+                        std::lock_guard lock(reportMutex);
+                        reports.push_back(line);
+                    };
+                });
     CRawMatchClient first = RawClient();
     CRawMatchClient second = RawClient();
     Bytes body;
@@ -439,10 +449,33 @@ TEST_F(MatchServerTest, ConnectionsBeyondTheLimitAreClosedAtOnce)
     ASSERT_TRUE(AskChunk(second, 1, 0, body));
     CRawMatchClient third = RawClient();
     EXPECT_TRUE(third.ClosedByServer(kAnswerTimeoutMs));
+    {
+        std::lock_guard lock(reportMutex);
+        EXPECT_EQ(reports, std::vector<std::string>{
+                               "refused 1 connection: the server is full (--max-clients 2)"});
+    }
     first.Close();
     ASSERT_TRUE(WaitUntil([&] { return m_server->ActiveClients() == 1; }));
     CRawMatchClient fourth = RawClient();
     EXPECT_TRUE(AskChunk(fourth, 1, 0, body));
+}
+
+// One viewer after the other, each closing before the next connects (velt list run again and
+// again): the one that left is not yet counted out when the next arrives, and the next must not
+// be refused for it.
+TEST_F(MatchServerTest, AClientThatFollowsOneThatLeftIsServedAtTheLimit)
+{
+    StartServer(1, 0, {1}, "", 1);
+    std::size_t lists = 0;
+    for (int i = 0; i < 200; ++i)
+    {
+        CMatchServerClient client(m_notices);
+        if (client.Connect("127.0.0.1", m_server->Port()) &&
+            client.FetchMatchList(kAnswerTimeoutMs) == CMatchServerClient::ListOutcome::kListEnd)
+            ++lists;
+    }
+    EXPECT_EQ(lists, 200u);
+    EXPECT_EQ(m_server->Tally().RefusedCount(), 0u);
 }
 
 TEST_F(MatchServerTest, FiftyClientsStreamAtOnceAndReceiveIdenticalBytes)

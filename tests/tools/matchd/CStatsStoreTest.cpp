@@ -15,6 +15,7 @@
 
 #include "tests/tools/matchd/CStateLockHolder.h"
 #endif
+#include "platform/Thread.h"
 #include "tools/matchd/CStatsStore.h"
 #include "tools/matchd/MatchdOptions.h"
 
@@ -161,6 +162,7 @@ CStatsStore::WriteTimings QuickRetries()
     timings.m_lockWaitMs = 20;
     timings.m_retryMs = 20;
     timings.m_reportAfterMs = 100;
+    timings.m_closeWaitMs = 200;
     return timings;
 }
 
@@ -176,17 +178,26 @@ TEST(StateLockHolder, DISABLED_HoldsTheWriteLock)
 
 TEST(CStatsStoreTest, ALockHeldByAnotherProcessDelaysWritesButLosesNoCount)
 {
+    enum class Release
+    {
+        kBeforeClose,
+        kDuringClose, // the close waits for it
+        kNever,       // the counts are named and the close fails
+    };
     const struct
     {
-        bool m_releaseBeforeClose;
+        const char* m_name;
+        Release m_release;
         const char* m_report; // what the store says last
     } rows[] = {
-        {true, "again"},
-        {false, "not written to"},
+        {"released before the close", Release::kBeforeClose, "again"},
+        {"released while the close waits", Release::kDuringClose, "again"},
+        {"never released", Release::kNever,
+         "unwritten counts of match 2: visits +0, ratings +1 (sum +5)"},
     };
     for (const auto& row : rows)
     {
-        SCOPED_TRACE(row.m_releaseBeforeClose);
+        SCOPED_TRACE(row.m_name);
         TempPath path("velt-locked");
         ProblemLog problems;
         {
@@ -196,7 +207,10 @@ TEST(CStatsStoreTest, ALockHeldByAnotherProcessDelaysWritesButLosesNoCount)
         }
         test::CStateLockHolder holder;
         auto store = std::make_unique<CStatsStore>();
-        store->SetWriteTimings(QuickRetries());
+        CStatsStore::WriteTimings timings = QuickRetries();
+        if (row.m_release == Release::kDuringClose)
+            timings.m_closeWaitMs = 60000; // generous: the release ends it
+        store->SetWriteTimings(timings);
         store->SetProblemReporter(problems.Reporter());
         ASSERT_TRUE(holder.Hold(path.Text()));
         // Opening while another writer holds the lock is no reason to refuse the file.
@@ -210,18 +224,29 @@ TEST(CStatsStoreTest, ALockHeldByAnotherProcessDelaysWritesButLosesNoCount)
         ASSERT_TRUE(WaitFor([&] { return problems.Has("cannot write"); }));
         EXPECT_TRUE(problems.Has(path.Text()));
         EXPECT_EQ(store->PendingMatches(), 2u);
-        if (row.m_releaseBeforeClose)
+        if (row.m_release == Release::kBeforeClose)
         {
             holder.Release();
             ASSERT_TRUE(WaitFor([&] { return store->PendingMatches() == 0; }));
         }
-        store.reset();
+        CThread releaser;
+        if (row.m_release == Release::kDuringClose)
+            releaser.Start(
+                [&]
+                {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    holder.Release();
+                });
+        const bool written = store->Finish();
+        releaser.Join();
+        EXPECT_EQ(written, row.m_release != Release::kNever);
         EXPECT_TRUE(problems.Has(row.m_report));
+        store.reset();
         holder.Release();
         CStatsStore reopened;
         ASSERT_TRUE(reopened.Open(path.Text()));
-        EXPECT_EQ(reopened.Stats(1).m_visits, row.m_releaseBeforeClose ? 3u : 1u);
-        EXPECT_EQ(reopened.Stats(2).m_ratingCount, row.m_releaseBeforeClose ? 1u : 0u);
+        EXPECT_EQ(reopened.Stats(1).m_visits, written ? 3u : 1u);
+        EXPECT_EQ(reopened.Stats(2).m_ratingCount, written ? 1u : 0u);
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include "host/ReplayHeader.h"
 #include "host/ReplayHeaderBuilder.h"
+#include "host/ReplayHeaderCheck.h"
 #include "host/packets/LobbyPackets.h"
 #include "tests/tools/matchd/ReplayTestSupport.h"
 #include "tools/matchd/ReplayConversion.h"
@@ -75,6 +76,8 @@ TEST_P(ReplaySamplesTest, LobbyFitsTheHeaderInTheHostsLayout)
 
     const auto content = SplitReplayHeader(match.m_header);
     ASSERT_TRUE(content);
+    // The client hosts what it is served: no recording is refused by its header check.
+    EXPECT_EQ(ReplayHeaderProblem(match.m_header), std::nullopt);
     const auto table = ParseSlotInfo(content->m_slotTable);
     ASSERT_TRUE(table);
     EXPECT_LE(table->m_slots.size(), 12u);

@@ -4,6 +4,7 @@
 
 #include "host/ReplayHeader.h"
 #include "host/ReplayHeaderBuilder.h"
+#include "host/ReplayHeaderCheck.h"
 #include "host/packets/GamePacketFramer.h"
 #include "host/packets/LobbyPackets.h"
 #include "host/packets/PlayPackets.h"
@@ -137,6 +138,7 @@ TEST_P(SyntheticMatchShape, HeaderHoldsRealLanPacketsForTheMatch)
         SCOPED_TRACE(match.m_info.m_matchName);
         const auto content = SplitReplayHeader(match.m_header);
         ASSERT_TRUE(content);
+        EXPECT_EQ(ReplayHeaderProblem(match.m_header), std::nullopt);
         ReplayHeader header;
         header.Assign(match.m_header);
 
