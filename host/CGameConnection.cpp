@@ -178,7 +178,7 @@ bool CGameConnection::TakeOwed()
     return false;
 }
 
-CGameConnection::PumpResult CGameConnection::Pump()
+CGameConnection::PumpResult CGameConnection::Pump(std::uint32_t keepalivesAwaited)
 {
     const auto link = Link();
     if (!link)
@@ -187,26 +187,30 @@ CGameConnection::PumpResult CGameConnection::Pump()
     {
         if (m_end == m_buffer.size())
             MakeRoom();
+        // Full of what a halted game need not keep: only leaves and awaited keepalives stay.
+        if (m_end == m_buffer.size() && DropUnwanted(keepalivesAwaited, true))
+            return PumpResult::kLeavePending;
         if (m_end == m_buffer.size())
-            break; // full: what is buffered is looked at; the rest waits in the socket
+            break; // full of one packet still arriving: the rest waits in the socket
         if (!Fill(*link))
             break;
         // A halt of any length: its keepalives go as they come, so the buffer never fills.
-        if (DropOwedKeepalives())
+        if (DropUnwanted(keepalivesAwaited))
             return PumpResult::kLeavePending;
     }
-    return DropOwedKeepalives() ? PumpResult::kLeavePending
-           : m_closed           ? PumpResult::kClosed
-                                : PumpResult::kNothing;
+    return DropUnwanted(keepalivesAwaited) ? PumpResult::kLeavePending
+           : m_closed                     ? PumpResult::kClosed
+                                          : PumpResult::kNothing;
 }
 
-bool CGameConnection::DropOwedKeepalives()
+bool CGameConnection::DropUnwanted(std::uint32_t keepalivesAwaited, bool onlyEssentials)
 {
     // Past the packet handed out last, which has been dealt with; kept packets move down
-    // over the dropped keepalives.
+    // over the dropped ones.
     const std::size_t from = m_begin + m_handedOut;
     std::size_t read = from;
     std::size_t write = from;
+    std::uint32_t keepalivesKept = 0;
     bool leave = false;
     while (read < m_end)
     {
@@ -216,11 +220,19 @@ bool CGameConnection::DropOwedKeepalives()
             break;
         const bool whole = frame.m_kind == GameFrame::Kind::kWhole;
         const auto packet = rest.first(frame.m_length);
-        if (whole && HasGamePacketType(packet, GamePacketType::kLeaveGame))
-            leave = true;
-        const bool drop = whole && !leave &&
-                          HasGamePacketType(packet, GamePacketType::kOutgoingKeepalive) &&
-                          TakeOwed();
+        const bool isLeave = whole && HasGamePacketType(packet, GamePacketType::kLeaveGame);
+        leave = leave || isLeave;
+        bool drop = false;
+        if (whole && !leave && HasGamePacketType(packet, GamePacketType::kOutgoingKeepalive))
+        {
+            // Owed ones answer empty slots; beyond the awaited ones, no slot waits for them.
+            drop = TakeOwed() || keepalivesKept >= keepalivesAwaited;
+            keepalivesKept += drop ? 0 : 1;
+        }
+        else if (onlyEssentials && !isLeave)
+        {
+            drop = true;
+        }
         if (!drop)
         {
             if (write != read)

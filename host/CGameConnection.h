@@ -91,8 +91,11 @@ public:
         kClosed,
     };
     // Takes in what the game has sent so far without waiting, and says whether it holds a
-    // leave: a halted game is not read, yet its viewer may leave.
-    PumpResult Pump();
+    // leave: a halted game is not read, yet its viewer may leave. keepalivesAwaited is how many
+    // keepalives the time slots in flight still owe; any beyond those are dropped, and a buffer
+    // that fills all the same keeps only them and leaves, so a game that floods a halt cannot
+    // hide its leave behind what it sent before.
+    PumpResult Pump(std::uint32_t keepalivesAwaited = 0);
     // Closing: reads and drops what the game still sends until it closes its side, for at most
     // waitMs, so that the connection ends with a close rather than a reset.
     void DrainUntilClosed(IClock& clock, std::uint32_t waitMs);
@@ -105,9 +108,10 @@ private:
     bool TakeOwed();
     // NextFromWire, with a deadline when a clock is given.
     GameRead ReadFromWire(IClock* clock, std::uint64_t deadlineMs);
-    // Drops owed keepalives from what is buffered and not yet handed out; true when a leave
-    // is among the rest.
-    bool DropOwedKeepalives();
+    // Drops owed keepalives, and keepalives beyond the awaited ones, from what is buffered and
+    // not yet handed out; with onlyEssentials everything else but leaves goes too. True when a
+    // leave is among the rest.
+    bool DropUnwanted(std::uint32_t keepalivesAwaited, bool onlyEssentials = false);
     std::span<const std::uint8_t> Buffered() const;
 
     mutable std::mutex m_linkMutex; // guards m_link (not held while sending or reading)

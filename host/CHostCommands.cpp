@@ -296,7 +296,11 @@ CHostCommands::Exit CHostCommands::SyncUp(const Context& context)
 CHostCommands::Exit CHostCommands::FastForward(std::uint64_t targetMs)
 {
     // The keepalive of the current time slot is still unread; a line typed meanwhile is kept.
-    HostResult result = m_session.DiscardNextPacket(true);
+    // Typed while the game is held, no slot of the stream is in flight and none is owed: a read
+    // for it would wait for ever.
+    HostResult result = HostResult::kContinue;
+    if (m_session.Feed().SlotsInFlight() > 0)
+        result = m_session.DiscardNextPacket(true);
     if (!EndsSession(result))
         result = m_session.Feed().FastForwardToTime(targetMs, false);
     return Return(EndsSession(result) ? result : HostResult::kContinue);
@@ -317,6 +321,9 @@ CHostCommands::Exit CHostCommands::SyncDown(const Context& context)
     }
     Reply(context,
           "[VELT] Synchronising:Game is halted for  " + std::to_string(halt / 1000) + " seconds");
+    // Held on purpose, play falls behind the live edge.
+    if (halt > 0)
+        m_session.Stream().LeaveLiveEdge();
     const HostResult result = m_session.Feed().HaltGame(static_cast<std::uint32_t>(halt));
     return EndsSession(result) ? Return(result) : Follow();
 }
@@ -447,8 +454,7 @@ CHostCommands::Exit CHostCommands::Back(const Context& context)
 {
     if (context.m_lobby)
         return InGameOnly(context);
-    const std::string_view argument = CommandArgument(context.m_command, 4);
-    const auto target = GotoTargetMs(argument);
+    const auto target = BackTargetMs(CommandArgument(context.m_command, 4));
     if (!target)
         return BackUsage(context);
     const std::uint32_t now = m_session.Feed().GameTimeMs();

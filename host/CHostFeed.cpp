@@ -149,6 +149,9 @@ HostResult CHostFeed::Pause()
 {
     if (Paused())
         return HostResult::kContinue;
+    // Held on purpose, play falls behind the live edge: the limit of a feed that has caught up
+    // no longer applies, so that a fast-forward can close the gap again.
+    m_session.Stream().LeaveLiveEdge();
     // Held at normal speed, so that no time slot of ours is in flight while the game waits;
     // the speed comes back with /resume.
     const std::uint8_t level = ShownLevel();
@@ -207,16 +210,22 @@ HostResult CHostFeed::HoldTicks(const std::function<bool()>& holding)
         m_session.Stream().RequestWhileWaiting();
         if (!SendEmptySlot(true))
             return m_session.LoseConnection();
-        // The viewer's lines are answered as they come; none of them waits for a keepalive.
-        const GameRead read = m_session.Connection().NextWaiting(
-            m_session.Clock(), m_session.Timings().m_haltPeriodMs);
-        if (read.TimedOut())
-            continue;
-        if (read.Closed())
-            return m_session.LoseConnection();
-        const HostResult result = m_session.Commands().HandleHeldPacket(read);
-        if (EndsSession(result))
-            return result;
+        // Until the next empty slot is due, the viewer's lines are answered as they come; none
+        // of them waits for a keepalive, and whatever the game sends does not hurry the slots.
+        const std::uint64_t due = m_session.Clock().NowMs() + m_session.Timings().m_haltPeriodMs;
+        for (std::uint64_t now = m_session.Clock().NowMs(); now < due && holding();
+             now = m_session.Clock().NowMs())
+        {
+            const GameRead read = m_session.Connection().NextWaiting(
+                m_session.Clock(), static_cast<std::uint32_t>(due - now));
+            if (read.TimedOut())
+                break;
+            if (read.Closed())
+                return m_session.LoseConnection();
+            const HostResult result = m_session.Commands().HandleHeldPacket(read);
+            if (EndsSession(result))
+                return result;
+        }
     }
     return HostResult::kContinue;
 }
@@ -646,7 +655,7 @@ HostResult CHostFeed::HaltTick()
         return HostResult::kSessionOver;
     if (!SendEmptySlot(true))
         return m_session.LoseConnection();
-    switch (m_session.Connection().Pump())
+    switch (m_session.Connection().Pump(SlotsInFlight()))
     {
     case CGameConnection::PumpResult::kLeavePending:
         m_session.SendLeaveAck();
@@ -770,14 +779,37 @@ HostResult CHostFeed::FastForwardToPosition(std::uint32_t target, bool quiet)
 
 HostResult CHostFeed::FastForward(const std::function<bool()>& shortOfTarget, bool quiet)
 {
+    // Asked for while play holds behind live, the fast-forward runs as in play; the hold goes on
+    // after it if play is still too close to the edge.
+    const bool held = m_holding.exchange(false);
+    const HostResult result = FastForwardUnheld(shortOfTarget, quiet);
+    m_holding.store(held);
+    return result;
+}
+
+HostResult CHostFeed::FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet)
+{
     HostResult result = SetSpeed(kFastestLevel);
     if (EndsSession(result))
         return result;
     while (shortOfTarget())
     {
+        if (Paused())
+        {
+            // Held where the viewer paused it; /resume brings back the level of the pause.
+            result = HoldWhilePaused();
+            if (EndsSession(result))
+            {
+                m_session.SignalStop();
+                return result;
+            }
+            if (ShownLevel() != kFastestLevel)
+                return HostResult::kSpeedChanged; // the viewer chose a speed meanwhile
+            continue;
+        }
         result = FeedStep(StepKind::kPlain);
-        if (result == HostResult::kSpeedChanged)
-            return result; // the viewer has chosen a speed (or paused)
+        if (result == HostResult::kSpeedChanged && !Paused())
+            return result; // the viewer has chosen a speed
         if (EndsSession(result))
         {
             m_session.SignalStop();
@@ -833,7 +865,7 @@ HostResult CHostFeed::CatchUpToDelay()
     // was asked for meanwhile): once reached, the server is asked where the match stands, and
     // the catch-up ends only on a target that an answer given since confirms.
     bool confirmed = false;
-    while (!m_session.Stopping() && !Paused())
+    while (!m_session.Stopping())
     {
         const std::uint64_t edgeMs = LiveEdgeMs();
         const std::uint64_t delayMs = std::uint64_t{m_session.LiveDelay()} * 1000;
@@ -852,7 +884,7 @@ HostResult CHostFeed::CatchUpToDelay()
         if (EndsSession(result))
             return result;
         if (result == HostResult::kSpeedChanged)
-            return HostResult::kContinue; // the viewer has chosen a speed, or paused
+            return HostResult::kContinue; // the viewer has chosen a speed
     }
     if (!Paused())
         m_session.SendGameChat(kNormalSpeedLine);

@@ -120,6 +120,7 @@ private:
     HostResult HoldTicks(const std::function<bool()>& holding);
     HostResult NearEnd(StepKind kind, std::uint32_t size);
     HostResult FastForward(const std::function<bool()>& shortOfTarget, bool quiet);
+    HostResult FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet);
     void TimeSlotNotices(const TimeSlotFacts& facts);
     bool RecordedChatShown(std::span<const std::uint8_t> chat) const;
     HostResult Absorb(std::uint32_t count);

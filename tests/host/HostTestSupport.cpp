@@ -248,42 +248,83 @@ void CTestOwner::SubmitRating(std::uint32_t matchId, std::uint8_t rating)
     m_ratings.push_back(BuildRateMessage({7, matchId, ClampRating(rating)}));
 }
 
+void CTestOwner::HoldAnswerAt(std::uint32_t offset, std::uint32_t holdMs)
+{
+    std::lock_guard lock(m_mutex);
+    m_holdOffset = offset;
+    m_holdMs = holdMs;
+}
+
+std::uint32_t CTestOwner::HeldAnswersSent() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_heldAnswersSent;
+}
+
 void CTestOwner::AnswerLoop()
 {
     std::unique_lock lock(m_mutex);
     for (;;)
     {
+        const auto heldDue = [&] {
+            return !m_held.empty() && m_held.front().first <= std::chrono::steady_clock::now();
+        };
         // A silent server keeps its requests; they are answered once it speaks again.
-        m_changed.wait(lock, [&] {
-            return m_stopping || (!m_pending.empty() && m_answering == Answering::kAnswer);
-        });
+        const auto ready = [&] {
+            return m_stopping || heldDue() ||
+                   (!m_pending.empty() && m_answering == Answering::kAnswer);
+        };
+        if (m_held.empty())
+            m_changed.wait(lock, ready);
+        else
+            m_changed.wait_until(lock, m_held.front().first, ready);
         if (m_stopping)
             return;
+        if (heldDue())
+        {
+            const Request request = m_held.front().second;
+            m_held.pop_front();
+            ++m_heldAnswersSent;
+            Answer(lock, request);
+            continue;
+        }
+        if (m_pending.empty() || m_answering != Answering::kAnswer)
+            continue;
         const Request request = m_pending.front();
         m_pending.pop_front();
-        std::vector<std::uint8_t> data;
-        std::uint32_t count = 0;
-        if (request.m_offset < m_available)
+        if (m_holdOffset && *m_holdOffset == request.m_offset)
         {
-            count = std::min<std::uint32_t>(CLocalGameHost::kFullChunk,
-                                            m_available - request.m_offset);
-            data.assign(m_stream.begin() + request.m_offset,
-                        m_stream.begin() + request.m_offset + count);
+            m_holdOffset.reset();
+            m_held.emplace_back(std::chrono::steady_clock::now() + std::chrono::milliseconds(m_holdMs),
+                                request);
+            continue;
         }
-        else if (m_ended)
-        {
-            count = CLocalGameHost::kFullChunk + 1;
-        }
-        const std::uint16_t seconds = m_matchSeconds;
-        CLocalGameHost* host = m_host;
-        m_inAnswer = true;
-        lock.unlock();
-        // As the receive thread does: the chunk goes to the host, which may ask for the next.
-        host->AppendStreamChunk(request.m_offset, data.data(), count, seconds);
-        lock.lock();
-        m_inAnswer = false;
-        m_changed.notify_all();
+        Answer(lock, request);
     }
+}
+
+void CTestOwner::Answer(std::unique_lock<std::mutex>& lock, const Request& request)
+{
+    std::vector<std::uint8_t> data;
+    std::uint32_t count = 0;
+    if (request.m_offset < m_available)
+    {
+        count = std::min<std::uint32_t>(CLocalGameHost::kFullChunk, m_available - request.m_offset);
+        data.assign(m_stream.begin() + request.m_offset, m_stream.begin() + request.m_offset + count);
+    }
+    else if (m_ended)
+    {
+        count = CLocalGameHost::kFullChunk + 1;
+    }
+    const std::uint16_t seconds = m_matchSeconds;
+    CLocalGameHost* host = m_host;
+    m_inAnswer = true;
+    lock.unlock();
+    // As the receive thread does: the chunk goes to the host, which may ask for the next.
+    host->AppendStreamChunk(request.m_offset, data.data(), count, seconds);
+    lock.lock();
+    m_inAnswer = false;
+    m_changed.notify_all();
 }
 
 // ---- scripted game -----------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -96,6 +98,14 @@ public:
     // A live match grows: more bytes, and the length that the answers report.
     void Grow(std::uint32_t available, std::uint16_t matchSeconds);
     void SetAnswering(Answering answering);
+    // The first request at this offset is answered only after holdMs; the ones after it are
+    // answered meanwhile, as a server that answers out of order would.
+    void HoldAnswerAt(std::uint32_t offset, std::uint32_t holdMs);
+    // Held answers sent so far.
+    std::uint32_t HeldAnswersSent() const;
+    // As a link supervisor: a silent server does not end the session at the end of the data.
+    void SetSupervising(bool on) { m_supervising.store(on); }
+    bool SupervisesServerLink() const override { return m_supervising.load(); }
 
     struct Request
     {
@@ -124,6 +134,8 @@ public:
 
 private:
     void AnswerLoop();
+    // Answers one request (the lock is held on entry and exit, and let go meanwhile).
+    void Answer(std::unique_lock<std::mutex>& lock, const Request& request);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -140,6 +152,11 @@ private:
     CLocalGameHost* m_host = nullptr;
     bool m_inAnswer = false;
     bool m_stopping = false;
+    std::optional<std::uint32_t> m_holdOffset;
+    std::uint32_t m_holdMs = 0;
+    std::deque<std::pair<std::chrono::steady_clock::time_point, Request>> m_held;
+    std::uint32_t m_heldAnswersSent = 0;
+    std::atomic<bool> m_supervising{false};
     CThread m_thread;
 
     std::atomic<bool> m_mapExists{true};

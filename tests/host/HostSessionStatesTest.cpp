@@ -1,0 +1,653 @@
+// The viewer's commands in every state a session can be in, over loopback against the game
+// simulator and the test's stand-in server: the reply, and what must hold whatever was typed
+// (nothing moves while paused, the game is never left without a time slot, game time never runs
+// backwards within a session, a leave is acknowledged at once). Then the same machinery driven
+// by random command sequences.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "host/packets/PlayPackets.h"
+#include "tests/PollUntil.h"
+#include "tests/host/HostTestSupport.h"
+#include "tools/gamesim/CGameSimulator.h"
+
+namespace velt::test
+{
+namespace
+{
+
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+
+const std::string kInGameOnly = "[VELT] You can only execute this command in game!";
+const std::string kNormal = "[VELT] Now play with normal speed";
+const std::string kLostLine = "[VELT] Lost the connection to the server, reconnecting...";
+const std::string kBackLine = "[VELT] The connection to the server is back";
+
+// The bounds of what must happen at once: far beyond the halt period (30 ms) and the game's
+// pace, so that only a fault and not a loaded machine crosses them.
+constexpr std::uint32_t kLeaveAckMs = 3000;
+constexpr std::uint64_t kFreezeMs = 2500;
+
+enum class State
+{
+    kLobby,
+    kCatchUp,
+    kPlay,
+    kDelayHold,
+    kBuffering,
+    kSyncDownHalt,
+    kPaused,
+    kReconnecting,
+    kEndOfData,
+};
+
+constexpr State kStates[] = {State::kLobby,     State::kCatchUp,      State::kPlay,
+                             State::kDelayHold, State::kBuffering,    State::kSyncDownHalt,
+                             State::kPaused,    State::kReconnecting, State::kEndOfData};
+
+const char* Name(State state)
+{
+    switch (state)
+    {
+    case State::kLobby:
+        return "lobby";
+    case State::kCatchUp:
+        return "opening catch-up";
+    case State::kPlay:
+        return "normal play";
+    case State::kDelayHold:
+        return "live-delay hold";
+    case State::kBuffering:
+        return "buffering halt";
+    case State::kSyncDownHalt:
+        return "syncdown halt";
+    case State::kPaused:
+        return "paused";
+    case State::kReconnecting:
+        return "reconnecting";
+    case State::kEndOfData:
+        return "end of data";
+    }
+    return "?";
+}
+
+enum class Command
+{
+    kPause,
+    kResume,
+    kGoto,
+    kSyncUp,
+    kSyncDown,
+    kBack,
+    kDelay,
+    kFaster,
+    kSlower,
+    kStatus,
+    kLeave,
+};
+
+constexpr Command kCommands[] = {Command::kPause,  Command::kResume,   Command::kGoto,
+                                 Command::kSyncUp, Command::kSyncDown, Command::kBack,
+                                 Command::kDelay,  Command::kFaster,   Command::kSlower,
+                                 Command::kStatus, Command::kLeave};
+
+// The game's day clock (08:00 at game time 0, three clock minutes a second) at a game time.
+std::string ClockAt(std::uint64_t gameMs)
+{
+    const std::uint64_t minutes = 8 * 60 + gameMs / 1000 * 3;
+    const std::uint64_t hours = minutes / 60 % 24;
+    return std::to_string(hours) + ":" + (minutes % 60 < 10 ? "0" : "") +
+           std::to_string(minutes % 60);
+}
+
+// How a state is made: the match, what of it the server has, and how the game plays.
+struct Setup
+{
+    bool m_live = false;
+    std::uint16_t m_matchSeconds = 0;
+    std::uint32_t m_slots = 3000;     // of 100 ms each
+    std::uint32_t m_available = 3000; // slots the server has so far
+    bool m_ended = true;
+    std::uint32_t m_delaySeconds = 0;
+    std::uint32_t m_slotDelayMs = 5;
+    bool m_start = true;
+    bool m_supervised = false;
+};
+
+Setup SetupOf(State state)
+{
+    Setup setup;
+    switch (state)
+    {
+    case State::kLobby:
+        setup.m_start = false;
+        break;
+    case State::kCatchUp:
+        setup = {true, 600, 6000, 6000, false, 0, 2};
+        break;
+    case State::kDelayHold:
+        setup = {true, 60, 3000, 600, false, 20, 0};
+        break;
+    case State::kBuffering:
+        setup = {true, 30, 3000, 300, false, 0, 0};
+        break;
+    case State::kReconnecting:
+        setup = {true, 30, 3000, 300, false, 0, 0};
+        setup.m_supervised = true;
+        break;
+    case State::kEndOfData:
+        setup = {false, 0, 400, 400, true, 0, 20};
+        break;
+    case State::kPlay:
+    case State::kSyncDownHalt:
+    case State::kPaused:
+        break;
+    }
+    return setup;
+}
+
+std::size_t SlotSize()
+{
+    return ActionSlot(100, 1, {0x01}).size();
+}
+
+// One session in a chosen state: the host with its stand-in server, and the simulated game.
+class CStatesRig
+{
+public:
+    CStatesRig(State state, std::uint32_t haltSeconds)
+        : m_state(state), m_setup(SetupOf(state)), m_haltSeconds(haltSeconds),
+          m_rig(Header(m_setup)), m_game(Script(m_setup))
+    {
+    }
+
+    bool Enter()
+    {
+        const Bytes stream = CStreamBuilder().Slots(m_setup.m_slots).Take();
+        m_rig.m_owner.SetStream(
+            stream, m_setup.m_available * static_cast<std::uint32_t>(SlotSize()),
+            m_setup.m_ended && m_setup.m_available == m_setup.m_slots, m_setup.m_matchSeconds);
+        m_rig.m_owner.SetSupervising(m_setup.m_supervised);
+        m_rig.m_host->SetLiveDelay(m_setup.m_delaySeconds);
+        if (!m_game.Start() || !m_rig.Start(m_game.AnnouncePort()))
+            return false;
+        switch (m_state)
+        {
+        case State::kLobby:
+            return m_game.WaitFor([](const GameSimRecord& r)
+                                  { return LinesStartingWith(r, "[VELT] Type /start") > 0; },
+                                  kWaitMs);
+        case State::kCatchUp:
+            return m_game.WaitFor([](const GameSimRecord& r)
+                                  { return LinesStartingWith(r, "[VELT]You are") > 0; },
+                                  kWaitMs) &&
+                   GameTimeReaches(3000);
+        case State::kPlay:
+        case State::kEndOfData:
+            return GameTimeReaches(m_state == State::kPlay ? 3000 : 30000);
+        case State::kDelayHold:
+            return SeenLine(kNormal) && PollUntil(
+                                            [this]
+                                            {
+                                                const auto record = m_game.Record();
+                                                const auto& log = record.m_slotLog;
+                                                return log.size() > 5 &&
+                                                       std::all_of(log.end() - 5, log.end(),
+                                                                   [](const GameSimSlot& s)
+                                                                   { return s.m_intervalMs == 0; });
+                                            },
+                                            kWaitMs);
+        case State::kBuffering:
+            return Buffering();
+        case State::kReconnecting:
+            if (!Buffering())
+                return false;
+            m_rig.m_owner.SetAnswering(CTestOwner::Answering::kSilent);
+            m_rig.m_host->PostServerLine(kLostLine);
+            return SeenLine(kLostLine);
+        case State::kSyncDownHalt:
+        {
+            if (!GameTimeReaches((m_haltSeconds + 1) * 1000))
+                return false;
+            const std::uint64_t now = GameTimeMs();
+            Type("/syncdown " + ClockAt(now - m_haltSeconds * 1000));
+            return SeenLine("[VELT] Synchronising:Game is halted for");
+        }
+        case State::kPaused:
+            if (!GameTimeReaches(3000))
+                return false;
+            Type("/pause");
+            return SeenLine("[VELT] Paused at ");
+        }
+        return false;
+    }
+
+    // States that keep replies back until they end: the server brings data again, or the
+    // halt runs out by itself.
+    void Release()
+    {
+        if (m_state == State::kBuffering || m_state == State::kReconnecting)
+        {
+            const std::uint32_t all = m_setup.m_slots * static_cast<std::uint32_t>(SlotSize());
+            m_rig.m_owner.SetAvailable(all, false);
+            m_rig.m_owner.SetAnswering(CTestOwner::Answering::kAnswer);
+        }
+        if (m_state == State::kReconnecting)
+        {
+            m_rig.m_host->PostServerLine(kBackLine);
+            m_rig.m_host->RequestAgainFromEnd();
+        }
+    }
+
+    bool HoldsRepliesBack() const
+    {
+        return m_state == State::kBuffering || m_state == State::kReconnecting ||
+               m_state == State::kSyncDownHalt;
+    }
+
+    // The command's text for where the game stands now.
+    std::string Text(Command command)
+    {
+        const std::uint64_t now = GameTimeMs();
+        const bool pastTheEnd = m_state == State::kEndOfData;
+        switch (command)
+        {
+        case Command::kPause:
+            return "/pause";
+        case Command::kResume:
+            return "/resume";
+        case Command::kGoto:
+            return pastTheEnd ? "/goto 99:00" : "/goto " + MinutesSecondsText(now + 5000);
+        case Command::kSyncUp:
+            return pastTheEnd ? "/syncup 7:59" : "/syncup " + ClockAt(now + 6000);
+        case Command::kSyncDown:
+            return "/syncdown " + ClockAt(now > 2000 ? now - 2000 : 0);
+        case Command::kBack:
+            return "/back 0:01";
+        case Command::kDelay:
+            return "/delay 5";
+        case Command::kFaster:
+            return "/faster";
+        case Command::kSlower:
+            return "/slower";
+        case Command::kStatus:
+            return "/status";
+        case Command::kLeave:
+            return {};
+        }
+        return {};
+    }
+
+    // The lines a command gets, in order, each matched by its beginning.
+    Lines Replies(Command command) const
+    {
+        if (m_state == State::kLobby)
+        {
+            switch (command)
+            {
+            case Command::kDelay:
+                return {"[VELT] Delay behind live set to 5 s"};
+            case Command::kFaster:
+            case Command::kSlower:
+                return {"[VELT] Current Speed is"};
+            case Command::kStatus:
+                return {"[VELT] Game time 0:00", "[VELT] "};
+            default:
+                return {kInGameOnly};
+            }
+        }
+        const bool paused = m_state == State::kPaused;
+        switch (command)
+        {
+        case Command::kPause:
+            return {paused ? "[VELT] Already paused, /resume to play on" : "[VELT] Paused at "};
+        case Command::kResume:
+            return {paused ? "[VELT] Resumed" : "[VELT] Not paused"};
+        case Command::kGoto:
+        case Command::kSyncUp:
+            if (paused)
+                return {"[VELT] Paused: type /resume first"};
+            return {"[VELT] Now fast forward to ", kNormal};
+        case Command::kSyncDown:
+            return {"[VELT] Synchronising:Game is halted for"};
+        case Command::kBack:
+            return {"[VELT] Back to 0:01: join the game again from the LAN screen"};
+        case Command::kDelay:
+            return {"[VELT] Delay behind live set to 5 s"};
+        case Command::kFaster:
+        case Command::kSlower:
+            return {"[VELT] Current Speed is"};
+        case Command::kStatus:
+            return {"[VELT] Game time ", "[VELT] "};
+        case Command::kLeave:
+            return {};
+        }
+        return {};
+    }
+
+    void Type(const std::string& text) { m_game.TypeChat(text); }
+    CGameSimulator& Game() { return m_game; }
+    CLocalGameHost& Host() { return *m_rig.m_host; }
+    CTestOwner& Owner() { return m_rig.m_owner; }
+    const Setup& SetupUsed() const { return m_setup; }
+
+    std::uint64_t GameTimeMs() const { return m_rig.m_host->Status().m_gameTimeMs; }
+    bool GameTimeReaches(std::uint64_t ms)
+    {
+        return PollUntil([&] { return GameTimeMs() >= ms; }, kWaitMs);
+    }
+    bool SeenLine(const std::string& line)
+    {
+        return m_game.WaitFor(
+            [&](const GameSimRecord& r) { return LinesStartingWith(r, line) > 0; }, kWaitMs);
+    }
+
+private:
+    static HeaderOptions Header(const Setup& setup)
+    {
+        HeaderOptions header;
+        header.m_live = setup.m_live;
+        header.m_matchSeconds = setup.m_matchSeconds;
+        return header;
+    }
+    static GameSimScript Script(const Setup& setup)
+    {
+        GameSimScript script;
+        script.m_slotDelayMs = setup.m_slotDelayMs;
+        script.m_lobbyChat = {};
+        script.m_startAfterLobbyChat = setup.m_start;
+        script.m_rejoins = 1; // /back
+        return script;
+    }
+    static std::string MinutesSecondsText(std::uint64_t ms)
+    {
+        const std::uint64_t s = ms / 1000;
+        return std::to_string(s / 60) + ":" + (s % 60 < 10 ? "0" : "") + std::to_string(s % 60);
+    }
+    bool Buffering()
+    {
+        return SeenLine(kNormal) && PollUntil(
+                                        [this]
+                                        {
+                                            const HostStatus status = m_rig.m_host->Status();
+                                            return status.m_inGame && status.m_buffering;
+                                        },
+                                        kWaitMs);
+    }
+
+    const State m_state;
+    const Setup m_setup;
+    const std::uint32_t m_haltSeconds;
+    HostRig m_rig;
+    CGameSimulator m_game;
+};
+
+// ---- what holds whatever the viewer typed ---------------------------------------------------
+
+std::optional<std::uint64_t> StatedGameTimeMs(const std::string& line)
+{
+    for (const char* prefix :
+         {"[VELT] Paused at ", "[VELT] Game time ", "[VELT] The current game time is  "})
+    {
+        const std::string p(prefix);
+        if (line.rfind(p, 0) != 0)
+            continue;
+        const std::string rest = line.substr(p.size());
+        const std::size_t colon = rest.find(':');
+        if (colon == std::string::npos)
+            return std::nullopt;
+        return (std::strtoull(rest.substr(0, colon).c_str(), nullptr, 10) * 60 +
+                std::strtoull(rest.substr(colon + 1).c_str(), nullptr, 10)) *
+               1000;
+    }
+    return std::nullopt;
+}
+
+// Nothing moves while paused; a time slot comes at least every so often; game time as the host
+// states it never runs backwards within a session; the game never saw a broken stream.
+void ExpectInvariants(const GameSimRecord& record, const std::string& where)
+{
+    for (std::uint32_t session = 1; session <= record.m_sessionsJoined; ++session)
+    {
+        bool paused = false;
+        for (const auto& packet : SessionPackets(record, session))
+        {
+            if (const auto text = ChatText(packet))
+            {
+                if (text->rfind("[VELT] Paused at ", 0) == 0)
+                    paused = true;
+                if (*text == "[VELT] Resumed")
+                    paused = false;
+            }
+            if (paused && IsType(packet, GamePacketType::kIncomingAction))
+            {
+                EXPECT_TRUE(IsEmptySlot(packet))
+                    << where << ": a time slot moved the game while it was paused (session "
+                    << session << ")";
+            }
+        }
+        std::optional<std::uint64_t> lastAt;
+        for (const GameSimSlot& slot : record.m_slotLog)
+        {
+            if (slot.m_session != session)
+                continue;
+            if (lastAt)
+            {
+                EXPECT_LE(slot.m_atMs - *lastAt, kFreezeMs)
+                    << where << ": the game waited for a time slot (session " << session
+                    << ", game time " << slot.m_gameTimeMs << " ms)";
+            }
+            lastAt = slot.m_atMs;
+        }
+        std::uint64_t stated = 0;
+        for (const GameSimLine& line : record.m_lineLog)
+        {
+            if (line.m_session != session)
+                continue;
+            if (const auto ms = StatedGameTimeMs(line.m_text))
+            {
+                EXPECT_GE(*ms, stated) << where << ": game time went back: " << line.m_text;
+                stated = std::max(stated, *ms);
+            }
+        }
+    }
+    EXPECT_FALSE(record.m_streamCorrupt) << where;
+    EXPECT_EQ(record.m_checksumErrors, 0u) << where;
+}
+
+// The lines after the first `from` of the line log begin, in order, with the expected ones.
+bool RepliesArrived(const GameSimRecord& record, std::size_t from, const Lines& expected)
+{
+    std::size_t next = 0;
+    for (std::size_t i = from; i < record.m_lineLog.size() && next < expected.size(); ++i)
+        if (record.m_lineLog[i].m_text.rfind(expected[next], 0) == 0)
+            ++next;
+    return next == expected.size();
+}
+
+bool SessionOver(const GameSimRecord& record)
+{
+    return record.m_sessionsEnded >= record.m_sessionsJoined;
+}
+
+// Leaves, and expects the acknowledgement at once.
+void LeaveAndExpectAcknowledgement(CGameSimulator& game, const std::string& where)
+{
+    const GameSimRecord before = game.Record();
+    if (before.m_sessionsJoined == 0 || SessionOver(before))
+        return;
+    game.Leave();
+    EXPECT_TRUE(
+        game.WaitFor([](const GameSimRecord& r) { return r.m_leaveAckReceived; }, kLeaveAckMs))
+        << where << ": the leave was not acknowledged within " << kLeaveAckMs << " ms";
+}
+
+void RunCell(State state, Command command)
+{
+    const std::string where =
+        std::string(Name(state)) + " x " +
+        (command == Command::kLeave ? "leave" : "command " + std::to_string(int(command)));
+    // A leave is looked at in a halt long enough that only its own handling can answer it.
+    CStatesRig rig(state, command == Command::kLeave ? 10 : 2);
+    ASSERT_TRUE(rig.Enter()) << where << ": the state was not reached";
+    if (command == Command::kLeave)
+    {
+        LeaveAndExpectAcknowledgement(rig.Game(), where);
+        ExpectInvariants(rig.Game().Record(), where);
+        return;
+    }
+    const std::string text = rig.Text(command);
+    const std::size_t from = rig.Game().Record().m_lineLog.size();
+    rig.Type(text);
+    if (rig.HoldsRepliesBack())
+    {
+        // Taken in by the host while the state lasts; answered once it ends.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        rig.Release();
+    }
+    const Lines replies = rig.Replies(command);
+    EXPECT_TRUE(rig.Game().WaitFor(
+        [&](const GameSimRecord& r) { return RepliesArrived(r, from, replies); }, kWaitMs))
+        << where << " (" << text << "): expected \"" << replies.front() << "\"";
+    if (command == Command::kBack && state != State::kLobby)
+    {
+        // The game joins again by itself and plays on from 0:01.
+        EXPECT_TRUE(rig.Game().WaitFor(
+            [](const GameSimRecord& r)
+            {
+                return r.m_sessionsJoined >= 2 && r.m_gameStarted && r.m_timeSlots > 0 &&
+                       std::any_of(r.m_lineLog.begin(), r.m_lineLog.end(),
+                                   [](const auto& line)
+                                   { return line.m_session == 2 && line.m_text == kNormal; });
+            },
+            kWaitMs))
+            << where;
+    }
+    if (state == State::kEndOfData && (command == Command::kGoto || command == Command::kSyncUp))
+    {
+        // Past the end: the match is over.
+        EXPECT_TRUE(rig.Game().WaitFor([](const GameSimRecord& r) { return r.m_leaveAckReceived; },
+                                       kWaitMs))
+            << where;
+    }
+    LeaveAndExpectAcknowledgement(rig.Game(), where);
+    rig.Game().Stop();
+    ExpectInvariants(rig.Game().Record(), where);
+    EXPECT_EQ(rig.Host().OverlappingSteps(), 0u) << where;
+}
+
+class HostSessionStates : public ::testing::TestWithParam<State>
+{
+};
+
+TEST_P(HostSessionStates, EveryCommandInTheState)
+{
+    for (const Command command : kCommands)
+        RunCell(GetParam(), command);
+}
+
+INSTANTIATE_TEST_SUITE_P(States, HostSessionStates, ::testing::ValuesIn(kStates),
+                         [](const ::testing::TestParamInfo<State>& info)
+                         {
+                             std::string name = Name(info.param);
+                             std::replace_if(
+                                 name.begin(), name.end(),
+                                 [](char c)
+                                 { return !std::isalnum(static_cast<unsigned char>(c)); },
+                                 '_');
+                             return name;
+                         });
+
+// ---- random sequences ------------------------------------------------------------------------
+
+std::uint32_t SequenceCount()
+{
+    const char* text = std::getenv("VELT_RANDOM_SEQUENCES");
+    const long count = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+    return count > 0 && count <= 100000 ? static_cast<std::uint32_t>(count) : 24;
+}
+
+std::uint64_t FirstSeed()
+{
+    const char* text = std::getenv("VELT_RANDOM_SEED");
+    return text != nullptr ? std::strtoull(text, nullptr, 10)
+                           : static_cast<std::uint64_t>(
+                                 std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+// One sequence: a state to start from, then commands, server moods and waits at random, then a
+// leave that must be acknowledged at once; the invariants over all of it.
+void RunSequence(std::uint64_t seed)
+{
+    const std::string where = "seed " + std::to_string(seed);
+    std::mt19937_64 random(seed);
+    const auto pick = [&random](std::size_t n) {
+        return static_cast<std::size_t>(
+            std::uniform_int_distribution<std::size_t>(0, n - 1)(random));
+    };
+    const State state = kStates[1 + pick(std::size(kStates) - 1)]; // the lobby is the table's
+    CStatesRig rig(state, 1 + static_cast<std::uint32_t>(pick(2)));
+    ASSERT_TRUE(rig.Enter()) << where << ": " << Name(state) << " was not reached";
+    const std::size_t steps = 3 + pick(6);
+    for (std::size_t step = 0; step < steps; ++step)
+    {
+        if (SessionOver(rig.Game().Record()))
+            break;
+        switch (pick(10))
+        {
+        case 0:
+            rig.Owner().SetAnswering(CTestOwner::Answering::kSilent);
+            break;
+        case 1:
+            rig.Release();
+            rig.Owner().SetAnswering(CTestOwner::Answering::kAnswer);
+            break;
+        default:
+        {
+            const Command command = kCommands[pick(std::size(kCommands) - 1)];
+            rig.Type(rig.Text(command));
+            break;
+        }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(pick(250)));
+    }
+    rig.Release();
+    rig.Owner().SetAnswering(CTestOwner::Answering::kAnswer);
+    // Whatever the last command began (a fast-forward, a halt, a new game after /back) has had
+    // a moment; the leave must be seen in any case.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    LeaveAndExpectAcknowledgement(rig.Game(), where + " (" + Name(state) + ")");
+    rig.Game().Stop();
+    ExpectInvariants(rig.Game().Record(), where + " (" + Name(state) + ")");
+    EXPECT_EQ(rig.Host().OverlappingSteps(), 0u) << where;
+}
+
+TEST(HostSessionStatesRandom, RandomCommandSequencesKeepEveryPromise)
+{
+    const std::uint32_t count = SequenceCount();
+    const std::uint64_t first = FirstSeed();
+    std::printf("random sequences: %u from seed %llu (VELT_RANDOM_SEED repeats them)\n", count,
+                static_cast<unsigned long long>(first));
+    // Three sequences at a time: each has its own host, ports and game.
+    constexpr std::uint32_t kParallel = 3;
+    for (std::uint32_t base = 0; base < count && !HasFailure(); base += kParallel)
+    {
+        std::vector<std::thread> runs;
+        for (std::uint32_t i = base; i < std::min(count, base + kParallel); ++i)
+            runs.emplace_back([seed = first + i] { RunSequence(seed); });
+        for (auto& run : runs)
+            run.join();
+    }
+}
+
+} // namespace
+} // namespace velt::test
