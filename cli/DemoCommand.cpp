@@ -229,7 +229,10 @@ int RunDemoCommand(const std::vector<std::string>& args)
     GameSimScript script;
     script.m_lobbyChat = {"/help", "/start"};
     script.m_keepPackets = false;
-    CGameSimulator game(script);
+    // The game plays at its own pace, as Warcraft III does, on the clock the live match is
+    // played on: it keeps up with the match instead of running into its edge.
+    script.m_paceByInterval = true;
+    CGameSimulator game(script, matchClock);
     game.SetLineObserver([&out](bool inGame, const std::string& text) {
         out.Line(inGame ? "game" : "lobby", text);
     });

@@ -485,10 +485,17 @@ void LeaveAndExpectAcknowledgement(CGameSimulator& game, const std::string& wher
     const GameSimRecord before = game.Record();
     if (before.m_sessionsJoined == 0 || SessionOver(before))
         return;
+    const std::uint32_t session = before.m_sessionsJoined;
     game.Leave();
-    EXPECT_TRUE(
-        game.WaitFor([](const GameSimRecord& r) { return r.m_leaveAckReceived; }, kLeaveAckMs))
+    // The game joins again by itself after a session (for /back), so the session's end is
+    // counted rather than its latest flags read.
+    EXPECT_TRUE(game.WaitFor(
+        [&](const GameSimRecord& r) { return r.m_sessionsEnded >= session; }, kLeaveAckMs))
         << where << ": the leave was not acknowledged within " << kLeaveAckMs << " ms";
+    const auto packets = SessionPackets(game.Record(), session);
+    EXPECT_TRUE(std::any_of(packets.begin(), packets.end(),
+                            [](const Bytes& packet) { return IsLeaveAck(packet); }))
+        << where << ": the session ended without the leave acknowledgement";
 }
 
 void RunCell(State state, Command command)
@@ -535,7 +542,7 @@ void RunCell(State state, Command command)
     if (state == State::kEndOfData && (command == Command::kGoto || command == Command::kSyncUp))
     {
         // Past the end: the match is over.
-        EXPECT_TRUE(rig.Game().WaitFor([](const GameSimRecord& r) { return r.m_leaveAckReceived; },
+        EXPECT_TRUE(rig.Game().WaitFor([](const GameSimRecord& r) { return r.m_sessionsEnded >= 1; },
                                        kWaitMs))
             << where;
     }
