@@ -316,6 +316,8 @@ public:
         case Command::kSyncUp:
             if (paused)
                 return {"[VELT] Paused: type /resume first"};
+            if (m_state == State::kEndOfData)
+                return {"[VELT] Now fast forward to "}; // past the end: the match is over
             return {"[VELT] Now fast forward to ", kNormal};
         case Command::kSyncDown:
             return {"[VELT] Synchronising:Game is halted for"};
