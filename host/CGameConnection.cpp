@@ -205,35 +205,59 @@ CGameConnection::PumpResult CGameConnection::Pump(std::uint32_t keepalivesAwaite
 
 bool CGameConnection::DropUnwanted(std::uint32_t keepalivesAwaited, bool onlyEssentials)
 {
-    // Past the packet handed out last, which has been dealt with; kept packets move down
-    // over the dropped ones.
+    std::uint32_t keepalivesKept = 0;
+    bool leave = false;
+    RemoveBuffered(
+        [&](std::span<const std::uint8_t> packet, bool whole)
+        {
+            const bool isLeave = whole && HasGamePacketType(packet, GamePacketType::kLeaveGame);
+            leave = leave || isLeave;
+            if (whole && !leave && HasGamePacketType(packet, GamePacketType::kOutgoingKeepalive))
+            {
+                // Owed ones answer empty slots; beyond the awaited ones, no slot waits for them.
+                const bool drop = TakeOwed() || keepalivesKept >= keepalivesAwaited;
+                keepalivesKept += drop ? 0 : 1;
+                return drop;
+            }
+            return onlyEssentials && !isLeave;
+        });
+    return leave;
+}
+
+std::vector<std::vector<std::uint8_t>> CGameConnection::TakeViewerLines(std::size_t most)
+{
+    std::vector<std::vector<std::uint8_t>> lines;
+    while (!m_setAside.empty() && lines.size() < most)
+    {
+        lines.push_back(std::move(m_setAside.front()));
+        m_setAside.pop_front();
+    }
+    RemoveBuffered(
+        [&](std::span<const std::uint8_t> packet, bool whole)
+        {
+            if (!whole || lines.size() >= most ||
+                !HasGamePacketType(packet, GamePacketType::kChatToHost))
+                return false;
+            lines.emplace_back(packet.begin(), packet.end());
+            return true;
+        });
+    return lines;
+}
+
+void CGameConnection::RemoveBuffered(
+    const std::function<bool(std::span<const std::uint8_t> packet, bool whole)>& remove)
+{
+    // Past the packet handed out last, which has been dealt with.
     const std::size_t from = m_begin + m_handedOut;
     std::size_t read = from;
     std::size_t write = from;
-    std::uint32_t keepalivesKept = 0;
-    bool leave = false;
     while (read < m_end)
     {
         const auto rest = std::span<const std::uint8_t>(m_buffer.data() + read, m_end - read);
         const GameFrame frame = FrameGamePacket(rest);
         if (frame.m_kind == GameFrame::Kind::kNeedMore)
             break;
-        const bool whole = frame.m_kind == GameFrame::Kind::kWhole;
-        const auto packet = rest.first(frame.m_length);
-        const bool isLeave = whole && HasGamePacketType(packet, GamePacketType::kLeaveGame);
-        leave = leave || isLeave;
-        bool drop = false;
-        if (whole && !leave && HasGamePacketType(packet, GamePacketType::kOutgoingKeepalive))
-        {
-            // Owed ones answer empty slots; beyond the awaited ones, no slot waits for them.
-            drop = TakeOwed() || keepalivesKept >= keepalivesAwaited;
-            keepalivesKept += drop ? 0 : 1;
-        }
-        else if (onlyEssentials && !isLeave)
-        {
-            drop = true;
-        }
-        if (!drop)
+        if (!remove(rest.first(frame.m_length), frame.m_kind == GameFrame::Kind::kWhole))
         {
             if (write != read)
                 std::memmove(m_buffer.data() + write, m_buffer.data() + read, frame.m_length);
@@ -246,7 +270,6 @@ bool CGameConnection::DropUnwanted(std::uint32_t keepalivesAwaited, bool onlyEss
         std::memmove(m_buffer.data() + write, m_buffer.data() + read, m_end - read);
         m_end -= read - write;
     }
-    return leave;
 }
 
 void CGameConnection::DrainUntilClosed(IClock& clock, std::uint32_t waitMs)

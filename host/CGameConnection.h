@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -96,6 +97,10 @@ public:
     // that fills all the same keeps only them and leaves, so a game that floods a halt cannot
     // hide its leave behind what it sent before.
     PumpResult Pump(std::uint32_t keepalivesAwaited = 0);
+    // A halted game is not read either: the viewer's lines that have come (set aside or
+    // buffered), at most `most`, in order, taken out so that they are answered now. What else
+    // is buffered stays for the next read.
+    std::vector<std::vector<std::uint8_t>> TakeViewerLines(std::size_t most);
     // Closing: reads and drops what the game still sends until it closes its side, for at most
     // waitMs, so that the connection ends with a close rather than a reset.
     void DrainUntilClosed(IClock& clock, std::uint32_t waitMs);
@@ -112,6 +117,10 @@ private:
     // not yet handed out; with onlyEssentials everything else but leaves goes too. True when a
     // leave is among the rest.
     bool DropUnwanted(std::uint32_t keepalivesAwaited, bool onlyEssentials = false);
+    // Takes out of what is buffered and not yet handed out the packets that `remove` picks,
+    // looked at in order (whole ones and malformed runs alike); the rest move down over them.
+    void RemoveBuffered(
+        const std::function<bool(std::span<const std::uint8_t> packet, bool whole)>& remove);
     std::span<const std::uint8_t> Buffered() const;
 
     mutable std::mutex m_linkMutex; // guards m_link (not held while sending or reading)

@@ -295,6 +295,12 @@ CHostCommands::Exit CHostCommands::SyncUp(const Context& context)
 
 CHostCommands::Exit CHostCommands::FastForward(std::uint64_t targetMs)
 {
+    // Typed while the game is halted: the jump follows once the halt is over.
+    if (m_session.Feed().Halted())
+    {
+        m_session.Feed().JumpWhenHaltEnds(targetMs);
+        return Return(HostResult::kContinue);
+    }
     // The keepalive of the current time slot is still unread; a line typed meanwhile is kept.
     // Typed while the game is held, no slot of the stream is in flight and none is owed: a read
     // for it would wait for ever.
@@ -324,8 +330,9 @@ CHostCommands::Exit CHostCommands::SyncDown(const Context& context)
     // Held on purpose, play falls behind the live edge.
     if (halt > 0)
         m_session.Stream().LeaveLiveEdge();
-    const HostResult result = m_session.Feed().HaltGame(static_cast<std::uint32_t>(halt));
-    return EndsSession(result) ? Return(result) : Follow();
+    const HostResult result = m_session.Feed().HaltFor(static_cast<std::uint32_t>(halt));
+    // Paused or a speed chosen during the halt: the step ends, as after such a command.
+    return EndsSession(result) || result == HostResult::kSpeedChanged ? Return(result) : Follow();
 }
 
 CHostCommands::Exit CHostCommands::InGameOnly(const Context& context)

@@ -31,11 +31,20 @@ constexpr std::uint32_t kLiveEdgeExtrapolationMs = 1500;
 
 constexpr std::string_view kNormalSpeedLine = "[VELT] Now play with normal speed";
 
+// The viewer's lines answered at one empty time slot of a halt; more wait for the next one, so
+// that a game that floods a halt cannot hold up its pace.
+constexpr std::size_t kLinesPerHaltTick = 16;
+
 } // namespace
+
+bool CHostFeed::Held() const
+{
+    return Paused() || m_holding.load() || Halted();
+}
 
 std::uint8_t CHostFeed::ShownLevel() const
 {
-    if (Paused() || m_holding.load())
+    if (Held())
         return m_levelAfterPause; // what the end of the hold brings back
     const std::uint8_t speed = Speed();
     return speed > 1 ? static_cast<std::uint8_t>(speed - 1) : 1;
@@ -52,6 +61,9 @@ void CHostFeed::Reset()
     m_paused.store(false);
     m_buffering.store(false);
     m_holding.store(false);
+    m_halts.store(0);
+    m_haltUntilMs = 0;
+    m_jumpAfterHalt.reset();
     m_levelAfterPause = 1;
     m_nextEdgePollMs = 0;
 }
@@ -94,6 +106,8 @@ HostResult CHostFeed::Play()
         PollLiveEdge();
         if (Paused())
             result = HoldWhilePaused();
+        else if (m_jumpAfterHalt)
+            result = JumpAfterHalt();
         else if (TooCloseToLive())
             result = HoldForDelay();
         else if (ReadPos() < m_session.Stream().Size())
@@ -154,8 +168,9 @@ HostResult CHostFeed::Pause()
     m_session.Stream().LeaveLiveEdge();
     // Held at normal speed, so that no time slot of ours is in flight while the game waits;
     // the speed comes back with /resume.
+    // Inside a halt the game is held already: the speed comes down when the halt ends.
     const std::uint8_t level = ShownLevel();
-    const HostResult result = SetSpeed(1);
+    const HostResult result = Held() ? HostResult::kContinue : ShiftSpeed(1);
     m_levelAfterPause = level;
     m_paused.store(true);
     return result;
@@ -185,7 +200,7 @@ HostResult CHostFeed::HoldForDelay()
             return result;
     }
     m_levelAfterPause = 1;
-    return Hold([this] { return !Paused() && TooCloseToLive(); });
+    return Hold([this] { return !Paused() && !m_jumpAfterHalt && TooCloseToLive(); });
 }
 
 HostResult CHostFeed::Hold(const std::function<bool()>& holding)
@@ -532,27 +547,29 @@ HostResult CHostFeed::Buffer()
     m_buffering.store(true);
     m_session.SendGameChat("[VELT] Not enough data,buffering..");
     const std::uint32_t target = m_session.Stream().Size() + kBufferingTarget;
-    do
-    {
-        if (m_session.Stream().Ended())
-            break;
-        m_session.Stream().RequestWhileWaiting();
-        const HostResult result = HaltGame(m_session.Timings().m_bufferingHaltMs);
-        if (result != HostResult::kContinue)
+    const HostResult result = Halt(
+        [this, target]
         {
-            m_buffering.store(false);
-            return result;
-        }
-    } while (m_session.Stream().Size() < target);
+            while (!m_session.Stream().Ended() && m_session.Stream().Size() < target)
+            {
+                m_session.Stream().RequestWhileWaiting();
+                const HostResult halted = HaltGame(m_session.Timings().m_bufferingHaltMs);
+                if (halted != HostResult::kContinue)
+                    return halted;
+            }
+            return HostResult::kContinue;
+        });
     m_buffering.store(false);
+    if (EndsSession(result))
+        return result;
     m_session.SendGameChat("[VELT] Game resumed..");
-    return HostResult::kContinue;
+    return result;
 }
 
 HostResult CHostFeed::WaitAtBoundary()
 {
     m_buffering.store(true);
-    const HostResult result = WaitForMoreData();
+    const HostResult result = Halt([this] { return WaitForMoreData(); });
     m_buffering.store(false);
     return result;
 }
@@ -611,8 +628,9 @@ HostResult CHostFeed::WaitForMoreData()
 HostResult CHostFeed::HaltGame(std::uint32_t ms)
 {
     const std::uint32_t period = std::max<std::uint32_t>(1, m_session.Timings().m_haltPeriodMs);
-    const std::uint64_t start = m_session.Clock().NowMs();
-    while (m_session.Clock().NowMs() - start < ms)
+    const std::uint64_t until = m_session.Clock().NowMs() + ms;
+    // A /syncdown typed meanwhile holds the game on to its own end.
+    while (m_session.Clock().NowMs() < std::max(until, m_haltUntilMs))
     {
         const HostResult result = HaltTick();
         if (result != HostResult::kContinue)
@@ -665,18 +683,80 @@ HostResult CHostFeed::HaltTick()
     case CGameConnection::PumpResult::kNothing:
         break;
     }
+    // The viewer's lines are answered as they come, within a halt period; what they change in
+    // play waits for the end of the halt. The keepalives that slots in flight owe stay unread.
+    for (const auto& line : m_session.Connection().TakeViewerLines(kLinesPerHaltTick))
+    {
+        const HostResult result =
+            m_session.Commands().HandleHeldPacket({GameRead::Status::kPacket, line});
+        if (EndsSession(result))
+            return result;
+    }
     return HostResult::kContinue;
+}
+
+HostResult CHostFeed::Halt(const std::function<HostResult()>& halt)
+{
+    if (!Held())
+        m_levelAfterPause = ShownLevel();
+    m_halts.fetch_add(1);
+    HostResult result = halt();
+    if (!EndsSession(result))
+        result = HaltGame(0); // the rest of a /syncdown typed meanwhile
+    m_halts.fetch_sub(1);
+    if (EndsSession(result) || Halted())
+        return result;
+    m_haltUntilMs = 0;
+    // Held on (paused before the halt, or behind live): that hold applies the level at its end.
+    if (m_holding.load())
+        return HostResult::kContinue;
+    if (Paused())
+    {
+        // Paused during the halt: held at normal speed from here on, as /pause does.
+        result = Speed() != 1 ? ShiftSpeed(1) : HostResult::kContinue;
+        return EndsSession(result) ? result : HostResult::kSpeedChanged;
+    }
+    if (m_levelAfterPause == ShownLevel())
+        return HostResult::kContinue;
+    result = ShiftSpeed(m_levelAfterPause);
+    return EndsSession(result) ? result : HostResult::kSpeedChanged;
+}
+
+HostResult CHostFeed::HaltFor(std::uint32_t ms)
+{
+    if (!Halted())
+        return Halt([this, ms] { return HaltGame(ms); });
+    // Typed during a halt: that halt lasts at least this long from now.
+    m_haltUntilMs = std::max(m_haltUntilMs, m_session.Clock().NowMs() + ms);
+    return HostResult::kContinue;
+}
+
+void CHostFeed::JumpWhenHaltEnds(std::uint64_t targetMs)
+{
+    m_jumpAfterHalt = targetMs;
+}
+
+HostResult CHostFeed::JumpAfterHalt()
+{
+    const std::uint64_t target = *m_jumpAfterHalt;
+    m_jumpAfterHalt.reset();
+    return FastForwardToTime(target, false);
 }
 
 HostResult CHostFeed::SetSpeed(std::uint8_t level)
 {
     level = std::clamp<std::uint8_t>(level, 1, kFastestLevel);
-    if (Paused() || m_holding.load())
+    if (Held())
     {
         // Nothing moves while the game is held: the level waits for the end of the hold.
         m_levelAfterPause = level;
         return HostResult::kContinue;
     }
+    return ShiftSpeed(level);
+}
+
+HostResult CHostFeed::ShiftSpeed(std::uint8_t level)
+{
     const std::uint8_t newSpeed = level == 1 ? 1 : static_cast<std::uint8_t>(level + 1);
     const std::uint8_t oldSpeed = Speed();
     m_speed = newSpeed;
@@ -899,16 +979,20 @@ HostResult CHostFeed::AwaitFreshEdge()
     // Bounded: after an empty answer the server may not be asked again for a while.
     const std::uint64_t waitMs = std::uint64_t{m_session.Timings().m_emptyChunkHoldMs} +
                                  m_session.Timings().m_dataWaitMs;
-    while (stream.AnswersArrived() == answers && m_session.Clock().NowMs() - start < waitMs)
-    {
-        stream.RequestWhileWaiting();
-        const HostResult result = HaltTick();
-        if (result != HostResult::kContinue)
-            return result;
-        WaitAny({&m_session.StopEvent(), &stream.DataArrived()},
-                m_session.Timings().m_haltPeriodMs);
-    }
-    return HostResult::kContinue;
+    return Halt(
+        [&]
+        {
+            while (stream.AnswersArrived() == answers && m_session.Clock().NowMs() - start < waitMs)
+            {
+                stream.RequestWhileWaiting();
+                const HostResult result = HaltTick();
+                if (result != HostResult::kContinue)
+                    return result;
+                WaitAny({&m_session.StopEvent(), &stream.DataArrived()},
+                        m_session.Timings().m_haltPeriodMs);
+            }
+            return HostResult::kContinue;
+        });
 }
 
 } // namespace velt

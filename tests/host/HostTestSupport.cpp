@@ -496,8 +496,8 @@ bool IsStreamSlot(const std::vector<std::uint8_t>& packet)
 
 // ---- rig ---------------------------------------------------------------------------------
 
-HostRig::HostRig(HeaderOptions header, HostTimings timings)
-    : m_host(std::make_unique<CLocalGameHost>(m_owner, CSystemClock::Instance(), timings))
+HostRig::HostRig(HeaderOptions header, HostTimings timings, IClock& clock)
+    : m_host(std::make_unique<CLocalGameHost>(m_owner, clock, timings))
 {
     m_host->SetMatchId(42);
     m_host->SetHeader(BuildTestHeader(header));

@@ -15,6 +15,7 @@
 #include "host/HostTimings.h"
 #include "host/IHostOwner.h"
 #include "host/packets/PlayPackets.h"
+#include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "platform/UserNotice.h"
@@ -27,6 +28,20 @@ constexpr std::uint32_t kWaitMs = 20000;
 
 // Timings short enough for quick tests, long enough for a loaded machine.
 HostTimings FastTimings();
+
+// Real time that a test may move on at once: waits stay real, so the host's halts and reads
+// behave as they do, and what the host measures on the clock (a halt's length, how far the live
+// edge has moved since the server's last answer) can be cut short without waiting for it.
+class CJumpClock final : public IClock
+{
+public:
+    std::uint64_t NowMs() override { return CSystemClock::Instance().NowMs() + m_jumpedMs.load(); }
+    void SleepMs(std::uint32_t ms) override { CSystemClock::Instance().SleepMs(ms); }
+    void Jump(std::uint64_t ms) { m_jumpedMs.fetch_add(ms); }
+
+private:
+    std::atomic<std::uint64_t> m_jumpedMs{0};
+};
 
 // ---- headers and streams ------------------------------------------------------------------
 
@@ -220,7 +235,8 @@ bool IsStreamSlot(const std::vector<std::uint8_t>& packet);
 // A host over loopback with its owner, on ephemeral ports, announcing to a port of the test's.
 struct HostRig
 {
-    explicit HostRig(HeaderOptions header = {}, HostTimings timings = FastTimings());
+    explicit HostRig(HeaderOptions header = {}, HostTimings timings = FastTimings(),
+                     IClock& clock = CSystemClock::Instance());
     ~HostRig();
 
     bool Start(std::uint16_t announcePort = 0);
