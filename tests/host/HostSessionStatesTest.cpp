@@ -101,15 +101,6 @@ constexpr Command kCommands[] = {Command::kPause,  Command::kResume,   Command::
                                  Command::kDelay,  Command::kFaster,   Command::kSlower,
                                  Command::kStatus, Command::kLeave};
 
-// The game's day clock (08:00 at game time 0, three clock minutes a second) at a game time.
-std::string ClockAt(std::uint64_t gameMs)
-{
-    const std::uint64_t minutes = 8 * 60 + gameMs / 1000 * 3;
-    const std::uint64_t hours = minutes / 60 % 24;
-    return std::to_string(hours) + ":" + (minutes % 60 < 10 ? "0" : "") +
-           std::to_string(minutes % 60);
-}
-
 // How a state is made: the match, what of it the server has, and how the game plays.
 struct Setup
 {
@@ -164,17 +155,6 @@ Setup SetupOf(State state)
     return setup;
 }
 
-std::size_t SlotSize()
-{
-    return ActionSlot(100, 1, {0x01}).size();
-}
-
-std::string MinutesSecondsText(std::uint64_t ms)
-{
-    const std::uint64_t s = ms / 1000;
-    return std::to_string(s / 60) + ":" + (s % 60 < 10 ? "0" : "") + std::to_string(s % 60);
-}
-
 // One session in a chosen state: the host on a clock of the test's with its stand-in server,
 // and the simulated game.
 class CStatesRig
@@ -189,9 +169,9 @@ public:
     bool Enter()
     {
         const Bytes stream = CStreamBuilder().Slots(m_setup.m_slots).Take();
-        m_rig.m_owner.SetStream(
-            stream, m_setup.m_available * static_cast<std::uint32_t>(SlotSize()),
-            m_setup.m_ended && m_setup.m_available == m_setup.m_slots, m_setup.m_matchSeconds);
+        m_rig.m_owner.SetStream(stream, SlotBytes(m_setup.m_available),
+                                m_setup.m_ended && m_setup.m_available == m_setup.m_slots,
+                                m_setup.m_matchSeconds);
         m_rig.m_owner.SetSupervising(m_setup.m_supervised);
         m_rig.m_host->SetLiveDelay(m_setup.m_delaySeconds);
         if (!m_game.Start() || !m_rig.Start(m_game.AnnouncePort()))
@@ -219,15 +199,7 @@ public:
             // The edge is taken to move on for a while after the last answer; past that while,
             // play stands behind it.
             m_clock.Jump(5000);
-            return m_game.WaitFor(
-                [](const GameSimRecord& r)
-                {
-                    const auto& log = r.m_slotLog;
-                    return log.size() > 5 &&
-                           std::all_of(log.end() - 5, log.end(),
-                                       [](const GameSimSlot& s) { return s.m_intervalMs == 0; });
-                },
-                kWaitMs);
+            return m_game.WaitFor(HoldingTheGame, kWaitMs);
         case State::kBuffering:
             return Buffering();
         case State::kReconnecting:
@@ -241,7 +213,7 @@ public:
             const std::uint64_t haltMs = kSyncDownHaltSeconds * 1000;
             if (!GameTimeReaches(haltMs + 1000))
                 return false;
-            Type("/syncdown " + ClockAt(GameTimeMs() - haltMs));
+            Type("/syncdown " + GameClockText(GameTimeMs() - haltMs));
             return SeenLine("[VELT] Synchronising:Game is halted for");
         }
         }
@@ -254,8 +226,7 @@ public:
     {
         if (m_state == State::kBuffering || m_state == State::kReconnecting)
         {
-            const std::uint32_t all = m_setup.m_slots * static_cast<std::uint32_t>(SlotSize());
-            m_rig.m_owner.SetAvailable(all, false);
+            m_rig.m_owner.SetAvailable(SlotBytes(m_setup.m_slots), false);
             m_rig.m_owner.SetAnswering(CTestOwner::Answering::kAnswer);
         }
         if (m_state == State::kReconnecting)
@@ -287,9 +258,9 @@ public:
         case Command::kGoto:
             return pastTheEnd ? "/goto 99:00" : "/goto " + MinutesSecondsText(now + 5000);
         case Command::kSyncUp:
-            return pastTheEnd ? "/syncup 7:59" : "/syncup " + ClockAt(now + 6000);
+            return pastTheEnd ? "/syncup 7:59" : "/syncup " + GameClockText(now + 6000);
         case Command::kSyncDown:
-            return "/syncdown " + ClockAt(now > 2000 ? now - 2000 : 0);
+            return "/syncdown " + GameClockText(now > 2000 ? now - 2000 : 0);
         case Command::kBack:
             return "/back 0:01";
         case Command::kDelay:

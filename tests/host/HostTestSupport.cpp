@@ -1,5 +1,6 @@
 #include "tests/host/HostTestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -9,6 +10,7 @@
 #include "host/packets/LobbyPackets.h"
 #include "host/packets/PlayPackets.h"
 #include "server/MatchServerMessages.h"
+#include "tools/gamesim/CGameSimulator.h"
 #include "tools/w3gs/TimeSlotChecksum.h"
 
 namespace velt::test
@@ -106,6 +108,34 @@ CStreamBuilder& CStreamBuilder::Slots(std::uint32_t count, std::uint16_t interva
     for (std::uint32_t i = 0; i < count; ++i)
         Add(ActionSlot(intervalMs, 1, {0x01}));
     return *this;
+}
+
+std::uint32_t SlotBytes(std::uint32_t slots)
+{
+    return slots * static_cast<std::uint32_t>(ActionSlot(100, 1, {0x01}).size());
+}
+
+std::string MinutesSecondsText(std::uint64_t ms)
+{
+    const std::uint64_t s = ms / 1000;
+    return std::to_string(s / 60) + ":" + (s % 60 < 10 ? "0" : "") + std::to_string(s % 60);
+}
+
+std::string GameClockText(std::uint64_t gameMs)
+{
+    const std::uint64_t minutes = 8 * 60 + gameMs / 1000 * 3;
+    return std::to_string(minutes / 60 % 24) + ":" + (minutes % 60 < 10 ? "0" : "") +
+           std::to_string(minutes % 60);
+}
+
+bool HoldingTheGame(const GameSimRecord& record)
+{
+    // More than a speed change leaves in flight: five halt periods in a row.
+    constexpr std::size_t kSlots = 5;
+    const auto& log = record.m_slotLog;
+    return log.size() > kSlots &&
+           std::all_of(log.end() - kSlots, log.end(),
+                       [](const GameSimSlot& s) { return s.m_intervalMs == 0; });
 }
 
 // ---- owner -------------------------------------------------------------------------------

@@ -20,6 +20,11 @@
 #include "platform/Thread.h"
 #include "platform/UserNotice.h"
 
+namespace velt
+{
+struct GameSimRecord;
+}
+
 namespace velt::test
 {
 
@@ -70,6 +75,16 @@ std::vector<std::uint8_t> ActionSlot(std::uint16_t intervalMs, std::uint8_t play
 std::vector<std::uint8_t> PingSlot(std::uint16_t intervalMs, std::uint8_t player);
 std::vector<std::uint8_t> RecordedChat(std::uint8_t sender, const std::string& text);
 std::vector<std::uint8_t> PlayerLeft(std::uint8_t player);
+
+// Bytes of that many slots as CStreamBuilder::Slots builds them.
+std::uint32_t SlotBytes(std::uint32_t slots);
+// A game time as /goto and /back take it: M:SS.
+std::string MinutesSecondsText(std::uint64_t ms);
+// The game's day clock at a game time, as /syncup and /syncdown take it: H:MM, 08:00 at game
+// time 0 and three clock minutes a second.
+std::string GameClockText(std::uint64_t gameMs);
+// The last time slots the game received are empty ones: the host holds the game.
+bool HoldingTheGame(const GameSimRecord& record);
 
 class CStreamBuilder
 {
