@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -75,23 +76,23 @@ TEST(HostFeaturesTogether, APauseHoldsEveryFastForward)
     const FastForwardRow rows[] = {
         {"the opening catch-up of a live match", true, 0, "[VELT]You are", {}, 1},
         {"the catch-up to a live delay", true, 20, "[VELT]You are", {}, 1},
-        {"/goto", false, 0, "[VELT] Now fast forward to", {"/goto 4:00"}, 1},
-        {"/syncup", false, 0, "[VELT] Now fast forward to", {"/syncup 12:00"}, 1},
+        {"/goto", false, 0, "[VELT] Now fast forward to", {"/goto 1:30"}, 1},
+        {"/syncup", false, 0, "[VELT] Now fast forward to", {"/syncup 10:00"}, 1},
         {"the quiet fast-forward after /back",
          false,
          0,
          "[VELT] Welcome to VELT!",
-         {"/goto 4:30", "/back 4:00"},
+         {"/goto 1:10", "/back 1:00"},
          2},
     };
     for (const auto& row : rows)
     {
         HeaderOptions header;
         header.m_live = row.m_live;
-        header.m_matchSeconds = row.m_live ? 300 : 0;
+        header.m_matchSeconds = row.m_live ? 100 : 0;
         HostRig rig(header);
-        const Bytes stream = CStreamBuilder().Slots(3600).Take(); // 6 min
-        rig.m_owner.SetStream(stream, SlotBytes(row.m_live ? 3000 : 3600), !row.m_live, 300);
+        const Bytes stream = CStreamBuilder().Slots(1200).Take(); // 2 min
+        rig.m_owner.SetStream(stream, SlotBytes(row.m_live ? 1000 : 1200), !row.m_live, 100);
         rig.m_host->SetLiveDelay(row.m_delaySeconds);
         GameSimScript script;
         script.m_slotDelayMs = 1;
@@ -119,13 +120,18 @@ TEST(HostFeaturesTogether, APauseHoldsEveryFastForward)
         }
         ASSERT_TRUE(SeenLine(game, "[VELT] Paused at ")) << row.m_name;
         const std::uint32_t pausedAt = rig.m_host->Status().m_gameTimeMs;
-        // Twenty halt periods and more.
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        const std::uint32_t emptySlots = game.Record().m_emptyTimeSlots;
+        ASSERT_TRUE(game.WaitFor([&](const GameSimRecord& r)
+                                 { return r.m_emptyTimeSlots >= emptySlots + 10; },
+                                 kWaitMs))
+            << row.m_name;
         EXPECT_EQ(rig.m_host->Status().m_gameTimeMs, pausedAt) << row.m_name;
         EXPECT_TRUE(rig.m_host->Status().m_paused) << row.m_name;
         game.TypeChat("/resume");
         ASSERT_TRUE(SeenLine(game, "[VELT] Resumed")) << row.m_name;
-        // The fast-forward goes on to its end, which says so.
+        // A live match has gone on meanwhile. The fast-forward goes on to its end, which says so.
+        if (row.m_live)
+            rig.m_owner.Grow(SlotBytes(1200), 120);
         EXPECT_TRUE(game.WaitFor(
             [&](const GameSimRecord& r)
             {
@@ -230,6 +236,82 @@ TEST(HostFeaturesTogether, ASlowAnswerOvertakenByItsRetryStartsNoSecondStream)
         {
             EXPECT_EQ(count, 1) << "offset " << offset;
         }
+}
+
+// ---- lines typed in a halt -------------------------------------------------------------------
+
+struct HaltLineRow
+{
+    const char* m_name;
+    std::function<std::string(std::uint64_t gameMs)> m_line;
+    std::string m_reply;
+    std::uint64_t m_heldOnMs; // the halt's end (20 s on) holds the game this much longer
+    std::vector<std::string> m_after; // typed once the halt is over
+    std::function<bool(const GameSimRecord&, const HostStatus&, std::uint64_t haltedAtMs)> m_done;
+};
+
+// A line typed during a /syncdown halt is answered at once; what it changes in play waits for
+// the halt's end, and then happens: a level, a longer halt, a pause that holds on, a jump.
+TEST(HostFeaturesTogether, ALineTypedInAHaltTakesEffectWhenItEnds)
+{
+    constexpr std::uint64_t kHaltMs = 20000;
+    const HaltLineRow rows[] = {
+        {"/faster", [](std::uint64_t) { return "/faster"; }, "[VELT] Current Speed is  2.0", 0, {},
+         [](const GameSimRecord& r, const HostStatus& s, std::uint64_t)
+         { return s.m_speed == 2 && r.m_slotsInFlight > 1; }},
+        {"a longer /syncdown",
+         [](std::uint64_t now) { return "/syncdown " + GameClockText(now - 30000); },
+         "[VELT] Synchronising:Game is halted for  30 seconds", 10000, {},
+         [](const GameSimRecord&, const HostStatus& s, std::uint64_t at)
+         { return s.m_gameTimeMs > at; }},
+        {"/pause", [](std::uint64_t) { return "/pause"; }, "[VELT] Paused at ", 0, {"/resume"},
+         [](const GameSimRecord& r, const HostStatus& s, std::uint64_t at)
+         { return LinesStartingWith(r, "[VELT] Resumed") > 0 && s.m_gameTimeMs > at; }},
+        {"/goto", [](std::uint64_t now) { return "/goto " + MinutesSecondsText(now + 30000); },
+         "[VELT] Now fast forward to ", 0, {},
+         [](const GameSimRecord& r, const HostStatus& s, std::uint64_t at)
+         { return LinesStartingWith(r, kNormal) > 0 && s.m_gameTimeMs >= at / 1000 * 1000 + 30000; }},
+    };
+    for (const HaltLineRow& row : rows)
+    {
+        CJumpClock clock;
+        HostRig rig({}, FastTimings(), clock);
+        const Bytes stream = CStreamBuilder().Slots(1200).Take();
+        rig.m_owner.SetStream(stream, static_cast<std::uint32_t>(stream.size()), true);
+        GameSimScript script;
+        script.m_slotDelayMs = 1;
+        CGameSimulator game(script);
+        ASSERT_TRUE(game.Start());
+        ASSERT_TRUE(rig.Start(game.AnnouncePort()));
+        // Far enough into the game for a longer halt too.
+        ASSERT_TRUE(PollUntil([&] { return rig.m_host->Status().m_gameTimeMs > 31000; }, kWaitMs));
+        game.TypeChat("/syncdown " + GameClockText(rig.m_host->Status().m_gameTimeMs - kHaltMs));
+        ASSERT_TRUE(SeenLine(game, "[VELT] Synchronising:Game is halted for  20 seconds"));
+        const std::uint64_t haltedAt = rig.m_host->Status().m_gameTimeMs;
+        game.TypeChat(row.m_line(haltedAt));
+        EXPECT_TRUE(SeenLine(game, row.m_reply)) << row.m_name;
+        // Held where it was for the halt and whatever the line adds to it.
+        const auto standsStill = [&]
+        {
+            const std::uint32_t empty = game.Record().m_emptyTimeSlots;
+            EXPECT_TRUE(game.WaitFor([&](const GameSimRecord& r)
+                                     { return r.m_emptyTimeSlots >= empty + 10; },
+                                     kWaitMs))
+                << row.m_name;
+            EXPECT_EQ(rig.m_host->Status().m_gameTimeMs, haltedAt) << row.m_name;
+        };
+        standsStill();
+        clock.Jump(kHaltMs);
+        if (row.m_heldOnMs != 0 || !row.m_after.empty())
+            standsStill();
+        clock.Jump(row.m_heldOnMs);
+        for (const std::string& line : row.m_after)
+            game.TypeChat(line);
+        EXPECT_TRUE(PollUntil([&] { return row.m_done(game.Record(), rig.m_host->Status(), haltedAt); },
+                              kWaitMs))
+            << row.m_name << ": after the halt, play stands at " << rig.m_host->Status().m_gameTimeMs
+            << " ms, speed " << int(rig.m_host->Status().m_speed);
+    }
 }
 
 // ---- leaves ----------------------------------------------------------------------------------
