@@ -632,7 +632,8 @@ TEST(HostFeaturesTogether, StatusIsLiveOnlyForALiveMatchNotEnded)
         header.m_live = row.m_liveHeader;
         header.m_matchSeconds = 842;
         HostRig rig(header);
-        const Bytes stream = CStreamBuilder().Slots(100).Take();
+        const Bytes stream = CStreamBuilder().Slots(200).Take();
+        ASSERT_GE(stream.size(), 2000u);
         rig.m_owner.SetStream(stream, static_cast<std::uint32_t>(stream.size()), row.m_ended, 842);
         rig.m_host->AppendStreamChunk(0, stream.data(), 2000, 842);
         if (row.m_ended)
