@@ -39,4 +39,13 @@ do
         missing=1
     fi
 done
+# The simulated game plays at its own pace, as Warcraft III does: it keeps up with the live
+# match without running into its edge, so the viewer is never told that data ran short.
+for line in "Lack of data from server!" "[VELT] Not enough data,buffering.."
+do
+    if grep -qF -- "$line" "$out"; then
+        echo "check-demo: the game ran short of data: $line"
+        missing=1
+    fi
+done
 exit "$missing"

@@ -85,70 +85,75 @@ TEST(HostFeaturesTogether, APauseHoldsEveryFastForward)
          {"/goto 1:10", "/back 1:00"},
          2},
     };
-    for (const auto& row : rows)
-    {
-        HeaderOptions header;
-        header.m_live = row.m_live;
-        header.m_matchSeconds = row.m_live ? 100 : 0;
-        HostRig rig(header);
-        const Bytes stream = CStreamBuilder().Slots(1200).Take(); // 2 min
-        rig.m_owner.SetStream(stream, SlotBytes(row.m_live ? 1000 : 1200), !row.m_live, 100);
-        rig.m_host->SetLiveDelay(row.m_delaySeconds);
-        GameSimScript script;
-        script.m_slotDelayMs = 1;
-        script.m_rejoins = row.m_session - 1;
-        CGameSimulator game(script);
-        std::atomic<std::uint32_t> triggered{0};
-        game.SetLineObserver(
-            [&](bool inGame, const std::string& text)
-            {
-                if (inGame && text.rfind(row.m_trigger, 0) == 0 && ++triggered == row.m_session)
-                    game.TypeChat("/pause");
-            });
-        ASSERT_TRUE(game.Start());
-        ASSERT_TRUE(rig.Start(game.AnnouncePort()));
-        ASSERT_TRUE(
-            game.WaitFor([](const GameSimRecord& r) { return r.m_timeSlots > 0; }, kWaitMs));
-        for (const std::string& text : row.m_before)
+    // Each row has its own host, ports and game.
+    SideBySide(
+        std::size(rows), std::size(rows),
+        [&rows](std::size_t i)
         {
-            game.TypeChat(text);
-            // Before /back the game goes ahead, and is not paused on the way there.
-            if (row.m_session == 2 && text.rfind("/goto", 0) == 0)
+            const auto& row = rows[i];
+            HeaderOptions header;
+            header.m_live = row.m_live;
+            header.m_matchSeconds = row.m_live ? 100 : 0;
+            HostRig rig(header);
+            const Bytes stream = CStreamBuilder().Slots(1200).Take(); // 2 min
+            rig.m_owner.SetStream(stream, SlotBytes(row.m_live ? 1000 : 1200), !row.m_live, 100);
+            rig.m_host->SetLiveDelay(row.m_delaySeconds);
+            GameSimScript script;
+            script.m_slotDelayMs = 1;
+            script.m_rejoins = row.m_session - 1;
+            CGameSimulator game(script);
+            std::atomic<std::uint32_t> triggered{0};
+            game.SetLineObserver(
+                [&](bool inGame, const std::string& text)
+                {
+                    if (inGame && text.rfind(row.m_trigger, 0) == 0 && ++triggered == row.m_session)
+                        game.TypeChat("/pause");
+                });
+            ASSERT_TRUE(game.Start());
+            ASSERT_TRUE(rig.Start(game.AnnouncePort()));
+            ASSERT_TRUE(
+                game.WaitFor([](const GameSimRecord& r) { return r.m_timeSlots > 0; }, kWaitMs));
+            for (const std::string& text : row.m_before)
             {
-                ASSERT_TRUE(SeenLine(game, kNormal)) << row.m_name;
+                game.TypeChat(text);
+                // Before /back the game goes ahead, and is not paused on the way there.
+                if (row.m_session == 2 && text.rfind("/goto", 0) == 0)
+                {
+                    ASSERT_TRUE(SeenLine(game, kNormal)) << row.m_name;
+                }
             }
-        }
-        ASSERT_TRUE(SeenLine(game, "[VELT] Paused at ")) << row.m_name;
-        const std::uint32_t pausedAt = rig.m_host->Status().m_gameTimeMs;
-        const std::uint32_t emptySlots = game.Record().m_emptyTimeSlots;
-        ASSERT_TRUE(game.WaitFor([&](const GameSimRecord& r)
-                                 { return r.m_emptyTimeSlots >= emptySlots + 10; },
-                                 kWaitMs))
-            << row.m_name;
-        EXPECT_EQ(rig.m_host->Status().m_gameTimeMs, pausedAt) << row.m_name;
-        EXPECT_TRUE(rig.m_host->Status().m_paused) << row.m_name;
-        game.TypeChat("/resume");
-        ASSERT_TRUE(SeenLine(game, "[VELT] Resumed")) << row.m_name;
-        // A live match has gone on meanwhile. The fast-forward goes on to its end, which says so.
-        if (row.m_live)
-            rig.m_owner.Grow(SlotBytes(1200), 120);
-        EXPECT_TRUE(game.WaitFor(
-            [&](const GameSimRecord& r)
-            {
-                const Packets after = PacketsFrom(r, row.m_session, "[VELT] Resumed");
-                return std::any_of(after.begin(), after.end(),
-                                   [](const Bytes& p) { return ChatText(p) == kNormal; });
-            },
-            kWaitMs))
-            << row.m_name << ": the fast-forward did not go on after /resume";
-        game.Leave();
-        ASSERT_TRUE(game.WaitFinished(kWaitMs)) << row.m_name;
-        const GameSimRecord record = game.Record();
-        EXPECT_EQ(
-            MovingSlots(PacketsFrom(record, row.m_session, "[VELT] Paused at "), "[VELT] Resumed"),
-            0u)
-            << row.m_name << ": time slots moved the game while it was paused";
-    }
+            ASSERT_TRUE(SeenLine(game, "[VELT] Paused at ")) << row.m_name;
+            const std::uint32_t pausedAt = rig.m_host->Status().m_gameTimeMs;
+            const std::uint32_t emptySlots = game.Record().m_emptyTimeSlots;
+            ASSERT_TRUE(game.WaitFor([&](const GameSimRecord& r)
+                                     { return r.m_emptyTimeSlots >= emptySlots + 10; },
+                                     kWaitMs))
+                << row.m_name;
+            EXPECT_EQ(rig.m_host->Status().m_gameTimeMs, pausedAt) << row.m_name;
+            EXPECT_TRUE(rig.m_host->Status().m_paused) << row.m_name;
+            game.TypeChat("/resume");
+            ASSERT_TRUE(SeenLine(game, "[VELT] Resumed")) << row.m_name;
+            // A live match has gone on meanwhile. The fast-forward goes on to its end, which says
+            // so.
+            if (row.m_live)
+                rig.m_owner.Grow(SlotBytes(1200), 120);
+            EXPECT_TRUE(game.WaitFor(
+                [&](const GameSimRecord& r)
+                {
+                    const Packets after = PacketsFrom(r, row.m_session, "[VELT] Resumed");
+                    return std::any_of(after.begin(), after.end(),
+                                       [](const Bytes& p) { return ChatText(p) == kNormal; });
+                },
+                kWaitMs))
+                << row.m_name << ": the fast-forward did not go on after /resume";
+            game.Leave();
+            ASSERT_TRUE(game.WaitFinished(kWaitMs)) << row.m_name;
+            const GameSimRecord record = game.Record();
+            EXPECT_EQ(MovingSlots(PacketsFrom(record, row.m_session, "[VELT] Paused at "),
+                                  "[VELT] Resumed"),
+                      0u)
+                << row.m_name << ": time slots moved the game while it was paused";
+        });
 }
 
 // ---- what the server sends --------------------------------------------------------------
@@ -272,46 +277,53 @@ TEST(HostFeaturesTogether, ALineTypedInAHaltTakesEffectWhenItEnds)
          [](const GameSimRecord& r, const HostStatus& s, std::uint64_t at)
          { return LinesStartingWith(r, kNormal) > 0 && s.m_gameTimeMs >= at / 1000 * 1000 + 30000; }},
     };
-    for (const HaltLineRow& row : rows)
-    {
-        CJumpClock clock;
-        HostRig rig({}, FastTimings(), clock);
-        const Bytes stream = CStreamBuilder().Slots(1200).Take();
-        rig.m_owner.SetStream(stream, static_cast<std::uint32_t>(stream.size()), true);
-        GameSimScript script;
-        script.m_slotDelayMs = 1;
-        CGameSimulator game(script);
-        ASSERT_TRUE(game.Start());
-        ASSERT_TRUE(rig.Start(game.AnnouncePort()));
-        // Far enough into the game for a longer halt too.
-        ASSERT_TRUE(PollUntil([&] { return rig.m_host->Status().m_gameTimeMs > 31000; }, kWaitMs));
-        game.TypeChat("/syncdown " + GameClockText(rig.m_host->Status().m_gameTimeMs - kHaltMs));
-        ASSERT_TRUE(SeenLine(game, "[VELT] Synchronising:Game is halted for  20 seconds"));
-        const std::uint64_t haltedAt = rig.m_host->Status().m_gameTimeMs;
-        game.TypeChat(row.m_line(haltedAt));
-        EXPECT_TRUE(SeenLine(game, row.m_reply)) << row.m_name;
-        // Held where it was for the halt and whatever the line adds to it.
-        const auto standsStill = [&]
+    // Each row has its own host, ports and game.
+    SideBySide(
+        std::size(rows), std::size(rows),
+        [&rows](std::size_t i)
         {
-            const std::uint32_t empty = game.Record().m_emptyTimeSlots;
-            EXPECT_TRUE(game.WaitFor([&](const GameSimRecord& r)
-                                     { return r.m_emptyTimeSlots >= empty + 10; },
-                                     kWaitMs))
-                << row.m_name;
-            EXPECT_EQ(rig.m_host->Status().m_gameTimeMs, haltedAt) << row.m_name;
-        };
-        standsStill();
-        clock.Jump(kHaltMs);
-        if (row.m_heldOnMs != 0 || !row.m_after.empty())
+            const auto& row = rows[i];
+            CJumpClock clock;
+            HostRig rig({}, FastTimings(), clock);
+            const Bytes stream = CStreamBuilder().Slots(1200).Take();
+            rig.m_owner.SetStream(stream, static_cast<std::uint32_t>(stream.size()), true);
+            GameSimScript script;
+            script.m_slotDelayMs = 1;
+            CGameSimulator game(script);
+            ASSERT_TRUE(game.Start());
+            ASSERT_TRUE(rig.Start(game.AnnouncePort()));
+            // Far enough into the game for a longer halt too.
+            ASSERT_TRUE(
+                PollUntil([&] { return rig.m_host->Status().m_gameTimeMs > 31000; }, kWaitMs));
+            game.TypeChat("/syncdown " +
+                          GameClockText(rig.m_host->Status().m_gameTimeMs - kHaltMs));
+            ASSERT_TRUE(SeenLine(game, "[VELT] Synchronising:Game is halted for  20 seconds"));
+            const std::uint64_t haltedAt = rig.m_host->Status().m_gameTimeMs;
+            game.TypeChat(row.m_line(haltedAt));
+            EXPECT_TRUE(SeenLine(game, row.m_reply)) << row.m_name;
+            // Held where it was for the halt and whatever the line adds to it.
+            const auto standsStill = [&]
+            {
+                const std::uint32_t empty = game.Record().m_emptyTimeSlots;
+                EXPECT_TRUE(game.WaitFor([&](const GameSimRecord& r)
+                                         { return r.m_emptyTimeSlots >= empty + 10; },
+                                         kWaitMs))
+                    << row.m_name;
+                EXPECT_EQ(rig.m_host->Status().m_gameTimeMs, haltedAt) << row.m_name;
+            };
             standsStill();
-        clock.Jump(row.m_heldOnMs);
-        for (const std::string& line : row.m_after)
-            game.TypeChat(line);
-        EXPECT_TRUE(PollUntil([&] { return row.m_done(game.Record(), rig.m_host->Status(), haltedAt); },
-                              kWaitMs))
-            << row.m_name << ": after the halt, play stands at " << rig.m_host->Status().m_gameTimeMs
-            << " ms, speed " << int(rig.m_host->Status().m_speed);
-    }
+            clock.Jump(kHaltMs);
+            if (row.m_heldOnMs != 0 || !row.m_after.empty())
+                standsStill();
+            clock.Jump(row.m_heldOnMs);
+            for (const std::string& line : row.m_after)
+                game.TypeChat(line);
+            EXPECT_TRUE(PollUntil(
+                [&] { return row.m_done(game.Record(), rig.m_host->Status(), haltedAt); }, kWaitMs))
+                << row.m_name << ": after the halt, play stands at "
+                << rig.m_host->Status().m_gameTimeMs << " ms, speed "
+                << int(rig.m_host->Status().m_speed);
+        });
 }
 
 // ---- leaves ----------------------------------------------------------------------------------

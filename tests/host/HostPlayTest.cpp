@@ -306,8 +306,8 @@ struct StallRow
     std::uint32_t m_emptyChunkHoldMs;
 };
 
-// A live match whose server has nothing new for a long time (here 30 of its empty answers,
-// 15 times the silence that ends a session) and then goes on.
+// A live match whose server has nothing new for a long time (here 12 of its empty answers,
+// 6 times the silence that ends a session) and then goes on.
 TEST(HostPlay, AServerStallKeepsTheViewerWithOneRequestOutstanding)
 {
     const StallRow rows[] = {
@@ -325,7 +325,7 @@ TEST(HostPlay, AServerStallKeepsTheViewerWithOneRequestOutstanding)
         HostTimings timings = FastTimings();
         timings.m_dataWaitMs = 200;
         timings.m_emptyChunkHoldMs = row.m_emptyChunkHoldMs;
-        const std::uint32_t stallMs = 30 * timings.m_emptyChunkHoldMs;
+        const std::uint32_t stallMs = 12 * timings.m_emptyChunkHoldMs;
         HeaderOptions header;
         header.m_live = row.m_live;
         GameSimScript script;

@@ -561,22 +561,8 @@ void RunCell(State state, Command command)
     EXPECT_EQ(rig.Host().OverlappingSteps(), 0u) << where;
 }
 
-// Sessions run side by side, each with its own host, ports and game: most of a session's time
-// is waiting for its peers.
+// Sessions run side by side: most of a session's time is waiting for its peers.
 constexpr std::size_t kSessionsAtOnce = std::size(kCommands);
-
-template <typename Run> void SideBySide(std::size_t count, const Run& run)
-{
-    for (std::size_t base = 0; base < count && !::testing::Test::HasFailure();
-         base += kSessionsAtOnce)
-    {
-        std::vector<std::thread> runs;
-        for (std::size_t i = base; i < std::min(count, base + kSessionsAtOnce); ++i)
-            runs.emplace_back([&run, i] { run(i); });
-        for (auto& thread : runs)
-            thread.join();
-    }
-}
 
 class HostSessionStates : public ::testing::TestWithParam<State>
 {
@@ -584,7 +570,8 @@ class HostSessionStates : public ::testing::TestWithParam<State>
 
 TEST_P(HostSessionStates, EveryCommandInTheState)
 {
-    SideBySide(std::size(kCommands), [](std::size_t i) { RunCell(GetParam(), kCommands[i]); });
+    SideBySide(std::size(kCommands), kSessionsAtOnce,
+               [](std::size_t i) { RunCell(GetParam(), kCommands[i]); });
 }
 
 INSTANTIATE_TEST_SUITE_P(States, HostSessionStates, ::testing::ValuesIn(kStates),
@@ -669,7 +656,7 @@ TEST(HostSessionStatesRandom, RandomCommandSequencesKeepEveryPromise)
     const std::uint64_t first = FirstSeed();
     std::printf("random sequences: %u from seed %llu (VELT_RANDOM_SEED repeats them)\n", count,
                 static_cast<unsigned long long>(first));
-    SideBySide(count, [first](std::size_t i) { RunSequence(first + i); });
+    SideBySide(count, kSessionsAtOnce, [first](std::size_t i) { RunSequence(first + i); });
 }
 
 } // namespace

@@ -110,6 +110,18 @@ CStreamBuilder& CStreamBuilder::Slots(std::uint32_t count, std::uint16_t interva
     return *this;
 }
 
+void SideBySide(std::size_t count, std::size_t atOnce, const std::function<void(std::size_t)>& run)
+{
+    for (std::size_t base = 0; base < count; base += atOnce)
+    {
+        std::vector<std::thread> runs;
+        for (std::size_t i = base; i < std::min(count, base + atOnce); ++i)
+            runs.emplace_back([&run, i] { run(i); });
+        for (auto& thread : runs)
+            thread.join();
+    }
+}
+
 std::uint32_t SlotBytes(std::uint32_t slots)
 {
     return slots * static_cast<std::uint32_t>(ActionSlot(100, 1, {0x01}).size());

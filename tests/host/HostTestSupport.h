@@ -48,6 +48,10 @@ private:
     std::atomic<std::uint64_t> m_jumpedMs{0};
 };
 
+// Runs run(0) to run(count - 1), at most atOnce at a time, each on a thread of its own: for rows
+// that each have their own host, ports and game, and spend most of their time waiting for them.
+void SideBySide(std::size_t count, std::size_t atOnce, const std::function<void(std::size_t)>& run);
+
 // ---- headers and streams ------------------------------------------------------------------
 
 struct TestPlayer

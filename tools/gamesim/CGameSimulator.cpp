@@ -315,7 +315,8 @@ void CGameSimulator::Session()
     m_lastPacketMs = m_clock.NowMs();
     while (!Stopping())
     {
-        if (m_game.WaitReadable(static_cast<int>(NextWaitMs(m_clock.NowMs()))) && !ReadFromHost())
+        const std::uint32_t waitMs = m_clock.RealMs(NextWaitMs(m_clock.NowMs()));
+        if (m_game.WaitReadable(static_cast<int>(waitMs)) && !ReadFromHost())
             return;
         if (!RunTimers() || !RunCommands())
             return;
