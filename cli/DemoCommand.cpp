@@ -59,10 +59,7 @@ public:
         const auto real = CSystemClock::Instance().NowMs() - m_start;
         return m_start + static_cast<std::uint64_t>(static_cast<double>(real) * m_factor);
     }
-    void SleepMs(std::uint32_t ms) override
-    {
-        CSystemClock::Instance().SleepMs(RealMs(ms));
-    }
+    void SleepMs(std::uint32_t ms) override { CSystemClock::Instance().SleepMs(RealMs(ms)); }
     std::uint32_t RealMs(std::uint32_t ms) override
     {
         // A wait of a millisecond at least, so that a waiter never spins.
