@@ -62,8 +62,7 @@ public:
     void SleepMs(std::uint32_t ms) override { CSystemClock::Instance().SleepMs(RealMs(ms)); }
     std::uint32_t RealMs(std::uint32_t ms) override
     {
-        // A wait of a millisecond at least, so that a waiter never spins.
-        return ms == 0 ? 0 : std::max<std::uint32_t>(1, static_cast<std::uint32_t>(ms / m_factor));
+        return static_cast<std::uint32_t>(ms / m_factor);
     }
 
 private:
