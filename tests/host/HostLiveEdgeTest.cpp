@@ -119,54 +119,62 @@ TEST(HostLiveEdge, PlayFollowsTheEdgeAsTheMatchGrows)
         {"at the edge", 0, true},
         {"twenty seconds behind", 20, false},
     };
-    for (const LiveEdgeRow& row : rows)
-    {
-        CLiveMatchRig rig(40, row.m_delaySeconds);
-        ASSERT_TRUE(rig.Start()) << row.m_name;
-        // The catch-up ends where the delay puts it, and says so.
-        ASSERT_TRUE(rig.Game().WaitFor(
-            [](const GameSimRecord& r) { return LinesStartingWith(r, kNormal) > 0; }, kWaitMs))
-            << row.m_name;
-        const GameSimRecord caughtUp = rig.Game().Record();
-        const auto normal = std::find_if(caughtUp.m_lineLog.begin(), caughtUp.m_lineLog.end(),
-                                         [](const GameSimLine& line) { return line.m_text == kNormal; });
-        const std::uint64_t endedAt = GameTimeAt(caughtUp, normal->m_atMs);
-        EXPECT_GE(endedAt + kSlotMs, rig.PlayedMs() - row.m_delaySeconds * 1000ULL) << row.m_name;
-        EXPECT_LE(endedAt, rig.PlayedMs() - row.m_delaySeconds * 1000ULL + kEdgeMovesAtMostMs)
-            << row.m_name;
-        ExpectBehindTheEdge(rig, row, "after the catch-up");
-        // The match plays on in steps; play follows each.
-        for (int step = 1; step <= 8; ++step)
+    // Each row has its own host, ports and game.
+    SideBySide(
+        std::size(rows), std::size(rows),
+        [&rows](std::size_t i)
         {
-            rig.Advance(step % 2 == 0 ? 1000 : 2500);
-            ExpectBehindTheEdge(rig, row, "step " + std::to_string(step));
-        }
-        // The server stalls: the edge is taken to move on for a while, and no further.
-        const std::uint64_t reported = rig.PlayedMs();
-        rig.Stall(10000);
-        if (row.m_delaySeconds != 0)
-        {
-            const std::uint64_t furthest = reported - row.m_delaySeconds * 1000ULL + kEdgeMovesAtMostMs;
-            EXPECT_TRUE(rig.GameTimeReaches(furthest - kSlotMs)) << row.m_name;
-            EXPECT_TRUE(rig.Game().WaitFor(HoldingTheGame, kWaitMs)) << row.m_name;
-            EXPECT_LE(rig.GameTimeMs(), furthest) << row.m_name << ": a stalled server pulled play on";
-        }
-        // And comes back with all that was played meanwhile.
-        rig.Advance(0);
-        ExpectBehindTheEdge(rig, row, "after the stall");
-        const GameSimRecord record = rig.Game().Record();
-        const std::size_t shortLines =
-            LinesStartingWith(record, kLackLine) + LinesStartingWith(record, kBufferingLine);
-        if (row.m_runsShort)
-        {
-            EXPECT_GT(shortLines, 0u) << row.m_name << ": the game never ran into the edge";
-        }
-        else
-        {
-            EXPECT_EQ(shortLines, 0u) << row.m_name << ": with the delay, nothing runs short";
-        }
-        EXPECT_FALSE(rig.Game().Finished()) << row.m_name;
-    }
+            const LiveEdgeRow& row = rows[i];
+            CLiveMatchRig rig(40, row.m_delaySeconds);
+            ASSERT_TRUE(rig.Start()) << row.m_name;
+            // The catch-up ends where the delay puts it, and says so.
+            ASSERT_TRUE(rig.Game().WaitFor(
+                [](const GameSimRecord& r) { return LinesStartingWith(r, kNormal) > 0; }, kWaitMs))
+                << row.m_name;
+            const GameSimRecord caughtUp = rig.Game().Record();
+            const auto normal =
+                std::find_if(caughtUp.m_lineLog.begin(), caughtUp.m_lineLog.end(),
+                             [](const GameSimLine& line) { return line.m_text == kNormal; });
+            const std::uint64_t endedAt = GameTimeAt(caughtUp, normal->m_atMs);
+            EXPECT_GE(endedAt + kSlotMs, rig.PlayedMs() - row.m_delaySeconds * 1000ULL)
+                << row.m_name;
+            EXPECT_LE(endedAt, rig.PlayedMs() - row.m_delaySeconds * 1000ULL + kEdgeMovesAtMostMs)
+                << row.m_name;
+            ExpectBehindTheEdge(rig, row, "after the catch-up");
+            // The match plays on in steps; play follows each.
+            for (int step = 1; step <= 8; ++step)
+            {
+                rig.Advance(step % 2 == 0 ? 1000 : 2500);
+                ExpectBehindTheEdge(rig, row, "step " + std::to_string(step));
+            }
+            // The server stalls: the edge is taken to move on for a while, and no further.
+            const std::uint64_t reported = rig.PlayedMs();
+            rig.Stall(10000);
+            if (row.m_delaySeconds != 0)
+            {
+                const std::uint64_t furthest =
+                    reported - row.m_delaySeconds * 1000ULL + kEdgeMovesAtMostMs;
+                EXPECT_TRUE(rig.GameTimeReaches(furthest - kSlotMs)) << row.m_name;
+                EXPECT_TRUE(rig.Game().WaitFor(HoldingTheGame, kWaitMs)) << row.m_name;
+                EXPECT_LE(rig.GameTimeMs(), furthest)
+                    << row.m_name << ": a stalled server pulled play on";
+            }
+            // And comes back with all that was played meanwhile.
+            rig.Advance(0);
+            ExpectBehindTheEdge(rig, row, "after the stall");
+            const GameSimRecord record = rig.Game().Record();
+            const std::size_t shortLines =
+                LinesStartingWith(record, kLackLine) + LinesStartingWith(record, kBufferingLine);
+            if (row.m_runsShort)
+            {
+                EXPECT_GT(shortLines, 0u) << row.m_name << ": the game never ran into the edge";
+            }
+            else
+            {
+                EXPECT_EQ(shortLines, 0u) << row.m_name << ": with the delay, nothing runs short";
+            }
+            EXPECT_FALSE(rig.Game().Finished()) << row.m_name;
+        });
 }
 
 } // namespace
