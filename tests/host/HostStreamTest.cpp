@@ -233,62 +233,67 @@ TEST(HostStream, EachWayASessionEnds)
         {"the server goes silent", true, ""},
         {"the host is stopped", false, ""},
     };
-    for (const auto& row : rows)
-    {
-        const std::string name = row.m_name;
-        GameSimScript script;
-        HostRig rig;
-        Bytes served = stream;
-        std::size_t available = stream.size();
-        bool ended = true;
-        if (name == "stream ends inside a packet")
-            served.insert(served.end(), {0xF7, 0x0C, 0x20, 0x00, 0x64});
-        if (name == "the game leaves")
-            script.m_leaveAtGameTimeMs = 2000;
-        if (name == "the game vanishes")
-        {
-            script.m_leaveAtGameTimeMs = 2000;
-            script.m_vanishAtGameTimeMs = true;
-        }
-        if (name == "the game leaves while halted" || name == "the server goes silent" ||
-            name == "the host is stopped")
-        {
-            ended = false;
-            available = 30 * slotSize + (name == "the game leaves while halted" ? 3 : 0);
-        }
-        if (served.size() != stream.size())
-            available = served.size();
-        rig.m_owner.SetStream(served, static_cast<std::uint32_t>(available), ended);
-        CGameSimulator sim(script);
-        ASSERT_TRUE(sim.Start());
-        ASSERT_TRUE(rig.Start(sim.AnnouncePort()));
-        ASSERT_TRUE(
-            sim.WaitFor([](const GameSimRecord& r) { return r.m_gameTimeMs >= 2000; }, kWaitMs))
-            << name;
-        if (name == "the game leaves while halted")
-        {
-            ASSERT_TRUE(sim.WaitFor([](const GameSimRecord& r) { return r.m_emptyTimeSlots >= 3; },
-                                    kWaitMs));
-            sim.Leave();
-        }
-        if (name == "the server goes silent")
-            rig.m_owner.SetAnswering(CTestOwner::Answering::kSilent);
-        if (name == "the host is stopped")
-            rig.m_host->Stop();
-        ASSERT_TRUE(rig.m_host->WaitSessionEnded(kWaitMs)) << name;
-        ASSERT_TRUE(sim.WaitFinished(kWaitMs)) << name;
-        const GameSimRecord record = sim.Record();
-        EXPECT_EQ(record.m_leaveAckReceived, row.m_leaveAck) << name;
-        if (!row.m_line.empty())
-        {
-            EXPECT_NE(std::find(record.m_gameLines.begin(), record.m_gameLines.end(), row.m_line),
-                      record.m_gameLines.end())
-                << name;
-        }
-        EXPECT_FALSE(rig.m_host->SessionActive()) << name;
-        EXPECT_EQ(rig.m_host->SessionsEnded(), 1u) << name;
-        EXPECT_EQ(rig.m_host->OverlappingSteps(), 0u) << name;
-    }
+    // Each row has its own host, ports and game.
+    SideBySide(std::size(rows), std::size(rows),
+               [&](std::size_t i)
+               {
+                   const auto& row = rows[i];
+                   const std::string name = row.m_name;
+                   GameSimScript script;
+                   HostRig rig;
+                   Bytes served = stream;
+                   std::size_t available = stream.size();
+                   bool ended = true;
+                   if (name == "stream ends inside a packet")
+                       served.insert(served.end(), {0xF7, 0x0C, 0x20, 0x00, 0x64});
+                   if (name == "the game leaves")
+                       script.m_leaveAtGameTimeMs = 2000;
+                   if (name == "the game vanishes")
+                   {
+                       script.m_leaveAtGameTimeMs = 2000;
+                       script.m_vanishAtGameTimeMs = true;
+                   }
+                   if (name == "the game leaves while halted" || name == "the server goes silent" ||
+                       name == "the host is stopped")
+                   {
+                       ended = false;
+                       available = 30 * slotSize + (name == "the game leaves while halted" ? 3 : 0);
+                   }
+                   if (served.size() != stream.size())
+                       available = served.size();
+                   rig.m_owner.SetStream(served, static_cast<std::uint32_t>(available), ended);
+                   CGameSimulator sim(script);
+                   ASSERT_TRUE(sim.Start());
+                   ASSERT_TRUE(rig.Start(sim.AnnouncePort()));
+                   ASSERT_TRUE(sim.WaitFor(
+                       [](const GameSimRecord& r) { return r.m_gameTimeMs >= 2000; }, kWaitMs))
+                       << name;
+                   if (name == "the game leaves while halted")
+                   {
+                       ASSERT_TRUE(sim.WaitFor([](const GameSimRecord& r)
+                                               { return r.m_emptyTimeSlots >= 3; },
+                                               kWaitMs));
+                       sim.Leave();
+                   }
+                   if (name == "the server goes silent")
+                       rig.m_owner.SetAnswering(CTestOwner::Answering::kSilent);
+                   if (name == "the host is stopped")
+                       rig.m_host->Stop();
+                   ASSERT_TRUE(rig.m_host->WaitSessionEnded(kWaitMs)) << name;
+                   ASSERT_TRUE(sim.WaitFinished(kWaitMs)) << name;
+                   const GameSimRecord record = sim.Record();
+                   EXPECT_EQ(record.m_leaveAckReceived, row.m_leaveAck) << name;
+                   if (!row.m_line.empty())
+                   {
+                       EXPECT_NE(std::find(record.m_gameLines.begin(), record.m_gameLines.end(),
+                                           row.m_line),
+                                 record.m_gameLines.end())
+                           << name;
+                   }
+                   EXPECT_FALSE(rig.m_host->SessionActive()) << name;
+                   EXPECT_EQ(rig.m_host->SessionsEnded(), 1u) << name;
+                   EXPECT_EQ(rig.m_host->OverlappingSteps(), 0u) << name;
+               });
 }
 
 // Destroying a host never waits on a blocked accept or read, and no thread outlives it (the
