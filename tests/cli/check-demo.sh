@@ -4,7 +4,7 @@
 set -u
 out="$(mktemp)"
 trap 'rm -f "$out"' EXIT
-"$@" demo --seconds 10 >"$out" 2>&1
+"$@" demo --seconds 5 >"$out" 2>&1
 status=$?
 cat "$out"
 if [ "$status" -ne 0 ]; then
