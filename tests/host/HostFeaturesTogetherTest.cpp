@@ -45,6 +45,14 @@ Packets PacketsFrom(const GameSimRecord& record, std::uint32_t session, const st
     return Packets(first, all.end());
 }
 
+// Ten more halt periods go by: ten more empty time slots reach the game.
+bool TenHaltPeriodsGoBy(CGameSimulator& game)
+{
+    const std::uint32_t empty = game.Record().m_emptyTimeSlots;
+    return game.WaitFor([&](const GameSimRecord& r) { return r.m_emptyTimeSlots >= empty + 10; },
+                        kWaitMs);
+}
+
 std::size_t MovingSlots(const Packets& packets, const std::string& until)
 {
     std::size_t moving = 0;
@@ -91,10 +99,7 @@ TEST(HostFeaturesTogether, APauseHoldsEveryFastForward)
         [&rows](std::size_t i)
         {
             const auto& row = rows[i];
-            HeaderOptions header;
-            header.m_live = row.m_live;
-            header.m_matchSeconds = row.m_live ? 100 : 0;
-            HostRig rig(header);
+            HostRig rig(MatchHeader(row.m_live, row.m_live ? 100 : 0));
             const Bytes stream = CStreamBuilder().Slots(1200).Take(); // 2 min
             rig.m_owner.SetStream(stream, SlotBytes(row.m_live ? 1000 : 1200), !row.m_live, 100);
             rig.m_host->SetLiveDelay(row.m_delaySeconds);
@@ -124,11 +129,7 @@ TEST(HostFeaturesTogether, APauseHoldsEveryFastForward)
             }
             ASSERT_TRUE(SeenLine(game, "[VELT] Paused at ")) << row.m_name;
             const std::uint32_t pausedAt = rig.m_host->Status().m_gameTimeMs;
-            const std::uint32_t emptySlots = game.Record().m_emptyTimeSlots;
-            ASSERT_TRUE(game.WaitFor([&](const GameSimRecord& r)
-                                     { return r.m_emptyTimeSlots >= emptySlots + 10; },
-                                     kWaitMs))
-                << row.m_name;
+            ASSERT_TRUE(TenHaltPeriodsGoBy(game)) << row.m_name;
             EXPECT_EQ(rig.m_host->Status().m_gameTimeMs, pausedAt) << row.m_name;
             EXPECT_TRUE(rig.m_host->Status().m_paused) << row.m_name;
             game.TypeChat("/resume");
@@ -304,11 +305,7 @@ TEST(HostFeaturesTogether, ALineTypedInAHaltTakesEffectWhenItEnds)
             // Held where it was for the halt and whatever the line adds to it.
             const auto standsStill = [&]
             {
-                const std::uint32_t empty = game.Record().m_emptyTimeSlots;
-                EXPECT_TRUE(game.WaitFor([&](const GameSimRecord& r)
-                                         { return r.m_emptyTimeSlots >= empty + 10; },
-                                         kWaitMs))
-                    << row.m_name;
+                EXPECT_TRUE(TenHaltPeriodsGoBy(game)) << row.m_name;
                 EXPECT_EQ(rig.m_host->Status().m_gameTimeMs, haltedAt) << row.m_name;
             };
             standsStill();
@@ -346,10 +343,7 @@ TEST(HostFeaturesTogether, ALeaveAfterAFloodIsAcknowledgedAtOnce)
     };
     for (const auto& row : rows)
     {
-        HeaderOptions header;
-        header.m_live = row.m_live;
-        header.m_matchSeconds = 30;
-        HostRig rig(header);
+        HostRig rig(MatchHeader(row.m_live, 30));
         const Bytes stream = CStreamBuilder().Slots(3000).Take();
         rig.m_owner.SetStream(stream, row.m_live ? SlotBytes(300) : SlotBytes(3000), !row.m_live,
                               30);
@@ -493,11 +487,8 @@ TEST(HostFeaturesTogether, AJumpDuringALiveDelayHoldNeverFreezesTheGame)
                [](std::size_t row)
                {
                    const bool syncUp = row == 1;
-                   HeaderOptions header;
-                   header.m_live = true;
-                   header.m_matchSeconds = 60;
                    CJumpClock clock;
-                   HostRig rig(header, FastTimings(), clock);
+                   HostRig rig(MatchHeader(true, 60), FastTimings(), clock);
                    rig.m_host->SetLiveDelay(20);
                    const Bytes stream = CStreamBuilder().Slots(3000).Take();
                    rig.m_owner.SetStream(stream, SlotBytes(600), false, 60);
@@ -523,10 +514,7 @@ TEST(HostFeaturesTogether, AJumpDuringALiveDelayHoldNeverFreezesTheGame)
 // fast-forward's speed, not held to normal speed as at the edge.
 TEST(HostFeaturesTogether, AfterAPauseAJumpClosesTheGapToLive)
 {
-    HeaderOptions header;
-    header.m_live = true;
-    header.m_matchSeconds = 20;
-    HostRig rig(header);
+    HostRig rig(MatchHeader(true, 20));
     const Bytes stream = CStreamBuilder().Slots(3000).Take();
     rig.m_owner.SetStream(stream, SlotBytes(200), false, 20);
     GameSimScript script;
@@ -597,10 +585,7 @@ TEST(HostFeaturesTogether, PausedOnAnEndedStreamAsksTheServerNothing)
 // Empty answers that come after a session has ended are not told in the next session's lobby.
 TEST(HostFeaturesTogether, EmptyAnswersOfAnEndedSessionAreNotToldInTheNext)
 {
-    HeaderOptions header;
-    header.m_live = true;
-    header.m_matchSeconds = 20;
-    HostRig rig(header);
+    HostRig rig(MatchHeader(true, 20));
     const Bytes stream = CStreamBuilder().Slots(600).Take();
     rig.m_owner.SetStream(stream, SlotBytes(20), false, 2);
     ASSERT_TRUE(rig.Start());
@@ -648,10 +633,7 @@ TEST(HostFeaturesTogether, StatusIsLiveOnlyForALiveMatchNotEnded)
     for (const Row& row : {Row{true, false, true}, Row{true, true, false}, Row{false, false, false},
                            Row{false, true, false}})
     {
-        HeaderOptions header;
-        header.m_live = row.m_liveHeader;
-        header.m_matchSeconds = 842;
-        HostRig rig(header);
+        HostRig rig(MatchHeader(row.m_liveHeader, 842));
         const Bytes stream = CStreamBuilder().Slots(200).Take();
         ASSERT_GE(stream.size(), 2000u);
         rig.m_owner.SetStream(stream, static_cast<std::uint32_t>(stream.size()), row.m_ended, 842);

@@ -69,10 +69,7 @@ public:
 private:
     static HeaderOptions Header(std::uint32_t playedSeconds)
     {
-        HeaderOptions header;
-        header.m_live = true;
-        header.m_matchSeconds = static_cast<std::uint16_t>(playedSeconds);
-        return header;
+        return MatchHeader(true, static_cast<std::uint16_t>(playedSeconds));
     }
     static GameSimScript Script()
     {

@@ -51,9 +51,16 @@ enum class State
     kEndOfData,
 };
 
-constexpr State kStates[] = {State::kLobby,     State::kCatchUp,      State::kPlay,
-                             State::kDelayHold, State::kBuffering,    State::kSyncDownHalt,
-                             State::kPaused,    State::kReconnecting, State::kEndOfData};
+// Every value of an enumeration that counts from 0 up to its last value.
+template <typename Enum> std::vector<Enum> UpTo(Enum last)
+{
+    std::vector<Enum> all;
+    for (int i = 0; i <= static_cast<int>(last); ++i)
+        all.push_back(static_cast<Enum>(i));
+    return all;
+}
+
+const std::vector<State> kStates = UpTo(State::kEndOfData);
 
 const char* Name(State state)
 {
@@ -96,10 +103,7 @@ enum class Command
     kLeave,
 };
 
-constexpr Command kCommands[] = {Command::kPause,  Command::kResume,   Command::kGoto,
-                                 Command::kSyncUp, Command::kSyncDown, Command::kBack,
-                                 Command::kDelay,  Command::kFaster,   Command::kSlower,
-                                 Command::kStatus, Command::kLeave};
+const std::vector<Command> kCommands = UpTo(Command::kLeave);
 
 // How a state is made: the match, what of it the server has, and how the game plays.
 struct Setup
@@ -351,10 +355,7 @@ public:
 private:
     static HeaderOptions Header(const Setup& setup)
     {
-        HeaderOptions header;
-        header.m_live = setup.m_live;
-        header.m_matchSeconds = setup.m_matchSeconds;
-        return header;
+        return MatchHeader(setup.m_live, setup.m_matchSeconds);
     }
     static GameSimScript Script(const Setup& setup)
     {
@@ -562,7 +563,7 @@ void RunCell(State state, Command command)
 }
 
 // Sessions run side by side: most of a session's time is waiting for its peers.
-constexpr std::size_t kSessionsAtOnce = std::size(kCommands);
+const std::size_t kSessionsAtOnce = kCommands.size();
 
 class HostSessionStates : public ::testing::TestWithParam<State>
 {

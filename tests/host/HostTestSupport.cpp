@@ -31,6 +31,14 @@ HostTimings FastTimings()
     return timings;
 }
 
+HeaderOptions MatchHeader(bool live, std::uint16_t matchSeconds)
+{
+    HeaderOptions header;
+    header.m_live = live;
+    header.m_matchSeconds = matchSeconds;
+    return header;
+}
+
 std::vector<std::uint8_t> BuildTestHeader(const HeaderOptions& options)
 {
     ReplayHeaderContent content;

@@ -71,6 +71,8 @@ struct HeaderOptions
 };
 
 std::vector<std::uint8_t> BuildTestHeader(const HeaderOptions& options = {});
+// The test header of a live or a finished match, of that length so far.
+HeaderOptions MatchHeader(bool live, std::uint16_t matchSeconds);
 
 // Stream pieces.
 std::vector<std::uint8_t> Slot(std::uint16_t intervalMs, std::vector<ActionBlock> blocks = {});
