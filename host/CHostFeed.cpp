@@ -167,8 +167,8 @@ HostResult CHostFeed::Pause()
     // no longer applies, so that a fast-forward can close the gap again.
     m_session.Stream().LeaveLiveEdge();
     // Held at normal speed, so that no time slot of ours is in flight while the game waits;
-    // the speed comes back with /resume.
-    // Inside a halt the game is held already: the speed comes down when the halt ends.
+    // the speed comes back with /resume. Inside a halt, which holds the game already, the speed
+    // comes down when the halt ends.
     const std::uint8_t level = ShownLevel();
     const HostResult result = Held() ? HostResult::kContinue : ShiftSpeed(1);
     m_levelAfterPause = level;
