@@ -59,9 +59,10 @@ public:
         const auto real = CSystemClock::Instance().NowMs() - m_start;
         return m_start + static_cast<std::uint64_t>(static_cast<double>(real) * m_factor);
     }
-    void SleepMs(std::uint32_t ms) override
+    void SleepMs(std::uint32_t ms) override { CSystemClock::Instance().SleepMs(RealMs(ms)); }
+    std::uint32_t RealMs(std::uint32_t ms) override
     {
-        CSystemClock::Instance().SleepMs(static_cast<std::uint32_t>(ms / m_factor));
+        return static_cast<std::uint32_t>(ms / m_factor);
     }
 
 private:
@@ -229,7 +230,10 @@ int RunDemoCommand(const std::vector<std::string>& args)
     GameSimScript script;
     script.m_lobbyChat = {"/help", "/start"};
     script.m_keepPackets = false;
-    CGameSimulator game(script);
+    // The game plays at its own pace, as Warcraft III does, on the clock the live match is
+    // played on: it keeps up with the match instead of running into its edge.
+    script.m_paceByInterval = true;
+    CGameSimulator game(script, matchClock);
     game.SetLineObserver([&out](bool inGame, const std::string& text) {
         out.Line(inGame ? "game" : "lobby", text);
     });

@@ -43,17 +43,19 @@ std::string Join(const std::vector<Part>& parts)
     return line;
 }
 
-// The first `columns` characters of a UTF-8 text.
+// The longest beginning of a UTF-8 text that takes at most `columns` terminal columns.
 std::string CutToWidth(const std::string& text, std::size_t columns)
 {
     std::size_t width = 0;
-    for (std::size_t i = 0; i < text.size(); ++i)
+    for (std::size_t i = 0; i < text.size();)
     {
-        if ((static_cast<std::uint8_t>(text[i]) & 0xC0) == 0x80)
-            continue;
-        if (width == columns)
+        std::size_t next = i + 1;
+        while (next < text.size() && (static_cast<std::uint8_t>(text[next]) & 0xC0) == 0x80)
+            ++next;
+        width += TerminalWidth(std::string_view(text).substr(i, next - i));
+        if (width > columns)
             return text.substr(0, i);
-        ++width;
+        i = next;
     }
     return text;
 }

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/Terminal.h"
 #include "platform/Utf8.h"
 
 namespace velt
@@ -83,8 +84,9 @@ std::string TerminalText(std::string_view text)
 std::size_t TerminalWidth(std::string_view text)
 {
     std::size_t width = 0;
-    for (const char c : text)
-        width += (static_cast<std::uint8_t>(c) & 0xC0) != 0x80 ? 1 : 0;
+    if (const auto codes = DecodeUtf8(text))
+        for (const char32_t code : *codes)
+            width += CharacterColumns(code);
     return width;
 }
 

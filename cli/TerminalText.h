@@ -14,7 +14,8 @@ namespace velt
 // control characters become U+FFFD.
 std::string TerminalText(std::string_view text);
 
-// The columns a text of TerminalText takes: one per character.
+// The columns a text of TerminalText takes on a terminal: wide characters take two, combining
+// marks none.
 std::size_t TerminalWidth(std::string_view text);
 
 } // namespace velt

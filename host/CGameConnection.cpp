@@ -178,7 +178,7 @@ bool CGameConnection::TakeOwed()
     return false;
 }
 
-CGameConnection::PumpResult CGameConnection::Pump()
+CGameConnection::PumpResult CGameConnection::Pump(std::uint32_t keepalivesAwaited)
 {
     const auto link = Link();
     if (!link)
@@ -187,41 +187,77 @@ CGameConnection::PumpResult CGameConnection::Pump()
     {
         if (m_end == m_buffer.size())
             MakeRoom();
+        // Full of what a halted game need not keep: only leaves and awaited keepalives stay.
+        if (m_end == m_buffer.size() && DropUnwanted(keepalivesAwaited, true))
+            return PumpResult::kLeavePending;
         if (m_end == m_buffer.size())
-            break; // full: what is buffered is looked at; the rest waits in the socket
+            break; // full of one packet still arriving: the rest waits in the socket
         if (!Fill(*link))
             break;
         // A halt of any length: its keepalives go as they come, so the buffer never fills.
-        if (DropOwedKeepalives())
+        if (DropUnwanted(keepalivesAwaited))
             return PumpResult::kLeavePending;
     }
-    return DropOwedKeepalives() ? PumpResult::kLeavePending
-           : m_closed           ? PumpResult::kClosed
-                                : PumpResult::kNothing;
+    return DropUnwanted(keepalivesAwaited) ? PumpResult::kLeavePending
+           : m_closed                     ? PumpResult::kClosed
+                                          : PumpResult::kNothing;
 }
 
-bool CGameConnection::DropOwedKeepalives()
+bool CGameConnection::DropUnwanted(std::uint32_t keepalivesAwaited, bool onlyEssentials)
 {
-    // Past the packet handed out last, which has been dealt with; kept packets move down
-    // over the dropped keepalives.
+    std::uint32_t keepalivesKept = 0;
+    bool leave = false;
+    RemoveBuffered(
+        [&](std::span<const std::uint8_t> packet, bool whole)
+        {
+            const bool isLeave = whole && HasGamePacketType(packet, GamePacketType::kLeaveGame);
+            leave = leave || isLeave;
+            if (whole && !leave && HasGamePacketType(packet, GamePacketType::kOutgoingKeepalive))
+            {
+                // Owed ones answer empty slots; beyond the awaited ones, no slot waits for them.
+                const bool drop = TakeOwed() || keepalivesKept >= keepalivesAwaited;
+                keepalivesKept += drop ? 0 : 1;
+                return drop;
+            }
+            return onlyEssentials && !isLeave;
+        });
+    return leave;
+}
+
+std::vector<std::vector<std::uint8_t>> CGameConnection::TakeViewerLines(std::size_t most)
+{
+    std::vector<std::vector<std::uint8_t>> lines;
+    while (!m_setAside.empty() && lines.size() < most)
+    {
+        lines.push_back(std::move(m_setAside.front()));
+        m_setAside.pop_front();
+    }
+    RemoveBuffered(
+        [&](std::span<const std::uint8_t> packet, bool whole)
+        {
+            if (!whole || lines.size() >= most ||
+                !HasGamePacketType(packet, GamePacketType::kChatToHost))
+                return false;
+            lines.emplace_back(packet.begin(), packet.end());
+            return true;
+        });
+    return lines;
+}
+
+void CGameConnection::RemoveBuffered(
+    const std::function<bool(std::span<const std::uint8_t> packet, bool whole)>& remove)
+{
+    // Past the packet handed out last, which has been dealt with.
     const std::size_t from = m_begin + m_handedOut;
     std::size_t read = from;
     std::size_t write = from;
-    bool leave = false;
     while (read < m_end)
     {
         const auto rest = std::span<const std::uint8_t>(m_buffer.data() + read, m_end - read);
         const GameFrame frame = FrameGamePacket(rest);
         if (frame.m_kind == GameFrame::Kind::kNeedMore)
             break;
-        const bool whole = frame.m_kind == GameFrame::Kind::kWhole;
-        const auto packet = rest.first(frame.m_length);
-        if (whole && HasGamePacketType(packet, GamePacketType::kLeaveGame))
-            leave = true;
-        const bool drop = whole && !leave &&
-                          HasGamePacketType(packet, GamePacketType::kOutgoingKeepalive) &&
-                          TakeOwed();
-        if (!drop)
+        if (!remove(rest.first(frame.m_length), frame.m_kind == GameFrame::Kind::kWhole))
         {
             if (write != read)
                 std::memmove(m_buffer.data() + write, m_buffer.data() + read, frame.m_length);
@@ -234,7 +270,6 @@ bool CGameConnection::DropOwedKeepalives()
         std::memmove(m_buffer.data() + write, m_buffer.data() + read, m_end - read);
         m_end -= read - write;
     }
-    return leave;
 }
 
 void CGameConnection::DrainUntilClosed(IClock& clock, std::uint32_t waitMs)

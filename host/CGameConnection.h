@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -91,8 +92,15 @@ public:
         kClosed,
     };
     // Takes in what the game has sent so far without waiting, and says whether it holds a
-    // leave: a halted game is not read, yet its viewer may leave.
-    PumpResult Pump();
+    // leave: a halted game is not read, yet its viewer may leave. keepalivesAwaited is how many
+    // keepalives the time slots in flight still owe; any beyond those are dropped, and a buffer
+    // that fills all the same keeps only them and leaves, so a game that floods a halt cannot
+    // hide its leave behind what it sent before.
+    PumpResult Pump(std::uint32_t keepalivesAwaited = 0);
+    // A halted game is not read either: the viewer's lines that have come (set aside or
+    // buffered), at most `most`, in order, taken out so that they are answered now. What else
+    // is buffered stays for the next read.
+    std::vector<std::vector<std::uint8_t>> TakeViewerLines(std::size_t most);
     // Closing: reads and drops what the game still sends until it closes its side, for at most
     // waitMs, so that the connection ends with a close rather than a reset.
     void DrainUntilClosed(IClock& clock, std::uint32_t waitMs);
@@ -105,9 +113,14 @@ private:
     bool TakeOwed();
     // NextFromWire, with a deadline when a clock is given.
     GameRead ReadFromWire(IClock* clock, std::uint64_t deadlineMs);
-    // Drops owed keepalives from what is buffered and not yet handed out; true when a leave
-    // is among the rest.
-    bool DropOwedKeepalives();
+    // Drops owed keepalives, and keepalives beyond the awaited ones, from what is buffered and
+    // not yet handed out; with onlyEssentials everything else but leaves goes too. True when a
+    // leave is among the rest.
+    bool DropUnwanted(std::uint32_t keepalivesAwaited, bool onlyEssentials = false);
+    // Takes out of what is buffered and not yet handed out the packets that `remove` picks,
+    // looked at in order (whole ones and malformed runs alike); the rest move down over them.
+    void RemoveBuffered(
+        const std::function<bool(std::span<const std::uint8_t> packet, bool whole)>& remove);
     std::span<const std::uint8_t> Buffered() const;
 
     mutable std::mutex m_linkMutex; // guards m_link (not held while sending or reading)

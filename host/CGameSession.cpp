@@ -35,6 +35,8 @@ void CGameSession::Begin(std::uint32_t liveDelaySeconds)
     m_liveDelaySeconds.store(std::min(liveDelaySeconds, kMaxLiveDelaySeconds));
     m_startTarget = TakeReplayTarget();
     m_stream.ResetProgress();
+    // Empty answers that came after the last session stopped telling them are old news.
+    m_stream.TakeEmptyAnswers();
     m_stream.SetChaining(true);
     // A speed chosen in the lobby of an earlier session does not carry over.
     m_feed.Reset();
@@ -46,6 +48,10 @@ void CGameSession::Abandon()
 {
     m_active.store(0);
     m_stream.SetChaining(false);
+    // The game that asked to watch again has not come yet: the next session takes the target.
+    if (m_startTarget && !ReplayPending())
+        RequestReplayFrom(*m_startTarget);
+    m_startTarget.reset();
 }
 
 GameRead CGameSession::AwaitJoinRequest()

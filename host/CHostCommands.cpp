@@ -295,8 +295,18 @@ CHostCommands::Exit CHostCommands::SyncUp(const Context& context)
 
 CHostCommands::Exit CHostCommands::FastForward(std::uint64_t targetMs)
 {
+    // Typed while the game is halted: the jump follows once the halt is over.
+    if (m_session.Feed().Halted())
+    {
+        m_session.Feed().JumpWhenHaltEnds(targetMs);
+        return Return(HostResult::kContinue);
+    }
     // The keepalive of the current time slot is still unread; a line typed meanwhile is kept.
-    HostResult result = m_session.DiscardNextPacket(true);
+    // Typed while the game is held, no slot of the stream is in flight and none is owed: a read
+    // for it would wait for ever.
+    HostResult result = HostResult::kContinue;
+    if (m_session.Feed().SlotsInFlight() > 0)
+        result = m_session.DiscardNextPacket(true);
     if (!EndsSession(result))
         result = m_session.Feed().FastForwardToTime(targetMs, false);
     return Return(EndsSession(result) ? result : HostResult::kContinue);
@@ -317,8 +327,12 @@ CHostCommands::Exit CHostCommands::SyncDown(const Context& context)
     }
     Reply(context,
           "[VELT] Synchronising:Game is halted for  " + std::to_string(halt / 1000) + " seconds");
-    const HostResult result = m_session.Feed().HaltGame(static_cast<std::uint32_t>(halt));
-    return EndsSession(result) ? Return(result) : Follow();
+    // Held on purpose, play falls behind the live edge.
+    if (halt > 0)
+        m_session.Stream().LeaveLiveEdge();
+    const HostResult result = m_session.Feed().HaltFor(static_cast<std::uint32_t>(halt));
+    // Paused or a speed chosen during the halt: the step ends, as after such a command.
+    return EndsSession(result) || result == HostResult::kSpeedChanged ? Return(result) : Follow();
 }
 
 CHostCommands::Exit CHostCommands::InGameOnly(const Context& context)
@@ -447,8 +461,7 @@ CHostCommands::Exit CHostCommands::Back(const Context& context)
 {
     if (context.m_lobby)
         return InGameOnly(context);
-    const std::string_view argument = CommandArgument(context.m_command, 4);
-    const auto target = GotoTargetMs(argument);
+    const auto target = BackTargetMs(CommandArgument(context.m_command, 4));
     if (!target)
         return BackUsage(context);
     const std::uint32_t now = m_session.Feed().GameTimeMs();

@@ -31,11 +31,20 @@ constexpr std::uint32_t kLiveEdgeExtrapolationMs = 1500;
 
 constexpr std::string_view kNormalSpeedLine = "[VELT] Now play with normal speed";
 
+// The viewer's lines answered at one empty time slot of a halt; more wait for the next one, so
+// that a game that floods a halt cannot hold up its pace.
+constexpr std::size_t kLinesPerHaltTick = 16;
+
 } // namespace
+
+bool CHostFeed::Held() const
+{
+    return Paused() || m_holding.load() || Halted();
+}
 
 std::uint8_t CHostFeed::ShownLevel() const
 {
-    if (Paused() || m_holding.load())
+    if (Held())
         return m_levelAfterPause; // what the end of the hold brings back
     const std::uint8_t speed = Speed();
     return speed > 1 ? static_cast<std::uint8_t>(speed - 1) : 1;
@@ -52,6 +61,9 @@ void CHostFeed::Reset()
     m_paused.store(false);
     m_buffering.store(false);
     m_holding.store(false);
+    m_halts.store(0);
+    m_haltUntilMs = 0;
+    m_jumpAfterHalt.reset();
     m_levelAfterPause = 1;
     m_nextEdgePollMs = 0;
 }
@@ -94,6 +106,8 @@ HostResult CHostFeed::Play()
         PollLiveEdge();
         if (Paused())
             result = HoldWhilePaused();
+        else if (m_jumpAfterHalt)
+            result = JumpAfterHalt();
         else if (TooCloseToLive())
             result = HoldForDelay();
         else if (ReadPos() < m_session.Stream().Size())
@@ -149,10 +163,14 @@ HostResult CHostFeed::Pause()
 {
     if (Paused())
         return HostResult::kContinue;
+    // Held on purpose, play falls behind the live edge: the limit of a feed that has caught up
+    // no longer applies, so that a fast-forward can close the gap again.
+    m_session.Stream().LeaveLiveEdge();
     // Held at normal speed, so that no time slot of ours is in flight while the game waits;
-    // the speed comes back with /resume.
+    // the speed comes back with /resume. Inside a halt, which holds the game already, the speed
+    // comes down when the halt ends.
     const std::uint8_t level = ShownLevel();
-    const HostResult result = SetSpeed(1);
+    const HostResult result = Held() ? HostResult::kContinue : ShiftSpeed(1);
     m_levelAfterPause = level;
     m_paused.store(true);
     return result;
@@ -182,7 +200,7 @@ HostResult CHostFeed::HoldForDelay()
             return result;
     }
     m_levelAfterPause = 1;
-    return Hold([this] { return !Paused() && TooCloseToLive(); });
+    return Hold([this] { return !Paused() && !m_jumpAfterHalt && TooCloseToLive(); });
 }
 
 HostResult CHostFeed::Hold(const std::function<bool()>& holding)
@@ -207,16 +225,22 @@ HostResult CHostFeed::HoldTicks(const std::function<bool()>& holding)
         m_session.Stream().RequestWhileWaiting();
         if (!SendEmptySlot(true))
             return m_session.LoseConnection();
-        // The viewer's lines are answered as they come; none of them waits for a keepalive.
-        const GameRead read = m_session.Connection().NextWaiting(
-            m_session.Clock(), m_session.Timings().m_haltPeriodMs);
-        if (read.TimedOut())
-            continue;
-        if (read.Closed())
-            return m_session.LoseConnection();
-        const HostResult result = m_session.Commands().HandleHeldPacket(read);
-        if (EndsSession(result))
-            return result;
+        // Until the next empty slot is due, the viewer's lines are answered as they come; none
+        // of them waits for a keepalive, and whatever the game sends does not hurry the slots.
+        const std::uint64_t due = m_session.Clock().NowMs() + m_session.Timings().m_haltPeriodMs;
+        for (std::uint64_t now = m_session.Clock().NowMs(); now < due && holding();
+             now = m_session.Clock().NowMs())
+        {
+            const GameRead read = m_session.Connection().NextWaiting(
+                m_session.Clock(), static_cast<std::uint32_t>(due - now));
+            if (read.TimedOut())
+                break;
+            if (read.Closed())
+                return m_session.LoseConnection();
+            const HostResult result = m_session.Commands().HandleHeldPacket(read);
+            if (EndsSession(result))
+                return result;
+        }
     }
     return HostResult::kContinue;
 }
@@ -523,27 +547,29 @@ HostResult CHostFeed::Buffer()
     m_buffering.store(true);
     m_session.SendGameChat("[VELT] Not enough data,buffering..");
     const std::uint32_t target = m_session.Stream().Size() + kBufferingTarget;
-    do
-    {
-        if (m_session.Stream().Ended())
-            break;
-        m_session.Stream().RequestWhileWaiting();
-        const HostResult result = HaltGame(m_session.Timings().m_bufferingHaltMs);
-        if (result != HostResult::kContinue)
+    const HostResult result = Halt(
+        [this, target]
         {
-            m_buffering.store(false);
-            return result;
-        }
-    } while (m_session.Stream().Size() < target);
+            while (!m_session.Stream().Ended() && m_session.Stream().Size() < target)
+            {
+                m_session.Stream().RequestWhileWaiting();
+                const HostResult halted = HaltGame(m_session.Timings().m_bufferingHaltMs);
+                if (halted != HostResult::kContinue)
+                    return halted;
+            }
+            return HostResult::kContinue;
+        });
     m_buffering.store(false);
+    if (EndsSession(result))
+        return result;
     m_session.SendGameChat("[VELT] Game resumed..");
-    return HostResult::kContinue;
+    return result;
 }
 
 HostResult CHostFeed::WaitAtBoundary()
 {
     m_buffering.store(true);
-    const HostResult result = WaitForMoreData();
+    const HostResult result = Halt([this] { return WaitForMoreData(); });
     m_buffering.store(false);
     return result;
 }
@@ -602,8 +628,9 @@ HostResult CHostFeed::WaitForMoreData()
 HostResult CHostFeed::HaltGame(std::uint32_t ms)
 {
     const std::uint32_t period = std::max<std::uint32_t>(1, m_session.Timings().m_haltPeriodMs);
-    const std::uint64_t start = m_session.Clock().NowMs();
-    while (m_session.Clock().NowMs() - start < ms)
+    const std::uint64_t until = m_session.Clock().NowMs() + ms;
+    // A /syncdown typed meanwhile holds the game on to its own end.
+    while (m_session.Clock().NowMs() < std::max(until, m_haltUntilMs))
     {
         const HostResult result = HaltTick();
         if (result != HostResult::kContinue)
@@ -646,7 +673,7 @@ HostResult CHostFeed::HaltTick()
         return HostResult::kSessionOver;
     if (!SendEmptySlot(true))
         return m_session.LoseConnection();
-    switch (m_session.Connection().Pump())
+    switch (m_session.Connection().Pump(SlotsInFlight()))
     {
     case CGameConnection::PumpResult::kLeavePending:
         m_session.SendLeaveAck();
@@ -656,18 +683,80 @@ HostResult CHostFeed::HaltTick()
     case CGameConnection::PumpResult::kNothing:
         break;
     }
+    // The viewer's lines are answered as they come, within a halt period; what they change in
+    // play waits for the end of the halt. The keepalives that slots in flight owe stay unread.
+    for (const auto& line : m_session.Connection().TakeViewerLines(kLinesPerHaltTick))
+    {
+        const HostResult result =
+            m_session.Commands().HandleHeldPacket({GameRead::Status::kPacket, line});
+        if (EndsSession(result))
+            return result;
+    }
     return HostResult::kContinue;
+}
+
+HostResult CHostFeed::Halt(const std::function<HostResult()>& halt)
+{
+    if (!Held())
+        m_levelAfterPause = ShownLevel();
+    m_halts.fetch_add(1);
+    HostResult result = halt();
+    if (!EndsSession(result))
+        result = HaltGame(0); // the rest of a /syncdown typed meanwhile
+    m_halts.fetch_sub(1);
+    if (EndsSession(result) || Halted())
+        return result;
+    m_haltUntilMs = 0;
+    // Held on (paused before the halt, or behind live): that hold applies the level at its end.
+    if (m_holding.load())
+        return HostResult::kContinue;
+    if (Paused())
+    {
+        // Paused during the halt: held at normal speed from here on, as /pause does.
+        result = Speed() != 1 ? ShiftSpeed(1) : HostResult::kContinue;
+        return EndsSession(result) ? result : HostResult::kSpeedChanged;
+    }
+    if (m_levelAfterPause == ShownLevel())
+        return HostResult::kContinue;
+    result = ShiftSpeed(m_levelAfterPause);
+    return EndsSession(result) ? result : HostResult::kSpeedChanged;
+}
+
+HostResult CHostFeed::HaltFor(std::uint32_t ms)
+{
+    if (!Halted())
+        return Halt([this, ms] { return HaltGame(ms); });
+    // Typed during a halt: that halt lasts at least this long from now.
+    m_haltUntilMs = std::max(m_haltUntilMs, m_session.Clock().NowMs() + ms);
+    return HostResult::kContinue;
+}
+
+void CHostFeed::JumpWhenHaltEnds(std::uint64_t targetMs)
+{
+    m_jumpAfterHalt = targetMs;
+}
+
+HostResult CHostFeed::JumpAfterHalt()
+{
+    const std::uint64_t target = *m_jumpAfterHalt;
+    m_jumpAfterHalt.reset();
+    return FastForwardToTime(target, false);
 }
 
 HostResult CHostFeed::SetSpeed(std::uint8_t level)
 {
     level = std::clamp<std::uint8_t>(level, 1, kFastestLevel);
-    if (Paused() || m_holding.load())
+    if (Held())
     {
         // Nothing moves while the game is held: the level waits for the end of the hold.
         m_levelAfterPause = level;
         return HostResult::kContinue;
     }
+    return ShiftSpeed(level);
+}
+
+HostResult CHostFeed::ShiftSpeed(std::uint8_t level)
+{
     const std::uint8_t newSpeed = level == 1 ? 1 : static_cast<std::uint8_t>(level + 1);
     const std::uint8_t oldSpeed = Speed();
     m_speed = newSpeed;
@@ -770,14 +859,37 @@ HostResult CHostFeed::FastForwardToPosition(std::uint32_t target, bool quiet)
 
 HostResult CHostFeed::FastForward(const std::function<bool()>& shortOfTarget, bool quiet)
 {
+    // Asked for while play holds behind live, the fast-forward runs as in play; the hold goes on
+    // after it if play is still too close to the edge.
+    const bool held = m_holding.exchange(false);
+    const HostResult result = FastForwardUnheld(shortOfTarget, quiet);
+    m_holding.store(held);
+    return result;
+}
+
+HostResult CHostFeed::FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet)
+{
     HostResult result = SetSpeed(kFastestLevel);
     if (EndsSession(result))
         return result;
     while (shortOfTarget())
     {
+        if (Paused())
+        {
+            // Held where the viewer paused it; /resume brings back the level of the pause.
+            result = HoldWhilePaused();
+            if (EndsSession(result))
+            {
+                m_session.SignalStop();
+                return result;
+            }
+            if (ShownLevel() != kFastestLevel)
+                return HostResult::kSpeedChanged; // the viewer chose a speed meanwhile
+            continue;
+        }
         result = FeedStep(StepKind::kPlain);
-        if (result == HostResult::kSpeedChanged)
-            return result; // the viewer has chosen a speed (or paused)
+        if (result == HostResult::kSpeedChanged && !Paused())
+            return result; // the viewer has chosen a speed
         if (EndsSession(result))
         {
             m_session.SignalStop();
@@ -833,7 +945,7 @@ HostResult CHostFeed::CatchUpToDelay()
     // was asked for meanwhile): once reached, the server is asked where the match stands, and
     // the catch-up ends only on a target that an answer given since confirms.
     bool confirmed = false;
-    while (!m_session.Stopping() && !Paused())
+    while (!m_session.Stopping())
     {
         const std::uint64_t edgeMs = LiveEdgeMs();
         const std::uint64_t delayMs = std::uint64_t{m_session.LiveDelay()} * 1000;
@@ -852,7 +964,7 @@ HostResult CHostFeed::CatchUpToDelay()
         if (EndsSession(result))
             return result;
         if (result == HostResult::kSpeedChanged)
-            return HostResult::kContinue; // the viewer has chosen a speed, or paused
+            return HostResult::kContinue; // the viewer has chosen a speed
     }
     if (!Paused())
         m_session.SendGameChat(kNormalSpeedLine);
@@ -867,16 +979,20 @@ HostResult CHostFeed::AwaitFreshEdge()
     // Bounded: after an empty answer the server may not be asked again for a while.
     const std::uint64_t waitMs = std::uint64_t{m_session.Timings().m_emptyChunkHoldMs} +
                                  m_session.Timings().m_dataWaitMs;
-    while (stream.AnswersArrived() == answers && m_session.Clock().NowMs() - start < waitMs)
-    {
-        stream.RequestWhileWaiting();
-        const HostResult result = HaltTick();
-        if (result != HostResult::kContinue)
-            return result;
-        WaitAny({&m_session.StopEvent(), &stream.DataArrived()},
-                m_session.Timings().m_haltPeriodMs);
-    }
-    return HostResult::kContinue;
+    return Halt(
+        [&]
+        {
+            while (stream.AnswersArrived() == answers && m_session.Clock().NowMs() - start < waitMs)
+            {
+                stream.RequestWhileWaiting();
+                const HostResult result = HaltTick();
+                if (result != HostResult::kContinue)
+                    return result;
+                WaitAny({&m_session.StopEvent(), &stream.DataArrived()},
+                        m_session.Timings().m_haltPeriodMs);
+            }
+            return HostResult::kContinue;
+        });
 }
 
 } // namespace velt

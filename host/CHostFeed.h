@@ -40,8 +40,18 @@ public:
     HostResult FeedStep(StepKind kind);
     // level 1 (normal) to 4.
     HostResult SetSpeed(std::uint8_t level);
+    // Paused, held behind live or halted: nothing moves, and a level chosen waits for the end.
+    bool Held() const;
     // Keeps the game waiting: an empty time slot every halt period for ms milliseconds.
     HostResult HaltGame(std::uint32_t ms);
+    // The /syncdown halt; typed during another halt, it makes that one last at least as long.
+    // kSpeedChanged when the viewer paused or chose a speed meanwhile.
+    HostResult HaltFor(std::uint32_t ms);
+    // The game is halted (buffering, waiting for the server, /syncdown): the viewer's lines are
+    // answered at once, and what they change in play waits for the halt's end.
+    bool Halted() const { return m_halts.load() != 0; }
+    // A /goto or /syncup typed during a halt: the jump follows once the halt is over.
+    void JumpWhenHaltEnds(std::uint64_t targetMs);
     HostResult FastForwardToTime(std::uint64_t targetMs, bool quiet);
     HostResult FastForwardToPosition(std::uint32_t target, bool quiet);
     HostResult CatchUpLive();
@@ -98,6 +108,13 @@ private:
     bool SendEmptySlot(bool owed);
     // One empty time slot of a halt; notices a viewer who leaves meanwhile.
     HostResult HaltTick();
+    // Runs a halt (buffering, a wait for the server, /syncdown); then, unless an outer hold goes
+    // on, what the viewer chose meanwhile: normal speed under a pause (kSpeedChanged), or the
+    // level chosen (kSpeedChanged).
+    HostResult Halt(const std::function<HostResult()>& halt);
+    HostResult JumpAfterHalt();
+    // Changes the speed now (SetSpeed, unless the game is held).
+    HostResult ShiftSpeed(std::uint8_t level);
     // The end of the stream: waits, bounded, for the keepalives of the slots in flight.
     HostResult AwaitLastKeepalives();
     HostResult LimitLiveSpeed(StepKind kind);
@@ -120,6 +137,7 @@ private:
     HostResult HoldTicks(const std::function<bool()>& holding);
     HostResult NearEnd(StepKind kind, std::uint32_t size);
     HostResult FastForward(const std::function<bool()>& shortOfTarget, bool quiet);
+    HostResult FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet);
     void TimeSlotNotices(const TimeSlotFacts& facts);
     bool RecordedChatShown(std::span<const std::uint8_t> chat) const;
     HostResult Absorb(std::uint32_t count);
@@ -138,6 +156,9 @@ private:
     std::atomic<bool> m_paused{false};
     std::atomic<bool> m_buffering{false};
     std::atomic<bool> m_holding{false};
+    std::atomic<std::uint32_t> m_halts{0}; // halts under way (nested: the outer one counts)
+    std::uint64_t m_haltUntilMs = 0;       // a /syncdown typed during a halt holds it to this
+    std::optional<std::uint64_t> m_jumpAfterHalt;
     std::uint64_t m_nextEdgePollMs = 0;
     std::atomic<std::uint8_t> m_levelAfterPause{1}; // the level the end of a hold brings back
     std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session

@@ -60,7 +60,13 @@ HostStatus CLocalGameHost::Status() const
     status.m_matchId = m_stream.MatchId();
     status.m_bytesHeld = m_stream.Size();
     status.m_matchSeconds = m_stream.MatchSeconds();
-    status.m_live = !m_stream.Ended();
+    // A finished match is never live, however much of it is still to download.
+    bool liveMatch = false;
+    {
+        std::lock_guard lock(m_headerMutex);
+        liveMatch = m_header.U8(ReplayHeader::kNotLiveOffset) == 0;
+    }
+    status.m_live = liveMatch && !m_stream.Ended();
     if (!status.m_sessionActive)
         status.m_liveDelaySeconds = m_liveDelaySeconds.load();
     return status;

@@ -15,6 +15,12 @@ void CStreamBuffer::ResetProgress()
 void CStreamBuffer::Append(std::uint32_t offset, const std::uint8_t* data, std::uint32_t length,
                            std::uint16_t matchSeconds)
 {
+    // Only the next bytes of the stream count, as only the latest request's answer counts: a
+    // late, duplicate or stray answer is ignored whoever sent it, so the game never gets bytes
+    // out of their place and the data held never shrinks.
+    const std::uint32_t size = Size();
+    if (offset != size || Ended())
+        return;
     m_answersArrived.fetch_add(1);
     if (length > kFullChunk)
     {
@@ -22,7 +28,7 @@ void CStreamBuffer::Append(std::uint32_t offset, const std::uint8_t* data, std::
         AnswerReceived(offset, length);
         return;
     }
-    if (offset > kCapacity || length > kCapacity - offset)
+    if (length > kCapacity - offset)
     {
         // The buffer is the limit of a match: refused, and the stream ends here.
         m_tooLong.store(1);
@@ -41,15 +47,9 @@ void CStreamBuffer::Append(std::uint32_t offset, const std::uint8_t* data, std::
     }
     else
     {
-        // Bytes already held stay as they are: the feed may be sending them right now.
-        const std::uint32_t end = offset + length;
-        const std::uint32_t from = std::max(offset, m_heldEnd.load(std::memory_order_relaxed));
-        if (from < end)
-        {
-            std::memcpy(m_bytes.data() + from, data + (from - offset), end - from);
-            m_heldEnd.store(end, std::memory_order_relaxed);
-        }
-        m_size.store(end, std::memory_order_release);
+        // Written before it is published; the feed reads below Size() only.
+        std::memcpy(m_bytes.data() + offset, data, length);
+        m_size.store(offset + length, std::memory_order_release);
         m_matchSeconds.store(matchSeconds);
         m_matchSecondsAtMs.store(m_clock.NowMs());
         if (length < kFullChunk && m_lowData.load())
@@ -141,6 +141,9 @@ std::uint64_t CStreamBuffer::LastRequestSentMs()
 
 void CStreamBuffer::RequestIfPermitted()
 {
+    // An ended stream is held whole: the server has nothing more to tell.
+    if (Ended())
+        return;
     const std::uint32_t offset = Size();
     if (m_requestPermit.TryConsume() && ClaimRequest(offset))
         m_owner.RequestGameData(m_matchId.load(), offset);
@@ -149,6 +152,8 @@ void CStreamBuffer::RequestIfPermitted()
 void CStreamBuffer::RequestWhileWaiting()
 {
     m_requestPermit.TryConsume();
+    if (Ended())
+        return;
     const std::uint32_t offset = Size();
     if (ClaimRequest(offset))
         m_owner.RequestGameData(m_matchId.load(), offset);

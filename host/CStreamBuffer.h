@@ -20,8 +20,8 @@ namespace velt
 //
 // Threads: the server's receive thread appends; the session thread (and its read watch)
 // reads the bytes below Size() and asks for more. Bytes below Size() are published (release)
-// after they are written, and bytes already held are never written again, so a reader needs
-// no lock.
+// after they are written, and only an answer that brings the next bytes is taken, so bytes
+// held are never written again and a reader needs no lock.
 class CStreamBuffer
 {
 public:
@@ -38,8 +38,9 @@ public:
     void SetMatchId(std::uint32_t matchId) { m_matchId.store(matchId); }
     std::uint32_t MatchId() const { return m_matchId.load(); }
 
-    // One answer of the server (the receive thread). A full chunk chains the request for the
-    // next one at once while chaining is on.
+    // One answer of the server (the receive thread). Only an answer at the end of the data
+    // held counts; any other is ignored. A full chunk chains the request for the next one at
+    // once while chaining is on.
     void Append(std::uint32_t offset, const std::uint8_t* data, std::uint32_t length,
                 std::uint16_t matchSeconds);
     // Full chunks chain only while a session streams.
@@ -67,6 +68,8 @@ public:
     bool CaughtUp() const { return m_caughtUp.load() != 0; }
     // A new session starts neither low on data nor caught up.
     void ResetProgress();
+    // Play was held on purpose and fell behind the live edge: no longer caught up.
+    void LeaveLiveEdge() { ResetProgress(); }
 
     // Requests. At most one is outstanding at any time; one unanswered for the retry time
     // counts as lost.
@@ -105,8 +108,6 @@ private:
     std::atomic<std::uint32_t> m_shortAnswerEnd{0};
     std::array<std::uint8_t, kCapacity> m_bytes;
     std::atomic<std::uint32_t> m_size{0};
-    // Bytes below this are never written again (the receive thread's).
-    std::atomic<std::uint32_t> m_heldEnd{0};
     std::atomic<std::uint16_t> m_matchSeconds{0};
     std::atomic<std::uint64_t> m_matchSecondsAtMs{0};
     std::atomic<std::uint32_t> m_ended{0};       // the server marked the end of the stream

@@ -58,6 +58,19 @@ std::optional<std::uint64_t> GotoTargetMs(std::string_view argument)
     return (parts->m_before * 60 + parts->m_after) * 1000;
 }
 
+std::optional<std::uint64_t> BackTargetMs(std::string_view argument)
+{
+    const std::size_t colon = argument.find(':');
+    const auto digits = [](std::string_view part) {
+        return !part.empty() && part.size() <= 9 &&
+               part.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (colon == std::string_view::npos || !digits(argument.substr(0, colon)) ||
+        !digits(argument.substr(colon + 1)))
+        return std::nullopt;
+    return GotoTargetMs(argument);
+}
+
 std::optional<std::uint64_t> GameClockTargetMs(std::string_view argument)
 {
     const auto parts = ParseClockArgument(argument);

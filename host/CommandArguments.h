@@ -26,6 +26,8 @@ std::optional<ClockArgument> ParseClockArgument(std::string_view argument);
 
 // /goto M:S: game time (M * 60 + S) * 1000, valid for S up to 60.
 std::optional<std::uint64_t> GotoTargetMs(std::string_view argument);
+// /back M:S: as /goto, but only digits on either side of the one ':' (so "0:00:00" is no time).
+std::optional<std::uint64_t> BackTargetMs(std::string_view argument);
 // /syncup and /syncdown H:M on the game's day clock, which reads 08:00 at game time 0 and
 // runs three clock minutes per second: ((H * 60 + M - 480) / 3) * 1000, hours below 8 being
 // the early hours of the next day. Valid for H up to 23 and M up to 60.

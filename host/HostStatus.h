@@ -17,7 +17,7 @@ struct HostStatus
     std::uint8_t m_speed = 1;           // the level the viewer sees, 1 to 4
     bool m_sessionActive = false;       // a game is connected
     bool m_inGame = false;              // the game has started and the feed runs
-    bool m_live = false;                // the server has not marked the stream's end
+    bool m_live = false;                // a live match whose stream the server has not ended
     bool m_paused = false;
     bool m_buffering = false;           // the feed waits for data
 };

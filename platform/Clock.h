@@ -14,6 +14,10 @@ public:
     // Milliseconds since an arbitrary start, monotonic (GetTickCount's role).
     virtual std::uint64_t NowMs() = 0;
     virtual void SleepMs(std::uint32_t ms) = 0;
+    // How many whole real milliseconds a span of this clock's lasts: for waits that only real
+    // time bounds (a socket, an event) on a clock that runs faster than real time. A span that
+    // lasts less than a real millisecond gives 0.
+    virtual std::uint32_t RealMs(std::uint32_t ms) { return ms; }
 };
 
 // The real clock: steady time and real sleeps.

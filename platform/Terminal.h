@@ -23,4 +23,9 @@ public:
 // The process's standard error, asked afresh each time (the window may be resized).
 ITerminal& StandardErrorTerminal();
 
+// The columns a printable character takes on a terminal, as the system's own character tables
+// tell: 2 for wide and full-width characters (most of Chinese, Japanese and Korean), 0 for
+// marks that combine with the character before, 1 for the rest.
+std::size_t CharacterColumns(char32_t code);
+
 } // namespace velt

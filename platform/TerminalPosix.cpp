@@ -1,8 +1,10 @@
 #include "platform/Terminal.h"
 
 #include <cstdio>
+#include <locale.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <wchar.h>
 
 namespace velt
 {
@@ -36,6 +38,21 @@ ITerminal& StandardErrorTerminal()
 {
     static CStandardErrorTerminal terminal;
     return terminal;
+}
+
+std::size_t CharacterColumns(char32_t code)
+{
+    if (code < 0x80)
+        return 1;
+    // wcwidth answers for the calling thread's locale; the C library's own UTF-8 one is used
+    // whatever the process set, and only for this call.
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (utf8 == static_cast<locale_t>(0))
+        return 1;
+    const locale_t previous = ::uselocale(utf8);
+    const int width = ::wcwidth(static_cast<wchar_t>(code));
+    ::uselocale(previous);
+    return width < 0 ? 1 : static_cast<std::size_t>(width);
 }
 
 } // namespace velt

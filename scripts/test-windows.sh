@@ -7,7 +7,7 @@
 # Left out: the stall test of the host, whose last row times two equal 200 ms intervals against
 # each other (the held empty answer and the silence that ends a session); under Wine the silence
 # wins every time, on Linux the answer. Also the live-edge runs, which watch a live match in real
-# time for a minute or more: the Linux debug suite runs them.
+# time for a minute or more: CI's slow stage runs them on Linux.
 EXCLUDE='HostPlay.AServerStallKeepsTheViewerWithOneRequestOutstanding'
 export EXCLUDE
 # Usage: scripts/test-windows.sh [extra ctest arguments]   (after cmake --build --preset windows)

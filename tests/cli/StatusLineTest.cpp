@@ -245,5 +245,31 @@ TEST(StatusLineDrawTest, RedrawsInPlaceAndKeepsOutOfTheWayOfLines)
     EXPECT_EQ(terminal.m_writes, expected);
 }
 
+// Wide characters take two columns on a terminal, combining marks none: a match named in
+// Chinese is measured and cut by columns, so the line never reaches the last one.
+TEST(StatusLineWidthTest, WideCharactersAreMeasuredInColumns)
+{
+    struct Row
+    {
+        const char* m_text;
+        std::size_t m_columns;
+    };
+    for (const Row& row : {Row{"abc", 3}, Row{"\xE4\xB8\xAD\xE6\x96\x87", 4},
+                           Row{"e\xCC\x81", 1}, Row{"\xEF\xBC\xA1", 2}})
+        EXPECT_EQ(TerminalWidth(row.m_text), row.m_columns) << row.m_text;
+    std::string name;
+    for (int i = 0; i < 20; ++i)
+        name += "\xE5\x86\xA0"; // a wide character, twenty times
+    for (const std::size_t columns : {20u, 40u, 60u, 80u})
+    {
+        const std::string text = StatusLineText(Playing(65000, 300, true), {name, 0}, columns);
+        EXPECT_LT(TerminalWidth(text), columns) << text;
+        if (columns == 80)
+        {
+            EXPECT_NE(text.find("\xE5\x86\xA0"), std::string::npos) << text; // cut, not dropped
+        }
+    }
+}
+
 } // namespace
 } // namespace velt

@@ -205,41 +205,45 @@ TEST(HostFaults, TheEndWaitsForTheKeepalivesOfSlotsInFlight)
     constexpr std::uint32_t kSlots = 40;
     constexpr std::uint32_t kWithheld = 4;
     const Bytes stream = CStreamBuilder().Slots(kSlots).Take();
-    for (const auto& row : rows)
-    {
-        HostRig rig;
-        Serve(rig, stream);
-        PacedGame game(rig);
-        ASSERT_TRUE(game.Start()) << row.m_name;
-        ASSERT_TRUE(game.PlayTo(5)) << row.m_name;
-        ASSERT_TRUE(game.WaitStreamEnded()) << row.m_name;
-        ASSERT_TRUE(game.Chat("/sp 4")) << row.m_name;
-        while (game.m_slots < kSlots)
-        {
-            if (game.m_slots <= kSlots - kWithheld)
-            {
-                ASSERT_TRUE(game.m_game.Keepalive()) << row.m_name;
-            }
-            ASSERT_TRUE(game.NextSlot()) << row.m_name;
-        }
-        EXPECT_TRUE(game.m_game.Quiet(500)) << row.m_name << ": acknowledged with slots in flight";
-        if (row.m_answerLate)
-        {
-            for (std::uint32_t i = 0; i < kWithheld; ++i)
-            {
-                ASSERT_TRUE(game.m_game.Keepalive()) << row.m_name;
-            }
-        }
-        bool acknowledged = false;
-        while (auto packet = game.m_game.Read())
-        {
-            if ((acknowledged = IsLeaveAck(*packet)))
-                break;
-        }
-        EXPECT_TRUE(acknowledged) << row.m_name;
-        ASSERT_TRUE(rig.m_host->WaitSessionEnded(kWaitMs)) << row.m_name;
-        EXPECT_EQ(rig.m_host->ReadPos(), stream.size()) << row.m_name;
-    }
+    // Each row has its own host, ports and game.
+    SideBySide(std::size(rows), std::size(rows),
+               [&](std::size_t i)
+               {
+                   const auto& row = rows[i];
+                   HostRig rig;
+                   Serve(rig, stream);
+                   PacedGame game(rig);
+                   ASSERT_TRUE(game.Start()) << row.m_name;
+                   ASSERT_TRUE(game.PlayTo(5)) << row.m_name;
+                   ASSERT_TRUE(game.WaitStreamEnded()) << row.m_name;
+                   ASSERT_TRUE(game.Chat("/sp 4")) << row.m_name;
+                   while (game.m_slots < kSlots)
+                   {
+                       if (game.m_slots <= kSlots - kWithheld)
+                       {
+                           ASSERT_TRUE(game.m_game.Keepalive()) << row.m_name;
+                       }
+                       ASSERT_TRUE(game.NextSlot()) << row.m_name;
+                   }
+                   EXPECT_TRUE(game.m_game.Quiet(500))
+                       << row.m_name << ": acknowledged with slots in flight";
+                   if (row.m_answerLate)
+                   {
+                       for (std::uint32_t i = 0; i < kWithheld; ++i)
+                       {
+                           ASSERT_TRUE(game.m_game.Keepalive()) << row.m_name;
+                       }
+                   }
+                   bool acknowledged = false;
+                   while (auto packet = game.m_game.Read())
+                   {
+                       if ((acknowledged = IsLeaveAck(*packet)))
+                           break;
+                   }
+                   EXPECT_TRUE(acknowledged) << row.m_name;
+                   ASSERT_TRUE(rig.m_host->WaitSessionEnded(kWaitMs)) << row.m_name;
+                   EXPECT_EQ(rig.m_host->ReadPos(), stream.size()) << row.m_name;
+               });
 }
 
 // A speed typed in the lobby of a session that never starts does not carry into the next one.

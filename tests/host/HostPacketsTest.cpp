@@ -34,6 +34,19 @@ TEST(CommandArguments, GotoTargets)
         EXPECT_EQ(GotoTargetMs(row.m_argument), row.m_targetMs) << row.m_argument;
 }
 
+// /back is ours: minutes and seconds in digits, one colon, nothing else.
+TEST(CommandArguments, BackTargets)
+{
+    const GotoRow rows[] = {
+        {"1:00", 60000},        {"0:05", 5000},         {"0:60", 60000},
+        {"0:00:00", std::nullopt}, {"1:2:03", std::nullopt}, {"x:5", std::nullopt},
+        {"10:5s", std::nullopt}, {":30", std::nullopt},  {"1:", std::nullopt},
+        {" 1:00", std::nullopt}, {"1:61", std::nullopt},  {"9999999999:00", std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(BackTargetMs(row.m_argument), row.m_targetMs) << row.m_argument;
+}
+
 TEST(CommandArguments, GameClockTargets)
 {
     const GotoRow rows[] = {

@@ -80,35 +80,39 @@ TEST(HostPlay, EachSpeedKeepsItsNumberOfTimeSlotsInFlight)
         {"3x then normal", {{500, "/sp 3"}, {3000, "/sp 1"}}, "[VELT] Speed set to normal!", 1},
     };
     const Bytes stream = CStreamBuilder().Slots(3000).Take();
-    for (const auto& row : rows)
-    {
-        GameSimScript script;
-        script.m_slotDelayMs = 10;
-        script.m_gameChat = row.m_chat;
-        SimSession session({}, script);
-        session.Serve(stream, stream.size(), true);
-        ASSERT_TRUE(session.Start()) << row.m_name;
-        // From the reply on, sample every change of the record over 40 answered slots.
-        std::uint32_t maxInFlight = 0;
-        std::uint32_t answeredAtReply = 0;
-        bool replied = false;
-        const bool done = session.m_sim.WaitFor(
-            [&](const GameSimRecord& record) {
-                if (!replied)
-                {
-                    replied = Contains(record.m_gameLines, row.m_lastReply);
-                    answeredAtReply = record.m_keepalivesSent;
-                    return false;
-                }
-                if (record.m_keepalivesSent > answeredAtReply + 2)
-                    maxInFlight = std::max(maxInFlight, InFlight(record));
-                return record.m_keepalivesSent > answeredAtReply + 40;
-            },
-            kWaitMs);
-        ASSERT_TRUE(done) << row.m_name;
-        EXPECT_EQ(maxInFlight, row.m_inFlight) << row.m_name;
-        EXPECT_EQ(session.m_sim.Record().m_checksumErrors, 0u);
-    }
+    // Each row has its own host, ports and game.
+    SideBySide(std::size(rows), std::size(rows),
+               [&](std::size_t i)
+               {
+                   const auto& row = rows[i];
+                   GameSimScript script;
+                   script.m_slotDelayMs = 10;
+                   script.m_gameChat = row.m_chat;
+                   SimSession session({}, script);
+                   session.Serve(stream, stream.size(), true);
+                   ASSERT_TRUE(session.Start()) << row.m_name;
+                   // From the reply on, sample every change of the record over 40 answered slots.
+                   std::uint32_t maxInFlight = 0;
+                   std::uint32_t answeredAtReply = 0;
+                   bool replied = false;
+                   const bool done = session.m_sim.WaitFor(
+                       [&](const GameSimRecord& record)
+                       {
+                           if (!replied)
+                           {
+                               replied = Contains(record.m_gameLines, row.m_lastReply);
+                               answeredAtReply = record.m_keepalivesSent;
+                               return false;
+                           }
+                           if (record.m_keepalivesSent > answeredAtReply + 2)
+                               maxInFlight = std::max(maxInFlight, InFlight(record));
+                           return record.m_keepalivesSent > answeredAtReply + 40;
+                       },
+                       kWaitMs);
+                   ASSERT_TRUE(done) << row.m_name;
+                   EXPECT_EQ(maxInFlight, row.m_inFlight) << row.m_name;
+                   EXPECT_EQ(session.m_sim.Record().m_checksumErrors, 0u);
+               });
 }
 
 // The viewer goes to 4x where the next packets are not time slots, so fewer slots are in
@@ -306,8 +310,8 @@ struct StallRow
     std::uint32_t m_emptyChunkHoldMs;
 };
 
-// A live match whose server has nothing new for a long time (here 30 of its empty answers,
-// 15 times the silence that ends a session) and then goes on.
+// A live match whose server has nothing new for a long time (here 12 of its empty answers,
+// 6 times the silence that ends a session) and then goes on.
 TEST(HostPlay, AServerStallKeepsTheViewerWithOneRequestOutstanding)
 {
     const StallRow rows[] = {
@@ -320,42 +324,47 @@ TEST(HostPlay, AServerStallKeepsTheViewerWithOneRequestOutstanding)
     };
     const Bytes stream = CStreamBuilder().Slots(400).Take();
     const std::size_t slotSize = ActionSlot(100, 1, {1}).size();
-    for (const auto& row : rows)
-    {
-        HostTimings timings = FastTimings();
-        timings.m_dataWaitMs = 200;
-        timings.m_emptyChunkHoldMs = row.m_emptyChunkHoldMs;
-        const std::uint32_t stallMs = 30 * timings.m_emptyChunkHoldMs;
-        HeaderOptions header;
-        header.m_live = row.m_live;
-        GameSimScript script;
-        script.m_slotDelayMs = 2;
-        SimSession session(header, script, timings);
-        session.Serve(stream, 150 * slotSize + (row.m_midPacket ? 5 : 0), false);
-        ASSERT_TRUE(session.Start());
-        // Stalled once the feed has used up what there is.
-        ASSERT_TRUE(session.m_sim.WaitFor(
-            [](const GameSimRecord& record) { return Contains(record.m_gameLines, kLackOfData); },
-            kWaitMs))
-            << row.m_name;
-        const auto stallEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallMs);
-        while (std::chrono::steady_clock::now() < stallEnd)
+    // Each row has its own host, ports and game.
+    SideBySide(
+        std::size(rows), std::size(rows),
+        [&](std::size_t i)
         {
-            ASSERT_FALSE(session.m_sim.WaitFinished(50)) << row.m_name << ": viewer dropped";
-        }
-        const GameSimRecord stalled = session.m_sim.Record();
-        EXPECT_FALSE(stalled.m_leaveAckReceived) << row.m_name;
-        EXPECT_GE(std::count(stalled.m_gameLines.begin(), stalled.m_gameLines.end(), kLackOfData),
-                  5)
-            << row.m_name;
-        session.m_rig.m_owner.SetAvailable(static_cast<std::uint32_t>(stream.size()), true);
-        ASSERT_TRUE(session.m_sim.WaitFinished(kWaitMs)) << row.m_name;
-        const GameSimRecord record = session.m_sim.Record();
-        EXPECT_TRUE(record.m_leaveAckReceived) << row.m_name;
-        EXPECT_EQ(record.m_gameTimeMs, 40000u) << row.m_name << ": play did not resume";
-        EXPECT_LE(session.m_rig.m_owner.MaxOutstanding(), 1u) << row.m_name;
-        EXPECT_FALSE(record.m_streamCorrupt) << row.m_name;
-    }
+            const auto& row = rows[i];
+            HostTimings timings = FastTimings();
+            timings.m_dataWaitMs = 200;
+            timings.m_emptyChunkHoldMs = row.m_emptyChunkHoldMs;
+            const std::uint32_t stallMs = 12 * timings.m_emptyChunkHoldMs;
+            HeaderOptions header;
+            header.m_live = row.m_live;
+            GameSimScript script;
+            script.m_slotDelayMs = 2;
+            SimSession session(header, script, timings);
+            session.Serve(stream, 150 * slotSize + (row.m_midPacket ? 5 : 0), false);
+            ASSERT_TRUE(session.Start());
+            // Stalled once the feed has used up what there is.
+            ASSERT_TRUE(session.m_sim.WaitFor([](const GameSimRecord& record)
+                                              { return Contains(record.m_gameLines, kLackOfData); },
+                                              kWaitMs))
+                << row.m_name;
+            const auto stallEnd =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(stallMs);
+            while (std::chrono::steady_clock::now() < stallEnd)
+            {
+                ASSERT_FALSE(session.m_sim.WaitFinished(50)) << row.m_name << ": viewer dropped";
+            }
+            const GameSimRecord stalled = session.m_sim.Record();
+            EXPECT_FALSE(stalled.m_leaveAckReceived) << row.m_name;
+            EXPECT_GE(
+                std::count(stalled.m_gameLines.begin(), stalled.m_gameLines.end(), kLackOfData), 5)
+                << row.m_name;
+            session.m_rig.m_owner.SetAvailable(static_cast<std::uint32_t>(stream.size()), true);
+            ASSERT_TRUE(session.m_sim.WaitFinished(kWaitMs)) << row.m_name;
+            const GameSimRecord record = session.m_sim.Record();
+            EXPECT_TRUE(record.m_leaveAckReceived) << row.m_name;
+            EXPECT_EQ(record.m_gameTimeMs, 40000u) << row.m_name << ": play did not resume";
+            EXPECT_LE(session.m_rig.m_owner.MaxOutstanding(), 1u) << row.m_name;
+            EXPECT_FALSE(record.m_streamCorrupt) << row.m_name;
+        });
 }
 
 struct FilterRow

@@ -206,52 +206,60 @@ TEST(HostPlaybackControl, ALiveDelayKeepsPlayBehindTheEdge)
     };
     const Bytes stream = CStreamBuilder().Slots(3000).Take(); // 300 s of game
     constexpr std::uint16_t kStartSeconds = 60;
-    for (const Row& row : {Row{"no delay", 0}, Row{"20 s behind", 20}})
-    {
-        HeaderOptions header;
-        header.m_live = true;
-        header.m_matchSeconds = kStartSeconds;
-        HostRig rig(header);
-        rig.m_host->SetLiveDelay(row.m_delaySeconds);
-        std::uint16_t seconds = kStartSeconds;
-        const auto available = [](std::uint16_t s) {
-            return static_cast<std::uint32_t>(s * 10 * SlotSize());
-        };
-        rig.m_owner.SetStream(stream, available(seconds), false, seconds);
-        ASSERT_TRUE(rig.Start());
-        CScriptedGame game;
-        ASSERT_TRUE(rig.JoinAndStart(game));
-        CPlayingGame player(game);
-        ASSERT_TRUE(player.PlayUntilLine(kNormal)) << row.m_name;
+    const Row rows[] = {{"no delay", 0}, {"20 s behind", 20}};
+    // Each row has its own host and game.
+    SideBySide(std::size(rows), std::size(rows),
+               [&](std::size_t i)
+               {
+                   const Row& row = rows[i];
+                   HeaderOptions header;
+                   header.m_live = true;
+                   header.m_matchSeconds = kStartSeconds;
+                   HostRig rig(header);
+                   rig.m_host->SetLiveDelay(row.m_delaySeconds);
+                   std::uint16_t seconds = kStartSeconds;
+                   const auto available = [](std::uint16_t s)
+                   { return static_cast<std::uint32_t>(s * 10 * SlotSize()); };
+                   rig.m_owner.SetStream(stream, available(seconds), false, seconds);
+                   ASSERT_TRUE(rig.Start());
+                   CScriptedGame game;
+                   ASSERT_TRUE(rig.JoinAndStart(game));
+                   CPlayingGame player(game);
+                   ASSERT_TRUE(player.PlayUntilLine(kNormal)) << row.m_name;
 
-        // The match grows a second at a time; the game keeps answering.
-        int shortLines = 0;
-        std::uint32_t nearest = UINT32_MAX;
-        std::uint32_t farthest = 0;
-        auto nextGrowth = Clock::now();
-        ASSERT_TRUE(player.PlayUntil([&](const Bytes& packet) {
-            if (const auto text = ChatText(packet); text == kBuffering || text == kLackOfData)
-                ++shortLines;
-            if (Clock::now() < nextGrowth)
-                return false;
-            const std::uint32_t behind = seconds * 1000u - rig.m_host->Status().m_gameTimeMs;
-            nearest = std::min(nearest, behind);
-            farthest = std::max(farthest, behind);
-            ++seconds;
-            rig.m_owner.Grow(available(seconds), seconds);
-            nextGrowth = Clock::now() + std::chrono::milliseconds(100);
-            return seconds >= kStartSeconds + 30;
-        })) << row.m_name;
-        if (row.m_delaySeconds == 0)
-        {
-            EXPECT_GT(shortLines, 0) << row.m_name;
-            continue;
-        }
-        EXPECT_EQ(shortLines, 0) << row.m_name;
-        const std::uint32_t delayMs = row.m_delaySeconds * 1000;
-        EXPECT_GE(nearest, delayMs - 3000) << row.m_name;
-        EXPECT_LE(farthest, delayMs + 3000) << row.m_name;
-    }
+                   // The match grows a second at a time; the game keeps answering.
+                   int shortLines = 0;
+                   std::uint32_t nearest = UINT32_MAX;
+                   std::uint32_t farthest = 0;
+                   auto nextGrowth = Clock::now();
+                   ASSERT_TRUE(player.PlayUntil(
+                       [&](const Bytes& packet)
+                       {
+                           if (const auto text = ChatText(packet);
+                               text == kBuffering || text == kLackOfData)
+                               ++shortLines;
+                           if (Clock::now() < nextGrowth)
+                               return false;
+                           const std::uint32_t behind =
+                               seconds * 1000u - rig.m_host->Status().m_gameTimeMs;
+                           nearest = std::min(nearest, behind);
+                           farthest = std::max(farthest, behind);
+                           ++seconds;
+                           rig.m_owner.Grow(available(seconds), seconds);
+                           nextGrowth = Clock::now() + std::chrono::milliseconds(100);
+                           return seconds >= kStartSeconds + 30;
+                       }))
+                       << row.m_name;
+                   if (row.m_delaySeconds == 0)
+                   {
+                       EXPECT_GT(shortLines, 0) << row.m_name;
+                       return;
+                   }
+                   EXPECT_EQ(shortLines, 0) << row.m_name;
+                   const std::uint32_t delayMs = row.m_delaySeconds * 1000;
+                   EXPECT_GE(nearest, delayMs - 3000) << row.m_name;
+                   EXPECT_LE(farthest, delayMs + 3000) << row.m_name;
+               });
 }
 
 } // namespace

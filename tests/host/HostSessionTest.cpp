@@ -160,34 +160,40 @@ TEST(HostSession, StartWordsCheckTheMapAndForceStartDoesNot)
         {true, "/GO", true},          {true, "/forcestart", true}, {false, "/start", false},
         {false, "/S", false},         {false, "/fs", true},        {false, "/FORCESTART", true},
     };
-    for (const auto& row : rows)
-    {
-        HostRig rig;
-        rig.m_owner.SetMapExists(row.m_mapPresent);
-        ASSERT_TRUE(rig.Start());
-        CScriptedGame game;
-        ASSERT_TRUE(game.Connect(rig.Port()) && game.Join() && game.MapReport());
-        game.LobbyLines();
-        ASSERT_TRUE(game.Chat(ChatKind::kLobby, row.m_command));
-        Packets packets;
-        while (auto packet = game.Read(300))
-            packets.push_back(*packet);
-        const auto lines = ChatTexts(packets);
-        if (row.m_starts)
+    // Each row has its own host, ports and game.
+    SideBySide(
+        std::size(rows), std::size(rows),
+        [&](std::size_t i)
         {
-            EXPECT_EQ(lines, std::vector<std::string>{"[VELT] Let's begin......!"}) << row.m_command;
-            ASSERT_FALSE(packets.empty());
-            EXPECT_TRUE(IsType(packets.back(), GamePacketType::kCountdownEnd)) << row.m_command;
-        }
-        else
-        {
-            EXPECT_EQ(lines, (std::vector<std::string>{
-                                 "[VELT] Map can't be found, copy this map to corresponding "
-                                 "place and enter this game again!",
-                                 "[VELT] You can also use /fs or /forcestart to force game start!"}))
-                << row.m_command;
-        }
-    }
+            const auto& row = rows[i];
+            HostRig rig;
+            rig.m_owner.SetMapExists(row.m_mapPresent);
+            ASSERT_TRUE(rig.Start());
+            CScriptedGame game;
+            ASSERT_TRUE(game.Connect(rig.Port()) && game.Join() && game.MapReport());
+            game.LobbyLines();
+            ASSERT_TRUE(game.Chat(ChatKind::kLobby, row.m_command));
+            Packets packets;
+            while (auto packet = game.Read(300))
+                packets.push_back(*packet);
+            const auto lines = ChatTexts(packets);
+            if (row.m_starts)
+            {
+                EXPECT_EQ(lines, std::vector<std::string>{"[VELT] Let's begin......!"})
+                    << row.m_command;
+                ASSERT_FALSE(packets.empty());
+                EXPECT_TRUE(IsType(packets.back(), GamePacketType::kCountdownEnd)) << row.m_command;
+            }
+            else
+            {
+                EXPECT_EQ(lines,
+                          (std::vector<std::string>{
+                              "[VELT] Map can't be found, copy this map to corresponding "
+                              "place and enter this game again!",
+                              "[VELT] You can also use /fs or /forcestart to force game start!"}))
+                    << row.m_command;
+            }
+        });
 }
 
 TEST(HostSession, LeavesAreAcknowledgedBeforeTheMapReportAndInTheLobby)

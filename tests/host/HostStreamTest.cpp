@@ -69,8 +69,12 @@ TEST(HostStream, FullChunksChainOnlyWhileAGameIsConnected)
     EXPECT_EQ(rig.Offsets().size(), 2u) << "a short chunk does not chain";
     EXPECT_EQ(rig.Host().StreamSize(), 3999u);
     EXPECT_EQ(rig.Host().MatchSeconds(), 30);
+    // Only the next bytes count: an answer below the end, or past it, changes nothing.
     rig.Append(1000, 500, 31);
-    EXPECT_EQ(rig.Host().StreamSize(), 1500u) << "a chunk below the end lowers the size";
+    rig.Append(5000, 2000, 32);
+    EXPECT_EQ(rig.Host().StreamSize(), 3999u);
+    EXPECT_EQ(rig.Host().MatchSeconds(), 30);
+    EXPECT_EQ(rig.Offsets().size(), 2u);
 }
 
 TEST(HostStream, EmptyChunksEndMarkersAndChunksPastTheBuffer)
@@ -89,29 +93,36 @@ TEST(HostStream, EmptyChunksEndMarkersAndChunksPastTheBuffer)
     rig.Append(100, 2001);
     EXPECT_TRUE(rig.Host().StreamEnded());
     EXPECT_EQ(rig.Host().StreamSize(), 100u);
+    rig.Append(100, 50);
+    EXPECT_EQ(rig.Host().StreamSize(), 100u) << "nothing follows the end";
+}
 
-    // Past the buffer: refused, the viewer is told, and the stream ends there.
+// The buffer is the limit of a match: the chunk that fills it is taken; one that would pass its
+// end is refused, the viewer is told, and the stream ends there.
+TEST(HostStream, ChunksAtTheBuffersEnd)
+{
+    constexpr std::uint32_t kCapacity = CLocalGameHost::kStreamCapacity;
     struct Row
     {
-        std::uint32_t m_offset;
-        std::uint32_t m_length;
+        std::uint32_t m_lastLength;
+        bool m_fits;
     };
-    const Row rows[] = {
-        {CLocalGameHost::kStreamCapacity - 1999, 2000},
-        {CLocalGameHost::kStreamCapacity, 1},
-        {0xFFFFFF00u, 2000},
-    };
-    for (const auto& row : rows)
+    for (const Row row : {Row{kCapacity % 2000, true}, Row{2000, false}})
     {
-        rig.Append(row.m_offset, row.m_length);
-        EXPECT_EQ(rig.Host().StreamSize(), 100u);
-        EXPECT_TRUE(rig.Host().StreamEnded());
+        ChunkRig rig;
+        rig.ConnectGame();
+        std::uint32_t offset = 0;
+        for (; offset + 2000 <= kCapacity; offset += 2000)
+            rig.Append(offset, 2000);
+        rig.Append(offset, row.m_lastLength);
+        EXPECT_EQ(rig.Host().StreamSize(), row.m_fits ? kCapacity : offset) << row.m_lastLength;
+        EXPECT_EQ(rig.Host().StreamEnded(), !row.m_fits) << row.m_lastLength;
+        if (row.m_fits)
+            continue;
         const auto line = rig.m_game.Read();
         ASSERT_TRUE(line);
         EXPECT_EQ(ChatText(*line), "[VELT] Sorry, this match is too long to continue!");
     }
-    rig.Append(CLocalGameHost::kStreamCapacity - 2000, 2000);
-    EXPECT_EQ(rig.Host().StreamSize(), CLocalGameHost::kStreamCapacity) << "the last chunk fits";
 }
 
 TEST(HostStream, ListenPortGoesIntoTheAnnouncement)
@@ -220,70 +231,69 @@ TEST(HostStream, EachWayASessionEnds)
         {"the game leaves while halted", true, "[VELT] Not enough data,buffering.."},
         {"the game vanishes", false, ""},
         {"the server goes silent", true, ""},
-        {"the match is too long", true, "[VELT] Sorry, this match is too long to continue!"},
         {"the host is stopped", false, ""},
     };
-    for (const auto& row : rows)
-    {
-        const std::string name = row.m_name;
-        GameSimScript script;
-        HostRig rig;
-        Bytes served = stream;
-        std::size_t available = stream.size();
-        bool ended = true;
-        if (name == "stream ends inside a packet")
-            served.insert(served.end(), {0xF7, 0x0C, 0x20, 0x00, 0x64});
-        if (name == "the game leaves")
-            script.m_leaveAtGameTimeMs = 2000;
-        if (name == "the game vanishes")
-        {
-            script.m_leaveAtGameTimeMs = 2000;
-            script.m_vanishAtGameTimeMs = true;
-        }
-        if (name == "the game leaves while halted" || name == "the server goes silent" ||
-            name == "the match is too long" || name == "the host is stopped")
-        {
-            ended = false;
-            available = 30 * slotSize + (name == "the game leaves while halted" ? 3 : 0);
-        }
-        if (served.size() != stream.size())
-            available = served.size();
-        rig.m_owner.SetStream(served, static_cast<std::uint32_t>(available), ended);
-        CGameSimulator sim(script);
-        ASSERT_TRUE(sim.Start());
-        ASSERT_TRUE(rig.Start(sim.AnnouncePort()));
-        ASSERT_TRUE(
-            sim.WaitFor([](const GameSimRecord& r) { return r.m_gameTimeMs >= 2000; }, kWaitMs))
-            << name;
-        if (name == "the game leaves while halted")
-        {
-            ASSERT_TRUE(sim.WaitFor([](const GameSimRecord& r) { return r.m_emptyTimeSlots >= 3; },
-                                    kWaitMs));
-            sim.Leave();
-        }
-        if (name == "the server goes silent")
-            rig.m_owner.SetAnswering(CTestOwner::Answering::kSilent);
-        if (name == "the match is too long")
-        {
-            const Bytes data(2000, 0);
-            rig.m_host->AppendStreamChunk(CLocalGameHost::kStreamCapacity - 100, data.data(), 2000, 0);
-        }
-        if (name == "the host is stopped")
-            rig.m_host->Stop();
-        ASSERT_TRUE(rig.m_host->WaitSessionEnded(kWaitMs)) << name;
-        ASSERT_TRUE(sim.WaitFinished(kWaitMs)) << name;
-        const GameSimRecord record = sim.Record();
-        EXPECT_EQ(record.m_leaveAckReceived, row.m_leaveAck) << name;
-        if (!row.m_line.empty())
-        {
-            EXPECT_NE(std::find(record.m_gameLines.begin(), record.m_gameLines.end(), row.m_line),
-                      record.m_gameLines.end())
-                << name;
-        }
-        EXPECT_FALSE(rig.m_host->SessionActive()) << name;
-        EXPECT_EQ(rig.m_host->SessionsEnded(), 1u) << name;
-        EXPECT_EQ(rig.m_host->OverlappingSteps(), 0u) << name;
-    }
+    // Each row has its own host, ports and game.
+    SideBySide(std::size(rows), std::size(rows),
+               [&](std::size_t i)
+               {
+                   const auto& row = rows[i];
+                   const std::string name = row.m_name;
+                   GameSimScript script;
+                   HostRig rig;
+                   Bytes served = stream;
+                   std::size_t available = stream.size();
+                   bool ended = true;
+                   if (name == "stream ends inside a packet")
+                       served.insert(served.end(), {0xF7, 0x0C, 0x20, 0x00, 0x64});
+                   if (name == "the game leaves")
+                       script.m_leaveAtGameTimeMs = 2000;
+                   if (name == "the game vanishes")
+                   {
+                       script.m_leaveAtGameTimeMs = 2000;
+                       script.m_vanishAtGameTimeMs = true;
+                   }
+                   if (name == "the game leaves while halted" || name == "the server goes silent" ||
+                       name == "the host is stopped")
+                   {
+                       ended = false;
+                       available = 30 * slotSize + (name == "the game leaves while halted" ? 3 : 0);
+                   }
+                   if (served.size() != stream.size())
+                       available = served.size();
+                   rig.m_owner.SetStream(served, static_cast<std::uint32_t>(available), ended);
+                   CGameSimulator sim(script);
+                   ASSERT_TRUE(sim.Start());
+                   ASSERT_TRUE(rig.Start(sim.AnnouncePort()));
+                   ASSERT_TRUE(sim.WaitFor(
+                       [](const GameSimRecord& r) { return r.m_gameTimeMs >= 2000; }, kWaitMs))
+                       << name;
+                   if (name == "the game leaves while halted")
+                   {
+                       ASSERT_TRUE(sim.WaitFor([](const GameSimRecord& r)
+                                               { return r.m_emptyTimeSlots >= 3; },
+                                               kWaitMs));
+                       sim.Leave();
+                   }
+                   if (name == "the server goes silent")
+                       rig.m_owner.SetAnswering(CTestOwner::Answering::kSilent);
+                   if (name == "the host is stopped")
+                       rig.m_host->Stop();
+                   ASSERT_TRUE(rig.m_host->WaitSessionEnded(kWaitMs)) << name;
+                   ASSERT_TRUE(sim.WaitFinished(kWaitMs)) << name;
+                   const GameSimRecord record = sim.Record();
+                   EXPECT_EQ(record.m_leaveAckReceived, row.m_leaveAck) << name;
+                   if (!row.m_line.empty())
+                   {
+                       EXPECT_NE(std::find(record.m_gameLines.begin(), record.m_gameLines.end(),
+                                           row.m_line),
+                                 record.m_gameLines.end())
+                           << name;
+                   }
+                   EXPECT_FALSE(rig.m_host->SessionActive()) << name;
+                   EXPECT_EQ(rig.m_host->SessionsEnded(), 1u) << name;
+                   EXPECT_EQ(rig.m_host->OverlappingSteps(), 0u) << name;
+               });
 }
 
 // Destroying a host never waits on a blocked accept or read, and no thread outlives it (the

@@ -1,5 +1,6 @@
 #include "tests/host/HostTestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -9,6 +10,7 @@
 #include "host/packets/LobbyPackets.h"
 #include "host/packets/PlayPackets.h"
 #include "server/MatchServerMessages.h"
+#include "tools/gamesim/CGameSimulator.h"
 #include "tools/w3gs/TimeSlotChecksum.h"
 
 namespace velt::test
@@ -27,6 +29,14 @@ HostTimings FastTimings()
     timings.m_stopWaitMs = 500;
     timings.m_requestRetryMs = 5000;
     return timings;
+}
+
+HeaderOptions MatchHeader(bool live, std::uint16_t matchSeconds)
+{
+    HeaderOptions header;
+    header.m_live = live;
+    header.m_matchSeconds = matchSeconds;
+    return header;
 }
 
 std::vector<std::uint8_t> BuildTestHeader(const HeaderOptions& options)
@@ -108,6 +118,46 @@ CStreamBuilder& CStreamBuilder::Slots(std::uint32_t count, std::uint16_t interva
     for (std::uint32_t i = 0; i < count; ++i)
         Add(ActionSlot(intervalMs, 1, {0x01}));
     return *this;
+}
+
+void SideBySide(std::size_t count, std::size_t atOnce, const std::function<void(std::size_t)>& run)
+{
+    for (std::size_t base = 0; base < count; base += atOnce)
+    {
+        std::vector<std::thread> runs;
+        for (std::size_t i = base; i < std::min(count, base + atOnce); ++i)
+            runs.emplace_back([&run, i] { run(i); });
+        for (auto& thread : runs)
+            thread.join();
+    }
+}
+
+std::uint32_t SlotBytes(std::uint32_t slots)
+{
+    return slots * static_cast<std::uint32_t>(ActionSlot(100, 1, {0x01}).size());
+}
+
+std::string MinutesSecondsText(std::uint64_t ms)
+{
+    const std::uint64_t s = ms / 1000;
+    return std::to_string(s / 60) + ":" + (s % 60 < 10 ? "0" : "") + std::to_string(s % 60);
+}
+
+std::string GameClockText(std::uint64_t gameMs)
+{
+    const std::uint64_t minutes = 8 * 60 + gameMs / 1000 * 3;
+    return std::to_string(minutes / 60 % 24) + ":" + (minutes % 60 < 10 ? "0" : "") +
+           std::to_string(minutes % 60);
+}
+
+bool HoldingTheGame(const GameSimRecord& record)
+{
+    // More than a speed change leaves in flight: five halt periods in a row.
+    constexpr std::size_t kSlots = 5;
+    const auto& log = record.m_slotLog;
+    return log.size() > kSlots &&
+           std::all_of(log.end() - kSlots, log.end(),
+                       [](const GameSimSlot& s) { return s.m_intervalMs == 0; });
 }
 
 // ---- owner -------------------------------------------------------------------------------
@@ -250,42 +300,83 @@ void CTestOwner::SubmitRating(std::uint32_t matchId, std::uint8_t rating)
     m_ratings.push_back(BuildRateMessage({7, matchId, ClampRating(rating)}));
 }
 
+void CTestOwner::HoldAnswerAt(std::uint32_t offset, std::uint32_t holdMs)
+{
+    std::lock_guard lock(m_mutex);
+    m_holdOffset = offset;
+    m_holdMs = holdMs;
+}
+
+std::uint32_t CTestOwner::HeldAnswersSent() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_heldAnswersSent;
+}
+
 void CTestOwner::AnswerLoop()
 {
     std::unique_lock lock(m_mutex);
     for (;;)
     {
+        const auto heldDue = [&] {
+            return !m_held.empty() && m_held.front().first <= std::chrono::steady_clock::now();
+        };
         // A silent server keeps its requests; they are answered once it speaks again.
-        m_changed.wait(lock, [&] {
-            return m_stopping || (!m_pending.empty() && m_answering == Answering::kAnswer);
-        });
+        const auto ready = [&] {
+            return m_stopping || heldDue() ||
+                   (!m_pending.empty() && m_answering == Answering::kAnswer);
+        };
+        if (m_held.empty())
+            m_changed.wait(lock, ready);
+        else
+            m_changed.wait_until(lock, m_held.front().first, ready);
         if (m_stopping)
             return;
+        if (heldDue())
+        {
+            const Request request = m_held.front().second;
+            m_held.pop_front();
+            ++m_heldAnswersSent;
+            Answer(lock, request);
+            continue;
+        }
+        if (m_pending.empty() || m_answering != Answering::kAnswer)
+            continue;
         const Request request = m_pending.front();
         m_pending.pop_front();
-        std::vector<std::uint8_t> data;
-        std::uint32_t count = 0;
-        if (request.m_offset < m_available)
+        if (m_holdOffset && *m_holdOffset == request.m_offset)
         {
-            count = std::min<std::uint32_t>(CLocalGameHost::kFullChunk,
-                                            m_available - request.m_offset);
-            data.assign(m_stream.begin() + request.m_offset,
-                        m_stream.begin() + request.m_offset + count);
+            m_holdOffset.reset();
+            m_held.emplace_back(std::chrono::steady_clock::now() + std::chrono::milliseconds(m_holdMs),
+                                request);
+            continue;
         }
-        else if (m_ended)
-        {
-            count = CLocalGameHost::kFullChunk + 1;
-        }
-        const std::uint16_t seconds = m_matchSeconds;
-        CLocalGameHost* host = m_host;
-        m_inAnswer = true;
-        lock.unlock();
-        // As the receive thread does: the chunk goes to the host, which may ask for the next.
-        host->AppendStreamChunk(request.m_offset, data.data(), count, seconds);
-        lock.lock();
-        m_inAnswer = false;
-        m_changed.notify_all();
+        Answer(lock, request);
     }
+}
+
+void CTestOwner::Answer(std::unique_lock<std::mutex>& lock, const Request& request)
+{
+    std::vector<std::uint8_t> data;
+    std::uint32_t count = 0;
+    if (request.m_offset < m_available)
+    {
+        count = std::min<std::uint32_t>(CLocalGameHost::kFullChunk, m_available - request.m_offset);
+        data.assign(m_stream.begin() + request.m_offset, m_stream.begin() + request.m_offset + count);
+    }
+    else if (m_ended)
+    {
+        count = CLocalGameHost::kFullChunk + 1;
+    }
+    const std::uint16_t seconds = m_matchSeconds;
+    CLocalGameHost* host = m_host;
+    m_inAnswer = true;
+    lock.unlock();
+    // As the receive thread does: the chunk goes to the host, which may ask for the next.
+    host->AppendStreamChunk(request.m_offset, data.data(), count, seconds);
+    lock.lock();
+    m_inAnswer = false;
+    m_changed.notify_all();
 }
 
 // ---- scripted game -----------------------------------------------------------------------
@@ -457,8 +548,8 @@ bool IsStreamSlot(const std::vector<std::uint8_t>& packet)
 
 // ---- rig ---------------------------------------------------------------------------------
 
-HostRig::HostRig(HeaderOptions header, HostTimings timings)
-    : m_host(std::make_unique<CLocalGameHost>(m_owner, CSystemClock::Instance(), timings))
+HostRig::HostRig(HeaderOptions header, HostTimings timings, IClock& clock)
+    : m_host(std::make_unique<CLocalGameHost>(m_owner, clock, timings))
 {
     m_host->SetMatchId(42);
     m_host->SetHeader(BuildTestHeader(header));

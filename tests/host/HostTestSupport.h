@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -13,9 +15,15 @@
 #include "host/HostTimings.h"
 #include "host/IHostOwner.h"
 #include "host/packets/PlayPackets.h"
+#include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "platform/UserNotice.h"
+
+namespace velt
+{
+struct GameSimRecord;
+}
 
 namespace velt::test
 {
@@ -25,6 +33,24 @@ constexpr std::uint32_t kWaitMs = 20000;
 
 // Timings short enough for quick tests, long enough for a loaded machine.
 HostTimings FastTimings();
+
+// Real time that a test may move on at once: waits stay real, so the host's halts and reads
+// behave as they do, and what the host measures on the clock (a halt's length, how far the live
+// edge has moved since the server's last answer) can be cut short without waiting for it.
+class CJumpClock final : public IClock
+{
+public:
+    std::uint64_t NowMs() override { return CSystemClock::Instance().NowMs() + m_jumpedMs.load(); }
+    void SleepMs(std::uint32_t ms) override { CSystemClock::Instance().SleepMs(ms); }
+    void Jump(std::uint64_t ms) { m_jumpedMs.fetch_add(ms); }
+
+private:
+    std::atomic<std::uint64_t> m_jumpedMs{0};
+};
+
+// Runs run(0) to run(count - 1), at most atOnce at a time, each on a thread of its own: for rows
+// that each have their own host, ports and game, and spend most of their time waiting for them.
+void SideBySide(std::size_t count, std::size_t atOnce, const std::function<void(std::size_t)>& run);
 
 // ---- headers and streams ------------------------------------------------------------------
 
@@ -48,6 +74,8 @@ struct HeaderOptions
 };
 
 std::vector<std::uint8_t> BuildTestHeader(const HeaderOptions& options = {});
+// The test header of a live or a finished match, of that length so far.
+HeaderOptions MatchHeader(bool live, std::uint16_t matchSeconds);
 
 // Stream pieces.
 std::vector<std::uint8_t> Slot(std::uint16_t intervalMs, std::vector<ActionBlock> blocks = {});
@@ -56,6 +84,16 @@ std::vector<std::uint8_t> ActionSlot(std::uint16_t intervalMs, std::uint8_t play
 std::vector<std::uint8_t> PingSlot(std::uint16_t intervalMs, std::uint8_t player);
 std::vector<std::uint8_t> RecordedChat(std::uint8_t sender, const std::string& text);
 std::vector<std::uint8_t> PlayerLeft(std::uint8_t player);
+
+// Bytes of that many slots as CStreamBuilder::Slots builds them.
+std::uint32_t SlotBytes(std::uint32_t slots);
+// A game time as /goto and /back take it: M:SS.
+std::string MinutesSecondsText(std::uint64_t ms);
+// The game's day clock at a game time, as /syncup and /syncdown take it: H:MM, 08:00 at game
+// time 0 and three clock minutes a second.
+std::string GameClockText(std::uint64_t gameMs);
+// The last time slots the game received are empty ones: the host holds the game.
+bool HoldingTheGame(const GameSimRecord& record);
 
 class CStreamBuilder
 {
@@ -99,6 +137,14 @@ public:
     // A live match grows: more bytes, and the length that the answers report.
     void Grow(std::uint32_t available, std::uint16_t matchSeconds);
     void SetAnswering(Answering answering);
+    // The first request at this offset is answered only after holdMs; the ones after it are
+    // answered meanwhile, as a server that answers out of order would.
+    void HoldAnswerAt(std::uint32_t offset, std::uint32_t holdMs);
+    // Held answers sent so far.
+    std::uint32_t HeldAnswersSent() const;
+    // As a link supervisor: a silent server does not end the session at the end of the data.
+    void SetSupervising(bool on) { m_supervising.store(on); }
+    bool SupervisesServerLink() const override { return m_supervising.load(); }
 
     struct Request
     {
@@ -127,6 +173,8 @@ public:
 
 private:
     void AnswerLoop();
+    // Answers one request (the lock is held on entry and exit, and let go meanwhile).
+    void Answer(std::unique_lock<std::mutex>& lock, const Request& request);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -143,6 +191,11 @@ private:
     CLocalGameHost* m_host = nullptr;
     bool m_inAnswer = false;
     bool m_stopping = false;
+    std::optional<std::uint32_t> m_holdOffset;
+    std::uint32_t m_holdMs = 0;
+    std::deque<std::pair<std::chrono::steady_clock::time_point, Request>> m_held;
+    std::uint32_t m_heldAnswersSent = 0;
+    std::atomic<bool> m_supervising{false};
     CThread m_thread;
 
     std::atomic<bool> m_mapExists{true};
@@ -206,7 +259,8 @@ bool IsStreamSlot(const std::vector<std::uint8_t>& packet);
 // A host over loopback with its owner, on ephemeral ports, announcing to a port of the test's.
 struct HostRig
 {
-    explicit HostRig(HeaderOptions header = {}, HostTimings timings = FastTimings());
+    explicit HostRig(HeaderOptions header = {}, HostTimings timings = FastTimings(),
+                     IClock& clock = CSystemClock::Instance());
     ~HostRig();
 
     bool Start(std::uint16_t announcePort = 0);

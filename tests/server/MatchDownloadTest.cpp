@@ -297,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "1 min:5 sec", {}},
         ChunkRow{"Short", [] { return ChunkFrame(kMatch, 0, Stream(1999), 3930); }, 1999, false,
                  "1 hr :5 min:30 sec", {}},
-        ChunkRow{"One", [] { return ChunkFrame(kMatch, 4000, Stream(1), 0); }, 4001, false,
+        ChunkRow{"One", [] { return ChunkFrame(kMatch, 0, Stream(1), 0); }, 1, false,
                  "0 min:0 sec", {}},
         ChunkRow{"Empty", [] { return ChunkFrame(kMatch, 0, {}, 65); }, 0, false, "0 min:10 sec",
                  {}},
@@ -306,8 +306,12 @@ INSTANTIATE_TEST_SUITE_P(
         ChunkRow{"EndMarkerWithoutSeconds",
                  [] { return Reframed(Bytes{kMatch, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}); },
                  0, true, "0 min:10 sec", {}},
+        // The host takes only the next bytes of its stream (here, from 0); the length is news
+        // all the same.
+        ChunkRow{"NotTheNextBytes", [] { return ChunkFrame(kMatch, 4000, Stream(1), 0); }, 0,
+                 false, "0 min:0 sec", {}},
         ChunkRow{"PastTheBuffer",
-                 [] { return ChunkFrame(kMatch, kCapacity - 1000, Stream(2000), 65); }, 0, true,
+                 [] { return ChunkFrame(kMatch, kCapacity - 1000, Stream(2000), 65); }, 0, false,
                  "1 min:5 sec", {}},
         // Frames whose count does not fit them are dropped unread.
         ChunkRow{"DataBeyondTheFrame",

@@ -34,11 +34,11 @@ bool IsStartWord(const std::string& line)
     return std::find(kStartWords.begin(), kStartWords.end(), word) != kStartWords.end();
 }
 
+// Clock milliseconds until due, as far as a wait needs to know.
 std::uint32_t Remaining(std::uint64_t due, std::uint64_t now)
 {
     return due <= now ? 0
-                      : static_cast<std::uint32_t>(
-                            std::min<std::uint64_t>(due - now, kGameSimPollSliceMs));
+                      : static_cast<std::uint32_t>(std::min<std::uint64_t>(due - now, UINT32_MAX));
 }
 
 } // namespace
@@ -582,7 +582,9 @@ bool CGameSimulator::AnswerDueSlots(std::uint64_t now)
     {
         if (!m_pendingSlots.front().m_begun)
             BeginFrontSlot(m_lastSlotDueMs);
-        if (m_pendingSlots.front().m_dueMs > now)
+        // Less than a real millisecond early counts as due on a clock faster than real time: no
+        // wait is that short, and the next slot's time counts from this one's, not from now.
+        if (m_clock.RealMs(Remaining(m_pendingSlots.front().m_dueMs, now)) > 0)
             break;
         const PendingSlot slot = m_pendingSlots.front();
         m_pendingSlots.pop_front();
@@ -743,7 +745,9 @@ std::uint32_t CGameSimulator::NextWaitMs(std::uint64_t now) const
         return kGameSimPollSliceMs;
     if (!m_pendingSlots.front().m_begun)
         return 0;
-    return Remaining(m_pendingSlots.front().m_dueMs, now);
+    // In real milliseconds: the simulator's clock may run faster than real time.
+    return std::min(m_clock.RealMs(Remaining(m_pendingSlots.front().m_dueMs, now)),
+                    kGameSimPollSliceMs);
 }
 
 void CGameSimulator::CloseGameSocket()
