@@ -18,8 +18,9 @@ int RunWatchCommand(const std::vector<std::string>& args);
 int RunDemoCommand(const std::vector<std::string>& args);
 // Hosts a replay file from disk as watch hosts a match (cli/PlayCommand.cpp).
 int RunPlayCommand(const std::vector<std::string>& args);
-// The same with the local hosts' intervals given, for tests that shorten them.
+// Watch and play with the local hosts' intervals given, for tests that shorten them.
 struct HostTimings;
+int RunWatchCommandWithTimings(const std::vector<std::string>& args, const HostTimings& timings);
 int RunPlayCommandWithTimings(const std::vector<std::string>& args, const HostTimings& timings);
 
 } // namespace velt

@@ -7,6 +7,7 @@
 #include "cli/Commands.h"
 #include "cli/HostedSessions.h"
 #include "cli/WatchSequence.h"
+#include "host/HostTimings.h"
 #include "platform/Clock.h"
 #include "platform/StopSignal.h"
 #include "platform/Terminal.h"
@@ -99,6 +100,11 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
 
 int RunWatchCommand(const std::vector<std::string>& args)
 {
+    return RunWatchCommandWithTimings(args, HostTimings{});
+}
+
+int RunWatchCommandWithTimings(const std::vector<std::string>& args, const HostTimings& timings)
+{
     const CCommandLine::Grammar grammar =
         WithHostOptions({{"server", "channel", "reconnect-limit", "live-delay"}, {"help"}});
     std::string error;
@@ -121,6 +127,7 @@ int RunWatchCommand(const std::vector<std::string>& args)
                            !options.m_host.m_quiet);
     CCliNotice notices(&statusLine);
     CMatchServerClient client(notices, options.m_host.m_ports);
+    client.SetHostTimings(timings);
     client.SetChannelId(options.m_server.m_channel);
     client.SetLiveDelay(options.m_liveDelaySeconds);
     const std::string folder = TakeWarcraftFolder(client, options.m_host);

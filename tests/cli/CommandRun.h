@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/Commands.h"
+#include "host/HostTimings.h"
+
 namespace velt::test
 {
 
@@ -26,6 +29,27 @@ inline CommandRun RunCommand(int (*command)(const std::vector<std::string>&),
     run.m_out = ::testing::internal::GetCapturedStdout();
     run.m_err = ::testing::internal::GetCapturedStderr();
     return run;
+}
+
+// The hosts of these announce and start at once, so that a game joins and plays within a
+// moment instead of after the first announcement's 2 s.
+inline HostTimings QuickHostTimings()
+{
+    HostTimings timings;
+    timings.m_announceIntervalMs = 50;
+    timings.m_startPauseMs = 50;
+    timings.m_stopWaitMs = 200;
+    return timings;
+}
+
+inline int RunQuickWatch(const std::vector<std::string>& args)
+{
+    return RunWatchCommandWithTimings(args, QuickHostTimings());
+}
+
+inline int RunQuickPlay(const std::vector<std::string>& args)
+{
+    return RunPlayCommandWithTimings(args, QuickHostTimings());
 }
 
 } // namespace velt::test

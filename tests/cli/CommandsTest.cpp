@@ -79,11 +79,14 @@ TEST_F(ListCommandTest, TsvHasTheListViewsCellsNewestFirst)
 
     const auto run = RunCommand(&RunListCommand, {"--server", Address(), "--tsv"});
     EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
-    EXPECT_EQ(run.m_out,
-              "Match Id\tMatch Name\tPlayers Info\tMap\tStatus\tStart Time\tTotal Length\tStreamer\tVisits\tRating\n"
-              "2\tNewest\tA vs B\tMaps\\x.w3x\tLive!\t2026-12-07 21:00\t1 min:5 sec\tCaster\t17\t4.5(Hot!)\n"
-              "3\tMid dle\tA vs B\tMaps\\x.w3x\tBroken\t2026-12-01 08:30\t59 min:59 sec\tCaster\tUnknown\tUnrated\n"
-              "1\tOld\tA vs B\tMaps\\x.w3x\tCompleted\t2026-11-01 10:00\t1 hr :5 min:30 sec\tCaster\tUnknown\tUnrated\n");
+    EXPECT_EQ(run.m_out, "Match Id\tMatch Name\tPlayers Info\tMap\tStatus\tStart Time\tTotal "
+                         "Length\tStreamer\tVisits\tRating\n"
+                         "2\tNewest\tA vs B\tMaps\\x.w3x\tLive!\t2026-12-07 21:00\t1 min:5 "
+                         "sec\tCaster\t17\t4.5(Hot!)\n"
+                         "3\tMid dle\tA vs B\tMaps\\x.w3x\tBroken\t2026-12-01 08:30\t59 min:59 "
+                         "sec\tCaster\tUnknown\tUnrated\n"
+                         "1\tOld\tA vs B\tMaps\\x.w3x\tCompleted\t2026-11-01 10:00\t1 hr :5 min:30 "
+                         "sec\tCaster\tUnknown\tUnrated\n");
     const auto request = m_server.WaitForFrame(MessageCode::MSG_MATCH_INFO, kDeadlineMs);
     ASSERT_TRUE(request);
     EXPECT_EQ(ParseMatchListRequest(request->m_payload)->m_channelId, 1u);
@@ -134,13 +137,12 @@ TEST_P(ListFailureTest, FailuresAreToldAndExitWithOne)
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, ListFailureTest,
-    ::testing::Values(
-        FailureCase{"refused", CScriptedMatchServer::ListEnding::kChannelInvalid, false,
-                    "The VELT Channel is Invalid!"},
-        FailureCase{"silent", CScriptedMatchServer::ListEnding::kSilence, false,
-                    "Time out when retrieving game list!"},
-        FailureCase{"noServer", CScriptedMatchServer::ListEnding::kListEnd, true,
-                    "Connection to stream velt server failed!"}),
+    ::testing::Values(FailureCase{"refused", CScriptedMatchServer::ListEnding::kChannelInvalid,
+                                  false, "The VELT Channel is Invalid!"},
+                      FailureCase{"silent", CScriptedMatchServer::ListEnding::kSilence, false,
+                                  "Time out when retrieving game list!"},
+                      FailureCase{"noServer", CScriptedMatchServer::ListEnding::kListEnd, true,
+                                  "Connection to stream velt server failed!"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct UsageCase
@@ -168,31 +170,54 @@ INSTANTIATE_TEST_SUITE_P(
     Words, UsageTest,
     ::testing::Values(
         UsageCase{"listPositional", &RunListCommand, {"x"}, "velt list: unexpected argument 'x'"},
-        UsageCase{"listBadServer", &RunListCommand, {"--server", "h:0"}, "velt list: option '--server'"},
-        UsageCase{"listBadChannel", &RunListCommand, {"--channel", "x"}, "velt list: option '--channel'"},
+        UsageCase{
+            "listBadServer", &RunListCommand, {"--server", "h:0"}, "velt list: option '--server'"},
+        UsageCase{
+            "listBadChannel", &RunListCommand, {"--channel", "x"}, "velt list: option '--channel'"},
         UsageCase{"watchNoMatch", &RunWatchCommand, {}, "velt watch: the match id is missing"},
         UsageCase{"watchZeroMatch", &RunWatchCommand, {"0"}, "velt watch: the match id must be"},
         UsageCase{"watchTwoMatches", &RunWatchCommand, {"1", "2"}, "velt watch: only one match id"},
-        UsageCase{"watchBadSessions", &RunWatchCommand, {"1", "--sessions", "0"},
+        UsageCase{"watchBadSessions",
+                  &RunWatchCommand,
+                  {"1", "--sessions", "0"},
                   "velt watch: option '--sessions'"},
-        UsageCase{"watchBadPort", &RunWatchCommand, {"1", "--announce-port", "70000"},
+        UsageCase{"watchBadPort",
+                  &RunWatchCommand,
+                  {"1", "--announce-port", "70000"},
                   "velt watch: option '--announce-port'"},
-        UsageCase{"watchDelayTooLong", &RunWatchCommand, {"1", "--live-delay", "601"},
-                  "velt watch: option '--live-delay' needs a whole number from 0 to 600, not '601'"},
-        UsageCase{"watchDelayNegative", &RunWatchCommand, {"1", "--live-delay=-1"},
+        UsageCase{
+            "watchDelayTooLong",
+            &RunWatchCommand,
+            {"1", "--live-delay", "601"},
+            "velt watch: option '--live-delay' needs a whole number from 0 to 600, not '601'"},
+        UsageCase{"watchDelayNegative",
+                  &RunWatchCommand,
+                  {"1", "--live-delay=-1"},
                   "velt watch: option '--live-delay' needs a whole number from 0 to 600"},
-        UsageCase{"watchDelayNotANumber", &RunWatchCommand, {"1", "--live-delay", "20s"},
+        UsageCase{"watchDelayNotANumber",
+                  &RunWatchCommand,
+                  {"1", "--live-delay", "20s"},
                   "velt watch: option '--live-delay'"},
-        UsageCase{"watchQuietTakesNoValue", &RunWatchCommand, {"1", "--quiet=1"},
+        UsageCase{"watchQuietTakesNoValue",
+                  &RunWatchCommand,
+                  {"1", "--quiet=1"},
                   "velt watch: option '--quiet' takes no value"},
         UsageCase{"playNoFile", &RunPlayCommand, {}, "velt play: the replay file is missing"},
-        UsageCase{"playTwoFiles", &RunPlayCommand, {"a.w3g", "b.w3g"},
+        UsageCase{"playTwoFiles",
+                  &RunPlayCommand,
+                  {"a.w3g", "b.w3g"},
                   "velt play: only one replay file, please"},
-        UsageCase{"playLiveDelay", &RunPlayCommand, {"a.w3g", "--live-delay", "20"},
+        UsageCase{"playLiveDelay",
+                  &RunPlayCommand,
+                  {"a.w3g", "--live-delay", "20"},
                   "velt play: option '--live-delay' is for live matches"},
-        UsageCase{"playServer", &RunPlayCommand, {"a.w3g", "--server", "h"},
+        UsageCase{"playServer",
+                  &RunPlayCommand,
+                  {"a.w3g", "--server", "h"},
                   "velt play: unknown option '--server'"},
-        UsageCase{"playBadSessions", &RunPlayCommand, {"a.w3g", "--sessions", "0"},
+        UsageCase{"playBadSessions",
+                  &RunPlayCommand,
+                  {"a.w3g", "--sessions", "0"},
                   "velt play: option '--sessions'"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -203,8 +228,9 @@ protected:
     void SetUp() override
     {
         Start(3, 2, 60, 90);
-        m_war3 = std::filesystem::temp_directory_path() /
-                 ("velt-cli-war3-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+        m_war3 =
+            std::filesystem::temp_directory_path() /
+            ("velt-cli-war3-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     }
     void TearDown() override
     {
@@ -240,7 +266,7 @@ TEST_F(WatchCommandTest, OneSessionRunsToTheEndOfTheMatch)
     ASSERT_TRUE(game.Start());
 
     // A delay behind live changes nothing for a finished match.
-    const auto run = RunCommand(&RunWatchCommand,
+    const auto run = RunCommand(&test::RunQuickWatch,
                                 Args(1, game.AnnouncePort(), {"--live-delay", "20", "--quiet"}));
     EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
     const auto map = run.m_err.find("Downloading map...\n");
@@ -269,15 +295,18 @@ TEST_F(WatchCommandTest, SecondSessionReplaysTheKeptDataWithoutANewHeader)
 
     std::uint64_t secondGameTime = 0;
     CThread games;
-    games.Start([&] {
-        if (!first.WaitFinished(kDeadlineMs))
-            return;
-        first.Stop();
-        CGameSimulator second(script);
-        if (second.Start() && second.WaitFinished(kDeadlineMs))
-            secondGameTime = second.Record().m_gameTimeMs;
-    });
-    const auto run = RunCommand(&RunWatchCommand, Args(2, script.m_announcePort, {"--sessions", "2"}));
+    games.Start(
+        [&]
+        {
+            if (!first.WaitFinished(kDeadlineMs))
+                return;
+            first.Stop();
+            CGameSimulator second(script);
+            if (second.Start() && second.WaitFinished(kDeadlineMs))
+                secondGameTime = second.Record().m_gameTimeMs;
+        });
+    const auto run =
+        RunCommand(&test::RunQuickWatch, Args(2, script.m_announcePort, {"--sessions", "2"}));
     games.Join();
     EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
     EXPECT_EQ(secondGameTime, m_archive->Find(2)->m_durationMs);
@@ -289,7 +318,7 @@ TEST_F(WatchCommandTest, UnreachableServerIsToldAndExitsWithOne)
 {
     const auto args = Args(1, 1);
     m_server->Stop();
-    const auto run = RunCommand(&RunWatchCommand, args);
+    const auto run = RunCommand(&test::RunQuickWatch, args);
     EXPECT_EQ(run.m_status, kExitFailure);
     EXPECT_EQ(run.m_err, "Connection to stream velt server failed!\n");
 }
@@ -379,6 +408,7 @@ TEST_P(WatchLaunchTest, AGameThatCannotStartIsSaidOnceAndTheHostStaysJoinable)
     ASSERT_TRUE(game.Start());
     CCliNotice notices;
     CMatchServerClient client(notices, LocalPortSettings{game.AnnouncePort(), 0});
+    client.SetHostTimings(test::QuickHostTimings());
     ASSERT_TRUE(client.Connect("127.0.0.1", m_server->Port()));
     WatchSequence sequence(client, notices);
     sequence.m_launch = true;
@@ -414,11 +444,12 @@ TEST_F(ListCommandTest, WatchOfAHeaderOfTheWrongSizeStopsAtTheVersionMessage)
     match.m_matchId = 5;
     match.m_header.assign(1751, 0); // one byte short of a header
     m_server.AddMatch(match);
-    const auto run = RunCommand(&RunWatchCommand, {"5", "--server", Address(), "--port-base", "0",
-                                                   "--war3", "/nonexistent"});
+    const auto run = RunCommand(&test::RunQuickWatch, {"5", "--server", Address(), "--port-base",
+                                                       "0", "--war3", "/nonexistent"});
     EXPECT_EQ(run.m_status, kExitFailure);
-    EXPECT_NE(run.m_err.find("Erro Getting replay header, please update to latest version of VELT\n"),
-              std::string::npos)
+    EXPECT_NE(
+        run.m_err.find("Erro Getting replay header, please update to latest version of VELT\n"),
+        std::string::npos)
         << run.m_err;
     EXPECT_EQ(run.m_err.find("Start Warcraft III"), std::string::npos);
 }

@@ -67,16 +67,28 @@ TEST_P(TerminalTextTest, ControlsAreReplacedAndInvalidUtf8ReadsAsLatin1)
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, TerminalTextTest,
-    ::testing::Values(
-        TextCase{"plain", "Moon vs Grubby", "Moon vs Grubby"},
-        TextCase{"utf8Kept", "Caf\xC3\xA9 \xE6\x9C\x88", "Caf\xC3\xA9 \xE6\x9C\x88"},
-        TextCase{"escapeSequence", "\x1B]0;owned\x07\x1B[2J", "\xEF\xBF\xBD]0;owned\xEF\xBF\xBD\xEF\xBF\xBD[2J"},
-        TextCase{"delete", "a\x7F" "b", "a\xEF\xBF\xBD" "b"},
-        TextCase{"c1InUtf8", "a\xC2\x9B" "31m", "a\xEF\xBF\xBD" "31m"},
-        TextCase{"rawC1IsLatin1C1", "a\x9B" "31m", "a\xEF\xBF\xBD" "31m"},
-        TextCase{"invalidUtf8IsLatin1", "Caf\xE9", "Caf\xC3\xA9"},
-        TextCase{"overlongIsLatin1", "\xC0\xAF", "\xC3\x80\xC2\xAF"},
-        TextCase{"breaksBecomeSpaces", "a\tb\r\nc", "a b  c"}),
+    ::testing::Values(TextCase{"plain", "Moon vs Grubby", "Moon vs Grubby"},
+                      TextCase{"utf8Kept", "Caf\xC3\xA9 \xE6\x9C\x88", "Caf\xC3\xA9 \xE6\x9C\x88"},
+                      TextCase{"escapeSequence", "\x1B]0;owned\x07\x1B[2J",
+                               "\xEF\xBF\xBD]0;owned\xEF\xBF\xBD\xEF\xBF\xBD[2J"},
+                      TextCase{"delete",
+                               "a\x7F"
+                               "b",
+                               "a\xEF\xBF\xBD"
+                               "b"},
+                      TextCase{"c1InUtf8",
+                               "a\xC2\x9B"
+                               "31m",
+                               "a\xEF\xBF\xBD"
+                               "31m"},
+                      TextCase{"rawC1IsLatin1C1",
+                               "a\x9B"
+                               "31m",
+                               "a\xEF\xBF\xBD"
+                               "31m"},
+                      TextCase{"invalidUtf8IsLatin1", "Caf\xE9", "Caf\xC3\xA9"},
+                      TextCase{"overlongIsLatin1", "\xC0\xAF", "\xC3\x80\xC2\xAF"},
+                      TextCase{"breaksBecomeSpaces", "a\tb\r\nc", "a b  c"}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 // --- A hostile match server -------------------------------------------------------------------
@@ -107,9 +119,8 @@ protected:
     void CloseOnRequest(MessageCode code)
     {
         m_server.SetHandler(code, [](CScriptedMatchServer& server, std::size_t client,
-                                     const CScriptedMatchServer::ReceivedFrame&) {
-            server.CloseClient(client);
-        });
+                                     const CScriptedMatchServer::ReceivedFrame&)
+                            { server.CloseClient(client); });
     }
 
     CScriptedMatchServer m_server;
@@ -178,7 +189,8 @@ TEST_F(HostileServerTest, ClosedConnectionEndsTheWaitsAndTheCommands)
     CRecordingNotice notices;
     CMatchServerClient client(notices);
     ASSERT_TRUE(client.Connect("127.0.0.1", m_server.Port()));
-    EXPECT_EQ(client.FetchMatchList(10 * kDeadlineMs), CMatchServerClient::ListOutcome::kConnectionLost);
+    EXPECT_EQ(client.FetchMatchList(10 * kDeadlineMs),
+              CMatchServerClient::ListOutcome::kConnectionLost);
 
     // The server took the connection and ended it before the list: a connection that failed.
     const auto list = RunCommand(&RunListCommand, {"--server", Address()});
@@ -186,8 +198,8 @@ TEST_F(HostileServerTest, ClosedConnectionEndsTheWaitsAndTheCommands)
     EXPECT_EQ(list.m_err, "Connection to stream velt server failed!\n");
 
     CloseOnRequest(MessageCode::MSG_REPLAY_HEADER);
-    const auto watch = RunCommand(&RunWatchCommand, {"5", "--server", Address(), "--port-base", "0",
-                                                     "--war3", "/nonexistent"});
+    const auto watch = RunCommand(&test::RunQuickWatch, {"5", "--server", Address(), "--port-base",
+                                                         "0", "--war3", "/nonexistent"});
     EXPECT_EQ(watch.m_status, kExitFailure);
     EXPECT_NE(watch.m_err.find("Disconnected from server!\n"), std::string::npos) << watch.m_err;
     EXPECT_EQ(watch.m_err.find("Start Warcraft III"), std::string::npos);
@@ -228,12 +240,14 @@ TEST_P(StopRequestTest, StatusTellsTheSignalAndTheGameIsLeftCleanly)
         script.m_ending = CScriptedMatchServer::ListEnding::kSilence;
         silent.SetListScript(script);
         CThread stopper;
-        stopper.Start([&] {
-            if (silent.WaitForFrame(MessageCode::MSG_MATCH_INFO, kDeadlineMs))
-                std::raise(c.m_signal);
-        });
-        const auto run = RunCommand(&RunListCommand,
-                                    {"--server", "127.0.0.1:" + std::to_string(silent.Port())});
+        stopper.Start(
+            [&]
+            {
+                if (silent.WaitForFrame(MessageCode::MSG_MATCH_INFO, kDeadlineMs))
+                    std::raise(c.m_signal);
+            });
+        const auto run =
+            RunCommand(&RunListCommand, {"--server", "127.0.0.1:" + std::to_string(silent.Port())});
         stopper.Join();
         EXPECT_EQ(run.m_status, c.m_status);
         EXPECT_EQ(run.m_err, "");
@@ -254,20 +268,22 @@ TEST_P(StopRequestTest, StatusTellsTheSignalAndTheGameIsLeftCleanly)
     CGameSimulator game(script);
     ASSERT_TRUE(game.Start());
     CThread stopper;
-    stopper.Start([&] {
-        const bool reached = game.WaitFor(
-            [&](const GameSimRecord& r) {
-                return c.m_phase == StopPhase::kLobby ? !r.m_lobbyLines.empty()
-                                                      : r.m_gameTimeMs >= 5000;
-            },
-            kDeadlineMs);
-        if (reached)
-            std::raise(c.m_signal);
-    });
-    const auto run = RunCommand(
-        &RunWatchCommand, {"1", "--server", "127.0.0.1:" + std::to_string(m_server->Port()),
-                           "--announce-port", std::to_string(game.AnnouncePort()), "--port-base",
-                           "0", "--war3", "/nonexistent"});
+    stopper.Start(
+        [&]
+        {
+            const bool reached = game.WaitFor(
+                [&](const GameSimRecord& r) {
+                    return c.m_phase == StopPhase::kLobby ? !r.m_lobbyLines.empty()
+                                                          : r.m_gameTimeMs >= 5000;
+                },
+                kDeadlineMs);
+            if (reached)
+                std::raise(c.m_signal);
+        });
+    const auto run = RunCommand(&test::RunQuickWatch,
+                                {"1", "--server", "127.0.0.1:" + std::to_string(m_server->Port()),
+                                 "--announce-port", std::to_string(game.AnnouncePort()),
+                                 "--port-base", "0", "--war3", "/nonexistent"});
     stopper.Join();
     EXPECT_EQ(run.m_status, c.m_status) << run.m_err;
     ASSERT_TRUE(game.WaitFinished(kDeadlineMs));
@@ -288,10 +304,10 @@ TEST_F(StopRequestTest, TakenGamePortFailsAtOnceWithoutAJoinLine)
 {
     CTcpListener holder;
     ASSERT_EQ(holder.Open("127.0.0.1", 0), CTcpListener::Error::kNone);
-    const auto run = RunCommand(
-        &RunWatchCommand, {"1", "--server", "127.0.0.1:" + std::to_string(m_server->Port()),
-                           "--announce-port", "1", "--port-base", std::to_string(holder.Port()),
-                           "--war3", "/nonexistent"});
+    const auto run = RunCommand(&test::RunQuickWatch,
+                                {"1", "--server", "127.0.0.1:" + std::to_string(m_server->Port()),
+                                 "--announce-port", "1", "--port-base",
+                                 std::to_string(holder.Port()), "--war3", "/nonexistent"});
     EXPECT_EQ(run.m_status, kExitFailure);
     EXPECT_NE(run.m_err.find("Stream socket bind error\n"), std::string::npos) << run.m_err;
     EXPECT_NE(run.m_err.find("127.0.0.1:" + std::to_string(holder.Port()) + " cannot be opened"),
@@ -309,10 +325,10 @@ TEST_F(StopRequestTest, GotoPastTheEndPlaysToTheEndAndSaysGoodbye)
     script.m_gameChat = {{2000, "/goto 99:00"}};
     CGameSimulator game(script);
     ASSERT_TRUE(game.Start());
-    const auto run = RunCommand(
-        &RunWatchCommand, {"1", "--server", "127.0.0.1:" + std::to_string(m_server->Port()),
-                           "--announce-port", std::to_string(game.AnnouncePort()), "--port-base",
-                           "0", "--war3", "/nonexistent"});
+    const auto run = RunCommand(&test::RunQuickWatch,
+                                {"1", "--server", "127.0.0.1:" + std::to_string(m_server->Port()),
+                                 "--announce-port", std::to_string(game.AnnouncePort()),
+                                 "--port-base", "0", "--war3", "/nonexistent"});
     EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
     ASSERT_TRUE(game.WaitFinished(kDeadlineMs));
     const GameSimRecord record = game.Record();

@@ -30,22 +30,13 @@ namespace
 
 using test::Bytes;
 using test::RunCommand;
+using test::RunQuickPlay;
 
 constexpr std::uint32_t kDeadlineMs = 120000;
 constexpr const char* kMapMissingLine =
     "[VELT] Map can't be found, copy this map to corresponding place and enter this game again!";
 constexpr const char* kForceStartLine =
     "[VELT] You can also use /fs or /forcestart to force game start!";
-
-// The host announces and starts at once, so that a game joins and plays within a moment.
-int RunQuickPlay(const std::vector<std::string>& args)
-{
-    HostTimings timings;
-    timings.m_announceIntervalMs = 50;
-    timings.m_startPauseMs = 50;
-    timings.m_stopWaitMs = 200;
-    return RunPlayCommandWithTimings(args, timings);
-}
 
 // Writes a file and returns its path.
 std::string WriteFile(const std::filesystem::path& path, const Bytes& bytes)

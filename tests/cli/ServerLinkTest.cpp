@@ -143,12 +143,12 @@ std::size_t Occurrences(const std::string& text, const std::string& part)
 enum class Hostility
 {
     // After the first connection drops, the server...
-    kRefuses,   // ... is gone: connections are refused
-    kSilent,    // ... accepts and never answers
-    kHangsUp,   // ... accepts and hangs up at once
-    kFull,      // ... is a full velt-matchd (--max-clients 1, the place taken)
-    kOversized, // ... accepts and sends a frame longer than any the client reads
-                // The header the server sends for the match is...
+    kRefuses,    // ... is gone: connections are refused
+    kSilent,     // ... accepts and never answers
+    kHangsUp,    // ... accepts and hangs up at once
+    kFull,       // ... is a full velt-matchd (--max-clients 1, the place taken)
+    kOversized,  // ... accepts and sends a frame longer than any the client reads
+                 // The header the server sends for the match is...
     kZeros,      // ... all zeros
     kGarbage,    // ... random bytes
     kLength255,  // ... a good one with every length byte 255
@@ -297,7 +297,7 @@ TEST_P(HostileServer, TheViewerIsToldTheGameIsLeftAndVeltFails)
     CThread hostile;
     if (!IsHeaderRow(row.m_hostility))
         hostile.Start([&] { TurnHostile(); });
-    const auto run = RunGuarded(&RunWatchCommand,
+    const auto run = RunGuarded(&test::RunQuickWatch,
                                 {std::to_string(m_match.m_info.m_matchId), "--server",
                                  "127.0.0.1:" + std::to_string(m_server.Port()), "--announce-port",
                                  std::to_string(game.AnnouncePort()), "--port-base", "0", "--war3",
@@ -423,10 +423,10 @@ TEST_P(HeldMatch, AServerThatDropsAViewerWhoHoldsTheMatchIsNoEventAndARatingStil
                 game.TypeChat("/rate 4");
         });
     const auto run =
-        RunGuarded(&RunWatchCommand, {std::to_string(served.m_matchId), "--server",
-                                      "127.0.0.1:" + std::to_string(server.Port()),
-                                      "--announce-port", std::to_string(game.AnnouncePort()),
-                                      "--port-base", "0", "--war3", "/nonexistent"});
+        RunGuarded(&test::RunQuickWatch, {std::to_string(served.m_matchId), "--server",
+                                          "127.0.0.1:" + std::to_string(server.Port()),
+                                          "--announce-port", std::to_string(game.AnnouncePort()),
+                                          "--port-base", "0", "--war3", "/nonexistent"});
     viewer.Join();
     EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
     EXPECT_EQ(run.m_err.find("Disconnected"), std::string::npos) << run.m_err;
@@ -496,10 +496,10 @@ TEST_P(SessionEnds, OnlyAProperEndIsASuccess)
     CGameSimulator game(script);
     ASSERT_TRUE(game.Start());
     const auto run =
-        RunGuarded(&RunWatchCommand, {std::to_string(served.m_matchId), "--server",
-                                      "127.0.0.1:" + std::to_string(server.Port()),
-                                      "--announce-port", std::to_string(game.AnnouncePort()),
-                                      "--port-base", "0", "--war3", "/nonexistent"});
+        RunGuarded(&test::RunQuickWatch, {std::to_string(served.m_matchId), "--server",
+                                          "127.0.0.1:" + std::to_string(server.Port()),
+                                          "--announce-port", std::to_string(game.AnnouncePort()),
+                                          "--port-base", "0", "--war3", "/nonexistent"});
     EXPECT_EQ(run.m_status, row.m_status) << run.m_err;
     EXPECT_NE(run.m_err.find(row.m_said), std::string::npos) << run.m_err;
 }

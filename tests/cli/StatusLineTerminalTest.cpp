@@ -1,4 +1,4 @@
-// The real velt program with its output on a pseudo-terminal or a pipe: the status line is drawn
+// The real velt program with its output on a pseudo-terminal: the status line is drawn
 // only on a terminal (--quiet is the unit tests'), fits the terminal's width, and leaves the lines
 // that the program prints whole on the screen. Linux only.
 
@@ -109,57 +109,31 @@ std::vector<std::string> DrawnTexts(const std::string& bytes)
     return texts;
 }
 
-struct StreamCase
-{
-    const char* m_name;
-    bool m_terminal;
-    std::uint16_t m_columns; // narrow enough that parts of the line must be left out
-};
+constexpr std::uint16_t kColumns = 48; // narrow enough that parts of the line must be left out
 
-class StatusLineTerminalTest : public ::testing::TestWithParam<StreamCase>
+// A pipe gets no status line at all: cli_demo checks that on the demo's output.
+TEST(StatusLineTerminalTest, DrawnOnlyOnATerminalAndNeverOverALine)
 {
-};
-
-TEST_P(StatusLineTerminalTest, DrawnOnlyOnATerminalAndNeverOverALine)
-{
-    const StreamCase& c = GetParam();
     const std::vector<std::string> args{"demo", "--seconds", "5"};
-
-    RunResult run;
-    if (c.m_terminal)
-    {
-        test::CPseudoTerminal terminal(c.m_columns);
-        ASSERT_TRUE(terminal.IsOpen());
-        run = RunVelt(args, terminal.Follower(), terminal.Leader(),
-                      [&] { terminal.CloseFollower(); });
-    }
-    else
-    {
-        int pipeEnds[2];
-        ASSERT_EQ(::pipe(pipeEnds), 0);
-        run = RunVelt(args, pipeEnds[1], pipeEnds[0], [&] { ::close(pipeEnds[1]); });
-        ::close(pipeEnds[0]);
-    }
+    test::CPseudoTerminal terminal(kColumns);
+    ASSERT_TRUE(terminal.IsOpen());
+    const RunResult run =
+        RunVelt(args, terminal.Follower(), terminal.Leader(), [&] { terminal.CloseFollower(); });
     ASSERT_EQ(run.m_status, 0) << run.m_stderr;
 
+    // It followed the session from the lobby into the game.
     const std::vector<std::string> drawn = DrawnTexts(run.m_stderr);
-    if (!c.m_terminal)
-        EXPECT_EQ(run.m_stderr.find('\r'), std::string::npos) << run.m_stderr;
-    else
+    const auto shows = [&](const char* what)
     {
-        // It followed the session from the lobby into the game.
-        const auto shows = [&](const char* what)
-        {
-            return std::any_of(drawn.begin(), drawn.end(),
-                               [&](const std::string& text)
-                               { return text.find(what) != std::string::npos; });
-        };
-        EXPECT_TRUE(shows("#1 ")) << run.m_stderr;
-        EXPECT_TRUE(shows("in the lobby")) << run.m_stderr;
-        EXPECT_TRUE(shows("game ")) << run.m_stderr;
-        for (const std::string& text : drawn)
-            EXPECT_LT(TerminalWidth(text), c.m_columns) << text;
-    }
+        return std::any_of(drawn.begin(), drawn.end(),
+                           [&](const std::string& text)
+                           { return text.find(what) != std::string::npos; });
+    };
+    EXPECT_TRUE(shows("#1 ")) << run.m_stderr;
+    EXPECT_TRUE(shows("in the lobby")) << run.m_stderr;
+    EXPECT_TRUE(shows("game ")) << run.m_stderr;
+    for (const std::string& text : drawn)
+        EXPECT_LT(TerminalWidth(text), kColumns) << text;
 
     // On the screen only the printed lines remain, each whole on its row; the status line was
     // cleared before each of them and at the end, so no row holds a piece of it.
@@ -180,11 +154,6 @@ TEST_P(StatusLineTerminalTest, DrawnOnlyOnATerminalAndNeverOverALine)
             EXPECT_EQ(row.find(piece), std::string::npos) << row;
     EXPECT_TRUE(rows.back().empty()) << rows.back();
 }
-
-INSTANTIATE_TEST_SUITE_P(Streams, StatusLineTerminalTest,
-                         ::testing::Values(StreamCase{"terminal", true, 48},
-                                           StreamCase{"pipe", false, 0}),
-                         [](const auto& info) { return std::string(info.param.m_name); });
 
 } // namespace
 } // namespace velt

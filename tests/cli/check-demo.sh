@@ -48,4 +48,9 @@ do
         missing=1
     fi
 done
+# Not a terminal: no status line, so no carriage return anywhere.
+if grep -q "$(printf '\r')" "$out"; then
+    echo "check-demo: a status line was drawn on a file"
+    missing=1
+fi
 exit "$missing"

@@ -19,10 +19,10 @@
 #include "platform/Socket.h"
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
+#include "tests/PollUntil.h"
 #include "tools/doubles/CScriptedMatchServer.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
-#include "tests/PollUntil.h"
 
 namespace velt
 {
@@ -211,9 +211,8 @@ protected:
     CMatchServerClient& MakeClient(std::uint16_t firstGamePort = 0, std::uint16_t announcePort = 0)
     {
         m_client = std::make_unique<CMatchServerClient>(
-            m_notices,
-            LocalPortSettings{announcePort != 0 ? announcePort : m_game->AnnouncePort(),
-                              firstGamePort});
+            m_notices, LocalPortSettings{announcePort != 0 ? announcePort : m_game->AnnouncePort(),
+                                         firstGamePort});
         m_client->SetHostTimings(E2eTimings());
         m_client->SetWarcraftPath(m_folder->Folder());
         EXPECT_TRUE(m_client->Connect("127.0.0.1", m_server.Port()));
@@ -338,8 +337,8 @@ TEST_F(EndToEndTest, LiveMatchCatchesUpThenHoldsNormalSpeed)
                                 { return Contains(record.m_gameLines, caughtUp); },
                                 kDeadlineMs));
     const GameSimRecord atCatchUp = m_game->Record();
-    EXPECT_TRUE(Contains(atCatchUp.m_gameLines,
-                         "[VELT]You are 0 min 20 sec behind, fast forward now"));
+    EXPECT_TRUE(
+        Contains(atCatchUp.m_gameLines, "[VELT]You are 0 min 20 sec behind, fast forward now"));
     // Fast forward kept several time slots in the game at once.
     EXPECT_GE(atCatchUp.m_maxSlotsInFlight, 2u);
 
@@ -396,7 +395,8 @@ TEST_F(EndToEndTest, BackFromThreeMinutesReplaysFromOneMinute)
     EXPECT_EQ(m_client->FindHost(m_matchId)->SessionsEnded(), 1u);
     EXPECT_TRUE(record.m_leaveAckReceived);
 
-    const auto isStreamSlot = [](const std::vector<std::uint8_t>& packet) {
+    const auto isStreamSlot = [](const std::vector<std::uint8_t>& packet)
+    {
         return HasGamePacketType(packet, GamePacketType::kIncomingAction) &&
                ReadTimeSlot(packet).m_intervalMs != 0;
     };
@@ -529,10 +529,10 @@ TEST_F(EndToEndTest, ServerDroppingTheConnectionMidStreamLeavesTheGameBuffering)
     Watch();
 
     const std::string buffering = "[VELT] Not enough data,buffering..";
-    ASSERT_TRUE(m_game->WaitFor([&](const GameSimRecord& record)
-                                { return Contains(record.m_gameLines, buffering) &&
-                                         record.m_emptyTimeSlots >= 2; },
-                                kDeadlineMs));
+    ASSERT_TRUE(m_game->WaitFor(
+        [&](const GameSimRecord& record)
+        { return Contains(record.m_gameLines, buffering) && record.m_emptyTimeSlots >= 2; },
+        kDeadlineMs));
     ASSERT_TRUE(WaitUntil([&] { return !m_notices.Texts().empty(); }));
     EXPECT_FALSE(m_client->IsConnected());
     const auto host = m_client->FindHost(m_matchId);
@@ -561,7 +561,7 @@ namespace velt
 namespace
 {
 
-// The server under the session goes away: it closes and comes back 5 s later, goes silent, or
+// The server under the session goes away: it closes and comes back 2 s later, goes silent, or
 // never comes back. The client reconnects by itself and the game gets the rest of the stream
 // where it stopped, or, after the limit, the session ends with the leave acknowledgement.
 enum class ServerFault
@@ -583,7 +583,8 @@ class ServerFaultTest : public EndToEndTest, public ::testing::WithParamInterfac
 
 // The stream's time slots with actions or an interval, in order: what the game must receive
 // once each, whatever the host halted meanwhile.
-std::vector<std::vector<std::uint8_t>> StreamSlots(const std::vector<std::vector<std::uint8_t>>& packets)
+std::vector<std::vector<std::uint8_t>>
+StreamSlots(const std::vector<std::vector<std::uint8_t>>& packets)
 {
     const std::vector<std::uint8_t> empty = BuildEmptyTimeSlot();
     std::vector<std::vector<std::uint8_t>> slots;
@@ -602,13 +603,15 @@ TEST_P(ServerFaultTest, ClientReconnectsOrEndsTheSessionCleanly)
     if (c.m_fault == ServerFault::kGoesSilent)
     {
         // The first connection's requests from the fault on get no answer.
-        m_server.SetHandler(MessageCode::MSG_GAME_DATA,
-                            [served](CScriptedMatchServer& server, std::size_t client,
-                                     const CScriptedMatchServer::ReceivedFrame& frame) {
-                                const auto request = ParseGameDataRequest(frame.m_payload);
-                                if (request && (client != 0 || request->m_offset < kFaultAt))
-                                    server.Send(client, CScriptedMatchServer::ChunkFor(served, request->m_offset));
-                            });
+        m_server.SetHandler(
+            MessageCode::MSG_GAME_DATA,
+            [served](CScriptedMatchServer& server, std::size_t client,
+                     const CScriptedMatchServer::ReceivedFrame& frame)
+            {
+                const auto request = ParseGameDataRequest(frame.m_payload);
+                if (request && (client != 0 || request->m_offset < kFaultAt))
+                    server.Send(client, CScriptedMatchServer::ChunkFor(served, request->m_offset));
+            });
     }
     else
     {
@@ -634,7 +637,7 @@ TEST_P(ServerFaultTest, ClientReconnectsOrEndsTheSessionCleanly)
         m_server.Stop();
         if (c.m_fault == ServerFault::kClosesAndComesBack)
         {
-            std::this_thread::sleep_for(std::chrono::seconds(5));
+            std::this_thread::sleep_for(std::chrono::seconds(2));
             comeback = std::make_unique<CScriptedMatchServer>();
             comeback->AddMatch(served);
             ASSERT_TRUE(comeback->Start(port));
@@ -669,7 +672,7 @@ TEST_P(ServerFaultTest, ClientReconnectsOrEndsTheSessionCleanly)
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, ServerFaultTest,
-    ::testing::Values(ReconnectCase{"closesAndComesBackAfter5s", ServerFault::kClosesAndComesBack},
+    ::testing::Values(ReconnectCase{"closesAndComesBackAfter2s", ServerFault::kClosesAndComesBack},
                       ReconnectCase{"goesSilent", ServerFault::kGoesSilent},
                       ReconnectCase{"neverComesBack", ServerFault::kNeverComesBack}),
     [](const auto& info) { return std::string(info.param.m_name); });
