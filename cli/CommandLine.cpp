@@ -84,7 +84,8 @@ std::optional<long long> CCommandLine::Number(const std::string& name, long long
     return value;
 }
 
-std::optional<long long> ParseWholeNumber(const std::string& text, long long minimum, long long maximum)
+std::optional<long long> ParseWholeNumber(const std::string& text, long long minimum,
+                                          long long maximum)
 {
     long long value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);

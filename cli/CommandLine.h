@@ -22,8 +22,8 @@ public:
 
     // Parses args (without the program and command names). On a usage error returns nothing
     // and sets error.
-    static std::optional<CCommandLine> Parse(const std::vector<std::string>& args, const Grammar& grammar,
-                                             std::string& error);
+    static std::optional<CCommandLine> Parse(const std::vector<std::string>& args,
+                                             const Grammar& grammar, std::string& error);
 
     bool Has(const std::string& name) const;
     std::optional<std::string> Value(const std::string& name) const;
@@ -40,6 +40,7 @@ private:
 };
 
 // A whole number from text, within [minimum, maximum].
-std::optional<long long> ParseWholeNumber(const std::string& text, long long minimum, long long maximum);
+std::optional<long long> ParseWholeNumber(const std::string& text, long long minimum,
+                                          long long maximum);
 
 } // namespace velt

@@ -1,7 +1,31 @@
 #include "cli/CommandOptions.h"
 
+#include <cstdio>
+
+#include "cli/Commands.h"
+
 namespace velt
 {
+
+std::optional<int> ParseCommand(const char* command, const char* usage,
+                                const std::vector<std::string>& args,
+                                const CCommandLine::Grammar& grammar,
+                                const std::function<bool(const CCommandLine&, std::string&)>& read)
+{
+    std::string error;
+    const auto line = CCommandLine::Parse(args, grammar, error);
+    if (line && line->Has("help"))
+    {
+        std::fputs(usage, stdout);
+        return kExitOk;
+    }
+    if (!line || !read(*line, error))
+    {
+        std::fprintf(stderr, "velt %s: %s\n\n%s", command, error.c_str(), usage);
+        return kExitUsage;
+    }
+    return std::nullopt;
+}
 
 bool ReadServerOptions(const CCommandLine& line, ServerOptions& options, std::string& error)
 {

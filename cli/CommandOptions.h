@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/CommandLine.h"
 #include "host/IHostOwner.h"
@@ -33,6 +35,14 @@ struct HostOptions
     bool m_window = false;
     bool m_openGl = false;
 };
+
+// Parses a command's words and reads its options with `read` (bool(const CCommandLine&,
+// std::string& error)). --help prints `usage` and ends the command with kExitOk; bad words print
+// the reason and `usage` and end it with kExitUsage. Nothing is returned when the command goes on.
+std::optional<int> ParseCommand(const char* command, const char* usage,
+                                const std::vector<std::string>& args,
+                                const CCommandLine::Grammar& grammar,
+                                const std::function<bool(const CCommandLine&, std::string&)>& read);
 
 // A command's grammar with the words of HostOptions added.
 CCommandLine::Grammar WithHostOptions(CCommandLine::Grammar grammar);

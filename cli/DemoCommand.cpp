@@ -11,6 +11,7 @@
 #include "cli/CStatusLine.h"
 #include "cli/CliNotice.h"
 #include "cli/CommandLine.h"
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/MatchTable.h"
 #include "cli/TerminalText.h"
@@ -53,7 +54,9 @@ Options:
 class CFastClock final : public IClock
 {
 public:
-    explicit CFastClock(double factor) : m_factor(factor), m_start(CSystemClock::Instance().NowMs()) {}
+    explicit CFastClock(double factor) : m_factor(factor), m_start(CSystemClock::Instance().NowMs())
+    {
+    }
     std::uint64_t NowMs() override
     {
         const auto real = CSystemClock::Instance().NowMs() - m_start;
@@ -91,9 +94,9 @@ constexpr DemoCommand kGameCommands[] = {
 
 std::size_t RepliesIn(const GameSimRecord& record, std::string_view reply)
 {
-    return static_cast<std::size_t>(std::count_if(
-        record.m_gameLines.begin(), record.m_gameLines.end(),
-        [&](const std::string& line) { return line.rfind(reply, 0) == 0; }));
+    return static_cast<std::size_t>(
+        std::count_if(record.m_gameLines.begin(), record.m_gameLines.end(),
+                      [&](const std::string& line) { return line.rfind(reply, 0) == 0; }));
 }
 
 // Lines on stdout, printed around the status line on stderr (both may be the same terminal).
@@ -177,31 +180,35 @@ std::string GotoArgument(std::uint32_t durationMs)
 int RunDemoCommand(const std::vector<std::string>& args)
 {
     const CCommandLine::Grammar grammar{{"seed", "seconds", "live-delay"}, {"quiet", "help"}};
-    std::string error;
-    const auto line = CCommandLine::Parse(args, grammar, error);
-    if (line && line->Has("help"))
-    {
-        std::fputs(kDemoUsage, stdout);
-        return kExitOk;
-    }
     std::optional<long long> seed = 7, seconds = 25, liveDelay = 0;
-    if (line && line->Value("seed"))
-        seed = line->Number("seed", 0, 0x7FFFFFFFLL, error);
-    if (line && seed && line->Value("seconds"))
-        seconds = line->Number("seconds", 5, 3600, error);
-    if (line && seed && seconds && line->Value("live-delay"))
-        liveDelay = line->Number("live-delay", 0, CMatchServerClient::kMaxLiveDelaySeconds, error);
-    if (!line || !seed || !seconds || !liveDelay || !line->Positional().empty())
-    {
-        if (error.empty())
-            error = "unexpected argument";
-        std::fprintf(stderr, "velt demo: %s\n\n%s", error.c_str(), kDemoUsage);
-        return kExitUsage;
-    }
+    bool quiet = false;
+    const auto ended =
+        ParseCommand("demo", kDemoUsage, args, grammar,
+                     [&](const CCommandLine& line, std::string& error)
+                     {
+                         if (line.Value("seed"))
+                             seed = line.Number("seed", 0, 0x7FFFFFFFLL, error);
+                         if (seed && line.Value("seconds"))
+                             seconds = line.Number("seconds", 5, 3600, error);
+                         if (seed && seconds && line.Value("live-delay"))
+                             liveDelay = line.Number(
+                                 "live-delay", 0, CMatchServerClient::kMaxLiveDelaySeconds, error);
+                         if (!seed || !seconds || !liveDelay)
+                             return false;
+                         if (!line.Positional().empty())
+                         {
+                             error = "unexpected argument";
+                             return false;
+                         }
+                         quiet = line.Has("quiet");
+                         return true;
+                     });
+    if (ended)
+        return *ended;
 
     InstallStopHandlers();
     const auto interrupted = [] { return StopSignalNumber() != 0; };
-    CStatusLine statusLine(StandardErrorTerminal(), CSystemClock::Instance(), !line->Has("quiet"));
+    CStatusLine statusLine(StandardErrorTerminal(), CSystemClock::Instance(), !quiet);
     CDemoPrinter out(statusLine);
     SyntheticSettings settings;
     settings.m_seed = static_cast<std::uint64_t>(*seed);
@@ -211,7 +218,8 @@ int RunDemoCommand(const std::vector<std::string>& args)
     const SyntheticMatch& live = matches.front();
     const std::uint32_t liveId = live.m_info.m_matchId;
     const std::uint32_t durationMs = live.m_durationMs;
-    CFastClock matchClock(static_cast<double>(durationMs) / (static_cast<double>(*seconds) * 1000.0));
+    CFastClock matchClock(static_cast<double>(durationMs) /
+                          (static_cast<double>(*seconds) * 1000.0));
 
     CStatsStore stats;
     stats.Open("");
@@ -234,9 +242,8 @@ int RunDemoCommand(const std::vector<std::string>& args)
     // played on: it keeps up with the match instead of running into its edge.
     script.m_paceByInterval = true;
     CGameSimulator game(script, matchClock);
-    game.SetLineObserver([&out](bool inGame, const std::string& text) {
-        out.Line(inGame ? "game" : "lobby", text);
-    });
+    game.SetLineObserver([&out](bool inGame, const std::string& text)
+                         { out.Line(inGame ? "game" : "lobby", text); });
     if (!game.Start())
     {
         std::fprintf(stderr, "velt demo: the simulated game could not listen for LAN games\n");
@@ -264,32 +271,36 @@ int RunDemoCommand(const std::vector<std::string>& args)
             "   (a simulated Warcraft III joins and types /help, /start, then commands in game)");
     std::atomic<bool> stop{false};
     CThread commands;
-    commands.Start([&] {
-        for (const auto& command : kGameCommands)
+    commands.Start(
+        [&]
         {
-            const auto at = static_cast<std::uint64_t>(command.m_atFraction * durationMs);
-            // Short waits, so that a session that ends before this point never keeps the demo.
-            while (!game.WaitFor([&](const GameSimRecord& r) { return r.m_gameTimeMs >= at; },
-                                 kCommandPollMs))
+            for (const auto& command : kGameCommands)
             {
+                const auto at = static_cast<std::uint64_t>(command.m_atFraction * durationMs);
+                // Short waits, so that a session that ends before this point never keeps the demo.
+                while (!game.WaitFor([&](const GameSimRecord& r) { return r.m_gameTimeMs >= at; },
+                                     kCommandPollMs))
+                {
+                    if (stop.load())
+                        return;
+                }
                 if (stop.load())
                     return;
+                const std::string text =
+                    command.m_text != nullptr ? command.m_text : GotoArgument(durationMs);
+                const std::size_t before = RepliesIn(game.Record(), command.m_reply);
+                out.Typed(text);
+                game.TypeChat(text);
+                // The next command follows this one's answer, so that the output reads in order.
+                while (!game.WaitFor([&](const GameSimRecord& r)
+                                     { return RepliesIn(r, command.m_reply) > before; },
+                                     kCommandPollMs))
+                {
+                    if (stop.load())
+                        return;
+                }
             }
-            if (stop.load())
-                return;
-            const std::string text = command.m_text != nullptr ? command.m_text : GotoArgument(durationMs);
-            const std::size_t before = RepliesIn(game.Record(), command.m_reply);
-            out.Typed(text);
-            game.TypeChat(text);
-            // The next command follows this one's answer, so that the output reads in order.
-            while (!game.WaitFor([&](const GameSimRecord& r) { return RepliesIn(r, command.m_reply) > before; },
-                                 kCommandPollMs))
-            {
-                if (stop.load())
-                    return;
-            }
-        }
-    });
+        });
 
     WatchSequence sequence(client, notices);
     sequence.m_interrupted = interrupted;

@@ -2,8 +2,8 @@
 
 #include "cli/CliNotice.h"
 #include "cli/CommandLine.h"
-#include "cli/Commands.h"
 #include "cli/CommandOptions.h"
+#include "cli/Commands.h"
 #include "cli/MatchTable.h"
 #include "platform/StopSignal.h"
 #include "server/CMatchServerClient.h"
@@ -32,20 +32,23 @@ int RunListCommand(const std::vector<std::string>& args)
 {
     CCommandLine::Grammar grammar{{"server", "channel"}, {"tsv", "help"}};
     ServerOptions options;
-    std::string error;
-    const auto line = CCommandLine::Parse(args, grammar, error);
-    if (line && line->Has("help"))
-    {
-        std::fputs(kListUsage, stdout);
-        return kExitOk;
-    }
-    if (!line || !ReadServerOptions(*line, options, error) || !line->Positional().empty())
-    {
-        if (error.empty())
-            error = "unexpected argument '" + line->Positional().front() + "'";
-        std::fprintf(stderr, "velt list: %s\n\n%s", error.c_str(), kListUsage);
-        return kExitUsage;
-    }
+    bool tsv = false;
+    const auto ended =
+        ParseCommand("list", kListUsage, args, grammar,
+                     [&](const CCommandLine& line, std::string& error)
+                     {
+                         if (!ReadServerOptions(line, options, error))
+                             return false;
+                         if (!line.Positional().empty())
+                         {
+                             error = "unexpected argument '" + line.Positional().front() + "'";
+                             return false;
+                         }
+                         tsv = line.Has("tsv");
+                         return true;
+                     });
+    if (ended)
+        return *ended;
 
     InstallStopHandlers();
     CCliNotice notices;
@@ -57,7 +60,7 @@ int RunListCommand(const std::vector<std::string>& args)
                            [] { return StopSignalNumber() != 0; }))
         return StopSignalNumber() != 0 ? StopExitStatus(StopSignalNumber()) : kExitFailure;
     const auto rows = MatchRows(client);
-    const std::string text = line->Has("tsv") ? FormatTsv(rows) : FormatTable(rows);
+    const std::string text = tsv ? FormatTsv(rows) : FormatTable(rows);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return kExitOk;
 }

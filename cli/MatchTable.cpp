@@ -24,9 +24,10 @@ std::vector<MatchRow> MatchRows(CMatchServerClient& client)
         const CMatchInfo& info = entry.m_info;
         MatchRow row;
         row.m_matchId = info.m_matchId;
-        row.m_cells = {info.m_matchName,  info.m_playersInfo,     info.m_mapPath,
-                       StatusText(info.m_status), info.m_startTime, info.m_lengthText,
-                       info.m_streamer,   VisitsText(entry.m_stats), RatingText(entry.m_stats).m_text};
+        row.m_cells = {
+            info.m_matchName,          info.m_playersInfo,        info.m_mapPath,
+            StatusText(info.m_status), info.m_startTime,          info.m_lengthText,
+            info.m_streamer,           VisitsText(entry.m_stats), RatingText(entry.m_stats).m_text};
         row.m_mapMissing = !client.MapFileExists(info.m_mapPath);
         rows.push_back(std::move(row));
     }

@@ -21,8 +21,8 @@ struct MatchRow
 };
 
 inline constexpr std::array<const char*, 9> kMatchColumns = {
-    "Match Name", "Players Info", "Map", "Status", "Start Time",
-    "Total Length", "Streamer", "Visits", "Rating"};
+    "Match Name",   "Players Info", "Map",    "Status", "Start Time",
+    "Total Length", "Streamer",     "Visits", "Rating"};
 
 // The rows of a catalogue snapshot in the list view's order: Start Time, descending.
 std::vector<MatchRow> MatchRows(CMatchServerClient& client);

@@ -93,20 +93,13 @@ int RunPlayCommandWithTimings(const std::vector<std::string>& args, const HostTi
 {
     // --live-delay is known, so that it is refused with a reason instead of as unknown.
     const CCommandLine::Grammar grammar = WithHostOptions({{"live-delay"}, {"help"}});
-    std::string error;
-    const auto line = CCommandLine::Parse(args, grammar, error);
-    if (line && line->Has("help"))
-    {
-        std::fputs(kPlayUsage, stdout);
-        return kExitOk;
-    }
     HostOptions options;
     std::string file;
-    if (!line || !ReadPlayOptions(*line, options, file, error))
-    {
-        std::fprintf(stderr, "velt play: %s\n\n%s", error.c_str(), kPlayUsage);
-        return kExitUsage;
-    }
+    const auto ended = ParseCommand("play", kPlayUsage, args, grammar,
+                                    [&](const CCommandLine& line, std::string& error)
+                                    { return ReadPlayOptions(line, options, file, error); });
+    if (ended)
+        return *ended;
 
     InstallStopHandlers();
     const auto interrupted = [] { return StopSignalNumber() != 0; };

@@ -54,7 +54,6 @@ std::optional<std::vector<char32_t>> DecodeUtf8(std::string_view text)
     return out;
 }
 
-
 char32_t Printable(char32_t code)
 {
     if (code == '\t' || code == '\n' || code == '\r')

@@ -107,19 +107,12 @@ int RunWatchCommandWithTimings(const std::vector<std::string>& args, const HostT
 {
     const CCommandLine::Grammar grammar =
         WithHostOptions({{"server", "channel", "reconnect-limit", "live-delay"}, {"help"}});
-    std::string error;
-    const auto line = CCommandLine::Parse(args, grammar, error);
-    if (line && line->Has("help"))
-    {
-        std::fputs(kWatchUsage, stdout);
-        return kExitOk;
-    }
     WatchOptions options;
-    if (!line || !ReadWatchOptions(*line, options, error))
-    {
-        std::fprintf(stderr, "velt watch: %s\n\n%s", error.c_str(), kWatchUsage);
-        return kExitUsage;
-    }
+    const auto ended = ParseCommand("watch", kWatchUsage, args, grammar,
+                                    [&](const CCommandLine& line, std::string& error)
+                                    { return ReadWatchOptions(line, options, error); });
+    if (ended)
+        return *ended;
 
     InstallStopHandlers();
     const auto interrupted = [] { return StopSignalNumber() != 0; };
