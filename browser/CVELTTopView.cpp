@@ -93,11 +93,7 @@ ViewClass CVELTTopView::RuntimeClass()
 
 std::string CVELTTopView::SettingsFilePath() const
 {
-#ifdef _WIN32
-    return m_settingsFolder + "//" + kSettingsFileName;
-#else
     return JoinPath(m_settingsFolder, kSettingsFileName);
-#endif
 }
 
 void CVELTTopView::UpdateData(bool fromControls)

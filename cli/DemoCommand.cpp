@@ -6,7 +6,6 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 
 #include "cli/CStatusLine.h"
 #include "cli/CliNotice.h"
@@ -17,6 +16,7 @@
 #include "cli/TerminalText.h"
 #include "cli/WatchSequence.h"
 #include "platform/Clock.h"
+#include "platform/FileSystem.h"
 #include "platform/StopSignal.h"
 #include "platform/Terminal.h"
 #include "platform/Thread.h"
@@ -132,20 +132,17 @@ private:
 class CDemoWarcraftFolder
 {
 public:
-    CDemoWarcraftFolder()
-    {
-        std::error_code error;
-        m_path = std::filesystem::temp_directory_path(error) /
-                 ("velt-demo-war3-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(m_path, error);
-    }
+    CDemoWarcraftFolder() : m_path(MakeFreshTempFolder("velt-demo-war3-")) {}
     ~CDemoWarcraftFolder()
     {
         std::error_code error;
-        std::filesystem::remove_all(m_path, error);
+        if (!m_path.empty())
+            std::filesystem::remove_all(m_path, error);
     }
     void AddMap(const std::string& windowsPath)
     {
+        if (m_path.empty())
+            return; // no folder of our own: the maps show as missing, nothing is written elsewhere
         std::filesystem::path file = m_path;
         std::string part;
         for (char c : windowsPath + "\\")
@@ -163,7 +160,7 @@ public:
         std::filesystem::create_directories(file.parent_path(), error);
         std::ofstream(file) << "map";
     }
-    std::string Folder() const { return m_path.string() + "/"; }
+    std::string Folder() const { return JoinPath(PathToUtf8(m_path), ""); }
 
 private:
     std::filesystem::path m_path;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -14,14 +16,6 @@ namespace velt
 
 namespace
 {
-
-bool EqualNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
-}
 
 std::vector<std::string_view> SplitComponents(std::string_view path)
 {
@@ -61,6 +55,32 @@ std::string JoinPath(std::string_view folder, std::string_view name)
     return out;
 }
 
+std::filesystem::path MakeFreshTempFolder(std::string_view prefix)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path temp = fs::temp_directory_path(error);
+    if (error)
+        return {};
+    std::random_device random;
+    // create_directory fails on a name that exists, so a name is ours once it succeeds.
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        const fs::path folder = temp / PathFromUtf8(std::string(prefix) + std::to_string(random()) +
+                                                    std::to_string(random()));
+        if (fs::create_directory(folder, error))
+            return folder;
+    }
+    return {};
+}
+
+bool EqualAsciiNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](unsigned char x, unsigned char y)
+                                              { return std::tolower(x) == std::tolower(y); });
+}
+
 std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_view relativePath)
 {
     namespace fs = std::filesystem;
@@ -86,7 +106,7 @@ std::optional<std::string> FindFileNoCase(std::string_view folder, std::string_v
             for (fs::directory_iterator it(current, error), end; !error && it != end;
                  it.increment(error))
             {
-                if (EqualNoCase(PathToUtf8(it->path().filename()), part))
+                if (EqualAsciiNoCase(PathToUtf8(it->path().filename()), part))
                 {
                     found = it->path();
                     break;
@@ -142,7 +162,8 @@ LocalFileRead ReadLocalFile(const std::string& path, std::size_t maxBytes)
     {
         if (got == result.m_bytes.size())
             result.m_bytes.resize(std::min(maxBytes + 1, got * 2 + 1));
-        file.read(result.m_bytes.data() + got, static_cast<std::streamsize>(result.m_bytes.size() - got));
+        file.read(result.m_bytes.data() + got,
+                  static_cast<std::streamsize>(result.m_bytes.size() - got));
         got += static_cast<std::size_t>(file.gcount());
     }
     result.m_bytes.resize(got);

@@ -25,6 +25,13 @@ std::string PathToUtf8(const std::filesystem::path& path);
 // backslash gets no second one. An empty folder leaves the name relative to the working directory.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
+// Makes a new, empty folder in the system's temporary folder whose name begins with prefix and
+// that no other process has; the empty path when none can be made.
+std::filesystem::path MakeFreshTempFolder(std::string_view prefix);
+
+// Whether two names are the same but for the case of ASCII letters, as Windows compares them.
+bool EqualAsciiNoCase(std::string_view a, std::string_view b);
+
 // Finds the file that a Windows-style relative path names below a folder. Backslashes and slashes
 // both separate components, and each component matches without regard to case, because the
 // game's files come from a Windows install. Components "." and ".." are refused.

@@ -1,19 +1,10 @@
 #include "platform/Registry.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <filesystem>
-#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/Utf8.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "platform/WideText.h"
-#endif
 
 namespace velt
 {
@@ -25,15 +16,6 @@ namespace
 constexpr std::size_t kMaxRegistryLine = 64 * 1024;
 // A real prefix's user registry is a few megabytes; a larger file is not read at all.
 constexpr std::size_t kMaxRegistryFileBytes = 64 * 1024 * 1024;
-
-bool EqualNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
-}
-
 
 // Reads a quoted text of a registry file from pos (at the opening quote); Wine escapes
 // backslashes, quotes, control characters and non-ASCII characters (\xHHHH).
@@ -59,10 +41,18 @@ std::optional<std::string> ReadQuoted(std::string_view line, std::size_t& pos)
             return std::nullopt;
         switch (const char e = line[pos])
         {
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
-        case '0': out.push_back('\0'); break;
+        case 'n':
+            out.push_back('\n');
+            break;
+        case 'r':
+            out.push_back('\r');
+            break;
+        case 't':
+            out.push_back('\t');
+            break;
+        case '0':
+            out.push_back('\0');
+            break;
         case 'x':
         {
             unsigned code = 0;
@@ -70,14 +60,17 @@ std::optional<std::string> ReadQuoted(std::string_view line, std::size_t& pos)
             while (digits < 4 && pos + 1 < line.size() &&
                    std::isxdigit(static_cast<unsigned char>(line[pos + 1])))
             {
-                const char h = static_cast<char>(std::tolower(static_cast<unsigned char>(line[++pos])));
+                const char h =
+                    static_cast<char>(std::tolower(static_cast<unsigned char>(line[++pos])));
                 code = code * 16 + static_cast<unsigned>(h <= '9' ? h - '0' : h - 'a' + 10);
                 ++digits;
             }
             AppendUtf8(out, code);
             break;
         }
-        default: out.push_back(e); break;
+        default:
+            out.push_back(e);
+            break;
         }
     }
     return std::nullopt;
@@ -101,7 +94,9 @@ std::optional<std::string> SectionKey(std::string_view line)
     return key;
 }
 
-std::string NormaliseKey(std::string_view key)
+} // namespace
+
+std::string NormaliseRegistryKey(std::string_view key)
 {
     std::string out(key);
     while (!out.empty() && out.back() == '\\')
@@ -110,8 +105,6 @@ std::string NormaliseKey(std::string_view key)
         out.erase(out.begin());
     return out;
 }
-
-} // namespace
 
 std::string WinePrefix()
 {
@@ -129,7 +122,7 @@ std::optional<std::string> ReadWineUserRegistryString(const std::string& prefix,
     const LocalFileRead read = ReadLocalFile(JoinPath(prefix, "user.reg"), kMaxRegistryFileBytes);
     if (read.m_status != LocalFileRead::Status::kRead)
         return std::nullopt;
-    const std::string wanted = NormaliseKey(keyPath);
+    const std::string wanted = NormaliseRegistryKey(keyPath);
     bool inKey = false;
     const std::string_view text = read.m_bytes;
     for (std::size_t start = 0; start < text.size();)
@@ -147,14 +140,14 @@ std::optional<std::string> ReadWineUserRegistryString(const std::string& prefix,
             line.pop_back();
         if (auto key = SectionKey(line))
         {
-            inKey = EqualNoCase(NormaliseKey(*key), wanted);
+            inKey = EqualAsciiNoCase(NormaliseRegistryKey(*key), wanted);
             continue;
         }
         if (!inKey || line.empty() || line.front() != '"')
             continue;
         std::size_t pos = 0;
         const auto name = ReadQuoted(line, pos);
-        if (!name || !EqualNoCase(*name, valueName) || pos >= line.size() || line[pos] != '=')
+        if (!name || !EqualAsciiNoCase(*name, valueName) || pos >= line.size() || line[pos] != '=')
             continue;
         ++pos;
         // REG_SZ is written as "text", REG_EXPAND_SZ as str(2):"text".
@@ -166,107 +159,6 @@ std::optional<std::string> ReadWineUserRegistryString(const std::string& prefix,
         return value;
     }
     return std::nullopt;
-}
-
-#ifdef _WIN32
-std::optional<std::string> ReadUserRegistryString(std::string_view keyPath,
-                                                  std::string_view valueName, std::size_t maxBytes)
-{
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, WideFromUtf8(NormaliseKey(keyPath)).c_str(), 0,
-                        KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return std::nullopt;
-    const std::wstring name = WideFromUtf8(valueName);
-    // Characters that fit maxBytes, and one more for a terminator that the value may lack.
-    std::vector<wchar_t> buffer(maxBytes + 1, L'\0');
-    DWORD type = 0;
-    DWORD bytes = static_cast<DWORD>(maxBytes * sizeof(wchar_t));
-    const LONG status = ::RegQueryValueExW(key, name.c_str(), nullptr, &type,
-                                           reinterpret_cast<BYTE*>(buffer.data()), &bytes);
-    ::RegCloseKey(key);
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return std::nullopt;
-    std::wstring_view wide(buffer.data(), bytes / sizeof(wchar_t));
-    if (const auto nul = wide.find(L'\0'); nul != std::wstring_view::npos)
-        wide = wide.substr(0, nul);
-    std::string value = Utf8FromWide(wide);
-    if (value.size() + 1 > maxBytes)
-        return std::nullopt;
-    return value;
-}
-#else
-std::optional<std::string> ReadUserRegistryString(std::string_view keyPath,
-                                                  std::string_view valueName, std::size_t maxBytes)
-{
-    return ReadWineUserRegistryString(WinePrefix(), keyPath, valueName, maxBytes);
-}
-#endif
-
-std::optional<std::string> WindowsPathToLocal(const std::string& prefix, std::string_view windowsPath)
-{
-#ifdef _WIN32
-    // The game's own system: its paths are this system's paths.
-    (void)prefix;
-    if (windowsPath.empty())
-        return std::nullopt;
-    return std::string(windowsPath);
-#else
-    namespace fs = std::filesystem;
-    if (windowsPath.size() < 2 || windowsPath[1] != ':' ||
-        !std::isalpha(static_cast<unsigned char>(windowsPath[0])))
-        return std::nullopt;
-    const char drive = static_cast<char>(std::tolower(static_cast<unsigned char>(windowsPath[0])));
-    fs::path root = fs::path(prefix) / "dosdevices" / (std::string(1, drive) + ":");
-    std::error_code error;
-    if (!fs::exists(root, error))
-    {
-        if (drive != 'c')
-            return std::nullopt;
-        root = fs::path(prefix) / "drive_c";
-    }
-    // Follow the components without regard to case, as Windows would; a component that does
-    // not exist is kept as written.
-    fs::path current = root;
-    std::string_view rest = windowsPath.substr(2);
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= rest.size(); ++i)
-    {
-        if (i < rest.size() && rest[i] != '\\' && rest[i] != '/')
-            continue;
-        const std::string part(rest.substr(start, i - start));
-        start = i + 1;
-        if (part.empty() || part == ".")
-            continue;
-        if (part == "..")
-            return std::nullopt;
-        fs::path next = current / part;
-        if (!fs::exists(next, error) && fs::is_directory(current, error))
-        {
-            for (fs::directory_iterator it(current, error), end; !error && it != end;
-                 it.increment(error))
-            {
-                if (EqualNoCase(it->path().filename().string(), part))
-                {
-                    next = it->path();
-                    break;
-                }
-            }
-        }
-        current = next;
-    }
-    return PathToUtf8(current);
-#endif
-}
-
-std::string LocalFolderPath(const std::string& folder)
-{
-#ifdef _WIN32
-    return folder;
-#else
-    if (folder.size() < 2 || folder[1] != ':' || !std::isalpha(static_cast<unsigned char>(folder[0])))
-        return folder;
-    return WindowsPathToLocal(WinePrefix(), folder).value_or(folder);
-#endif
 }
 
 } // namespace velt

@@ -25,10 +25,15 @@ std::optional<std::string> ReadWineUserRegistryString(const std::string& prefix,
                                                       std::string_view valueName,
                                                       std::size_t maxBytes = 255);
 
+// "\\Software\\Blizzard Entertainment\\" -> "Software\\Blizzard Entertainment": a key path
+// without leading or trailing backslashes.
+std::string NormaliseRegistryKey(std::string_view key);
+
 // Turns a Windows path such as C:\Games\Warcraft III into a path of this system, through the
 // prefix's dosdevices links. Missing trailing components are kept as they are spelt.
 // On Windows the path is already local and is returned as it stands.
-std::optional<std::string> WindowsPathToLocal(const std::string& prefix, std::string_view windowsPath);
+std::optional<std::string> WindowsPathToLocal(const std::string& prefix,
+                                              std::string_view windowsPath);
 
 // A Warcraft III folder as this system reaches it. On Windows it stays as written; elsewhere a
 // folder in Windows form (a drive letter and a colon) goes through the Wine prefix's drive

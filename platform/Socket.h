@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +21,17 @@ void SocketLayerStop();
 
 // Resolves a host name to the dotted-decimal text of its first IPv4 address.
 std::optional<std::string> ResolveHostIPv4(const std::string& host);
+
+// What a blocked call of a side's sockets waits on besides the socket, kept by the side that needs
+// it: on Windows the socket's readiness event, the wake-up event that Shutdown sets (Winsock's
+// shutdown alone wakes neither recv nor accept), and the send time-out that its non-blocking
+// sockets count themselves. The POSIX side blocks in the socket calls and leaves it empty.
+struct SocketWaits
+{
+    void* m_ready = nullptr;
+    void* m_wake = nullptr;
+    int m_sendTimeoutMs = 0;
+};
 
 // A connected TCP stream socket. Blocking. Move-only; closing happens in the destructor.
 // Shutdown() may be called from another thread to make a blocked Recv/Send return; Close()
@@ -78,13 +89,7 @@ private:
     // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
     // has already handed back to the system for reuse.
     std::mutex m_closeMutex;
-#ifdef _WIN32
-    // Kernel events that a blocked call waits on: the socket's readiness, and the wake-up that
-    // Shutdown sets (Winsock's shutdown alone wakes neither recv nor accept).
-    void* m_ready = nullptr;
-    void* m_wake = nullptr;
-    int m_sendTimeoutMs = 0; // the socket is non-blocking: Send counts the time itself
-#endif
+    SocketWaits m_waits;
 };
 
 // A TCP listener bound to an IPv4 address.
@@ -121,12 +126,7 @@ private:
     // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
     // has already handed back to the system for reuse.
     std::mutex m_closeMutex;
-#ifdef _WIN32
-    // Kernel events that a blocked call waits on: the socket's readiness, and the wake-up that
-    // Shutdown sets (Winsock's shutdown alone wakes neither recv nor accept).
-    void* m_ready = nullptr;
-    void* m_wake = nullptr;
-#endif
+    SocketWaits m_waits;
 };
 
 // A UDP socket for sending datagrams.

@@ -58,9 +58,15 @@ bool EnsureWinsock()
     return session.Ok();
 }
 
-SOCKET ToSocket(int fd) { return fd < 0 ? INVALID_SOCKET : static_cast<SOCKET>(fd); }
+SOCKET ToSocket(int fd)
+{
+    return fd < 0 ? INVALID_SOCKET : static_cast<SOCKET>(fd);
+}
 // Kernel handles carry 32 significant bits, so a SOCKET fits an int.
-int FromSocket(SOCKET s) { return s == INVALID_SOCKET ? -1 : static_cast<int>(s); }
+int FromSocket(SOCKET s)
+{
+    return s == INVALID_SOCKET ? -1 : static_cast<int>(s);
+}
 
 SOCKET NewSocket(int type, int protocol)
 {
@@ -137,9 +143,12 @@ WaitResult WaitForEvents(void* ready, void* wake, DWORD timeoutMs)
     const HANDLE handles[2] = {static_cast<HANDLE>(wake), static_cast<HANDLE>(ready)};
     switch (::WaitForMultipleObjects(2, handles, FALSE, timeoutMs))
     {
-    case WAIT_OBJECT_0 + 1: return WaitResult::kReady;
-    case WAIT_TIMEOUT: return WaitResult::kTimedOut;
-    default: return WaitResult::kWoken;
+    case WAIT_OBJECT_0 + 1:
+        return WaitResult::kReady;
+    case WAIT_TIMEOUT:
+        return WaitResult::kTimedOut;
+    default:
+        return WaitResult::kWoken;
     }
 }
 
@@ -201,7 +210,10 @@ int SendDatagram(int fd, const std::string& dottedIp, std::uint16_t port, const 
 
 } // namespace
 
-bool SocketLayerStart() { return EnsureWinsock(); }
+bool SocketLayerStart()
+{
+    return EnsureWinsock();
+}
 
 void SocketLayerStop() {}
 
@@ -226,7 +238,7 @@ std::optional<std::string> ResolveHostIPv4(const std::string& host)
 
 CTcpSocket::CTcpSocket(int fd) : m_fd(fd)
 {
-    if (fd >= 0 && !AttachEvents(ToSocket(fd), FD_READ | FD_CLOSE, m_ready, m_wake))
+    if (fd >= 0 && !AttachEvents(ToSocket(fd), FD_READ | FD_CLOSE, m_waits.m_ready, m_waits.m_wake))
     {
         ::closesocket(ToSocket(fd));
         m_fd.store(-1);
@@ -237,9 +249,7 @@ CTcpSocket::CTcpSocket(CTcpSocket&& other) noexcept
 {
     std::lock_guard lock(other.m_closeMutex);
     m_fd.store(other.m_fd.exchange(-1));
-    m_ready = std::exchange(other.m_ready, nullptr);
-    m_wake = std::exchange(other.m_wake, nullptr);
-    m_sendTimeoutMs = other.m_sendTimeoutMs;
+    m_waits = std::exchange(other.m_waits, SocketWaits{});
 }
 
 CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
@@ -249,9 +259,7 @@ CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
         Close();
         std::lock_guard lock(other.m_closeMutex);
         m_fd.store(other.m_fd.exchange(-1), std::memory_order_release);
-        m_ready = std::exchange(other.m_ready, nullptr);
-        m_wake = std::exchange(other.m_wake, nullptr);
-        m_sendTimeoutMs = other.m_sendTimeoutMs;
+        m_waits = std::exchange(other.m_waits, SocketWaits{});
     }
     return *this;
 }
@@ -265,7 +273,8 @@ CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port,
     const SOCKET s = NewSocket(SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
         return CTcpSocket();
-    const auto fail = [s] {
+    const auto fail = [s]
+    {
         ::closesocket(s);
         return CTcpSocket();
     };
@@ -322,9 +331,10 @@ int CTcpSocket::Send(const void* data, std::size_t size)
             sent += static_cast<std::size_t>(n);
             continue;
         }
-        if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK || IsWoken(m_wake))
+        if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK || IsWoken(m_waits.m_wake))
             return -1;
-        if (m_sendTimeoutMs > 0 && waitedUs >= static_cast<long>(m_sendTimeoutMs) * 1000)
+        if (m_waits.m_sendTimeoutMs > 0 &&
+            waitedUs >= static_cast<long>(m_waits.m_sendTimeoutMs) * 1000)
             return -1;
         waitedUs += kSendRetryUs;
         // Full send buffer: wait for room in short steps, so that a shutdown is seen.
@@ -351,11 +361,11 @@ int CTcpSocket::Recv(void* data, std::size_t size)
             return n;
         if (::WSAGetLastError() != WSAEWOULDBLOCK)
             return -1;
-        if (WaitForEvents(m_ready, m_wake, kBlockedRetryMs) == WaitResult::kWoken)
+        if (WaitForEvents(m_waits.m_ready, m_waits.m_wake, kBlockedRetryMs) == WaitResult::kWoken)
             return -1;
         // Reset before the next try: data that arrives after it sets the event again, and a
         // signal left from earlier costs one more try at most.
-        ::WSAResetEvent(static_cast<WSAEVENT>(m_ready));
+        ::WSAResetEvent(static_cast<WSAEVENT>(m_waits.m_ready));
     }
 }
 
@@ -370,11 +380,11 @@ bool CTcpSocket::WaitReadable(int timeoutMs)
     if (timeoutMs == 0)
         return false;
     // Reset, then look again: data that arrives after the look sets the event.
-    ::WSAResetEvent(static_cast<WSAEVENT>(m_ready));
+    ::WSAResetEvent(static_cast<WSAEVENT>(m_waits.m_ready));
     if (ReadableNow(ToSocket(fd)))
         return true;
     const DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
-    return WaitForEvents(m_ready, m_wake, timeout) != WaitResult::kTimedOut;
+    return WaitForEvents(m_waits.m_ready, m_waits.m_wake, timeout) != WaitResult::kTimedOut;
 }
 
 void CTcpSocket::SetNoDelay(bool on)
@@ -387,13 +397,25 @@ void CTcpSocket::SetNoDelay(bool on)
                  sizeof value);
 }
 
-void CTcpSocket::SetSendTimeout(int timeoutMs) { m_sendTimeoutMs = std::max(0, timeoutMs); }
+void CTcpSocket::SetSendTimeout(int timeoutMs)
+{
+    m_waits.m_sendTimeoutMs = std::max(0, timeoutMs);
+}
 
-void CTcpSocket::Shutdown() { ShutdownSocket(m_fd, m_closeMutex, m_wake, true); }
+void CTcpSocket::Shutdown()
+{
+    ShutdownSocket(m_fd, m_closeMutex, m_waits.m_wake, true);
+}
 
-void CTcpSocket::Close() { CloseSocket(m_fd, m_closeMutex, m_ready, m_wake); }
+void CTcpSocket::Close()
+{
+    CloseSocket(m_fd, m_closeMutex, m_waits.m_ready, m_waits.m_wake);
+}
 
-std::uint16_t CTcpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
+std::uint16_t CTcpSocket::LocalPort() const
+{
+    return BoundPort(m_fd.load());
+}
 
 CTcpListener::Error CTcpListener::Open(const std::string& dottedIp, std::uint16_t port, int backlog)
 {
@@ -417,7 +439,7 @@ CTcpListener::Error CTcpListener::Open(const std::string& dottedIp, std::uint16_
         ::closesocket(s);
         return Error::kBind;
     }
-    if (::listen(s, backlog) != 0 || !AttachEvents(s, FD_ACCEPT, m_ready, m_wake))
+    if (::listen(s, backlog) != 0 || !AttachEvents(s, FD_ACCEPT, m_waits.m_ready, m_waits.m_wake))
     {
         ::closesocket(s);
         return Error::kListen;
@@ -426,7 +448,10 @@ CTcpListener::Error CTcpListener::Open(const std::string& dottedIp, std::uint16_
     return Error::kNone;
 }
 
-std::uint16_t CTcpListener::Port() const { return BoundPort(m_fd.load()); }
+std::uint16_t CTcpListener::Port() const
+{
+    return BoundPort(m_fd.load());
+}
 
 CTcpSocket CTcpListener::Accept()
 {
@@ -435,7 +460,7 @@ CTcpSocket CTcpListener::Accept()
         return CTcpSocket();
     for (;;)
     {
-        if (IsWoken(m_wake))
+        if (IsWoken(m_waits.m_wake))
             return CTcpSocket();
         const SOCKET client = ::accept(ToSocket(fd), nullptr, nullptr);
         // The accepted socket shares the listener's events until the constructor gives it its own.
@@ -446,15 +471,21 @@ CTcpSocket CTcpListener::Accept()
             continue;
         if (error != WSAEWOULDBLOCK)
             return CTcpSocket();
-        if (WaitForEvents(m_ready, m_wake, kBlockedRetryMs) == WaitResult::kWoken)
+        if (WaitForEvents(m_waits.m_ready, m_waits.m_wake, kBlockedRetryMs) == WaitResult::kWoken)
             return CTcpSocket();
-        ::WSAResetEvent(static_cast<WSAEVENT>(m_ready));
+        ::WSAResetEvent(static_cast<WSAEVENT>(m_waits.m_ready));
     }
 }
 
-void CTcpListener::Shutdown() { ShutdownSocket(m_fd, m_closeMutex, m_wake, false); }
+void CTcpListener::Shutdown()
+{
+    ShutdownSocket(m_fd, m_closeMutex, m_waits.m_wake, false);
+}
 
-void CTcpListener::Close() { CloseSocket(m_fd, m_closeMutex, m_ready, m_wake); }
+void CTcpListener::Close()
+{
+    CloseSocket(m_fd, m_closeMutex, m_waits.m_ready, m_waits.m_wake);
+}
 
 bool CUdpSocket::Open()
 {
@@ -484,7 +515,10 @@ bool CUdpSocket::Bind(const std::string& dottedIp, std::uint16_t port)
     return ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-std::uint16_t CUdpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
+std::uint16_t CUdpSocket::LocalPort() const
+{
+    return BoundPort(m_fd.load());
+}
 
 int CUdpSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
                        std::size_t size)
@@ -594,7 +628,10 @@ CMulticastSocket::Error CMulticastSocket::Open(std::uint16_t port, int multicast
     return Error::kNone;
 }
 
-std::uint16_t CMulticastSocket::LocalPort() const { return BoundPort(m_fd.load()); }
+std::uint16_t CMulticastSocket::LocalPort() const
+{
+    return BoundPort(m_fd.load());
+}
 
 bool CMulticastSocket::JoinGroup(const std::string& group, const std::string& interfaceAddress)
 {

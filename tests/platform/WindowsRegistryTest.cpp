@@ -46,7 +46,9 @@ TEST(WindowsRegistryTest, ReadsStringValuesOfATemporaryKey)
         const auto read = ReadUserRegistryString(narrow, row.value, row.maxBytes);
         EXPECT_EQ(read.has_value(), row.expected != nullptr) << row.value;
         if (read && row.expected)
+        {
             EXPECT_EQ(*read, row.expected) << row.value;
+        }
     }
     EXPECT_FALSE(ReadUserRegistryString(narrow + " missing", "Found"));
 }

@@ -3,14 +3,23 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/OpenFilesLimit.h"
 #include "platform/Socket.h"
+#include "platform/StopSignalWait.h"
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/CMatchServer.h"
 #include "tools/matchd/CStatsStore.h"
 #include "tools/matchd/MatchdOptions.h"
-#include "tools/matchd/OpenFilesLimit.h"
 #include "tools/matchd/ReplayFolder.h"
-#include "tools/matchd/StopSignal.h"
+
+namespace
+{
+
+// Descriptors that the server holds besides its clients' sockets: the listener, the event
+// loop's own, the statistics file with its log, the standard streams.
+constexpr std::size_t kReservedDescriptors = 64;
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -37,7 +46,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velt-matchd: %s\n", stats.LastError().c_str());
         return 1;
     }
-    ReplayFolderLoad served = CollectServedMatches(*options, [] { return PendingStopSignal() != 0; });
+    ReplayFolderLoad served =
+        CollectServedMatches(*options, [] { return PendingStopSignal() != 0; });
     if (const int signal = PendingStopSignal(); signal != 0)
         return 128 + signal;
     for (const std::string& problem : served.m_problems)

@@ -1,4 +1,4 @@
-#include "tools/matchd/StopSignal.h"
+#include "platform/StopSignalWait.h"
 
 #include <csignal>
 #include <initializer_list>

@@ -3,7 +3,8 @@
 namespace velt
 {
 
-// The process's stop request (Ctrl+C, a termination request from the system).
+// The process's stop request (Ctrl+C, a termination request from the system), for a server
+// whose main thread does nothing but wait for it (StopSignal.h is the commands' way).
 // BlockStopSignals must run before any thread starts, so that every thread leaves the request
 // to WaitForStopSignal.
 void BlockStopSignals();

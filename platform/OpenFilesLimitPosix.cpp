@@ -1,19 +1,4 @@
-#include "tools/matchd/OpenFilesLimit.h"
-
-#if defined(_WIN32)
-
-namespace velt
-{
-
-// Windows sets no per-process limit on sockets.
-std::size_t RaiseOpenFilesLimit(std::size_t wanted)
-{
-    return wanted;
-}
-
-} // namespace velt
-
-#else
+#include "platform/OpenFilesLimit.h"
 
 #include <sys/resource.h>
 
@@ -44,5 +29,3 @@ std::size_t RaiseOpenFilesLimit(std::size_t wanted)
 }
 
 } // namespace velt
-
-#endif
