@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "host/packets/GamePacketFramer.h"
+#include "platform/FileSystem.h"
 #include "tests/tools/replay/ReplayBuilder.h"
 #include "tools/replay/ReplayReader.h"
 
@@ -69,14 +69,7 @@ inline std::vector<Bytes> SplitPackets(std::span<const std::uint8_t> stream)
 // A new, empty folder under the system's temporary folder; parallel runs each get their own.
 inline std::filesystem::path FreshTempDir(const std::string& prefix)
 {
-    std::random_device random;
-    for (;;)
-    {
-        const auto dir = std::filesystem::temp_directory_path() /
-                         (prefix + std::to_string(random()) + std::to_string(random()));
-        if (std::filesystem::create_directory(dir))
-            return dir;
-    }
+    return MakeFreshTempFolder(prefix);
 }
 
 inline std::optional<std::filesystem::path> SampleReplays()
