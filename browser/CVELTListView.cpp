@@ -130,8 +130,6 @@ void CVELTListView::FillRows(std::vector<CatalogueEntry>& entries)
 void CVELTListView::InsertMatchRow(int row, CatalogueEntry& entry, CMatchServerClient& client)
 {
     CMatchInfo& info = entry.m_info;
-    info.m_row = row;
-    client.SetMatchRow(info.m_matchId, row);
     m_list.InsertItem(row, FromServerText(info.m_matchName));
     m_list.SetItemData(row, info.m_matchId);
     m_list.SetItemText(row, 1, FromServerText(info.m_playersInfo));

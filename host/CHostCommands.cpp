@@ -37,22 +37,27 @@ std::string EchoLine(std::string_view before, std::string_view argument, std::st
 
 bool EqualsNoCase(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
-               return lower(x) == lower(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y)
+                      {
+                          const auto lower = [](char c)
+                          { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
+                          return lower(x) == lower(y);
+                      });
 }
 
-std::atomic<std::int32_t>& Switch(ChatDisplaySwitches& switches, std::uint8_t which)
+// The switch that a row's argument names (its low four bits).
+ChatDisplaySwitches::Kind SwitchKind(std::uint8_t argument)
 {
-    switch (which & 0x0F)
+    switch (argument & 0x0F)
     {
     case kObserverChat:
-        return switches.m_showObserverChat;
+        return ChatDisplaySwitches::Kind::kObserverChat;
     case kPlayerChat:
-        return switches.m_showPlayerChat;
+        return ChatDisplaySwitches::Kind::kPlayerChat;
     default:
-        return switches.m_showMapPings;
+        return ChatDisplaySwitches::Kind::kMapPings;
     }
 }
 
@@ -114,7 +119,8 @@ const CHostCommands::Row CHostCommands::kTable[] = {
 
 const CHostCommands::Row& CHostCommands::Lookup(std::string_view command)
 {
-    const auto matches = [command](const Row& row) {
+    const auto matches = [command](const Row& row)
+    {
         if (row.m_match == Match::kWhole)
             return EqualsNoCase(command, row.m_word);
         return command.size() >= row.m_word.size() &&
@@ -190,7 +196,7 @@ CHostCommands::Exit CHostCommands::SwitchStatus(const Context& context)
     static constexpr std::string_view kNames[] = {"[VELT] Observer chat message is ",
                                                   "[VELT] Player chat message is ",
                                                   "[VELT] Map Ping message is "};
-    const bool on = Switch(m_session.Owner().DisplaySwitches(), context.m_arg).load() != 0;
+    const bool on = m_session.Owner().DisplaySwitches().Shown(SwitchKind(context.m_arg));
     Reply(context, std::string(kNames[context.m_arg]) + (on ? " ON!" : " OFF!"));
     return LobbyReturnsElseFollow(context);
 }
@@ -205,7 +211,7 @@ CHostCommands::Exit CHostCommands::SwitchSet(const Context& context)
                                                    "[VELT] Hide map ping message!"};
     const bool on = (context.m_arg & kSwitchOn) != 0;
     const std::uint8_t which = context.m_arg & 0x0F;
-    Switch(m_session.Owner().DisplaySwitches(), which).store(on ? 1 : 0);
+    m_session.Owner().DisplaySwitches().Show(SwitchKind(which), on);
     Reply(context, on ? kShown[which] : kHidden[which]);
     return LobbyReturnsElseFollow(context);
 }
@@ -369,9 +375,9 @@ CHostCommands::Exit CHostCommands::Slower(const Context& context)
 
 CHostCommands::Exit CHostCommands::Speed(const Context& context)
 {
-    static constexpr std::string_view kSet[] = {"", "[VELT] Speed set to normal!",
-                                                "[VELT] Speed set to 2x!", "[VELT] Speed set to 3x!",
-                                                "[VELT] Speed set to 4x!"};
+    static constexpr std::string_view kSet[] = {
+        "", "[VELT] Speed set to normal!", "[VELT] Speed set to 2x!", "[VELT] Speed set to 3x!",
+        "[VELT] Speed set to 4x!"};
     return ChangeSpeed(context, context.m_arg, kSet[context.m_arg]);
 }
 
@@ -390,8 +396,8 @@ CHostCommands::Exit CHostCommands::ChangeSpeed(const Context& context, std::uint
 
 void CHostCommands::CurrentSpeed(const Context& context)
 {
-    Reply(context, std::string(kCurrentSpeed) + " " +
-                       std::to_string(m_session.Feed().ShownLevel()) + ".0");
+    Reply(context,
+          std::string(kCurrentSpeed) + " " + std::to_string(m_session.Feed().ShownLevel()) + ".0");
 }
 
 CHostCommands::Exit CHostCommands::SpeedShow(const Context& context)
@@ -467,8 +473,8 @@ CHostCommands::Exit CHostCommands::Back(const Context& context)
     const std::uint32_t now = m_session.Feed().GameTimeMs();
     if (*target >= now)
     {
-        Reply(context, "[VELT] /back goes to an earlier time only; the game is at " +
-                           MinutesSeconds(now));
+        Reply(context,
+              "[VELT] /back goes to an earlier time only; the game is at " + MinutesSeconds(now));
         return Follow();
     }
     // The game cannot run backwards: it ends here as at the end of a match, the host lets it

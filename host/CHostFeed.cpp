@@ -497,7 +497,7 @@ void CHostFeed::TimeSlotNotices(const TimeSlotFacts& facts)
     if (*facts.m_firstAction == kActionMapPing)
     {
         if (!m_session.IsPlayerSlot(player) &&
-            m_session.Owner().DisplaySwitches().m_showMapPings.load() != 0)
+            m_session.Owner().DisplaySwitches().Shown(ChatDisplaySwitches::Kind::kMapPings))
             m_session.SendGameChat("[VELT] Map Ping by " + m_session.PlayerName(player));
     }
     else if (*facts.m_firstAction == kActionHeroSkill)
@@ -513,8 +513,9 @@ bool CHostFeed::RecordedChatShown(std::span<const std::uint8_t> chat) const
     if (!sender)
         return true; // names no sender: nothing to filter by
     const ChatDisplaySwitches& switches = m_session.Owner().DisplaySwitches();
-    return (m_session.IsPlayerSlot(*sender) ? switches.m_showPlayerChat.load()
-                                         : switches.m_showObserverChat.load()) != 0;
+    return switches.Shown(m_session.IsPlayerSlot(*sender)
+                              ? ChatDisplaySwitches::Kind::kPlayerChat
+                              : ChatDisplaySwitches::Kind::kObserverChat);
 }
 
 HostResult CHostFeed::WaitForKeepalive()
@@ -831,10 +832,12 @@ void CHostFeed::ReadWatchThread()
             if (stop.Wait(m_session.Timings().m_readWatchMs))
                 return;
             // Still blocked in the same read: give the game a time slot to answer.
-            const bool fed = m_session.Gate().RunWhileParked(*read, [this] {
-                m_readStalled.store(1);
-                FeedStep(StepKind::kWatch);
-            });
+            const bool fed = m_session.Gate().RunWhileParked(*read,
+                                                             [this]
+                                                             {
+                                                                 m_readStalled.store(1);
+                                                                 FeedStep(StepKind::kWatch);
+                                                             });
             if (fed)
                 fedFor = *read;
         }
@@ -852,8 +855,7 @@ HostResult CHostFeed::FastForwardToPosition(std::uint32_t target, bool quiet)
 {
     if (target < m_readPos)
         return HostResult::kContinue;
-    const std::uint32_t limit =
-        std::min(target, m_session.Stream().Size());
+    const std::uint32_t limit = std::min(target, m_session.Stream().Size());
     return FastForward([this, limit] { return m_readPos < limit; }, quiet);
 }
 
@@ -977,8 +979,8 @@ HostResult CHostFeed::AwaitFreshEdge()
     const std::uint32_t answers = stream.AnswersArrived();
     const std::uint64_t start = m_session.Clock().NowMs();
     // Bounded: after an empty answer the server may not be asked again for a while.
-    const std::uint64_t waitMs = std::uint64_t{m_session.Timings().m_emptyChunkHoldMs} +
-                                 m_session.Timings().m_dataWaitMs;
+    const std::uint64_t waitMs =
+        std::uint64_t{m_session.Timings().m_emptyChunkHoldMs} + m_session.Timings().m_dataWaitMs;
     return Halt(
         [&]
         {

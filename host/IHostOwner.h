@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -11,19 +12,33 @@ namespace velt
 {
 
 // The three display switches that the viewer's chat commands change. They belong to the
-// owning match server client and so hold for every match that client shows.
-struct ChatDisplaySwitches
+// owning match server client and so hold for every match that client shows. Safe from any thread.
+class ChatDisplaySwitches
 {
-    std::atomic<std::int32_t> m_showObserverChat{1};
-    std::atomic<std::int32_t> m_showPlayerChat{1};
-    std::atomic<std::int32_t> m_showMapPings{1};
+public:
+    // In the order of the commands' rows and texts.
+    enum class Kind : std::uint8_t
+    {
+        kObserverChat,
+        kPlayerChat,
+        kMapPings,
+    };
+    static constexpr std::size_t kKinds = 3;
+
+    bool Shown(Kind kind) const { return m_shown[Index(kind)].load(); }
+    void Show(Kind kind, bool shown) { m_shown[Index(kind)].store(shown); }
+
+private:
+    static std::size_t Index(Kind kind) { return static_cast<std::size_t>(kind); }
+
+    std::array<std::atomic<bool>, kKinds> m_shown{true, true, true};
 };
 
 // Local ports a client's hosts use. Configurable so that tests can run side by side.
 struct LocalPortSettings
 {
-    std::uint16_t m_announcePort = 6112;    // UDP port the game listens on for LAN games
-    std::uint16_t m_firstGamePort = 10000;  // first TCP port handed to a host
+    std::uint16_t m_announcePort = 6112;   // UDP port the game listens on for LAN games
+    std::uint16_t m_firstGamePort = 10000; // first TCP port handed to a host
     // Show games of 1.30 and later over multicast DNS too (UDP 5353); tests outside a network
     // namespace of their own turn it off, so that no multicast leaves them.
     bool m_mdns = true;

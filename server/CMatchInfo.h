@@ -19,7 +19,6 @@ public:
     std::uint32_t m_matchId = 0;
     std::uint8_t m_status = 0;  // 0 live, 1 completed, 2 broken
     std::uint32_t m_length = 0; // seconds
-    std::int32_t m_row = 0;     // row the list view gave the entry when it last filled
     std::string m_lengthText;   // m_length formatted for "Total Length"
     std::string m_startTime;    // shown as the server sends it
 };

@@ -25,7 +25,7 @@ struct CMatchServerClient::Connection
     std::shared_ptr<CTcpSocket> m_socket;
     std::uint64_t m_generation = 0;
     std::uint64_t m_answers = 0; // game-data answers on it (under m_connectionMutex)
-    CThread m_thread; // last, so that it is joined before the socket goes
+    CThread m_thread;            // last, so that it is joined before the socket goes
 };
 
 const CMatchServerClient::DispatchRow CMatchServerClient::kDispatchTable[] = {
@@ -125,7 +125,8 @@ bool CMatchServerClient::Connect(const std::string& dottedIp, std::uint16_t port
     }
     ReapEndedConnections();
 
-    auto socket = std::make_shared<CTcpSocket>(CTcpSocket::Connect(dottedIp, port, timeoutMs, cancelled));
+    auto socket =
+        std::make_shared<CTcpSocket>(CTcpSocket::Connect(dottedIp, port, timeoutMs, cancelled));
     if (!socket->IsValid())
         return false;
 
@@ -528,7 +529,8 @@ void CMatchServerClient::RequestGameData(std::uint32_t matchId, std::uint32_t of
         return;
     }
     std::uint64_t none = 0;
-    m_requestPendingSince.compare_exchange_strong(none, std::max<std::uint64_t>(1, CSystemClock::Instance().NowMs()));
+    m_requestPendingSince.compare_exchange_strong(
+        none, std::max<std::uint64_t>(1, CSystemClock::Instance().NowMs()));
 }
 
 void CMatchServerClient::SuperviseServerLink(ReconnectPolicy policy)
@@ -538,9 +540,15 @@ void CMatchServerClient::SuperviseServerLink(ReconnectPolicy policy)
     m_supervisor.Start([this, policy] { SuperviseLoop(policy); });
 }
 
-bool CMatchServerClient::SupervisesServerLink() const { return m_supervised.load(); }
+bool CMatchServerClient::SupervisesServerLink() const
+{
+    return m_supervised.load();
+}
 
-bool CMatchServerClient::ServerGivenUp() const { return m_givenUp.load(); }
+bool CMatchServerClient::ServerGivenUp() const
+{
+    return m_givenUp.load();
+}
 
 CMatchServerClient::LinkState CMatchServerClient::CurrentLinkState() const
 {
@@ -731,17 +739,18 @@ int CMatchServerClient::SendRaw(const std::uint8_t* data, std::size_t size)
     return socket->Send(data, size);
 }
 
-CMatchServerClient::ListOutcome CMatchServerClient::FetchMatchList(std::uint32_t timeoutMs,
-                                                                   const std::function<bool()>& cancelled)
+CMatchServerClient::ListOutcome
+CMatchServerClient::FetchMatchList(std::uint32_t timeoutMs, const std::function<bool()>& cancelled)
 {
     m_listEndEvent.Reset();
     RequestMatchList();
     const auto start = std::chrono::steady_clock::now();
     for (;;)
     {
-        const auto waited = static_cast<std::uint64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-                .count());
+        const auto waited =
+            static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count());
         const std::uint32_t slice = static_cast<std::uint32_t>(
             std::min<std::uint64_t>(kListWaitSliceMs, timeoutMs > waited ? timeoutMs - waited : 0));
         // The receive thread dispatches what arrived before it clears the flag, so a list that
@@ -794,13 +803,6 @@ std::optional<MatchStats> CMatchServerClient::FindStats(std::uint32_t matchId) c
     if (const auto found = m_stats.find(matchId); found != m_stats.end())
         return found->second;
     return std::nullopt;
-}
-
-void CMatchServerClient::SetMatchRow(std::uint32_t matchId, std::int32_t row)
-{
-    std::lock_guard lock(m_tableMutex);
-    if (const auto found = m_catalogue.find(matchId); found != m_catalogue.end())
-        found->second.m_row = row;
 }
 
 void CMatchServerClient::SetWarcraftPath(const std::string& folder)

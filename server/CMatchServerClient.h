@@ -32,9 +32,11 @@ class CLocalGameHost;
 class CTcpSocket;
 
 // The lines the viewer sees in the game while the server is away.
-inline constexpr const char* kServerLostLine = "[VELT] Lost the connection to the server, reconnecting...";
+inline constexpr const char* kServerLostLine =
+    "[VELT] Lost the connection to the server, reconnecting...";
 inline constexpr const char* kServerBackLine = "[VELT] The server is back, the match goes on.";
-inline constexpr const char* kServerGoneLine = "[VELT] The server did not come back, the session ends.";
+inline constexpr const char* kServerGoneLine =
+    "[VELT] The server did not come back, the session ends.";
 
 // The program's side of the conversation with the match server, one per channel: the
 // connection and its receive thread, the channel's catalogue and statistics, the Warcraft III
@@ -46,11 +48,11 @@ inline constexpr const char* kServerGoneLine = "[VELT] The server did not come b
 // are guarded by locks; readers take snapshots.
 //
 // Hosts are shared: the table holds one reference, and whoever works on a host outside the
-// table lock (chunk routing, which may sleep inside AppendStreamChunk, or a waiting front end)
+// table lock (chunk routing, or a waiting front end)
 // holds another for that time. So the lock is only ever held for a lookup, and a host closed
 // meanwhile is destroyed when its last user lets go; its threads are already stopped and joined
 // by then. Starting and stopping hosts is serialised by a second lock.
-class CMatchServerClient : public IHostOwner, public ChatDisplaySwitches
+class CMatchServerClient : public IHostOwner
 {
 public:
     // Longest Warcraft III folder text kept (a 292-byte field with its NUL).
@@ -73,7 +75,8 @@ public:
     // previous connection first. True when the connection and its thread are up. The connect
     // gives up after timeoutMs, or when cancelled() turns true.
     bool Connect(const std::string& dottedIp, std::uint16_t port,
-                 std::uint32_t timeoutMs = kListWaitMs, const std::function<bool()>& cancelled = {});
+                 std::uint32_t timeoutMs = kListWaitMs,
+                 const std::function<bool()>& cancelled = {});
     bool IsConnected() const;
 
     // Set when the server ends a match list / refuses the channel. Auto-reset.
@@ -113,8 +116,6 @@ public:
     std::vector<CatalogueEntry> CatalogueSnapshot() const;
     std::optional<CMatchInfo> FindMatch(std::uint32_t matchId) const;
     std::optional<MatchStats> FindStats(std::uint32_t matchId) const;
-    // Remembers the row the list view gave a match.
-    void SetMatchRow(std::uint32_t matchId, std::int32_t row);
 
     // The Warcraft III folder, normally ending in a separator; cut to kMaxWarcraftPathLength.
     void SetWarcraftPath(const std::string& folder);
@@ -169,7 +170,7 @@ public:
     // Whether a session ended because the server did not come back in time.
     bool ServerGivenUp() const;
 
-    ChatDisplaySwitches& DisplaySwitches() override { return *this; }
+    ChatDisplaySwitches& DisplaySwitches() override { return m_displaySwitches; }
     IUserNotice& Notices() override { return m_notices; }
     const LocalPortSettings& PortSettings() const { return m_ports; }
 
@@ -273,6 +274,8 @@ private:
 
     mutable std::mutex m_folderMutex;
     std::string m_warcraftPath;
+    // The viewer's /obmsg, /pmsg and /pingmsg: for every match this client shows.
+    ChatDisplaySwitches m_displaySwitches;
 
     // Hosts: m_hostMutex guards the table, the count and the timings, and is held only for
     // lookups and changes of the table; m_hostControlMutex orders the creation, resumption and
