@@ -172,43 +172,120 @@ std::string GotoArgument(std::uint32_t durationMs)
     return "/goto " + std::to_string(std::max<std::uint32_t>(target, 1)) + ":00";
 }
 
+struct DemoOptions
+{
+    std::optional<long long> m_seed = 7;
+    std::optional<long long> m_seconds = 25;
+    std::optional<long long> m_liveDelay = 0;
+    bool m_quiet = false;
+};
+
+// The demo's words; the exit status when the command ends here (help, a usage error).
+std::optional<int> ReadDemoOptions(const std::vector<std::string>& args, DemoOptions& options)
+{
+    const CCommandLine::Grammar grammar{{"seed", "seconds", "live-delay"}, {"quiet", "help"}};
+    return ParseCommand("demo", kDemoUsage, args, grammar,
+                        [&](const CCommandLine& line, std::string& error)
+                        {
+                            if (line.Value("seed"))
+                                options.m_seed = line.Number("seed", 0, 0x7FFFFFFFLL, error);
+                            if (options.m_seed && line.Value("seconds"))
+                                options.m_seconds = line.Number("seconds", 5, 3600, error);
+                            if (options.m_seed && options.m_seconds && line.Value("live-delay"))
+                                options.m_liveDelay =
+                                    line.Number("live-delay", 0,
+                                                CMatchServerClient::kMaxLiveDelaySeconds, error);
+                            if (!options.m_seed || !options.m_seconds || !options.m_liveDelay)
+                                return false;
+                            if (!line.Positional().empty())
+                            {
+                                error = "unexpected argument";
+                                return false;
+                            }
+                            options.m_quiet = line.Has("quiet");
+                            return true;
+                        });
+}
+
+// The simulated viewer's commands in the game, each at its point of the match and each after
+// the answer to the one before, until the list ends or stop is set.
+void TypeDemoCommands(CGameSimulator& game, CDemoPrinter& out, std::uint32_t durationMs,
+                      const std::atomic<bool>& stop)
+{
+    for (const auto& command : kGameCommands)
+    {
+        const auto at = static_cast<std::uint64_t>(command.m_atFraction * durationMs);
+        // Short waits, so that a session that ends before this point never keeps the demo.
+        while (!game.WaitFor([&](const GameSimRecord& r) { return r.m_gameTimeMs >= at; },
+                             kCommandPollMs))
+        {
+            if (stop.load())
+                return;
+        }
+        if (stop.load())
+            return;
+        const std::string text =
+            command.m_text != nullptr ? command.m_text : GotoArgument(durationMs);
+        const std::size_t before = RepliesIn(game.Record(), command.m_reply);
+        out.Typed(text);
+        game.TypeChat(text);
+        // The next command follows this one's answer, so that the output reads in order.
+        while (!game.WaitFor([&](const GameSimRecord& r)
+                             { return RepliesIn(r, command.m_reply) > before; },
+                             kCommandPollMs))
+        {
+            if (stop.load())
+                return;
+        }
+    }
+}
+
+// The simulated Warcraft III: it asks for help and starts the game from the lobby, and plays at
+// its own pace, as Warcraft III does, on the clock the live match is played on: it keeps up with
+// the match instead of running into its edge.
+GameSimScript DemoGameScript()
+{
+    GameSimScript script;
+    script.m_lobbyChat = {"/help", "/start"};
+    script.m_keepPackets = false;
+    script.m_paceByInterval = true;
+    return script;
+}
+
+std::string SessionSummary(const GameSimRecord& record)
+{
+    return "\nThe match is over and the session has ended: " + std::to_string(record.m_timeSlots) +
+           " time slots, " + std::to_string(record.m_gameTimeMs / 1000) + " s of game time, " +
+           (record.m_leaveAckReceived ? "leave acknowledged." : "connection closed.");
+}
+
+// Prints the match list as velt list does, with every map shown installed in the demo's folder.
+void ShowDemoList(CMatchServerClient& client, CDemoWarcraftFolder& war3, CDemoPrinter& out)
+{
+    for (const auto& entry : client.CatalogueSnapshot())
+        war3.AddMap(entry.m_info.m_mapPath);
+    client.SetWarcraftPath(war3.Folder());
+    out.Say("\n$ velt list");
+    const std::string table = FormatTable(MatchRows(client));
+    std::fwrite(table.data(), 1, table.size(), stdout);
+}
+
 } // namespace
 
 int RunDemoCommand(const std::vector<std::string>& args)
 {
-    const CCommandLine::Grammar grammar{{"seed", "seconds", "live-delay"}, {"quiet", "help"}};
-    std::optional<long long> seed = 7, seconds = 25, liveDelay = 0;
-    bool quiet = false;
-    const auto ended =
-        ParseCommand("demo", kDemoUsage, args, grammar,
-                     [&](const CCommandLine& line, std::string& error)
-                     {
-                         if (line.Value("seed"))
-                             seed = line.Number("seed", 0, 0x7FFFFFFFLL, error);
-                         if (seed && line.Value("seconds"))
-                             seconds = line.Number("seconds", 5, 3600, error);
-                         if (seed && seconds && line.Value("live-delay"))
-                             liveDelay = line.Number(
-                                 "live-delay", 0, CMatchServerClient::kMaxLiveDelaySeconds, error);
-                         if (!seed || !seconds || !liveDelay)
-                             return false;
-                         if (!line.Positional().empty())
-                         {
-                             error = "unexpected argument";
-                             return false;
-                         }
-                         quiet = line.Has("quiet");
-                         return true;
-                     });
-    if (ended)
+    DemoOptions options;
+    if (const auto ended = ReadDemoOptions(args, options))
         return *ended;
+    const long long seed = *options.m_seed;
+    const long long seconds = *options.m_seconds;
 
     InstallStopHandlers();
     const auto interrupted = [] { return StopSignalNumber() != 0; };
-    CStatusLine statusLine(StandardErrorTerminal(), CSystemClock::Instance(), !quiet);
+    CStatusLine statusLine(StandardErrorTerminal(), CSystemClock::Instance(), !options.m_quiet);
     CDemoPrinter out(statusLine);
     SyntheticSettings settings;
-    settings.m_seed = static_cast<std::uint64_t>(*seed);
+    settings.m_seed = static_cast<std::uint64_t>(seed);
     settings.m_count = 6;
     settings.m_liveCount = 1;
     auto matches = GenerateSyntheticMatches(settings);
@@ -216,7 +293,7 @@ int RunDemoCommand(const std::vector<std::string>& args)
     const std::uint32_t liveId = live.m_info.m_matchId;
     const std::uint32_t durationMs = live.m_durationMs;
     CFastClock matchClock(static_cast<double>(durationMs) /
-                          (static_cast<double>(*seconds) * 1000.0));
+                          (static_cast<double>(seconds) * 1000.0));
 
     CStatsStore stats;
     stats.Open("");
@@ -232,13 +309,7 @@ int RunDemoCommand(const std::vector<std::string>& args)
     }
     out.Say("Stand-in match server listening on " + server.ListenAddress() + ".");
 
-    GameSimScript script;
-    script.m_lobbyChat = {"/help", "/start"};
-    script.m_keepPackets = false;
-    // The game plays at its own pace, as Warcraft III does, on the clock the live match is
-    // played on: it keeps up with the match instead of running into its edge.
-    script.m_paceByInterval = true;
-    CGameSimulator game(script, matchClock);
+    CGameSimulator game(DemoGameScript(), matchClock);
     game.SetLineObserver([&out](bool inGame, const std::string& text)
                          { out.Line(inGame ? "game" : "lobby", text); });
     if (!game.Start())
@@ -252,52 +323,18 @@ int RunDemoCommand(const std::vector<std::string>& args)
     ports.m_announcePort = game.AnnouncePort();
     ports.m_firstGamePort = 0; // each hosted game takes a free port
     CMatchServerClient client(notices, ports);
-    client.SetLiveDelay(static_cast<std::uint32_t>(*liveDelay));
+    client.SetLiveDelay(static_cast<std::uint32_t>(*options.m_liveDelay));
     std::string host = "127.0.0.1";
     if (!RetrieveMatchList(client, host, server.Port(), kListWaitMs, interrupted))
         return interrupted() ? StopExitStatus(StopSignalNumber()) : kExitFailure;
     CDemoWarcraftFolder war3;
-    for (const auto& entry : client.CatalogueSnapshot())
-        war3.AddMap(entry.m_info.m_mapPath);
-    client.SetWarcraftPath(war3.Folder());
-    out.Say("\n$ velt list");
-    const std::string table = FormatTable(MatchRows(client));
-    std::fwrite(table.data(), 1, table.size(), stdout);
+    ShowDemoList(client, war3, out);
 
     out.Say("\n$ velt watch " + std::to_string(liveId) +
             "   (a simulated Warcraft III joins and types /help, /start, then commands in game)");
     std::atomic<bool> stop{false};
     CThread commands;
-    commands.Start(
-        [&]
-        {
-            for (const auto& command : kGameCommands)
-            {
-                const auto at = static_cast<std::uint64_t>(command.m_atFraction * durationMs);
-                // Short waits, so that a session that ends before this point never keeps the demo.
-                while (!game.WaitFor([&](const GameSimRecord& r) { return r.m_gameTimeMs >= at; },
-                                     kCommandPollMs))
-                {
-                    if (stop.load())
-                        return;
-                }
-                if (stop.load())
-                    return;
-                const std::string text =
-                    command.m_text != nullptr ? command.m_text : GotoArgument(durationMs);
-                const std::size_t before = RepliesIn(game.Record(), command.m_reply);
-                out.Typed(text);
-                game.TypeChat(text);
-                // The next command follows this one's answer, so that the output reads in order.
-                while (!game.WaitFor([&](const GameSimRecord& r)
-                                     { return RepliesIn(r, command.m_reply) > before; },
-                                     kCommandPollMs))
-                {
-                    if (stop.load())
-                        return;
-                }
-            }
-        });
+    commands.Start([&] { TypeDemoCommands(game, out, durationMs, stop); });
 
     WatchSequence sequence(client, notices);
     sequence.m_interrupted = interrupted;
@@ -310,10 +347,7 @@ int RunDemoCommand(const std::vector<std::string>& args)
         return StopExitStatus(StopSignalNumber());
     if (outcome != WatchOutcome::kSessionEnded)
         return kExitFailure;
-    const auto record = game.Record();
-    out.Say("\nThe match is over and the session has ended: " + std::to_string(record.m_timeSlots) +
-            " time slots, " + std::to_string(record.m_gameTimeMs / 1000) + " s of game time, " +
-            (record.m_leaveAckReceived ? "leave acknowledged." : "connection closed."));
+    out.Say(SessionSummary(game.Record()));
     server.Stop();
     return kExitOk;
 }

@@ -114,6 +114,76 @@ std::optional<SkinData> CSkinFile::Load(const QString& path, QString* error)
     return Parse(text, QFileInfo(path).absolutePath(), error);
 }
 
+namespace
+{
+
+// Where the reading of a skin file stands, line by line.
+struct SkinReading
+{
+    SkinData m_data;
+    bool m_headerSeen = false;
+    bool m_inHeader = false;
+    bool m_formatSeen = false;
+    std::shared_ptr<SkinObject> m_current;
+};
+
+// A "[name]" line: the header first, then one object each. Why it is refused, or nothing.
+std::optional<QString> ReadSection(const QString& line, SkinReading& reading)
+{
+    if (!line.endsWith(QLatin1Char(']')))
+        return QStringLiteral("unclosed section");
+    const QString name = line.mid(1, line.size() - 2).trimmed();
+    if (name.isEmpty() || name.size() > CSkinFile::kMaxObjectNameLength ||
+        name.contains(QLatin1Char('[')) || name.contains(QLatin1Char(']')))
+        return QStringLiteral("bad section name");
+    if (!reading.m_headerSeen)
+    {
+        if (name != QLatin1String(kHeaderSection))
+            return QStringLiteral("the file must begin with [Skin]");
+        reading.m_headerSeen = true;
+        reading.m_inHeader = true;
+        return std::nullopt;
+    }
+    if (!reading.m_formatSeen)
+        return QStringLiteral("Format missing");
+    if (reading.m_data.m_objects.count(name) != 0 || name == QLatin1String(kHeaderSection))
+        return QStringLiteral("duplicate object %1").arg(name);
+    reading.m_inHeader = false;
+    reading.m_current = std::make_shared<SkinObject>();
+    reading.m_current->m_name = name;
+    reading.m_data.m_objects[name] = reading.m_current;
+    return std::nullopt;
+}
+
+// A "key=value" line of the header or of the current object.
+std::optional<QString> ReadKeyValue(const QString& line, const QString& baseDir,
+                                    SkinReading& reading)
+{
+    const qsizetype equals = line.indexOf(QLatin1Char('='));
+    if (equals <= 0)
+        return QStringLiteral("expected key=value");
+    const QString key = line.left(equals).trimmed();
+    const QString value = line.mid(equals + 1).trimmed();
+    if (reading.m_inHeader)
+    {
+        if (key == QLatin1String("Format") && value == QLatin1String(kFormatLine))
+            reading.m_formatSeen = true;
+        else if (key == QLatin1String("Name"))
+            reading.m_data.m_name = value;
+        else
+            return QStringLiteral("unknown header line");
+        return std::nullopt;
+    }
+    if (!reading.m_current)
+        return QStringLiteral("the file must begin with [Skin]");
+    QString why;
+    if (!ApplyProperty(*reading.m_current, key, value, baseDir, &why))
+        return why;
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<SkinData> CSkinFile::Parse(const QByteArray& text, const QString& baseDir,
                                          QString* error)
 {
@@ -128,17 +198,8 @@ std::optional<SkinData> CSkinFile::Parse(const QByteArray& text, const QString& 
         Fail(error, QStringLiteral("not UTF-8 text"));
         return std::nullopt;
     }
-    SkinData data;
-    bool headerSeen = false;
-    bool inHeader = false;
-    bool formatSeen = false;
-    std::shared_ptr<SkinObject> current;
+    SkinReading reading;
     int lineNumber = 0;
-    const auto broken = [&](const QString& why)
-    {
-        Fail(error, QStringLiteral("line %1: %2").arg(lineNumber).arg(why));
-        return std::nullopt;
-    };
     for (const QString& rawLine : decoded.split(QLatin1Char('\n')))
     {
         ++lineNumber;
@@ -146,59 +207,21 @@ std::optional<SkinData> CSkinFile::Parse(const QByteArray& text, const QString& 
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
             line.startsWith(QLatin1Char('#')))
             continue;
-        if (line.startsWith(QLatin1Char('[')))
+        const std::optional<QString> why = line.startsWith(QLatin1Char('['))
+                                               ? ReadSection(line, reading)
+                                               : ReadKeyValue(line, baseDir, reading);
+        if (why)
         {
-            if (!line.endsWith(QLatin1Char(']')))
-                return broken(QStringLiteral("unclosed section"));
-            const QString name = line.mid(1, line.size() - 2).trimmed();
-            if (name.isEmpty() || name.size() > kMaxObjectNameLength ||
-                name.contains(QLatin1Char('[')) || name.contains(QLatin1Char(']')))
-                return broken(QStringLiteral("bad section name"));
-            if (!headerSeen)
-            {
-                if (name != QLatin1String(kHeaderSection))
-                    return broken(QStringLiteral("the file must begin with [Skin]"));
-                headerSeen = true;
-                inHeader = true;
-                continue;
-            }
-            if (!formatSeen)
-                return broken(QStringLiteral("Format missing"));
-            if (data.m_objects.count(name) != 0 || name == QLatin1String(kHeaderSection))
-                return broken(QStringLiteral("duplicate object %1").arg(name));
-            inHeader = false;
-            current = std::make_shared<SkinObject>();
-            current->m_name = name;
-            data.m_objects[name] = current;
-            continue;
+            Fail(error, QStringLiteral("line %1: %2").arg(lineNumber).arg(*why));
+            return std::nullopt;
         }
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals <= 0)
-            return broken(QStringLiteral("expected key=value"));
-        const QString key = line.left(equals).trimmed();
-        const QString value = line.mid(equals + 1).trimmed();
-        if (inHeader)
-        {
-            if (key == QLatin1String("Format") && value == QLatin1String(kFormatLine))
-                formatSeen = true;
-            else if (key == QLatin1String("Name"))
-                data.m_name = value;
-            else
-                return broken(QStringLiteral("unknown header line"));
-            continue;
-        }
-        if (!current)
-            return broken(QStringLiteral("the file must begin with [Skin]"));
-        QString why;
-        if (!ApplyProperty(*current, key, value, baseDir, &why))
-            return broken(why);
     }
-    if (!formatSeen)
+    if (!reading.m_formatSeen)
     {
         Fail(error, QStringLiteral("not a VELT skin file"));
         return std::nullopt;
     }
-    return data;
+    return std::move(reading.m_data);
 }
 
 } // namespace velt
