@@ -5,6 +5,7 @@
 #include "browser/CVELTTopView.h"
 #include "controls/CResponsiveWait.h"
 #include "server/CMatchServerClient.h"
+#include "server/ListOrder.h"
 #include "server/ServerConnection.h"
 #include "skin/CSkinEngine.h"
 
@@ -90,6 +91,8 @@ void CVELTListView::OnInitialUpdate()
         m_skin->SkinEngineAttachChild(this, kSkinChildKind);
     m_list.SetExtendedStyle(m_list.GetExtendedStyle() | kListExFullRowSelect |
                             kListExHeaderDragDrop);
+    // The same quicksort and comparison as the command line's list, so both show one order.
+    m_list.SetRowOrder(&SortRowOrder);
     const int averageCharWidth = QFontMetrics(Form()->font()).averageCharWidth();
     for (int column = 0; column < static_cast<int>(std::size(kColumns)); ++column)
     {

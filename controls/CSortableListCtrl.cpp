@@ -1,12 +1,11 @@
 #include "controls/CSortableListCtrl.h"
 
-#include "server/ListOrder.h"
-
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <string>
 
 namespace velt
@@ -146,16 +145,32 @@ void CSortableListCtrl::SortByColumn(int column, bool ascending)
     emit ListSorted(column, ascending);
 }
 
+namespace
+{
+
+std::vector<std::size_t> TextOrder(const std::vector<std::string>& cells, bool ascending)
+{
+    std::vector<std::size_t> order(cells.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b)
+                     { return ascending ? cells[a] < cells[b] : cells[b] < cells[a]; });
+    return order;
+}
+
+} // namespace
+
 void CSortableListCtrl::SortRange(int first, int last)
 {
     if (first >= last || first < 0 || last >= GetItemCount())
         return;
-    // The same quicksort and comparison as the command line's list, so both show one order.
     const auto count = static_cast<std::size_t>(last - first + 1);
     std::vector<std::string> texts(count);
     for (std::size_t k = 0; k < count; ++k)
         texts[k] = m_model.Text(first + static_cast<int>(k), m_sortColumn).toStdString();
-    const std::vector<std::size_t> sorted = SortRowOrder(texts, m_sortAscending);
+    const std::vector<std::size_t> sorted =
+        m_rowOrder ? m_rowOrder(texts, m_sortAscending) : TextOrder(texts, m_sortAscending);
     std::vector<int> order(static_cast<std::size_t>(GetItemCount()));
     for (std::size_t r = 0; r < order.size(); ++r)
         order[r] = static_cast<int>(r);

@@ -5,7 +5,11 @@
 
 #include <QTreeView>
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace velt
 {
@@ -19,14 +23,19 @@ enum ListExStyle : std::uint32_t
 };
 
 // A report list whose cells carry their own text colours, that keeps a data word per row, and
-// sorts by a column when its header is clicked, with the comparison of CompareCells (numbers,
-// dates, then text). Selection and focus stay with their row through a sort.
+// sorts by a column when its header is clicked, in the order its owner gives (by default the
+// texts' byte order, ties kept). Selection and focus stay with their row through a sort.
 class CSortableListCtrl : public QTreeView
 {
     Q_OBJECT
 
 public:
     explicit CSortableListCtrl(QWidget* parent = nullptr);
+
+    // The order of a column's cells (UTF-8) after a sort: the row numbers in display order.
+    using RowOrder = std::function<std::vector<std::size_t>(const std::vector<std::string>& cells,
+                                                            bool ascending)>;
+    void SetRowOrder(RowOrder order) { m_rowOrder = std::move(order); }
 
     // Sets the style plus kListExFullRowSelect and kListExSubItemImages, which always stay.
     void SetExtendedStyle(std::uint32_t style);
@@ -89,6 +98,7 @@ private:
     CListCtrlModel m_model;
     int m_sortColumn = -1;
     bool m_sortAscending = true;
+    RowOrder m_rowOrder;
     std::uint32_t m_extendedStyle = kListExFullRowSelect | kListExSubItemImages;
 };
 

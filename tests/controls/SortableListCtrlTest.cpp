@@ -1,5 +1,7 @@
 #include "controls/CSortableListCtrl.h"
 
+#include "server/ListOrder.h"
+
 #include <QHeaderView>
 #include <QImage>
 #include <QSignalSpy>
@@ -30,6 +32,7 @@ class ListFixture : public ::testing::Test
 protected:
     void Build(const QStringList& cells, int columns = 2)
     {
+        m_list.SetRowOrder(&SortRowOrder);
         for (int c = 0; c < columns; ++c)
             m_list.InsertColumn(c, QStringLiteral("Column %1").arg(c), 90);
         for (int r = 0; r < cells.size(); ++r)
