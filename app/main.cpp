@@ -2,9 +2,9 @@
 #include "app/CMessageBoxNotice.h"
 #include "app/CPlayerApp.h"
 #include "app/CommandLine.h"
-#include "app/GuiResources.h"
 #include "app/SettingsFolder.h"
 #include "platform/Socket.h"
+#include "res/GuiResources.h"
 #include "skin/VeltArt.h"
 
 #include <QApplication>

@@ -1,11 +1,11 @@
 #include "browser/CVELTTopView.h"
 
 #include "app/CMainDialog.h"
-#include "app/GuiResources.h"
 #include "browser/CVELTListView.h"
 #include "controls/CLogoStatic.h"
 #include "platform/FileSystem.h"
 #include "platform/ProfileFile.h"
+#include "res/GuiResources.h"
 #include "server/CMatchServerClient.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "skin/CSkinEngine.h"
 
-#include "app/GuiResources.h"
+#include "res/GuiResources.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -21,12 +21,18 @@ struct LookRole
 };
 
 constexpr LookRole kLookRoles[] = {
-    {"Window", QPalette::Window},       {"WindowText", QPalette::WindowText},
-    {"Button", QPalette::Button},       {"ButtonText", QPalette::ButtonText},
-    {"Base", QPalette::Base},           {"Text", QPalette::Text},
-    {"Highlight", QPalette::Highlight}, {"HighlightedText", QPalette::HighlightedText},
-    {"AlternateBase", QPalette::AlternateBase}, {"ToolTipBase", QPalette::ToolTipBase},
-    {"ToolTipText", QPalette::ToolTipText},     {"PlaceholderText", QPalette::PlaceholderText},
+    {"Window", QPalette::Window},
+    {"WindowText", QPalette::WindowText},
+    {"Button", QPalette::Button},
+    {"ButtonText", QPalette::ButtonText},
+    {"Base", QPalette::Base},
+    {"Text", QPalette::Text},
+    {"Highlight", QPalette::Highlight},
+    {"HighlightedText", QPalette::HighlightedText},
+    {"AlternateBase", QPalette::AlternateBase},
+    {"ToolTipBase", QPalette::ToolTipBase},
+    {"ToolTipText", QPalette::ToolTipText},
+    {"PlaceholderText", QPalette::PlaceholderText},
 };
 
 // Kind 3 of SkinEngineAttachChild: a form view, which takes the look's window colours.

@@ -1,4 +1,4 @@
-#include "app/GuiResources.h"
+#include "res/GuiResources.h"
 
 #include <QtGlobal>
 
