@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <random>
-#include <thread>
 #include <optional>
+#include <random>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "host/packets/GameToHostPackets.h"
@@ -20,7 +20,7 @@
 #include "platform/Thread.h"
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
-#include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 
@@ -133,7 +133,8 @@ std::optional<FeedRun> PlayAt4x(const FeedMatch& feed, velt::CScriptedMatchServe
 
 // Messages of one size out, keepalives back, with a window of messages in flight. Returns the
 // messages per second.
-std::optional<double> PingPong(std::size_t messageSize, std::uint32_t messages, std::uint32_t window)
+std::optional<double> PingPong(std::size_t messageSize, std::uint32_t messages,
+                               std::uint32_t window)
 {
     const Bytes keepalive = velt::BuildKeepalive({});
     velt::CTcpListener listener;
@@ -197,7 +198,8 @@ void BM_FeedAt4xVsPingPong(benchmark::State& state)
     server.Start();
     // The lobby lets the game start only when the map is in the Warcraft III folder.
     const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("velt-bench-feed-" + std::to_string(std::random_device{}()));
+        std::filesystem::temp_directory_path() /
+        ("velt-bench-feed-" + std::to_string(std::random_device{}()));
     std::string mapPath = feed.m_match.m_info.m_mapPath;
     std::replace(mapPath.begin(), mapPath.end(), '\\', '/');
     std::filesystem::create_directories((folder / mapPath).parent_path());

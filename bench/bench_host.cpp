@@ -25,7 +25,7 @@
 #include "platform/Socket.h"
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
-#include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 
 namespace
 {

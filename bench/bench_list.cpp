@@ -3,7 +3,7 @@
 #include "browser/CVELTListView.h"
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
-#include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 
 #include <QApplication>
 #include <QHeaderView>

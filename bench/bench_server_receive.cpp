@@ -10,7 +10,7 @@
 #include "server/CFrameAssembler.h"
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
-#include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 
 namespace
 {

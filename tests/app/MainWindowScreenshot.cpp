@@ -8,7 +8,7 @@
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "skin/CSkinEngine.h"
-#include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 
 #include <QApplication>
 #include <QDir>

@@ -6,7 +6,7 @@
 #include "browser/CVELTTopView.h"
 #include "server/CMatchInfo.h"
 #include "server/CMatchServerClient.h"
-#include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 
 #include <QTemporaryDir>
 

@@ -3,7 +3,7 @@
 
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
-#include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 
 #include <QDir>
 #include <QFile>

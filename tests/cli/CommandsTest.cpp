@@ -19,7 +19,7 @@
 #include "server/MatchServerMessages.h"
 #include "tests/cli/CommandRun.h"
 #include "tests/cli/StandInServer.h"
-#include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/CMatchServer.h"

@@ -22,7 +22,7 @@
 #include "server/MatchServerMessages.h"
 #include "tests/PollUntil.h"
 #include "tests/cli/CommandRun.h"
-#include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/CMatchServer.h"

@@ -20,7 +20,7 @@
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "tests/PollUntil.h"
-#include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 

@@ -16,8 +16,8 @@
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
 #include "tests/PollUntil.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 #include "tests/host/HostTestSupport.h"
-#include "tools/doubles/CScriptedMatchServer.h"
 
 namespace velt
 {
@@ -293,44 +293,88 @@ TEST_P(ChunkRoutingTest, ChunkReachesTheHostAndTheCatalogue)
 INSTANTIATE_TEST_SUITE_P(
     Chunks, ChunkRoutingTest,
     ::testing::Values(
-        ChunkRow{"Full", [] { return ChunkFrame(kMatch, 0, Stream(2000), 65); }, 2000, false,
-                 "1 min:5 sec", {}},
-        ChunkRow{"Short", [] { return ChunkFrame(kMatch, 0, Stream(1999), 3930); }, 1999, false,
-                 "1 hr :5 min:30 sec", {}},
-        ChunkRow{"One", [] { return ChunkFrame(kMatch, 0, Stream(1), 0); }, 1, false,
-                 "0 min:0 sec", {}},
-        ChunkRow{"Empty", [] { return ChunkFrame(kMatch, 0, {}, 65); }, 0, false, "0 min:10 sec",
+        ChunkRow{"Full",
+                 [] { return ChunkFrame(kMatch, 0, Stream(2000), 65); },
+                 2000,
+                 false,
+                 "1 min:5 sec",
                  {}},
-        ChunkRow{"EndMarker", [] { return ChunkFrame(kMatch, 0, {}, 65, 2001); }, 0, true,
-                 "0 min:10 sec", {}},
+        ChunkRow{"Short",
+                 [] { return ChunkFrame(kMatch, 0, Stream(1999), 3930); },
+                 1999,
+                 false,
+                 "1 hr :5 min:30 sec",
+                 {}},
+        ChunkRow{
+            "One", [] { return ChunkFrame(kMatch, 0, Stream(1), 0); }, 1, false, "0 min:0 sec", {}},
+        ChunkRow{
+            "Empty", [] { return ChunkFrame(kMatch, 0, {}, 65); }, 0, false, "0 min:10 sec", {}},
+        ChunkRow{"EndMarker",
+                 [] { return ChunkFrame(kMatch, 0, {}, 65, 2001); },
+                 0,
+                 true,
+                 "0 min:10 sec",
+                 {}},
         ChunkRow{"EndMarkerWithoutSeconds",
-                 [] { return Reframed(Bytes{kMatch, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}); },
-                 0, true, "0 min:10 sec", {}},
+                 [] {
+                     return Reframed(Bytes{kMatch, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
+                 },
+                 0,
+                 true,
+                 "0 min:10 sec",
+                 {}},
         // The host takes only the next bytes of its stream (here, from 0); the length is news
         // all the same.
-        ChunkRow{"NotTheNextBytes", [] { return ChunkFrame(kMatch, 4000, Stream(1), 0); }, 0,
-                 false, "0 min:0 sec", {}},
+        ChunkRow{"NotTheNextBytes",
+                 [] { return ChunkFrame(kMatch, 4000, Stream(1), 0); },
+                 0,
+                 false,
+                 "0 min:0 sec",
+                 {}},
         ChunkRow{"PastTheBuffer",
-                 [] { return ChunkFrame(kMatch, kCapacity - 1000, Stream(2000), 65); }, 0, false,
-                 "1 min:5 sec", {}},
+                 [] { return ChunkFrame(kMatch, kCapacity - 1000, Stream(2000), 65); },
+                 0,
+                 false,
+                 "1 min:5 sec",
+                 {}},
         // Frames whose count does not fit them are dropped unread.
         ChunkRow{"DataBeyondTheFrame",
-                 [] { return ChunkFrame(kMatch, 0, Stream(1000), 65, 2000); }, 0, false,
-                 "0 min:10 sec", {}},
+                 [] { return ChunkFrame(kMatch, 0, Stream(1000), 65, 2000); },
+                 0,
+                 false,
+                 "0 min:10 sec",
+                 {}},
         ChunkRow{"SecondsMissing",
-                 [] {
+                 []
+                 {
                      Bytes payload = Payload(ChunkFrame(kMatch, 0, Stream(100), 65));
                      payload.resize(payload.size() - 2);
                      return Reframed(payload);
                  },
-                 0, false, "0 min:10 sec", {}},
-        ChunkRow{"HeadOnly", [] { return Reframed(Bytes{kMatch, 0, 0, 0, 0, 0, 0}); }, 0, false,
-                 "0 min:10 sec", {}},
-        ChunkRow{"NoHost", [] { return ChunkFrame(kOtherMatch, 0, Stream(2000), 65); }, 0, false,
-                 "0 min:10 sec", {"Invalid replay!"}},
+                 0,
+                 false,
+                 "0 min:10 sec",
+                 {}},
+        ChunkRow{"HeadOnly",
+                 [] {
+                     return Reframed(Bytes{kMatch, 0, 0, 0, 0, 0, 0});
+                 },
+                 0,
+                 false,
+                 "0 min:10 sec",
+                 {}},
+        ChunkRow{"NoHost",
+                 [] { return ChunkFrame(kOtherMatch, 0, Stream(2000), 65); },
+                 0,
+                 false,
+                 "0 min:10 sec",
+                 {"Invalid replay!"}},
         ChunkRow{"EndMarkerWithoutHost",
-                 [] { return ChunkFrame(kOtherMatch, 0, {}, 65, 2001); }, 0, false,
-                 "0 min:10 sec", {"Invalid replay!"}}),
+                 [] { return ChunkFrame(kOtherMatch, 0, {}, 65, 2001); },
+                 0,
+                 false,
+                 "0 min:10 sec",
+                 {"Invalid replay!"}}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 // An empty chunk never holds the receive thread: other matches' frames on the connection go
@@ -344,10 +388,9 @@ TEST_F(MatchDownloadTest, EmptyChunkNeverHoldsTheReceiveThread)
     const std::shared_ptr<CLocalGameHost> host = m_client->FindHost(kMatch);
     ASSERT_TRUE(host);
 
-    ASSERT_TRUE(m_server.SendFrames(0,
-                                    {ChunkFrame(kMatch, 0, {}, 0),
-                                     BuildFrame({CodeByte(MessageCode::MSG_LIST_END), {}})},
-                                    true));
+    ASSERT_TRUE(m_server.SendFrames(
+        0, {ChunkFrame(kMatch, 0, {}, 0), BuildFrame({CodeByte(MessageCode::MSG_LIST_END), {}})},
+        true));
     // Well inside the hold.
     EXPECT_TRUE(m_client->ListEndEvent().Wait(kDeadlineMs));
     EXPECT_TRUE(m_client->HasHost(kMatch));
@@ -370,7 +413,8 @@ TEST_F(MatchDownloadTest, FullChunksChainWhileAGameIsConnected)
     const auto host = m_client->FindHost(kMatch);
     ASSERT_TRUE(WaitUntil([&] { return host->StreamSize() == 7999; }));
     Deliver({});
-    EXPECT_EQ(m_server.DataRequestOffsets(kMatch), (std::vector<std::uint32_t>{0, 2000, 4000, 6000}));
+    EXPECT_EQ(m_server.DataRequestOffsets(kMatch),
+              (std::vector<std::uint32_t>{0, 2000, 4000, 6000}));
     EXPECT_TRUE(m_notices.Texts().empty());
 }
 
@@ -396,8 +440,8 @@ TEST_F(MatchDownloadTest, StreamPastTheBufferEndsAtTheLastChunkThatFits)
 struct ResumeRow
 {
     const char* m_name;
-    bool m_joinFirst;   // a game joined
-    bool m_gameLeaves;  // and left again
+    bool m_joinFirst;  // a game joined
+    bool m_gameLeaves; // and left again
     bool m_resumed;
 };
 
@@ -483,7 +527,8 @@ TEST_F(MatchDownloadTest, ResumeThatCannotListenCanBeTriedAgain)
 
     // Another program takes the port once the host's listener has let it go.
     CTcpListener squatter;
-    ASSERT_TRUE(WaitUntil([&] { return squatter.Open("127.0.0.1", port) == CTcpListener::Error::kNone; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return squatter.Open("127.0.0.1", port) == CTcpListener::Error::kNone; }));
     EXPECT_FALSE(m_client->ResumeHost(kMatch));
     EXPECT_EQ(m_notices.Texts(), std::vector<std::string>{"Stream socket bind error"});
     squatter.Close();
@@ -518,32 +563,31 @@ TEST_P(ConnectionLossTest, OnlyALostConnectionIsToldOnce)
 
 INSTANTIATE_TEST_SUITE_P(
     Ways, ConnectionLossTest,
-    ::testing::Values(
-        LossRow{"ServerClosed",
-                [](CScriptedMatchServer& server, CMatchServerClient& client)
-                {
-                    server.CloseClient(0);
-                    ASSERT_TRUE(WaitUntil([&] { return !client.IsConnected(); }));
-                },
-                {"Disconnected from server!"}},
-        LossRow{"ChannelRefused",
-                [](CScriptedMatchServer& server, CMatchServerClient& client)
-                {
-                    ASSERT_TRUE(server.Send(0, BuildFrame({0x4A, {}})));
-                    ASSERT_TRUE(client.ChannelInvalidEvent().Wait(kDeadlineMs));
-                },
-                {}},
-        LossRow{"ClosedThenReconnectedAndRefused",
-                [](CScriptedMatchServer& server, CMatchServerClient& client)
-                {
-                    server.CloseClient(0);
-                    ASSERT_TRUE(WaitUntil([&] { return !client.IsConnected(); }));
-                    ASSERT_TRUE(client.Connect("127.0.0.1", server.Port()));
-                    ASSERT_TRUE(server.WaitForClients(2, kDeadlineMs));
-                    ASSERT_TRUE(server.Send(1, BuildFrame({0x4A, {}})));
-                    ASSERT_TRUE(client.ChannelInvalidEvent().Wait(kDeadlineMs));
-                },
-                {}}),
+    ::testing::Values(LossRow{"ServerClosed",
+                              [](CScriptedMatchServer& server, CMatchServerClient& client)
+                              {
+                                  server.CloseClient(0);
+                                  ASSERT_TRUE(WaitUntil([&] { return !client.IsConnected(); }));
+                              },
+                              {"Disconnected from server!"}},
+                      LossRow{"ChannelRefused",
+                              [](CScriptedMatchServer& server, CMatchServerClient& client)
+                              {
+                                  ASSERT_TRUE(server.Send(0, BuildFrame({0x4A, {}})));
+                                  ASSERT_TRUE(client.ChannelInvalidEvent().Wait(kDeadlineMs));
+                              },
+                              {}},
+                      LossRow{"ClosedThenReconnectedAndRefused",
+                              [](CScriptedMatchServer& server, CMatchServerClient& client)
+                              {
+                                  server.CloseClient(0);
+                                  ASSERT_TRUE(WaitUntil([&] { return !client.IsConnected(); }));
+                                  ASSERT_TRUE(client.Connect("127.0.0.1", server.Port()));
+                                  ASSERT_TRUE(server.WaitForClients(2, kDeadlineMs));
+                                  ASSERT_TRUE(server.Send(1, BuildFrame({0x4A, {}})));
+                                  ASSERT_TRUE(client.ChannelInvalidEvent().Wait(kDeadlineMs));
+                              },
+                              {}}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 // --- The Warcraft III folder from Wine's registry ---------------------------------------------
@@ -626,17 +670,15 @@ INSTANTIATE_TEST_SUITE_P(
     Registries, InstallPathTest,
     ::testing::Values(
         InstallPathRow{"NoRegistry", std::nullopt, ""},
-        InstallPathRow{"NoKey", std::string("[Software\\\\Other] 1\n\"InstallPathX\"=\"C:\\\\x\"\n"),
-                       ""},
+        InstallPathRow{"NoKey",
+                       std::string("[Software\\\\Other] 1\n\"InstallPathX\"=\"C:\\\\x\"\n"), ""},
         InstallPathRow{"NoValue", std::string(kKey) + "\"InstallPath\"=\"C:\\\\Games\"\n", ""},
         InstallPathRow{"EmptyValue", std::string(kKey) + "\"InstallPathX\"=\"\"\n", ""},
-        InstallPathRow{"TooLong",
-                       std::string(kKey) + "\"InstallPathX\"=\"C:\\\\" + std::string(260, 'a') +
-                           "\"\n",
-                       ""},
+        InstallPathRow{
+            "TooLong",
+            std::string(kKey) + "\"InstallPathX\"=\"C:\\\\" + std::string(260, 'a') + "\"\n", ""},
         InstallPathRow{"DriveC",
-                       std::string(kKey) +
-                           "\"InstallPathX\"=\"C:\\\\Games\\\\Warcraft III\"\n",
+                       std::string(kKey) + "\"InstallPathX\"=\"C:\\\\Games\\\\Warcraft III\"\n",
                        "dosdevices/c:/Games/Warcraft III/"},
         InstallPathRow{"TrailingBackslashAndOtherCase",
                        std::string(kKey) + "\"InstallPathX\"=\"c:\\\\games\\\\WARCRAFT III\\\\\"\n",

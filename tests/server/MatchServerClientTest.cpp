@@ -14,8 +14,8 @@
 #include "platform/Socket.h"
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
-#include "tools/doubles/CScriptedMatchServer.h"
 #include "tests/PollUntil.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 
 namespace velt
 {
@@ -265,8 +265,8 @@ TEST_P(DispatchTest, EachCodeHasOnlyItsEffect)
     EXPECT_EQ(m_client.ListEndEvent().IsSet(), row.m_listEnd);
     EXPECT_EQ(m_client.ChannelInvalidEvent().IsSet(), row.m_refused);
     EXPECT_EQ(m_client.IsConnected(), !row.m_refused);
-    EXPECT_EQ(m_notices.Texts(), row.m_notice ? std::vector<std::string>{row.m_notice}
-                                              : std::vector<std::string>{});
+    EXPECT_EQ(m_notices.Texts(),
+              row.m_notice ? std::vector<std::string>{row.m_notice} : std::vector<std::string>{});
 
     // The receive thread goes on after every code, the refusal included.
     m_client.ListEndEvent().Reset();

@@ -1,4 +1,4 @@
-#include "tools/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/CScriptedMatchServer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -189,10 +189,10 @@ bool CScriptedMatchServer::ServeMatchRequest(const ReceivedFrame& frame)
 }
 
 std::vector<std::uint8_t> CScriptedMatchServer::ChunkFor(const ScriptedMatch& match,
-                                                          std::uint32_t offset)
+                                                         std::uint32_t offset)
 {
-    const std::uint32_t available =
-        std::min<std::uint32_t>(match.m_available, static_cast<std::uint32_t>(match.m_stream.size()));
+    const std::uint32_t available = std::min<std::uint32_t>(
+        match.m_available, static_cast<std::uint32_t>(match.m_stream.size()));
     if (offset >= available)
     {
         const std::uint32_t count = match.m_ended ? kEndMarkerCount : 0;
