@@ -39,6 +39,7 @@ constexpr std::uint32_t kSampleMs = 500;
 constexpr const char* kLackLine = "Lack of data from server!";
 constexpr const char* kBufferingLine = "[VELT] Not enough data,buffering..";
 constexpr const char* kCaughtUpLine = "[VELT] Now play with normal speed";
+constexpr const char* kResumedLine = "[VELT] Game resumed..";
 
 // The system clock, read a set time later while the archive is made, so that its live match
 // began that long ago.
@@ -64,6 +65,10 @@ struct LiveEdgeFigures
     double m_behindMaxSeconds = 0;
     double m_behindMeanSeconds = 0;
     std::size_t m_samples = 0;
+    // Inside a buffering halt, which waits for a set amount of new data however long the live
+    // match takes to produce it, and the sample just after it: counted apart.
+    double m_haltBehindMaxSeconds = 0;
+    std::size_t m_haltSamples = 0;
 
     double PerMinute(std::size_t lines) const
     {
@@ -140,12 +145,22 @@ LiveEdgeFigures WatchLiveEdge(std::uint32_t delaySeconds, bool paced, std::uint3
         game.WaitFor([](const GameSimRecord& r) { return LinesStartingWith(r, kCaughtUpLine) > 0; },
                      static_cast<std::uint32_t>(endMs - startMs));
     double behindSum = 0;
+    std::size_t resumedBefore = 0;
     while (figures.m_caughtUp && NowMs() < endMs && !game.Finished())
     {
         const std::uint64_t edgeMs = clock.NowMs() - matchStartMs;
-        const std::uint64_t gameTimeMs = game.Record().m_gameTimeMs;
+        const GameSimRecord sample = game.Record();
         const double behind =
-            (static_cast<double>(edgeMs) - static_cast<double>(gameTimeMs)) / 1000.0;
+            (static_cast<double>(edgeMs) - static_cast<double>(sample.m_gameTimeMs)) / 1000.0;
+        const std::size_t resumed = LinesStartingWith(sample, kResumedLine);
+        if (LinesStartingWith(sample, kBufferingLine) > resumed || resumed != resumedBefore)
+        {
+            resumedBefore = resumed;
+            figures.m_haltBehindMaxSeconds = std::max(figures.m_haltBehindMaxSeconds, behind);
+            ++figures.m_haltSamples;
+            std::this_thread::sleep_for(std::chrono::milliseconds(kSampleMs));
+            continue;
+        }
         figures.m_behindMinSeconds =
             figures.m_samples == 0 ? behind : std::min(figures.m_behindMinSeconds, behind);
         figures.m_behindMaxSeconds =
@@ -168,12 +183,14 @@ LiveEdgeFigures WatchLiveEdge(std::uint32_t delaySeconds, bool paced, std::uint3
 
     std::printf("live-edge: delay %u s, %s game, %.0f s watched: \"%s\" %zu (%.1f/min), \"%s\" %zu "
                 "(%.1f/min); "
-                "behind live after the catch-up %.1f to %.1f s, mean %.1f s\n",
+                "behind live after the catch-up %.1f to %.1f s, mean %.1f s; in %zu buffering "
+                "samples at most %.1f s\n",
                 delaySeconds, paced ? "paced" : "unpaced", figures.m_runSeconds, kLackLine,
                 figures.m_lackLines, figures.PerMinute(figures.m_lackLines), kBufferingLine,
                 figures.m_bufferingLines, figures.PerMinute(figures.m_bufferingLines),
                 figures.m_behindMinSeconds, figures.m_behindMaxSeconds,
-                figures.m_behindMeanSeconds);
+                figures.m_behindMeanSeconds, figures.m_haltSamples,
+                figures.m_haltBehindMaxSeconds);
     std::fflush(stdout);
     return figures;
 }
@@ -200,6 +217,9 @@ TEST(LiveEdgeTest, GameFasterThanTheMatchRunsIntoTheEdge)
     ASSERT_TRUE(figures.m_caughtUp);
     EXPECT_GT(figures.m_lackLines + figures.m_bufferingLines, 0u);
     EXPECT_LT(figures.m_behindMaxSeconds, 8.0);
+    // A buffering halt waits for 2000 new bytes, some seconds of this match, and ends.
+    EXPECT_LT(figures.m_haltBehindMaxSeconds, 30.0);
+    EXPECT_LT(figures.m_haltSamples * kSampleMs, figures.m_runSeconds * 1000 / 2);
 }
 
 // With a delay of 20 s the game keeps 20 s of data in hand: nothing runs short, whether it plays
