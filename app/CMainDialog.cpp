@@ -93,14 +93,14 @@ int CMainDialog::OnCreate()
     m_listView = qobject_cast<CVELTListView*>(m_splitter.FindKeyedView(kListViewKey));
     if (m_listView == nullptr)
         return 0;
-    m_listView->SetMainDialog(this);
+    m_listView->SetWindow(this);
     m_listView->OnInitialUpdate();
 
     if (m_splitter.CreateKeyedView(m_splitter.IdFromRowCol(0, 0), CVELTTopView::RuntimeClass(),
                                    QRect(), true, kTopViewKey))
         m_topView = qobject_cast<CVELTTopView*>(m_splitter.FindKeyedView(kTopViewKey));
     if (m_topView != nullptr)
-        m_topView->SetMainDialog(this);
+        m_topView->SetWindow(this);
     SetTabOrder();
     return 0;
 }
@@ -234,7 +234,7 @@ bool CMainDialog::OpenReplayFile(const std::string& path)
     {
         if (opened->Path() == absolute)
         {
-            m_listView->ShowFileRow(*opened);
+            m_listView->ShowFileRow(opened->Client(), COpenedReplay::kMatchId);
             return true;
         }
     }
@@ -250,7 +250,7 @@ bool CMainDialog::OpenReplayFile(const std::string& path)
     if (m_topView != nullptr)
         m_topView->TakeSettingsBeforeConnect(opened->Client());
     m_openedReplays.push_back(std::move(opened));
-    m_listView->ShowFileRow(*m_openedReplays.back());
+    m_listView->ShowFileRow(m_openedReplays.back()->Client(), COpenedReplay::kMatchId);
     return true;
 }
 

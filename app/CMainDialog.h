@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/DesktopSeams.h"
+#include "browser/DesktopSeams.h"
+#include "browser/IBrowserWindow.h"
 #include "controls/CSkinSplitterWnd.h"
 #include "server/ServerAddress.h"
 
@@ -25,8 +26,8 @@ class CVELTTopView;
 // The main window: a fixed-size dialog whose child frame holds a locked two-row splitter with the
 // command bar above the match list. It owns the channel table (one match server client per
 // channel), the current client, and the server host and port. The views reach it through the
-// pointer it gives them when it creates them.
-class CMainDialog : public QDialog
+// browser window interface that it gives them when it creates them.
+class CMainDialog : public QDialog, public IBrowserWindow
 {
     Q_OBJECT
 
@@ -52,11 +53,11 @@ public:
     void CreateContents();
 
     // Makes the channel's client current, creating it on first use. True when it already was.
-    bool SelectChannel(std::uint32_t channelId);
+    bool SelectChannel(std::uint32_t channelId) override;
     // Resolves the server host (keeping the dotted address text from then on) and connects the
     // current client; the user is told when that fails. The window keeps painting meanwhile but
     // takes no input. True when the connection is up.
-    bool ConnectCurrentClient();
+    bool ConnectCurrentClient() override;
 
     // Opens a replay file from disk (the command line, a file dropped onto the window, Ctrl+O):
     // the file is read and served by the program itself, and its row goes to the top of the
@@ -72,15 +73,15 @@ public:
         return m_openedReplays;
     }
 
-    const DesktopSeams& Seams() const { return m_seams; }
-    IUserNotice& Notices() const { return *m_seams.m_notices; }
+    const DesktopSeams& Seams() const override { return m_seams; }
+    IUserNotice& Notices() const override { return *m_seams.m_notices; }
 
     using ChannelTable = std::map<std::uint32_t, std::unique_ptr<CMatchServerClient>>;
     ChannelTable& Channels() { return m_channelTable; }
-    CMatchServerClient* CurrentClient() const { return m_currentClient; }
+    CMatchServerClient* CurrentClient() const override { return m_currentClient; }
     void SetCurrentClient(CMatchServerClient* client) { m_currentClient = client; }
-    CVELTListView* ListView() const { return m_listView; }
-    CVELTTopView* TopView() const { return m_topView; }
+    CVELTListView* ListView() const override { return m_listView; }
+    CVELTTopView* TopView() const override { return m_topView; }
     CSkinSplitterWnd& Splitter() { return m_splitter; }
     QWidget* Frame() const { return m_frame.get(); }
     const std::string& ServerHost() const { return m_serverHost; }

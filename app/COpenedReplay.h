@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/DesktopSeams.h"
+#include "browser/DesktopSeams.h"
 #include "tools/matchd/CReplayFileServer.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "browser/CProgressDialog.h"
 
-#include "app/CMainDialog.h"
+#include "browser/IBrowserWindow.h"
 #include "browser/CVELTTopView.h"
 #include "controls/CPictureLinkStatic.h"
 #include "controls/DialogUnits.h"
@@ -137,16 +137,16 @@ void CProgressDialog::LaunchWarcraft()
 {
     m_busy = 0;
     hide();
-    if (m_mainDialog == nullptr)
+    if (m_window == nullptr)
         return;
     WarcraftLaunch launch;
-    if (const CVELTTopView* bar = m_mainDialog->TopView())
+    if (const CVELTTopView* bar = m_window->TopView())
     {
         launch.m_folder = bar->WarcraftPath();
         launch.m_windowMode = bar->WindowMode() != 0;
         launch.m_openGlMode = bar->OpenGLMode() != 0;
     }
-    const DesktopSeams& seams = m_mainDialog->Seams();
+    const DesktopSeams& seams = m_window->Seams();
     CCheckedGameStarter starter(*seams.m_processStarter, *seams.m_notices, launch.m_folder);
     velt::LaunchWarcraft(launch, *seams.m_gameWindow, starter, *seams.m_notices);
 }

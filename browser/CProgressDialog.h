@@ -9,7 +9,7 @@ class QProgressBar;
 namespace velt
 {
 
-class CMainDialog;
+class IBrowserWindow;
 class CPictureLinkStatic;
 
 // The small window that a watch shows while it asks for the match: the match's name and map, a
@@ -38,7 +38,7 @@ public:
     // Modeless creation: owned by the owner's window, hidden. Returns true once created.
     bool Create(QWidget* owner);
     bool IsCreated() const { return m_created; }
-    void SetMainDialog(CMainDialog* mainDialog) { m_mainDialog = mainDialog; }
+    void SetWindow(IBrowserWindow* window) { m_window = window; }
 
     // "the name" and "Map: the map" lines.
     void SetNameLine(const QString& text);
@@ -81,7 +81,7 @@ private:
     QLabel* m_nameControl = nullptr;
     QLabel* m_mapControl = nullptr;
     QLabel* m_statusControl = nullptr;
-    CMainDialog* m_mainDialog = nullptr;
+    IBrowserWindow* m_window = nullptr;
     bool m_created = false;
 };
 

@@ -1,7 +1,6 @@
 #include "browser/CVELTListView.h"
 
-#include "app/CMainDialog.h"
-#include "app/COpenedReplay.h"
+#include "browser/IBrowserWindow.h"
 #include "browser/CVELTTopView.h"
 #include "controls/CResponsiveWait.h"
 #include "server/CMatchServerClient.h"
@@ -68,15 +67,15 @@ CVELTListView::CVELTListView(CSkinEngine* skin, QWidget* parent)
     connect(&m_list, &CSortableListCtrl::EnterPressed, this, &CVELTListView::OnEnterList);
 }
 
-void CVELTListView::SetMainDialog(CMainDialog* mainDialog)
+void CVELTListView::SetWindow(IBrowserWindow* window)
 {
-    m_mainDialog = mainDialog;
-    m_progress.SetMainDialog(mainDialog);
+    m_window = window;
+    m_progress.SetWindow(window);
 }
 
 IUserNotice& CVELTListView::Notices() const
 {
-    return m_mainDialog != nullptr ? m_mainDialog->Notices() : CStderrNotice::Instance();
+    return m_window != nullptr ? m_window->Notices() : CStderrNotice::Instance();
 }
 
 ViewClass CVELTListView::RuntimeClass(CSkinEngine* skin)
@@ -153,14 +152,14 @@ void CVELTListView::InsertMatchRow(int row, CatalogueEntry& entry, CMatchServerC
         m_list.SetCellTextColor(row, kMapColumn, kBrokenColor, false);
 }
 
-void CVELTListView::ShowFileRow(COpenedReplay& file)
+void CVELTListView::ShowFileRow(CMatchServerClient& file, std::uint32_t matchId)
 {
     const bool known =
         std::any_of(m_fileRows.begin(), m_fileRows.end(),
                     [&file](const FileRowEntry& entry) { return entry.m_file == &file; });
     if (!known)
     {
-        m_fileRows.push_back(FileRowEntry{&file, {}});
+        m_fileRows.push_back(FileRowEntry{&file, matchId, {}});
         InsertFileRow(m_fileRows.back());
     }
     const int row = FileRow(file);
@@ -178,14 +177,14 @@ void CVELTListView::InsertFileRow(FileRowEntry& entry)
     CMatchServerClient& client = FileClient(*entry.m_file);
     for (CatalogueEntry& match : client.CatalogueSnapshot())
     {
-        if (match.m_info.m_matchId != COpenedReplay::kMatchId)
+        if (match.m_info.m_matchId != entry.m_matchId)
             continue;
         InsertMatchRow(0, match, client);
         entry.m_row = QPersistentModelIndex(m_list.model()->index(0, 0));
     }
 }
 
-int CVELTListView::FileRow(const COpenedReplay& file) const
+int CVELTListView::FileRow(const CMatchServerClient& file) const
 {
     for (const FileRowEntry& entry : m_fileRows)
         if (entry.m_file == &file && entry.m_row.isValid())
@@ -193,12 +192,12 @@ int CVELTListView::FileRow(const COpenedReplay& file) const
     return -1;
 }
 
-CMatchServerClient& CVELTListView::FileClient(COpenedReplay& file)
+CMatchServerClient& CVELTListView::FileClient(CMatchServerClient& file)
 {
-    const CVELTTopView* bar = m_mainDialog != nullptr ? m_mainDialog->TopView() : nullptr;
+    const CVELTTopView* bar = m_window != nullptr ? m_window->TopView() : nullptr;
     if (bar != nullptr && !bar->WarcraftPath().empty())
-        file.Client().SetWarcraftPath(bar->WarcraftPath());
-    return file.Client();
+        file.SetWarcraftPath(bar->WarcraftPath());
+    return file;
 }
 
 void CVELTListView::RetrieveMatchList()
@@ -209,10 +208,10 @@ void CVELTListView::RetrieveMatchList()
         return;
     }
     if (!m_client->IsConnected() &&
-        (m_mainDialog == nullptr || !m_mainDialog->ConnectCurrentClient()))
+        (m_window == nullptr || !m_window->ConnectCurrentClient()))
         return;
     const std::uint32_t waitMs =
-        m_mainDialog != nullptr ? m_mainDialog->Seams().m_listWaitMs : kListWaitMs;
+        m_window != nullptr ? m_window->Seams().m_listWaitMs : kListWaitMs;
     CMatchServerClient* client = m_client;
     auto outcome = CMatchServerClient::ListOutcome::kTimeOut;
     CResponsiveWait wait(this);
@@ -244,8 +243,8 @@ void CVELTListView::WatchSelectedMatch()
         {
             // A server that dropped the connection meanwhile (its idle limit, say) is connected
             // to again first: the header request would otherwise go out on a closed socket.
-            if (client == m_client && !m_client->IsConnected() && m_mainDialog != nullptr)
-                m_mainDialog->ConnectCurrentClient();
+            if (client == m_client && !m_client->IsConnected() && m_window != nullptr)
+                m_window->ConnectCurrentClient();
             client->RequestReplayHeader(m_selectedMatchId);
         }
     }

@@ -15,9 +15,8 @@
 namespace velt
 {
 
-class CMainDialog;
+class IBrowserWindow;
 class CMatchServerClient;
-class COpenedReplay;
 class CSkinEngine;
 class IUserNotice;
 
@@ -46,7 +45,7 @@ public:
 
     // Columns, then the hidden progress dialog.
     void OnInitialUpdate() override;
-    void SetMainDialog(CMainDialog* mainDialog);
+    void SetWindow(IBrowserWindow* window);
     void SetClient(CMatchServerClient* client) { m_client = client; }
     CMatchServerClient* Client() const { return m_client; }
     void ClearList();
@@ -54,11 +53,12 @@ public:
     // the opened replay files above them; one repaint.
     void FillMatchList();
     // Selects and picks an opened replay file's row, so that Watch! plays it; a file shown for
-    // the first time gets a row at the top of the list. Its match is watched through the file's
-    // own client, whether the server's client is connected or not.
-    void ShowFileRow(COpenedReplay& file);
+    // the first time gets a row at the top of the list. An opened file is a client of its own
+    // that lists the file's one match; that match is watched through it, whether the server's
+    // client is connected or not.
+    void ShowFileRow(CMatchServerClient& fileClient, std::uint32_t matchId);
     // The row of an opened file, or -1.
-    int FileRow(const COpenedReplay& file) const;
+    int FileRow(const CMatchServerClient& fileClient) const;
     // Connects first when the client is down, asks the server for the list and waits for it at
     // most the list wait (the window keeps painting but takes no input); fills the rows when
     // the list has ended, and tells the user about a refusal or a time-out.
@@ -68,8 +68,9 @@ public:
     void WatchSelectedMatch();
 
     std::uint32_t SelectedMatchId() const { return m_selectedMatchId; }
-    // The opened file whose row was picked last, or null when it was a server's match.
-    COpenedReplay* SelectedFile() const { return m_selectedFile; }
+    // The client of the opened file whose row was picked last, or null when it was a server's
+    // match.
+    CMatchServerClient* SelectedFileClient() const { return m_selectedFile; }
     const QString& SelectedMap() const { return m_selectedMap; }
     CSortableListCtrl& List() { return m_list; }
     CProgressDialog& Progress() { return m_progress; }
@@ -87,7 +88,8 @@ private:
     // An opened file and its row, which follows it through sorts.
     struct FileRowEntry
     {
-        COpenedReplay* m_file;
+        CMatchServerClient* m_file;
+        std::uint32_t m_matchId;
         QPersistentModelIndex m_row;
     };
 
@@ -97,7 +99,7 @@ private:
     void InsertFileRow(FileRowEntry& entry);
     // The file's client, given the command bar's Warcraft III folder first, so that the map
     // check and the launch look in the folder the user chose last.
-    CMatchServerClient& FileClient(COpenedReplay& file);
+    CMatchServerClient& FileClient(CMatchServerClient& fileClient);
     // Takes the selected row as the pick and shows it in the progress dialog; false when no
     // row is selected.
     bool PickSelectedRow();
@@ -107,12 +109,12 @@ private:
 
     CSortableListCtrl m_list;
     std::uint32_t m_selectedMatchId = 0;
-    COpenedReplay* m_selectedFile = nullptr;
+    CMatchServerClient* m_selectedFile = nullptr;
     std::vector<FileRowEntry> m_fileRows; // in the order opened
     CMatchServerClient* m_client = nullptr;
     QString m_selectedMap;
     CSkinEngine* m_skin;
-    CMainDialog* m_mainDialog = nullptr;
+    IBrowserWindow* m_window = nullptr;
     CProgressDialog m_progress;
 };
 

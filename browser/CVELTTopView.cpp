@@ -1,6 +1,6 @@
 #include "browser/CVELTTopView.h"
 
-#include "app/CMainDialog.h"
+#include "browser/IBrowserWindow.h"
 #include "browser/CVELTListView.h"
 #include "controls/CLogoStatic.h"
 #include "platform/FileSystem.h"
@@ -70,9 +70,9 @@ CVELTTopView::CVELTTopView(QWidget* parent)
     connect(m_openGLModeBox, &QCheckBox::clicked, this, &CVELTTopView::OnOpenGLMode);
 }
 
-void CVELTTopView::SetMainDialog(CMainDialog* mainDialog)
+void CVELTTopView::SetWindow(IBrowserWindow* window)
 {
-    m_mainDialog = mainDialog;
+    m_window = window;
     const std::string folder = ChosenSettingsFolder();
     if (!folder.empty())
         m_settingsFolder = folder;
@@ -80,8 +80,8 @@ void CVELTTopView::SetMainDialog(CMainDialog* mainDialog)
 
 std::string CVELTTopView::ChosenSettingsFolder() const
 {
-    if (m_mainDialog != nullptr && !m_mainDialog->Seams().m_settingsFolder.empty())
-        return m_mainDialog->Seams().m_settingsFolder;
+    if (m_window != nullptr && !m_window->Seams().m_settingsFolder.empty())
+        return m_window->Seams().m_settingsFolder;
     return CurrentDirectory();
 }
 
@@ -143,16 +143,16 @@ void CVELTTopView::SaveSettings()
 
 void CVELTTopView::OnConnect()
 {
-    if (m_mainDialog == nullptr)
+    if (m_window == nullptr)
         return;
-    m_mainDialog->SelectChannel(kConnectChannel);
-    CMatchServerClient* client = m_mainDialog->CurrentClient();
-    CVELTListView* list = m_mainDialog->ListView();
+    m_window->SelectChannel(kConnectChannel);
+    CMatchServerClient* client = m_window->CurrentClient();
+    CVELTListView* list = m_window->ListView();
     if (list != nullptr)
         list->SetClient(client);
     TakeSettings(*client);
     // A client that is up already keeps its list; Refresh fetches a new one.
-    if (!client->IsConnected() && m_mainDialog->ConnectCurrentClient())
+    if (!client->IsConnected() && m_window->ConnectCurrentClient())
     {
         m_connectedOnce = 1;
         if (list != nullptr)
@@ -183,20 +183,20 @@ void CVELTTopView::TakeSettingsBeforeConnect(CMatchServerClient& client)
 
 void CVELTTopView::OnRefresh()
 {
-    if (m_mainDialog != nullptr && m_mainDialog->ListView() != nullptr)
-        m_mainDialog->ListView()->RetrieveMatchList();
+    if (m_window != nullptr && m_window->ListView() != nullptr)
+        m_window->ListView()->RetrieveMatchList();
 }
 
 void CVELTTopView::OnWatch()
 {
-    if (m_mainDialog != nullptr && m_mainDialog->ListView() != nullptr)
-        m_mainDialog->ListView()->WatchSelectedMatch();
+    if (m_window != nullptr && m_window->ListView() != nullptr)
+        m_window->ListView()->WatchSelectedMatch();
 }
 
 void CVELTTopView::OnChangePath()
 {
     IUserNotice& notices =
-        m_mainDialog != nullptr ? m_mainDialog->Notices() : CStderrNotice::Instance();
+        m_window != nullptr ? m_window->Notices() : CStderrNotice::Instance();
     if (m_connectedOnce == 0)
     {
         notices.Notify(kConnectFirstMessage);
@@ -213,7 +213,7 @@ void CVELTTopView::OnChangePath()
     }
     m_pathEdit->setReadOnly(true);
     UpdateData(true);
-    CMatchServerClient* client = m_mainDialog != nullptr ? m_mainDialog->CurrentClient() : nullptr;
+    CMatchServerClient* client = m_window != nullptr ? m_window->CurrentClient() : nullptr;
     if (m_warcraftPath.empty() && client != nullptr)
     {
         m_warcraftPath = client->QueryWarcraftInstallPath();

@@ -13,7 +13,7 @@ class QPushButton;
 namespace velt
 {
 
-class CMainDialog;
+class IBrowserWindow;
 class CMatchServerClient;
 
 // The command bar above the match list: logo, Connect, Refresh, Watch!, the two launch modes and
@@ -55,7 +55,7 @@ public:
 
     static ViewClass RuntimeClass();
 
-    void SetMainDialog(CMainDialog* mainDialog);
+    void SetWindow(IBrowserWindow* window);
 
     int OpenGLMode() const { return m_openGLMode; }
     int WindowMode() const { return m_windowMode; }
@@ -105,7 +105,7 @@ private:
     int m_pathLocked = 1;
     int m_connectedOnce = 0;
     std::string m_settingsFolder;
-    CMainDialog* m_mainDialog = nullptr;
+    IBrowserWindow* m_window = nullptr;
 
     // The settings folder chosen at start-up, or the working directory when none was.
     std::string ChosenSettingsFolder() const;

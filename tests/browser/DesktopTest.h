@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/CMainDialog.h"
-#include "app/DesktopSeams.h"
+#include "browser/DesktopSeams.h"
 #include "browser/CVELTListView.h"
 #include "browser/CVELTTopView.h"
 #include "server/CMatchInfo.h"

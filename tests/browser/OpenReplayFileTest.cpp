@@ -52,7 +52,7 @@ TEST_F(OpenReplayFileTest, FileRowStaysOnTopAndBadFilesAreTold)
     ASSERT_EQ(List().GetItemCount(), 1);
     EXPECT_EQ(Cell(0, kStreamerColumn), "(file)");
     EXPECT_EQ(Cell(0, 2), "Maps\\(2)Test.w3x");
-    EXPECT_EQ(ListView().SelectedFile(), m_dialog->OpenedReplays().front().get());
+    EXPECT_EQ(ListView().SelectedFileClient(), &m_dialog->OpenedReplays().front()->Client());
     EXPECT_EQ(ListView().SelectedMatchId(), COpenedReplay::kMatchId);
 
     Click(CVELTTopView::kIdConnect);
@@ -61,16 +61,16 @@ TEST_F(OpenReplayFileTest, FileRowStaysOnTopAndBadFilesAreTold)
     EXPECT_EQ(List().GetItemData(1), 5u);
     EXPECT_EQ(List().GetItemData(2), 6u);
     ClickRow(1);
-    EXPECT_EQ(ListView().SelectedFile(), nullptr);
+    EXPECT_EQ(ListView().SelectedFileClient(), nullptr);
     EXPECT_EQ(ListView().SelectedMatchId(), 5u);
     // Sorted by name, descending, the file's row goes to the bottom and is still the file's.
     List().SortByColumn(0, false);
     ASSERT_EQ(List().GetItemData(0), 6u);
     ClickRow(2);
     EXPECT_EQ(Cell(2, kStreamerColumn), "(file)");
-    EXPECT_EQ(ListView().SelectedFile(), m_dialog->OpenedReplays().front().get());
+    EXPECT_EQ(ListView().SelectedFileClient(), &m_dialog->OpenedReplays().front()->Client());
     ClickRow(0);
-    EXPECT_EQ(ListView().SelectedFile(), nullptr);
+    EXPECT_EQ(ListView().SelectedFileClient(), nullptr);
 
     const std::string empty = WriteFile("empty.w3g", {});
     EXPECT_FALSE(m_dialog->OpenReplayFile(empty));
@@ -82,7 +82,7 @@ TEST_F(OpenReplayFileTest, FileRowStaysOnTopAndBadFilesAreTold)
     ASSERT_TRUE(m_dialog->OpenReplayFile(small));
     EXPECT_EQ(List().GetItemCount(), 3);
     EXPECT_EQ(m_dialog->OpenedReplays().size(), 1u);
-    EXPECT_EQ(ListView().SelectedFile(), m_dialog->OpenedReplays().front().get());
+    EXPECT_EQ(ListView().SelectedFileClient(), &m_dialog->OpenedReplays().front()->Client());
     EXPECT_EQ(HeaderRequests(), 0u);
 }
 
