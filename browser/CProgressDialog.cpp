@@ -1,7 +1,7 @@
 #include "browser/CProgressDialog.h"
 
-#include "browser/IBrowserWindow.h"
 #include "browser/CVELTTopView.h"
+#include "browser/IBrowserWindow.h"
 #include "controls/CPictureLinkStatic.h"
 #include "controls/DialogUnits.h"
 #include "platform/CCheckedGameStarter.h"

@@ -1,7 +1,7 @@
 #include "browser/CVELTListView.h"
 
-#include "browser/IBrowserWindow.h"
 #include "browser/CVELTTopView.h"
+#include "browser/IBrowserWindow.h"
 #include "controls/CResponsiveWait.h"
 #include "server/CMatchServerClient.h"
 #include "server/ListOrder.h"
@@ -207,11 +207,9 @@ void CVELTListView::RetrieveMatchList()
         Notices().Notify(kConnectFirstMessage);
         return;
     }
-    if (!m_client->IsConnected() &&
-        (m_window == nullptr || !m_window->ConnectCurrentClient()))
+    if (!m_client->IsConnected() && (m_window == nullptr || !m_window->ConnectCurrentClient()))
         return;
-    const std::uint32_t waitMs =
-        m_window != nullptr ? m_window->Seams().m_listWaitMs : kListWaitMs;
+    const std::uint32_t waitMs = m_window != nullptr ? m_window->Seams().m_listWaitMs : kListWaitMs;
     CMatchServerClient* client = m_client;
     auto outcome = CMatchServerClient::ListOutcome::kTimeOut;
     CResponsiveWait wait(this);

@@ -1,7 +1,7 @@
 #include "browser/CVELTTopView.h"
 
-#include "browser/IBrowserWindow.h"
 #include "browser/CVELTListView.h"
+#include "browser/IBrowserWindow.h"
 #include "controls/CLogoStatic.h"
 #include "platform/FileSystem.h"
 #include "platform/ProfileFile.h"
@@ -195,8 +195,7 @@ void CVELTTopView::OnWatch()
 
 void CVELTTopView::OnChangePath()
 {
-    IUserNotice& notices =
-        m_window != nullptr ? m_window->Notices() : CStderrNotice::Instance();
+    IUserNotice& notices = m_window != nullptr ? m_window->Notices() : CStderrNotice::Instance();
     if (m_connectedOnce == 0)
     {
         notices.Notify(kConnectFirstMessage);

@@ -6,19 +6,13 @@
 
 #include "platform/ByteReader.h"
 #include "platform/ByteWriter.h"
+#include "platform/ProtobufWire.h"
 
 namespace velt
 {
 
 namespace
 {
-
-// Protobuf wire types.
-constexpr std::uint8_t kWireVarint = 0;
-constexpr std::uint8_t kWire64Bit = 1;
-constexpr std::uint8_t kWireLengthDelimited = 2;
-constexpr std::uint8_t kWire32Bit = 5;
-constexpr std::size_t kMaxVarintBytes = 10;
 
 constexpr std::uint32_t kFieldGameName = 1;
 constexpr std::uint32_t kFieldMessageId = 2;
@@ -28,24 +22,6 @@ constexpr std::uint32_t kFieldValue = 2;
 
 constexpr std::string_view kBase64Alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-void WriteVarint(CByteWriter& writer, std::uint64_t value)
-{
-    while (value >= 0x80)
-    {
-        writer.U8(static_cast<std::uint8_t>(value | 0x80));
-        value >>= 7;
-    }
-    writer.U8(static_cast<std::uint8_t>(value));
-}
-
-void WriteLengthDelimited(CByteWriter& writer, std::uint32_t field,
-                          std::span<const std::uint8_t> bytes)
-{
-    WriteVarint(writer, (field << 3) | kWireLengthDelimited);
-    WriteVarint(writer, bytes.size());
-    writer.Bytes(bytes);
-}
 
 void WriteText(CByteWriter& writer, std::uint32_t field, std::string_view text)
 {
@@ -63,61 +39,11 @@ std::int64_t UnZigZag(std::uint64_t value)
     return static_cast<std::int64_t>(value >> 1) ^ -static_cast<std::int64_t>(value & 1);
 }
 
-// Fails the reader on an overlong varint.
-std::uint64_t ReadVarint(CByteReader& reader)
+std::optional<std::string> Text(const WireField& field)
 {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < kMaxVarintBytes; ++i)
-    {
-        const std::uint8_t byte = reader.U8();
-        value |= static_cast<std::uint64_t>(byte & 0x7F) << (7 * i);
-        if ((byte & 0x80) == 0)
-            return value;
-    }
-    reader.Skip(reader.Remaining() + 1);
-    return 0;
-}
-
-std::span<const std::uint8_t> ReadLengthDelimited(CByteReader& reader)
-{
-    const std::uint64_t length = ReadVarint(reader);
-    if (length > reader.Remaining())
-    {
-        reader.Skip(reader.Remaining() + 1);
-        return {};
-    }
-    return reader.Bytes(static_cast<std::size_t>(length));
-}
-
-// Skips one field's value of a wire type; fails the reader on a type that none uses here.
-void SkipField(CByteReader& reader, std::uint8_t wireType)
-{
-    switch (wireType)
-    {
-    case kWireVarint:
-        ReadVarint(reader);
-        return;
-    case kWire64Bit:
-        reader.Skip(8);
-        return;
-    case kWireLengthDelimited:
-        ReadLengthDelimited(reader);
-        return;
-    case kWire32Bit:
-        reader.Skip(4);
-        return;
-    default:
-        reader.Skip(reader.Remaining() + 1);
-        return;
-    }
-}
-
-std::optional<std::string> ReadText(CByteReader& reader)
-{
-    const auto bytes = ReadLengthDelimited(reader);
-    if (!reader.Ok() || bytes.size() > kGameRecordMaxText)
+    if (field.m_bytes.size() > kGameRecordMaxText)
         return std::nullopt;
-    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return std::string(reinterpret_cast<const char*>(field.m_bytes.data()), field.m_bytes.size());
 }
 
 std::optional<std::pair<std::string, std::string>> ParseEntry(std::span<const std::uint8_t> bytes)
@@ -126,21 +52,18 @@ std::optional<std::pair<std::string, std::string>> ParseEntry(std::span<const st
     std::pair<std::string, std::string> entry;
     while (reader.Ok() && !reader.AtEnd())
     {
-        const std::uint64_t tag = ReadVarint(reader);
-        const auto wireType = static_cast<std::uint8_t>(tag & 7);
-        const std::uint64_t field = tag >> 3;
-        if ((field == kFieldKey || field == kFieldValue) && wireType == kWireLengthDelimited)
+        WireField field;
+        if (!ReadWireField(reader, field))
+            return std::nullopt;
+        if ((field.m_number == kFieldKey || field.m_number == kFieldValue) &&
+            field.m_type == WireType::kLengthDelimited)
         {
-            auto text = ReadText(reader);
+            auto text = Text(field);
             if (!text)
                 return std::nullopt;
-            (field == kFieldKey ? entry.first : entry.second) = std::move(*text);
+            (field.m_number == kFieldKey ? entry.first : entry.second) = std::move(*text);
         }
-        else
-            SkipField(reader, wireType);
     }
-    if (!reader.Ok())
-        return std::nullopt;
     return entry;
 }
 
@@ -168,7 +91,7 @@ std::vector<std::uint8_t> BuildBlizzardGameRecord(const BlizzardGameRecord& reco
 {
     CByteWriter writer(512);
     WriteText(writer, kFieldGameName, record.m_gameName);
-    WriteVarint(writer, (kFieldMessageId << 3) | kWireVarint);
+    WriteVarint(writer, (kFieldMessageId << 3) | static_cast<std::uint64_t>(WireType::kVarint));
     WriteVarint(writer, ZigZag(record.m_messageId));
     for (const auto& [key, value] : record.m_entries)
     {
@@ -186,31 +109,26 @@ std::optional<BlizzardGameRecord> ParseBlizzardGameRecord(std::span<const std::u
     BlizzardGameRecord record;
     while (reader.Ok() && !reader.AtEnd())
     {
-        const std::uint64_t tag = ReadVarint(reader);
-        const auto wireType = static_cast<std::uint8_t>(tag & 7);
-        const std::uint64_t field = tag >> 3;
-        if (field == kFieldGameName && wireType == kWireLengthDelimited)
+        WireField field;
+        if (!ReadWireField(reader, field))
+            return std::nullopt;
+        if (field.m_number == kFieldGameName && field.m_type == WireType::kLengthDelimited)
         {
-            auto text = ReadText(reader);
+            auto text = Text(field);
             if (!text)
                 return std::nullopt;
             record.m_gameName = std::move(*text);
         }
-        else if (field == kFieldMessageId && wireType == kWireVarint)
-            record.m_messageId = UnZigZag(ReadVarint(reader));
-        else if (field == kFieldEntry && wireType == kWireLengthDelimited)
+        else if (field.m_number == kFieldMessageId && field.m_type == WireType::kVarint)
+            record.m_messageId = UnZigZag(field.m_value);
+        else if (field.m_number == kFieldEntry && field.m_type == WireType::kLengthDelimited)
         {
-            const auto bytesOfEntry = ReadLengthDelimited(reader);
-            auto entry = ParseEntry(bytesOfEntry);
-            if (!reader.Ok() || !entry || record.m_entries.size() == kGameRecordMaxEntries)
+            auto entry = ParseEntry(field.m_bytes);
+            if (!entry || record.m_entries.size() == kGameRecordMaxEntries)
                 return std::nullopt;
             record.m_entries.push_back(std::move(*entry));
         }
-        else
-            SkipField(reader, wireType);
     }
-    if (!reader.Ok())
-        return std::nullopt;
     return record;
 }
 

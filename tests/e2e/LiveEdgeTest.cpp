@@ -188,9 +188,8 @@ LiveEdgeFigures WatchLiveEdge(std::uint32_t delaySeconds, bool paced, std::uint3
                 delaySeconds, paced ? "paced" : "unpaced", figures.m_runSeconds, kLackLine,
                 figures.m_lackLines, figures.PerMinute(figures.m_lackLines), kBufferingLine,
                 figures.m_bufferingLines, figures.PerMinute(figures.m_bufferingLines),
-                figures.m_behindMinSeconds, figures.m_behindMaxSeconds,
-                figures.m_behindMeanSeconds, figures.m_haltSamples,
-                figures.m_haltBehindMaxSeconds);
+                figures.m_behindMinSeconds, figures.m_behindMaxSeconds, figures.m_behindMeanSeconds,
+                figures.m_haltSamples, figures.m_haltBehindMaxSeconds);
     std::fflush(stdout);
     return figures;
 }

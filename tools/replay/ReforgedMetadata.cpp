@@ -4,71 +4,14 @@
 #include <string>
 
 #include "platform/ByteReader.h"
+#include "platform/ProtobufWire.h"
 
 namespace velt
 {
 namespace
 {
 
-constexpr int kMaxVarintBytes = 10;
 constexpr int kMaxNesting = 2; // a record holds profiles, a profile holds no messages we read
-
-enum class WireType : std::uint8_t
-{
-    kVarint = 0,
-    kFixed64 = 1,
-    kLengthDelimited = 2,
-    kFixed32 = 5,
-};
-
-bool ReadVarint(CByteReader& reader, std::uint64_t& value)
-{
-    value = 0;
-    for (int i = 0; i < kMaxVarintBytes; ++i)
-    {
-        const std::uint8_t byte = reader.U8();
-        if (!reader.Ok())
-            return false;
-        value |= static_cast<std::uint64_t>(byte & 0x7F) << (7 * i);
-        if ((byte & 0x80) == 0)
-            return true;
-    }
-    return false;
-}
-
-struct Field
-{
-    std::uint64_t m_number = 0;
-    WireType m_type = WireType::kVarint;
-    std::uint64_t m_value = 0;             // varint fields
-    std::span<const std::uint8_t> m_bytes; // length-delimited fields
-};
-
-bool ReadField(CByteReader& reader, Field& field)
-{
-    std::uint64_t key = 0;
-    if (!ReadVarint(reader, key))
-        return false;
-    field.m_number = key >> 3;
-    field.m_type = static_cast<WireType>(key & 7);
-    switch (field.m_type)
-    {
-    case WireType::kVarint:
-        return ReadVarint(reader, field.m_value);
-    case WireType::kFixed64:
-        reader.Skip(8);
-        return reader.Ok();
-    case WireType::kFixed32:
-        reader.Skip(4);
-        return reader.Ok();
-    case WireType::kLengthDelimited:
-        if (!ReadVarint(reader, field.m_value) || field.m_value > reader.Remaining())
-            return false;
-        field.m_bytes = reader.Bytes(static_cast<std::size_t>(field.m_value));
-        return reader.Ok();
-    }
-    return false;
-}
 
 std::string Text(std::span<const std::uint8_t> bytes)
 {
@@ -84,8 +27,8 @@ void DecodeMessage(std::span<const std::uint8_t> body, int depth, std::vector<Re
     bool hasPlayerId = false;
     while (reader.Ok() && !reader.AtEnd())
     {
-        Field field;
-        if (!ReadField(reader, field))
+        WireField field;
+        if (!ReadWireField(reader, field))
             break;
         if (field.m_number == 1 && field.m_type == WireType::kLengthDelimited)
         {
