@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,17 +10,18 @@
 #include <span>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "host/HostTimings.h"
 #include "host/IHostOwner.h"
-#include "host/mdns/CMdnsResponder.h"
 #include "platform/Event.h"
-#include "platform/Thread.h"
 #include "platform/UserNotice.h"
+#include "server/CHostTable.h"
+#include "server/CLinkKeeper.h"
 #include "server/CLinkSupervisor.h"
 #include "server/CMatchInfo.h"
+#include "server/CMatchServerConnection.h"
+#include "server/CWarcraftFolder.h"
 #include "server/MatchCatalogue.h"
 #include "server/MatchStats.h"
 
@@ -29,38 +29,24 @@ namespace velt
 {
 
 class CLocalGameHost;
-class CTcpSocket;
 
-// The lines the viewer sees in the game while the server is away.
-inline constexpr const char* kServerLostLine =
-    "[VELT] Lost the connection to the server, reconnecting...";
-inline constexpr const char* kServerBackLine = "[VELT] The server is back, the match goes on.";
-inline constexpr const char* kServerGoneLine =
-    "[VELT] The server did not come back, the session ends.";
-
-// The program's side of the conversation with the match server, one per channel: the
-// connection and its receive thread, the channel's catalogue and statistics, the Warcraft III
-// folder, and the chat display switches that the in-game commands change.
+// The program's side of the conversation with the match server, one per channel. It owns and
+// wires the parts: the connection and its dispatch (CMatchServerConnection), the channel's
+// catalogue and statistics, the local game hosts (CHostTable), the keeper of the server link
+// (CLinkKeeper), the Warcraft III folder (CWarcraftFolder), and the chat display switches that
+// the in-game commands change. The hosts call back into it as their owner.
 //
 // Threads: the user interface connects, requests lists and headers, reads the tables and
 // resumes hosts; the receive thread writes the tables, sets the events, creates hosts and
 // writes game data into them; local game hosts ask for game data and send ratings. The tables
 // are guarded by locks; readers take snapshots.
-//
-// Hosts are shared: the table holds one reference, and whoever works on a host outside the
-// table lock (chunk routing, or a waiting front end)
-// holds another for that time. So the lock is only ever held for a lookup, and a host closed
-// meanwhile is destroyed when its last user lets go; its threads are already stopped and joined
-// by then. Starting and stopping hosts is serialised by a second lock.
-class CMatchServerClient : public IHostOwner
+class CMatchServerClient : public IHostOwner, private IServerMessages
 {
 public:
     // Longest Warcraft III folder text kept (a 292-byte field with its NUL).
-    static constexpr std::size_t kMaxWarcraftPathLength = 291;
-    // The registry value is read into a buffer of this size, its terminator included.
-    static constexpr std::size_t kInstallPathBytes = 255;
+    static constexpr std::size_t kMaxWarcraftPathLength = CWarcraftFolder::kMaxPathLength;
     // The longest delay behind a live match's edge that a viewer may choose, in seconds.
-    static constexpr std::uint32_t kMaxLiveDelaySeconds = 600;
+    static constexpr std::uint32_t kMaxLiveDelaySeconds = CHostTable::kMaxLiveDelaySeconds;
 
     explicit CMatchServerClient(IUserNotice& notices = CStderrNotice::Instance(),
                                 LocalPortSettings ports = {});
@@ -80,8 +66,8 @@ public:
     bool IsConnected() const;
 
     // Set when the server ends a match list / refuses the channel. Auto-reset.
-    CEvent& ListEndEvent() { return m_listEndEvent; }
-    CEvent& ChannelInvalidEvent() { return m_channelInvalidEvent; }
+    CEvent& ListEndEvent() { return m_connection.ListEndEvent(); }
+    CEvent& ChannelInvalidEvent() { return m_connection.ChannelInvalidEvent(); }
 
     // Asks for the channel's match list. False (and not connected) when the send fails.
     bool RequestMatchList();
@@ -92,8 +78,6 @@ public:
     // Asks for stream data of a match from an offset; nothing when not connected. A failed send
     // tells the user "Disconnected from server!".
     void RequestGameData(std::uint32_t matchId, std::uint32_t offset) override;
-    // Sends caller-built bytes on the connection; the send result unchanged (-1 on failure).
-    int SendRaw(const std::uint8_t* data, std::size_t size);
     void SubmitRating(std::uint32_t matchId, std::uint8_t rating) override;
 
     enum class ListOutcome
@@ -118,14 +102,14 @@ public:
     std::optional<MatchStats> FindStats(std::uint32_t matchId) const;
 
     // The Warcraft III folder, normally ending in a separator; cut to kMaxWarcraftPathLength.
-    void SetWarcraftPath(const std::string& folder);
-    std::string GetWarcraftPath() const;
+    void SetWarcraftPath(const std::string& folder) { m_warcraft.Set(folder); }
+    std::string GetWarcraftPath() const { return m_warcraft.Get(); }
     // Whether the folder text followed by the relative path names an existing file.
     bool MapFileExists(const std::string& relativePath) override;
     // The folder from Warcraft III's registry entry (under Wine, the prefix's user registry),
     // ending in a separator; also stored as the folder. Empty, and the folder unchanged, when
     // there is no entry.
-    std::string QueryWarcraftInstallPath();
+    std::string QueryWarcraftInstallPath() { return m_warcraft.QueryInstallPath(); }
 
     // Why the latest header of a match that this client asked for could not be hosted (the
     // user has been told that it could not), if it could not.
@@ -174,82 +158,27 @@ public:
     IUserNotice& Notices() override { return m_notices; }
     const LocalPortSettings& PortSettings() const { return m_ports; }
 
-    // Handles one frame's code byte and payload as the receive thread does. For tools that
-    // feed frames without a socket.
+    // Seams for tools, tests and benchmarks that work below the front ends' calls.
+    // Sends caller-built bytes on the connection; the send result unchanged (-1 on failure).
+    int SendRaw(const std::uint8_t* data, std::size_t size);
+    // Handles one frame's code byte and payload as the receive thread does, without a socket.
     void DispatchFrame(std::span<const std::uint8_t> body);
-
-    // Frames dispatched so far on every connection, and receive threads not yet ended;
-    // for tests and benchmarks that wait for the receive side.
+    // Frames dispatched so far on every connection, and receive threads not yet ended; for
+    // whoever waits for the receive side.
     std::uint64_t FramesDispatched() const;
     std::size_t ReceiveThreadsRunning() const;
 
 private:
-    struct Connection;
-    using Handler = void (CMatchServerClient::*)(std::span<const std::uint8_t> payload,
-                                                 std::uint64_t generation);
-    struct DispatchRow
-    {
-        std::uint8_t m_first;
-        std::uint8_t m_last;
-        Handler m_handler;
-    };
-    static const DispatchRow kDispatchTable[];
+    // The receive thread's messages.
+    void OnGameData(std::span<const std::uint8_t> payload, std::uint64_t generation) override;
+    void OnMatchRecord(std::span<const std::uint8_t> payload) override;
+    void OnReplayHeader(std::span<const std::uint8_t> payload) override;
+    void OnMatchStats(std::span<const std::uint8_t> payload) override;
 
-    void ReceiveLoop(std::shared_ptr<CTcpSocket> socket, std::uint64_t generation);
-    void Dispatch(std::span<const std::uint8_t> body, std::uint64_t generation);
-
-    void OnGameData(std::span<const std::uint8_t> payload, std::uint64_t generation);
-    void OnMatchRecord(std::span<const std::uint8_t> payload, std::uint64_t generation);
-    void OnReplayHeader(std::span<const std::uint8_t> payload, std::uint64_t generation);
-    void OnIgnored(std::span<const std::uint8_t> payload, std::uint64_t generation);
-    void OnChannelInvalid(std::span<const std::uint8_t> payload, std::uint64_t generation);
-    void OnListEnd(std::span<const std::uint8_t> payload, std::uint64_t generation);
-    void OnMatchStats(std::span<const std::uint8_t> payload, std::uint64_t generation);
-
-    // Creates the match's host from a well-formed header and starts its listener.
-    void CreateHost(std::uint32_t matchId, std::span<const std::uint8_t> header);
-    // The next port to hand out: the first port plus the hosts started, or 0 (a free port)
-    // when the first port is 0. Counts the port as handed out.
-    std::uint32_t TakeNextPort();
-    // CloseHost with m_hostControlMutex held.
-    void CloseHostLocked(std::uint32_t matchId);
     // Keeps the catalogue's length of a match in step with the data chunks.
     void UpdateMatchLength(std::uint32_t matchId, std::uint16_t seconds);
-
-    // The current connection's socket and generation, or no socket.
-    std::pair<std::shared_ptr<CTcpSocket>, std::uint64_t> CurrentSocket() const;
-    // Sends on the current socket; clears the flag of that connection when the send fails.
-    bool SendRequest(std::span<const std::uint8_t> frame);
-    // Clears the connected flag if the connection of that generation is still the current one;
-    // lost: the server or the network ended it.
-    void ClearConnected(std::uint64_t generation, bool lost = false);
-    void ReapEndedConnections();
-
-    void SuperviseLoop(ReconnectPolicy policy);
-    // What the supervisor looks at, taken at one moment.
-    LinkObservation ObserveLink(const ReconnectPolicy& policy, std::uint64_t nowMs) const;
-    // Carries out one look's decisions; false when a reconnect was tried.
-    bool ActOnLink(const LinkActions& actions, bool connected, bool needed);
-    // Hosts whose session runs (the game has joined).
-    std::vector<std::shared_ptr<CLocalGameHost>> ActiveSessions() const;
-    // Running sessions that still need the server: they do not hold their whole match, and
-    // they have not been told that the server is gone.
-    std::vector<std::shared_ptr<CLocalGameHost>> DownloadingSessions() const;
-    // Shuts the current connection down, as a server that closed it would.
-    void DropConnection();
-    // Whether the current connection is up; the newest connection's number and the data answers
-    // it brought, up or not; one moment's.
-    struct LinkState
-    {
-        bool m_connected = false;
-        std::uint64_t m_generation = 0;
-        std::uint64_t m_answers = 0;
-    };
-    LinkState CurrentLinkState() const;
-    // Ratings that could not go out for want of a connection, sent once one is up.
-    void SendWaitingRatings();
-    // The back line to the sessions told of the loss, once.
-    void TellServerBack();
+    // Sends a rating on the current connection; false when the send failed.
+    bool SendRating(std::uint32_t matchId, std::uint8_t rating);
 
     IUserNotice& m_notices;
     const LocalPortSettings m_ports;
@@ -259,70 +188,15 @@ private:
     std::unordered_map<std::uint32_t, MatchStats> m_stats;
 
     std::atomic<std::uint32_t> m_channelId{1};
-    CEvent m_listEndEvent{CEvent::Kind::kAutoReset};
-    CEvent m_channelInvalidEvent{CEvent::Kind::kAutoReset};
-    std::atomic<bool> m_connected{false};
-
-    // Connect runs one at a time; m_connectionMutex guards the current connection and the
-    // generation against the senders and the ending receive threads.
-    mutable std::mutex m_connectMutex;
-    mutable std::mutex m_connectionMutex;
-    std::unique_ptr<Connection> m_current;
-    std::atomic<std::uint64_t> m_generation{0};
-    // Replaced connections whose receive threads may still run; joined once ended.
-    std::vector<std::unique_ptr<Connection>> m_retired;
-
-    mutable std::mutex m_folderMutex;
-    std::string m_warcraftPath;
+    CWarcraftFolder m_warcraft;
     // The viewer's /obmsg, /pmsg and /pingmsg: for every match this client shows.
     ChatDisplaySwitches m_displaySwitches;
 
-    // Hosts: m_hostMutex guards the table, the count and the timings, and is held only for
-    // lookups and changes of the table; m_hostControlMutex orders the creation, resumption and
-    // closing of hosts, which start and join their threads.
-    mutable std::mutex m_hostControlMutex;
-    mutable std::mutex m_hostMutex;
-    std::condition_variable m_hostsChanged;
-    std::unordered_map<std::uint32_t, std::shared_ptr<CLocalGameHost>> m_hosts;
-    std::uint32_t m_hostsStarted = 0;
-    // Shows the hosts' games of 1.30 and later to the game on this machine (docs/architecture.md).
-    CMdnsResponder m_mdns{m_notices};
-    HostTimings m_hostTimings;
-    std::uint32_t m_liveDelaySeconds = 0; // under m_hostMutex
-    // Matches whose header this client has asked for and not yet received (under m_hostMutex).
-    std::unordered_set<std::uint32_t> m_headersRequested;
-    // What was wrong with the latest header asked for, per match (under m_hostMutex).
-    std::unordered_map<std::uint32_t, std::string> m_headerProblems;
-    // Set when the server or the network ended the current connection, until a data request
-    // has told the user.
-    std::atomic<bool> m_connectionLost{false};
-
-    std::atomic<std::uint64_t> m_framesDispatched{0};
-
-    // The address of the last successful Connect (under m_connectionMutex), for reconnecting.
-    std::string m_serverIp;
-    std::uint16_t m_serverPort = 0;
-    // When the oldest data request still unanswered went out (0: none).
-    std::atomic<std::uint64_t> m_requestPendingSince{0};
-    std::atomic<bool> m_supervised{false};
-    std::atomic<bool> m_givenUp{false};
-    // The sessions told of the current loss, to be told of the return: by the supervisor, or
-    // by the receive thread at the first answer of a new connection.
-    std::mutex m_toldLostMutex;
-    std::vector<std::weak_ptr<CLocalGameHost>> m_toldLost;
-    // A host asked for data while no connection was up and no session downloads.
-    std::atomic<bool> m_requestWanted{false};
-    struct WaitingRating
-    {
-        std::uint32_t m_matchId = 0;
-        std::uint8_t m_rating = 0;
-    };
-    // At most one per match (a match is rated once); bounded all the same.
-    static constexpr std::size_t kMaxWaitingRatings = 64;
-    mutable std::mutex m_ratingsMutex;
-    std::vector<WaitingRating> m_waitingRatings;
-    CEvent m_supervisorStop{CEvent::Kind::kManualReset};
-    CThread m_supervisor;
+    // In the order of their stopping, last first: the keeper connects and talks to hosts, the
+    // receive thread routes data into hosts, and hosts call back into the client.
+    CHostTable m_hosts;
+    CMatchServerConnection m_connection;
+    CLinkKeeper m_keeper;
 };
 
 } // namespace velt
