@@ -37,6 +37,9 @@ const std::string kBackLine = "[VELT] The connection to the server is back";
 // pace, so that only a fault and not a loaded machine crosses them.
 constexpr std::uint32_t kLeaveAckMs = 3000;
 constexpr std::uint64_t kFreezeMs = 2500;
+// How long a cell may take to bring its session into its state: only a fault needs all of it,
+// and a machine busy with builds has needed more than the usual wait.
+constexpr std::uint32_t kReachMs = 3 * kWaitMs;
 
 enum class State
 {
@@ -196,14 +199,14 @@ public:
             return SeenLine("[VELT] Paused at ");
         case State::kEndOfData:
             return GameTimeReaches(3000) &&
-                   PollUntil([this] { return m_rig.m_host->StreamEnded(); }, kWaitMs);
+                   PollUntil([this] { return m_rig.m_host->StreamEnded(); }, kReachMs);
         case State::kDelayHold:
             if (!SeenLine(kNormal))
                 return false;
             // The edge is taken to move on for a while after the last answer; past that while,
             // play stands behind it.
             m_clock.Jump(5000);
-            return m_game.WaitFor(HoldingTheGame, kWaitMs);
+            return m_game.WaitFor(HoldingTheGame, kReachMs);
         case State::kBuffering:
             return Buffering();
         case State::kReconnecting:
@@ -344,12 +347,12 @@ public:
     std::uint64_t GameTimeMs() const { return m_rig.m_host->Status().m_gameTimeMs; }
     bool GameTimeReaches(std::uint64_t ms)
     {
-        return PollUntil([&] { return GameTimeMs() >= ms; }, kWaitMs);
+        return PollUntil([&] { return GameTimeMs() >= ms; }, kReachMs);
     }
     bool SeenLine(const std::string& line)
     {
         return m_game.WaitFor(
-            [&](const GameSimRecord& r) { return LinesStartingWith(r, line) > 0; }, kWaitMs);
+            [&](const GameSimRecord& r) { return LinesStartingWith(r, line) > 0; }, kReachMs);
     }
 
 private:
@@ -374,7 +377,7 @@ private:
                                             const HostStatus status = m_rig.m_host->Status();
                                             return status.m_inGame && status.m_buffering;
                                         },
-                                        kWaitMs);
+                                        kReachMs);
     }
 
     const State m_state;
