@@ -357,9 +357,13 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
         if (m_readPos != pos)
             continue; // a speed change above let the watch thread feed
         const std::uint8_t* packet = m_stream.Bytes() + pos;
-        const std::uint32_t length = static_cast<std::uint32_t>(packet[2] | (packet[3] << 8));
-        if (packet[0] != kGamePacketSignature || length < kGamePacketHeadSize)
+        // No packet is longer than its length field can say, so the framer never needs to look
+        // further, not even for the next packet's start after a byte that cannot start one.
+        const GameFrame frame = FrameGamePacket(std::span<const std::uint8_t>(
+            packet, std::min<std::size_t>(size - pos, kGamePacketMaxSize)));
+        if (frame.m_kind == GameFrame::Kind::kMalformed)
         {
+            // One byte at a time, each told: the viewer sees where the stream went wrong.
             char line[64];
             std::snprintf(line, sizeof line, "invalid %d %d %d",
                           static_cast<int>(static_cast<std::int8_t>(packet[0])),
@@ -368,12 +372,13 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
             AdvanceReadPos(1);
             return Pass::kResynchronised;
         }
-        if (pos + length > size)
+        if (frame.m_kind == GameFrame::Kind::kNeedMore)
         {
             if (const auto outcome = DataShort(kind))
                 return *outcome;
             continue;
         }
+        const std::uint32_t length = static_cast<std::uint32_t>(frame.m_length);
         const std::span<const std::uint8_t> bytes(packet, length);
         switch (static_cast<GamePacketType>(packet[1]))
         {
