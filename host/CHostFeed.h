@@ -135,6 +135,8 @@ public:
     void JoinReadWatch() { m_watchThread.Join(); }
 
 private:
+    static constexpr std::uint8_t kFastestLevel = 4;
+
     enum class Pass
     {
         kForwardedSlot,
@@ -168,11 +170,23 @@ private:
     // on, what the viewer chose meanwhile: normal speed under a pause (kSpeedChanged), or the
     // level chosen (kSpeedChanged).
     HostResult Halt(const std::function<HostResult()>& halt);
-    HostResult JumpAfterHalt();
     // Changes the speed now (SetSpeed, unless the game is held).
     HostResult ShiftSpeed(std::uint8_t level);
     // The end of the stream: waits, bounded, for the keepalives of the slots in flight.
     HostResult AwaitLastKeepalives();
+    HostResult HoldWhilePaused();
+    // Empty time slots every halt period while holding() is true; the viewer's lines are
+    // answered and the download goes on meanwhile. A level chosen meanwhile applies after.
+    HostResult Hold(const std::function<bool()>& holding);
+    HostResult HoldTicks(const std::function<bool()>& holding);
+    HostResult NearEnd(StepKind kind, std::uint32_t size);
+    void TimeSlotNotices(const TimeSlotFacts& facts);
+    bool RecordedChatShown(std::span<const std::uint8_t> chat) const;
+    HostResult Absorb(std::uint32_t count);
+    void ReadWatchThread();
+
+    // The live edge (CHostFeedLiveEdge.cpp).
+    HostResult JumpAfterHalt();
     HostResult LimitLiveSpeed(StepKind kind);
     // A live match with a delay: the feed is closer to the reported live edge than the delay.
     bool TooCloseToLive() const;
@@ -185,19 +199,9 @@ private:
     HostResult CatchUpToDelay();
     // Asks the server for more and holds the game until an answer comes (bounded).
     HostResult AwaitFreshEdge();
-    HostResult HoldWhilePaused();
     HostResult HoldForDelay();
-    // Empty time slots every halt period while holding() is true; the viewer's lines are
-    // answered and the download goes on meanwhile. A level chosen meanwhile applies after.
-    HostResult Hold(const std::function<bool()>& holding);
-    HostResult HoldTicks(const std::function<bool()>& holding);
-    HostResult NearEnd(StepKind kind, std::uint32_t size);
     HostResult FastForward(const std::function<bool()>& shortOfTarget, bool quiet);
     HostResult FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet);
-    void TimeSlotNotices(const TimeSlotFacts& facts);
-    bool RecordedChatShown(std::span<const std::uint8_t> chat) const;
-    HostResult Absorb(std::uint32_t count);
-    void ReadWatchThread();
 
     void AdvanceReadPos(std::uint32_t length);
     bool Stopping() const { return m_stop.IsSet(); }
