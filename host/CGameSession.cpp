@@ -1,7 +1,6 @@
 #include "host/CGameSession.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "host/packets/LobbyPackets.h"
@@ -9,14 +8,6 @@
 
 namespace velt
 {
-
-std::string OperatorWebAddressLine()
-{
-    std::string address(kOperatorWebAddress);
-    std::transform(address.begin(), address.end(), address.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return "[VELT] " + address + "!";
-}
 
 CGameSession::CGameSession(ISessionHost& host, IHostOwner& owner, CStreamBuffer& stream,
                            const ReplayHeader& header, IClock& clock, const HostTimings& timings)
@@ -32,14 +23,13 @@ void CGameSession::Begin(std::uint32_t liveDelaySeconds)
     m_inGame.store(0);
     m_serverGone.store(0);
     m_leaveAckSent.store(false);
-    m_liveDelaySeconds.store(std::min(liveDelaySeconds, kMaxLiveDelaySeconds));
     m_startTarget = TakeReplayTarget();
     m_stream.ResetProgress();
     // Empty answers that came after the last session stopped telling them are old news.
     m_stream.TakeEmptyAnswers();
     m_stream.SetChaining(true);
     // A speed chosen in the lobby of an earlier session does not carry over.
-    m_feed.Reset();
+    m_feed.Reset(liveDelaySeconds);
     std::lock_guard lock(m_serverLinesMutex);
     m_serverLines.clear();
 }
@@ -119,7 +109,7 @@ HostResult CGameSession::Run(const GameRead& join)
     result = StartGame();
     if (EndsSession(result))
         return result;
-    return m_feed.Play();
+    return m_feed.Play(m_startTarget);
 }
 
 GameRead CGameSession::ReadUntil(GamePacketType first, GamePacketType second)
@@ -264,6 +254,16 @@ void CGameSession::SendLeaveAck()
     SignalStop();
 }
 
+HostResult CGameSession::HandleGamePacket(GameRead read)
+{
+    return m_commands.HandleGamePacket(read);
+}
+
+HostResult CGameSession::HandleHeldPacket(const GameRead& read)
+{
+    return m_commands.HandleHeldPacket(read);
+}
+
 void CGameSession::PostServerLine(std::string line)
 {
     std::lock_guard lock(m_serverLinesMutex);
@@ -288,29 +288,6 @@ void CGameSession::TellServerNews(bool quietEmpty)
     // still waits on the server.
     if (m_serverGone.load() != 0 && !Stopping())
         SendLeaveAck();
-}
-
-bool CGameSession::IsPlayerSlot(std::uint8_t playerId) const
-{
-    for (std::size_t j = 0; j < ReplayHeader::kSlotRecordsRead; ++j)
-    {
-        const std::size_t record = ReplayHeader::kSlotTableOffset +
-                                   ReplayHeader::kSlotRecordsOffset +
-                                   ReplayHeader::kSlotRecordSize * j;
-        if (m_header.U8(record) == playerId)
-            return m_header.U8(record + ReplayHeader::kSlotTeamOffset) !=
-                   ReplayHeader::kObserverTeam;
-    }
-    return true;
-}
-
-std::string CGameSession::PlayerName(std::uint8_t playerId) const
-{
-    if (m_header.PlayerPacket(playerId).empty())
-        return "UNKNOWN";
-    const std::size_t record = ReplayHeader::PlayerRecordOffset(playerId);
-    return m_header.Text(record + ReplayHeader::kPlayerNameOffset,
-                         ReplayHeader::kPlayerRecordSize - ReplayHeader::kPlayerNameOffset);
 }
 
 std::string CGameSession::MapPath() const
@@ -340,7 +317,7 @@ HostStatus CGameSession::Status() const
     status.m_paused = m_feed.Paused();
     status.m_buffering = m_feed.Buffering();
     status.m_bufferedAheadMs = m_feed.HeldAheadMs();
-    status.m_liveDelaySeconds = LiveDelay();
+    status.m_liveDelaySeconds = m_feed.LiveDelay();
     return status;
 }
 

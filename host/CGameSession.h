@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -28,11 +28,6 @@
 namespace velt
 {
 
-// The operator's web address, shown in capitals in the welcome lines.
-constexpr std::string_view kOperatorWebAddress = "www.velt.tv";
-// "[VELT] WWW.VELT.TV!", the welcome line that gives it.
-std::string OperatorWebAddressLine();
-
 // What a session needs from the host that runs it.
 class ISessionHost
 {
@@ -56,12 +51,15 @@ public:
 // Threads: the host's accept thread runs the session (Run) and its lobby and feed; the feed's
 // read-watch thread steps in while that thread is parked in a watched read; the owner's
 // threads only post news (PostServerLine, EndForLostServer) and read the status.
-class CGameSession
+//
+// The session owns and wires its parts: the feed and the commands get the parts they use, and
+// report back through IFeedSession and ICommandSession; the commands act on play through the
+// feed's IPlayControl.
+class CGameSession final : public IFeedSession, public ICommandSession
 {
 public:
     static constexpr std::size_t kLoadedBatchCapacity = 128;
     static constexpr std::size_t kMapPathCapacity = 256; // with its NUL
-    static constexpr std::uint32_t kMaxLiveDelaySeconds = 600;
 
     CGameSession(ISessionHost& host, IHostOwner& owner, CStreamBuffer& stream,
                  const ReplayHeader& header, IClock& clock, const HostTimings& timings);
@@ -82,29 +80,33 @@ public:
     bool Active() const { return m_active.load() != 0; }
 
     // Sets the session's end and stops feeding; what every end of a session does.
-    void SignalStop();
-    CEvent& StopEvent() { return m_stopEvent; }
+    void SignalStop() override;
     bool Stopping() const { return m_stopEvent.IsSet(); }
+
+    // The game's connection, under the host's wake-up lock: taken for a session, dropped after
+    // it, and woken (any thread) so that a blocked read or send gives up.
+    void AttachGame(std::unique_ptr<IGameLink> link) { m_connection.Attach(std::move(link)); }
+    void DetachGame() { m_connection.Detach(); }
+    void ShutdownGame() { m_connection.Shutdown(); }
 
     // Talking to the game.
     bool SendToGame(std::span<const std::uint8_t> bytes);
     // Chat lines: lobby kind from player 1 to player 2, and in-game kind. Texts longer than one
     // packet holds go out as several lines.
-    void SendLobbyChat(std::string_view text);
-    void SendGameChat(std::string_view text);
+    void SendLobbyChat(std::string_view text) override;
+    void SendGameChat(std::string_view text) override;
     // In the kind that fits the session's stage.
     void SendStageChat(std::string_view text);
     // F7 1B 04 00, then the session ends.
-    void SendLeaveAck();
+    void SendLeaveAck() override;
     // Whether this session has been sent the leave acknowledgement: every proper end sends it,
     // and one without it broke off (the game's connection failed, or the stream did).
     bool LeaveAckSent() const { return m_leaveAckSent.load(); }
     // A failed send or read: wakes everything on the connection and ends the session.
-    HostResult LoseConnection();
+    HostResult LoseConnection() override;
     // Reads one packet whose content does not matter, except that a leave is acknowledged.
     // With keepViewerLines, a viewer's line read instead is set aside and the read repeated.
-    HostResult DiscardNextPacket(bool keepViewerLines = false);
-    CGameConnection& Connection() { return m_connection; }
+    HostResult DiscardNextPacket(bool keepViewerLines = false) override;
 
     // News from the owner's threads, told by the session's thread at its next pause.
     void PostServerLine(std::string line);
@@ -113,45 +115,33 @@ public:
     void CancelEndForLostServer() { m_serverGone.store(0); }
     // Session thread: the lines that the server's answers and link owe the viewer. With
     // quietEmpty, empty answers are not told (the feed holds the game by choice).
-    void TellServerNews(bool quietEmpty = false);
+    void TellServerNews(bool quietEmpty = false) override;
 
-    // The parts of play, and what they share.
-    CHostFeed& Feed() { return m_feed; }
-    const CHostFeed& Feed() const { return m_feed; }
-    CHostCommands& Commands() { return m_commands; }
-    CFeedGate& Gate() { return m_gate; }
-    CEvent& ReadWatchEvent() { return m_readWatch; }
-    CStreamBuffer& Stream() { return m_stream; }
-    const ReplayHeader& Header() const { return m_header; }
-    IHostOwner& Owner() { return m_owner; }
-    ISessionHost& Host() { return m_host; }
-    IClock& Clock() { return m_clock; }
-    const HostTimings& Timings() const { return m_timings; }
+    // What the game sends during play goes to the commands.
+    HostResult HandleGamePacket(GameRead read) override;
+    HostResult HandleHeldPacket(const GameRead& read) override;
+    bool RateOnce(std::uint8_t rating) override { return m_host.RateOnce(rating); }
+    void EnterHostThread() override { m_host.EnterHostThread(); }
 
     // The game has started and the feed runs.
-    bool InGame() const { return m_inGame.load() != 0; }
-    bool LiveMatch() const { return m_header.U8(ReplayHeader::kNotLiveOffset) == 0; }
-    bool IsPlayerSlot(std::uint8_t playerId) const;
-    std::string PlayerName(std::uint8_t playerId) const;
+    bool InGame() const override { return m_inGame.load() != 0; }
     std::string MapPath() const;
     bool MapPresent();
 
-    // Seconds of game time the feed stays behind the live edge in this session.
-    std::uint32_t LiveDelay() const { return m_liveDelaySeconds.load(); }
-    void SetLiveDelay(std::uint32_t seconds) { m_liveDelaySeconds.store(seconds); }
-
     // Watching again from an earlier game time: the host lets the game join again, and that
     // session fast-forwards to the target before play. Survives Begin; taken once.
-    void RequestReplayFrom(std::uint64_t targetMs);
+    void RequestReplayFrom(std::uint64_t targetMs) override;
     bool ReplayPending() const { return m_replayFromMs.load() != kNoReplay; }
     std::optional<std::uint64_t> TakeReplayTarget();
-    // This session's start: the game time taken from a /back at Begin, if any.
-    std::optional<std::uint64_t> StartTarget() const { return m_startTarget; }
 
     std::uint32_t OverlappingSteps() const { return m_gate.Overlaps(); }
+    // Where the feed stands; any thread (the values of its last step).
+    std::uint32_t ReadPos() const { return m_feed.ReadPos(); }
+    std::uint32_t GameTimeMs() const { return m_feed.GameTimeMs(); }
+    std::uint8_t Speed() const { return m_feed.Speed(); }
 
     // The session's part of the host's status: game time, speed, pause, buffering, delay.
-    HostStatus Status() const;
+    HostStatus Status() const override;
 
 private:
     static constexpr std::uint64_t kNoReplay = ~std::uint64_t{0};
@@ -171,16 +161,15 @@ private:
     IClock& m_clock;
     const HostTimings& m_timings;
 
-    std::atomic<std::uint32_t> m_active{0};   // a game is connected and the session runs
+    std::atomic<std::uint32_t> m_active{0}; // a game is connected and the session runs
     std::atomic<std::uint32_t> m_inGame{0};
     std::atomic<std::uint32_t> m_serverGone{0};
     std::atomic<bool> m_leaveAckSent{false};
-    std::atomic<std::uint32_t> m_liveDelaySeconds{0};
     std::atomic<std::uint64_t> m_replayFromMs{kNoReplay};
+    // This session's start: the game time taken from a /back at Begin, if any.
     std::optional<std::uint64_t> m_startTarget; // the session thread's
 
     CEvent m_stopEvent{CEvent::Kind::kManualReset};
-    CEvent m_readWatch{CEvent::Kind::kAutoReset};
     CGameConnection m_connection;
     CFeedGate m_gate;
 
@@ -190,8 +179,9 @@ private:
     std::mutex m_serverLinesMutex; // guards m_serverLines
     std::vector<std::string> m_serverLines;
 
-    CHostFeed m_feed{*this};
-    CHostCommands m_commands{*this};
+    CHostFeed m_feed{*this,   m_stream,  m_connection, m_gate, m_stopEvent,
+                     m_clock, m_timings, m_header,     m_owner};
+    CHostCommands m_commands{*this, m_feed, m_connection, m_stream, m_header, m_owner};
 };
 
 } // namespace velt

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string>
 
-#include "host/CGameSession.h"
 #include "host/CommandArguments.h"
 #include "host/packets/GameToHostPackets.h"
 #include "host/packets/PlayPackets.h"
@@ -136,7 +135,7 @@ HostResult CHostCommands::HandleGamePacket(GameRead read)
         const Exit exit = HandleOne(read);
         if (!exit.m_follow)
             return exit.m_result;
-        read = m_session.Connection().Next();
+        read = m_connection.Next();
         if (read.Closed())
             return m_session.LoseConnection();
     }
@@ -196,7 +195,7 @@ CHostCommands::Exit CHostCommands::SwitchStatus(const Context& context)
     static constexpr std::string_view kNames[] = {"[VELT] Observer chat message is ",
                                                   "[VELT] Player chat message is ",
                                                   "[VELT] Map Ping message is "};
-    const bool on = m_session.Owner().DisplaySwitches().Shown(SwitchKind(context.m_arg));
+    const bool on = m_owner.DisplaySwitches().Shown(SwitchKind(context.m_arg));
     Reply(context, std::string(kNames[context.m_arg]) + (on ? " ON!" : " OFF!"));
     return LobbyReturnsElseFollow(context);
 }
@@ -211,7 +210,7 @@ CHostCommands::Exit CHostCommands::SwitchSet(const Context& context)
                                                    "[VELT] Hide map ping message!"};
     const bool on = (context.m_arg & kSwitchOn) != 0;
     const std::uint8_t which = context.m_arg & 0x0F;
-    m_session.Owner().DisplaySwitches().Show(SwitchKind(which), on);
+    m_owner.DisplaySwitches().Show(SwitchKind(which), on);
     Reply(context, on ? kShown[which] : kHidden[which]);
     return LobbyReturnsElseFollow(context);
 }
@@ -240,7 +239,7 @@ CHostCommands::Exit CHostCommands::RateUsage(const Context& context)
 
 CHostCommands::Exit CHostCommands::Rate(const Context& context)
 {
-    if (!m_session.Host().RateOnce(context.m_arg))
+    if (!m_session.RateOnce(context.m_arg))
     {
         Reply(context, "[VELT] You have already rated this match!");
         return Follow();
@@ -274,9 +273,9 @@ CHostCommands::Exit CHostCommands::Goto(const Context& context)
     const auto target = GotoTargetMs(argument);
     if (!target)
         return Bad(context);
-    if (m_session.Feed().Paused())
+    if (m_play.Paused())
         return PausedRefusal(context);
-    if (*target < m_session.Feed().GameTimeMs())
+    if (*target < m_play.GameTimeMs())
     {
         Reply(context, "[VELT] Sorry, rewind is not supported!");
         return Follow();
@@ -293,7 +292,7 @@ CHostCommands::Exit CHostCommands::SyncUp(const Context& context)
     const auto target = GameClockTargetMs(argument);
     if (!target)
         return Bad(context);
-    if (m_session.Feed().Paused())
+    if (m_play.Paused())
         return PausedRefusal(context);
     Reply(context, EchoLine(std::string(kFastForwardTo) + " ", argument, " of wacraft time"));
     return FastForward(*target);
@@ -302,19 +301,19 @@ CHostCommands::Exit CHostCommands::SyncUp(const Context& context)
 CHostCommands::Exit CHostCommands::FastForward(std::uint64_t targetMs)
 {
     // Typed while the game is halted: the jump follows once the halt is over.
-    if (m_session.Feed().Halted())
+    if (m_play.Halted())
     {
-        m_session.Feed().JumpWhenHaltEnds(targetMs);
+        m_play.JumpWhenHaltEnds(targetMs);
         return Return(HostResult::kContinue);
     }
     // The keepalive of the current time slot is still unread; a line typed meanwhile is kept.
     // Typed while the game is held, no slot of the stream is in flight and none is owed: a read
     // for it would wait for ever.
     HostResult result = HostResult::kContinue;
-    if (m_session.Feed().SlotsInFlight() > 0)
+    if (m_play.SlotsInFlight() > 0)
         result = m_session.DiscardNextPacket(true);
     if (!EndsSession(result))
-        result = m_session.Feed().FastForwardToTime(targetMs, false);
+        result = m_play.FastForwardToTime(targetMs, false);
     return Return(EndsSession(result) ? result : HostResult::kContinue);
 }
 
@@ -325,8 +324,8 @@ CHostCommands::Exit CHostCommands::SyncDown(const Context& context)
     const auto target = GameClockTargetMs(CommandArgument(context.m_command, 8));
     if (!target)
         return Bad(context);
-    const std::uint64_t halt = SyncDownHaltMs(*target, m_session.Feed().GameTimeMs());
-    if (halt > m_session.Feed().GameTimeMs())
+    const std::uint64_t halt = SyncDownHaltMs(*target, m_play.GameTimeMs());
+    if (halt > m_play.GameTimeMs())
     {
         Reply(context, "[VELT] Can't sync to this point of time!");
         return Follow();
@@ -335,8 +334,8 @@ CHostCommands::Exit CHostCommands::SyncDown(const Context& context)
           "[VELT] Synchronising:Game is halted for  " + std::to_string(halt / 1000) + " seconds");
     // Held on purpose, play falls behind the live edge.
     if (halt > 0)
-        m_session.Stream().LeaveLiveEdge();
-    const HostResult result = m_session.Feed().HaltFor(static_cast<std::uint32_t>(halt));
+        m_stream.LeaveLiveEdge();
+    const HostResult result = m_play.HaltFor(static_cast<std::uint32_t>(halt));
     // Paused or a speed chosen during the halt: the step ends, as after such a command.
     return EndsSession(result) || result == HostResult::kSpeedChanged ? Return(result) : Follow();
 }
@@ -349,7 +348,7 @@ CHostCommands::Exit CHostCommands::InGameOnly(const Context& context)
 
 CHostCommands::Exit CHostCommands::Time(const Context& context)
 {
-    const std::uint32_t seconds = m_session.Feed().GameTimeMs() / 1000;
+    const std::uint32_t seconds = m_play.GameTimeMs() / 1000;
     Reply(context, "[VELT] The current game time is  " + std::to_string(seconds / 60) + ":" +
                        std::to_string(seconds % 60) + " ");
     return Follow();
@@ -363,13 +362,13 @@ CHostCommands::Exit CHostCommands::Bet(const Context& context)
 
 CHostCommands::Exit CHostCommands::Faster(const Context& context)
 {
-    const std::uint8_t level = m_session.Feed().ShownLevel();
+    const std::uint8_t level = m_play.ShownLevel();
     return ChangeSpeed(context, level < 4 ? level + 1 : 4, {});
 }
 
 CHostCommands::Exit CHostCommands::Slower(const Context& context)
 {
-    const std::uint8_t level = m_session.Feed().ShownLevel();
+    const std::uint8_t level = m_play.ShownLevel();
     return ChangeSpeed(context, level > 1 ? level - 1 : 1, {});
 }
 
@@ -384,7 +383,7 @@ CHostCommands::Exit CHostCommands::Speed(const Context& context)
 CHostCommands::Exit CHostCommands::ChangeSpeed(const Context& context, std::uint8_t level,
                                                std::string_view reply)
 {
-    const HostResult result = m_session.Feed().SetSpeed(level);
+    const HostResult result = m_play.SetSpeed(level);
     if (EndsSession(result))
         return Return(result);
     if (reply.empty())
@@ -396,8 +395,7 @@ CHostCommands::Exit CHostCommands::ChangeSpeed(const Context& context, std::uint
 
 void CHostCommands::CurrentSpeed(const Context& context)
 {
-    Reply(context,
-          std::string(kCurrentSpeed) + " " + std::to_string(m_session.Feed().ShownLevel()) + ".0");
+    Reply(context, std::string(kCurrentSpeed) + " " + std::to_string(m_play.ShownLevel()) + ".0");
 }
 
 CHostCommands::Exit CHostCommands::SpeedShow(const Context& context)
@@ -429,16 +427,16 @@ CHostCommands::Exit CHostCommands::Pause(const Context& context)
 {
     if (context.m_lobby)
         return InGameOnly(context);
-    if (m_session.Feed().Paused())
+    if (m_play.Paused())
     {
         Reply(context, "[VELT] Already paused, /resume to play on");
         return Follow();
     }
-    const HostResult result = m_session.Feed().Pause();
+    const HostResult result = m_play.Pause();
     if (EndsSession(result))
         return Return(result);
-    Reply(context, "[VELT] Paused at " + MinutesSeconds(m_session.Feed().GameTimeMs()) +
-                       ", /resume to play on");
+    Reply(context,
+          "[VELT] Paused at " + MinutesSeconds(m_play.GameTimeMs()) + ", /resume to play on");
     // As a speed change: the keepalive the step waits for may have been taken already.
     return Return(HostResult::kSpeedChanged);
 }
@@ -447,13 +445,13 @@ CHostCommands::Exit CHostCommands::Resume(const Context& context)
 {
     if (context.m_lobby)
         return InGameOnly(context);
-    if (!m_session.Feed().Paused())
+    if (!m_play.Paused())
     {
         Reply(context, "[VELT] Not paused");
         return Follow();
     }
     Reply(context, "[VELT] Resumed");
-    const HostResult result = m_session.Feed().Resume();
+    const HostResult result = m_play.Resume();
     return Return(EndsSession(result) ? result : HostResult::kSpeedChanged);
 }
 
@@ -470,7 +468,7 @@ CHostCommands::Exit CHostCommands::Back(const Context& context)
     const auto target = BackTargetMs(CommandArgument(context.m_command, 4));
     if (!target)
         return BackUsage(context);
-    const std::uint32_t now = m_session.Feed().GameTimeMs();
+    const std::uint32_t now = m_play.GameTimeMs();
     if (*target >= now)
     {
         Reply(context,
@@ -488,7 +486,7 @@ CHostCommands::Exit CHostCommands::Back(const Context& context)
 
 CHostCommands::Exit CHostCommands::DelayShow(const Context& context)
 {
-    Reply(context, "[VELT] Delay behind live is " + std::to_string(m_session.LiveDelay()) +
+    Reply(context, "[VELT] Delay behind live is " + std::to_string(m_play.LiveDelay()) +
                        " s; /delay 0-600 sets it");
     return LobbyReturnsElseFollow(context);
 }
@@ -496,13 +494,13 @@ CHostCommands::Exit CHostCommands::DelayShow(const Context& context)
 CHostCommands::Exit CHostCommands::DelaySet(const Context& context)
 {
     const auto seconds = DelaySecondsArgument(CommandArgument(context.m_command, 5),
-                                              CGameSession::kMaxLiveDelaySeconds);
+                                              IPlayControl::kMaxLiveDelaySeconds);
     if (!seconds)
     {
         Reply(context, "[VELT] Use /delay 0-600 (seconds behind live)");
         return LobbyReturnsElseFollow(context);
     }
-    m_session.SetLiveDelay(*seconds);
+    m_play.SetLiveDelay(*seconds);
     Reply(context, "[VELT] Delay behind live set to " + std::to_string(*seconds) + " s");
     return LobbyReturnsElseFollow(context);
 }
@@ -510,7 +508,7 @@ CHostCommands::Exit CHostCommands::DelaySet(const Context& context)
 CHostCommands::Exit CHostCommands::Status(const Context& context)
 {
     const HostStatus status = m_session.Status();
-    const CStreamBuffer& stream = m_session.Stream();
+    const CStreamBuffer& stream = m_stream;
     std::string first = "[VELT] Game time " + MinutesSeconds(status.m_gameTimeMs) + ", speed " +
                         std::to_string(status.m_speed) + ".0";
     if (status.m_paused)
@@ -520,7 +518,7 @@ CHostCommands::Exit CHostCommands::Status(const Context& context)
     Reply(context, first);
     std::string second =
         "[VELT] " + std::to_string(status.m_bufferedAheadMs / 1000) + " s of game buffered";
-    if (m_session.LiveMatch() && !stream.Ended())
+    if (m_header.LiveMatch() && !stream.Ended())
     {
         const std::uint64_t edgeMs = std::uint64_t{stream.MatchSeconds()} * 1000;
         const std::uint64_t behind =

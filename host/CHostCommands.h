@@ -6,20 +6,51 @@
 #include <string_view>
 
 #include "host/CGameConnection.h"
+#include "host/CStreamBuffer.h"
 #include "host/HostResult.h"
+#include "host/HostStatus.h"
+#include "host/IHostOwner.h"
+#include "host/IPlayControl.h"
+#include "host/ReplayHeader.h"
 #include "host/packets/GamePacket.h"
 
 namespace velt
 {
 
-class CGameSession;
+// What the commands need from the session beyond play: answering the viewer, ending the
+// session, and what the host keeps across sessions.
+class ICommandSession
+{
+public:
+    virtual ~ICommandSession() = default;
+
+    virtual void SendLobbyChat(std::string_view text) = 0;
+    virtual void SendGameChat(std::string_view text) = 0;
+    // F7 1B 04 00, then the session ends.
+    virtual void SendLeaveAck() = 0;
+    // A failed read: ends the session.
+    virtual HostResult LoseConnection() = 0;
+    // Reads one packet whose content does not matter, except that a leave is acknowledged.
+    // With keepViewerLines, a viewer's line read instead is set aside and the read repeated.
+    virtual HostResult DiscardNextPacket(bool keepViewerLines) = 0;
+    // Sends the viewer's rating unless this match has been rated before; false when it has.
+    virtual bool RateOnce(std::uint8_t rating) = 0;
+    // Watching again from an earlier game time, in a session of its own.
+    virtual void RequestReplayFrom(std::uint64_t targetMs) = 0;
+    virtual HostStatus Status() const = 0;
+};
 
 // What the host does with the packets it reads from the game: leaves, keepalives and the
 // viewer's chat commands. One table of commands, one lookup, one short handler per row.
 class CHostCommands
 {
 public:
-    explicit CHostCommands(CGameSession& session) : m_session(session) {}
+    CHostCommands(ICommandSession& session, IPlayControl& play, CGameConnection& connection,
+                  CStreamBuffer& stream, const ReplayHeader& header, IHostOwner& owner)
+        : m_session(session), m_play(play), m_connection(connection), m_stream(stream),
+          m_header(header), m_owner(owner)
+    {
+    }
     CHostCommands(const CHostCommands&) = delete;
     CHostCommands& operator=(const CHostCommands&) = delete;
 
@@ -45,9 +76,9 @@ public:
 
     struct Context
     {
-        bool m_lobby = true;      // the command came as lobby chat
+        bool m_lobby = true;        // the command came as lobby chat
         std::string_view m_command; // the text after the "/"
-        std::uint8_t m_arg = 0;   // the row's argument (digit, level, switch)
+        std::uint8_t m_arg = 0;     // the row's argument (digit, level, switch)
     };
 
     using Handler = Exit (CHostCommands::*)(const Context&);
@@ -106,7 +137,12 @@ private:
 
     static const Row kTable[];
 
-    CGameSession& m_session;
+    ICommandSession& m_session;
+    IPlayControl& m_play;
+    CGameConnection& m_connection;
+    CStreamBuffer& m_stream;
+    const ReplayHeader& m_header;
+    IHostOwner& m_owner;
 };
 
 } // namespace velt

@@ -1,10 +1,10 @@
 #include "host/CHostFeed.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 
-#include "host/CGameSession.h"
 #include "host/packets/GamePacketFramer.h"
 #include "host/packets/PlayPackets.h"
 
@@ -18,24 +18,24 @@ namespace
 constexpr std::uint32_t kNearEndBytes = 1500;
 // Buffering waits until this much more data has arrived.
 constexpr std::uint32_t kBufferingTarget = 2000;
-constexpr std::uint8_t kFastestLevel = 4;
 // How long the read-watch thread sleeps between looks at the stop event when nothing happens.
 constexpr std::uint32_t kWatchIdleMs = 1000;
 constexpr std::uint8_t kActionMapPing = 0x68;
 constexpr std::uint8_t kActionHeroSkill = 0x66;
-
-// With a live delay, how often the server is asked where the match stands.
-constexpr std::uint32_t kLiveEdgePollMs = 1000;
-// The live edge is taken to move on by at most this much past the last length reported.
-constexpr std::uint32_t kLiveEdgeExtrapolationMs = 1500;
-
-constexpr std::string_view kNormalSpeedLine = "[VELT] Now play with normal speed";
 
 // The viewer's lines answered at one empty time slot of a halt; more wait for the next one, so
 // that a game that floods a halt cannot hold up its pace.
 constexpr std::size_t kLinesPerHaltTick = 16;
 
 } // namespace
+
+std::string OperatorWebAddressLine()
+{
+    std::string address(kOperatorWebAddress);
+    std::transform(address.begin(), address.end(), address.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return "[VELT] " + address + "!";
+}
 
 bool CHostFeed::Held() const
 {
@@ -50,8 +50,9 @@ std::uint8_t CHostFeed::ShownLevel() const
     return speed > 1 ? static_cast<std::uint8_t>(speed - 1) : 1;
 }
 
-void CHostFeed::Reset()
+void CHostFeed::Reset(std::uint32_t liveDelaySeconds)
 {
+    m_liveDelaySeconds.store(std::min(liveDelaySeconds, kMaxLiveDelaySeconds));
     m_readPos.store(0);
     m_gameTimeMs.store(0);
     m_speed.store(1);
@@ -78,11 +79,11 @@ std::uint32_t CHostFeed::SlotsInFlight() const
 {
     // A game that sends more keepalives than it was sent time slots has none in flight.
     const std::uint32_t sent = m_slotsSent.load();
-    const std::uint32_t answered = m_session.Connection().KeepalivesRead();
+    const std::uint32_t answered = m_connection.KeepalivesRead();
     return sent > answered ? sent - answered : 0;
 }
 
-HostResult CHostFeed::Play()
+HostResult CHostFeed::Play(std::optional<std::uint64_t> startTarget)
 {
     m_slotsSent.store(0);
     HostResult result = FeedStep(StepKind::kPlain);
@@ -91,8 +92,8 @@ HostResult CHostFeed::Play()
     m_session.SendGameChat("[VELT] Welcome to VELT!");
     m_session.SendGameChat(OperatorWebAddressLine());
     // A game joined again after /back starts where the viewer asked, without the catch-up.
-    if (const auto target = m_session.StartTarget())
-        result = FastForwardToTime(*target, false);
+    if (startTarget)
+        result = FastForwardToTime(*startTarget, false);
     else
         result = CatchUpLive();
     if (EndsSession(result))
@@ -101,7 +102,7 @@ HostResult CHostFeed::Play()
     {
         m_session.TellServerNews(EmptyAnswersUntold());
         // Whichever thread ended the session, nothing more is fed.
-        if (m_session.Stopping())
+        if (Stopping())
             return HostResult::kSessionOver;
         PollLiveEdge();
         if (Paused())
@@ -110,7 +111,7 @@ HostResult CHostFeed::Play()
             result = JumpAfterHalt();
         else if (TooCloseToLive())
             result = HoldForDelay();
-        else if (ReadPos() < m_session.Stream().Size())
+        else if (ReadPos() < m_stream.Size())
             result = FeedStep(StepKind::kPlain);
         else
             result = WaitAtBoundary();
@@ -119,53 +120,13 @@ HostResult CHostFeed::Play()
     }
 }
 
-bool CHostFeed::EmptyAnswersUntold() const
-{
-    // Behind live by choice with game in hand, an empty answer is no lack of data to the viewer.
-    return m_session.LiveDelay() != 0 && !Buffering() && HeldAheadMs() > 0;
-}
-
-void CHostFeed::PollLiveEdge()
-{
-    // Behind live by choice, the data held reaches far ahead of the feed, so nothing near its
-    // end asks the server for more; the match length it reports must stay fresh all the same.
-    if (m_session.LiveDelay() == 0 || !m_session.LiveMatch() || m_session.Stream().Ended())
-        return;
-    const std::uint64_t now = m_session.Clock().NowMs();
-    if (now < m_nextEdgePollMs)
-        return;
-    m_session.Stream().RequestWhileWaiting();
-    m_nextEdgePollMs = now + kLiveEdgePollMs;
-}
-
-bool CHostFeed::TooCloseToLive() const
-{
-    const std::uint32_t delay = m_session.LiveDelay();
-    if (delay == 0 || !m_session.LiveMatch() || m_session.Stream().Ended())
-        return false;
-    return std::uint64_t{GameTimeMs()} + std::uint64_t{delay} * 1000 > LiveEdgeMs();
-}
-
-std::uint64_t CHostFeed::LiveEdgeMs() const
-{
-    // The length the last answer reported, moved on by the time since (the match plays on), but
-    // by no more than the polls leave between two answers: a server that has stalled does not
-    // pull the feed closer than that.
-    const CStreamBuffer& stream = m_session.Stream();
-    const std::uint64_t reportedMs = std::uint64_t{stream.MatchSeconds()} * 1000;
-    const std::uint64_t now = m_session.Clock().NowMs();
-    const std::uint64_t at = stream.MatchSecondsAtMs();
-    const std::uint64_t age = now > at ? now - at : 0;
-    return reportedMs + std::min<std::uint64_t>(age, kLiveEdgeExtrapolationMs);
-}
-
 HostResult CHostFeed::Pause()
 {
     if (Paused())
         return HostResult::kContinue;
     // Held on purpose, play falls behind the live edge: the limit of a feed that has caught up
     // no longer applies, so that a fast-forward can close the gap again.
-    m_session.Stream().LeaveLiveEdge();
+    m_stream.LeaveLiveEdge();
     // Held at normal speed, so that no time slot of ours is in flight while the game waits;
     // the speed comes back with /resume. Inside a halt, which holds the game already, the speed
     // comes down when the halt ends.
@@ -190,19 +151,6 @@ HostResult CHostFeed::HoldWhilePaused()
     return Hold([this] { return Paused(); });
 }
 
-HostResult CHostFeed::HoldForDelay()
-{
-    if (Speed() != 1)
-    {
-        m_session.SendGameChat(kNormalSpeedLine);
-        const HostResult result = SetSpeed(1);
-        if (EndsSession(result))
-            return result;
-    }
-    m_levelAfterPause = 1;
-    return Hold([this] { return !Paused() && !m_jumpAfterHalt && TooCloseToLive(); });
-}
-
 HostResult CHostFeed::Hold(const std::function<bool()>& holding)
 {
     m_holding.store(true);
@@ -219,25 +167,24 @@ HostResult CHostFeed::HoldTicks(const std::function<bool()>& holding)
     {
         // Held by choice, an empty answer is no lack of data for the viewer.
         m_session.TellServerNews(true);
-        if (m_session.Stopping())
+        if (Stopping())
             return HostResult::kSessionOver;
         // The download goes on meanwhile, the live edge included.
-        m_session.Stream().RequestWhileWaiting();
+        m_stream.RequestWhileWaiting();
         if (!SendEmptySlot(true))
             return m_session.LoseConnection();
         // Until the next empty slot is due, the viewer's lines are answered as they come; none
         // of them waits for a keepalive, and whatever the game sends does not hurry the slots.
-        const std::uint64_t due = m_session.Clock().NowMs() + m_session.Timings().m_haltPeriodMs;
-        for (std::uint64_t now = m_session.Clock().NowMs(); now < due && holding();
-             now = m_session.Clock().NowMs())
+        const std::uint64_t due = m_clock.NowMs() + m_timings.m_haltPeriodMs;
+        for (std::uint64_t now = m_clock.NowMs(); now < due && holding(); now = m_clock.NowMs())
         {
-            const GameRead read = m_session.Connection().NextWaiting(
-                m_session.Clock(), static_cast<std::uint32_t>(due - now));
+            const GameRead read =
+                m_connection.NextWaiting(m_clock, static_cast<std::uint32_t>(due - now));
             if (read.TimedOut())
                 break;
             if (read.Closed())
                 return m_session.LoseConnection();
-            const HostResult result = m_session.Commands().HandleHeldPacket(read);
+            const HostResult result = m_session.HandleHeldPacket(read);
             if (EndsSession(result))
                 return result;
         }
@@ -248,7 +195,7 @@ HostResult CHostFeed::HoldTicks(const std::function<bool()>& holding)
 std::uint32_t CHostFeed::HeldAheadMs() const
 {
     // The game time in the time slots between the read position and the end of the data.
-    const CStreamBuffer& stream = m_session.Stream();
+    const CStreamBuffer& stream = m_stream;
     const std::uint32_t size = stream.Size();
     const std::uint32_t from = std::min(ReadPos(), size);
     std::span<const std::uint8_t> rest(stream.Bytes() + from, size - from);
@@ -269,7 +216,7 @@ std::uint32_t CHostFeed::HeldAheadMs() const
 
 HostResult CHostFeed::FeedStep(StepKind kind)
 {
-    m_session.Gate().NoteStep();
+    m_gate.NoteStep();
     bool forwardedSlot = false;
     bool forwardedOther = false;
     std::uint32_t passes = m_stepCount;
@@ -332,7 +279,7 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
 {
     for (;;)
     {
-        std::uint32_t size = m_session.Stream().Size();
+        std::uint32_t size = m_stream.Size();
         const std::uint32_t pos = ReadPos();
         if (pos + 3 >= size)
         {
@@ -348,10 +295,14 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
             return Ended(result);
         if (m_readPos != pos)
             continue; // a speed change above let the watch thread feed
-        const std::uint8_t* packet = m_session.Stream().Bytes() + pos;
-        const std::uint32_t length = static_cast<std::uint32_t>(packet[2] | (packet[3] << 8));
-        if (packet[0] != kGamePacketSignature || length < kGamePacketHeadSize)
+        const std::uint8_t* packet = m_stream.Bytes() + pos;
+        // No packet is longer than its length field can say, so the framer never needs to look
+        // further, not even for the next packet's start after a byte that cannot start one.
+        const GameFrame frame = FrameGamePacket(std::span<const std::uint8_t>(
+            packet, std::min<std::size_t>(size - pos, kGamePacketMaxSize)));
+        if (frame.m_kind == GameFrame::Kind::kMalformed)
         {
+            // One byte at a time, each told: the viewer sees where the stream went wrong.
             char line[64];
             std::snprintf(line, sizeof line, "invalid %d %d %d",
                           static_cast<int>(static_cast<std::int8_t>(packet[0])),
@@ -360,12 +311,13 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
             AdvanceReadPos(1);
             return Pass::kResynchronised;
         }
-        if (pos + length > size)
+        if (frame.m_kind == GameFrame::Kind::kNeedMore)
         {
             if (const auto outcome = DataShort(kind))
                 return *outcome;
             continue;
         }
+        const std::uint32_t length = static_cast<std::uint32_t>(frame.m_length);
         const std::span<const std::uint8_t> bytes(packet, length);
         switch (static_cast<GamePacketType>(packet[1]))
         {
@@ -423,12 +375,12 @@ std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
         }
         return Ended(m_session.LoseConnection());
     }
-    if (m_session.Stream().Ended())
+    if (m_stream.Ended())
     {
         // Everything fed (a jump past the data ends here too): the game is told that the
         // session is over, as at the loop's packet boundary. A stream cut inside a packet is
         // not a proper end; the session is only closed.
-        if (m_readPos >= m_session.Stream().Size())
+        if (m_readPos >= m_stream.Size())
         {
             const HostResult result = AwaitLastKeepalives();
             if (EndsSession(result))
@@ -449,8 +401,8 @@ std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
 
 HostResult CHostFeed::Forward(std::uint32_t length)
 {
-    const std::span<const std::uint8_t> bytes(m_session.Stream().Bytes() + m_readPos, length);
-    if (!m_session.SendToGame(bytes))
+    const std::span<const std::uint8_t> bytes(m_stream.Bytes() + m_readPos, length);
+    if (!m_connection.Send(bytes))
         return m_session.LoseConnection();
     AdvanceReadPos(length);
     return HostResult::kContinue;
@@ -459,25 +411,16 @@ HostResult CHostFeed::Forward(std::uint32_t length)
 bool CHostFeed::SendEmptySlot(bool owed)
 {
     if (owed)
-        m_session.Connection().OweKeepalive();
+        m_connection.OweKeepalive();
     static const std::vector<std::uint8_t> kEmptyTimeSlot = BuildEmptyTimeSlot();
-    return m_session.SendToGame(kEmptyTimeSlot);
-}
-
-HostResult CHostFeed::LimitLiveSpeed(StepKind kind)
-{
-    if (kind == StepKind::kWatch || !m_session.Stream().CaughtUp() || m_speed == 1 ||
-        !m_session.LiveMatch())
-        return HostResult::kContinue;
-    m_session.SendGameChat(kNormalSpeedLine);
-    return SetSpeed(1);
+    return m_connection.Send(kEmptyTimeSlot);
 }
 
 HostResult CHostFeed::NearEnd(StepKind kind, std::uint32_t size)
 {
-    if (m_readPos + kNearEndBytes <= size || m_session.Stream().Ended())
+    if (m_readPos + kNearEndBytes <= size || m_stream.Ended())
         return HostResult::kContinue;
-    m_session.Stream().MarkLowData();
+    m_stream.MarkLowData();
     if (m_speed != 1 && kind != StepKind::kWatch)
     {
         m_session.SendGameChat("[VELT] Not enough data remaining, cancel fast forward");
@@ -485,7 +428,7 @@ HostResult CHostFeed::NearEnd(StepKind kind, std::uint32_t size)
         if (EndsSession(result))
             return result;
     }
-    m_session.Stream().RequestIfPermitted();
+    m_stream.RequestIfPermitted();
     return HostResult::kContinue;
 }
 
@@ -496,14 +439,13 @@ void CHostFeed::TimeSlotNotices(const TimeSlotFacts& facts)
     const std::uint8_t player = *facts.m_firstPlayer;
     if (*facts.m_firstAction == kActionMapPing)
     {
-        if (!m_session.IsPlayerSlot(player) &&
-            m_session.Owner().DisplaySwitches().Shown(ChatDisplaySwitches::Kind::kMapPings))
-            m_session.SendGameChat("[VELT] Map Ping by " + m_session.PlayerName(player));
+        if (!m_header.IsPlayerSlot(player) &&
+            m_owner.DisplaySwitches().Shown(ChatDisplaySwitches::Kind::kMapPings))
+            m_session.SendGameChat("[VELT] Map Ping by " + m_header.PlayerName(player));
     }
     else if (*facts.m_firstAction == kActionHeroSkill)
     {
-        m_session.SendGameChat("[VELT] " + m_session.PlayerName(player) +
-                               " has learnt a new skill");
+        m_session.SendGameChat("[VELT] " + m_header.PlayerName(player) + " has learnt a new skill");
     }
 }
 
@@ -512,8 +454,8 @@ bool CHostFeed::RecordedChatShown(std::span<const std::uint8_t> chat) const
     const auto sender = RecordedChatSender(chat);
     if (!sender)
         return true; // names no sender: nothing to filter by
-    const ChatDisplaySwitches& switches = m_session.Owner().DisplaySwitches();
-    return switches.Shown(m_session.IsPlayerSlot(*sender)
+    const ChatDisplaySwitches& switches = m_owner.DisplaySwitches();
+    return switches.Shown(m_header.IsPlayerSlot(*sender)
                               ? ChatDisplaySwitches::Kind::kPlayerChat
                               : ChatDisplaySwitches::Kind::kObserverChat);
 }
@@ -523,10 +465,10 @@ HostResult CHostFeed::WaitForKeepalive()
     bool speedChanged = false;
     for (;;)
     {
-        const GameRead read = m_session.Connection().Next();
+        const GameRead read = m_connection.Next();
         if (read.Closed())
             return m_session.LoseConnection();
-        const HostResult result = m_session.Commands().HandleGamePacket(read);
+        const HostResult result = m_session.HandleGamePacket(read);
         if (EndsSession(result))
             return result;
         if (result == HostResult::kSpeedChanged)
@@ -544,17 +486,17 @@ HostResult CHostFeed::WaitForKeepalive()
 
 HostResult CHostFeed::Buffer()
 {
-    m_session.Stream().MarkLowData();
+    m_stream.MarkLowData();
     m_buffering.store(true);
     m_session.SendGameChat("[VELT] Not enough data,buffering..");
-    const std::uint32_t target = m_session.Stream().Size() + kBufferingTarget;
+    const std::uint32_t target = m_stream.Size() + kBufferingTarget;
     const HostResult result = Halt(
         [this, target]
         {
-            while (!m_session.Stream().Ended() && m_session.Stream().Size() < target)
+            while (!m_stream.Ended() && m_stream.Size() < target)
             {
-                m_session.Stream().RequestWhileWaiting();
-                const HostResult halted = HaltGame(m_session.Timings().m_bufferingHaltMs);
+                m_stream.RequestWhileWaiting();
+                const HostResult halted = HaltGame(m_timings.m_bufferingHaltMs);
                 if (halted != HostResult::kContinue)
                     return halted;
             }
@@ -577,14 +519,14 @@ HostResult CHostFeed::WaitAtBoundary()
 
 HostResult CHostFeed::WaitForMoreData()
 {
-    std::uint32_t answers = m_session.Stream().AnswersArrived();
-    std::uint64_t quietSince = m_session.Clock().NowMs();
+    std::uint32_t answers = m_stream.AnswersArrived();
+    std::uint64_t quietSince = m_clock.NowMs();
     for (;;)
     {
-        m_session.TellServerNews();
-        if (m_session.Stopping())
+        m_session.TellServerNews(false);
+        if (Stopping())
             return HostResult::kSessionOver;
-        if (m_session.Stream().Ended())
+        if (m_stream.Ended())
         {
             const HostResult result = AwaitLastKeepalives();
             if (EndsSession(result))
@@ -592,32 +534,30 @@ HostResult CHostFeed::WaitForMoreData()
             m_session.SendLeaveAck();
             return HostResult::kSessionOver;
         }
-        if (m_readPos < m_session.Stream().Size())
+        if (m_readPos < m_stream.Size())
             return HostResult::kContinue;
         // An answer, even an empty one, shows that the server is there.
-        const std::uint64_t now = m_session.Clock().NowMs();
-        if (const std::uint32_t seen = m_session.Stream().AnswersArrived(); seen != answers)
+        const std::uint64_t now = m_clock.NowMs();
+        if (const std::uint32_t seen = m_stream.AnswersArrived(); seen != answers)
         {
             answers = seen;
-            quietSince = std::max(now, m_session.Stream().NextRequestAllowedMs());
+            quietSince = std::max(now, m_stream.NextRequestAllowedMs());
         }
         // Asked first, and silence counted from the last request too: a request that a busy
         // machine sent late has not had its time to be answered.
-        m_session.Stream().RequestWhileWaiting();
-        const std::uint64_t since = std::max(quietSince, m_session.Stream().LastRequestSentMs());
-        if (now >= since && now - since >= m_session.Timings().m_dataWaitMs &&
-            !m_session.Owner().SupervisesServerLink())
+        m_stream.RequestWhileWaiting();
+        const std::uint64_t since = std::max(quietSince, m_stream.LastRequestSentMs());
+        if (now >= since && now - since >= m_timings.m_dataWaitMs &&
+            !m_owner.SupervisesServerLink())
         {
             m_session.SendLeaveAck();
             return HostResult::kSessionOver;
         }
-        if (WaitAny({&m_session.StopEvent(), &m_session.Stream().DataArrived()},
-                    m_session.Timings().m_haltPeriodMs) != kWaitTimeout)
+        if (WaitAny({&m_stop, &m_stream.DataArrived()}, m_timings.m_haltPeriodMs) != kWaitTimeout)
         {
             // After an empty answer the silence that ends a session starts only when the next
             // request can go out.
-            quietSince =
-                std::max(m_session.Clock().NowMs(), m_session.Stream().NextRequestAllowedMs());
+            quietSince = std::max(m_clock.NowMs(), m_stream.NextRequestAllowedMs());
             continue;
         }
         const HostResult result = HaltTick();
@@ -628,15 +568,15 @@ HostResult CHostFeed::WaitForMoreData()
 
 HostResult CHostFeed::HaltGame(std::uint32_t ms)
 {
-    const std::uint32_t period = std::max<std::uint32_t>(1, m_session.Timings().m_haltPeriodMs);
-    const std::uint64_t until = m_session.Clock().NowMs() + ms;
+    const std::uint32_t period = std::max<std::uint32_t>(1, m_timings.m_haltPeriodMs);
+    const std::uint64_t until = m_clock.NowMs() + ms;
     // A /syncdown typed meanwhile holds the game on to its own end.
-    while (m_session.Clock().NowMs() < std::max(until, m_haltUntilMs))
+    while (m_clock.NowMs() < std::max(until, m_haltUntilMs))
     {
         const HostResult result = HaltTick();
         if (result != HostResult::kContinue)
             return result;
-        m_session.Clock().SleepMs(period);
+        m_clock.SleepMs(period);
     }
     return HostResult::kContinue;
 }
@@ -645,15 +585,15 @@ HostResult CHostFeed::AwaitLastKeepalives()
 {
     // At 4x up to four time slots are still unanswered; the leave acknowledgement would end
     // the game before it has played them.
-    const std::uint64_t start = m_session.Clock().NowMs();
-    const std::uint32_t waitMs = m_session.Timings().m_lastKeepalivesWaitMs;
+    const std::uint64_t start = m_clock.NowMs();
+    const std::uint32_t waitMs = m_timings.m_lastKeepalivesWaitMs;
     while (SlotsInFlight() > 0)
     {
-        const std::uint64_t elapsed = m_session.Clock().NowMs() - start;
+        const std::uint64_t elapsed = m_clock.NowMs() - start;
         if (elapsed >= waitMs)
             break;
-        const GameRead read = m_session.Connection().NextWithin(
-            m_session.Clock(), static_cast<std::uint32_t>(waitMs - elapsed));
+        const GameRead read =
+            m_connection.NextWithin(m_clock, static_cast<std::uint32_t>(waitMs - elapsed));
         if (read.TimedOut())
             break;
         if (read.Closed())
@@ -670,11 +610,11 @@ HostResult CHostFeed::AwaitLastKeepalives()
 HostResult CHostFeed::HaltTick()
 {
     m_session.TellServerNews(EmptyAnswersUntold());
-    if (m_session.Stopping())
+    if (Stopping())
         return HostResult::kSessionOver;
     if (!SendEmptySlot(true))
         return m_session.LoseConnection();
-    switch (m_session.Connection().Pump(SlotsInFlight()))
+    switch (m_connection.Pump(SlotsInFlight()))
     {
     case CGameConnection::PumpResult::kLeavePending:
         m_session.SendLeaveAck();
@@ -686,10 +626,9 @@ HostResult CHostFeed::HaltTick()
     }
     // The viewer's lines are answered as they come, within a halt period; what they change in
     // play waits for the end of the halt. The keepalives that slots in flight owe stay unread.
-    for (const auto& line : m_session.Connection().TakeViewerLines(kLinesPerHaltTick))
+    for (const auto& line : m_connection.TakeViewerLines(kLinesPerHaltTick))
     {
-        const HostResult result =
-            m_session.Commands().HandleHeldPacket({GameRead::Status::kPacket, line});
+        const HostResult result = m_session.HandleHeldPacket({GameRead::Status::kPacket, line});
         if (EndsSession(result))
             return result;
     }
@@ -728,20 +667,8 @@ HostResult CHostFeed::HaltFor(std::uint32_t ms)
     if (!Halted())
         return Halt([this, ms] { return HaltGame(ms); });
     // Typed during a halt: that halt lasts at least this long from now.
-    m_haltUntilMs = std::max(m_haltUntilMs, m_session.Clock().NowMs() + ms);
+    m_haltUntilMs = std::max(m_haltUntilMs, m_clock.NowMs() + ms);
     return HostResult::kContinue;
-}
-
-void CHostFeed::JumpWhenHaltEnds(std::uint64_t targetMs)
-{
-    m_jumpAfterHalt = targetMs;
-}
-
-HostResult CHostFeed::JumpAfterHalt()
-{
-    const std::uint64_t target = *m_jumpAfterHalt;
-    m_jumpAfterHalt.reset();
-    return FastForwardToTime(target, false);
 }
 
 HostResult CHostFeed::SetSpeed(std::uint8_t level)
@@ -785,11 +712,11 @@ HostResult CHostFeed::Absorb(std::uint32_t count)
     for (std::uint32_t absorbed = 0; absorbed < count;)
     {
         m_readStalled.store(0);
-        m_session.Gate().Park();
-        m_session.ReadWatchEvent().Set();
-        const GameRead read = m_session.Connection().NextFromWire();
-        m_session.Gate().Unpark();
-        m_session.ReadWatchEvent().Set();
+        m_gate.Park();
+        m_readWatch.Set();
+        const GameRead read = m_connection.NextFromWire();
+        m_gate.Unpark();
+        m_readWatch.Set();
         if (read.Closed())
             return m_session.LoseConnection();
         if (read.Is(GamePacketType::kLeaveGame))
@@ -801,7 +728,7 @@ HostResult CHostFeed::Absorb(std::uint32_t count)
         // The viewer's line is answered once the keepalives are in; it is no keepalive, so it
         // never counts as one. Lines beyond what can be set aside are dropped.
         if (read.Is(GamePacketType::kChatToHost))
-            m_session.Connection().SetAside(read.m_bytes);
+            m_connection.SetAside(read.m_bytes);
         else
             ++absorbed;
         if (stalled)
@@ -817,184 +744,30 @@ bool CHostFeed::StartReadWatch()
 
 void CHostFeed::ReadWatchThread()
 {
-    m_session.Host().EnterHostThread();
-    CEvent& stop = m_session.StopEvent();
+    m_session.EnterHostThread();
+    CEvent& stop = m_stop;
     std::uint64_t fedFor = 0;
     for (;;)
     {
-        if (WaitAny({&stop, &m_session.ReadWatchEvent()}, kWatchIdleMs) == 0)
+        if (WaitAny({&stop, &m_readWatch}, kWatchIdleMs) == 0)
             return;
         // The pulses only wake this thread: two pulses that fall together count once, so the
         // gate says which watched read is under way.
-        for (auto read = m_session.Gate().ParkedRead(); read && *read != fedFor;
-             read = m_session.Gate().ParkedRead())
+        for (auto read = m_gate.ParkedRead(); read && *read != fedFor; read = m_gate.ParkedRead())
         {
-            if (stop.Wait(m_session.Timings().m_readWatchMs))
+            if (stop.Wait(m_timings.m_readWatchMs))
                 return;
             // Still blocked in the same read: give the game a time slot to answer.
-            const bool fed = m_session.Gate().RunWhileParked(*read,
-                                                             [this]
-                                                             {
-                                                                 m_readStalled.store(1);
-                                                                 FeedStep(StepKind::kWatch);
-                                                             });
+            const bool fed = m_gate.RunWhileParked(*read,
+                                                   [this]
+                                                   {
+                                                       m_readStalled.store(1);
+                                                       FeedStep(StepKind::kWatch);
+                                                   });
             if (fed)
                 fedFor = *read;
         }
     }
-}
-
-HostResult CHostFeed::FastForwardToTime(std::uint64_t targetMs, bool quiet)
-{
-    if (targetMs < m_gameTimeMs)
-        return HostResult::kContinue;
-    return FastForward([this, targetMs] { return targetMs >= m_gameTimeMs; }, quiet);
-}
-
-HostResult CHostFeed::FastForwardToPosition(std::uint32_t target, bool quiet)
-{
-    if (target < m_readPos)
-        return HostResult::kContinue;
-    const std::uint32_t limit = std::min(target, m_session.Stream().Size());
-    return FastForward([this, limit] { return m_readPos < limit; }, quiet);
-}
-
-HostResult CHostFeed::FastForward(const std::function<bool()>& shortOfTarget, bool quiet)
-{
-    // Asked for while play holds behind live, the fast-forward runs as in play; the hold goes on
-    // after it if play is still too close to the edge.
-    const bool held = m_holding.exchange(false);
-    const HostResult result = FastForwardUnheld(shortOfTarget, quiet);
-    m_holding.store(held);
-    return result;
-}
-
-HostResult CHostFeed::FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet)
-{
-    HostResult result = SetSpeed(kFastestLevel);
-    if (EndsSession(result))
-        return result;
-    while (shortOfTarget())
-    {
-        if (Paused())
-        {
-            // Held where the viewer paused it; /resume brings back the level of the pause.
-            result = HoldWhilePaused();
-            if (EndsSession(result))
-            {
-                m_session.SignalStop();
-                return result;
-            }
-            if (ShownLevel() != kFastestLevel)
-                return HostResult::kSpeedChanged; // the viewer chose a speed meanwhile
-            continue;
-        }
-        result = FeedStep(StepKind::kPlain);
-        if (result == HostResult::kSpeedChanged && !Paused())
-            return result; // the viewer has chosen a speed
-        if (EndsSession(result))
-        {
-            m_session.SignalStop();
-            return result;
-        }
-    }
-    result = SetSpeed(1);
-    if (EndsSession(result))
-        return result;
-    if (!quiet)
-        m_session.SendGameChat(kNormalSpeedLine);
-    return HostResult::kContinue;
-}
-
-HostResult CHostFeed::CatchUpLive()
-{
-    if (!m_session.LiveMatch())
-        return HostResult::kContinue;
-    const std::uint32_t delay = m_session.LiveDelay();
-    const std::uint32_t matchSeconds = m_session.Stream().MatchSeconds();
-    const std::uint32_t behind = matchSeconds > delay ? matchSeconds - delay : 0;
-    char line[96];
-    std::snprintf(line, sizeof line, "[VELT]You are %u min %u sec behind, fast forward now",
-                  behind / 60, behind % 60);
-    m_session.SendGameChat(line);
-    if (delay != 0)
-        return CatchUpToDelay();
-    while (!m_session.Stopping())
-    {
-        const std::uint32_t size = m_session.Stream().Size();
-        if (size == 0)
-        {
-            m_session.SendGameChat(kNormalSpeedLine);
-            break;
-        }
-        const HostResult result = FastForwardToPosition(size, true);
-        if (EndsSession(result))
-            return result;
-        if (m_session.Stream().CaughtUp())
-        {
-            m_session.SendGameChat(kNormalSpeedLine);
-            break;
-        }
-    }
-    return HostResult::kContinue;
-}
-
-HostResult CHostFeed::CatchUpToDelay()
-{
-    // Up to the chosen distance behind the match length the server reports; that length grows
-    // while the feed runs, so the target is taken again until it is reached. The length the
-    // last answer brought may be old (the data held reaches far ahead of the feed, so nothing
-    // was asked for meanwhile): once reached, the server is asked where the match stands, and
-    // the catch-up ends only on a target that an answer given since confirms.
-    bool confirmed = false;
-    while (!m_session.Stopping())
-    {
-        const std::uint64_t edgeMs = LiveEdgeMs();
-        const std::uint64_t delayMs = std::uint64_t{m_session.LiveDelay()} * 1000;
-        if (m_session.Stream().Ended() || edgeMs <= delayMs + GameTimeMs())
-        {
-            if (confirmed || m_session.Stream().Ended())
-                break;
-            const HostResult result = AwaitFreshEdge();
-            if (EndsSession(result))
-                return result;
-            confirmed = true;
-            continue;
-        }
-        confirmed = false;
-        const HostResult result = FastForwardToTime(edgeMs - delayMs, true);
-        if (EndsSession(result))
-            return result;
-        if (result == HostResult::kSpeedChanged)
-            return HostResult::kContinue; // the viewer has chosen a speed
-    }
-    if (!Paused())
-        m_session.SendGameChat(kNormalSpeedLine);
-    return HostResult::kContinue;
-}
-
-HostResult CHostFeed::AwaitFreshEdge()
-{
-    CStreamBuffer& stream = m_session.Stream();
-    const std::uint32_t answers = stream.AnswersArrived();
-    const std::uint64_t start = m_session.Clock().NowMs();
-    // Bounded: after an empty answer the server may not be asked again for a while.
-    const std::uint64_t waitMs =
-        std::uint64_t{m_session.Timings().m_emptyChunkHoldMs} + m_session.Timings().m_dataWaitMs;
-    return Halt(
-        [&]
-        {
-            while (stream.AnswersArrived() == answers && m_session.Clock().NowMs() - start < waitMs)
-            {
-                stream.RequestWhileWaiting();
-                const HostResult result = HaltTick();
-                if (result != HostResult::kContinue)
-                    return result;
-                WaitAny({&m_session.StopEvent(), &stream.DataArrived()},
-                        m_session.Timings().m_haltPeriodMs);
-            }
-            return HostResult::kContinue;
-        });
 }
 
 } // namespace velt

@@ -5,23 +5,70 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
+#include "host/CFeedGate.h"
+#include "host/CGameConnection.h"
+#include "host/CStreamBuffer.h"
 #include "host/HostResult.h"
+#include "host/HostTimings.h"
+#include "host/IHostOwner.h"
+#include "host/IPlayControl.h"
+#include "host/ReplayHeader.h"
 #include "host/packets/PlayPackets.h"
+#include "platform/Clock.h"
+#include "platform/Event.h"
 #include "platform/Thread.h"
 
 namespace velt
 {
 
-class CGameSession;
+// The operator's web address, shown in capitals in the welcome lines.
+constexpr std::string_view kOperatorWebAddress = "www.velt.tv";
+// "[VELT] WWW.VELT.TV!", the welcome line that gives it.
+std::string OperatorWebAddressLine();
+
+// What the feed needs from the session that runs it: telling the viewer, handing on what the
+// game sends, and ending the session.
+class IFeedSession
+{
+public:
+    virtual ~IFeedSession() = default;
+
+    virtual void SendGameChat(std::string_view text) = 0;
+    // The lines that the server's answers and link owe the viewer; with quietEmpty, empty
+    // answers are not told.
+    virtual void TellServerNews(bool quietEmpty) = 0;
+    // A packet read from the game during play: the viewer's commands, keepalives, leaves. The
+    // held kind reads nothing further.
+    virtual HostResult HandleGamePacket(GameRead read) = 0;
+    virtual HostResult HandleHeldPacket(const GameRead& read) = 0;
+    // F7 1B 04 00, then the session ends.
+    virtual void SendLeaveAck() = 0;
+    // A failed send or read: wakes everything on the connection and ends the session.
+    virtual HostResult LoseConnection() = 0;
+    virtual void SignalStop() = 0;
+    // The game has started: a speed change feeds at once rather than at the first step.
+    virtual bool InGame() const = 0;
+    // Marks the calling thread (the read watch) as one of the host's.
+    virtual void EnterHostThread() = 0;
+};
 
 // The play part of a host's session: forwards the buffered stream to the game, paced by the
 // game's keepalives; speeds, halts, buffering, fast-forward and the catch-up of live matches;
 // the read-watch thread.
-class CHostFeed
+class CHostFeed final : public IPlayControl
 {
 public:
-    explicit CHostFeed(CGameSession& session) : m_session(session) {}
+    // stop is the session's end, set by whichever thread ends it.
+    CHostFeed(IFeedSession& session, CStreamBuffer& stream, CGameConnection& connection,
+              CFeedGate& gate, CEvent& stop, IClock& clock, const HostTimings& timings,
+              const ReplayHeader& header, IHostOwner& owner)
+        : m_session(session), m_stream(stream), m_connection(connection), m_gate(gate),
+          m_stop(stop), m_clock(clock), m_timings(timings), m_header(header), m_owner(owner)
+    {
+    }
     CHostFeed(const CHostFeed&) = delete;
     CHostFeed& operator=(const CHostFeed&) = delete;
 
@@ -32,53 +79,64 @@ public:
         kWatch,  // the read-watch thread's step while the session thread is parked in a read
     };
 
-    // A session starts at the stream's start, at normal speed, with nothing in flight.
-    void Reset();
+    // A session starts at the stream's start, at normal speed, with nothing in flight, and
+    // stays liveDelaySeconds (at most kMaxLiveDelaySeconds) behind the live edge.
+    void Reset(std::uint32_t liveDelaySeconds);
 
-    // The play loop, after the start: on the session thread, holding the feed gate.
-    HostResult Play();
+    // The play loop, after the start: on the session thread, holding the feed gate. A game
+    // joined again after /back starts at startTarget.
+    HostResult Play(std::optional<std::uint64_t> startTarget);
     HostResult FeedStep(StepKind kind);
     // level 1 (normal) to 4.
-    HostResult SetSpeed(std::uint8_t level);
+    HostResult SetSpeed(std::uint8_t level) override;
     // Paused, held behind live or halted: nothing moves, and a level chosen waits for the end.
     bool Held() const;
     // Keeps the game waiting: an empty time slot every halt period for ms milliseconds.
     HostResult HaltGame(std::uint32_t ms);
     // The /syncdown halt; typed during another halt, it makes that one last at least as long.
     // kSpeedChanged when the viewer paused or chose a speed meanwhile.
-    HostResult HaltFor(std::uint32_t ms);
+    HostResult HaltFor(std::uint32_t ms) override;
     // The game is halted (buffering, waiting for the server, /syncdown): the viewer's lines are
     // answered at once, and what they change in play waits for the halt's end.
-    bool Halted() const { return m_halts.load() != 0; }
+    bool Halted() const override { return m_halts.load() != 0; }
     // A /goto or /syncup typed during a halt: the jump follows once the halt is over.
-    void JumpWhenHaltEnds(std::uint64_t targetMs);
-    HostResult FastForwardToTime(std::uint64_t targetMs, bool quiet);
+    void JumpWhenHaltEnds(std::uint64_t targetMs) override;
+    HostResult FastForwardToTime(std::uint64_t targetMs, bool quiet) override;
     HostResult FastForwardToPosition(std::uint32_t target, bool quiet);
     HostResult CatchUpLive();
 
     // Holds the game as a halt does until Resume; the level chosen meanwhile comes back then.
-    HostResult Pause();
-    HostResult Resume();
-    bool Paused() const { return m_paused.load(); }
+    HostResult Pause() override;
+    HostResult Resume() override;
+    bool Paused() const override { return m_paused.load(); }
     // The feed waits for data from the server.
     bool Buffering() const { return m_buffering.load(); }
     // Game time held beyond the read position; any thread.
     std::uint32_t HeldAheadMs() const;
 
     // Time slots sent whose keepalives have not been read yet.
-    std::uint32_t SlotsInFlight() const;
+    std::uint32_t SlotsInFlight() const override;
 
     // The level the viewer sees: 1.0, 2.0, 3.0 or 4.0.
-    std::uint8_t ShownLevel() const;
+    std::uint8_t ShownLevel() const override;
     // Where the feed stands; any thread (the values of the last step that finished).
     std::uint32_t ReadPos() const { return m_readPos.load(std::memory_order_relaxed); }
-    std::uint32_t GameTimeMs() const { return m_gameTimeMs.load(std::memory_order_relaxed); }
+    std::uint32_t GameTimeMs() const override
+    {
+        return m_gameTimeMs.load(std::memory_order_relaxed);
+    }
     std::uint8_t Speed() const { return m_speed.load(std::memory_order_relaxed); }
+
+    // Seconds of game time the feed stays behind the live edge in this session.
+    std::uint32_t LiveDelay() const override { return m_liveDelaySeconds.load(); }
+    void SetLiveDelay(std::uint32_t seconds) override { m_liveDelaySeconds.store(seconds); }
 
     bool StartReadWatch();
     void JoinReadWatch() { m_watchThread.Join(); }
 
 private:
+    static constexpr std::uint8_t kFastestLevel = 4;
+
     enum class Pass
     {
         kForwardedSlot,
@@ -112,11 +170,23 @@ private:
     // on, what the viewer chose meanwhile: normal speed under a pause (kSpeedChanged), or the
     // level chosen (kSpeedChanged).
     HostResult Halt(const std::function<HostResult()>& halt);
-    HostResult JumpAfterHalt();
     // Changes the speed now (SetSpeed, unless the game is held).
     HostResult ShiftSpeed(std::uint8_t level);
     // The end of the stream: waits, bounded, for the keepalives of the slots in flight.
     HostResult AwaitLastKeepalives();
+    HostResult HoldWhilePaused();
+    // Empty time slots every halt period while holding() is true; the viewer's lines are
+    // answered and the download goes on meanwhile. A level chosen meanwhile applies after.
+    HostResult Hold(const std::function<bool()>& holding);
+    HostResult HoldTicks(const std::function<bool()>& holding);
+    HostResult NearEnd(StepKind kind, std::uint32_t size);
+    void TimeSlotNotices(const TimeSlotFacts& facts);
+    bool RecordedChatShown(std::span<const std::uint8_t> chat) const;
+    HostResult Absorb(std::uint32_t count);
+    void ReadWatchThread();
+
+    // The live edge (CHostFeedLiveEdge.cpp).
+    HostResult JumpAfterHalt();
     HostResult LimitLiveSpeed(StepKind kind);
     // A live match with a delay: the feed is closer to the reported live edge than the delay.
     bool TooCloseToLive() const;
@@ -129,23 +199,25 @@ private:
     HostResult CatchUpToDelay();
     // Asks the server for more and holds the game until an answer comes (bounded).
     HostResult AwaitFreshEdge();
-    HostResult HoldWhilePaused();
     HostResult HoldForDelay();
-    // Empty time slots every halt period while holding() is true; the viewer's lines are
-    // answered and the download goes on meanwhile. A level chosen meanwhile applies after.
-    HostResult Hold(const std::function<bool()>& holding);
-    HostResult HoldTicks(const std::function<bool()>& holding);
-    HostResult NearEnd(StepKind kind, std::uint32_t size);
     HostResult FastForward(const std::function<bool()>& shortOfTarget, bool quiet);
     HostResult FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet);
-    void TimeSlotNotices(const TimeSlotFacts& facts);
-    bool RecordedChatShown(std::span<const std::uint8_t> chat) const;
-    HostResult Absorb(std::uint32_t count);
-    void ReadWatchThread();
 
     void AdvanceReadPos(std::uint32_t length);
+    bool Stopping() const { return m_stop.IsSet(); }
 
-    CGameSession& m_session;
+    IFeedSession& m_session;
+    CStreamBuffer& m_stream;
+    CGameConnection& m_connection;
+    CFeedGate& m_gate;
+    CEvent& m_stop;
+    IClock& m_clock;
+    const HostTimings& m_timings;
+    const ReplayHeader& m_header;
+    IHostOwner& m_owner;
+    // Wakes the read-watch thread when the session thread parks in a watched read, or leaves it.
+    CEvent m_readWatch{CEvent::Kind::kAutoReset};
+
     HostResult m_passResult = HostResult::kContinue;
     // Written only by the thread that holds the feed gate; atomic so that a status display
     // may read them.
@@ -160,10 +232,11 @@ private:
     std::uint64_t m_haltUntilMs = 0;       // a /syncdown typed during a halt holds it to this
     std::optional<std::uint64_t> m_jumpAfterHalt;
     std::uint64_t m_nextEdgePollMs = 0;
-    std::atomic<std::uint8_t> m_levelAfterPause{1}; // the level the end of a hold brings back
+    std::atomic<std::uint8_t> m_levelAfterPause{1};  // the level the end of a hold brings back
     std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session
     std::atomic<std::uint32_t> m_readStalled{0};     // the watch thread fed during a watched read
-    std::atomic<std::uint32_t> m_slotsSent{0}; // this session's, owed empty ones not counted
+    std::atomic<std::uint32_t> m_slotsSent{0};       // this session's, owed empty ones not counted
+    std::atomic<std::uint32_t> m_liveDelaySeconds{0};
     CThread m_watchThread;
 };
 

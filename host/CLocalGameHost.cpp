@@ -118,7 +118,7 @@ void CLocalGameHost::Stop()
     {
         std::lock_guard lock(m_wakeMutex);
         m_listener.Shutdown();
-        m_session.Connection().Shutdown();
+        m_session.ShutdownGame();
     }
     if (OnHostThread())
         return;
@@ -259,7 +259,7 @@ bool CLocalGameHost::RunSessionOn(std::unique_ptr<IGameLink> link)
     {
         m_session.Abandon();
         m_sessionRan.store(ranBefore);
-        m_session.Connection().Shutdown();
+        m_session.ShutdownGame();
         DetachGame();
         return false;
     }
@@ -280,14 +280,14 @@ bool CLocalGameHost::AttachGame(std::unique_ptr<IGameLink> link)
     std::lock_guard lock(m_wakeMutex);
     if (m_stopEvent.IsSet())
         return false;
-    m_session.Connection().Attach(std::move(link));
+    m_session.AttachGame(std::move(link));
     return true;
 }
 
 void CLocalGameHost::DetachGame()
 {
     std::lock_guard lock(m_wakeMutex);
-    m_session.Connection().Detach();
+    m_session.DetachGame();
 }
 
 void CLocalGameHost::SessionEnded(bool goesOn)

@@ -111,8 +111,8 @@ public:
     bool RunSessionOn(std::unique_ptr<IGameLink> link);
 
     // Lookups in the header.
-    bool IsPlayerSlot(std::uint8_t playerId) const { return m_session.IsPlayerSlot(playerId); }
-    std::string PlayerName(std::uint8_t playerId) const { return m_session.PlayerName(playerId); }
+    bool IsPlayerSlot(std::uint8_t playerId) const { return m_header.IsPlayerSlot(playerId); }
+    std::string PlayerName(std::uint8_t playerId) const { return m_header.PlayerName(playerId); }
     bool MapPresent() { return m_session.MapPresent(); }
 
     ReplayHeader HeaderCopy() const;
@@ -122,9 +122,9 @@ public:
     // Chunks handed in so far (counted as each arrives, before an empty one is held).
     std::uint32_t AnswersArrived() const { return m_stream.AnswersArrived(); }
     // Feed state; meaningful between sessions (after WaitSessionEnded).
-    std::uint32_t ReadPos() const { return m_session.Feed().ReadPos(); }
-    std::uint32_t GameTimeMs() const { return m_session.Feed().GameTimeMs(); }
-    std::uint8_t Speed() const { return m_session.Feed().Speed(); }
+    std::uint32_t ReadPos() const { return m_session.ReadPos(); }
+    std::uint32_t GameTimeMs() const { return m_session.GameTimeMs(); }
+    std::uint8_t Speed() const { return m_session.Speed(); }
     // Feed steps run by a thread that did not hold the feed gate; stays 0.
     std::uint32_t OverlappingSteps() const { return m_session.OverlappingSteps(); }
 

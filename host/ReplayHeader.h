@@ -188,6 +188,28 @@ struct ReplayHeader
         const std::size_t length = std::min<std::size_t>(m_bytes[record], kPlayerRecordSize - 1);
         return std::span<const std::uint8_t>(m_bytes.data() + record + 1, length);
     }
+    // The player's name from the record; "UNKNOWN" for an id without one.
+    std::string PlayerName(std::uint8_t playerId) const
+    {
+        if (PlayerPacket(playerId).empty())
+            return "UNKNOWN";
+        const std::size_t record = PlayerRecordOffset(playerId);
+        return Text(record + kPlayerNameOffset, kPlayerRecordSize - kPlayerNameOffset);
+    }
+    // Whether the slot table puts the id in a team that plays; an id it does not list counts
+    // as a player.
+    bool IsPlayerSlot(std::uint8_t playerId) const
+    {
+        for (std::size_t j = 0; j < kSlotRecordsRead; ++j)
+        {
+            const std::size_t record = kSlotTableOffset + kSlotRecordsOffset + kSlotRecordSize * j;
+            if (U8(record) == playerId)
+                return U8(record + kSlotTeamOffset) != kObserverTeam;
+        }
+        return true;
+    }
+    bool LiveMatch() const { return U8(kNotLiveOffset) == 0; }
+
     bool SetPlayerPacket(std::size_t playerId, std::span<const std::uint8_t> packet)
     {
         if (playerId < 1 || playerId > kMaxPlayers || packet.size() > kPlayerRecordSize - 1)

@@ -1,0 +1,250 @@
+#include "host/CHostFeed.h"
+
+#include <algorithm>
+#include <cstdio>
+
+// The feed at the live edge: the catch-up of a live match, the hold behind it with a live
+// delay, and the fast-forwards that jumps and the catch-up run. Pacing, steps, halts and
+// speeds are in CHostFeed.cpp.
+
+namespace velt
+{
+
+namespace
+{
+
+// With a live delay, how often the server is asked where the match stands.
+constexpr std::uint32_t kLiveEdgePollMs = 1000;
+// The live edge is taken to move on by at most this much past the last length reported.
+constexpr std::uint32_t kLiveEdgeExtrapolationMs = 1500;
+
+constexpr std::string_view kNormalSpeedLine = "[VELT] Now play with normal speed";
+
+} // namespace
+
+bool CHostFeed::EmptyAnswersUntold() const
+{
+    // Behind live by choice with game in hand, an empty answer is no lack of data to the viewer.
+    return LiveDelay() != 0 && !Buffering() && HeldAheadMs() > 0;
+}
+
+void CHostFeed::PollLiveEdge()
+{
+    // Behind live by choice, the data held reaches far ahead of the feed, so nothing near its
+    // end asks the server for more; the match length it reports must stay fresh all the same.
+    if (LiveDelay() == 0 || !m_header.LiveMatch() || m_stream.Ended())
+        return;
+    const std::uint64_t now = m_clock.NowMs();
+    if (now < m_nextEdgePollMs)
+        return;
+    m_stream.RequestWhileWaiting();
+    m_nextEdgePollMs = now + kLiveEdgePollMs;
+}
+
+bool CHostFeed::TooCloseToLive() const
+{
+    const std::uint32_t delay = LiveDelay();
+    if (delay == 0 || !m_header.LiveMatch() || m_stream.Ended())
+        return false;
+    return std::uint64_t{GameTimeMs()} + std::uint64_t{delay} * 1000 > LiveEdgeMs();
+}
+
+std::uint64_t CHostFeed::LiveEdgeMs() const
+{
+    // The length the last answer reported, moved on by the time since (the match plays on), but
+    // by no more than the polls leave between two answers: a server that has stalled does not
+    // pull the feed closer than that.
+    const CStreamBuffer& stream = m_stream;
+    const std::uint64_t reportedMs = std::uint64_t{stream.MatchSeconds()} * 1000;
+    const std::uint64_t now = m_clock.NowMs();
+    const std::uint64_t at = stream.MatchSecondsAtMs();
+    const std::uint64_t age = now > at ? now - at : 0;
+    return reportedMs + std::min<std::uint64_t>(age, kLiveEdgeExtrapolationMs);
+}
+
+HostResult CHostFeed::HoldForDelay()
+{
+    if (Speed() != 1)
+    {
+        m_session.SendGameChat(kNormalSpeedLine);
+        const HostResult result = SetSpeed(1);
+        if (EndsSession(result))
+            return result;
+    }
+    m_levelAfterPause = 1;
+    return Hold([this] { return !Paused() && !m_jumpAfterHalt && TooCloseToLive(); });
+}
+
+HostResult CHostFeed::LimitLiveSpeed(StepKind kind)
+{
+    if (kind == StepKind::kWatch || !m_stream.CaughtUp() || m_speed == 1 || !m_header.LiveMatch())
+        return HostResult::kContinue;
+    m_session.SendGameChat(kNormalSpeedLine);
+    return SetSpeed(1);
+}
+
+void CHostFeed::JumpWhenHaltEnds(std::uint64_t targetMs)
+{
+    m_jumpAfterHalt = targetMs;
+}
+
+HostResult CHostFeed::JumpAfterHalt()
+{
+    const std::uint64_t target = *m_jumpAfterHalt;
+    m_jumpAfterHalt.reset();
+    return FastForwardToTime(target, false);
+}
+
+HostResult CHostFeed::FastForwardToTime(std::uint64_t targetMs, bool quiet)
+{
+    if (targetMs < m_gameTimeMs)
+        return HostResult::kContinue;
+    return FastForward([this, targetMs] { return targetMs >= m_gameTimeMs; }, quiet);
+}
+
+HostResult CHostFeed::FastForwardToPosition(std::uint32_t target, bool quiet)
+{
+    if (target < m_readPos)
+        return HostResult::kContinue;
+    const std::uint32_t limit = std::min(target, m_stream.Size());
+    return FastForward([this, limit] { return m_readPos < limit; }, quiet);
+}
+
+HostResult CHostFeed::FastForward(const std::function<bool()>& shortOfTarget, bool quiet)
+{
+    // Asked for while play holds behind live, the fast-forward runs as in play; the hold goes on
+    // after it if play is still too close to the edge.
+    const bool held = m_holding.exchange(false);
+    const HostResult result = FastForwardUnheld(shortOfTarget, quiet);
+    m_holding.store(held);
+    return result;
+}
+
+HostResult CHostFeed::FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet)
+{
+    HostResult result = SetSpeed(kFastestLevel);
+    if (EndsSession(result))
+        return result;
+    while (shortOfTarget())
+    {
+        if (Paused())
+        {
+            // Held where the viewer paused it; /resume brings back the level of the pause.
+            result = HoldWhilePaused();
+            if (EndsSession(result))
+            {
+                m_session.SignalStop();
+                return result;
+            }
+            if (ShownLevel() != kFastestLevel)
+                return HostResult::kSpeedChanged; // the viewer chose a speed meanwhile
+            continue;
+        }
+        result = FeedStep(StepKind::kPlain);
+        if (result == HostResult::kSpeedChanged && !Paused())
+            return result; // the viewer has chosen a speed
+        if (EndsSession(result))
+        {
+            m_session.SignalStop();
+            return result;
+        }
+    }
+    result = SetSpeed(1);
+    if (EndsSession(result))
+        return result;
+    if (!quiet)
+        m_session.SendGameChat(kNormalSpeedLine);
+    return HostResult::kContinue;
+}
+
+HostResult CHostFeed::CatchUpLive()
+{
+    if (!m_header.LiveMatch())
+        return HostResult::kContinue;
+    const std::uint32_t delay = LiveDelay();
+    const std::uint32_t matchSeconds = m_stream.MatchSeconds();
+    const std::uint32_t behind = matchSeconds > delay ? matchSeconds - delay : 0;
+    char line[96];
+    std::snprintf(line, sizeof line, "[VELT]You are %u min %u sec behind, fast forward now",
+                  behind / 60, behind % 60);
+    m_session.SendGameChat(line);
+    if (delay != 0)
+        return CatchUpToDelay();
+    while (!Stopping())
+    {
+        const std::uint32_t size = m_stream.Size();
+        if (size == 0)
+        {
+            m_session.SendGameChat(kNormalSpeedLine);
+            break;
+        }
+        const HostResult result = FastForwardToPosition(size, true);
+        if (EndsSession(result))
+            return result;
+        if (m_stream.CaughtUp())
+        {
+            m_session.SendGameChat(kNormalSpeedLine);
+            break;
+        }
+    }
+    return HostResult::kContinue;
+}
+
+HostResult CHostFeed::CatchUpToDelay()
+{
+    // Up to the chosen distance behind the match length the server reports; that length grows
+    // while the feed runs, so the target is taken again until it is reached. The length the
+    // last answer brought may be old (the data held reaches far ahead of the feed, so nothing
+    // was asked for meanwhile): once reached, the server is asked where the match stands, and
+    // the catch-up ends only on a target that an answer given since confirms.
+    bool confirmed = false;
+    while (!Stopping())
+    {
+        const std::uint64_t edgeMs = LiveEdgeMs();
+        const std::uint64_t delayMs = std::uint64_t{LiveDelay()} * 1000;
+        if (m_stream.Ended() || edgeMs <= delayMs + GameTimeMs())
+        {
+            if (confirmed || m_stream.Ended())
+                break;
+            const HostResult result = AwaitFreshEdge();
+            if (EndsSession(result))
+                return result;
+            confirmed = true;
+            continue;
+        }
+        confirmed = false;
+        const HostResult result = FastForwardToTime(edgeMs - delayMs, true);
+        if (EndsSession(result))
+            return result;
+        if (result == HostResult::kSpeedChanged)
+            return HostResult::kContinue; // the viewer has chosen a speed
+    }
+    if (!Paused())
+        m_session.SendGameChat(kNormalSpeedLine);
+    return HostResult::kContinue;
+}
+
+HostResult CHostFeed::AwaitFreshEdge()
+{
+    CStreamBuffer& stream = m_stream;
+    const std::uint32_t answers = stream.AnswersArrived();
+    const std::uint64_t start = m_clock.NowMs();
+    // Bounded: after an empty answer the server may not be asked again for a while.
+    const std::uint64_t waitMs =
+        std::uint64_t{m_timings.m_emptyChunkHoldMs} + m_timings.m_dataWaitMs;
+    return Halt(
+        [&]
+        {
+            while (stream.AnswersArrived() == answers && m_clock.NowMs() - start < waitMs)
+            {
+                stream.RequestWhileWaiting();
+                const HostResult result = HaltTick();
+                if (result != HostResult::kContinue)
+                    return result;
+                WaitAny({&m_stop, &stream.DataArrived()}, m_timings.m_haltPeriodMs);
+            }
+            return HostResult::kContinue;
+        });
+}
+
+} // namespace velt
