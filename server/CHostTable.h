@@ -13,6 +13,7 @@
 
 #include "host/HostTimings.h"
 #include "host/IHostOwner.h"
+#include "host/IPlayControl.h"
 #include "host/mdns/CMdnsResponder.h"
 
 namespace velt
@@ -31,8 +32,9 @@ class CLocalGameHost;
 class CHostTable
 {
 public:
-    // The longest delay behind a live match's edge that a viewer may choose, in seconds.
-    static constexpr std::uint32_t kMaxLiveDelaySeconds = 600;
+    // The longest delay behind a live match's edge that a viewer may choose, in seconds: the
+    // hosts' own limit.
+    static constexpr std::uint32_t kMaxLiveDelaySeconds = IPlayControl::kMaxLiveDelaySeconds;
 
     // The owner is what the hosts call back into; the notices take the multicast responder's
     // failures.
