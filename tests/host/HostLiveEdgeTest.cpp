@@ -132,7 +132,7 @@ TEST(HostLiveEdge, PlayFollowsTheEdgeAsTheMatchGrows)
             const auto normal =
                 std::find_if(caughtUp.m_lineLog.begin(), caughtUp.m_lineLog.end(),
                              [](const GameSimLine& line) { return line.m_text == kNormal; });
-            const std::uint64_t endedAt = GameTimeAt(caughtUp, normal->m_atMs);
+            const std::uint64_t endedAt = normal->m_gameTimeMs;
             EXPECT_GE(endedAt + kSlotMs, rig.PlayedMs() - row.m_delaySeconds * 1000ULL)
                 << row.m_name;
             EXPECT_LE(endedAt, rig.PlayedMs() - row.m_delaySeconds * 1000ULL + kEdgeMovesAtMostMs)

@@ -535,7 +535,7 @@ void CGameSimulator::HandleChat(std::span<const std::uint8_t> packet)
         [&](GameSimRecord& record)
         {
             (inGame ? record.m_gameLines : record.m_lobbyLines).push_back(chat->m_text);
-            record.m_lineLog.push_back({now, inGame, m_session, chat->m_text});
+            record.m_lineLog.push_back({now, inGame, m_session, chat->m_text, m_slotGameTimeMs});
         });
 }
 

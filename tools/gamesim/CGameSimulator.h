@@ -111,6 +111,9 @@ struct GameSimLine
     bool m_inGame = false;
     std::uint32_t m_session = 1;
     std::string m_text;
+    // Game time of the session's slots that came before it on the connection: exact, where
+    // m_atMs may be shared by the slots that came after it in the same read.
+    std::uint64_t m_gameTimeMs = 0;
 };
 
 // What the simulated game received and did.
