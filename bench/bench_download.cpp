@@ -22,6 +22,7 @@
 #include "server/CMatchServerClient.h"
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
+#include "tools/matchd/SyntheticMatchGenerator.h"
 
 namespace
 {
@@ -104,6 +105,14 @@ private:
     std::optional<Clock::time_point> m_last;
 };
 
+// A header of real LAN packets: the client hosts only a header that a game can join.
+Bytes HostableHeader()
+{
+    velt::SyntheticSettings settings;
+    settings.m_count = 1;
+    return velt::GenerateSyntheticMatch(settings, 0).m_header;
+}
+
 // A match server that answers at once: a thread per connection that takes what has arrived,
 // cuts the requests and answers each from the prebuilt frames (or with the header).
 class CInstantServer
@@ -111,7 +120,7 @@ class CInstantServer
 public:
     CInstantServer(const std::vector<Bytes>& frames, CRequestClock& clock)
         : m_frames(frames), m_clock(clock),
-          m_header(velt::BuildReplayHeaderReply({kMatch, Bytes(velt::kReplayHeaderSize, 0)}))
+          m_header(velt::BuildReplayHeaderReply({kMatch, HostableHeader()}))
     {
         m_listener.Open("127.0.0.1", 0, 16);
         m_acceptThread.Start([this] { AcceptLoop(); });
