@@ -237,7 +237,7 @@ void CMatchServerClient::SubmitRating(std::uint32_t matchId, std::uint8_t rating
     // The send's result is not looked at: the server sends nothing back.
     if (!SupervisesServerLink())
     {
-        const auto message = BuildRateMessage({GetChannelId(), matchId, ClampRating(rating)});
+        const auto message = RateMessage(matchId, rating);
         SendRaw(message.data(), message.size());
         return;
     }
@@ -247,9 +247,15 @@ void CMatchServerClient::SubmitRating(std::uint32_t matchId, std::uint8_t rating
     m_keeper.KeepRating(matchId, rating);
 }
 
+std::vector<std::uint8_t> CMatchServerClient::RateMessage(std::uint32_t matchId,
+                                                          std::uint8_t rating) const
+{
+    return BuildRateMessage({GetChannelId(), matchId, ClampRating(rating)});
+}
+
 bool CMatchServerClient::SendRating(std::uint32_t matchId, std::uint8_t rating)
 {
-    return m_connection.Send(BuildRateMessage({GetChannelId(), matchId, ClampRating(rating)}));
+    return m_connection.Send(RateMessage(matchId, rating));
 }
 
 int CMatchServerClient::SendRaw(const std::uint8_t* data, std::size_t size)

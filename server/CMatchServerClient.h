@@ -177,6 +177,8 @@ private:
 
     // Keeps the catalogue's length of a match in step with the data chunks.
     void UpdateMatchLength(std::uint32_t matchId, std::uint16_t seconds);
+    // The rating message of this client's channel, the rating clamped to the server's range.
+    std::vector<std::uint8_t> RateMessage(std::uint32_t matchId, std::uint8_t rating) const;
     // Sends a rating on the current connection; false when the send failed.
     bool SendRating(std::uint32_t matchId, std::uint8_t rating);
 
