@@ -52,7 +52,7 @@ std::uint8_t CHostFeed::ShownLevel() const
 
 void CHostFeed::Reset(std::uint32_t liveDelaySeconds)
 {
-    m_liveDelaySeconds.store(std::min(liveDelaySeconds, kMaxLiveDelaySeconds));
+    m_liveEdge.Reset(liveDelaySeconds);
     m_readPos.store(0);
     m_gameTimeMs.store(0);
     m_speed.store(1);
@@ -64,9 +64,7 @@ void CHostFeed::Reset(std::uint32_t liveDelaySeconds)
     m_holding.store(false);
     m_halts.store(0);
     m_haltUntilMs = 0;
-    m_jumpAfterHalt.reset();
     m_levelAfterPause = 1;
-    m_nextEdgePollMs = 0;
 }
 
 void CHostFeed::AdvanceReadPos(std::uint32_t length)
@@ -95,7 +93,7 @@ HostResult CHostFeed::Play(std::optional<std::uint64_t> startTarget)
     if (startTarget)
         result = FastForwardToTime(*startTarget, false);
     else
-        result = CatchUpLive();
+        result = m_liveEdge.CatchUpLive();
     if (EndsSession(result))
         return result;
     for (;;)
@@ -104,13 +102,13 @@ HostResult CHostFeed::Play(std::optional<std::uint64_t> startTarget)
         // Whichever thread ended the session, nothing more is fed.
         if (Stopping())
             return HostResult::kSessionOver;
-        PollLiveEdge();
+        m_liveEdge.PollLiveEdge();
         if (Paused())
             result = HoldWhilePaused();
-        else if (m_jumpAfterHalt)
-            result = JumpAfterHalt();
-        else if (TooCloseToLive())
-            result = HoldForDelay();
+        else if (m_liveEdge.JumpPending())
+            result = m_liveEdge.JumpAfterHalt();
+        else if (m_liveEdge.TooCloseToLive())
+            result = m_liveEdge.HoldForDelay();
         else if (ReadPos() < m_stream.Size())
             result = FeedStep(StepKind::kPlain);
         else
@@ -159,6 +157,27 @@ HostResult CHostFeed::Hold(const std::function<bool()>& holding)
     if (EndsSession(result) || Paused() || m_levelAfterPause == ShownLevel())
         return result;
     return SetSpeed(m_levelAfterPause);
+}
+
+HostResult CHostFeed::HoldBehindLive(const std::function<bool()>& holding)
+{
+    // Held behind live, the game comes back at normal speed unless the viewer chooses a level.
+    m_levelAfterPause = 1;
+    return Hold(holding);
+}
+
+HostResult CHostFeed::RunUnheld(const std::function<HostResult()>& run)
+{
+    const bool held = m_holding.exchange(false);
+    const HostResult result = run();
+    m_holding.store(held);
+    return result;
+}
+
+bool CHostFeed::EmptyAnswersUntold() const
+{
+    // Behind live by choice with game in hand, an empty answer is no lack of data to the viewer.
+    return LiveDelay() != 0 && !Buffering() && HeldAheadMs() > 0;
 }
 
 HostResult CHostFeed::HoldTicks(const std::function<bool()>& holding)
@@ -287,7 +306,8 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
                 return *outcome;
             continue;
         }
-        HostResult result = LimitLiveSpeed(kind);
+        HostResult result =
+            kind == StepKind::kWatch ? HostResult::kContinue : m_liveEdge.LimitLiveSpeed();
         if (EndsSession(result))
             return Ended(result);
         result = NearEnd(kind, size);
@@ -553,7 +573,7 @@ HostResult CHostFeed::WaitForMoreData()
             m_session.SendLeaveAck();
             return HostResult::kSessionOver;
         }
-        if (WaitAny({&m_stop, &m_stream.DataArrived()}, m_timings.m_haltPeriodMs) != kWaitTimeout)
+        if (WaitHaltPeriod(true))
         {
             // After an empty answer the silence that ends a session starts only when the next
             // request can go out.
@@ -568,7 +588,6 @@ HostResult CHostFeed::WaitForMoreData()
 
 HostResult CHostFeed::HaltGame(std::uint32_t ms)
 {
-    const std::uint32_t period = std::max<std::uint32_t>(1, m_timings.m_haltPeriodMs);
     const std::uint64_t until = m_clock.NowMs() + ms;
     // A /syncdown typed meanwhile holds the game on to its own end.
     while (m_clock.NowMs() < std::max(until, m_haltUntilMs))
@@ -576,9 +595,36 @@ HostResult CHostFeed::HaltGame(std::uint32_t ms)
         const HostResult result = HaltTick();
         if (result != HostResult::kContinue)
             return result;
-        m_clock.SleepMs(period);
+        if (WaitHaltPeriod(false))
+            return HostResult::kSessionOver;
     }
     return HostResult::kContinue;
+}
+
+bool CHostFeed::WaitHaltPeriod(bool orData)
+{
+    // A whole period even when less of the halt is left, so that the game's slots keep their
+    // pace; an ended session cuts it short at once.
+    const std::uint32_t period = std::max<std::uint32_t>(1, m_timings.m_haltPeriodMs);
+    CEvent* const events[] = {&m_stop, &m_stream.DataArrived()};
+    return m_clock.WaitMs(std::span<CEvent* const>(events, orData ? 2 : 1), period) != kWaitTimeout;
+}
+
+HostResult CHostFeed::HaltWhileWaiting(const std::function<bool()>& waiting)
+{
+    return Halt(
+        [&]
+        {
+            while (waiting())
+            {
+                m_stream.RequestWhileWaiting();
+                const HostResult result = HaltTick();
+                if (result != HostResult::kContinue)
+                    return result;
+                WaitHaltPeriod(true);
+            }
+            return HostResult::kContinue;
+        });
 }
 
 HostResult CHostFeed::AwaitLastKeepalives()

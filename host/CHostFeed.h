@@ -12,8 +12,11 @@
 #include "host/CGameConnection.h"
 #include "host/CStreamBuffer.h"
 #include "host/HostResult.h"
+#include "host/CLiveEdge.h"
 #include "host/HostTimings.h"
+#include "host/IFeedSession.h"
 #include "host/IHostOwner.h"
+#include "host/IPacing.h"
 #include "host/IPlayControl.h"
 #include "host/ReplayHeader.h"
 #include "host/packets/PlayPackets.h"
@@ -29,36 +32,10 @@ constexpr std::string_view kOperatorWebAddress = "www.velt.tv";
 // "[VELT] WWW.VELT.TV!", the welcome line that gives it.
 std::string OperatorWebAddressLine();
 
-// What the feed needs from the session that runs it: telling the viewer, handing on what the
-// game sends, and ending the session.
-class IFeedSession
-{
-public:
-    virtual ~IFeedSession() = default;
-
-    virtual void SendGameChat(std::string_view text) = 0;
-    // The lines that the server's answers and link owe the viewer; with quietEmpty, empty
-    // answers are not told.
-    virtual void TellServerNews(bool quietEmpty) = 0;
-    // A packet read from the game during play: the viewer's commands, keepalives, leaves. The
-    // held kind reads nothing further.
-    virtual HostResult HandleGamePacket(GameRead read) = 0;
-    virtual HostResult HandleHeldPacket(const GameRead& read) = 0;
-    // F7 1B 04 00, then the session ends.
-    virtual void SendLeaveAck() = 0;
-    // A failed send or read: wakes everything on the connection and ends the session.
-    virtual HostResult LoseConnection() = 0;
-    virtual void SignalStop() = 0;
-    // The game has started: a speed change feeds at once rather than at the first step.
-    virtual bool InGame() const = 0;
-    // Marks the calling thread (the read watch) as one of the host's.
-    virtual void EnterHostThread() = 0;
-};
-
 // The play part of a host's session: forwards the buffered stream to the game, paced by the
-// game's keepalives; speeds, halts, buffering, fast-forward and the catch-up of live matches;
-// the read-watch thread.
-class CHostFeed final : public IPlayControl
+// game's keepalives; speeds, halts, buffering and the read-watch thread. Its live edge
+// (CLiveEdge) runs the catch-up of live matches and the fast-forwards through it.
+class CHostFeed final : public IPlayControl, private IPacing
 {
 public:
     // stop is the session's end, set by whichever thread ends it.
@@ -66,7 +43,8 @@ public:
               CFeedGate& gate, CEvent& stop, IClock& clock, const HostTimings& timings,
               const ReplayHeader& header, IHostOwner& owner)
         : m_session(session), m_stream(stream), m_connection(connection), m_gate(gate),
-          m_stop(stop), m_clock(clock), m_timings(timings), m_header(header), m_owner(owner)
+          m_stop(stop), m_clock(clock), m_timings(timings), m_header(header), m_owner(owner),
+          m_liveEdge(*this, session, stream, stop, clock, timings, header)
     {
     }
     CHostFeed(const CHostFeed&) = delete;
@@ -100,10 +78,14 @@ public:
     // answered at once, and what they change in play waits for the halt's end.
     bool Halted() const override { return m_halts.load() != 0; }
     // A /goto or /syncup typed during a halt: the jump follows once the halt is over.
-    void JumpWhenHaltEnds(std::uint64_t targetMs) override;
-    HostResult FastForwardToTime(std::uint64_t targetMs, bool quiet) override;
-    HostResult FastForwardToPosition(std::uint32_t target, bool quiet);
-    HostResult CatchUpLive();
+    void JumpWhenHaltEnds(std::uint64_t targetMs) override
+    {
+        m_liveEdge.JumpWhenHaltEnds(targetMs);
+    }
+    HostResult FastForwardToTime(std::uint64_t targetMs, bool quiet) override
+    {
+        return m_liveEdge.FastForwardToTime(targetMs, quiet);
+    }
 
     // Holds the game as a halt does until Resume; the level chosen meanwhile comes back then.
     HostResult Pause() override;
@@ -120,16 +102,16 @@ public:
     // The level the viewer sees: 1.0, 2.0, 3.0 or 4.0.
     std::uint8_t ShownLevel() const override;
     // Where the feed stands; any thread (the values of the last step that finished).
-    std::uint32_t ReadPos() const { return m_readPos.load(std::memory_order_relaxed); }
+    std::uint32_t ReadPos() const override { return m_readPos.load(std::memory_order_relaxed); }
     std::uint32_t GameTimeMs() const override
     {
         return m_gameTimeMs.load(std::memory_order_relaxed);
     }
-    std::uint8_t Speed() const { return m_speed.load(std::memory_order_relaxed); }
+    std::uint8_t Speed() const override { return m_speed.load(std::memory_order_relaxed); }
 
     // Seconds of game time the feed stays behind the live edge in this session.
-    std::uint32_t LiveDelay() const override { return m_liveDelaySeconds.load(); }
-    void SetLiveDelay(std::uint32_t seconds) override { m_liveDelaySeconds.store(seconds); }
+    std::uint32_t LiveDelay() const override { return m_liveEdge.LiveDelay(); }
+    void SetLiveDelay(std::uint32_t seconds) override { m_liveEdge.SetLiveDelay(seconds); }
 
     bool StartReadWatch();
     void JoinReadWatch() { m_watchThread.Join(); }
@@ -166,6 +148,10 @@ private:
     bool SendEmptySlot(bool owed);
     // One empty time slot of a halt; notices a viewer who leaves meanwhile.
     HostResult HaltTick();
+    // The feed's one wait between the empty slots of a halt: a halt period on the clock, cut
+    // short when the session stops or, with orData, when the server's data arrives. True when
+    // cut short.
+    bool WaitHaltPeriod(bool orData);
     // Runs a halt (buffering, a wait for the server, /syncdown); then, unless an outer hold goes
     // on, what the viewer chose meanwhile: normal speed under a pause (kSpeedChanged), or the
     // level chosen (kSpeedChanged).
@@ -174,7 +160,7 @@ private:
     HostResult ShiftSpeed(std::uint8_t level);
     // The end of the stream: waits, bounded, for the keepalives of the slots in flight.
     HostResult AwaitLastKeepalives();
-    HostResult HoldWhilePaused();
+    HostResult HoldWhilePaused() override;
     // Empty time slots every halt period while holding() is true; the viewer's lines are
     // answered and the download goes on meanwhile. A level chosen meanwhile applies after.
     HostResult Hold(const std::function<bool()>& holding);
@@ -185,23 +171,14 @@ private:
     HostResult Absorb(std::uint32_t count);
     void ReadWatchThread();
 
-    // The live edge (CHostFeedLiveEdge.cpp).
-    HostResult JumpAfterHalt();
-    HostResult LimitLiveSpeed(StepKind kind);
-    // A live match with a delay: the feed is closer to the reported live edge than the delay.
-    bool TooCloseToLive() const;
-    // Where the live match stands now, as far as the server's answers tell.
-    std::uint64_t LiveEdgeMs() const;
-    // With a live delay: asks the server where the match stands, about once a second.
-    void PollLiveEdge();
     // Empty answers are not told while the feed holds the game behind live with game in hand.
     bool EmptyAnswersUntold() const;
-    HostResult CatchUpToDelay();
-    // Asks the server for more and holds the game until an answer comes (bounded).
-    HostResult AwaitFreshEdge();
-    HostResult HoldForDelay();
-    HostResult FastForward(const std::function<bool()>& shortOfTarget, bool quiet);
-    HostResult FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet);
+
+    // What the live edge drives play with.
+    HostResult Step() override { return FeedStep(StepKind::kPlain); }
+    HostResult HoldBehindLive(const std::function<bool()>& holding) override;
+    HostResult RunUnheld(const std::function<HostResult()>& run) override;
+    HostResult HaltWhileWaiting(const std::function<bool()>& waiting) override;
 
     void AdvanceReadPos(std::uint32_t length);
     bool Stopping() const { return m_stop.IsSet(); }
@@ -230,13 +207,11 @@ private:
     std::atomic<bool> m_holding{false};
     std::atomic<std::uint32_t> m_halts{0}; // halts under way (nested: the outer one counts)
     std::uint64_t m_haltUntilMs = 0;       // a /syncdown typed during a halt holds it to this
-    std::optional<std::uint64_t> m_jumpAfterHalt;
-    std::uint64_t m_nextEdgePollMs = 0;
     std::atomic<std::uint8_t> m_levelAfterPause{1};  // the level the end of a hold brings back
     std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session
     std::atomic<std::uint32_t> m_readStalled{0};     // the watch thread fed during a watched read
     std::atomic<std::uint32_t> m_slotsSent{0};       // this session's, owed empty ones not counted
-    std::atomic<std::uint32_t> m_liveDelaySeconds{0};
+    CLiveEdge m_liveEdge;
     CThread m_watchThread;
 };
 

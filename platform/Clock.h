@@ -2,6 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
+#include <span>
+
+#include "platform/Event.h"
 
 namespace velt
 {
@@ -18,6 +22,16 @@ public:
     // time bounds (a socket, an event) on a clock that runs faster than real time. A span that
     // lasts less than a real millisecond gives 0.
     virtual std::uint32_t RealMs(std::uint32_t ms) { return ms; }
+    // Waits ms of this clock's time for any of the events: the index of the one that ended the
+    // wait (WaitAny's rules), or kWaitTimeout.
+    virtual int WaitMs(std::span<CEvent* const> events, std::uint32_t ms)
+    {
+        return WaitAny(events, RealMs(ms));
+    }
+    int WaitMs(std::initializer_list<CEvent*> events, std::uint32_t ms)
+    {
+        return WaitMs(std::span<CEvent* const>(events.begin(), events.size()), ms);
+    }
 };
 
 // The real clock: steady time and real sleeps.
@@ -38,6 +52,15 @@ class CManualClock final : public IClock
 public:
     std::uint64_t NowMs() override { return m_now.load(); }
     void SleepMs(std::uint32_t ms) override { m_now += ms; }
+    // An event already set ends the wait; otherwise the whole span passes at once.
+    int WaitMs(std::span<CEvent* const> events, std::uint32_t ms) override
+    {
+        const int index = WaitAny(events, 0);
+        if (index == kWaitTimeout)
+            m_now += ms;
+        return index;
+    }
+    using IClock::WaitMs;
     void Advance(std::uint64_t ms) { m_now += ms; }
 
 private:

@@ -1,11 +1,8 @@
-#include "host/CHostFeed.h"
+#include "host/CLiveEdge.h"
 
 #include <algorithm>
 #include <cstdio>
-
-// The feed at the live edge: the catch-up of a live match, the hold behind it with a live
-// delay, and the fast-forwards that jumps and the catch-up run. Pacing, steps, halts and
-// speeds are in CHostFeed.cpp.
+#include <string_view>
 
 namespace velt
 {
@@ -17,18 +14,20 @@ namespace
 constexpr std::uint32_t kLiveEdgePollMs = 1000;
 // The live edge is taken to move on by at most this much past the last length reported.
 constexpr std::uint32_t kLiveEdgeExtrapolationMs = 1500;
+constexpr std::uint8_t kFastestLevel = 4;
 
 constexpr std::string_view kNormalSpeedLine = "[VELT] Now play with normal speed";
 
 } // namespace
 
-bool CHostFeed::EmptyAnswersUntold() const
+void CLiveEdge::Reset(std::uint32_t liveDelaySeconds)
 {
-    // Behind live by choice with game in hand, an empty answer is no lack of data to the viewer.
-    return LiveDelay() != 0 && !Buffering() && HeldAheadMs() > 0;
+    m_liveDelaySeconds.store(std::min(liveDelaySeconds, IPlayControl::kMaxLiveDelaySeconds));
+    m_jumpAfterHalt.reset();
+    m_nextEdgePollMs = 0;
 }
 
-void CHostFeed::PollLiveEdge()
+void CLiveEdge::PollLiveEdge()
 {
     // Behind live by choice, the data held reaches far ahead of the feed, so nothing near its
     // end asks the server for more; the match length it reports must stay fresh all the same.
@@ -41,15 +40,15 @@ void CHostFeed::PollLiveEdge()
     m_nextEdgePollMs = now + kLiveEdgePollMs;
 }
 
-bool CHostFeed::TooCloseToLive() const
+bool CLiveEdge::TooCloseToLive() const
 {
     const std::uint32_t delay = LiveDelay();
     if (delay == 0 || !m_header.LiveMatch() || m_stream.Ended())
         return false;
-    return std::uint64_t{GameTimeMs()} + std::uint64_t{delay} * 1000 > LiveEdgeMs();
+    return std::uint64_t{m_pacing.GameTimeMs()} + std::uint64_t{delay} * 1000 > LiveEdgeMs();
 }
 
-std::uint64_t CHostFeed::LiveEdgeMs() const
+std::uint64_t CLiveEdge::LiveEdgeMs() const
 {
     // The length the last answer reported, moved on by the time since (the match plays on), but
     // by no more than the polls leave between two answers: a server that has stalled does not
@@ -62,86 +61,78 @@ std::uint64_t CHostFeed::LiveEdgeMs() const
     return reportedMs + std::min<std::uint64_t>(age, kLiveEdgeExtrapolationMs);
 }
 
-HostResult CHostFeed::HoldForDelay()
+HostResult CLiveEdge::HoldForDelay()
 {
-    if (Speed() != 1)
+    if (m_pacing.Speed() != 1)
     {
         m_session.SendGameChat(kNormalSpeedLine);
-        const HostResult result = SetSpeed(1);
+        const HostResult result = m_pacing.SetSpeed(1);
         if (EndsSession(result))
             return result;
     }
-    m_levelAfterPause = 1;
-    return Hold([this] { return !Paused() && !m_jumpAfterHalt && TooCloseToLive(); });
+    return m_pacing.HoldBehindLive(
+        [this] { return !m_pacing.Paused() && !m_jumpAfterHalt && TooCloseToLive(); });
 }
 
-HostResult CHostFeed::LimitLiveSpeed(StepKind kind)
+HostResult CLiveEdge::LimitLiveSpeed()
 {
-    if (kind == StepKind::kWatch || !m_stream.CaughtUp() || m_speed == 1 || !m_header.LiveMatch())
+    if (!m_stream.CaughtUp() || m_pacing.Speed() == 1 || !m_header.LiveMatch())
         return HostResult::kContinue;
     m_session.SendGameChat(kNormalSpeedLine);
-    return SetSpeed(1);
+    return m_pacing.SetSpeed(1);
 }
 
-void CHostFeed::JumpWhenHaltEnds(std::uint64_t targetMs)
-{
-    m_jumpAfterHalt = targetMs;
-}
-
-HostResult CHostFeed::JumpAfterHalt()
+HostResult CLiveEdge::JumpAfterHalt()
 {
     const std::uint64_t target = *m_jumpAfterHalt;
     m_jumpAfterHalt.reset();
     return FastForwardToTime(target, false);
 }
 
-HostResult CHostFeed::FastForwardToTime(std::uint64_t targetMs, bool quiet)
+HostResult CLiveEdge::FastForwardToTime(std::uint64_t targetMs, bool quiet)
 {
-    if (targetMs < m_gameTimeMs)
+    if (targetMs < m_pacing.GameTimeMs())
         return HostResult::kContinue;
-    return FastForward([this, targetMs] { return targetMs >= m_gameTimeMs; }, quiet);
+    return FastForward([this, targetMs] { return targetMs >= m_pacing.GameTimeMs(); }, quiet);
 }
 
-HostResult CHostFeed::FastForwardToPosition(std::uint32_t target, bool quiet)
+HostResult CLiveEdge::FastForwardToPosition(std::uint32_t target, bool quiet)
 {
-    if (target < m_readPos)
+    if (target < m_pacing.ReadPos())
         return HostResult::kContinue;
     const std::uint32_t limit = std::min(target, m_stream.Size());
-    return FastForward([this, limit] { return m_readPos < limit; }, quiet);
+    return FastForward([this, limit] { return m_pacing.ReadPos() < limit; }, quiet);
 }
 
-HostResult CHostFeed::FastForward(const std::function<bool()>& shortOfTarget, bool quiet)
+HostResult CLiveEdge::FastForward(const std::function<bool()>& shortOfTarget, bool quiet)
 {
     // Asked for while play holds behind live, the fast-forward runs as in play; the hold goes on
     // after it if play is still too close to the edge.
-    const bool held = m_holding.exchange(false);
-    const HostResult result = FastForwardUnheld(shortOfTarget, quiet);
-    m_holding.store(held);
-    return result;
+    return m_pacing.RunUnheld([&] { return FastForwardUnheld(shortOfTarget, quiet); });
 }
 
-HostResult CHostFeed::FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet)
+HostResult CLiveEdge::FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet)
 {
-    HostResult result = SetSpeed(kFastestLevel);
+    HostResult result = m_pacing.SetSpeed(kFastestLevel);
     if (EndsSession(result))
         return result;
     while (shortOfTarget())
     {
-        if (Paused())
+        if (m_pacing.Paused())
         {
             // Held where the viewer paused it; /resume brings back the level of the pause.
-            result = HoldWhilePaused();
+            result = m_pacing.HoldWhilePaused();
             if (EndsSession(result))
             {
                 m_session.SignalStop();
                 return result;
             }
-            if (ShownLevel() != kFastestLevel)
+            if (m_pacing.ShownLevel() != kFastestLevel)
                 return HostResult::kSpeedChanged; // the viewer chose a speed meanwhile
             continue;
         }
-        result = FeedStep(StepKind::kPlain);
-        if (result == HostResult::kSpeedChanged && !Paused())
+        result = m_pacing.Step();
+        if (result == HostResult::kSpeedChanged && !m_pacing.Paused())
             return result; // the viewer has chosen a speed
         if (EndsSession(result))
         {
@@ -149,7 +140,7 @@ HostResult CHostFeed::FastForwardUnheld(const std::function<bool()>& shortOfTarg
             return result;
         }
     }
-    result = SetSpeed(1);
+    result = m_pacing.SetSpeed(1);
     if (EndsSession(result))
         return result;
     if (!quiet)
@@ -157,7 +148,7 @@ HostResult CHostFeed::FastForwardUnheld(const std::function<bool()>& shortOfTarg
     return HostResult::kContinue;
 }
 
-HostResult CHostFeed::CatchUpLive()
+HostResult CLiveEdge::CatchUpLive()
 {
     if (!m_header.LiveMatch())
         return HostResult::kContinue;
@@ -190,7 +181,7 @@ HostResult CHostFeed::CatchUpLive()
     return HostResult::kContinue;
 }
 
-HostResult CHostFeed::CatchUpToDelay()
+HostResult CLiveEdge::CatchUpToDelay()
 {
     // Up to the chosen distance behind the match length the server reports; that length grows
     // while the feed runs, so the target is taken again until it is reached. The length the
@@ -202,7 +193,7 @@ HostResult CHostFeed::CatchUpToDelay()
     {
         const std::uint64_t edgeMs = LiveEdgeMs();
         const std::uint64_t delayMs = std::uint64_t{LiveDelay()} * 1000;
-        if (m_stream.Ended() || edgeMs <= delayMs + GameTimeMs())
+        if (m_stream.Ended() || edgeMs <= delayMs + m_pacing.GameTimeMs())
         {
             if (confirmed || m_stream.Ended())
                 break;
@@ -219,31 +210,22 @@ HostResult CHostFeed::CatchUpToDelay()
         if (result == HostResult::kSpeedChanged)
             return HostResult::kContinue; // the viewer has chosen a speed
     }
-    if (!Paused())
+    if (!m_pacing.Paused())
         m_session.SendGameChat(kNormalSpeedLine);
     return HostResult::kContinue;
 }
 
-HostResult CHostFeed::AwaitFreshEdge()
+HostResult CLiveEdge::AwaitFreshEdge()
 {
-    CStreamBuffer& stream = m_stream;
-    const std::uint32_t answers = stream.AnswersArrived();
+    const std::uint32_t answers = m_stream.AnswersArrived();
     const std::uint64_t start = m_clock.NowMs();
     // Bounded: after an empty answer the server may not be asked again for a while.
     const std::uint64_t waitMs =
         std::uint64_t{m_timings.m_emptyChunkHoldMs} + m_timings.m_dataWaitMs;
-    return Halt(
+    return m_pacing.HaltWhileWaiting(
         [&]
         {
-            while (stream.AnswersArrived() == answers && m_clock.NowMs() - start < waitMs)
-            {
-                stream.RequestWhileWaiting();
-                const HostResult result = HaltTick();
-                if (result != HostResult::kContinue)
-                    return result;
-                WaitAny({&m_stop, &stream.DataArrived()}, m_timings.m_haltPeriodMs);
-            }
-            return HostResult::kContinue;
+            return m_stream.AnswersArrived() == answers && m_clock.NowMs() - start < waitMs;
         });
 }
 
