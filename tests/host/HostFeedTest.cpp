@@ -223,5 +223,48 @@ TEST(HostFeedTest, FeedsTheStreamAtTheGamesPaceAndEndsIt)
     }
 }
 
+// Between the empty slots of a halt the feed waits on events: the session's end cuts the wait
+// short however long the halt period is.
+TEST(HostFeedTest, AHaltEndsAsSoonAsTheSessionStops)
+{
+    const Bytes stream = CStreamBuilder().Slots(kSlots).Take();
+    struct Row
+    {
+        const char* m_name;
+        bool m_syncdown; // a /syncdown halt; otherwise buffering inside a slot
+    };
+    for (const Row row : {Row{"/syncdown halt", true}, Row{"buffering halt", false}})
+    {
+        auto rig = std::make_unique<FeedRig>();
+        // Longer than the test waits for the end: a halt that slept would be seen.
+        rig->m_timings.m_haltPeriodMs = 3 * kWaitMs;
+        ASSERT_TRUE(rig->Connect()) << row.m_name;
+        rig->Append(stream, SlotBytes(2) + 3);
+        rig->m_feed.Reset(0);
+        HostResult result = HostResult::kContinue;
+        CEvent done(CEvent::Kind::kManualReset);
+        CThread feeder;
+        ASSERT_TRUE(feeder.Start(
+            [&]
+            {
+                rig->m_gate.Acquire();
+                result = row.m_syncdown ? rig->m_feed.HaltFor(10 * kWaitMs)
+                                        : rig->m_feed.Play(std::nullopt);
+                rig->m_gate.Release();
+                done.Set();
+            }));
+        while (const auto packet = rig->m_game.Read())
+        {
+            if (IsEmptySlot(*packet))
+                break;
+            rig->m_game.Keepalive();
+        }
+        rig->m_stop.Set();
+        EXPECT_TRUE(done.Wait(kWaitMs)) << row.m_name;
+        feeder.Join();
+        EXPECT_EQ(result, HostResult::kSessionOver) << row.m_name;
+    }
+}
+
 } // namespace
 } // namespace velt::test

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 
@@ -106,4 +107,48 @@ TEST(ThreadTest, OwnerKnowsWhenTheThreadHasEnded)
     thread.Join();
     EXPECT_TRUE(thread.Finished());
     EXPECT_TRUE(thread.Start([] {}));
+}
+
+// A clock's wait ends on an event set before or during it; with none, a test's clock passes the
+// whole span at once and the real one waits it out.
+TEST(ClockTest, WaitEndsOnAnEventOrAfterTheSpanOnThatClock)
+{
+    struct Case
+    {
+        const char* m_name;
+        bool m_manual;
+        bool m_setBefore;
+        int m_index;
+        std::uint64_t m_clockMovesMs;
+    };
+    const Case cases[] = {
+        {"test clock, nothing set", true, false, kWaitTimeout, 60000},
+        {"test clock, event set", true, true, 1, 0},
+        {"real clock, nothing set", false, false, kWaitTimeout, 50},
+        {"real clock, event set", false, true, 1, 0},
+    };
+    for (const Case& c : cases)
+    {
+        CManualClock manual;
+        IClock& clock = c.m_manual ? static_cast<IClock&>(manual) : CSystemClock::Instance();
+        CEvent other;
+        CEvent wake;
+        if (c.m_setBefore)
+            wake.Set();
+        const std::uint64_t before = clock.NowMs();
+        const auto realBefore = std::chrono::steady_clock::now();
+        EXPECT_EQ(clock.WaitMs({&other, &wake}, c.m_manual ? 60000 : 50), c.m_index) << c.m_name;
+        const std::uint64_t moved = clock.NowMs() - before;
+        if (c.m_manual)
+        {
+            EXPECT_EQ(moved, c.m_clockMovesMs) << c.m_name;
+        }
+        else if (c.m_index == kWaitTimeout)
+        {
+            EXPECT_GE(moved, c.m_clockMovesMs) << c.m_name;
+        }
+        // Nothing here waits for real beyond the real clock's own span.
+        EXPECT_LT(std::chrono::steady_clock::now() - realBefore, 10s) << c.m_name;
+        EXPECT_FALSE(wake.TryConsume()) << c.m_name << ": the wait took the auto-reset signal";
+    }
 }
