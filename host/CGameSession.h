@@ -89,9 +89,7 @@ public:
     void DetachGame() { m_connection.Detach(); }
     void ShutdownGame() { m_connection.Shutdown(); }
 
-    // Talking to the game.
-    bool SendToGame(std::span<const std::uint8_t> bytes);
-    // Chat lines: lobby kind from player 1 to player 2, and in-game kind. Texts longer than one
+    // Talking to the game. Chat lines: lobby kind from player 1 to player 2, and in-game kind. Texts longer than one
     // packet holds go out as several lines.
     void SendLobbyChat(std::string_view text) override;
     void SendGameChat(std::string_view text) override;
@@ -146,6 +144,8 @@ public:
 private:
     static constexpr std::uint64_t kNoReplay = ~std::uint64_t{0};
 
+    // Every packet the session itself sends (an empty one is nothing to send).
+    bool SendToGame(std::span<const std::uint8_t> bytes);
     HostResult RunLobby();
     HostResult StartGame();
     void SendLobbyWelcome();
