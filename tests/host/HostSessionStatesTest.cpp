@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <string>
 #include <thread>
 
 #include "host/packets/PlayPackets.h"
@@ -341,6 +342,30 @@ public:
 
     void Type(const std::string& text) { m_game.TypeChat(text); }
     CGameSimulator& Game() { return m_game; }
+    // Where host and game stood, for a state that was not reached: a stall says where it is.
+    std::string Picture()
+    {
+        const HostStatus host = m_rig.m_host->Status();
+        const GameSimRecord game = m_game.Record();
+        std::string text = "\n  host: active " + std::to_string(host.m_sessionActive) +
+                           ", in game " + std::to_string(host.m_inGame) + ", buffering " +
+                           std::to_string(host.m_buffering) + ", paused " +
+                           std::to_string(host.m_paused) + ", game time " +
+                           std::to_string(host.m_gameTimeMs) + " ms, bytes held " +
+                           std::to_string(host.m_bytesHeld) + ", speed " +
+                           std::to_string(host.m_speed) + "\n  game: joined " +
+                           std::to_string(game.m_sessionsJoined) + ", ended " +
+                           std::to_string(game.m_sessionsEnded) + ", started " +
+                           std::to_string(game.m_gameStarted) + ", slots " +
+                           std::to_string(game.m_timeSlots) + " (empty " +
+                           std::to_string(game.m_emptyTimeSlots) + "), in flight " +
+                           std::to_string(game.m_slotsInFlight) + ", keepalives " +
+                           std::to_string(game.m_keepalivesSent) + "\n  last lines:";
+        const auto& lines = game.m_gameLines.empty() ? game.m_lobbyLines : game.m_gameLines;
+        for (std::size_t i = lines.size() > 6 ? lines.size() - 6 : 0; i < lines.size(); ++i)
+            text += "\n    " + lines[i];
+        return text;
+    }
     CLocalGameHost& Host() { return *m_rig.m_host; }
     CTestOwner& Owner() { return m_rig.m_owner; }
 
@@ -512,7 +537,7 @@ void RunCell(State state, Command command)
         std::string(Name(state)) + " x " +
         (command == Command::kLeave ? "leave" : "command " + std::to_string(int(command)));
     CStatesRig rig(state);
-    ASSERT_TRUE(rig.Enter()) << where << ": the state was not reached";
+    ASSERT_TRUE(rig.Enter()) << where << ": the state was not reached" << rig.Picture();
     if (command == Command::kLeave)
     {
         // In a halt, only the leave's own handling can answer it: the halt lasts on.
@@ -623,7 +648,8 @@ void RunSequence(std::uint64_t seed)
     };
     const State state = kStates[1 + pick(std::size(kStates) - 1)]; // the lobby is the table's
     CStatesRig rig(state);
-    ASSERT_TRUE(rig.Enter()) << where << ": " << Name(state) << " was not reached";
+    ASSERT_TRUE(rig.Enter()) << where << ": " << Name(state) << " was not reached"
+                             << rig.Picture();
     const std::size_t steps = 3 + pick(6);
     for (std::size_t step = 0; step < steps; ++step)
     {
