@@ -117,8 +117,6 @@ public:
     void JoinReadWatch() { m_watchThread.Join(); }
 
 private:
-    static constexpr std::uint8_t kFastestLevel = 4;
-
     enum class Pass
     {
         kForwardedSlot,

@@ -14,7 +14,6 @@ namespace
 constexpr std::uint32_t kLiveEdgePollMs = 1000;
 // The live edge is taken to move on by at most this much past the last length reported.
 constexpr std::uint32_t kLiveEdgeExtrapolationMs = 1500;
-constexpr std::uint8_t kFastestLevel = 4;
 
 constexpr std::string_view kNormalSpeedLine = "[VELT] Now play with normal speed";
 
@@ -113,7 +112,7 @@ HostResult CLiveEdge::FastForward(const std::function<bool()>& shortOfTarget, bo
 
 HostResult CLiveEdge::FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet)
 {
-    HostResult result = m_pacing.SetSpeed(kFastestLevel);
+    HostResult result = m_pacing.SetSpeed(IPacing::kFastestLevel);
     if (EndsSession(result))
         return result;
     while (shortOfTarget())
@@ -127,7 +126,7 @@ HostResult CLiveEdge::FastForwardUnheld(const std::function<bool()>& shortOfTarg
                 m_session.SignalStop();
                 return result;
             }
-            if (m_pacing.ShownLevel() != kFastestLevel)
+            if (m_pacing.ShownLevel() != IPacing::kFastestLevel)
                 return HostResult::kSpeedChanged; // the viewer chose a speed meanwhile
             continue;
         }

@@ -13,6 +13,9 @@ namespace velt
 class IPacing
 {
 public:
+    // The fastest of the viewer's levels, which fast-forwards run at.
+    static constexpr std::uint8_t kFastestLevel = 4;
+
     virtual ~IPacing() = default;
 
     // Where play stands (the values of the last step that finished).
