@@ -1,6 +1,7 @@
 #include "app/CMessageBoxNotice.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
@@ -22,6 +23,11 @@ void CMessageBoxNotice::Notify(std::string_view text)
     // This object lives on the UI thread; the queued call runs there.
     QMetaObject::invokeMethod(
         this, [this, message] { Show(message); }, Qt::QueuedConnection);
+}
+
+void CMessageBoxNotice::Report(std::string_view text)
+{
+    qWarning().noquote() << QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 void CMessageBoxNotice::Show(const QString& text)

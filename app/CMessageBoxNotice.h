@@ -22,6 +22,8 @@ class CMessageBoxNotice final : public QObject, public IUserNotice
 public:
     explicit CMessageBoxNotice(QString caption);
     void Notify(std::string_view text) override;
+    // Written to the program's log (Qt's message handler: stderr), from any thread, no box.
+    void Report(std::string_view text) override;
     const QString& Caption() const { return m_caption; }
     // The window that boxes belong to when no window of the program is active, as when a
     // network thread's notice arrives while the user works elsewhere; without an owner such a

@@ -31,7 +31,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kMatch = 1;
-constexpr std::uint32_t kStreamSize = velt::CLocalGameHost::kStreamCapacity; // 2 MiB
+constexpr std::uint32_t kStreamSize = 2 * 1024 * 1024;
 // The request after the last full chunk: the round trips measured end with its arrival.
 constexpr std::uint32_t kLastOffset = kStreamSize / velt::kFullChunkSize * velt::kFullChunkSize;
 constexpr std::uint32_t kRoundTrips = kLastOffset / velt::kFullChunkSize;

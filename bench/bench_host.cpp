@@ -35,7 +35,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::seconds kIdleTime{10};
 constexpr double kMaxIdleCpuMs = 10;
-constexpr std::uint32_t kStreamSize = velt::CLocalGameHost::kStreamCapacity;
+constexpr std::uint32_t kStreamSize = 2 * 1024 * 1024; // a long match
 constexpr std::uint32_t kWaitMs = 60000;
 
 class CDiscardNotice final : public velt::IUserNotice

@@ -59,6 +59,7 @@ void CHostFeed::Reset(std::uint32_t liveDelaySeconds)
     m_halts.store(0);
     m_haltUntilMs = 0;
     m_levelAfterPause = 1;
+    m_toldCorrupt = false;
 }
 
 void CHostFeed::AdvanceReadPos(std::uint32_t length)
@@ -149,19 +150,18 @@ std::uint32_t CHostFeed::HeldAheadMs() const
     // The game time in the time slots between the read position and the end of the data.
     const CStreamBuffer& stream = m_stream;
     const std::uint32_t size = stream.Size();
-    const std::uint32_t from = std::min(ReadPos(), size);
-    std::span<const std::uint8_t> rest(stream.Bytes() + from, size - from);
     std::uint64_t ahead = 0;
-    for (;;)
+    for (std::uint32_t pos = std::min(ReadPos(), size); pos < size;)
     {
-        const GameFrame frame = FrameGamePacket(rest);
+        const auto rest = stream.View(pos, std::min(size - pos, CStreamBuffer::kMaxView));
+        const GameFrame frame = FrameStreamPacket(rest);
         if (frame.m_kind == GameFrame::Kind::kNeedMore)
             break;
         const auto packet = rest.first(frame.m_length);
         if (frame.m_kind == GameFrame::Kind::kWhole &&
             HasGamePacketType(packet, GamePacketType::kIncomingAction))
             ahead += ReadTimeSlot(packet).m_intervalMs;
-        rest = rest.subspan(frame.m_length);
+        pos += static_cast<std::uint32_t>(frame.m_length);
     }
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(ahead, UINT32_MAX));
 }
@@ -248,13 +248,16 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
             return Ended(result);
         if (m_readPos != pos)
             continue; // a speed change above let the watch thread feed
-        const std::uint8_t* packet = m_stream.Bytes() + pos;
         // No packet is longer than its length field can say, so the framer never needs to look
         // further, not even for the next packet's start after a byte that cannot start one.
-        const GameFrame frame = FrameGamePacket(std::span<const std::uint8_t>(
-            packet, std::min<std::size_t>(size - pos, kGamePacketMaxSize)));
+        const auto held = m_stream.View(pos, std::min<std::uint32_t>(size - pos, kGamePacketMaxSize));
+        const std::uint8_t* packet = held.data();
+        // Only a whole packet that is valid for its type reaches the game; a broken one would
+        // stop a game that checks, or cut a piece out of the match for one that does not.
+        const GameFrame frame = FrameStreamPacket(held);
         if (frame.m_kind == GameFrame::Kind::kMalformed)
         {
+            TellCorruptOnce(pos);
             // One byte at a time, each told: the viewer sees where the stream went wrong.
             char line[64];
             std::snprintf(line, sizeof line, "invalid %d %d %d",
@@ -354,11 +357,22 @@ std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
 
 HostResult CHostFeed::Forward(std::uint32_t length)
 {
-    const std::span<const std::uint8_t> bytes(m_stream.Bytes() + m_readPos, length);
-    if (!m_connection.Send(bytes))
+    if (!m_connection.Send(m_stream.View(m_readPos, length)))
         return m_session.LoseConnection();
     AdvanceReadPos(length);
     return HostResult::kContinue;
+}
+
+void CHostFeed::TellCorruptOnce(std::uint32_t offset)
+{
+    if (m_toldCorrupt)
+        return;
+    m_toldCorrupt = true;
+    m_owner.Notices().Report("Match " + std::to_string(m_stream.MatchId()) +
+                             ": the server's data is corrupt from stream offset " +
+                             std::to_string(offset) +
+                             " on; what is no valid game packet is skipped, and the match "
+                             "shown misses those parts.");
 }
 
 bool CHostFeed::SendEmptySlot(bool owed)

@@ -179,6 +179,9 @@ private:
     HostResult HaltWhileWaiting(const std::function<bool()>& waiting) override;
 
     void AdvanceReadPos(std::uint32_t length);
+    // The first bytes of a session that are no valid packet are told outside the game too, once:
+    // the game's own chat scrolls away, and the match shown is not the whole match.
+    void TellCorruptOnce(std::uint32_t offset);
     bool Stopping() const { return m_stop.IsSet(); }
 
     IFeedSession& m_session;
@@ -209,6 +212,7 @@ private:
     std::atomic<std::uint32_t> m_beforeFirstSlot{0}; // no time slot fed yet this session
     std::atomic<std::uint32_t> m_readStalled{0};     // the watch thread fed during a watched read
     std::atomic<std::uint32_t> m_slotsSent{0};       // this session's, owed empty ones not counted
+    bool m_toldCorrupt = false;                      // this session's corrupt data told outside
     CLiveEdge m_liveEdge;
     CThread m_watchThread;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace velt
 {
@@ -28,7 +29,7 @@ void CStreamBuffer::Append(std::uint32_t offset, const std::uint8_t* data, std::
         AnswerReceived(offset, length);
         return;
     }
-    if (length > kCapacity - offset)
+    if (length > kCapacity - offset || !Write(offset, data, length))
     {
         // The buffer is the limit of a match: refused, and the stream ends here.
         m_tooLong.store(1);
@@ -47,8 +48,7 @@ void CStreamBuffer::Append(std::uint32_t offset, const std::uint8_t* data, std::
     }
     else
     {
-        // Written before it is published; the feed reads below Size() only.
-        std::memcpy(m_bytes.data() + offset, data, length);
+        // Written (above) before it is published; the feed reads below Size() only.
         m_size.store(offset + length, std::memory_order_release);
         m_matchSeconds.store(matchSeconds);
         m_matchSecondsAtMs.store(m_clock.NowMs());
@@ -60,6 +60,31 @@ void CStreamBuffer::Append(std::uint32_t offset, const std::uint8_t* data, std::
         m_owner.RequestGameData(m_matchId.load(), *next);
     m_dataArrived.Set();
     m_requestPermit.Set();
+}
+
+bool CStreamBuffer::Write(std::uint32_t offset, const std::uint8_t* data, std::uint32_t length)
+{
+    while (length > 0)
+    {
+        const std::uint32_t block = offset / kBlockSize;
+        const std::uint32_t at = offset % kBlockSize;
+        const std::uint32_t piece = std::min(length, kBlockSize - at);
+        if (!m_blocks[block])
+        {
+            // Pages untouched stay unused: a block costs what has been written into it.
+            m_blocks[block].reset(new (std::nothrow) std::uint8_t[kBlockSize + kMaxView]);
+            if (!m_blocks[block])
+                return false;
+        }
+        std::memcpy(m_blocks[block].get() + at, data, piece);
+        if (block > 0 && at < kMaxView)
+            std::memcpy(m_blocks[block - 1].get() + kBlockSize + at, data,
+                        std::min(piece, kMaxView - at));
+        offset += piece;
+        data += piece;
+        length -= piece;
+    }
+    return true;
 }
 
 std::optional<std::uint32_t> CStreamBuffer::AnswerReceived(std::uint32_t offset,

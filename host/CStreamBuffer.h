@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -22,11 +23,19 @@ namespace velt
 // reads the bytes below Size() and asks for more. Bytes below Size() are published (release)
 // after they are written, and only an answer that brings the next bytes is taken, so bytes
 // held are never written again and a reader needs no lock.
+//
+// The data grows in blocks that never move, allocated as the match grows, so that a long match
+// fits and a short one costs only what it holds. Each block also keeps a copy of the next
+// block's first kMaxView bytes: any packet, whichever block it starts in, lies whole in one
+// place and goes to the game without a copy.
 class CStreamBuffer
 {
 public:
-    static constexpr std::uint32_t kCapacity = 2097152;
+    static constexpr std::uint32_t kCapacity = 64 * 1024 * 1024;
     static constexpr std::uint32_t kFullChunk = 2000;
+    static constexpr std::uint32_t kBlockSize = 1024 * 1024;
+    // The longest view: a game packet's 16-bit length, and one byte more.
+    static constexpr std::uint32_t kMaxView = 65536;
 
     CStreamBuffer(IHostOwner& owner, IClock& clock, const HostTimings& timings)
         : m_owner(owner), m_clock(clock), m_timings(timings)
@@ -53,8 +62,14 @@ public:
     bool HoldsWholeMatch() const;
 
     std::uint32_t Size() const { return m_size.load(std::memory_order_acquire); }
-    // The buffer; the bytes below Size() are published. Indexing it needs no lock.
-    const std::uint8_t* Bytes() const { return m_bytes.data(); }
+    // length bytes from offset, in one piece: length at most kMaxView, offset + length at most
+    // a Size() read before. Reading them needs no lock.
+    std::span<const std::uint8_t> View(std::uint32_t offset, std::uint32_t length) const
+    {
+        if (length == 0)
+            return {};
+        return {m_blocks[offset / kBlockSize].get() + offset % kBlockSize, length};
+    }
     bool Ended() const { return m_ended.load() != 0; }
     // The match's length as the server last reported it, in seconds.
     std::uint16_t MatchSeconds() const { return m_matchSeconds.load(std::memory_order_relaxed); }
@@ -93,6 +108,11 @@ public:
     CEvent& DataArrived() { return m_dataArrived; }
 
 private:
+    static constexpr std::uint32_t kBlocks = kCapacity / kBlockSize;
+
+    // Copies bytes in at offset, into their block and the copy that the block before keeps;
+    // false when a block could not be had.
+    bool Write(std::uint32_t offset, const std::uint8_t* data, std::uint32_t length);
     bool ClaimRequest(std::uint32_t offset);
     // Bookkeeping of an answer: the offset to chain a request for, if any.
     std::optional<std::uint32_t> AnswerReceived(std::uint32_t offset, std::uint32_t length);
@@ -106,7 +126,8 @@ private:
     std::atomic<bool> m_finished{false};
     // Where the latest short answer ended (0: none yet).
     std::atomic<std::uint32_t> m_shortAnswerEnd{0};
-    std::array<std::uint8_t, kCapacity> m_bytes;
+    // Written by the receive thread only, each block before the first Size() that covers it.
+    std::array<std::unique_ptr<std::uint8_t[]>, kBlocks> m_blocks;
     std::atomic<std::uint32_t> m_size{0};
     std::atomic<std::uint16_t> m_matchSeconds{0};
     std::atomic<std::uint64_t> m_matchSecondsAtMs{0};

@@ -18,6 +18,10 @@ public:
     // A notice that tells of no failure: what the user asked for goes on. Shown as Notify
     // shows it, unless a front end keeps failures apart (the command line counts them).
     virtual void Inform(std::string_view text) { Notify(text); }
+    // A failure that needs no answer and must not stop what goes on (a match's data found
+    // corrupt while it plays): counted as Notify counts, but a front end with a log writes it
+    // there instead of opening a box.
+    virtual void Report(std::string_view text) { Notify(text); }
 };
 
 // One line per notice on stderr.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "host/packets/GamePacket.h"
+#include "host/packets/PlayPackets.h"
 
 namespace velt
 {
@@ -14,6 +15,110 @@ GameFrame Junk(std::span<const std::uint8_t> data)
 {
     const auto next = std::find(data.begin() + 1, data.end(), kGamePacketSignature);
     return {GameFrame::Kind::kMalformed, static_cast<std::size_t>(next - data.begin())};
+}
+
+// What the bytes held say of a packet of a known type and total length.
+enum class Shape
+{
+    kFits,
+    kNeedMore,
+    kBroken,
+};
+
+constexpr std::size_t kTimeSlotBareSize = 6;     // head and interval: no actions, no checksum
+constexpr std::size_t kTimeSlotBlocksOffset = 8; // head, interval and checksum
+constexpr std::size_t kActionBlockHeadSize = 3;  // player id, u16 length
+constexpr std::size_t kPingSize = 8;             // head, u32 tick
+constexpr std::size_t kPlayerLeaveSize = 9;      // head, player id, u32 reason
+constexpr std::size_t kPlayerLoadedSize = 5;     // head, player id
+constexpr std::size_t kStopLagSize = 9;          // head, player id, u32 time lagged
+constexpr std::size_t kStartLagEntrySize = 5;    // per lagging player: id, u32 time lagged
+
+Shape FixedShape(std::size_t length, std::size_t size)
+{
+    return length == size ? Shape::kFits : Shape::kBroken;
+}
+
+// 0x0C and 0x48: the interval alone, or the interval, the checksum and action blocks
+// (u8 player id, u16 length, actions) that end exactly at the packet's end.
+Shape TimeSlotShape(std::span<const std::uint8_t> data, std::size_t length)
+{
+    if (length == kTimeSlotBareSize)
+        return Shape::kFits;
+    if (length < kTimeSlotBlocksOffset)
+        return Shape::kBroken;
+    std::size_t pos = kTimeSlotBlocksOffset;
+    while (pos < length)
+    {
+        if (pos + kActionBlockHeadSize > length)
+            return Shape::kBroken;
+        if (pos + kActionBlockHeadSize > data.size())
+            return Shape::kNeedMore;
+        pos += kActionBlockHeadSize + static_cast<std::size_t>(data[pos + 1] | (data[pos + 2] << 8));
+    }
+    return pos == length ? Shape::kFits : Shape::kBroken;
+}
+
+// 0x10: u8 count, then an entry per lagging player.
+Shape StartLagShape(std::span<const std::uint8_t> data, std::size_t length)
+{
+    if (data.size() <= kGamePacketHeadSize)
+        return Shape::kNeedMore;
+    return FixedShape(length, kGamePacketHeadSize + 1 + kStartLagEntrySize * data[4]);
+}
+
+// 0x0F: judged whole by the strict parser; before that only its receiver count.
+Shape ChatShape(std::span<const std::uint8_t> data, std::size_t length)
+{
+    if (data.size() > kGamePacketHeadSize &&
+        (data[4] == 0 || data[4] > kChatReceiversMax))
+        return Shape::kBroken;
+    if (data.size() < length)
+        return Shape::kNeedMore;
+    return ParseChatFromHost(data.first(length)) ? Shape::kFits : Shape::kBroken;
+}
+
+bool KnownStreamType(std::uint8_t type)
+{
+    switch (static_cast<GamePacketType>(type))
+    {
+    case GamePacketType::kPingFromHost:
+    case GamePacketType::kPlayerLeaveOthers:
+    case GamePacketType::kGameLoadedOthers:
+    case GamePacketType::kIncomingAction:
+    case GamePacketType::kIncomingAction2:
+    case GamePacketType::kChatFromHost:
+    case GamePacketType::kStartLag:
+    case GamePacketType::kStopLag:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Only for the types KnownStreamType takes, given the head.
+Shape StreamPacketShape(std::span<const std::uint8_t> data, std::size_t length)
+{
+    switch (static_cast<GamePacketType>(data[1]))
+    {
+    case GamePacketType::kPingFromHost:
+        return FixedShape(length, kPingSize);
+    case GamePacketType::kPlayerLeaveOthers:
+        return FixedShape(length, kPlayerLeaveSize);
+    case GamePacketType::kGameLoadedOthers:
+        return FixedShape(length, kPlayerLoadedSize);
+    case GamePacketType::kIncomingAction:
+    case GamePacketType::kIncomingAction2:
+        return TimeSlotShape(data, length);
+    case GamePacketType::kChatFromHost:
+        return ChatShape(data, length);
+    case GamePacketType::kStartLag:
+        return StartLagShape(data, length);
+    case GamePacketType::kStopLag:
+        return FixedShape(length, kStopLagSize);
+    default:
+        return Shape::kBroken;
+    }
 }
 
 } // namespace
@@ -34,6 +139,32 @@ GameFrame FrameGamePacket(std::span<const std::uint8_t> data)
     if (length < kGamePacketHeadSize)
         return Junk(data);
     if (data.size() < length)
+        return {};
+    return {GameFrame::Kind::kWhole, length};
+}
+
+GameFrame FrameStreamPacket(std::span<const std::uint8_t> data)
+{
+    if (data.size() < 2 || data[0] != kGamePacketSignature)
+        return FrameGamePacket(data);
+    if (!KnownStreamType(data[1]))
+        return Junk(data);
+    if (data.size() < kGamePacketHeadSize)
+        return {};
+    const std::size_t length = static_cast<std::size_t>(data[2] | (data[3] << 8));
+    if (length < kGamePacketHeadSize)
+        return Junk(data);
+    const auto held = data.first(std::min(data.size(), length));
+    switch (StreamPacketShape(held, length))
+    {
+    case Shape::kBroken:
+        return Junk(data);
+    case Shape::kNeedMore:
+        return {};
+    case Shape::kFits:
+        break;
+    }
+    if (held.size() < length)
         return {};
     return {GameFrame::Kind::kWhole, length};
 }

@@ -22,4 +22,12 @@ struct GameFrame
 
 GameFrame FrameGamePacket(std::span<const std::uint8_t> data);
 
+// Cuts the next packet of a recorded match stream as the game may be sent it while it plays: a
+// type that a game in play takes from its host (0x01, 0x07, 0x08, 0x0C, 0x0F, 0x10, 0x11,
+// 0x48), a length that fits the type and, for a time slot, action blocks that fill it exactly.
+// Anything else is malformed from its first byte on, so that the caller skips the 0xF7 and looks
+// for the next packet, as after any byte that cannot start one. A packet is judged broken as soon
+// as the bytes held show it, without waiting for the rest of a length that garbage made up.
+GameFrame FrameStreamPacket(std::span<const std::uint8_t> data);
+
 } // namespace velt

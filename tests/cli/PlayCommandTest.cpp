@@ -135,17 +135,29 @@ Bytes Truncated(Bytes file, std::size_t keep)
     return file;
 }
 
-// Game traffic beyond the host's 2 MiB buffer: 3500 time slots of 50 map pings each.
-Bytes TooLongForTheHost()
+// A recording of slots time slots of pings map pings each, 100 ms apart.
+Bytes PingingReplay(int slots, int pings)
 {
-    Bytes pings;
-    for (int i = 0; i < 50; ++i)
-        pings = test::Concat({pings, test::Ping()});
-    const Bytes slot = test::TimeSlotRecord(0x1F, 100, test::CommandBlock(1, pings));
+    Bytes actions;
+    for (int i = 0; i < pings; ++i)
+        actions = test::Concat({actions, test::Ping()});
+    const Bytes slot = test::TimeSlotRecord(0x1F, 100, test::CommandBlock(1, actions));
     Bytes data = test::Concat({test::BuildLobby({}), test::StartRecords()});
-    for (int i = 0; i < 3500; ++i)
+    for (int i = 0; i < slots; ++i)
         data.insert(data.end(), slot.begin(), slot.end());
     return test::BuildReplayFile(data);
+}
+
+// Game traffic beyond the host's 64 MiB: 1200 time slots of 60,000 bytes of pings.
+Bytes TooLongForTheHost()
+{
+    return PingingReplay(1200, 60000 / 13);
+}
+
+// A long team game's worth of traffic, past what a 2 MiB buffer held: 5.2 MiB of stream.
+Bytes LongMatch()
+{
+    return PingingReplay(5500, 76);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -193,8 +205,9 @@ INSTANTIATE_TEST_SUITE_P(
 struct WholeMatchRow
 {
     const char* m_name;
-    const char* m_sample; // stem in VELT_REPLAYS_DIR; null: a small built replay
+    const char* m_sample; // stem in VELT_REPLAYS_DIR; null: a built replay
     bool m_mapInstalled;
+    Bytes (*m_build)() = nullptr; // the built replay; null: a small one
 };
 
 void PrintTo(const WholeMatchRow& row, std::ostream* out)
@@ -213,7 +226,9 @@ TEST_P(PlayWholeMatchTest, PlaysToTheEndWithTheRecordingsLength)
     std::string path;
     if (row.m_sample == nullptr)
     {
-        path = WriteFile(m_dir / "small.w3g", test::BuildReplayFile(test::SmallReplay()));
+        path = WriteFile(m_dir / "built.w3g", row.m_build != nullptr
+                                                  ? row.m_build()
+                                                  : test::BuildReplayFile(test::SmallReplay()));
     }
     else
     {
@@ -256,6 +271,7 @@ TEST_P(PlayWholeMatchTest, PlaysToTheEndWithTheRecordingsLength)
 INSTANTIATE_TEST_SUITE_P(
     Recordings, PlayWholeMatchTest,
     ::testing::Values(WholeMatchRow{"BuiltMapMissing", nullptr, false},
+                      WholeMatchRow{"BuiltLongerThan5MiB", nullptr, false, &LongMatch},
                       WholeMatchRow{"Sample202MapMissing", "w3gjs_2.0.2-Melee", false},
                       WholeMatchRow{"Sample126MapInstalled", "gowarcraft3_test_126", true}),
     [](const auto& info) { return std::string(info.param.m_name); });

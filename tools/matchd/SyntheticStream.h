@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "host/CStreamBuffer.h"
 #include "host/packets/PlayPackets.h" // kViewerPlayerId: no recorded participant carries it
 #include "tools/matchd/SeededRandom.h"
 #include "tools/matchd/SyntheticMatch.h"
@@ -12,7 +13,7 @@ namespace velt
 {
 
 // The host's stream buffer; a stream must fit it whole.
-constexpr std::size_t kMaxStreamSize = 2097152;
+constexpr std::size_t kMaxStreamSize = CStreamBuffer::kCapacity;
 
 struct RosterEntry
 {
