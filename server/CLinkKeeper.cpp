@@ -76,7 +76,8 @@ LinkObservation CLinkKeeper::Observe(const ReconnectPolicy& policy, std::uint64_
         seen.m_wanted = m_requestWanted.load() || !m_waitingRatings.empty();
     }
     const std::uint64_t pending = m_connection.RequestPendingSince();
-    seen.m_silent = pending != 0 && nowMs > pending && nowMs - pending >= policy.m_silenceMs;
+    seen.m_silent = pending != 0 && nowMs > pending && nowMs - pending >= policy.SilenceMs();
+    seen.m_unansweredSinceMs = pending;
     return seen;
 }
 

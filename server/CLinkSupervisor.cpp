@@ -37,6 +37,8 @@ LinkActions CLinkSupervisor::LookConnected(const LinkObservation& seen)
     {
         m_phase = Phase::kUp;
         actions.m_drop = seen.m_needed && seen.m_silent;
+        if (actions.m_drop && seen.m_unansweredSinceMs != 0)
+            m_silentSinceMs = std::min(seen.m_unansweredSinceMs, seen.m_nowMs);
         return actions;
     }
     // Back only once the new connection answers: accepting is not serving.
@@ -95,7 +97,7 @@ LinkActions CLinkSupervisor::LookDisconnected(const LinkObservation& seen)
     }
     else if (m_phase == Phase::kUp)
     {
-        EnterLoss(seen.m_nowMs, true);
+        EnterLoss(std::min(m_silentSinceMs.value_or(seen.m_nowMs), seen.m_nowMs), true);
         actions.m_tellLost = true;
     }
     else if (!m_told && m_tried)
@@ -121,12 +123,13 @@ LinkActions CLinkSupervisor::LookDisconnected(const LinkObservation& seen)
     return actions;
 }
 
-void CLinkSupervisor::EnterLoss(std::uint64_t nowMs, bool told)
+void CLinkSupervisor::EnterLoss(std::uint64_t sinceMs, bool told)
 {
     m_phase = Phase::kLost;
-    m_lostSinceMs = nowMs;
+    m_lostSinceMs = sinceMs;
+    m_silentSinceMs.reset();
     m_retryMs = m_policy.m_firstRetryMs;
-    m_nextTryMs = nowMs + m_retryMs;
+    m_nextTryMs = sinceMs + m_retryMs;
     m_told = told;
     m_tried = false;
 }

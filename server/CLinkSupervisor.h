@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -15,6 +16,10 @@ struct ReconnectPolicy
     std::uint32_t m_longestRetryMs = 30000; // the longest pause between two tries
     std::uint32_t m_silenceMs = 30000;      // a data request unanswered this long: dropped
     std::uint32_t m_tickMs = 100;           // how often the connection is looked at
+
+    // A silent server is a loss from its first unanswered request, so silence must be noticed
+    // well within the limit: by half of it at the latest, leaving the rest for reconnecting.
+    std::uint32_t SilenceMs() const { return std::min(m_silenceMs, m_limitMs / 2); }
 };
 
 // What the link supervisor sees of the client at one look.
@@ -34,6 +39,9 @@ struct LinkObservation
     bool m_wanted = false;
     // A session's data request has gone unanswered for the policy's silence.
     bool m_silent = false;
+    // Since when the oldest data request has gone unanswered (0: none): a silent server's loss
+    // counts from then.
+    std::uint64_t m_unansweredSinceMs = 0;
 };
 
 // What the supervisor's thread is to do after a look.
@@ -90,14 +98,17 @@ private:
 
     LinkActions LookConnected(const LinkObservation& seen);
     LinkActions LookDisconnected(const LinkObservation& seen);
-    // A loss begins, told at once or after a first quiet try.
-    void EnterLoss(std::uint64_t nowMs, bool told);
+    // A loss begins (at sinceMs), told at once or after a first quiet try.
+    void EnterLoss(std::uint64_t sinceMs, bool told);
     LinkActions GiveUp(Phase next);
 
     const ReconnectPolicy m_policy;
     Phase m_phase = Phase::kUp;
     std::uint64_t m_seenGeneration = 0;
     std::uint64_t m_lostSinceMs = 0;
+    // The connection was dropped for silence: the loss that follows began with the first
+    // unanswered request.
+    std::optional<std::uint64_t> m_silentSinceMs;
     // The newest connection while the loss went on; a newer one that answered ended it.
     std::uint64_t m_lostGeneration = 0;
     std::uint64_t m_nextTryMs = 0;

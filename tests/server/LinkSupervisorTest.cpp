@@ -30,6 +30,7 @@ struct Look
     const char* m_expected;     // the actions, in the order of ActionsText
     bool m_wanted = false;
     bool m_silent = false;
+    std::uint64_t m_unansweredSinceMs = 0;
 };
 
 std::string ActionsText(const LinkActions& actions)
@@ -87,6 +88,7 @@ TEST_P(LinkSupervision, DecidesLookByLook)
         seen.m_needed = look.m_needed;
         seen.m_wanted = look.m_wanted;
         seen.m_silent = look.m_silent;
+        seen.m_unansweredSinceMs = look.m_unansweredSinceMs;
         const LinkActions actions = supervisor.Look(seen);
         EXPECT_EQ(ActionsText(actions), look.m_expected) << "at " << look.m_atMs << " ms";
         if (actions.m_reconnectWithinMs)
@@ -169,6 +171,16 @@ INSTANTIATE_TEST_SUITE_P(
         SupervisionRow{
             "aSilentServerIsDroppedOnlyForADownloadingSession",
             {{0, kUp, 1, 5, false, "", false, true}, {100, kUp, 1, 5, true, "drop", false, true}}},
+        // A server that takes the first request and never answers: the limit counts from that
+        // request, not from when the silence was noticed.
+        SupervisionRow{"aSilentServersLossCountsFromItsFirstUnansweredRequest",
+                       {{0, kUp, 1, 0, true, ""},
+                        {3000, kUp, 1, 0, true, "drop", false, true, 500},
+                        {3100, kDown, 0, 0, true, "lost reconnect"},
+                        {3200, kUp, 2, 0, true, "ask"},
+                        {6300, kUp, 2, 0, true, "drop", false, true, 3200},
+                        {6400, kDown, 0, 0, true, "reconnect"},
+                        {10500, kDown, 0, 0, true, "giveup"}}},
         SupervisionRow{"theServerBackAfterAGiveUpRevivesTheSessions",
                        {{0, kUp, 1, 5, true, ""},
                         {100, kDown, 0, 0, true, "lost"},
