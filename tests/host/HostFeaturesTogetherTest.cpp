@@ -392,14 +392,16 @@ TEST(HostFeaturesTogether, ALeaveAfterAFloodIsAcknowledgedAtOnce)
 // ---- /back -----------------------------------------------------------------------------------
 
 // The game joined again after /back gets the whole match from its start, its last time slot
-// included, as the first game did.
+// included, as the first game did: also a game that takes its time over each slot, so that
+// slots are still in flight when the data ends, with a line typed just after the fast-forward.
 TEST(HostFeaturesTogether, BackReplaysTheMatchToItsLastSlot)
 {
-    const Bytes stream = CStreamBuilder().Slots(1800).Take(); // 3 min
+    const Bytes stream = CStreamBuilder().Slots(2400).Take(); // 4 min
     HostRig rig;
     rig.m_owner.SetStream(stream, static_cast<std::uint32_t>(stream.size()), true);
     GameSimScript script;
-    script.m_gameChat = {{1000, "/goto 2:30"}, {155000, "/back 1:00"}};
+    script.m_gameChat = {{1000, "/goto 3:00"}, {180000, "/back 1:00"}, {60200, "/time", 2}};
+    script.m_slotDelayMs = 1;
     script.m_rejoins = 1;
     CGameSimulator game(script);
     ASSERT_TRUE(game.Start());
@@ -413,7 +415,7 @@ TEST(HostFeaturesTogether, BackReplaysTheMatchToItsLastSlot)
     for (const Bytes& packet : SessionPackets(record, 2))
         if (IsStreamSlot(packet))
             received.insert(received.end(), packet.begin(), packet.end());
-    EXPECT_TRUE(received == stream) << received.size() / SlotBytes(1) << " of 1800 time slots";
+    EXPECT_TRUE(received == stream) << received.size() / SlotBytes(1) << " of 2400 time slots";
 }
 
 // A local connection that never asks to join does not use up the viewer's /back: the game that

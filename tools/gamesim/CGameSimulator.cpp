@@ -601,7 +601,9 @@ bool CGameSimulator::AnswerDueSlots(std::uint64_t now)
         packets.push_back(BuildKeepalive({0, ++m_slotsAnswered}));
         for (std::size_t i = 0; i < m_script.m_gameChat.size(); ++i)
         {
-            if (m_gameChatSent[i] || m_script.m_gameChat[i].m_atGameTimeMs > slot.m_gameTimeMs)
+            const GameSimChat& chat = m_script.m_gameChat[i];
+            if (m_gameChatSent[i] || chat.m_atGameTimeMs > slot.m_gameTimeMs ||
+                (chat.m_session != 0 && chat.m_session != m_session))
                 continue;
             m_gameChatSent[i] = true;
             packets.push_back(BuildChat(m_script.m_gameChat[i].m_text, ChatKind::kInGame));

@@ -40,6 +40,8 @@ struct GameSimChat
     std::uint32_t m_atGameTimeMs = 0;
     // For example "/faster".
     std::string m_text;
+    // Only in this session (1: the first joined); 0: in whichever session reaches the time.
+    std::uint32_t m_session = 0;
 };
 
 // What the simulated viewer does in one session.
