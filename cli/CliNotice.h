@@ -33,11 +33,19 @@ public:
         else
             m_statusLine->PrintAround([&] { CStderrNotice::Instance().Notify(line); });
     }
+    // Printed the same way; counted apart, as a failure that let the session go on.
+    void Report(std::string_view text) override
+    {
+        m_reported.fetch_add(1, std::memory_order_relaxed);
+        Inform(text);
+    }
     unsigned Count() const { return m_count.load(std::memory_order_relaxed); }
+    unsigned Reported() const { return m_reported.load(std::memory_order_relaxed); }
 
 private:
     CStatusLine* const m_statusLine;
     std::atomic<unsigned> m_count{0};
+    std::atomic<unsigned> m_reported{0};
 };
 
 } // namespace velt

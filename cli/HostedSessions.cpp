@@ -33,8 +33,10 @@ int RunHostedSessions(CMatchServerClient& client, CCliNotice& notices, CStatusLi
     sequence.m_game = WarcraftLaunch{warcraftFolder, options.m_window, options.m_openGl};
     sequence.m_interrupted = [] { return StopSignalNumber() != 0; };
     sequence.m_statusLine = &statusLine;
+    bool corrupt = false;
     for (std::uint32_t session = 1; session <= options.m_sessions; ++session)
     {
+        const unsigned reportedBefore = notices.Reported();
         const auto outcome = sequence.Run(matchId);
         if (outcome == WatchOutcome::kInterrupted)
             return StopExitStatus(StopSignalNumber());
@@ -58,8 +60,10 @@ int RunHostedSessions(CMatchServerClient& client, CCliNotice& notices, CStatusLi
         }
         say("Session " + std::to_string(session) + " of " + std::to_string(options.m_sessions) +
             " has ended.");
+        // The session ran to its end, but the match it showed was not whole.
+        corrupt = corrupt || notices.Reported() != reportedBefore;
     }
-    return kExitOk;
+    return corrupt ? kExitFailure : kExitOk;
 }
 
 } // namespace velt

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Socket.h"
@@ -19,8 +21,10 @@ namespace velt::test
 // free loopback port; statistics in memory.
 struct StandInServer
 {
+    // adjust may change the matches before they are served.
     void Start(std::uint32_t seed, std::uint32_t count, std::uint32_t minSeconds,
-               std::uint32_t maxSeconds)
+               std::uint32_t maxSeconds,
+               const std::function<void(std::vector<SyntheticMatch>&)>& adjust = {})
     {
         SocketLayerStart();
         SyntheticSettings settings;
@@ -28,8 +32,10 @@ struct StandInServer
         settings.m_count = count;
         settings.m_minSeconds = minSeconds;
         settings.m_maxSeconds = maxSeconds;
-        m_archive = std::make_unique<CMatchArchive>(GenerateSyntheticMatches(settings),
-                                                    CSystemClock::Instance());
+        std::vector<SyntheticMatch> matches = GenerateSyntheticMatches(settings);
+        if (adjust)
+            adjust(matches);
+        m_archive = std::make_unique<CMatchArchive>(std::move(matches), CSystemClock::Instance());
         ASSERT_TRUE(m_stats.Open(""));
         MatchServerSettings server;
         server.m_listenPort = 0;
