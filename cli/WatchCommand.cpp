@@ -36,7 +36,8 @@ Options:
   --port-base PORT       first local TCP port for hosted games (default 10000; 0: any free
                          port for each)
   --reconnect-limit S    when the match server drops or goes silent during a session, try to
-                         reconnect for at most S seconds (default 120), then end the session
+                         reconnect for at most S seconds (default 120), counted from the drop or
+                         from the first request left unanswered, then end the session
   --live-delay S         watch a live match S seconds (0 to 600) behind its live edge, so that
                          play does not run into the end of the data (default 0: at the edge)
   --quiet                no status line (it is drawn only when stderr is a terminal)

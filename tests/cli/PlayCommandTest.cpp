@@ -138,9 +138,10 @@ Bytes Truncated(Bytes file, std::size_t keep)
 // A recording of slots time slots of pings map pings each, 100 ms apart.
 Bytes PingingReplay(int slots, int pings)
 {
+    const Bytes ping = test::Ping();
     Bytes actions;
     for (int i = 0; i < pings; ++i)
-        actions = test::Concat({actions, test::Ping()});
+        actions.insert(actions.end(), ping.begin(), ping.end());
     const Bytes slot = test::TimeSlotRecord(0x1F, 100, test::CommandBlock(1, actions));
     Bytes data = test::Concat({test::BuildLobby({}), test::StartRecords()});
     for (int i = 0; i < slots; ++i)
@@ -148,10 +149,17 @@ Bytes PingingReplay(int slots, int pings)
     return test::BuildReplayFile(data);
 }
 
-// Game traffic beyond the host's 64 MiB: 1200 time slots of 60,000 bytes of pings.
+// Game traffic beyond the host's 64 MiB: 1200 time slots of one 60,000-byte trigger line each.
 Bytes TooLongForTheHost()
 {
-    return PingingReplay(1200, 60000 / 13);
+    Bytes line = {0x60, 0, 0, 0, 0, 0, 0, 0, 0};
+    line.resize(60000 - 1, 'x');
+    line.push_back(0);
+    const Bytes slot = test::TimeSlotRecord(0x1F, 100, test::CommandBlock(1, line));
+    Bytes data = test::Concat({test::BuildLobby({}), test::StartRecords()});
+    for (int i = 0; i < 1200; ++i)
+        data.insert(data.end(), slot.begin(), slot.end());
+    return test::BuildReplayFile(data);
 }
 
 // A long team game's worth of traffic, past what a 2 MiB buffer held: 5.2 MiB of stream.
