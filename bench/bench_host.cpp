@@ -5,8 +5,8 @@
 // Both with the real timings; the figure is the process's CPU time over those 10 s, in which
 // every other thread (the client's receive thread, the scripted server) is blocked.
 //
-// BM_HostMemory/N: resident memory per host with N hosts: listening (nothing buffered) and with
-// a full 2 MiB stream buffer each.
+// BM_HostMemory/N/K: resident memory per host with N hosts: listening (nothing buffered) and
+// with a stream of K KiB each.
 
 #include <benchmark/benchmark.h>
 
@@ -26,6 +26,7 @@
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "tests/doubles/CScriptedMatchServer.h"
+#include "tools/matchd/SyntheticMatchGenerator.h"
 
 namespace
 {
@@ -35,7 +36,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::seconds kIdleTime{10};
 constexpr double kMaxIdleCpuMs = 10;
-constexpr std::uint32_t kStreamSize = 2 * 1024 * 1024; // a long match
+constexpr std::uint32_t kLongMatch = 2 * 1024 * 1024;
 constexpr std::uint32_t kWaitMs = 60000;
 
 class CDiscardNotice final : public velt::IUserNotice
@@ -72,76 +73,6 @@ bool WaitFor(const std::function<bool()>& condition)
     return true;
 }
 
-// A scripted server with matches 1..count, each a 2 MiB stream, and a client connected to it.
-class CHostBench
-{
-public:
-    explicit CHostBench(std::uint32_t matches, const velt::HostTimings& timings = {})
-    {
-        velt::SocketLayerStart();
-        m_announcements.Open();
-        m_announcements.Bind("127.0.0.1", 0);
-        Bytes stream(kStreamSize);
-        for (std::size_t i = 0; i < stream.size(); ++i)
-            stream[i] = static_cast<std::uint8_t>(i * 31);
-        for (std::uint32_t id = 1; id <= matches; ++id)
-        {
-            velt::CScriptedMatchServer::ScriptedMatch match;
-            match.m_matchId = id;
-            match.m_header = Header();
-            match.m_stream = stream;
-            match.m_available = kStreamSize;
-            m_server.AddMatch(std::move(match));
-        }
-        m_server.Start();
-        m_client.emplace(m_notices, velt::LocalPortSettings{m_announcements.LocalPort(), 0});
-        m_client->SetHostTimings(timings);
-        m_client->Connect("127.0.0.1", m_server.Port());
-    }
-
-    // A header that announces a game, so that the announcement thread has work.
-    static Bytes Header()
-    {
-        Bytes header(velt::kReplayHeaderSize, 0);
-        header[velt::ReplayHeader::kAnnouncementLengthOffset] = 120;
-        header[velt::ReplayHeader::kAnnouncementOffset] = 0xF7;
-        header[velt::ReplayHeader::kAnnouncementOffset + 1] = 0x30;
-        header[velt::ReplayHeader::kAnnouncementOffset + 2] = 120;
-        return header;
-    }
-
-    bool OpenHosts(std::uint32_t count)
-    {
-        for (std::uint32_t id = 1; id <= count; ++id)
-            m_client->RequestReplayHeader(id);
-        return WaitFor([&] { return m_client->HostsStarted() == count; });
-    }
-
-    // A bare game connection per host starts its session, so that the whole stream chains in.
-    bool FillHosts(std::uint32_t count)
-    {
-        for (std::uint32_t id = 1; id <= count; ++id)
-            m_games.push_back(velt::CTcpSocket::Connect("127.0.0.1", *m_client->HostPort(id)));
-        return WaitFor(
-            [&]
-            {
-                for (std::uint32_t id = 1; id <= count; ++id)
-                    if (m_client->FindHost(id)->StreamSize() != kStreamSize)
-                        return false;
-                return true;
-            });
-    }
-
-    velt::CMatchServerClient& Client() { return *m_client; }
-
-private:
-    CDiscardNotice m_notices;
-    velt::CUdpSocket m_announcements;
-    velt::CScriptedMatchServer m_server;
-    std::optional<velt::CMatchServerClient> m_client;
-    std::vector<velt::CTcpSocket> m_games;
-};
-
 // The game's side of the join up to the lobby: join request and map report.
 std::optional<velt::CTcpSocket> JoinLobby(std::uint16_t port)
 {
@@ -152,6 +83,86 @@ std::optional<velt::CTcpSocket> JoinLobby(std::uint16_t port)
         return std::nullopt;
     return game;
 }
+
+// A scripted server with matches 1..count, each a 2 MiB stream, and a client connected to it.
+class CHostBench
+{
+public:
+    explicit CHostBench(std::uint32_t matches, const velt::HostTimings& timings = {},
+                        std::uint32_t streamSize = kLongMatch)
+        : m_streamSize(streamSize)
+    {
+        velt::SocketLayerStart();
+        m_announcements.Open();
+        m_announcements.Bind("127.0.0.1", 0);
+        Bytes stream(streamSize);
+        for (std::size_t i = 0; i < stream.size(); ++i)
+            stream[i] = static_cast<std::uint8_t>(i * 31);
+        for (std::uint32_t id = 1; id <= matches; ++id)
+        {
+            velt::CScriptedMatchServer::ScriptedMatch match;
+            match.m_matchId = id;
+            match.m_header = Header();
+            match.m_stream = stream;
+            match.m_available = streamSize;
+            m_server.AddMatch(std::move(match));
+        }
+        m_server.Start();
+        m_client.emplace(m_notices, velt::LocalPortSettings{m_announcements.LocalPort(), 0});
+        m_client->SetHostTimings(timings);
+        m_client->Connect("127.0.0.1", m_server.Port());
+    }
+
+    // A header of real LAN packets, which announces a game: the client hosts only a header
+    // that a game can join, and the announcement thread has work.
+    static Bytes Header()
+    {
+        velt::SyntheticSettings settings;
+        settings.m_count = 1;
+        return velt::GenerateSyntheticMatch(settings, 0).m_header;
+    }
+
+    bool OpenHosts(std::uint32_t count)
+    {
+        for (std::uint32_t id = 1; id <= count; ++id)
+            m_client->RequestReplayHeader(id);
+        return WaitFor([&] { return m_client->HostsStarted() == count; });
+    }
+
+    // A game per host that joins its lobby starts the session, so that the whole stream chains
+    // in.
+    bool FillHosts(std::uint32_t count)
+    {
+        for (std::uint32_t id = 1; id <= count; ++id)
+        {
+            auto game = JoinLobby(*m_client->HostPort(id));
+            if (!game)
+                return false;
+            m_games.push_back(std::move(*game));
+        }
+        return WaitFor(
+            [&]
+            {
+                for (std::uint32_t id = 1; id <= count; ++id)
+                {
+                    const auto host = m_client->FindHost(id);
+                    if (!host || host->StreamSize() != m_streamSize)
+                        return false;
+                }
+                return true;
+            });
+    }
+
+    velt::CMatchServerClient& Client() { return *m_client; }
+
+private:
+    std::uint32_t m_streamSize;
+    CDiscardNotice m_notices;
+    velt::CUdpSocket m_announcements;
+    velt::CScriptedMatchServer m_server;
+    std::optional<velt::CMatchServerClient> m_client;
+    std::vector<velt::CTcpSocket> m_games;
+};
 
 void BM_HostIdleCpu(benchmark::State& state)
 {
@@ -184,11 +195,12 @@ BENCHMARK(BM_HostIdleCpu)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecon
 void BM_HostMemory(benchmark::State& state)
 {
     const auto hosts = static_cast<std::uint32_t>(state.range(0));
+    const auto streamSize = static_cast<std::uint32_t>(state.range(1) * 1024);
     double listening = 0;
     double filled = 0;
     for (auto _ : state)
     {
-        CHostBench bench(hosts);
+        CHostBench bench(hosts, {}, streamSize);
         const double before = ResidentBytes();
         if (!bench.OpenHosts(hosts))
         {
@@ -207,7 +219,13 @@ void BM_HostMemory(benchmark::State& state)
     state.counters["listening_kib_per_host"] = listening / 1024;
     state.counters["filled_kib_per_host"] = filled / 1024;
 }
-BENCHMARK(BM_HostMemory)->Arg(1)->Arg(20)->Iterations(1)->Unit(benchmark::kMillisecond);
+// A typical 1v1 (27 minutes on 1.32: about 600 KB) and a long team game (2 MiB).
+BENCHMARK(BM_HostMemory)
+    ->Args({1, 2048})
+    ->Args({20, 2048})
+    ->Args({20, 600})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
