@@ -250,7 +250,8 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
             continue; // a speed change above let the watch thread feed
         // No packet is longer than its length field can say, so the framer never needs to look
         // further, not even for the next packet's start after a byte that cannot start one.
-        const auto held = m_stream.View(pos, std::min<std::uint32_t>(size - pos, kGamePacketMaxSize));
+        const auto held =
+            m_stream.View(pos, std::min<std::uint32_t>(size - pos, kGamePacketMaxSize));
         const std::uint8_t* packet = held.data();
         // Only a whole packet that is valid for its type reaches the game; a broken one would
         // stop a game that checks, or cut a piece out of the match for one that does not.

@@ -131,9 +131,9 @@ private:
     std::atomic<std::uint32_t> m_size{0};
     std::atomic<std::uint16_t> m_matchSeconds{0};
     std::atomic<std::uint64_t> m_matchSecondsAtMs{0};
-    std::atomic<std::uint32_t> m_ended{0};       // the server marked the end of the stream
+    std::atomic<std::uint32_t> m_ended{0}; // the server marked the end of the stream
     std::atomic<std::uint32_t> m_lowData{0};
-    std::atomic<std::uint32_t> m_caughtUp{0};    // a short or empty chunk came while low on data
+    std::atomic<std::uint32_t> m_caughtUp{0}; // a short or empty chunk came while low on data
     std::atomic<std::uint32_t> m_answersArrived{0};
     std::atomic<std::uint32_t> m_emptyAnswersUntold{0};
     std::atomic<std::uint32_t> m_tooLong{0};

@@ -1,6 +1,7 @@
 #include "host/packets/GamePacketFramer.h"
 
 #include <algorithm>
+#include <array>
 
 #include "host/packets/GamePacket.h"
 #include "host/packets/PlayPackets.h"
@@ -54,7 +55,8 @@ Shape TimeSlotShape(std::span<const std::uint8_t> data, std::size_t length)
             return Shape::kBroken;
         if (pos + kActionBlockHeadSize > data.size())
             return Shape::kNeedMore;
-        pos += kActionBlockHeadSize + static_cast<std::size_t>(data[pos + 1] | (data[pos + 2] << 8));
+        pos +=
+            kActionBlockHeadSize + static_cast<std::size_t>(data[pos + 1] | (data[pos + 2] << 8));
     }
     return pos == length ? Shape::kFits : Shape::kBroken;
 }
@@ -70,30 +72,25 @@ Shape StartLagShape(std::span<const std::uint8_t> data, std::size_t length)
 // 0x0F: judged whole by the strict parser; before that only its receiver count.
 Shape ChatShape(std::span<const std::uint8_t> data, std::size_t length)
 {
-    if (data.size() > kGamePacketHeadSize &&
-        (data[4] == 0 || data[4] > kChatReceiversMax))
+    if (data.size() > kGamePacketHeadSize && (data[4] == 0 || data[4] > kChatReceiversMax))
         return Shape::kBroken;
     if (data.size() < length)
         return Shape::kNeedMore;
     return ParseChatFromHost(data.first(length)) ? Shape::kFits : Shape::kBroken;
 }
 
+// The packets a game takes from its host while it plays.
+constexpr std::array kStreamTypes = {
+    GamePacketType::kPingFromHost,     GamePacketType::kPlayerLeaveOthers,
+    GamePacketType::kGameLoadedOthers, GamePacketType::kIncomingAction,
+    GamePacketType::kIncomingAction2,  GamePacketType::kChatFromHost,
+    GamePacketType::kStartLag,         GamePacketType::kStopLag,
+};
+
 bool KnownStreamType(std::uint8_t type)
 {
-    switch (static_cast<GamePacketType>(type))
-    {
-    case GamePacketType::kPingFromHost:
-    case GamePacketType::kPlayerLeaveOthers:
-    case GamePacketType::kGameLoadedOthers:
-    case GamePacketType::kIncomingAction:
-    case GamePacketType::kIncomingAction2:
-    case GamePacketType::kChatFromHost:
-    case GamePacketType::kStartLag:
-    case GamePacketType::kStopLag:
-        return true;
-    default:
-        return false;
-    }
+    return std::find(kStreamTypes.begin(), kStreamTypes.end(), static_cast<GamePacketType>(type)) !=
+           kStreamTypes.end();
 }
 
 // Only for the types KnownStreamType takes, given the head.

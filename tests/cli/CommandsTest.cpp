@@ -288,8 +288,8 @@ TEST_F(WatchCommandTest, OneSessionRunsToTheEndOfTheMatch)
 // sides of it, the viewer is told once on stderr where the data went wrong, and velt fails.
 TEST(WatchCorruptStreamTest, IsSkippedToldOnceAndFails)
 {
-    const std::vector<std::uint8_t> garbage = {0xF7, 0x0C, 4, 0, 0xF7, 0x0C, 0x80, 0x80, 0x80,
-                                               0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+    const std::vector<std::uint8_t> garbage = {0xF7, 0x0C, 4,    0,    0xF7, 0x0C, 0x80, 0x80,
+                                               0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
     std::uint32_t badOffset = 0;
     std::uint32_t durationMs = 0;
     test::StandInServer server;
@@ -313,8 +313,8 @@ TEST(WatchCorruptStreamTest, IsSkippedToldOnceAndFails)
     ASSERT_TRUE(game.Start());
     const auto run = RunCommand(
         &test::RunQuickWatch,
-        {"1", "--server", "127.0.0.1:" + std::to_string(server.m_server->Port()),
-         "--announce-port", std::to_string(game.AnnouncePort()), "--port-base", "0", "--quiet"});
+        {"1", "--server", "127.0.0.1:" + std::to_string(server.m_server->Port()), "--announce-port",
+         std::to_string(game.AnnouncePort()), "--port-base", "0", "--quiet"});
     server.m_server->Stop();
     EXPECT_EQ(run.m_status, kExitFailure) << run.m_err;
     const std::string told = "Match 1: the server's data is corrupt from stream offset " +

@@ -342,8 +342,9 @@ TEST(HostFeedTest, OnlyWholeValidPacketsReachTheGame)
         EXPECT_EQ(Joined({fed.begin(), fed.begin() + 5}), before) << row.m_name;
         EXPECT_EQ(Joined({fed.end() - 5, fed.end()}), after) << row.m_name;
         const auto lines = rig->m_session.Lines();
-        const auto invalid = std::count_if(lines.begin(), lines.end(), [](const std::string& line)
-                                           { return line.rfind("invalid ", 0) == 0; });
+        const auto invalid =
+            std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.rfind("invalid ", 0) == 0; });
         const auto notices = rig->m_owner.RecordedNotices().Texts();
         if (row.m_garbage.empty())
         {
