@@ -284,49 +284,79 @@ TEST_F(WatchCommandTest, OneSessionRunsToTheEndOfTheMatch)
     EXPECT_EQ(m_stats.Stats(1).m_visits, 1u);
 }
 
-// A server whose data turns corrupt in the middle: the game gets the valid packets on both
-// sides of it, the viewer is told once on stderr where the data went wrong, and velt fails.
-TEST(WatchCorruptStreamTest, IsSkippedToldOnceAndFails)
+// Hostile streams: garbage at a packet boundary in the middle of a match. Only whole packets
+// valid for their type reach the game, every valid packet on both sides of the garbage arrives,
+// the viewer is told once on stderr where the data went wrong, and velt fails; the valid
+// stream is the control row.
+TEST(WatchCorruptStreamTest, OnlyValidPacketsReachTheGameAndTheFirstBadOffsetIsTold)
 {
-    const std::vector<std::uint8_t> garbage = {0xF7, 0x0C, 4,    0,    0xF7, 0x0C, 0x80, 0x80,
-                                               0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
-    std::uint32_t badOffset = 0;
-    std::uint32_t durationMs = 0;
-    test::StandInServer server;
-    server.Start(3, 1, 60, 60,
-                 [&](std::vector<SyntheticMatch>& matches)
-                 {
-                     SyntheticMatch& match = matches.front();
-                     auto& marks = match.m_marks;
-                     const std::size_t middle = marks.size() / 2;
-                     badOffset = marks[middle].m_streamEnd;
-                     match.m_stream.insert(match.m_stream.begin() + badOffset, garbage.begin(),
-                                           garbage.end());
-                     for (std::size_t i = middle + 1; i < marks.size(); ++i)
-                         marks[i].m_streamEnd += static_cast<std::uint32_t>(garbage.size());
-                     durationMs = match.m_durationMs;
-                 });
-    GameSimScript script;
-    script.m_lobbyChat = {"/fs"};
-    script.m_keepPackets = false;
-    CGameSimulator game(script);
-    ASSERT_TRUE(game.Start());
-    const auto run = RunCommand(
-        &test::RunQuickWatch,
-        {"1", "--server", "127.0.0.1:" + std::to_string(server.m_server->Port()), "--announce-port",
-         std::to_string(game.AnnouncePort()), "--port-base", "0", "--quiet"});
-    server.m_server->Stop();
-    EXPECT_EQ(run.m_status, kExitFailure) << run.m_err;
-    const std::string told = "Match 1: the server's data is corrupt from stream offset " +
-                             std::to_string(badOffset) + " on;";
-    const auto at = run.m_err.find(told);
-    EXPECT_NE(at, std::string::npos) << run.m_err;
-    EXPECT_EQ(run.m_err.find("is corrupt", at + told.size()), std::string::npos) << run.m_err;
-    ASSERT_TRUE(game.WaitFinished(kDeadlineMs));
-    const auto record = game.Record();
-    EXPECT_TRUE(record.m_leaveAckReceived);
-    EXPECT_EQ(record.m_malformedPackets, 0u);
-    EXPECT_EQ(record.m_gameTimeMs, durationMs);
+    struct Row
+    {
+        const char* m_name;
+        std::vector<std::uint8_t> m_garbage;
+        std::uint32_t m_gluedPackets = 0; // the head's length takes in this many packets after it
+    };
+    std::vector<std::uint8_t> runaway = {0xF7, 0x0C, 0x80, 0x80};
+    runaway.resize(40, 0x80);
+    const Row rows[] = {
+        {"valid", {}},
+        {"time slots of 4 and 5 bytes", {0xF7, 0x0C, 4, 0, 0xF7, 0x0C, 5, 0, 0}},
+        {"a length that runs into garbage", runaway},
+        {"packets glued under one head", {0xF7, 0x0C, 0, 0, 100, 0, 0, 0}, 3},
+        {"a type no game in play takes", {0xF7, 0x3D, 8, 0, 1, 0, 0, 0}},
+    };
+    for (const Row& row : rows)
+    {
+        std::uint32_t badOffset = 0;
+        std::uint32_t durationMs = 0;
+        test::StandInServer server;
+        server.Start(3, 1, 60, 60,
+                     [&](std::vector<SyntheticMatch>& matches)
+                     {
+                         SyntheticMatch& match = matches.front();
+                         auto& marks = match.m_marks;
+                         const std::size_t middle = marks.size() / 2;
+                         badOffset = marks[middle].m_streamEnd;
+                         std::vector<std::uint8_t> garbage = row.m_garbage;
+                         if (row.m_gluedPackets != 0)
+                             garbage[2] = static_cast<std::uint8_t>(
+                                 garbage.size() + marks[middle + row.m_gluedPackets].m_streamEnd -
+                                 badOffset);
+                         match.m_stream.insert(match.m_stream.begin() + badOffset, garbage.begin(),
+                                               garbage.end());
+                         for (std::size_t i = middle + 1; i < marks.size(); ++i)
+                             marks[i].m_streamEnd += static_cast<std::uint32_t>(garbage.size());
+                         durationMs = match.m_durationMs;
+                     });
+        GameSimScript script;
+        script.m_lobbyChat = {"/fs"};
+        script.m_keepPackets = false;
+        CGameSimulator game(script);
+        ASSERT_TRUE(game.Start());
+        const auto run =
+            RunCommand(&test::RunQuickWatch,
+                       {"1", "--server", "127.0.0.1:" + std::to_string(server.m_server->Port()),
+                        "--announce-port", std::to_string(game.AnnouncePort()), "--port-base", "0",
+                        "--quiet"});
+        server.m_server->Stop();
+        ASSERT_TRUE(game.WaitFinished(kDeadlineMs)) << row.m_name;
+        const auto record = game.Record();
+        EXPECT_TRUE(record.m_leaveAckReceived) << row.m_name;
+        EXPECT_EQ(record.m_malformedPackets + record.m_checksumErrors, 0u) << row.m_name;
+        EXPECT_EQ(record.m_gameTimeMs, durationMs) << row.m_name << ": every valid slot";
+        const std::string told = "Match 1: the server's data is corrupt from stream offset " +
+                                 std::to_string(badOffset) + " on;";
+        const auto at = run.m_err.find(told);
+        if (row.m_garbage.empty())
+        {
+            EXPECT_EQ(run.m_status, kExitOk) << run.m_err;
+            EXPECT_EQ(run.m_err.find("is corrupt"), std::string::npos) << run.m_err;
+            continue;
+        }
+        EXPECT_EQ(run.m_status, kExitFailure) << row.m_name << run.m_err;
+        ASSERT_NE(at, std::string::npos) << row.m_name << run.m_err;
+        EXPECT_EQ(run.m_err.find("is corrupt", at + told.size()), std::string::npos) << run.m_err;
+    }
 }
 
 TEST_F(WatchCommandTest, SecondSessionReplaysTheKeptDataWithoutANewHeader)
