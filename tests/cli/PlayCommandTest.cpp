@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -99,7 +100,8 @@ struct BadFileRow
 {
     const char* m_name;
     std::function<std::string(const std::filesystem::path& dir)> m_make; // the path to play
-    const char* m_problem; // how the line goes on after "velt play: <path>: "
+    const char* m_problem;      // how the line goes on after "velt play: <path>: "
+    bool m_afterDashes = false; // the file comes last, after "--"
 };
 
 void PrintTo(const BadFileRow& row, std::ostream* out)
@@ -115,13 +117,21 @@ TEST_P(PlayBadFileTest, OneLineNamesTheFileAndNothingIsHosted)
 {
     const BadFileRow& row = GetParam();
 #ifdef _WIN32
-    if (std::string(row.m_name) == "DevZero")
-        GTEST_SKIP() << "no /dev/zero";
+    if (std::string(row.m_name) == "DevZero" || std::string(row.m_name) == "SymlinkLoop")
+        GTEST_SKIP() << "no /dev/zero, no symbolic links for every user";
 #endif
     const std::string path = row.m_make(m_dir);
+    if (path.empty())
+        GTEST_SKIP() << "sample not present";
     CUdpSocket announcements;
     ASSERT_TRUE(announcements.Open() && announcements.Bind("127.0.0.1", 0));
-    const auto run = RunCommand(&RunQuickPlay, Args(path, announcements.LocalPort()));
+    std::vector<std::string> args = Args(path, announcements.LocalPort());
+    if (row.m_afterDashes)
+    {
+        args.erase(args.begin());
+        args.insert(args.end(), {"--", path});
+    }
+    const auto run = RunCommand(&RunQuickPlay, args);
     EXPECT_EQ(run.m_status, kExitFailure);
     const std::string begins = "velt play: " + path + ": " + row.m_problem;
     EXPECT_EQ(run.m_err.rfind(begins, 0), 0u) << run.m_err;
@@ -146,6 +156,24 @@ Bytes TooLongForTheHost()
     for (int i = 0; i < 3500; ++i)
         data.insert(data.end(), slot.begin(), slot.end());
     return test::BuildReplayFile(data);
+}
+
+// A file with one byte changed inside its first block, after the block's own 8-byte header.
+std::string Flipped(const std::filesystem::path& path, const Bytes& file)
+{
+    Bytes damaged = file;
+    damaged.at(0x44 + 8 + 20) ^= 0x04;
+    return WriteFile(path, damaged);
+}
+
+std::string FlippedSample(const std::filesystem::path& dir, const char* stem)
+{
+    const auto samples = test::SampleReplays();
+    if (!samples || !std::filesystem::exists(*samples / (std::string(stem) + ".w3g")))
+        return {};
+    std::ifstream in(*samples / (std::string(stem) + ".w3g"), std::ios::binary);
+    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return Flipped(dir / "flipped.w3g", file);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -184,7 +212,26 @@ INSTANTIATE_TEST_SUITE_P(
         BadFileRow{"DevZero", [](const auto&) { return std::string("/dev/zero"); },
                    "is not a regular file"},
         BadFileRow{"Missing", [](const auto& dir) { return (dir / "gone.w3g").string(); },
-                   "no such file"}),
+                   "no such file"},
+        BadFileRow{"MissingAfterDashes",
+                   [](const auto& dir) { return (dir / "-gone.w3g").string(); }, "no such file",
+                   true},
+        BadFileRow{"SymlinkLoop",
+                   [](const auto& dir)
+                   {
+                       std::filesystem::create_symlink(dir / "loop.w3g", dir / "loop.w3g");
+                       return (dir / "loop.w3g").string();
+                   },
+                   "is a loop of symbolic links"},
+        BadFileRow{"BlockByteFlipped",
+                   [](const auto& dir) {
+                       return Flipped(dir / "flipped.w3g",
+                                      test::BuildReplayFile(test::SmallReplay()));
+                   },
+                   "block 0 is damaged: its data does not match its checksum"},
+        BadFileRow{"Sample130BlockByteFlipped",
+                   [](const auto& dir) { return FlippedSample(dir, "gowarcraft3_test_130"); },
+                   "block 0 is damaged: its data does not match its checksum"}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 // Recordings played to their end: the game starts (after /start, or /fs when the map is not
