@@ -174,12 +174,25 @@ TEST_P(LaunchOutcomes, EndTheWatchHiddenAndIdle)
         GTEST_SKIP() << "Windows starts the game itself, without wine";
 #endif
     std::string folder;
+    // The padded folder is a sibling of the test's temporary folder: removed at the end.
+    struct RemovedAtEnd
+    {
+        QString m_path;
+        ~RemovedAtEnd()
+        {
+            if (!m_path.isEmpty())
+                QDir(m_path).removeRecursively();
+        }
+    } padded;
     if (c.m_folderLength != 0)
     {
         folder = WarcraftFolder();
         folder.pop_back();
         folder.resize(c.m_folderLength, 'w');
-        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+        const QString path = QString::fromStdString(folder);
+        if (!QDir(path).exists())
+            padded.m_path = path;
+        ASSERT_TRUE(QDir().mkpath(path));
         if (!c.m_noProgram)
             QFile(QString::fromStdString(folder + "/War3.EXE")).open(QIODevice::WriteOnly);
     }
