@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <optional>
@@ -174,25 +175,22 @@ TEST_P(LaunchOutcomes, EndTheWatchHiddenAndIdle)
         GTEST_SKIP() << "Windows starts the game itself, without wine";
 #endif
     std::string folder;
-    // The padded folder is a sibling of the test's temporary folder: removed at the end.
-    struct RemovedAtEnd
-    {
-        QString m_path;
-        ~RemovedAtEnd()
+    // The padded folder sits beside the test's temporary folder: removed at the end.
+    QString made;
+    const auto removeMade = qScopeGuard(
+        [&]
         {
-            if (!m_path.isEmpty())
-                QDir(m_path).removeRecursively();
-        }
-    } padded;
+            if (!made.isEmpty())
+                QDir(made).removeRecursively();
+        });
     if (c.m_folderLength != 0)
     {
         folder = WarcraftFolder();
         folder.pop_back();
         folder.resize(c.m_folderLength, 'w');
-        const QString path = QString::fromStdString(folder);
-        if (!QDir(path).exists())
-            padded.m_path = path;
-        ASSERT_TRUE(QDir().mkpath(path));
+        if (!QDir(QString::fromStdString(folder)).exists())
+            made = QString::fromStdString(folder);
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
         if (!c.m_noProgram)
             QFile(QString::fromStdString(folder + "/War3.EXE")).open(QIODevice::WriteOnly);
     }

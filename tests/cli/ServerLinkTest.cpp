@@ -155,7 +155,6 @@ enum class Hostility
     kNoNul,      // ... a good one without a single NUL
     kPlayers255, // ... a good one that names 255 players
     kShort,      // ... one byte short
-    kLong,       // ... one byte long
 };
 
 struct HostileRow
@@ -199,9 +198,6 @@ Bytes HeaderFor(Hostility hostility, Bytes header)
         return header;
     case Hostility::kShort:
         header.pop_back();
-        return header;
-    case Hostility::kLong:
-        header.push_back(0);
         return header;
     default:
         return header;
@@ -358,9 +354,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileRow{"headerNaming255Players", Hostility::kPlayers255,
                                  "it names 255 players"},
                       HostileRow{"headerOneByteShort", Hostility::kShort,
-                                 "it is 1751 bytes long instead of 1752"},
-                      HostileRow{"headerOneByteLong", Hostility::kLong,
-                                 "it is 1753 bytes long instead of 1752"}),
+                                 "it is 1751 bytes long instead of 1752"}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 // --- A server that drops a viewer who holds the whole match ------------------------------------

@@ -158,10 +158,7 @@ TEST_F(ReplayFolderTest, UnreadableFilesAreNamedAndTheRestServedInNameOrder)
                                  std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")));
     ASSERT_EQ(load.m_problems.size(), 2u);
     EXPECT_EQ(load.m_problems[0].rfind("broken.w3g: ", 0), 0u) << load.m_problems[0];
-    EXPECT_EQ(load.m_problems[1].rfind("flipped.w3g: block 0 is damaged: its data does not match "
-                                       "its checksum",
-                                       0),
-              0u)
+    EXPECT_EQ(load.m_problems[1].rfind("flipped.w3g: block 0 is damaged", 0), 0u)
         << load.m_problems[1];
 
     const ReplayFolderLoad missing = LoadReplayFolder(m_dir / "none", 1, false);
