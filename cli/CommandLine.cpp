@@ -9,10 +9,22 @@ std::optional<CCommandLine> CCommandLine::Parse(const std::vector<std::string>& 
                                                 const Grammar& grammar, std::string& error)
 {
     CCommandLine line;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i)
     {
         const std::string& arg = args[i];
-        if (arg.rfind("--", 0) != 0 || arg == "--")
+        // "--" ends the options, as in other programs: a file may then begin with a dash.
+        if (optionsEnded)
+        {
+            line.m_positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--")
+        {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0)
         {
             if (arg.size() > 1 && arg[0] == '-' && arg != "-")
             {

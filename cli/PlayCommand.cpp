@@ -42,6 +42,7 @@ Options:
   --launch               start Warcraft III (or bring a running one to the front)
   --window, --opengl     with --launch: start the game in a window / in OpenGL mode
   --help                 this text
+  --                     ends the options: FILE.w3g may then begin with a dash
 
 --live-delay is refused: a replay file is a finished game, played from its start.
 
@@ -69,6 +70,11 @@ bool ReadPlayOptions(const CCommandLine& line, HostOptions& options, std::string
         return false;
     }
     file = line.Positional().front();
+    if (file.empty())
+    {
+        error = "the replay file name is empty";
+        return false;
+    }
     return true;
 }
 

@@ -33,7 +33,6 @@ WatchOutcome WatchSequence::Run(std::uint32_t matchId)
     else
         m_client.RequestReplayHeader(matchId);
     Say(kProgressBuffering);
-    Say(kProgressGameStart);
 
     if (const WatchOutcome waited = WaitForHeader(matchId, noticesBefore);
         waited != WatchOutcome::kSessionEnded)
@@ -47,6 +46,9 @@ WatchOutcome WatchSequence::Run(std::uint32_t matchId)
             "another with --port-base.");
         return WatchOutcome::kFailed;
     }
+    // Only once the match is hosted: a refused header or a port that cannot be opened ends the
+    // watch without it.
+    Say(kProgressGameStart);
     if (m_launch)
     {
         // A game that cannot start is said in one line naming the folder; the host stays up,

@@ -22,6 +22,11 @@ constexpr std::size_t kBlockSize = 8192;
 // Versions whose layouts differ: 1.02, 1.06 (version-0 header), 1.13, 1.26, 1.29, 1.32, 2.0.
 constexpr std::array<std::uint32_t, 7> kVersions = {2, 6, 13, 26, 29, 10032, 10100};
 
+std::uint16_t Fold(uLong crc)
+{
+    return static_cast<std::uint16_t>((crc ^ (crc >> 16)) & 0xFFFF);
+}
+
 std::vector<std::uint8_t> Wrap(std::span<const std::uint8_t> data, std::uint32_t version)
 {
     const bool v1 = version >= 7;
@@ -36,11 +41,17 @@ std::vector<std::uint8_t> Wrap(std::span<const std::uint8_t> data, std::uint32_t
         std::vector<std::uint8_t> packed(compressBound(kBlockSize));
         uLongf packedSize = static_cast<uLongf>(packed.size());
         compress2(packed.data(), &packedSize, plain.data(), kBlockSize, 1);
+        velt::CByteWriter head;
         if (largeBlocks)
-            blocks.U32(static_cast<std::uint32_t>(packedSize)).U32(kBlockSize);
+            head.U32(static_cast<std::uint32_t>(packedSize)).U32(kBlockSize);
         else
-            blocks.U16(static_cast<std::uint16_t>(packedSize)).U16(kBlockSize);
-        blocks.U32(0).Bytes(std::span(packed).first(packedSize));
+            head.U16(static_cast<std::uint16_t>(packedSize)).U16(kBlockSize);
+        head.U32(0);
+        // The reader refuses blocks whose checksums fail.
+        head.PatchU16(head.Size() - 4,
+                      Fold(crc32(0, head.View().data(), static_cast<uInt>(head.Size()))));
+        head.PatchU16(head.Size() - 2, Fold(crc32(0, packed.data(), packedSize)));
+        blocks.Bytes(head.View()).Bytes(std::span(packed).first(packedSize));
     }
     static const char kMagic[] = "Warcraft III recorded game\x1A";
     velt::CByteWriter file;
@@ -52,6 +63,8 @@ std::vector<std::uint8_t> Wrap(std::span<const std::uint8_t> data, std::uint32_t
     else
         file.U16(0).U16(static_cast<std::uint16_t>(version)).U16(4531);
     file.U16(0x8000).U32(60000).U32(0);
+    file.PatchU32(file.Size() - 4, static_cast<std::uint32_t>(crc32(
+                                       0, file.View().data(), static_cast<uInt>(file.Size()))));
     return file.Bytes(blocks.View()).Take();
 }
 

@@ -49,7 +49,7 @@ WORK=$(mktemp -d)
 PIDS=()
 cleanup() {
     local pid
-    for pid in "${PIDS[@]}"; do
+    for pid in "${PIDS[@]}" ${XVFB_PID:-}; do
         kill "$pid" 2>/dev/null || true
     done
     # Wine's programs run on in its server after their loader is gone.
@@ -88,11 +88,11 @@ await_line() {
     fail "$what"
 }
 
-# A display of its own: Xvfb picks a free number and writes it to fd 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
-PIDS+=($!)
-DISPLAY_NUMBER=$(await_line "$WORK/display" '^[0-9]+$' "Xvfb did not start")
-export DISPLAY=":$DISPLAY_NUMBER"
+# A display of its own, taking connections.
+# shellcheck source=scripts/xvfb-display.sh
+. "$ROOT/scripts/xvfb-display.sh"
+start_xvfb "$WORK" || fail "Xvfb did not start"
+PIDS+=("$XVFB_PID")
 
 if [ "$WINDOWS" = 1 ]; then
     # A prefix of the run's own, created with this display: a Wine server that started without

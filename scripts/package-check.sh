@@ -66,7 +66,7 @@ PIDS=()
 INSTALLED=0
 cleanup() {
     local pid
-    for pid in "${PIDS[@]}"; do
+    for pid in "${PIDS[@]}" ${XVFB_PID:-}; do
         kill "$pid" 2>/dev/null || true
     done
     for pid in "${PIDS[@]}"; do
@@ -90,14 +90,10 @@ grep -qx 'application/x-w3g:\*\.w3g' /usr/share/mime/globs ||
 grep -q '^application/x-w3g=.*veltplayer\.desktop' /usr/share/applications/mimeinfo.cache ||
     fail "veltplayer is not registered for application/x-w3g"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
-PIDS+=($!)
-for ((i = 0; i < WAIT_S * 10; i++)); do
-    grep -qE '^[0-9]+$' "$WORK/display" 2>/dev/null && break
-    sleep 0.1
-done
-DISPLAY=":$(cat "$WORK/display")"
-export DISPLAY
+# shellcheck source=scripts/xvfb-display.sh
+. "$ROOT/scripts/xvfb-display.sh"
+start_xvfb "$WORK" || fail "Xvfb did not start"
+PIDS+=("$XVFB_PID")
 # As the desktop menu starts it: in the home folder, which holds no VELT.ini.
 mkdir -p "$WORK/home"
 (cd "$WORK/home" && HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" \

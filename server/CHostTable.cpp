@@ -86,6 +86,13 @@ std::uint32_t CHostTable::TakeNextPort()
     return m_ports.m_firstGamePort == 0 ? 0 : m_ports.m_firstGamePort + count;
 }
 
+void CHostTable::RefuseHeader(std::uint32_t matchId, std::string problem)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_headersRequested.count(matchId) != 0)
+        m_headerProblems.insert_or_assign(matchId, std::move(problem));
+}
+
 std::optional<std::string> CHostTable::HeaderProblem(std::uint32_t matchId) const
 {
     std::lock_guard lock(m_mutex);

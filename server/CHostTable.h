@@ -54,6 +54,9 @@ public:
     // Takes a header that the server sent, making the match's host when it was asked for and
     // the game can take it; a host watching the same match gives way.
     HeaderOutcome TakeHeader(std::uint32_t matchId, std::span<const std::uint8_t> header);
+    // A header asked for that cannot even be read (of the wrong size): only its problem is
+    // kept; an existing host of the match stays, and the request stays open.
+    void RefuseHeader(std::uint32_t matchId, std::string problem);
     // Why the latest header asked for of the match was refused, if it was.
     std::optional<std::string> HeaderProblem(std::uint32_t matchId) const;
 

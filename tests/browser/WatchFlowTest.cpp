@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <optional>
@@ -174,11 +175,21 @@ TEST_P(LaunchOutcomes, EndTheWatchHiddenAndIdle)
         GTEST_SKIP() << "Windows starts the game itself, without wine";
 #endif
     std::string folder;
+    // The padded folder sits beside the test's temporary folder: removed at the end.
+    QString made;
+    const auto removeMade = qScopeGuard(
+        [&]
+        {
+            if (!made.isEmpty())
+                QDir(made).removeRecursively();
+        });
     if (c.m_folderLength != 0)
     {
         folder = WarcraftFolder();
         folder.pop_back();
         folder.resize(c.m_folderLength, 'w');
+        if (!QDir(QString::fromStdString(folder)).exists())
+            made = QString::fromStdString(folder);
         ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
         if (!c.m_noProgram)
             QFile(QString::fromStdString(folder + "/War3.EXE")).open(QIODevice::WriteOnly);

@@ -50,6 +50,10 @@ TEST(CommandLineTest, ValuesFlagsAndNumbers)
     EXPECT_EQ(line->Number("channel", 0, 10, error).value_or(-1), 3);
     EXPECT_FALSE(line->Number("channel", 5, 10, error));
     EXPECT_EQ(error, "option '--channel' needs a whole number from 5 to 10, not '3'");
+    const auto ended = CCommandLine::Parse({"7", "--", "--tsv"}, grammar, error);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->Positional(), (std::vector<std::string>{"7", "--tsv"}));
+    EXPECT_FALSE(ended->Has("tsv"));
 }
 
 TEST(CommandLineTest, WholeNumbersRefuseJunk)

@@ -207,6 +207,12 @@ INSTANTIATE_TEST_SUITE_P(
                   &RunPlayCommand,
                   {"a.w3g", "b.w3g"},
                   "velt play: only one replay file, please"},
+        UsageCase{
+            "playEmptyName", &RunPlayCommand, {""}, "velt play: the replay file name is empty"},
+        UsageCase{"playTwoFilesAfterDashes",
+                  &RunPlayCommand,
+                  {"--", "a.w3g", "--quiet"},
+                  "velt play: only one replay file, please"},
         UsageCase{"playLiveDelay",
                   &RunPlayCommand,
                   {"a.w3g", "--live-delay", "20"},

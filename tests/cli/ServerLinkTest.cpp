@@ -154,6 +154,7 @@ enum class Hostility
     kLength255,  // ... a good one with every length byte 255
     kNoNul,      // ... a good one without a single NUL
     kPlayers255, // ... a good one that names 255 players
+    kShort,      // ... one byte short
 };
 
 struct HostileRow
@@ -194,6 +195,9 @@ Bytes HeaderFor(Hostility hostility, Bytes header)
         return header;
     case Hostility::kPlayers255:
         header[ReplayHeader::kPlayerCountOffset] = 0xFF;
+        return header;
+    case Hostility::kShort:
+        header.pop_back();
         return header;
     default:
         return header;
@@ -311,9 +315,12 @@ TEST_P(HostileServer, TheViewerIsToldTheGameIsLeftAndVeltFails)
                                  "VELT\n"),
                   std::string::npos)
             << run.m_err;
-        EXPECT_NE(run.m_err.find("cannot be hosted: " + std::string(row.m_problem)),
+        EXPECT_NE(run.m_err.find("The replay header of match " +
+                                 std::to_string(m_match.m_info.m_matchId) +
+                                 " cannot be hosted: " + std::string(row.m_problem)),
                   std::string::npos)
             << run.m_err;
+        EXPECT_EQ(run.m_err.find("Game Start now"), std::string::npos) << run.m_err;
         EXPECT_EQ(run.m_err.find("Start Warcraft III"), std::string::npos) << run.m_err;
         EXPECT_EQ(game.Record().m_sessionsJoined, 0u) << "nothing was hosted";
         return;
@@ -345,7 +352,9 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileRow{"headerWithoutNul", Hostility::kNoNul,
                                  "its presenter name does not end inside its field"},
                       HostileRow{"headerNaming255Players", Hostility::kPlayers255,
-                                 "it names 255 players"}),
+                                 "it names 255 players"},
+                      HostileRow{"headerOneByteShort", Hostility::kShort,
+                                 "it is 1751 bytes long instead of 1752"}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 // --- A server that drops a viewer who holds the whole match ------------------------------------

@@ -41,6 +41,8 @@ std::string UnreadableFileProblem(const std::string& path, LocalFileRead::Status
     }
     if (!std::filesystem::exists(target, error) && !error)
         return path + ": no such file";
+    if (error == std::errc::too_many_symbolic_link_levels)
+        return path + ": is a loop of symbolic links, not a replay file";
     return path + ": cannot be opened (no permission to read it?)";
 }
 

@@ -82,15 +82,17 @@ BlockHeader ReadBlockHeader(CByteReader& reader, std::size_t headerSize)
     return block;
 }
 
-bool BlockCrcsMatch(std::span<const std::uint8_t> head, std::span<const std::uint8_t> data,
-                    const BlockHeader& block)
+bool BlockHeaderCrcMatches(std::span<const std::uint8_t> head, const BlockHeader& block)
 {
     std::array<std::uint8_t, kLargeBlockHeader> copy{};
     std::memcpy(copy.data(), head.data(), head.size());
     std::memset(copy.data() + head.size() - 4, 0, 4);
-    const auto headCrc = FoldCrc(crc32(0, copy.data(), static_cast<uInt>(head.size())));
-    const auto dataCrc = FoldCrc(crc32(0, data.data(), static_cast<uInt>(data.size())));
-    return headCrc == block.m_headerCrc && dataCrc == block.m_dataCrc;
+    return FoldCrc(crc32(0, copy.data(), static_cast<uInt>(head.size()))) == block.m_headerCrc;
+}
+
+bool BlockDataCrcMatches(std::span<const std::uint8_t> data, const BlockHeader& block)
+{
+    return FoldCrc(crc32(0, data.data(), static_cast<uInt>(data.size()))) == block.m_dataCrc;
 }
 
 } // namespace
@@ -157,13 +159,17 @@ bool ParseW3gHeader(std::span<const std::uint8_t> file, W3gHeader& header, Repla
     header.m_crc = reader.U32();
     if (!reader.Ok())
         return Fail(error, file.size(), "file ends inside the replay header");
+    // Every version writes it. Checked before the fields are read for their meaning, so that a
+    // damaged byte is not taken for an unknown version or a lying size.
+    if (HeaderCrc(file.subspan(start, header.m_headerSize), header.m_headerSize - 4) !=
+        header.m_crc)
+        return Fail(error, start + header.m_headerSize - 4,
+                    "the replay header is damaged: it does not match its checksum");
     if (header.m_product != "W3XP" && header.m_product != "WAR3")
         return Fail(error, start + 0x30, "unknown product id");
     if (!KnownVersion(header.m_headerVersion, header.m_version))
         return Fail(error, start + (header.m_headerVersion == 1 ? 0x34 : 0x32),
                     "unknown game version " + std::to_string(header.m_version));
-    header.m_crcValid = HeaderCrc(file.subspan(start, header.m_headerSize),
-                                  header.m_headerSize - 4) == header.m_crc;
     header.m_blockHeaderSize =
         header.m_headerVersion == 1 && header.m_version >= kFirstReforgedVersion
             ? kLargeBlockHeader
@@ -187,8 +193,7 @@ bool ParseW3gHeader(std::span<const std::uint8_t> file, W3gHeader& header, Repla
 //   u16      CRC-32 of the compressed bytes, folded to 16 bits
 //   ..       zlib stream
 bool InflateReplayBlocks(std::span<const std::uint8_t> file, const W3gHeader& header,
-                         std::vector<std::uint8_t>& data, std::uint32_t& crcErrors,
-                         ReplayError& error)
+                         std::vector<std::uint8_t>& data, ReplayError& error)
 {
     const std::size_t base = header.m_fileOffset + header.m_headerSize;
     CByteReader reader(file.subspan(base));
@@ -197,7 +202,6 @@ bool InflateReplayBlocks(std::span<const std::uint8_t> file, const W3gHeader& he
         return Fail(error, base, "zlib could not be started");
     data.clear();
     data.reserve(std::min<std::size_t>(header.m_decompressedSize, kInitialReserve));
-    crcErrors = 0;
     for (std::uint32_t index = 0;
          index < header.m_blockCount && data.size() < header.m_decompressedSize; ++index)
     {
@@ -219,9 +223,14 @@ bool InflateReplayBlocks(std::span<const std::uint8_t> file, const W3gHeader& he
             return Fail(error, blockOffset,
                         name + " claims a decompressed size of " +
                             std::to_string(block.m_decompressedSize));
+        // Both checksums are in every version's block header; the game writes them right.
+        if (!BlockHeaderCrcMatches(head, block))
+            return Fail(error, blockOffset,
+                        name + " is damaged: its header does not match its checksum");
         const auto compressed = reader.Bytes(block.m_compressedSize);
-        if (!BlockCrcsMatch(head, compressed, block))
-            ++crcErrors;
+        if (!BlockDataCrcMatches(compressed, block))
+            return Fail(error, blockOffset,
+                        name + " is damaged: its data does not match its checksum");
 
         const std::size_t before = data.size();
         data.resize(before + block.m_decompressedSize);

@@ -65,7 +65,6 @@ struct W3gHeader
     std::uint16_t m_flags = 0; // 0x8000 multiplayer
     std::uint32_t m_lengthMs = 0;
     std::uint32_t m_crc = 0;
-    bool m_crcValid = false;
     std::size_t m_blockHeaderSize = 0; // 8, or 12 from 1.32 on
 
     // 26 for 1.26 and for 10026 alike; 100 for 2.0.
@@ -221,7 +220,6 @@ struct ReplayFile
     std::vector<PlayerActionCounts> m_actions;       // ordered by player id
     std::uint32_t m_actionWalkErrors = 0; // command blocks whose actions could not be walked
     std::uint32_t m_durationMs = 0;       // sum of all time increments
-    std::uint32_t m_blockCrcErrors = 0;   // compressed blocks whose checksums do not match
 
     std::span<const std::uint8_t> CommandBytes(const ReplayTimeSlot& slot) const;
     const PlayerActionCounts* ActionsOf(std::uint8_t playerId) const;

@@ -32,7 +32,7 @@ ReplayReadResult ReadReplayFromMemory(std::span<const std::uint8_t> bytes, std::
     }
     std::vector<std::uint8_t> data;
     if (!ParseW3gHeader(bytes, replay.m_header, result.m_error) ||
-        !InflateReplayBlocks(bytes, replay.m_header, data, replay.m_blockCrcErrors, result.m_error))
+        !InflateReplayBlocks(bytes, replay.m_header, data, result.m_error))
         return result;
 
     CByteReader reader(data);

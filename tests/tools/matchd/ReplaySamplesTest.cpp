@@ -143,6 +143,9 @@ TEST_F(ReplayFolderTest, UnreadableFilesAreNamedAndTheRestServedInNameOrder)
     Write("b.w3g", good);
     Write("A.W3G", good);
     Write("broken.w3g", Bytes(good.begin(), good.begin() + 80));
+    Bytes flipped = good;
+    flipped.at(0x44 + 8 + 20) ^= 0x04; // inside block 0's compressed data
+    Write("flipped.w3g", flipped);
     Write("notes.txt", {'h', 'i'});
     std::filesystem::create_directory(m_dir / "sub.w3g");
     const ReplayFolderLoad load = LoadReplayFolder(m_dir, 5, false);
@@ -153,8 +156,10 @@ TEST_F(ReplayFolderTest, UnreadableFilesAreNamedAndTheRestServedInNameOrder)
     EXPECT_FALSE(load.m_matches[0].m_live);
     EXPECT_TRUE(std::regex_match(load.m_matches[0].m_info.m_startTime,
                                  std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")));
-    ASSERT_EQ(load.m_problems.size(), 1u);
+    ASSERT_EQ(load.m_problems.size(), 2u);
     EXPECT_EQ(load.m_problems[0].rfind("broken.w3g: ", 0), 0u) << load.m_problems[0];
+    EXPECT_EQ(load.m_problems[1].rfind("flipped.w3g: block 0 is damaged", 0), 0u)
+        << load.m_problems[1];
 
     const ReplayFolderLoad missing = LoadReplayFolder(m_dir / "none", 1, false);
     EXPECT_FALSE(missing.m_listed);

@@ -2,6 +2,7 @@
 // and none crashes or hangs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,8 @@
 #include <functional>
 #include <random>
 #include <set>
+
+#include <zlib.h>
 
 #include "ReplayBuilder.h"
 #include "tools/replay/ReplayReader.h"
@@ -35,12 +38,27 @@ void PutU16(Bytes& bytes, std::size_t at, std::uint16_t value)
     bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
+// The header's and block 0's checksums made right again after a damage, so that the check
+// behind them is reached.
+void Reseal(Bytes& f)
+{
+    const auto fold = [](uLong crc) { return static_cast<std::uint16_t>(crc ^ (crc >> 16)); };
+    PutU32(f, 0x40, 0);
+    PutU32(f, 0x40, static_cast<std::uint32_t>(crc32(0, f.data(), 0x44)));
+    const auto packed =
+        std::min<std::size_t>(f[kBlockAt] | f[kBlockAt + 1] << 8, f.size() - kZlibAt);
+    PutU32(f, kBlockAt + 4, 0);
+    PutU16(f, kBlockAt + 4, fold(crc32(0, f.data() + kBlockAt, 8)));
+    PutU16(f, kBlockAt + 6, fold(crc32(0, f.data() + kZlibAt, static_cast<uInt>(packed))));
+}
+
 struct FileFaultRow
 {
     const char* m_name;
     std::function<void(Bytes&)> m_damage;
     const char* m_message; // part of the error text
     std::size_t m_offset;
+    bool m_resealed = true; // false: the damage is left for the checksums to find
 };
 
 void PrintTo(const FileFaultRow& row, std::ostream* out)
@@ -56,6 +74,8 @@ TEST_P(FileFaultTest, GivesError)
 {
     Bytes file = BuildReplayFile(SmallReplay());
     GetParam().m_damage(file);
+    if (GetParam().m_resealed)
+        Reseal(file);
     const auto result = ReadReplayFromMemory(file, "damaged.w3g");
     ASSERT_FALSE(result.m_replay);
     EXPECT_EQ(result.m_error.m_area, ReplayErrorArea::kFile);
@@ -100,7 +120,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "block 0 holds corrupt zlib data", kBlockAt},
         FileFaultRow{"CorruptDeflateData",
                      [](Bytes& f) { std::fill(f.begin() + kZlibAt + 2, f.end(), 0xFF); },
-                     "block 0 holds corrupt zlib data", kBlockAt}),
+                     "block 0 holds corrupt zlib data", kBlockAt},
+        // One byte changed on disk: each checksum that covers it refuses the file.
+        FileFaultRow{"HeaderByteFlipped", [](Bytes& f) { f[0x3C] ^= 0x01; },
+                     "the replay header is damaged: it does not match its checksum", 0x40, false},
+        FileFaultRow{"BlockHeaderByteFlipped", [](Bytes& f) { f[kBlockAt + 2] ^= 0x01; },
+                     "block 0 is damaged: its header does not match its checksum", kBlockAt, false},
+        FileFaultRow{"BlockDataByteFlipped", [](Bytes& f) { f[kZlibAt + 40] ^= 0x10; },
+                     "block 0 is damaged: its data does not match its checksum", kBlockAt, false}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 // The lobby and records of SmallReplay, with the offset where the game records begin.
