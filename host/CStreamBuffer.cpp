@@ -136,20 +136,23 @@ void CStreamBuffer::RequestData(std::uint32_t offset)
     m_owner.RequestGameData(m_matchId.load(), offset);
 }
 
-bool CStreamBuffer::ClaimRequest(std::uint32_t offset)
+std::optional<std::uint32_t> CStreamBuffer::ClaimRequest()
 {
     std::lock_guard lock(m_requestMutex);
     const std::uint64_t now = m_clock.NowMs();
     // After an empty answer the server is asked again only once the hold is over.
     if (now < m_requestNotBeforeMs)
-        return false;
+        return std::nullopt;
     // The request that is outstanding may have been lost (sent while disconnected).
     if (m_requestOutstanding && now - m_requestSentMs < m_timings.m_requestRetryMs)
-        return false;
+        return std::nullopt;
+    // The end of the data is read under the lock: an answer published just before has chained
+    // its request already, and a claim for the offset before it would take the slot from that
+    // request, whose answer would then chain nothing.
     m_requestOutstanding = true;
-    m_requestedOffset = offset;
+    m_requestedOffset = Size();
     m_requestSentMs = now;
-    return true;
+    return m_requestedOffset;
 }
 
 std::uint64_t CStreamBuffer::NextRequestAllowedMs()
@@ -167,11 +170,10 @@ std::uint64_t CStreamBuffer::LastRequestSentMs()
 void CStreamBuffer::RequestIfPermitted()
 {
     // An ended stream is held whole: the server has nothing more to tell.
-    if (Ended())
+    if (Ended() || !m_requestPermit.TryConsume())
         return;
-    const std::uint32_t offset = Size();
-    if (m_requestPermit.TryConsume() && ClaimRequest(offset))
-        m_owner.RequestGameData(m_matchId.load(), offset);
+    if (const auto offset = ClaimRequest())
+        m_owner.RequestGameData(m_matchId.load(), *offset);
 }
 
 void CStreamBuffer::RequestWhileWaiting()
@@ -179,9 +181,8 @@ void CStreamBuffer::RequestWhileWaiting()
     m_requestPermit.TryConsume();
     if (Ended())
         return;
-    const std::uint32_t offset = Size();
-    if (ClaimRequest(offset))
-        m_owner.RequestGameData(m_matchId.load(), offset);
+    if (const auto offset = ClaimRequest())
+        m_owner.RequestGameData(m_matchId.load(), *offset);
 }
 
 void CStreamBuffer::RequestAgainFromEnd()

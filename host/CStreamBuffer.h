@@ -113,7 +113,8 @@ private:
     // Copies bytes in at offset, into their block and the copy that the block before keeps;
     // false when a block could not be had.
     bool Write(std::uint32_t offset, const std::uint8_t* data, std::uint32_t length);
-    bool ClaimRequest(std::uint32_t offset);
+    // The request slot for the end of the data, when it may be taken now: the offset to ask for.
+    std::optional<std::uint32_t> ClaimRequest();
     // Bookkeeping of an answer: the offset to chain a request for, if any.
     std::optional<std::uint32_t> AnswerReceived(std::uint32_t offset, std::uint32_t length);
 
