@@ -68,21 +68,22 @@ DnsMessage WholeGame(const MdnsGame& game, std::optional<std::uint32_t> ttl)
 }
 
 // An SRV record's data as RFC 6762 section 8.2 compares it: priority, weight and port
-// big-endian, then the target's labels, uncompressed.
-std::vector<std::uint8_t> SrvData(const DnsRecord& record)
+// big-endian, then the target's labels, uncompressed. Held as a string, whose comparison is
+// the unsigned bytewise one that the section asks for.
+std::string SrvData(const DnsRecord& record)
 {
-    std::vector<std::uint8_t> data;
+    std::string data;
     for (const std::uint16_t value : {record.m_priority, record.m_weight, record.m_port})
     {
-        data.push_back(static_cast<std::uint8_t>(value >> 8));
-        data.push_back(static_cast<std::uint8_t>(value & 0xFF));
+        data.push_back(static_cast<char>(value >> 8));
+        data.push_back(static_cast<char>(value & 0xFF));
     }
     for (const std::string& label : record.m_target)
     {
-        data.push_back(static_cast<std::uint8_t>(label.size()));
-        data.insert(data.end(), label.begin(), label.end());
+        data.push_back(static_cast<char>(label.size()));
+        data.append(label);
     }
-    data.push_back(0);
+    data.push_back('\0');
     return data;
 }
 
@@ -269,7 +270,7 @@ void CMdnsZone::TakeProbe(const DnsMessage& probe, std::uint64_t nowMs)
     {
         if (record.m_type != DnsType::kSrv)
             continue;
-        const std::vector<std::uint8_t> theirs = SrvData(record);
+        const std::string theirs = SrvData(record);
         for (auto& [key, entry] : m_games)
         {
             if (!entry.m_probing || !DnsNamesEqual(record.m_name, entry.m_game.m_instance))

@@ -141,7 +141,7 @@ private:
     std::map<const void*, Entry> m_games;
     // The data of every SRV record this zone has shown, so that one of ours that comes back
     // late is not taken for another program's.
-    std::set<std::vector<std::uint8_t>> m_ownSrvData;
+    std::set<std::string> m_ownSrvData;
     std::int64_t m_messageCount = 0;
 };
 

@@ -13,7 +13,10 @@ start to the first answer of each kind of asker. Exit status 0 when every row is
 1 when one is not, 77 when it cannot run here (not root, no `ip netns`, no avahi-daemon, no
 recording) or is not asked to (VELT_MDNS_CHECKS=1).
 
-Usage: mdns_two_machines.py --velt PATH --replays DIR [--figures]
+Usage: mdns_two_machines.py --velt PATH --replays DIR [--before CMD --after CMD] [--figures]
+  --before   a shell command run first inside "this PC", --after one run last there
+             (scripts/test-windows-mdns.sh starts a wineserver there, as Wine's sockets belong to
+             it, and ends it)
   --figures  also the responder's CPU and memory under 50,000 queries, and its idle CPU
 """
 
@@ -208,6 +211,9 @@ def inner(args):
             failures.append(f"{what}: {result(ms)}")
 
     try:
+        if args.before:
+            subprocess.run(["sh", "-c", args.before], check=True, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=240)
         # avahi-daemon first, with a /run of its own (its pid file) in a mount namespace.
         avahi = start(["unshare", "-m", "--propagation", "private", "sh", "-c",
                        "mount -t tmpfs tmpfs /run && exec avahi-daemon --no-drop-root "
@@ -329,6 +335,9 @@ def inner(args):
             if child.poll() is None:
                 child.kill()
             child.wait()
+        if args.after:
+            subprocess.run(["sh", "-c", args.after], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         logs = {name: open(os.path.join(temp, name), errors="replace").read()
                 for name in os.listdir(temp) if name.endswith(".log")}
         shutil.rmtree(temp, ignore_errors=True)
@@ -436,6 +445,8 @@ def main():
     parser.add_argument("--velt")
     parser.add_argument("--replays", default="")
     parser.add_argument("--figures", action="store_true")
+    parser.add_argument("--before", default="")
+    parser.add_argument("--after", default="")
     parser.add_argument("--inner", nargs=3, metavar=("THIS", "OTHER", "RECORDING"))
     parser.add_argument("--listen")
     parser.add_argument("--zeroconf", nargs=2)
@@ -497,6 +508,8 @@ def main():
                    "--velt", os.path.abspath(args.velt), "--inner", this, other, recording]
         if args.figures:
             command.append("--figures")
+        if args.before or args.after:
+            command += ["--before", args.before, "--after", args.after]
         return subprocess.run(command).returncode
     finally:
         for ns in (this, other):
