@@ -304,6 +304,8 @@ def inner(args):
         velt.send_signal(signal.SIGINT)
         velt.wait(timeout=30)
         time.sleep(1.2)
+        while select.select([s], [], [], 0)[0]:  # what came before the question
+            s.recvfrom(9000)
         s.sendto(query(subtype), (GROUP, PORT))
         left, deadline = set(), time.monotonic() + 3
         while not left and time.monotonic() < deadline:
