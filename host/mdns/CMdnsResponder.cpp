@@ -14,6 +14,9 @@ namespace
 
 // RFC 6762 asks for IP TTL 255 on every multicast DNS datagram; receivers may check it.
 constexpr int kMdnsMulticastTtl = 255;
+// An asker from an address not known as this machine's makes the interfaces be read again at
+// most this often (the LAN's other machines ask too).
+constexpr std::uint64_t kUnknownAskerCheckMs = 1000;
 constexpr const char* kNoticeStart =
     "Warcraft III 1.30 and newer will not list this match on its Local Area Network screen: ";
 constexpr const char* kNoticeEnd = ". Versions up to 1.29 list it as before.";
@@ -52,7 +55,9 @@ public:
     void Remove(IUserNotice& notices)
     {
         std::lock_guard lock(m_mutex);
-        m_holders.erase(std::find(m_holders.begin(), m_holders.end(), &notices));
+        const auto found = std::find(m_holders.begin(), m_holders.end(), &notices);
+        if (found != m_holders.end())
+            m_holders.erase(found);
     }
 
 private:
@@ -69,8 +74,8 @@ struct SharedResponder
 
 SharedResponder& TheSharedResponder()
 {
-    static SharedResponder* shared = new SharedResponder; // never destroyed: holders may be
-    return *shared;                                       // static themselves
+    static SharedResponder shared;
+    return shared;
 }
 
 std::atomic<bool> g_toldInProcess{false};
@@ -182,16 +187,6 @@ std::optional<DnsName> CMdnsResponder::InstanceOf(const void* host) const
     return m_zone.InstanceOf(host);
 }
 
-std::vector<std::string> CMdnsResponder::JoinedInterfaces() const
-{
-    std::lock_guard lock(m_mutex);
-    std::vector<std::string> joined;
-    for (const Interface& each : m_interfaces)
-        if (each.m_joined)
-            joined.push_back(each.m_address);
-    return joined;
-}
-
 bool CMdnsResponder::EnsureOpenLocked()
 {
     if (m_socket.IsValid())
@@ -248,17 +243,22 @@ void CMdnsResponder::RefreshInterfacesLocked(std::uint64_t nowMs)
     }
     if (!m_settings.m_hearOtherInterfaces)
         return;
+    bool added = false;
     for (const LocalInterfaceAddress& address : now)
     {
         if (address.m_loopback || !address.m_multicast ||
             std::any_of(m_interfaces.begin(), m_interfaces.end(),
                         [&](const Interface& known) { return known.m_address == address.m_address; }))
             continue;
-        // A join that fails (a second address of one interface) only costs nothing: the
-        // interface hears the group through its first.
+        // A join that fails (a second address of one interface) costs nothing: the interface
+        // hears the group through its first.
         const bool joined = m_socket.JoinGroup(kMdnsGroup, address.m_address);
         m_interfaces.push_back({address.m_address, false, joined});
+        added = true;
     }
+    // A game that listens on a new interface hears the games at once, not at the refresh.
+    if (added)
+        m_zone.AnnounceAgain(nowMs);
 }
 
 void CMdnsResponder::Run()
@@ -326,7 +326,7 @@ MdnsAsker CMdnsResponder::Classify(const DatagramSource& source, std::uint64_t n
     asker.m_loopback = IsLoopback(source.m_address);
     asker.m_thisMachine = asker.m_loopback || own();
     // An address not known: perhaps one that this machine has just gained.
-    if (!asker.m_thisMachine && nowMs >= m_lastUnknownCheckMs + 1000)
+    if (!asker.m_thisMachine && nowMs >= m_lastUnknownCheckMs + kUnknownAskerCheckMs)
     {
         m_lastUnknownCheckMs = nowMs;
         RefreshInterfacesLocked(nowMs);

@@ -81,8 +81,6 @@ public:
     // Whether the key's game has won its name and is announced.
     bool Announced(const void* host) const;
     std::optional<DnsName> InstanceOf(const void* host) const;
-    // The interfaces on which the group is joined now.
-    std::vector<std::string> JoinedInterfaces() const;
 
 private:
     // With m_mutex held: opens the socket and starts the thread unless they run; false (after

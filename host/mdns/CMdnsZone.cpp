@@ -181,6 +181,16 @@ std::vector<MdnsDatagram> CMdnsZone::Due(std::uint64_t nowMs)
     return out;
 }
 
+void CMdnsZone::AnnounceAgain(std::uint64_t nowMs)
+{
+    for (auto& [key, entry] : m_games)
+        if (!entry.m_probing)
+        {
+            entry.m_announcements = 0;
+            entry.m_nextAnnounceMs = nowMs;
+        }
+}
+
 std::optional<std::uint64_t> CMdnsZone::NextDueMs() const
 {
     std::optional<std::uint64_t> next;

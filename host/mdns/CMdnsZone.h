@@ -100,6 +100,9 @@ public:
                                      std::uint64_t nowMs);
     // Probes, announcements and refreshes that are due.
     std::vector<MdnsDatagram> Due(std::uint64_t nowMs);
+    // Announces every announced game again from now, twice a second apart as at first (for
+    // an interface that has just come up).
+    void AnnounceAgain(std::uint64_t nowMs);
     // When Due has something to send next; nothing while no game is shown.
     std::optional<std::uint64_t> NextDueMs() const;
 

@@ -502,6 +502,9 @@ TEST(MdnsZoneTest, ProbesThriceBeforeAnnouncing)
     EXPECT_EQ(zone.NextDueMs(), 1750u);
     EXPECT_TRUE(Deliver(announced, zone, 800).empty()) << "our own announcement, come back";
     EXPECT_TRUE(zone.Announced(&kHostA));
+    zone.AnnounceAgain(800); // an interface came up
+    EXPECT_EQ(zone.Due(800).size(), 1u);
+    EXPECT_EQ(zone.NextDueMs(), 1800u) << "and the second a second later";
 
     zone.Publish(&kHostB, Announcement(10032, "Other", 10001), 900, kCreateTime);
     EXPECT_TRUE(zone.Withdraw(&kHostB).empty()) << "no goodbye for a name not won";

@@ -326,10 +326,11 @@ def inner(args):
         listener.send_signal(signal.SIGINT)
         listener.wait(timeout=10)
 
-        ours = heard_at_other_pc(listened)
-        rows.append(("datagrams of ours heard on the other machine", str(ours)))
-        if ours:
-            failures.append(f"{ours} datagrams of ours reached the other machine")
+        ours, heard = heard_at_other_pc(listened)
+        rows.append(("datagrams of ours heard on the other machine",
+                     f"{ours} (of {heard} heard there: the askers' and avahi's)"))
+        if ours or not heard:
+            failures.append(f"{ours} datagrams of ours reached the other machine, of {heard}")
         for s in early.values():
             s.close()
     finally:
@@ -386,8 +387,8 @@ def figures(args, pid, subtype, rows):
 
 
 def heard_at_other_pc(path):
-    """Responses and probes of ours in what the other PC's listener kept."""
-    ours = 0
+    """Responses and probes of ours in what the other PC's listener kept, and all it kept."""
+    ours, heard = 0, 0
     with open(path, "rb") as f:
         data = f.read()
     at = 0
@@ -395,6 +396,7 @@ def heard_at_other_pc(path):
         length, = struct.unpack_from(">H", data, at)
         datagram = data[at + 2:at + 2 + length]
         at += 2 + length
+        heard += 1
         parsed = records(datagram)
         if not parsed:
             continue
@@ -402,7 +404,7 @@ def heard_at_other_pc(path):
                        "_blizzard" in (t or "") for n, _, _, t in parsed[4])
         if mentions and (parsed[1] & 0x8000 or parsed[3] > 0):
             ours += 1
-    return ours
+    return ours, heard
 
 
 # ---- helpers run as programs of their own ------------------------------------------------
