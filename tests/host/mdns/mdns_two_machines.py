@@ -38,6 +38,7 @@ GROUP = "224.0.0.251"
 PORT = 5353
 THIS, OTHER, NEW, NEW_PEER = "10.77.0.1", "10.77.0.2", "10.78.0.1", "10.78.0.2"
 HERE = os.path.dirname(os.path.abspath(__file__))
+IP_PKTINFO = getattr(socket, "IP_PKTINFO", 8)  # Linux's value
 
 
 # ---- DNS, just what the askers need ------------------------------------------------------
@@ -111,13 +112,26 @@ def asker_socket(interface, shared_port=True, reuse_port=True):
                      socket.inet_aton(GROUP) + socket.inet_aton(interface))
     else:
         s.bind(("0.0.0.0", 0))
+    s.setsockopt(socket.IPPROTO_IP, IP_PKTINFO, 1)
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(interface))
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 255 if interface.startswith("127.") else 1)
     return s
 
 
+def receive(s):
+    """(datagram, source, the address it was sent to)."""
+    data, ancillary, _, source = s.recvmsg(9000, 64)
+    to = next((socket.inet_ntoa(extra[8:12]) for level, kind, extra in ancillary
+               if level == socket.IPPROTO_IP and kind == IP_PKTINFO), None)
+    return data, source, to
+
+
 def ask(s, subtype, way, seconds, repeat_ms=0):
-    """Asks (QM, QU or one-shot) and waits for an answer that names an instance: (ms, names)."""
+    """Asks (QM, QU or one-shot) and waits for an answer that names an instance: (ms, names).
+    An asker on the shared port counts answers to the group only: a unicast one reaches one of
+    the sockets that share the port, this one only by chance."""
+    while select.select([s], [], [], 0)[0]:  # what came before the question
+        s.recvfrom(9000)
     started = time.monotonic()
     deadline, next_ask = started + seconds, started
     while time.monotonic() < deadline:
@@ -128,8 +142,8 @@ def ask(s, subtype, way, seconds, repeat_ms=0):
         ready, _, _ = select.select([s], [], [], 0.02)
         if not ready:
             continue
-        data, source = s.recvfrom(9000)
-        if way == "one-shot" and source[1] != PORT:
+        data, source, to = receive(s)
+        if source[1] != PORT or (way != "one-shot" and to != GROUP):
             continue
         names = names_ours(data, subtype)
         if names:
