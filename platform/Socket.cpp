@@ -375,11 +375,43 @@ CMulticastSocket::Error CMulticastSocket::Open(std::uint16_t port, int multicast
         ::close(fd);
         return Error::kBind;
     }
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
+    {
+        ::close(fd);
+        return Error::kCreate;
+    }
+    m_wakeRead.store(wake[0], std::memory_order_release);
+    m_wakeWrite.store(wake[1], std::memory_order_release);
     m_fd.store(fd, std::memory_order_release);
     return Error::kNone;
 }
 
 std::uint16_t CMulticastSocket::LocalPort() const { return BoundPort(m_fd.load()); }
+
+bool CMulticastSocket::LeaveGroup(const std::string& group, const std::string& interfaceAddress)
+{
+    ip_mreq request{};
+    const int fd = m_fd.load(std::memory_order_acquire);
+    return fd >= 0 && inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
+           inet_pton(AF_INET, interfaceAddress.c_str(), &request.imr_interface) == 1 &&
+           ::setsockopt(fd, IPPROTO_IP, IP_DROP_MEMBERSHIP, &request, sizeof request) == 0;
+}
+
+bool CMulticastSocket::SetMulticastTtl(int ttl)
+{
+    const unsigned char value = static_cast<unsigned char>(ttl);
+    const int fd = m_fd.load(std::memory_order_acquire);
+    return fd >= 0 && ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &value, sizeof value) == 0;
+}
+
+void CMulticastSocket::Wake()
+{
+    const int fd = m_wakeWrite.load(std::memory_order_acquire);
+    const char byte = 1;
+    if (fd >= 0)
+        (void)!::write(fd, &byte, 1); // a full pipe has a wake pending already
+}
 
 bool CMulticastSocket::JoinGroup(const std::string& group, const std::string& interfaceAddress)
 {
@@ -407,7 +439,22 @@ int CMulticastSocket::SendTo(const std::string& dottedIp, std::uint16_t port, co
 int CMulticastSocket::RecvFrom(void* data, std::size_t size, int timeoutMs, DatagramSource& source)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0 || !WaitForDatagram(fd, timeoutMs))
+    if (fd < 0)
+        return -1;
+    pollfd entries[2] = {{fd, POLLIN, 0}, {m_wakeRead.load(std::memory_order_acquire), POLLIN, 0}};
+    int rc;
+    do
+        rc = ::poll(entries, entries[1].fd >= 0 ? 2 : 1, timeoutMs);
+    while (rc < 0 && errno == EINTR);
+    if (rc > 0 && (entries[1].revents & POLLIN) != 0)
+    {
+        char drained[64];
+        while (::read(entries[1].fd, drained, sizeof drained) > 0)
+        {
+        }
+        return -1;
+    }
+    if (rc <= 0 || (entries[0].revents & POLLIN) == 0)
         return -1;
     sockaddr_in from{};
     socklen_t length = sizeof from;
@@ -422,6 +469,11 @@ int CMulticastSocket::RecvFrom(void* data, std::size_t size, int timeoutMs, Data
     return static_cast<int>(n);
 }
 
-void CMulticastSocket::Close() { CloseFd(m_fd, m_closeMutex); }
+void CMulticastSocket::Close()
+{
+    CloseFd(m_fd, m_closeMutex);
+    CloseFd(m_wakeRead, m_closeMutex);
+    CloseFd(m_wakeWrite, m_closeMutex);
+}
 
 } // namespace velt

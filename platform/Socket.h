@@ -207,14 +207,28 @@ public:
     // Multicast goes out through the interface that has the address, which is also its source.
     bool SetMulticastInterface(const std::string& interfaceAddress);
 
+    // Leaves the group on the interface that had the address (false when the system refuses,
+    // as it does for an interface that has gone: the system has left it then).
+    bool LeaveGroup(const std::string& group, const std::string& interfaceAddress);
+    // The multicast TTL of what is sent from now on; 0 keeps it on this machine.
+    bool SetMulticastTtl(int ttl);
+
     int SendTo(const std::string& dottedIp, std::uint16_t port, const void* data, std::size_t size);
-    // Receives one datagram, waiting at most timeoutMs; -1 on time-out or failure.
+    // Receives one datagram, waiting at most timeoutMs (without end when negative); -1 on
+    // time-out, failure, or a Wake.
     int RecvFrom(void* data, std::size_t size, int timeoutMs, DatagramSource& source);
+    // Ends the RecvFrom that waits now, or else the next one, at once; from any thread while
+    // the socket is open.
+    void Wake();
 
     void Close();
 
 private:
     std::atomic<int> m_fd{-1};
+    // What Wake writes to and RecvFrom waits on besides the socket: a pipe's two ends on POSIX,
+    // a UDP socket of 127.0.0.1 (twice the same) on Windows, whose select takes sockets alone.
+    std::atomic<int> m_wakeRead{-1};
+    std::atomic<int> m_wakeWrite{-1};
     std::mutex m_closeMutex;
 };
 

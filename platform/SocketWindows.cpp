@@ -624,8 +624,53 @@ CMulticastSocket::Error CMulticastSocket::Open(std::uint16_t port, int multicast
         ::closesocket(s);
         return Error::kBind;
     }
+    // Wake sends a byte to this socket of 127.0.0.1 from itself; select waits on both.
+    const SOCKET wake = NewSocket(SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in wakeAddress{};
+    if (wake == INVALID_SOCKET || !MakeAddress("127.0.0.1", 0, wakeAddress) ||
+        ::bind(wake, reinterpret_cast<const sockaddr*>(&wakeAddress), sizeof wakeAddress) != 0)
+    {
+        if (wake != INVALID_SOCKET)
+            ::closesocket(wake);
+        ::closesocket(s);
+        return Error::kCreate;
+    }
+    ::WSAIoctl(wake, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
+               nullptr);
+    m_wakeRead.store(FromSocket(wake), std::memory_order_release);
+    m_wakeWrite.store(FromSocket(wake), std::memory_order_release);
     m_fd.store(FromSocket(s), std::memory_order_release);
     return Error::kNone;
+}
+
+bool CMulticastSocket::LeaveGroup(const std::string& group, const std::string& interfaceAddress)
+{
+    ip_mreq request{};
+    const int fd = m_fd.load(std::memory_order_acquire);
+    return fd >= 0 && ::inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
+           ::inet_pton(AF_INET, interfaceAddress.c_str(), &request.imr_interface) == 1 &&
+           ::setsockopt(ToSocket(fd), IPPROTO_IP, IP_DROP_MEMBERSHIP,
+                        reinterpret_cast<const char*>(&request), sizeof request) == 0;
+}
+
+bool CMulticastSocket::SetMulticastTtl(int ttl)
+{
+    const DWORD value = static_cast<DWORD>(ttl);
+    const int fd = m_fd.load(std::memory_order_acquire);
+    return fd >= 0 && ::setsockopt(ToSocket(fd), IPPROTO_IP, IP_MULTICAST_TTL,
+                                   reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+void CMulticastSocket::Wake()
+{
+    const SOCKET wake = ToSocket(m_wakeWrite.load(std::memory_order_acquire));
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (wake == INVALID_SOCKET ||
+        ::getsockname(wake, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return;
+    const char byte = 1;
+    ::sendto(wake, &byte, 1, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
 std::uint16_t CMulticastSocket::LocalPort() const
@@ -661,7 +706,27 @@ int CMulticastSocket::SendTo(const std::string& dottedIp, std::uint16_t port, co
 int CMulticastSocket::RecvFrom(void* data, std::size_t size, int timeoutMs, DatagramSource& source)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0 || size > INT_MAX || !WaitForDatagram(ToSocket(fd), timeoutMs))
+    if (fd < 0 || size > INT_MAX)
+        return -1;
+    const SOCKET wake = ToSocket(m_wakeRead.load(std::memory_order_acquire));
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(ToSocket(fd), &readable);
+    if (wake != INVALID_SOCKET)
+        FD_SET(wake, &readable);
+    timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &timeout) <= 0)
+        return -1;
+    if (wake != INVALID_SOCKET && FD_ISSET(wake, &readable))
+    {
+        char drained[64];
+        u_long pending = 0;
+        do
+            ::recvfrom(wake, drained, sizeof drained, 0, nullptr, nullptr);
+        while (::ioctlsocket(wake, FIONREAD, &pending) == 0 && pending > 0);
+        return -1;
+    }
+    if (!FD_ISSET(ToSocket(fd), &readable))
         return -1;
     sockaddr_in from{};
     int length = sizeof from;
@@ -682,6 +747,10 @@ void CMulticastSocket::Close()
     const int old = m_fd.exchange(-1, std::memory_order_acq_rel);
     if (old >= 0)
         ::closesocket(ToSocket(old));
+    m_wakeWrite.store(-1, std::memory_order_release);
+    const int wake = m_wakeRead.exchange(-1, std::memory_order_acq_rel);
+    if (wake >= 0)
+        ::closesocket(ToSocket(wake));
 }
 
 } // namespace velt

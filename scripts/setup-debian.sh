@@ -10,4 +10,4 @@ $SUDO apt-get install -y --no-install-recommends \
     zlib1g-dev libsqlite3-dev nlohmann-json3-dev libasio-dev \
     qt6-base-dev libgl-dev libx11-dev fonts-dejavu-core xvfb xauth x11-utils xdotool imagemagick \
     dpkg-dev lintian desktop-file-utils shared-mime-info \
-    iproute2 python3-zeroconf python3-dnspython
+    iproute2 python3-zeroconf python3-dnspython avahi-daemon

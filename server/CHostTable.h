@@ -104,7 +104,7 @@ private:
     std::unordered_map<std::uint32_t, std::shared_ptr<CLocalGameHost>> m_hosts;
     std::uint32_t m_hostsStarted = 0;
     // Shows the hosts' games of 1.30 and later to the game on this machine (docs/architecture.md).
-    CMdnsResponder m_mdns;
+    CSharedMdnsResponder m_mdns; // the program's one responder
     HostTimings m_timings;
     std::uint32_t m_liveDelaySeconds = 0;
     // Matches whose header has been asked for and not yet received.

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -21,32 +22,43 @@ namespace velt
 struct MdnsSettings
 {
     std::uint16_t m_port = kMdnsPort;
-    // The interface that announcements, goodbyes and answers to the group go out on (so also
-    // their source address), and the first on which the group is joined. Loopback only: the
-    // game on this machine hears it, the LAN does not.
+    // The loopback address: the first interface on which the group is joined (a failure there
+    // is what the user is told of), and where everything goes out with multicast TTL 255.
     std::string m_sendInterface = "127.0.0.1";
-    // Also join the group on this machine's other interfaces, to hear the game on this machine
-    // ask through one of them; it is answered by unicast.
+    // Also join the group on this machine's other interfaces, and send probes, announcements,
+    // answers and goodbyes there with the multicast TTL below: the game on this machine may
+    // ask and listen through any of them (Bonjour for Windows uses loopback only when there is
+    // no other interface), and TTL 0 keeps the datagrams off the wire (docs/architecture.md).
     bool m_hearOtherInterfaces = true;
+    int m_otherInterfacesTtl = 0;
     MdnsTimings m_timings;
-    // How often the responder's thread looks at its schedule and at a stop.
-    std::uint32_t m_pollMs = 50;
+    // The interfaces are read again this often (and at each new game, and when an asker
+    // comes from an address not known as this machine's, at most once a second).
+    std::uint32_t m_interfaceCheckMs = 10000;
+    // 0: the thread wakes only for a datagram, a deadline or the stop. Tests that move an
+    // injected clock set a poll, as nothing tells the thread that their time has moved.
+    std::uint32_t m_pollMs = 0;
     // Unix seconds, for the game's creation time; the system's clock unless a test sets one.
     std::function<std::uint64_t()> m_unixSeconds;
+    // Tell the user at most once in the whole process (for the process's shared responder).
+    bool m_tellOncePerProcess = false;
 };
 
-// The multicast DNS responder that shows the games of a client's hosts to Warcraft III 1.30
-// and later (one responder for all the hosts of one client: one socket on port 5353, one join
-// of the group, and one notice if that fails).
+// The multicast DNS responder that shows the games of a program's hosts to Warcraft III 1.30
+// and later: one socket on port 5353, one join of the group per interface, one notice if that
+// fails. A program has one (Shared), which every client, channel and opened file publishes to,
+// so that its games never compete with each other for names and the user is told once.
 //
 // The socket opens with the first game to show; if it cannot be opened or cannot join the
-// group on the send interface, the user is told once (as information, not as a failure) why a
-// newer game will not see the match, and hosts go on with their UDP announcement alone.
+// group on loopback, the user is told once (as information, not as a failure) why a newer game
+// will not see the match, and hosts go on with their UDP announcement alone.
 //
-// Threads: hosts publish and withdraw from their own threads; the first announcement and the
-// goodbye go out at once on the caller's thread, so a goodbye has left when Withdraw returns.
-// The responder's own thread answers queries and sends the second announcements and the
-// refreshes. Stop (and the destructor) says goodbye for every game still shown and joins it.
+// Threads: hosts publish and withdraw from their own threads; the first probe (or announcement)
+// and the goodbye go out at once on the caller's thread, so a goodbye has left when Withdraw
+// returns. The responder's own thread answers queries, sends the later probes, the second
+// announcements and the refreshes, and reads the interfaces again; it sleeps until a datagram,
+// the next of these or the stop. Stop (and the destructor) says goodbye for every game still
+// shown and joins it.
 class CMdnsResponder final : public IMdnsPublisher
 {
 public:
@@ -64,30 +76,67 @@ public:
 
     // Whether the socket is open and its thread runs.
     bool Running() const;
-    // Whether the key's game is shown, and under which instance name.
+    // Whether the key's game is shown (probing included), and under which instance name.
     bool Shows(const void* host) const;
+    // Whether the key's game has won its name and is announced.
+    bool Announced(const void* host) const;
     std::optional<DnsName> InstanceOf(const void* host) const;
 
 private:
     // With m_mutex held: opens the socket and starts the thread unless they run; false (after
     // telling the user, once) when multicast DNS cannot work here.
     bool EnsureOpenLocked();
+    // With m_mutex held: reads the interfaces, joins the group on new ones, leaves it on gone
+    // ones.
+    void RefreshInterfacesLocked(std::uint64_t nowMs);
     void Run();
     void Send(const std::vector<MdnsDatagram>& datagrams);
-    MdnsAsker Classify(const DatagramSource& source) const;
+    MdnsAsker Classify(const DatagramSource& source, std::uint64_t nowMs);
+
+    struct Interface
+    {
+        std::string m_address;
+        bool m_loopback = false;
+        bool m_joined = false;
+    };
 
     IUserNotice& m_notices;
     IClock& m_clock;
     const MdnsSettings m_settings;
 
-    mutable std::mutex m_mutex; // the zone, the addresses, opening and closing
+    mutable std::mutex m_mutex; // the zone, the interfaces, opening and closing
     CMdnsZone m_zone;
-    std::vector<std::string> m_ownAddresses; // this machine's, when the socket opened
+    std::vector<Interface> m_interfaces;      // loopback first, then the others
+    std::vector<std::string> m_ownAddresses; // this machine's, as last read
+    std::uint64_t m_nextInterfaceCheckMs = 0;
+    std::uint64_t m_lastUnknownCheckMs = 0;
     bool m_told = false;
 
     CMulticastSocket m_socket;
     std::atomic<bool> m_stopping{false};
     CThread m_thread;
+};
+
+// What a client holds: the program's one responder, made by the first holder and ended with
+// the last. Its notice goes to the oldest holder's notices still there, once in the process.
+class CSharedMdnsResponder final : public IMdnsPublisher
+{
+public:
+    explicit CSharedMdnsResponder(IUserNotice& notices);
+    ~CSharedMdnsResponder() override;
+    CSharedMdnsResponder(const CSharedMdnsResponder&) = delete;
+    CSharedMdnsResponder& operator=(const CSharedMdnsResponder&) = delete;
+
+    void Publish(const void* host, std::span<const std::uint8_t> announcement) override
+    {
+        m_responder->Publish(host, announcement);
+    }
+    void Withdraw(const void* host) override { m_responder->Withdraw(host); }
+    CMdnsResponder& Responder() { return *m_responder; }
+
+private:
+    IUserNotice& m_notices;
+    std::shared_ptr<CMdnsResponder> m_responder;
 };
 
 } // namespace velt

@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <optional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/mdns/BlizzardGameRecord.h"
@@ -112,14 +114,15 @@ MdnsSettings QuickSettings()
     return settings;
 }
 
-Bytes Announcement(std::uint32_t version, const std::string& name = "Watch me")
+Bytes Announcement(std::uint32_t version, const std::string& name = "Watch me",
+                   std::uint16_t port = 10000)
 {
     GameInfoParams params;
     params.m_version = version;
     params.m_gameName = name;
     params.m_stat.m_mapPath = "Maps\\x.w3x";
     params.m_stat.m_hostName = "VELT";
-    params.m_port = 10000;
+    params.m_port = port;
     return BuildGameInfo(params);
 }
 
@@ -148,7 +151,9 @@ TEST(MdnsResponderTest, AnnouncesAnswersAndSaysGoodbye)
     const int key = 0;
     const DnsName instance = GameInstanceName("_Watch me");
     {
-        CMdnsResponder responder(notices, clock, QuickSettings());
+        MdnsSettings settings = QuickSettings();
+        settings.m_timings.m_probeCount = 0; // probing has tests of its own
+        CMdnsResponder responder(notices, clock, settings);
         responder.Publish(&key, Announcement(10032));
         ASSERT_TRUE(responder.Running());
         auto heard = early.Next();
@@ -236,7 +241,7 @@ TEST(MdnsResponderTest, AHostIsShownUntilTheGameJoinsAndAgainAfterBack)
     // stop withdraws it.
     ASSERT_TRUE(rig.m_host->WaitSessionEnded(kWaitMs));
     ASSERT_TRUE(rig.m_host->Resume());
-    ASSERT_TRUE(PollUntil([&] { return responder.Shows(rig.m_host.get()); }, kWaitMs));
+    ASSERT_TRUE(PollUntil([&] { return responder.Announced(rig.m_host.get()); }, kWaitMs));
     rig.m_host->Stop();
 
     std::vector<std::string> seen; // "shown" and "gone", as they changed
@@ -336,4 +341,92 @@ TEST(MdnsResponderTest, AGroupThatCannotBeJoinedIsToldOnce)
     EXPECT_NE(texts[0].find("Warcraft III 1.30 and newer will not list this match"),
               std::string::npos);
     EXPECT_NE(texts[0].find("Versions up to 1.29 list it as before."), std::string::npos);
+}
+
+// An asker that shares port 5353 and joined the group before the responder opened is answered
+// by multicast whichever way it asks: a unicast datagram to the shared port would reach one of
+// its sockets only (issue 30's first finding). A one-shot asker gets its unicast answer.
+TEST(MdnsResponderTest, AnAskerThatSharesThePortIsAnsweredEitherWay)
+{
+    SKIP_OUTSIDE_THE_NAMESPACE();
+    CTestAsker asker; // bound to 5353 first
+    CRecordingNotice notices;
+    CMdnsResponder responder(notices, CSystemClock::Instance(), QuickSettings());
+    const int key = 0;
+    responder.Publish(&key, Announcement(10032));
+    ASSERT_TRUE(PollUntil([&] { return responder.Announced(&key); }, kWaitMs));
+    const DnsName subtype = GameSubtypeName(kProductFrozenThrone, 10032);
+    while (asker.Next(1500)) // the two announcements
+    {
+    }
+    for (const bool unicast : {true, false})
+    {
+        asker.Ask({subtype, DnsType::kPtr, kDnsClassIn, unicast});
+        const auto heard = asker.Next();
+        ASSERT_TRUE(heard) << (unicast ? "QU" : "QM");
+        ASSERT_EQ(heard->m_message.m_answers.size(), 1u);
+        EXPECT_EQ(heard->m_message.m_answers[0].m_target, GameInstanceName("_Watch me"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // past the gap
+    }
+    CTestAsker oneShot(true);
+    oneShot.Ask({subtype, DnsType::kPtr, kDnsClassIn, false}, 7);
+    const auto heard = oneShot.Next();
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(heard->m_message.m_id, 7);
+}
+
+// Two programs (two responders here) show games of one name: the second probes, is answered
+// by the first and takes " (2)"; the first's goodbye names its own instance alone, and the
+// second stays shown.
+TEST(MdnsResponderTest, TwoProgramsWithOneGameNameTakeTwoNames)
+{
+    SKIP_OUTSIDE_THE_NAMESPACE();
+    CTestAsker browser;
+    CRecordingNotice notices;
+    CMdnsResponder first(notices, CSystemClock::Instance(), QuickSettings());
+    CMdnsResponder second(notices, CSystemClock::Instance(), QuickSettings());
+    const int a = 0;
+    const int b = 0;
+    first.Publish(&a, Announcement(10032, "BNet", 10000));
+    ASSERT_TRUE(PollUntil([&] { return first.Announced(&a); }, kWaitMs));
+    second.Publish(&b, Announcement(10032, "BNet", 10001));
+    ASSERT_TRUE(PollUntil([&] { return second.Announced(&b); }, kWaitMs));
+    EXPECT_EQ(first.InstanceOf(&a), GameInstanceName("_BNet"));
+    EXPECT_EQ(second.InstanceOf(&b), GameInstanceName("_BNet (2)"));
+
+    while (browser.Next(kQuietMs))
+    {
+    }
+    first.Withdraw(&a);
+    for (auto heard = browser.Next(kQuietMs); heard; heard = browser.Next(kQuietMs))
+    {
+        if (!IsGoodbye(heard->m_message))
+            continue;
+        for (const DnsRecord& record : heard->m_message.m_answers)
+        {
+            EXPECT_TRUE(record.m_name == GameInstanceName("_BNet") ||
+                        record.m_target == GameInstanceName("_BNet"));
+        }
+    }
+    EXPECT_TRUE(second.Announced(&b));
+    EXPECT_EQ(second.InstanceOf(&b), GameInstanceName("_BNet (2)"));
+    EXPECT_TRUE(notices.Texts().empty());
+}
+
+// The clients of one program share its responder; it ends with its last holder.
+TEST(MdnsResponderTest, ClientsOfOneProgramShareOneResponder)
+{
+    CRecordingNotice first;
+    CRecordingNotice second;
+    CMdnsResponder* shared = nullptr;
+    {
+        CSharedMdnsResponder one(first);
+        CSharedMdnsResponder two(second);
+        EXPECT_EQ(&one.Responder(), &two.Responder());
+        shared = &one.Responder();
+        auto three = std::make_unique<CSharedMdnsResponder>(second);
+        EXPECT_EQ(&three->Responder(), shared);
+    }
+    CSharedMdnsResponder again(first);
+    EXPECT_FALSE(again.Responder().Running());
 }

@@ -57,6 +57,14 @@ Bytes Query(std::vector<DnsQuestion> questions, std::uint16_t id = 0)
 
 const MdnsAsker kLoopbackAsker{"127.0.0.1", kMdnsPort, true, true};
 
+// Timings that announce at once, for the tests of what follows the probes.
+MdnsTimings Unprobed()
+{
+    MdnsTimings timings;
+    timings.m_probeCount = 0;
+    return timings;
+}
+
 std::vector<DnsType> Types(const std::vector<DnsRecord>& records)
 {
     std::vector<DnsType> types;
@@ -83,7 +91,7 @@ TEST(MdnsZoneTest, OnlyGamesFrom130OnAreShown)
                 {"not an announcement", {0xF7, 0x1E, 4, 0}, false}};
     for (const auto& row : rows)
     {
-        CMdnsZone zone;
+        CMdnsZone zone(Unprobed());
         EXPECT_EQ(zone.Publish(&kHostA, row.m_announcement, 0, kCreateTime).size(),
                   row.m_shown ? 1u : 0u)
             << row.m_what;
@@ -94,7 +102,7 @@ TEST(MdnsZoneTest, OnlyGamesFrom130OnAreShown)
 
 TEST(MdnsZoneTest, TheAnnouncementHoldsEveryRecordOfTheGame)
 {
-    CMdnsZone zone;
+    CMdnsZone zone(Unprobed());
     const auto sent = zone.Publish(&kHostA, Announcement(10032, "Watch me", 10007), 0, kCreateTime);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].m_address, kMdnsGroup);
@@ -142,7 +150,7 @@ TEST(MdnsZoneTest, TheAnnouncementHoldsEveryRecordOfTheGame)
 
 TEST(MdnsZoneTest, AnnouncesTwiceASecondApartThenRefreshes)
 {
-    MdnsTimings timings;
+    MdnsTimings timings = Unprobed();
     CMdnsZone zone(timings);
     ASSERT_EQ(zone.Publish(&kHostA, Announcement(10030), 5000, kCreateTime).size(), 1u);
     const std::uint64_t second = 5000 + timings.m_secondAnnouncementMs;
@@ -166,7 +174,7 @@ TEST(MdnsZoneTest, AnnouncesTwiceASecondApartThenRefreshes)
 
 TEST(MdnsZoneTest, AGoodbyeRepeatsTheRecordsAtTtlZeroAndEndsEverything)
 {
-    CMdnsZone zone;
+    CMdnsZone zone(Unprobed());
     const auto hello = zone.Publish(&kHostA, Announcement(10100), 0, kCreateTime);
     const auto goodbye = zone.Withdraw(&kHostA);
     ASSERT_EQ(goodbye.size(), 1u);
@@ -278,10 +286,10 @@ TEST(MdnsZoneTest, AnswersEachAskerAndQuestionAsMulticastDnsWants)
          To::kNobody,
          kNone,
          kNone},
-        {"unicast bit",
+        {"unicast bit, to a shared port: multicast",
          {subtype, DnsType::kPtr, kDnsClassIn, true},
          kLoopbackAsker,
-         To::kAsker,
+         To::kGroup,
          kPtr,
          kFollowPtr},
         {"a one-shot asker",
@@ -293,6 +301,18 @@ TEST(MdnsZoneTest, AnswersEachAskerAndQuestionAsMulticastDnsWants)
         {"this machine on its LAN address",
          {subtype, DnsType::kPtr, kDnsClassIn, false},
          ownLanAddress,
+         To::kGroup,
+         kPtr,
+         kFollowPtr},
+        {"this machine on its LAN address, unicast bit",
+         {subtype, DnsType::kPtr, kDnsClassIn, true},
+         ownLanAddress,
+         To::kGroup,
+         kPtr,
+         kFollowPtr},
+        {"this machine on its LAN address, one-shot",
+         {subtype, DnsType::kPtr, kDnsClassIn, false},
+         {"192.168.1.5", 40001, false, true},
          To::kAsker,
          kPtr,
          kFollowPtr},
@@ -305,7 +325,7 @@ TEST(MdnsZoneTest, AnswersEachAskerAndQuestionAsMulticastDnsWants)
     };
     for (const auto& row : rows)
     {
-        CMdnsZone zone;
+        CMdnsZone zone(Unprobed());
         zone.Publish(&kHostA, Announcement(10032), 0, kCreateTime);
         const auto sent = zone.Answer(Query({row.m_question}, 0x4242), row.m_asker, 10000);
         if (row.m_to == To::kNobody)
@@ -340,14 +360,20 @@ TEST(MdnsZoneTest, AnswersEachAskerAndQuestionAsMulticastDnsWants)
 
 TEST(MdnsZoneTest, MulticastAnswersComeAtMostOnceASecondPerGame)
 {
-    MdnsTimings timings;
+    MdnsTimings timings = Unprobed();
     CMdnsZone zone(timings);
     zone.Publish(&kHostA, Announcement(10032), 0, kCreateTime);
     const Bytes ask = Query({{BlizzardServiceName(), DnsType::kPtr, kDnsClassIn, false}});
     const Bytes askUnicast = Query({{BlizzardServiceName(), DnsType::kPtr, kDnsClassIn, true}});
     const std::uint64_t gap = timings.m_multicastGapMs;
     EXPECT_TRUE(zone.Answer(ask, kLoopbackAsker, gap - 1).empty()) << "just announced";
-    EXPECT_EQ(zone.Answer(askUnicast, kLoopbackAsker, gap - 1).size(), 1u) << "unicast is not held";
+    const std::uint64_t quick = timings.m_quickGapMs;
+    EXPECT_TRUE(zone.Answer(askUnicast, kLoopbackAsker, quick - 1).empty());
+    EXPECT_EQ(zone.Answer(askUnicast, kLoopbackAsker, quick).size(), 1u)
+        << "a unicast-response question is answered by multicast after a quarter second";
+    EXPECT_TRUE(zone.Answer(ask, kLoopbackAsker, quick + gap - 1).empty());
+    EXPECT_EQ(zone.Answer(ask, kLoopbackAsker, quick + gap).size(), 1u);
+    zone.Publish(&kHostA, Announcement(10032), 0, kCreateTime);
     EXPECT_EQ(zone.Answer(ask, kLoopbackAsker, gap).size(), 1u);
     EXPECT_TRUE(zone.Answer(ask, kLoopbackAsker, 2 * gap - 1).empty());
     EXPECT_EQ(zone.Answer(ask, kLoopbackAsker, 2 * gap).size(), 1u);
@@ -355,7 +381,7 @@ TEST(MdnsZoneTest, MulticastAnswersComeAtMostOnceASecondPerGame)
 
 TEST(MdnsZoneTest, MalformedAndForeignMessagesGetNoAnswer)
 {
-    CMdnsZone zone;
+    CMdnsZone zone(Unprobed());
     zone.Publish(&kHostA, Announcement(10032), 0, kCreateTime);
     Bytes good = Query({{BlizzardServiceName(), DnsType::kPtr, kDnsClassIn, false}});
     Bytes response = good;
@@ -371,7 +397,7 @@ TEST(MdnsZoneTest, MalformedAndForeignMessagesGetNoAnswer)
 
 TEST(MdnsZoneTest, TwoHostsShowTwoInstancesEvenWithOneName)
 {
-    CMdnsZone zone;
+    CMdnsZone zone(Unprobed());
     zone.Publish(&kHostA, Announcement(10032, "Same", 10000), 0, kCreateTime);
     zone.Publish(&kHostB, Announcement(10100, "Same", 10001), 0, kCreateTime);
     EXPECT_EQ(zone.InstanceOf(&kHostA), GameInstanceName("_Same"));
@@ -386,7 +412,7 @@ TEST(MdnsZoneTest, TwoHostsShowTwoInstancesEvenWithOneName)
     EXPECT_NE(targets[0], targets[1]);
     const auto one = zone.Answer(
         Query({{GameSubtypeName(kProductFrozenThrone, 10100), DnsType::kPtr, kDnsClassIn, true}}),
-        kLoopbackAsker, 10000);
+        kLoopbackAsker, 10000 + MdnsTimings{}.m_quickGapMs);
     ASSERT_EQ(one.size(), 1u);
     EXPECT_EQ(Decode(one[0]).m_answers.at(0).m_target, GameInstanceName("_Same (2)"));
 
@@ -399,7 +425,7 @@ TEST(MdnsZoneTest, TwoHostsShowTwoInstancesEvenWithOneName)
 
 TEST(MdnsZoneTest, PublishingAgainAnnouncesWithoutAGoodbyeUnlessTheNamesChange)
 {
-    CMdnsZone zone;
+    CMdnsZone zone(Unprobed());
     zone.Publish(&kHostA, Announcement(10032, "One", 10000), 0, kCreateTime);
     const auto again = zone.Publish(&kHostA, Announcement(10032, "One", 10000), 500, kCreateTime);
     ASSERT_EQ(again.size(), 1u);
@@ -415,4 +441,175 @@ TEST(MdnsZoneTest, PublishingAgainAnnouncesWithoutAGoodbyeUnlessTheNamesChange)
     ASSERT_EQ(older.size(), 1u) << "a 1.26 game is withdrawn";
     EXPECT_EQ(Decode(older[0]).m_answers.at(0).m_ttl, 0u);
     EXPECT_EQ(zone.GameCount(), 0u);
+}
+
+namespace
+{
+
+// What one zone sends, as another zone of this machine hears it.
+std::vector<MdnsDatagram> Deliver(const std::vector<MdnsDatagram>& sent, CMdnsZone& to,
+                                  std::uint64_t nowMs)
+{
+    std::vector<MdnsDatagram> replies;
+    for (const MdnsDatagram& datagram : sent)
+    {
+        auto more = to.Answer(datagram.m_bytes, kLoopbackAsker, nowMs);
+        replies.insert(replies.end(), more.begin(), more.end());
+    }
+    return replies;
+}
+
+bool IsProbeOf(const MdnsDatagram& datagram, const DnsName& instance)
+{
+    const DnsMessage message = Decode(datagram);
+    return !message.IsResponse() && message.m_questions.size() == 1 &&
+           message.m_questions[0].m_name == instance &&
+           message.m_questions[0].m_type == DnsType::kAny && message.m_authorities.size() == 3;
+}
+
+} // namespace
+
+// A name is probed three times a quarter second apart before it is announced, and nothing is
+// answered for it meanwhile; withdrawn then, it goes without a goodbye.
+TEST(MdnsZoneTest, ProbesThriceBeforeAnnouncing)
+{
+    CMdnsZone zone;
+    const DnsName instance = GameInstanceName("_Watch me");
+    const auto first = zone.Publish(&kHostA, Announcement(10032), 0, kCreateTime);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].m_address, kMdnsGroup);
+    EXPECT_TRUE(IsProbeOf(first[0], instance));
+    for (const DnsRecord& record : Decode(first[0]).m_authorities)
+        EXPECT_FALSE(record.m_cacheFlush) << "no cache flush in a probe's authority section";
+    EXPECT_FALSE(zone.Announced(&kHostA));
+    EXPECT_TRUE(zone.Answer(Query({{BlizzardServiceName(), DnsType::kPtr, kDnsClassIn, false}}),
+                            kLoopbackAsker, 100)
+                    .empty())
+        << "no answer before the name is won";
+    EXPECT_EQ(zone.NextDueMs(), 250u);
+    EXPECT_TRUE(zone.Due(249).empty());
+    for (const std::uint64_t at : {250u, 500u})
+    {
+        const auto probe = zone.Due(at);
+        ASSERT_EQ(probe.size(), 1u);
+        EXPECT_TRUE(IsProbeOf(probe[0], instance));
+    }
+    EXPECT_TRUE(Deliver(first, zone, 600).empty()) << "our own probe, come back";
+    const auto announced = zone.Due(750);
+    ASSERT_EQ(announced.size(), 1u);
+    EXPECT_EQ(Decode(announced[0]).m_answers.size(), MdnsGame::kRecordCount - 1);
+    EXPECT_TRUE(zone.Announced(&kHostA));
+    EXPECT_EQ(zone.NextDueMs(), 1750u);
+    EXPECT_TRUE(Deliver(announced, zone, 800).empty()) << "our own announcement, come back";
+    EXPECT_TRUE(zone.Announced(&kHostA));
+    zone.AnnounceAgain(800); // an interface came up
+    EXPECT_EQ(zone.Due(800).size(), 1u);
+    EXPECT_EQ(zone.NextDueMs(), 1800u) << "and the second a second later";
+
+    zone.Publish(&kHostB, Announcement(10032, "Other", 10001), 900, kCreateTime);
+    EXPECT_TRUE(zone.Withdraw(&kHostB).empty()) << "no goodbye for a name not won";
+    EXPECT_EQ(zone.Withdraw(&kHostA).size(), 1u);
+}
+
+// Another program that shows the name already answers the probe: the newcomer takes
+// " (2)", and the goodbyes of each name only ever the names' own.
+TEST(MdnsZoneTest, AProgramThatHoldsTheNameMakesTheNewcomerRename)
+{
+    CMdnsZone first;
+    CMdnsZone second;
+    for (std::uint64_t at : {0u, 250u, 500u})
+        at == 0 ? (void)first.Publish(&kHostA, Announcement(10032, "BNet", 10000), 0, kCreateTime)
+                : (void)first.Due(at);
+    first.Due(750);
+    ASSERT_TRUE(first.Announced(&kHostA));
+
+    auto probe = second.Publish(&kHostB, Announcement(10032, "BNet", 10001), 2000, kCreateTime);
+    const auto defence = Deliver(probe, first, 2000);
+    ASSERT_EQ(defence.size(), 1u) << "the holder answers a probe at once";
+    EXPECT_EQ(defence[0].m_address, kMdnsGroup);
+    const auto renamed = Deliver(defence, second, 2001);
+    ASSERT_EQ(renamed.size(), 1u);
+    EXPECT_TRUE(IsProbeOf(renamed[0], GameInstanceName("_BNet (2)")));
+    EXPECT_EQ(second.InstanceOf(&kHostB), GameInstanceName("_BNet (2)"));
+    EXPECT_TRUE(Deliver(renamed, first, 2002).empty());
+    for (const std::uint64_t at : {2251u, 2501u})
+        EXPECT_TRUE(Deliver(second.Due(at), first, at).empty());
+    const auto shown = second.Due(2751);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(second.Announced(&kHostB));
+    EXPECT_TRUE(Deliver(shown, first, 2752).empty());
+    EXPECT_TRUE(first.Announced(&kHostA)) << "another instance is no conflict";
+
+    const auto goodbye = first.Withdraw(&kHostA);
+    ASSERT_EQ(goodbye.size(), 1u);
+    for (const DnsRecord& record : Decode(goodbye[0]).m_answers)
+        EXPECT_TRUE(record.m_name == GameInstanceName("_BNet") ||
+                    record.m_target == GameInstanceName("_BNet"));
+    EXPECT_TRUE(Deliver(goodbye, second, 3000).empty());
+    EXPECT_TRUE(second.Announced(&kHostB));
+}
+
+// Two programs that probe one name at once: the later SRV data wins (RFC 6762 section 8.2);
+// the other waits a second, probes again, is answered and renames.
+TEST(MdnsZoneTest, ASimultaneousProbeIsDecidedByTheSrvData)
+{
+    CMdnsZone lower;  // port 10000
+    CMdnsZone higher; // port 10001
+    const auto a = lower.Publish(&kHostA, Announcement(10032, "BNet", 10000), 0, kCreateTime);
+    const auto b = higher.Publish(&kHostB, Announcement(10032, "BNet", 10001), 0, kCreateTime);
+    EXPECT_TRUE(Deliver(b, lower, 10).empty());
+    EXPECT_TRUE(Deliver(a, higher, 10).empty());
+    EXPECT_EQ(lower.NextDueMs(), 1010u) << "the loser defers a second";
+    EXPECT_EQ(higher.NextDueMs(), 250u);
+    higher.Due(250);
+    higher.Due(500);
+    ASSERT_EQ(higher.Due(750).size(), 1u);
+    EXPECT_TRUE(higher.Announced(&kHostB));
+    const auto again = lower.Due(1010);
+    ASSERT_EQ(again.size(), 1u);
+    const auto renamed = Deliver(Deliver(again, higher, 1010), lower, 1011);
+    ASSERT_EQ(renamed.size(), 1u);
+    EXPECT_TRUE(IsProbeOf(renamed[0], GameInstanceName("_BNet (2)")));
+}
+
+// A name announced by another program later (section 9): probed again, no goodbye meanwhile,
+// and renamed when the other answers for it.
+TEST(MdnsZoneTest, ALaterConflictProbesAgainWithoutAGoodbye)
+{
+    CMdnsZone zone(Unprobed());
+    CMdnsZone other(Unprobed());
+    zone.Publish(&kHostA, Announcement(10032, "BNet", 10000), 0, kCreateTime);
+    const auto theirs = other.Publish(&kHostB, Announcement(10032, "BNet", 10001), 0, kCreateTime);
+    ASSERT_TRUE(zone.Announced(&kHostA));
+    const auto probe = Deliver(theirs, zone, 100);
+    ASSERT_EQ(probe.size(), 1u);
+    EXPECT_TRUE(IsProbeOf(probe[0], GameInstanceName("_BNet")));
+    EXPECT_FALSE(zone.Announced(&kHostA));
+    // The other program answers the probe: renamed.
+    const auto renamed = Deliver(Deliver(probe, other, 400), zone, 400);
+    ASSERT_EQ(renamed.size(), 1u);
+    EXPECT_TRUE(IsProbeOf(renamed[0], GameInstanceName("_BNet (2)")));
+    EXPECT_TRUE(zone.Withdraw(&kHostA).empty()) << "no goodbye for another program's name";
+}
+
+// Responses that are no conflict: a goodbye, our own SRV, and another program's SRV of
+// another name.
+TEST(MdnsZoneTest, ResponsesThatAreNoConflict)
+{
+    CMdnsZone zone(Unprobed());
+    const auto ours = zone.Publish(&kHostA, Announcement(10032, "BNet", 10000), 0, kCreateTime);
+    CMdnsZone other(Unprobed());
+    other.Publish(&kHostB, Announcement(10032, "BNet", 10001), 0, kCreateTime);
+    const auto goodbye = other.Withdraw(&kHostB);
+    const auto elsewhere =
+        other.Publish(&kHostB, Announcement(10032, "Other", 10001), 0, kCreateTime);
+    for (const auto* sent : {&ours, &goodbye, &elsewhere})
+        EXPECT_TRUE(Deliver(*sent, zone, 100).empty());
+    EXPECT_TRUE(zone.Announced(&kHostA));
+    const MdnsAsker lanAsker{"192.168.1.20", kMdnsPort, false, false};
+    const auto conflicting = CMdnsZone(Unprobed()).Publish(
+        &kHostB, Announcement(10032, "BNet", 10002), 0, kCreateTime);
+    EXPECT_TRUE(zone.Answer(conflicting[0].m_bytes, lanAsker, 200).empty())
+        << "another machine's records are not heard";
+    EXPECT_TRUE(zone.Announced(&kHostA));
 }
