@@ -350,6 +350,21 @@ std::vector<LocalInterfaceAddress> LocalIPv4Addresses()
     return addresses;
 }
 
+namespace
+{
+
+// Joins (IP_ADD_MEMBERSHIP) or leaves (IP_DROP_MEMBERSHIP) a group on one interface.
+bool ChangeMembership(int fd, int option, const std::string& group,
+                      const std::string& interfaceAddress)
+{
+    ip_mreq request{};
+    return fd >= 0 && ::inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
+           ::inet_pton(AF_INET, interfaceAddress.c_str(), &request.imr_interface) == 1 &&
+           ::setsockopt(fd, IPPROTO_IP, option, &request, sizeof request) == 0;
+}
+
+} // namespace
+
 CMulticastSocket::Error CMulticastSocket::Open(std::uint16_t port, int multicastTtl)
 {
     Close();
@@ -391,11 +406,8 @@ std::uint16_t CMulticastSocket::LocalPort() const { return BoundPort(m_fd.load()
 
 bool CMulticastSocket::LeaveGroup(const std::string& group, const std::string& interfaceAddress)
 {
-    ip_mreq request{};
-    const int fd = m_fd.load(std::memory_order_acquire);
-    return fd >= 0 && inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
-           inet_pton(AF_INET, interfaceAddress.c_str(), &request.imr_interface) == 1 &&
-           ::setsockopt(fd, IPPROTO_IP, IP_DROP_MEMBERSHIP, &request, sizeof request) == 0;
+    return ChangeMembership(m_fd.load(std::memory_order_acquire), IP_DROP_MEMBERSHIP, group,
+                            interfaceAddress);
 }
 
 bool CMulticastSocket::SetMulticastTtl(int ttl)
@@ -415,11 +427,8 @@ void CMulticastSocket::Wake()
 
 bool CMulticastSocket::JoinGroup(const std::string& group, const std::string& interfaceAddress)
 {
-    ip_mreq request{};
-    const int fd = m_fd.load(std::memory_order_acquire);
-    return fd >= 0 && inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
-           inet_pton(AF_INET, interfaceAddress.c_str(), &request.imr_interface) == 1 &&
-           ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
+    return ChangeMembership(m_fd.load(std::memory_order_acquire), IP_ADD_MEMBERSHIP, group,
+                            interfaceAddress);
 }
 
 bool CMulticastSocket::SetMulticastInterface(const std::string& interfaceAddress)

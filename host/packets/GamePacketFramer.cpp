@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "host/packets/GamePacket.h"
 #include "host/packets/PlayPackets.h"
@@ -29,16 +30,15 @@ enum class Shape
 constexpr std::size_t kTimeSlotBareSize = 6;     // head and interval: no actions, no checksum
 constexpr std::size_t kTimeSlotBlocksOffset = 8; // head, interval and checksum
 constexpr std::size_t kActionBlockHeadSize = 3;  // player id, u16 length
-constexpr std::size_t kPingSize = 8;             // head, u32 tick
-constexpr std::size_t kPlayerLeaveSize = 9;      // head, player id, u32 reason
-constexpr std::size_t kPlayerLoadedSize = 5;     // head, player id
-constexpr std::size_t kStopLagSize = 9;          // head, player id, u32 time lagged
 constexpr std::size_t kStartLagEntrySize = 5;    // per lagging player: id, u32 time lagged
 
-Shape FixedShape(std::size_t length, std::size_t size)
-{
-    return length == size ? Shape::kFits : Shape::kBroken;
-}
+// The packets of one size that a game takes from its host while it plays.
+constexpr std::array<std::pair<GamePacketType, std::size_t>, 4> kFixedSizePackets = {{
+    {GamePacketType::kPingFromHost, 8},      // head, u32 tick
+    {GamePacketType::kPlayerLeaveOthers, 9}, // head, player id, u32 reason
+    {GamePacketType::kGameLoadedOthers, 5},  // head, player id
+    {GamePacketType::kStopLag, 9},           // head, player id, u32 time lagged
+}};
 
 // 0x0C and 0x48: the interval alone, or the interval, the checksum and action blocks
 // (u8 player id, u16 length, actions) that end exactly at the packet's end.
@@ -66,7 +66,8 @@ Shape StartLagShape(std::span<const std::uint8_t> data, std::size_t length)
 {
     if (data.size() <= kGamePacketHeadSize)
         return Shape::kNeedMore;
-    return FixedShape(length, kGamePacketHeadSize + 1 + kStartLagEntrySize * data[4]);
+    const std::size_t size = kGamePacketHeadSize + 1 + kStartLagEntrySize * data[4];
+    return length == size ? Shape::kFits : Shape::kBroken;
 }
 
 // 0x0F: judged whole by the strict parser; before that only its receiver count.
@@ -79,31 +80,15 @@ Shape ChatShape(std::span<const std::uint8_t> data, std::size_t length)
     return ParseChatFromHost(data.first(length)) ? Shape::kFits : Shape::kBroken;
 }
 
-// The packets a game takes from its host while it plays.
-constexpr std::array kStreamTypes = {
-    GamePacketType::kPingFromHost,     GamePacketType::kPlayerLeaveOthers,
-    GamePacketType::kGameLoadedOthers, GamePacketType::kIncomingAction,
-    GamePacketType::kIncomingAction2,  GamePacketType::kChatFromHost,
-    GamePacketType::kStartLag,         GamePacketType::kStopLag,
-};
-
-bool KnownStreamType(std::uint8_t type)
-{
-    return std::find(kStreamTypes.begin(), kStreamTypes.end(), static_cast<GamePacketType>(type)) !=
-           kStreamTypes.end();
-}
-
-// Only for the types KnownStreamType takes, given the head.
+// Given the head; a type that no game in play takes is broken.
 Shape StreamPacketShape(std::span<const std::uint8_t> data, std::size_t length)
 {
-    switch (static_cast<GamePacketType>(data[1]))
+    const auto type = static_cast<GamePacketType>(data[1]);
+    for (const auto& [fixedType, size] : kFixedSizePackets)
+        if (type == fixedType)
+            return length == size ? Shape::kFits : Shape::kBroken;
+    switch (type)
     {
-    case GamePacketType::kPingFromHost:
-        return FixedShape(length, kPingSize);
-    case GamePacketType::kPlayerLeaveOthers:
-        return FixedShape(length, kPlayerLeaveSize);
-    case GamePacketType::kGameLoadedOthers:
-        return FixedShape(length, kPlayerLoadedSize);
     case GamePacketType::kIncomingAction:
     case GamePacketType::kIncomingAction2:
         return TimeSlotShape(data, length);
@@ -111,8 +96,6 @@ Shape StreamPacketShape(std::span<const std::uint8_t> data, std::size_t length)
         return ChatShape(data, length);
     case GamePacketType::kStartLag:
         return StartLagShape(data, length);
-    case GamePacketType::kStopLag:
-        return FixedShape(length, kStopLagSize);
     default:
         return Shape::kBroken;
     }
@@ -142,12 +125,8 @@ GameFrame FrameGamePacket(std::span<const std::uint8_t> data)
 
 GameFrame FrameStreamPacket(std::span<const std::uint8_t> data)
 {
-    if (data.size() < 2 || data[0] != kGamePacketSignature)
+    if (data.size() < kGamePacketHeadSize || data[0] != kGamePacketSignature)
         return FrameGamePacket(data);
-    if (!KnownStreamType(data[1]))
-        return Junk(data);
-    if (data.size() < kGamePacketHeadSize)
-        return {};
     const std::size_t length = static_cast<std::size_t>(data[2] | (data[3] << 8));
     if (length < kGamePacketHeadSize)
         return Junk(data);
