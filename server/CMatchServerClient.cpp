@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "host/CLocalGameHost.h"
-#include "platform/ByteReader.h"
 #include "platform/Clock.h"
 #include "server/MatchServerMessages.h"
 
@@ -91,12 +90,10 @@ void CMatchServerClient::OnReplayHeader(std::span<const std::uint8_t> payload)
     {
         // A header of the wrong size still begins with the match id: the refusal can name it,
         // as it names the match of a header that the game cannot take.
-        CByteReader reader(payload);
-        const std::uint32_t matchId = reader.U32();
-        if (reader.Ok())
-            m_hosts.RefuseHeader(matchId, "it is " + std::to_string(reader.Remaining()) +
-                                              " bytes long instead of " +
-                                              std::to_string(kReplayHeaderSize));
+        if (const auto matchId = ReplayHeaderReplyMatchId(payload))
+            m_hosts.RefuseHeader(*matchId, "it is " + std::to_string(payload.size() - 4) +
+                                               " bytes long instead of " +
+                                               std::to_string(kReplayHeaderSize));
     }
     if (!reply || m_hosts.TakeHeader(reply->m_matchId, reply->m_header) ==
                       CHostTable::HeaderOutcome::kRefused)

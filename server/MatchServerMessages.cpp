@@ -237,6 +237,15 @@ std::optional<ReplayHeaderReply> ParseReplayHeaderReply(std::span<const std::uin
     return reply;
 }
 
+std::optional<std::uint32_t> ReplayHeaderReplyMatchId(std::span<const std::uint8_t> payload)
+{
+    CByteReader reader(payload);
+    const std::uint32_t matchId = reader.U32();
+    if (!reader.Ok())
+        return std::nullopt;
+    return matchId;
+}
+
 // Offset     Width  Field
 // 0          4      match id
 // 4          4      stream offset of the first data byte

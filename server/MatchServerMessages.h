@@ -92,6 +92,9 @@ std::size_t MatchRecordExtent(std::span<const std::uint8_t> payload);
 std::optional<MatchStats> ParseMatchStats(std::span<const std::uint8_t> payload);
 // Exactly the match id and kReplayHeaderSize header bytes.
 std::optional<ReplayHeaderReply> ParseReplayHeaderReply(std::span<const std::uint8_t> payload);
+// The match id that begins a header reply of any size, so that a refusal can name the match;
+// nothing when the payload is too short to hold one.
+std::optional<std::uint32_t> ReplayHeaderReplyMatchId(std::span<const std::uint8_t> payload);
 // The data must lie inside the payload; the match length is read from its last two bytes.
 std::optional<GameDataChunk> ParseGameDataChunk(std::span<const std::uint8_t> payload);
 
