@@ -123,9 +123,7 @@ std::vector<MdnsDatagram> CMdnsZone::Publish(const void* key,
     Entry entry;
     entry.m_gameName = info->m_gameName;
     entry.m_createTime = createTime;
-    const std::string label = UniqueLabel(info->m_gameName, key, entry.m_suffix);
-    entry.m_game = BuildMdnsGame(*info, label, createTime, ++m_messageCount);
-    m_ownSrvData.insert(SrvData(entry.m_game.m_records[MdnsGame::kSrv]));
+    Name(key, entry, *info);
     Entry& shown = m_games.insert_or_assign(key, std::move(entry)).first->second;
     shown.m_probing = m_timings.m_probeCount > 0;
     auto first = shown.m_probing ? Probe(shown, nowMs) : Announcement(shown, nowMs);
@@ -232,16 +230,26 @@ std::vector<MdnsDatagram> CMdnsZone::Probe(Entry& entry, std::uint64_t nowMs)
     return ToGroup(probe);
 }
 
-std::vector<MdnsDatagram> CMdnsZone::Rename(const void* key, Entry& entry, std::uint64_t nowMs)
+void CMdnsZone::Name(const void* key, Entry& entry, const GameInfoFields& info)
 {
-    ++entry.m_suffix;
     const std::string label = UniqueLabel(entry.m_gameName, key, entry.m_suffix);
-    entry.m_game =
-        BuildMdnsGame(entry.m_game.m_info, label, entry.m_createTime, ++m_messageCount);
+    entry.m_game = BuildMdnsGame(info, label, entry.m_createTime, ++m_messageCount);
     m_ownSrvData.insert(SrvData(entry.m_game.m_records[MdnsGame::kSrv]));
+}
+
+std::vector<MdnsDatagram> CMdnsZone::ProbeAgain(Entry& entry, std::uint64_t nowMs)
+{
     entry.m_probing = true;
     entry.m_probes = 0;
     return Probe(entry, nowMs);
+}
+
+std::vector<MdnsDatagram> CMdnsZone::Rename(const void* key, Entry& entry, std::uint64_t nowMs)
+{
+    ++entry.m_suffix;
+    const GameInfoFields info = entry.m_game.m_info; // the records it is built from go
+    Name(key, entry, info);
+    return ProbeAgain(entry, nowMs);
 }
 
 std::vector<MdnsDatagram> CMdnsZone::TakeResponse(const DnsMessage& response, std::uint64_t nowMs)
@@ -264,9 +272,7 @@ std::vector<MdnsDatagram> CMdnsZone::TakeResponse(const DnsMessage& response, st
                 {
                     // Announced by another program later (section 9): probe again, and the
                     // tie or the other's answer decides who keeps it.
-                    entry.m_probing = true;
-                    entry.m_probes = 0;
-                    probe = Probe(entry, nowMs);
+                    probe = ProbeAgain(entry, nowMs);
                 }
                 out.insert(out.end(), probe.begin(), probe.end());
             }

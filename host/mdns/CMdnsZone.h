@@ -133,6 +133,10 @@ private:
                             std::uint32_t& suffix) const;
     std::vector<MdnsDatagram> Announcement(Entry& entry, std::uint64_t nowMs);
     std::vector<MdnsDatagram> Probe(Entry& entry, std::uint64_t nowMs);
+    // Gives the entry its unique label and the records of the game under it.
+    void Name(const void* key, Entry& entry, const GameInfoFields& info);
+    // Back to probing its name, from the first probe, which goes out at once.
+    std::vector<MdnsDatagram> ProbeAgain(Entry& entry, std::uint64_t nowMs);
     // Renames the entry (its next suffix) and probes the new name at once.
     std::vector<MdnsDatagram> Rename(const void* key, Entry& entry, std::uint64_t nowMs);
     // Conflicts that a response of another program shows.

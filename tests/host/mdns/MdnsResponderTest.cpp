@@ -345,7 +345,7 @@ TEST(MdnsResponderTest, AGroupThatCannotBeJoinedIsToldOnce)
 
 // An asker that shares port 5353 and joined the group before the responder opened is answered
 // by multicast whichever way it asks: a unicast datagram to the shared port would reach one of
-// its sockets only (issue 30's first finding). A one-shot asker gets its unicast answer.
+// its sockets only. A one-shot asker gets its unicast answer.
 TEST(MdnsResponderTest, AnAskerThatSharesThePortIsAnsweredEitherWay)
 {
     SKIP_OUTSIDE_THE_NAMESPACE();
