@@ -62,8 +62,6 @@ GameRead CGameSession::AwaitJoinRequest()
 void CGameSession::End()
 {
     SignalStop();
-    m_gate.Release();
-    m_feed.JoinReadWatch();
     m_connection.DrainUntilClosed(m_clock, m_timings.m_stopWaitMs);
 }
 
@@ -147,7 +145,7 @@ HostResult CGameSession::RunLobby()
             continue;
         if (read.Closed())
             return LoseConnection();
-        const HostResult result = m_commands.HandleGamePacket(read);
+        const HostResult result = m_commands.Handle(read).m_result;
         if (result == HostResult::kForceStart)
             return result;
         if (result == HostResult::kStartRequested)
@@ -179,9 +177,6 @@ HostResult CGameSession::StartGame()
     if (!SendToGame(std::span<const std::uint8_t>(m_loadedBatch.data(), m_loadedBatchLength)))
         return LoseConnection();
     SendGameChat(m_header.Text(ReplayHeader::kSloganOffset, ReplayHeader::kSloganSize));
-    m_gate.Acquire();
-    if (!m_feed.StartReadWatch())
-        return LoseConnection();
     m_inGame.store(1);
     return HostResult::kContinue;
 }
@@ -254,14 +249,9 @@ void CGameSession::SendLeaveAck()
     SignalStop();
 }
 
-HostResult CGameSession::HandleGamePacket(GameRead read)
+PacketOutcome CGameSession::HandleGamePacket(const GameRead& read)
 {
-    return m_commands.HandleGamePacket(read);
-}
-
-HostResult CGameSession::HandleHeldPacket(const GameRead& read)
-{
-    return m_commands.HandleHeldPacket(read);
+    return m_commands.Handle(read);
 }
 
 void CGameSession::PostServerLine(std::string line)
@@ -314,8 +304,9 @@ HostStatus CGameSession::Status() const
     status.m_inGame = InGame();
     status.m_gameTimeMs = m_feed.GameTimeMs();
     status.m_speed = m_feed.ShownLevel();
+    status.m_state = m_feed.State();
     status.m_paused = m_feed.Paused();
-    status.m_buffering = m_feed.Buffering();
+    status.m_buffering = WaitsForData(status.m_state);
     status.m_bufferedAheadMs = m_feed.HeldAheadMs();
     status.m_liveDelaySeconds = m_feed.LiveDelay();
     return status;

@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "host/CFeedGate.h"
 #include "host/CGameConnection.h"
 #include "host/CHostCommands.h"
 #include "host/CHostFeed.h"
@@ -33,8 +32,6 @@ class ISessionHost
 {
 public:
     virtual ~ISessionHost() = default;
-    // Marks the calling thread as one of the host's, which the host's Stop must not join.
-    virtual void EnterHostThread() const = 0;
     // Sends the viewer's rating unless this match has been rated before (in any session);
     // false when it has.
     virtual bool RateOnce(std::uint8_t rating) = 0;
@@ -43,14 +40,13 @@ public:
     virtual void SessionStopping() = 0;
 };
 
-// One game connected to a host, from its join request to its end: the connection, the feed
-// gate, where the feed stands in the stream (read position, speed, game time, pause), the lines
-// set aside and the session's flags. The host keeps the stream buffer and the header; the
-// session reads them.
+// One game connected to a host, from its join request to its end: the connection, the lobby,
+// the feed (which keeps where play stands) and the commands, the news owed to the viewer and
+// the session's flags. The host keeps the stream buffer and the header; the session reads them.
 //
-// Threads: the host's accept thread runs the session (Run) and its lobby and feed; the feed's
-// read-watch thread steps in while that thread is parked in a watched read; the owner's
-// threads only post news (PostServerLine, EndForLostServer) and read the status.
+// Threads: the host's accept thread runs the session (Run), its lobby and its feed, and nothing
+// else steps the feed; the owner's threads only post news (PostServerLine, EndForLostServer,
+// SetServerLinkLost), send chat lines, and read the status.
 //
 // The session owns and wires its parts: the feed and the commands get the parts they use, and
 // report back through IFeedSession and ICommandSession; the commands act on play through the
@@ -74,9 +70,8 @@ public:
     // A connection that never asked to join: the session is undone.
     void Abandon();
     HostResult Run(const GameRead& join);
-    // After Run: joins the session's threads and lets the game close its side.
+    // After Run: lets the game close its side.
     void End();
-    void JoinThreads() { m_feed.JoinReadWatch(); }
     bool Active() const { return m_active.load() != 0; }
 
     // Sets the session's end and stops feeding; what every end of a session does.
@@ -105,6 +100,9 @@ public:
     // Reads one packet whose content does not matter, except that a leave is acknowledged.
     // With keepViewerLines, a viewer's line read instead is set aside and the read repeated.
     HostResult DiscardNextPacket(bool keepViewerLines = false) override;
+    // The owner's word on the server's link: lost and not back yet, or back.
+    void SetServerLinkLost(bool lost) { m_serverLinkLost.store(lost); }
+    bool ServerLinkLost() const override { return m_serverLinkLost.load(); }
 
     // News from the owner's threads, told by the session's thread at its next pause.
     void PostServerLine(std::string line);
@@ -116,10 +114,8 @@ public:
     void TellServerNews(bool quietEmpty = false) override;
 
     // What the game sends during play goes to the commands.
-    HostResult HandleGamePacket(GameRead read) override;
-    HostResult HandleHeldPacket(const GameRead& read) override;
+    PacketOutcome HandleGamePacket(const GameRead& read) override;
     bool RateOnce(std::uint8_t rating) override { return m_host.RateOnce(rating); }
-    void EnterHostThread() override { m_host.EnterHostThread(); }
 
     // The game has started and the feed runs.
     bool InGame() const override { return m_inGame.load() != 0; }
@@ -132,13 +128,12 @@ public:
     bool ReplayPending() const { return m_replayFromMs.load() != kNoReplay; }
     std::optional<std::uint64_t> TakeReplayTarget();
 
-    std::uint32_t OverlappingSteps() const { return m_gate.Overlaps(); }
     // Where the feed stands; any thread (the values of its last step).
     std::uint32_t ReadPos() const { return m_feed.ReadPos(); }
     std::uint32_t GameTimeMs() const { return m_feed.GameTimeMs(); }
     std::uint8_t Speed() const { return m_feed.Speed(); }
 
-    // The session's part of the host's status: game time, speed, pause, buffering, delay.
+    // The session's part of the host's status: game time, speed, the feed's state, delay.
     HostStatus Status() const override;
 
 private:
@@ -161,9 +156,11 @@ private:
     IClock& m_clock;
     const HostTimings& m_timings;
 
+    // Written by the session thread and the owner's threads (the server's news), read by any.
     std::atomic<std::uint32_t> m_active{0}; // a game is connected and the session runs
     std::atomic<std::uint32_t> m_inGame{0};
     std::atomic<std::uint32_t> m_serverGone{0};
+    std::atomic<bool> m_serverLinkLost{false};
     std::atomic<bool> m_leaveAckSent{false};
     std::atomic<std::uint64_t> m_replayFromMs{kNoReplay};
     // This session's start: the game time taken from a /back at Begin, if any.
@@ -171,17 +168,16 @@ private:
 
     CEvent m_stopEvent{CEvent::Kind::kManualReset};
     CGameConnection m_connection;
-    CFeedGate m_gate;
 
     std::array<std::uint8_t, kLoadedBatchCapacity> m_loadedBatch{};
     std::uint8_t m_loadedBatchLength = 0;
 
-    std::mutex m_serverLinesMutex; // guards m_serverLines
+    std::mutex m_serverLinesMutex; // guards m_serverLines: the owner's threads add, the session takes
     std::vector<std::string> m_serverLines;
 
-    CHostFeed m_feed{*this,   m_stream,  m_connection, m_gate, m_stopEvent,
-                     m_clock, m_timings, m_header,     m_owner};
-    CHostCommands m_commands{*this, m_feed, m_connection, m_stream, m_header, m_owner};
+    CHostFeed m_feed{*this, m_stream, m_connection, m_stopEvent, m_clock, m_timings, m_header,
+                     m_owner};
+    CHostCommands m_commands{*this, m_feed, m_stream, m_header, m_owner};
 };
 
 } // namespace velt

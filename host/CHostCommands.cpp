@@ -128,20 +128,7 @@ const CHostCommands::Row& CHostCommands::Lookup(std::string_view command)
     return *std::find_if(std::begin(kTable), std::end(kTable), matches);
 }
 
-HostResult CHostCommands::HandleGamePacket(GameRead read)
-{
-    for (;;)
-    {
-        const Exit exit = HandleOne(read);
-        if (!exit.m_follow)
-            return exit.m_result;
-        read = m_connection.Next();
-        if (read.Closed())
-            return m_session.LoseConnection();
-    }
-}
-
-CHostCommands::Exit CHostCommands::HandleOne(const GameRead& read)
+CHostCommands::Exit CHostCommands::Handle(const GameRead& read)
 {
     if (read.m_status != GameRead::Status::kPacket)
         return Return(HostResult::kContinue);
@@ -300,20 +287,8 @@ CHostCommands::Exit CHostCommands::SyncUp(const Context& context)
 
 CHostCommands::Exit CHostCommands::FastForward(std::uint64_t targetMs)
 {
-    // Typed while the game is halted: the jump follows once the halt is over.
-    if (m_play.Halted())
-    {
-        m_play.JumpWhenHaltEnds(targetMs);
-        return Return(HostResult::kContinue);
-    }
-    // The keepalive of the current time slot is still unread; a line typed meanwhile is kept.
-    // Typed while the game is held, no slot of the stream is in flight and none is owed: a read
-    // for it would wait for ever.
-    HostResult result = HostResult::kContinue;
-    if (m_play.SlotsInFlight() > 0)
-        result = m_session.DiscardNextPacket(true);
-    if (!EndsSession(result))
-        result = m_play.FastForwardToTime(targetMs, false);
+    // The jump takes the keepalive that the step waited for: the step is over.
+    const HostResult result = m_play.JumpForward(targetMs);
     return Return(EndsSession(result) ? result : HostResult::kContinue);
 }
 
@@ -336,8 +311,7 @@ CHostCommands::Exit CHostCommands::SyncDown(const Context& context)
     if (halt > 0)
         m_stream.LeaveLiveEdge();
     const HostResult result = m_play.HaltFor(static_cast<std::uint32_t>(halt));
-    // Paused or a speed chosen during the halt: the step ends, as after such a command.
-    return EndsSession(result) || result == HostResult::kSpeedChanged ? Return(result) : Follow();
+    return EndsSession(result) ? Return(result) : Follow();
 }
 
 CHostCommands::Exit CHostCommands::InGameOnly(const Context& context)
@@ -383,14 +357,14 @@ CHostCommands::Exit CHostCommands::Speed(const Context& context)
 CHostCommands::Exit CHostCommands::ChangeSpeed(const Context& context, std::uint8_t level,
                                                std::string_view reply)
 {
-    const HostResult result = m_play.SetSpeed(level);
+    const HostResult result = m_play.ChooseSpeed(level);
     if (EndsSession(result))
         return Return(result);
     if (reply.empty())
         CurrentSpeed(context);
     else
         Reply(context, reply);
-    return Return(HostResult::kSpeedChanged);
+    return Follow();
 }
 
 void CHostCommands::CurrentSpeed(const Context& context)
@@ -408,13 +382,6 @@ CHostCommands::Exit CHostCommands::Bad(const Context& context)
 {
     Reply(context, kBadArgument);
     return Follow();
-}
-
-HostResult CHostCommands::HandleHeldPacket(const GameRead& read)
-{
-    // The game is held: nothing more is read for a packet, there is no keepalive to wait for.
-    const Exit exit = HandleOne(read);
-    return exit.m_follow ? HostResult::kContinue : exit.m_result;
 }
 
 CHostCommands::Exit CHostCommands::PausedRefusal(const Context& context)
@@ -437,8 +404,7 @@ CHostCommands::Exit CHostCommands::Pause(const Context& context)
         return Return(result);
     Reply(context,
           "[VELT] Paused at " + MinutesSeconds(m_play.GameTimeMs()) + ", /resume to play on");
-    // As a speed change: the keepalive the step waits for may have been taken already.
-    return Return(HostResult::kSpeedChanged);
+    return Follow();
 }
 
 CHostCommands::Exit CHostCommands::Resume(const Context& context)
@@ -452,7 +418,7 @@ CHostCommands::Exit CHostCommands::Resume(const Context& context)
     }
     Reply(context, "[VELT] Resumed");
     const HostResult result = m_play.Resume();
-    return Return(EndsSession(result) ? result : HostResult::kSpeedChanged);
+    return EndsSession(result) ? Return(result) : Follow();
 }
 
 CHostCommands::Exit CHostCommands::BackUsage(const Context& context)

@@ -28,11 +28,6 @@ public:
     virtual void SendGameChat(std::string_view text) = 0;
     // F7 1B 04 00, then the session ends.
     virtual void SendLeaveAck() = 0;
-    // A failed read: ends the session.
-    virtual HostResult LoseConnection() = 0;
-    // Reads one packet whose content does not matter, except that a leave is acknowledged.
-    // With keepViewerLines, a viewer's line read instead is set aside and the read repeated.
-    virtual HostResult DiscardNextPacket(bool keepViewerLines) = 0;
     // Sends the viewer's rating unless this match has been rated before; false when it has.
     virtual bool RateOnce(std::uint8_t rating) = 0;
     // Watching again from an earlier game time, in a session of its own.
@@ -41,37 +36,31 @@ public:
 };
 
 // What the host does with the packets it reads from the game: leaves, keepalives and the
-// viewer's chat commands. One table of commands, one lookup, one short handler per row.
+// viewer's chat commands. One table of commands, one lookup, one short handler per row. Whoever
+// reads the game hands each packet here once; a command acts on play through IPlayControl.
 class CHostCommands
 {
 public:
-    CHostCommands(ICommandSession& session, IPlayControl& play, CGameConnection& connection,
-                  CStreamBuffer& stream, const ReplayHeader& header, IHostOwner& owner)
-        : m_session(session), m_play(play), m_connection(connection), m_stream(stream),
-          m_header(header), m_owner(owner)
+    // What a handler tells the reader: read on, or stop with a result.
+    using Exit = PacketOutcome;
+
+    CHostCommands(ICommandSession& session, IPlayControl& play, CStreamBuffer& stream,
+                  const ReplayHeader& header, IHostOwner& owner)
+        : m_session(session), m_play(play), m_stream(stream), m_header(header), m_owner(owner)
     {
     }
     CHostCommands(const CHostCommands&) = delete;
     CHostCommands& operator=(const CHostCommands&) = delete;
 
-    // Handles a packet read from the game. Unless a packet settles the matter (a keepalive,
-    // a leave, or a command that says so), the next packet is read and handled in turn.
-    HostResult HandleGamePacket(GameRead read);
-    // Handles one packet read while the game is held (paused, or behind live by choice):
-    // nothing further is read.
-    HostResult HandleHeldPacket(const GameRead& read);
+    // Handles one packet read from the game: a keepalive or a leave stops the reader, and so
+    // does a command that says so (a start word in the lobby, a jump that has taken the
+    // keepalive); anything else reads on.
+    Exit Handle(const GameRead& read);
 
     enum class Match
     {
         kWhole,  // the whole command, without regard to case
         kPrefix, // the command's first characters, as many as the word has
-    };
-
-    // What a handler tells the dispatcher: read on, or return a result.
-    struct Exit
-    {
-        bool m_follow = true;
-        HostResult m_result = HostResult::kContinue;
     };
 
     struct Context
@@ -94,7 +83,6 @@ public:
     static const Row& Lookup(std::string_view command);
 
 private:
-    Exit HandleOne(const GameRead& read);
     Exit Command(ChatKind kind, std::string_view text);
     void Reply(const Context& context, std::string_view text);
     static Exit Follow() { return {}; }
@@ -129,7 +117,7 @@ private:
     Exit PausedRefusal(const Context& context);
 
     Exit InGameOnly(const Context& context);
-    // Reads the pending keepalive, then fast-forwards to the game time.
+    // Fast-forwards to the game time, after the pending keepalive.
     Exit FastForward(std::uint64_t targetMs);
     // Sets the level, then replies with the text, or with the current speed when it is empty.
     Exit ChangeSpeed(const Context& context, std::uint8_t level, std::string_view reply);
@@ -139,7 +127,6 @@ private:
 
     ICommandSession& m_session;
     IPlayControl& m_play;
-    CGameConnection& m_connection;
     CStreamBuffer& m_stream;
     const ReplayHeader& m_header;
     IHostOwner& m_owner;

@@ -16,8 +16,8 @@ namespace
 
 // Closer than this to the end of the data, the feed asks for more and gives up fast speeds.
 constexpr std::uint32_t kNearEndBytes = 1500;
-// The read-watch thread's wait on its events when no read is watched (the stop ends it at once).
-constexpr std::uint32_t kWatchIdleMs = 1000;
+// Buffering waits until this much more data has arrived.
+constexpr std::uint32_t kBufferingTarget = 2000;
 constexpr std::uint8_t kActionMapPing = 0x68;
 constexpr std::uint8_t kActionHeroSkill = 0x66;
 
@@ -31,14 +31,15 @@ std::string OperatorWebAddressLine()
     return "[VELT] " + address + "!";
 }
 
-bool CHostFeed::Held() const
+bool CHostFeed::PlayHeld() const
 {
-    return Paused() || m_holding.load() || Halted();
+    const FeedState state = State();
+    return Paused() || IsHold(state) || IsHalt(state);
 }
 
 std::uint8_t CHostFeed::ShownLevel() const
 {
-    if (Held())
+    if (PlayHeld())
         return m_levelAfterPause; // what the end of the hold brings back
     const std::uint8_t speed = Speed();
     return speed > 1 ? static_cast<std::uint8_t>(speed - 1) : 1;
@@ -47,24 +48,22 @@ std::uint8_t CHostFeed::ShownLevel() const
 void CHostFeed::Reset(std::uint32_t liveDelaySeconds)
 {
     m_liveEdge.Reset(liveDelaySeconds);
+    m_halts.Reset();
     m_readPos.store(0);
     m_gameTimeMs.store(0);
     m_speed.store(1);
     m_stepCount = 1;
-    m_beforeFirstSlot.store(1);
-    m_readStalled.store(0);
+    m_beforeFirstSlot = true;
+    m_state.store(FeedState::kLobby);
     m_paused.store(false);
-    m_buffering.store(false);
-    m_holding.store(false);
-    m_halts.store(0);
-    m_haltUntilMs = 0;
     m_levelAfterPause = 1;
+    m_viewerChoices = 0;
     m_toldCorrupt = false;
 }
 
 void CHostFeed::AdvanceReadPos(std::uint32_t length)
 {
-    // One writer at a time (the gate holder): no read-modify-write needed.
+    // One writer, the session thread: no read-modify-write needed.
     m_readPos.store(ReadPos() + length, std::memory_order_relaxed);
 }
 
@@ -79,6 +78,7 @@ std::uint32_t CHostFeed::SlotsInFlight() const
 HostResult CHostFeed::Play(std::optional<std::uint64_t> startTarget)
 {
     m_slotsSent.store(0);
+    SetState(FeedState::kPlay);
     HostResult result = FeedStep(StepKind::kPlain);
     if (EndsSession(result))
         return result;
@@ -86,9 +86,9 @@ HostResult CHostFeed::Play(std::optional<std::uint64_t> startTarget)
     m_session.SendGameChat(OperatorWebAddressLine());
     // A game joined again after /back starts where the viewer asked, without the catch-up.
     if (startTarget)
-        result = FastForwardToTime(*startTarget, false);
+        result = m_liveEdge.FastForwardToTime(*startTarget, false);
     else
-        result = m_liveEdge.CatchUpLive();
+        result = InState(FeedState::kCatchUp, [this] { return m_liveEdge.CatchUpLive(); });
     if (EndsSession(result))
         return result;
     for (;;)
@@ -113,62 +113,14 @@ HostResult CHostFeed::Play(std::optional<std::uint64_t> startTarget)
     }
 }
 
-HostResult CHostFeed::Pause()
-{
-    if (Paused())
-        return HostResult::kContinue;
-    // Held on purpose, play falls behind the live edge: the limit of a feed that has caught up
-    // no longer applies, so that a fast-forward can close the gap again.
-    m_stream.LeaveLiveEdge();
-    // Held at normal speed, so that no time slot of ours is in flight while the game waits;
-    // the speed comes back with /resume. Inside a halt, which holds the game already, the speed
-    // comes down when the halt ends.
-    const std::uint8_t level = ShownLevel();
-    const HostResult result = Held() ? HostResult::kContinue : ShiftSpeed(1);
-    m_levelAfterPause = level;
-    m_paused.store(true);
-    return result;
-}
-
-HostResult CHostFeed::Resume()
-{
-    if (!Paused())
-        return HostResult::kContinue;
-    m_paused.store(false);
-    // Inside the hold, its end brings the level back.
-    return m_holding.load() ? HostResult::kContinue : SetSpeed(m_levelAfterPause);
-}
-
 bool CHostFeed::EmptyAnswersUntold() const
 {
     // Behind live by choice with game in hand, an empty answer is no lack of data to the viewer.
-    return LiveDelay() != 0 && !Buffering() && HeldAheadMs() > 0;
-}
-
-std::uint32_t CHostFeed::HeldAheadMs() const
-{
-    // The game time in the time slots between the read position and the end of the data.
-    const CStreamBuffer& stream = m_stream;
-    const std::uint32_t size = stream.Size();
-    std::uint64_t ahead = 0;
-    for (std::uint32_t pos = std::min(ReadPos(), size); pos < size;)
-    {
-        const auto rest = stream.View(pos, std::min(size - pos, CStreamBuffer::kMaxView));
-        const GameFrame frame = FrameStreamPacket(rest);
-        if (frame.m_kind == GameFrame::Kind::kNeedMore)
-            break;
-        const auto packet = rest.first(frame.m_length);
-        if (frame.m_kind == GameFrame::Kind::kWhole &&
-            HasGamePacketType(packet, GamePacketType::kIncomingAction))
-            ahead += ReadTimeSlot(packet).m_intervalMs;
-        pos += static_cast<std::uint32_t>(frame.m_length);
-    }
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(ahead, UINT32_MAX));
+    return LiveDelay() != 0 && HeldAheadMs() > 0;
 }
 
 HostResult CHostFeed::FeedStep(StepKind kind)
 {
-    m_gate.NoteStep();
     bool forwardedSlot = false;
     bool forwardedOther = false;
     std::uint32_t passes = m_stepCount;
@@ -209,7 +161,7 @@ HostResult CHostFeed::FeedStep(StepKind kind)
         lastWasSlot = passKind == Pass::kForwardedSlot;
     }
     m_stepCount = 1;
-    if (kind == StepKind::kWatch)
+    if (kind == StepKind::kRescue)
         return EndRescue(kind, lastWasSlot);
     if (kind != StepKind::kPlain || forwardedOther || !forwardedSlot)
         return HostResult::kContinue;
@@ -219,7 +171,7 @@ HostResult CHostFeed::FeedStep(StepKind kind)
 HostResult CHostFeed::EndRescue(StepKind kind, bool lastWasSlot)
 {
     // The stalled read waits for a keepalive: the game answers only a time slot.
-    if (kind != StepKind::kWatch || lastWasSlot)
+    if (kind != StepKind::kRescue || lastWasSlot)
         return HostResult::kContinue;
     if (!SendEmptySlot(false))
         return m_session.LoseConnection();
@@ -240,14 +192,14 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
             continue;
         }
         HostResult result =
-            kind == StepKind::kWatch ? HostResult::kContinue : m_liveEdge.LimitLiveSpeed();
+            kind == StepKind::kRescue ? HostResult::kContinue : m_liveEdge.LimitLiveSpeed();
         if (EndsSession(result))
             return Ended(result);
         result = NearEnd(kind, size);
         if (EndsSession(result))
             return Ended(result);
         if (m_readPos != pos)
-            continue; // a speed change above let the watch thread feed
+            continue; // a speed change above fed a rescue step
         // No packet is longer than its length field can say, so the framer never needs to look
         // further, not even for the next packet's start after a byte that cannot start one.
         const auto held =
@@ -280,7 +232,7 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
         {
         case GamePacketType::kIncomingAction:
         {
-            m_beforeFirstSlot.store(0);
+            m_beforeFirstSlot = false;
             const TimeSlotFacts facts = ReadTimeSlot(bytes);
             m_gameTimeMs.store(m_gameTimeMs.load(std::memory_order_relaxed) + facts.m_intervalMs,
                                std::memory_order_relaxed);
@@ -300,7 +252,7 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
             result = Forward(length);
             return EndsSession(result) ? Ended(result) : Pass::kForwardedChat;
         case GamePacketType::kPlayerLeaveOthers:
-            if (m_beforeFirstSlot.load())
+            if (m_beforeFirstSlot)
             {
                 AdvanceReadPos(length);
                 return Pass::kSkippedBeforeSlot;
@@ -321,10 +273,10 @@ CHostFeed::Pass CHostFeed::Ended(HostResult result)
 
 std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
 {
-    if (kind == StepKind::kWatch)
+    if (kind == StepKind::kRescue)
     {
-        // The watch thread never waits: the game gets an empty slot to answer, whose keepalive
-        // ends the stalled read, and the next plain step deals with the shortage.
+        // A rescue never waits: the game gets an empty slot to answer, whose keepalive ends the
+        // stalled read, and the next plain step deals with the shortage.
         if (SendEmptySlot(false))
         {
             m_slotsSent.fetch_add(1);
@@ -339,7 +291,7 @@ std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
         // not a proper end; the session is only closed.
         if (m_readPos >= m_stream.Size())
         {
-            const HostResult result = AwaitLastKeepalives();
+            const HostResult result = m_halts.AwaitLastKeepalives();
             if (EndsSession(result))
                 return Ended(result);
             m_session.SendLeaveAck();
@@ -389,7 +341,7 @@ HostResult CHostFeed::NearEnd(StepKind kind, std::uint32_t size)
     if (m_readPos + kNearEndBytes <= size || m_stream.Ended())
         return HostResult::kContinue;
     m_stream.MarkLowData();
-    if (m_speed != 1 && kind != StepKind::kWatch)
+    if (m_speed != 1 && kind != StepKind::kRescue)
     {
         m_session.SendGameChat("[VELT] Not enough data remaining, cancel fast forward");
         const HostResult result = SetSpeed(1);
@@ -428,34 +380,164 @@ bool CHostFeed::RecordedChatShown(std::span<const std::uint8_t> chat) const
                               : ChatDisplaySwitches::Kind::kObserverChat);
 }
 
+HostResult CHostFeed::InState(FeedState state, const std::function<HostResult()>& run)
+{
+    const FeedState before = State();
+    SetState(state);
+    const HostResult result = run();
+    SetState(before);
+    return result;
+}
+
+FeedState CHostFeed::DataWaitState() const
+{
+    return m_session.ServerLinkLost() ? FeedState::kReconnecting : FeedState::kBuffering;
+}
+
+HostResult CHostFeed::Pause()
+{
+    if (Paused())
+        return HostResult::kContinue;
+    ++m_viewerChoices;
+    // Held on purpose, play falls behind the live edge: the limit of a feed that has caught up
+    // no longer applies, so that a fast-forward can close the gap again.
+    m_stream.LeaveLiveEdge();
+    // Held at normal speed, so that no time slot of ours is in flight while the game waits;
+    // the speed comes back with /resume. Inside a halt, which holds the game already, the speed
+    // comes down when the halt ends.
+    const std::uint8_t level = ShownLevel();
+    const HostResult result = PlayHeld() ? HostResult::kContinue : ShiftSpeed(1);
+    m_levelAfterPause = level;
+    m_paused.store(true);
+    return result;
+}
+
+HostResult CHostFeed::Resume()
+{
+    if (!Paused())
+        return HostResult::kContinue;
+    ++m_viewerChoices;
+    m_paused.store(false);
+    // Inside the hold, its end brings the level back.
+    return IsHold(State()) ? HostResult::kContinue : SetSpeed(m_levelAfterPause);
+}
+
+HostResult CHostFeed::HoldWhilePaused()
+{
+    return Hold(FeedState::kPaused, [this] { return Paused(); });
+}
+
+HostResult CHostFeed::HoldBehindLive(const std::function<bool()>& holding)
+{
+    // Held behind live, the game comes back at normal speed unless the viewer chooses a level.
+    m_levelAfterPause = 1;
+    return Hold(FeedState::kDelayHold, holding);
+}
+
+HostResult CHostFeed::Hold(FeedState state, const std::function<bool()>& holding)
+{
+    const HostResult result = InState(state, [&] { return m_halts.HoldTicks(holding); });
+    if (EndsSession(result) || Paused() || m_levelAfterPause == ShownLevel())
+        return result;
+    return SetSpeed(m_levelAfterPause);
+}
+
+HostResult CHostFeed::RunUnheld(const std::function<HostResult()>& run)
+{
+    // A jump asked for during a hold runs as play; the hold goes on after it.
+    return IsHold(State()) ? InState(FeedState::kPlay, run) : run();
+}
+
+HostResult CHostFeed::Halt(FeedState state, const std::function<HostResult()>& halt)
+{
+    if (!PlayHeld())
+        m_levelAfterPause = ShownLevel();
+    HostResult result = InState(state,
+                                [&]
+                                {
+                                    const HostResult halted = halt();
+                                    // The rest of a /syncdown typed meanwhile.
+                                    return EndsSession(halted) ? halted : m_halts.HaltGame(0);
+                                });
+    if (EndsSession(result) || IsHalt(State()))
+        return result;
+    m_halts.HaltOver();
+    // Held on (paused before the halt, or behind live): that hold applies the level at its end.
+    if (IsHold(State()))
+        return HostResult::kContinue;
+    if (Paused())
+    {
+        // Paused during the halt: held at normal speed from here on, as /pause does.
+        return Speed() != 1 ? ShiftSpeed(1) : HostResult::kContinue;
+    }
+    if (m_levelAfterPause == ShownLevel())
+        return HostResult::kContinue;
+    // The level the viewer chose during the halt.
+    ++m_viewerChoices;
+    return ShiftSpeed(m_levelAfterPause);
+}
+
+HostResult CHostFeed::HaltFor(std::uint32_t ms)
+{
+    if (!IsHalt(State()))
+        return Halt(FeedState::kSyncDownHalt, [this, ms] { return m_halts.HaltGame(ms); });
+    m_halts.ExtendHalt(ms);
+    return HostResult::kContinue;
+}
+
+HostResult CHostFeed::HaltWhileWaiting(const std::function<bool()>& waiting)
+{
+    return Halt(DataWaitState(), [&] { return m_halts.HaltWhile(waiting); });
+}
+
+HostResult CHostFeed::Buffer()
+{
+    m_stream.MarkLowData();
+    m_session.SendGameChat("[VELT] Not enough data,buffering..");
+    const std::uint32_t target = m_stream.Size() + kBufferingTarget;
+    const HostResult result =
+        Halt(DataWaitState(), [this, target] { return m_halts.BufferTo(target); });
+    if (EndsSession(result))
+        return result;
+    m_session.SendGameChat("[VELT] Game resumed..");
+    return result;
+}
+
+HostResult CHostFeed::WaitAtBoundary()
+{
+    return Halt(DataWaitState(), [this] { return m_halts.WaitForMoreData(); });
+}
+
 HostResult CHostFeed::WaitForKeepalive()
 {
-    bool speedChanged = false;
     for (;;)
     {
         const GameRead read = m_connection.Next();
         if (read.Closed())
             return m_session.LoseConnection();
-        const HostResult result = m_session.HandleGamePacket(read);
-        if (EndsSession(result))
-            return result;
-        if (result == HostResult::kSpeedChanged)
-        {
-            // The keepalive the step waits for is still to come, unless an absorb that stalled
-            // has taken the last one: then nothing is in flight and none will come.
-            speedChanged = true;
-            if (SlotsInFlight() == 0)
-                return HostResult::kSpeedChanged;
-            continue;
-        }
-        return speedChanged ? HostResult::kSpeedChanged : HostResult::kContinue;
+        const PacketOutcome outcome = m_session.HandleGamePacket(read);
+        if (!outcome.m_readOn)
+            return outcome.m_result;
+        // A command has taken the keepalive this step waited for (a slower speed, a pause): none
+        // is in flight, and none will come.
+        if (SlotsInFlight() == 0)
+            return HostResult::kContinue;
     }
+}
+
+HostResult CHostFeed::ChooseSpeed(std::uint8_t level)
+{
+    // Held, the level waits for the end of the hold, and counts as chosen only if it changes
+    // the level then.
+    if (!PlayHeld())
+        ++m_viewerChoices;
+    return SetSpeed(level);
 }
 
 HostResult CHostFeed::SetSpeed(std::uint8_t level)
 {
     level = std::clamp<std::uint8_t>(level, 1, kFastestLevel);
-    if (Held())
+    if (PlayHeld())
     {
         // Nothing moves while the game is held: the level waits for the end of the hold.
         m_levelAfterPause = level;
@@ -492,12 +574,25 @@ HostResult CHostFeed::Absorb(std::uint32_t count)
 {
     for (std::uint32_t absorbed = 0; absorbed < count;)
     {
-        m_readStalled.store(0);
-        m_gate.Park();
-        m_readWatch.Set();
-        const GameRead read = m_connection.NextFromWire();
-        m_gate.Unpark();
-        m_readWatch.Set();
+        // A game with fewer slots in flight than counted would leave the read unanswered for
+        // ever: after the read-watch time it gets one slot to answer, and the absorb ends there.
+        bool rescued = false;
+        GameRead read;
+        for (;;)
+        {
+            read = m_connection.NextWithin(m_clock, m_timings.m_readWatchMs);
+            if (!read.TimedOut())
+                break;
+            if (Stopping())
+                return HostResult::kSessionOver;
+            if (!rescued)
+            {
+                rescued = true;
+                const HostResult result = FeedStep(StepKind::kRescue);
+                if (EndsSession(result))
+                    return result;
+            }
+        }
         if (read.Closed())
             return m_session.LoseConnection();
         if (read.Is(GamePacketType::kLeaveGame))
@@ -505,50 +600,36 @@ HostResult CHostFeed::Absorb(std::uint32_t count)
             m_session.SendLeaveAck();
             return HostResult::kSessionOver;
         }
-        const bool stalled = m_readStalled.load() != 0;
         // The viewer's line is answered once the keepalives are in; it is no keepalive, so it
         // never counts as one. Lines beyond what can be set aside are dropped.
         if (read.Is(GamePacketType::kChatToHost))
             m_connection.SetAside(read.m_bytes);
         else
             ++absorbed;
-        if (stalled)
+        if (rescued)
             break; // the game had run out of time slots to answer
     }
     return HostResult::kContinue;
 }
 
-bool CHostFeed::StartReadWatch()
+HostResult CHostFeed::JumpForward(std::uint64_t targetMs)
 {
-    return m_watchThread.Start([this] { ReadWatchThread(); });
-}
-
-void CHostFeed::ReadWatchThread()
-{
-    m_session.EnterHostThread();
-    CEvent& stop = m_stop;
-    std::uint64_t fedFor = 0;
-    for (;;)
+    // Typed while the game is halted: the jump follows once the halt is over.
+    if (IsHalt(State()))
     {
-        if (WaitAny({&stop, &m_readWatch}, kWatchIdleMs) == 0)
-            return;
-        // The pulses only wake this thread: two pulses that fall together count once, so the
-        // gate says which watched read is under way.
-        for (auto read = m_gate.ParkedRead(); read && *read != fedFor; read = m_gate.ParkedRead())
-        {
-            if (stop.Wait(m_timings.m_readWatchMs))
-                return;
-            // Still blocked in the same read: give the game a time slot to answer.
-            const bool fed = m_gate.RunWhileParked(*read,
-                                                   [this]
-                                                   {
-                                                       m_readStalled.store(1);
-                                                       FeedStep(StepKind::kWatch);
-                                                   });
-            if (fed)
-                fedFor = *read;
-        }
+        m_liveEdge.JumpWhenHaltEnds(targetMs);
+        return HostResult::kContinue;
     }
+    // The keepalive of the current time slot is still unread; a line typed meanwhile is kept.
+    // Typed while the game is held, no slot of the stream is in flight and none is owed: a read
+    // for it would wait for ever.
+    if (SlotsInFlight() > 0)
+    {
+        const HostResult result = m_session.DiscardNextPacket(true);
+        if (EndsSession(result))
+            return result;
+    }
+    return m_liveEdge.FastForwardToTime(targetMs, false);
 }
 
 } // namespace velt

@@ -112,9 +112,11 @@ HostResult CLiveEdge::FastForward(const std::function<bool()>& shortOfTarget, bo
 
 HostResult CLiveEdge::FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet)
 {
+    m_overruled = false;
     HostResult result = m_pacing.SetSpeed(IPacing::kFastestLevel);
     if (EndsSession(result))
         return result;
+    std::uint32_t choices = m_pacing.ViewerChoices();
     while (shortOfTarget())
     {
         if (m_pacing.Paused())
@@ -126,24 +128,31 @@ HostResult CLiveEdge::FastForwardUnheld(const std::function<bool()>& shortOfTarg
                 m_session.SignalStop();
                 return result;
             }
+            choices = m_pacing.ViewerChoices();
             if (m_pacing.ShownLevel() != IPacing::kFastestLevel)
-                return HostResult::kSpeedChanged; // the viewer chose a speed meanwhile
+                return Overruled(); // the viewer chose a speed meanwhile
             continue;
         }
         result = m_pacing.Step();
-        if (result == HostResult::kSpeedChanged && !m_pacing.Paused())
-            return result; // the viewer has chosen a speed
         if (EndsSession(result))
         {
             m_session.SignalStop();
             return result;
         }
+        if (m_pacing.ViewerChoices() != choices && !m_pacing.Paused())
+            return Overruled(); // the viewer has chosen a speed
     }
     result = m_pacing.SetSpeed(1);
     if (EndsSession(result))
         return result;
     if (!quiet)
         m_session.SendGameChat(kNormalSpeedLine);
+    return HostResult::kContinue;
+}
+
+HostResult CLiveEdge::Overruled()
+{
+    m_overruled = true;
     return HostResult::kContinue;
 }
 
@@ -168,7 +177,11 @@ HostResult CLiveEdge::CatchUpLive()
             m_session.SendGameChat(kNormalSpeedLine);
             break;
         }
-        const HostResult result = FastForwardToPosition(size, true);
+        // Everything held is fed and the server's word on more is still to come: a fast-forward
+        // now would have nothing to feed and halt the game as buffering. The game waits for the
+        // answer instead.
+        const HostResult result = m_pacing.ReadPos() >= size ? AwaitFreshEdge()
+                                                             : FastForwardToPosition(size, true);
         if (EndsSession(result))
             return result;
         if (m_stream.CaughtUp())
@@ -206,7 +219,7 @@ HostResult CLiveEdge::CatchUpToDelay()
         const HostResult result = FastForwardToTime(edgeMs - delayMs, true);
         if (EndsSession(result))
             return result;
-        if (result == HostResult::kSpeedChanged)
+        if (m_overruled)
             return HostResult::kContinue; // the viewer has chosen a speed
     }
     if (!m_pacing.Paused())

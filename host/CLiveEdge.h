@@ -58,6 +58,8 @@ private:
     HostResult FastForwardToPosition(std::uint32_t target, bool quiet);
     HostResult FastForward(const std::function<bool()>& shortOfTarget, bool quiet);
     HostResult FastForwardUnheld(const std::function<bool()>& shortOfTarget, bool quiet);
+    // A fast-forward ends early: the viewer chose a speed.
+    HostResult Overruled();
     HostResult CatchUpToDelay();
     // Asks the server for more and holds the game until an answer comes (bounded).
     HostResult AwaitFreshEdge();
@@ -76,6 +78,7 @@ private:
     std::atomic<std::uint32_t> m_liveDelaySeconds{0};
     std::optional<std::uint64_t> m_jumpAfterHalt;
     std::uint64_t m_nextEdgePollMs = 0;
+    bool m_overruled = false; // the last fast-forward ended early, at the viewer's choice
 };
 
 } // namespace velt

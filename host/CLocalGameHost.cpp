@@ -122,10 +122,8 @@ void CLocalGameHost::Stop()
     }
     if (OnHostThread())
         return;
-    // The accept thread first: it joins the read-watch thread of its session.
     m_acceptThread.Join();
     m_announceThread.Join();
-    m_session.JoinThreads();
 }
 
 bool CLocalGameHost::CanResume() const

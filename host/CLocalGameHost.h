@@ -34,8 +34,8 @@ namespace velt
 //
 // Threads: the owner's threads call the public operations (AppendStreamChunk on the server's
 // receive thread); per StartListener an announcement thread and an accept thread, which runs
-// the sessions; per session a read-watch thread (CHostFeed). Stop wakes them all; the
-// destructor joins them, so none outlives the host.
+// the sessions, each on that one thread. Stop wakes them all; the destructor joins them, so
+// none outlives the host.
 class CLocalGameHost : private ISessionHost
 {
 public:
@@ -75,10 +75,6 @@ public:
     void AppendStreamChunk(std::uint32_t offset, const std::uint8_t* data, std::uint32_t length,
                            std::uint16_t matchSeconds);
 
-    // Chat lines to the game: lobby kind from player 1 to player 2, and in-game kind. Texts
-    // longer than one packet holds go out as several lines.
-    void SendLobbyChat(std::string_view text) { m_session.SendLobbyChat(text); }
-    void SendGameChat(std::string_view text) { m_session.SendGameChat(text); }
     // F7 1B 04 00, then the session ends.
     void SendLeaveAck() { m_session.SendLeaveAck(); }
 
@@ -93,6 +89,9 @@ public:
     // all: it goes on.
     bool EndingForLostServer() const { return m_session.EndingForLostServer(); }
     void CancelEndForLostServer() { m_session.CancelEndForLostServer(); }
+    // The server's link is lost and being restored (true), or back (false): a session that
+    // waits for data meanwhile is reconnecting, not buffering.
+    void SetServerLinkLost(bool lost) { m_session.SetServerLinkLost(lost); }
     // The server connection was replaced: a request outstanding on the old one is lost, so the
     // server is asked again from the end of the data held.
     void RequestAgainFromEnd() { m_stream.RequestAgainFromEnd(); }
@@ -110,23 +109,14 @@ public:
     // False when the connection never asked to join within the join wait and was dropped.
     bool RunSessionOn(std::unique_ptr<IGameLink> link);
 
-    // Lookups in the header.
-    bool IsPlayerSlot(std::uint8_t playerId) const { return m_header.IsPlayerSlot(playerId); }
-    std::string PlayerName(std::uint8_t playerId) const { return m_header.PlayerName(playerId); }
-    bool MapPresent() { return m_session.MapPresent(); }
-
     ReplayHeader HeaderCopy() const;
     std::string MapPath() const;
     std::uint16_t MatchSeconds() const { return m_stream.MatchSeconds(); }
     std::uint32_t StreamSize() const { return m_stream.Size(); }
-    // Chunks handed in so far (counted as each arrives, before an empty one is held).
-    std::uint32_t AnswersArrived() const { return m_stream.AnswersArrived(); }
     // Feed state; meaningful between sessions (after WaitSessionEnded).
     std::uint32_t ReadPos() const { return m_session.ReadPos(); }
     std::uint32_t GameTimeMs() const { return m_session.GameTimeMs(); }
     std::uint8_t Speed() const { return m_session.Speed(); }
-    // Feed steps run by a thread that did not hold the feed gate; stays 0.
-    std::uint32_t OverlappingSteps() const { return m_session.OverlappingSteps(); }
 
     // The match the host shows; set by the owner before the listener starts.
     void SetMatchId(std::uint32_t matchId) { m_stream.SetMatchId(matchId); }
@@ -142,7 +132,6 @@ public:
     bool HoldsWholeMatch() const { return m_stream.HoldsWholeMatch(); }
     // A short or empty answer came while the feed was low on data.
     bool CaughtUp() const { return m_stream.CaughtUp(); }
-    bool Rated() const { return m_rated.load() != 0; }
 
     // What a status display shows; any thread.
     HostStatus Status() const;
@@ -160,10 +149,11 @@ public:
 
 private:
     // ISessionHost
-    void EnterHostThread() const override;
     bool RateOnce(std::uint8_t rating) override;
     void SessionStopping() override;
 
+    // Marks the calling thread as one of the host's, which Stop must not join.
+    void EnterHostThread() const;
     bool OnHostThread() const;
     void AnnounceThread();
     void AcceptThread();
@@ -178,6 +168,7 @@ private:
     IClock& m_clock;
     const HostTimings m_timings;
 
+    // Set by the owner's threads and the accept thread, read by any.
     std::atomic<std::uint32_t> m_port{0};
     std::atomic<std::uint32_t> m_sessionRan{0}; // a session started since StartListener
     std::atomic<std::uint32_t> m_rated{0};      // the viewer rated this match
@@ -187,18 +178,20 @@ private:
 
     CStreamBuffer m_stream{m_owner, m_clock, m_timings};
 
-    mutable std::mutex m_headerMutex; // guards m_header and m_mapPath against the announcer
+    // Guards m_header and m_mapPath: the owner's thread sets them, the announcer and the
+    // session read them.
+    mutable std::mutex m_headerMutex;
     ReplayHeader m_header;
     std::string m_mapPath;
     std::atomic<std::uint16_t> m_announcePort{kDefaultAnnouncePort};
     std::atomic<IMdnsPublisher*> m_mdns{nullptr};
-    std::mutex m_mdnsMutex; // orders showing against Stop's withdrawal
+    std::mutex m_mdnsMutex; // orders showing (accept thread, StartListener) against Stop's withdrawal
 
     CEvent m_stopEvent{CEvent::Kind::kManualReset}; // the listener and announcer end
     CEvent m_sessionEnded{CEvent::Kind::kManualReset};
     CTcpListener m_listener;
-    // Stop's wake-ups against the accept thread: a game attaches only while the host is not
-    // stopped, and the listener is not closed while Stop shuts it down.
+    // Stop's wake-ups (any thread) against the accept thread: a game attaches only while the
+    // host is not stopped, and the listener is not closed while Stop shuts it down.
     std::mutex m_wakeMutex;
 
     CGameSession m_session{*this, m_owner, m_stream, m_header, m_clock, m_timings};

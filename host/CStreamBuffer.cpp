@@ -4,6 +4,9 @@
 #include <cstring>
 #include <new>
 
+#include "host/packets/GamePacketFramer.h"
+#include "host/packets/PlayPackets.h"
+
 namespace velt
 {
 
@@ -189,6 +192,25 @@ void CStreamBuffer::RequestAgainFromEnd()
 {
     if (!Ended())
         RequestData(Size());
+}
+
+std::uint32_t CStreamBuffer::GameTimeHeldFrom(std::uint32_t offset) const
+{
+    const std::uint32_t size = Size();
+    std::uint64_t held = 0;
+    for (std::uint32_t pos = std::min(offset, size); pos < size;)
+    {
+        const auto rest = View(pos, std::min(size - pos, kMaxView));
+        const GameFrame frame = FrameStreamPacket(rest);
+        if (frame.m_kind == GameFrame::Kind::kNeedMore)
+            break;
+        const auto packet = rest.first(frame.m_length);
+        if (frame.m_kind == GameFrame::Kind::kWhole &&
+            HasGamePacketType(packet, GamePacketType::kIncomingAction))
+            held += ReadTimeSlot(packet).m_intervalMs;
+        pos += static_cast<std::uint32_t>(frame.m_length);
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(held, UINT32_MAX));
 }
 
 } // namespace velt

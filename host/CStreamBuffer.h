@@ -61,6 +61,9 @@ public:
     // short answer.
     bool HoldsWholeMatch() const;
 
+    // The game time in the whole time slots held from offset to the end of the data; any
+    // thread.
+    std::uint32_t GameTimeHeldFrom(std::uint32_t offset) const;
     std::uint32_t Size() const { return m_size.load(std::memory_order_acquire); }
     // length bytes from offset, in one piece: length at most kMaxView, offset + length at most
     // a Size() read before. Reading them needs no lock.

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "host/FeedState.h"
+
 namespace velt
 {
 
@@ -15,11 +17,12 @@ struct HostStatus
     std::uint32_t m_bufferedAheadMs = 0; // game time held beyond the game time fed
     std::uint32_t m_liveDelaySeconds = 0;
     std::uint8_t m_speed = 1;           // the level the viewer sees, 1 to 4
+    FeedState m_state = FeedState::kLobby; // what the session's feed is doing
     bool m_sessionActive = false;       // a game is connected
     bool m_inGame = false;              // the game has started and the feed runs
     bool m_live = false;                // a live match whose stream the server has not ended
-    bool m_paused = false;
-    bool m_buffering = false;           // the feed waits for data
+    bool m_paused = false;              // the viewer's /pause (held now, or once a halt ends)
+    bool m_buffering = false;           // the feed waits for data (buffering or reconnecting)
 };
 
 } // namespace velt

@@ -19,10 +19,14 @@ public:
     // The lines that the server's answers and link owe the viewer; with quietEmpty, empty
     // answers are not told.
     virtual void TellServerNews(bool quietEmpty) = 0;
-    // A packet read from the game during play: the viewer's commands, keepalives, leaves. The
-    // held kind reads nothing further.
-    virtual HostResult HandleGamePacket(GameRead read) = 0;
-    virtual HostResult HandleHeldPacket(const GameRead& read) = 0;
+    // Whether the owner has told the session that the server's link is lost and not back yet.
+    virtual bool ServerLinkLost() const = 0;
+    // A packet the feed read from the game during play: the viewer's commands, keepalives,
+    // leaves. Handled once; the feed does the reading.
+    virtual PacketOutcome HandleGamePacket(const GameRead& read) = 0;
+    // Reads one packet whose content does not matter, except that a leave is acknowledged.
+    // With keepViewerLines, a viewer's line read instead is set aside and the read repeated.
+    virtual HostResult DiscardNextPacket(bool keepViewerLines) = 0;
     // F7 1B 04 00, then the session ends.
     virtual void SendLeaveAck() = 0;
     // A failed send or read: wakes everything on the connection and ends the session.
@@ -30,8 +34,6 @@ public:
     virtual void SignalStop() = 0;
     // The game has started: a speed change feeds at once rather than at the first step.
     virtual bool InGame() const = 0;
-    // Marks the calling thread (the read watch) as one of the host's.
-    virtual void EnterHostThread() = 0;
 };
 
 } // namespace velt

@@ -4,31 +4,29 @@
 #include <functional>
 
 #include "host/HostResult.h"
+#include "host/IPlayView.h"
 
 namespace velt
 {
 
 // What the live edge drives play with: the pacing's steps, speeds, holds and halts. The feed
-// implements it.
-class IPacing
+// implements it, on the session thread.
+class IPacing : public IPlayView
 {
 public:
     // The fastest of the viewer's levels, which fast-forwards run at.
     static constexpr std::uint8_t kFastestLevel = 4;
 
-    virtual ~IPacing() = default;
-
-    // Where play stands (the values of the last step that finished).
-    virtual std::uint32_t GameTimeMs() const = 0;
     virtual std::uint32_t ReadPos() const = 0;
-    // The speed the feed runs at: 1 at normal speed, more slots per step above it.
+    // The speed the feed runs at: 1 at normal speed, more slots in flight above it.
     virtual std::uint8_t Speed() const = 0;
-    // The level the viewer sees, 1 to 4.
-    virtual std::uint8_t ShownLevel() const = 0;
-    virtual bool Paused() const = 0;
+    // Counts the viewer's choices of speed and pause: a fast-forward that sees it move has been
+    // overruled.
+    virtual std::uint32_t ViewerChoices() const = 0;
 
-    // One step of play on the session thread, up to a time slot and its keepalive.
+    // One step of play, up to a time slot and its keepalive.
     virtual HostResult Step() = 0;
+    // The speed that play runs at now, whatever the viewer chose (a fast-forward, its end).
     virtual HostResult SetSpeed(std::uint8_t level) = 0;
     virtual HostResult HoldWhilePaused() = 0;
     // Holds the game while holding() is true; normal speed comes back after, unless the viewer

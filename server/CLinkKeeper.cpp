@@ -119,6 +119,7 @@ void CLinkKeeper::TellLost()
     m_toldLost.clear();
     for (const auto& host : m_hosts.DownloadingSessions())
     {
+        host->SetServerLinkLost(true);
         host->PostServerLine(kServerLostLine);
         m_toldLost.push_back(host);
     }
@@ -156,8 +157,14 @@ void CLinkKeeper::TellServerBack()
     // Those told of the loss hear of the return, whether or not they still download.
     std::lock_guard lock(m_toldLostMutex);
     for (const auto& told : m_toldLost)
-        if (const auto host = told.lock(); host && host->SessionActive())
+    {
+        const auto host = told.lock();
+        if (!host)
+            continue;
+        host->SetServerLinkLost(false);
+        if (host->SessionActive())
             host->PostServerLine(kServerBackLine);
+    }
     m_toldLost.clear();
 }
 

@@ -145,7 +145,6 @@ TEST(HostFaults, ReadsThatTakeKeepalivesNeverFreezeTheGame)
         EXPECT_TRUE(std::find(game.SeenLines().begin(), game.SeenLines().end(),
                               "[VELT] Speed set to normal!") != game.SeenLines().end())
             << row.m_name;
-        EXPECT_EQ(rig.m_host->OverlappingSteps(), 0u) << row.m_name;
     }
 }
 

@@ -36,13 +36,19 @@ public:
         m_lines.emplace_back(text);
     }
     void TellServerNews(bool) override {}
-    HostResult HandleGamePacket(GameRead read) override { return HandleHeldPacket(read); }
-    HostResult HandleHeldPacket(const GameRead& read) override
+    bool ServerLinkLost() const override { return false; }
+    PacketOutcome HandleGamePacket(const GameRead& read) override
     {
-        if (!read.Is(GamePacketType::kLeaveGame))
-            return HostResult::kContinue;
-        SendLeaveAck();
-        return HostResult::kSessionOver;
+        if (read.Is(GamePacketType::kLeaveGame))
+        {
+            SendLeaveAck();
+            return {false, HostResult::kSessionOver};
+        }
+        return {false, HostResult::kContinue};
+    }
+    HostResult DiscardNextPacket(bool) override
+    {
+        return m_connection.Next().Closed() ? LoseConnection() : HostResult::kContinue;
     }
     void SendLeaveAck() override
     {
@@ -57,7 +63,6 @@ public:
     }
     void SignalStop() override { m_stop.Set(); }
     bool InGame() const override { return true; }
-    void EnterHostThread() override {}
 
     std::vector<std::string> Lines() const
     {
@@ -108,10 +113,9 @@ struct FeedRig
     CStreamBuffer m_stream;
     ReplayHeader m_header;
     CGameConnection m_connection;
-    CFeedGate m_gate;
     CEvent m_stop{CEvent::Kind::kManualReset};
     CFeedSessionDouble m_session;
-    CHostFeed m_feed{m_session, m_stream,  m_connection, m_gate, m_stop,
+    CHostFeed m_feed{m_session, m_stream,  m_connection, m_stop,
                      m_clock,   m_timings, m_header,     m_owner};
     CTcpListener m_listener;
     CScriptedGame m_game;
@@ -162,9 +166,7 @@ TEST(HostFeedTest, FeedsTheStreamAtTheGamesPaceAndEndsIt)
         ASSERT_TRUE(feeder.Start(
             [&]
             {
-                rig->m_gate.Acquire();
                 result = rig->m_feed.Play(std::nullopt);
-                rig->m_gate.Release();
             }));
 
         // The game: answers every time slot with a keepalive, as Warcraft III does.
@@ -212,7 +214,6 @@ TEST(HostFeedTest, FeedsTheStreamAtTheGamesPaceAndEndsIt)
         EXPECT_EQ(rig->m_feed.ReadPos(), SlotBytes(row.m_slotsFed)) << row.m_name;
         EXPECT_EQ(rig->m_feed.GameTimeMs(), 100 * row.m_slotsFed) << row.m_name;
         EXPECT_EQ(empty > 0, row.m_heldGame) << row.m_name;
-        EXPECT_EQ(rig->m_gate.Overlaps(), 0u) << row.m_name;
 
         const auto lines = rig->m_session.Lines();
         const auto told = [&lines](const std::string& line)
@@ -247,10 +248,8 @@ TEST(HostFeedTest, AHaltEndsAsSoonAsTheSessionStops)
         ASSERT_TRUE(feeder.Start(
             [&]
             {
-                rig->m_gate.Acquire();
                 result = row.m_syncdown ? rig->m_feed.HaltFor(10 * kWaitMs)
                                         : rig->m_feed.Play(std::nullopt);
-                rig->m_gate.Release();
                 done.Set();
             }));
         while (const auto packet = rig->m_game.Read())

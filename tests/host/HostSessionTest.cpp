@@ -349,7 +349,7 @@ TEST(HostSession, CoalescedSplitAndLongPacketsFromTheGameAreAllHandled)
 
     // A line longer than one chat packet arrives as several, none longer than 128 bytes.
     const std::string longLine(300, 'L');
-    rig.m_host->SendGameChat(longLine);
+    rig.m_host->PostServerLine(longLine);
     std::string joined;
     played = PlayUntil(game, [&](const Bytes& p) {
         if (auto text = ChatText(p); text && text->find('L') == 0)
