@@ -78,7 +78,7 @@ std::uint32_t CHostFeed::SlotsInFlight() const
 HostResult CHostFeed::Play(std::optional<std::uint64_t> startTarget)
 {
     m_slotsSent.store(0);
-    SetState(FeedState::kPlay);
+    SetState(PlayState());
     HostResult result = FeedStep(StepKind::kPlain);
     if (EndsSession(result))
         return result;
@@ -93,6 +93,7 @@ HostResult CHostFeed::Play(std::optional<std::uint64_t> startTarget)
         return result;
     for (;;)
     {
+        SetState(PlayState());
         m_session.TellServerNews(EmptyAnswersUntold());
         // Whichever thread ended the session, nothing more is fed.
         if (Stopping())
@@ -445,7 +446,7 @@ HostResult CHostFeed::Hold(FeedState state, const std::function<bool()>& holding
 HostResult CHostFeed::RunUnheld(const std::function<HostResult()>& run)
 {
     // A jump asked for during a hold runs as play; the hold goes on after it.
-    return IsHold(State()) ? InState(FeedState::kPlay, run) : run();
+    return IsHold(State()) ? InState(PlayState(), run) : run();
 }
 
 HostResult CHostFeed::Halt(FeedState state, const std::function<HostResult()>& halt)

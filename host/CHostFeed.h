@@ -146,6 +146,11 @@ private:
     HostResult WaitAtBoundary();
     // The state that waiting for data is: buffering, or reconnecting while the link is lost.
     FeedState DataWaitState() const;
+    // The state that play is in: at the end of the data once the server has ended the stream.
+    FeedState PlayState() const
+    {
+        return m_stream.Ended() ? FeedState::kEndOfData : FeedState::kPlay;
+    }
     // Runs run() in the given state, and gives the state before back after it.
     HostResult InState(FeedState state, const std::function<HostResult()>& run);
     void SetState(FeedState state) { m_state.store(state); }

@@ -19,7 +19,7 @@ enum class FeedState : std::uint8_t
     kSyncDownHalt, // halted by /syncdown
     kPaused,       // held by the viewer's /pause
     kReconnecting, // halted for data while the server link is being restored
-    kEndOfData,    // everything is fed and the stream has ended: the last keepalives are awaited
+    kEndOfData,    // the server has ended the stream: play runs on what is held, to its end
 };
 
 constexpr FeedState kLastFeedState = FeedState::kEndOfData;

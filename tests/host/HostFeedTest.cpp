@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -35,7 +36,11 @@ public:
         std::lock_guard lock(m_mutex);
         m_lines.emplace_back(text);
     }
-    void TellServerNews(bool) override {}
+    void TellServerNews(bool) override
+    {
+        if (m_onNews)
+            m_onNews();
+    }
     bool ServerLinkLost() const override { return false; }
     PacketOutcome HandleGamePacket(const GameRead& read) override
     {
@@ -63,6 +68,9 @@ public:
     }
     void SignalStop() override { m_stop.Set(); }
     bool InGame() const override { return true; }
+
+    // Runs on the feed's thread each time the feed tells the server's news.
+    std::function<void()> m_onNews;
 
     std::vector<std::string> Lines() const
     {
@@ -127,6 +135,7 @@ enum class Act
     kLeaveAfterFive, // the game leaves in answer to the fifth time slot
     kRestWhenHeld,   // at the first empty slot: the rest of the stream, and its end
     kEndWhenHeld,    // at the first empty slot: the stream's end
+    kRestAndEndAtOnce, // all fed, the feed waits: the rest of the stream and its end together
 };
 
 struct FeedRow
@@ -152,6 +161,8 @@ TEST(HostFeedTest, FeedsTheStreamAtTheGamesPaceAndEndsIt)
         {"data cut inside a slot", SlotBytes(10) + 3, false, Act::kRestWhenHeld, kSlots, true,
          true},
         {"all fed before the end came", all, false, Act::kEndWhenHeld, kSlots, true, false},
+        {"the last data came with the end", SlotBytes(10), false, Act::kRestAndEndAtOnce, kSlots,
+         false, false},
     };
     for (const FeedRow& row : rows)
     {
@@ -161,13 +172,18 @@ TEST(HostFeedTest, FeedsTheStreamAtTheGamesPaceAndEndsIt)
         if (row.m_ended)
             rig->EndStream();
         rig->m_feed.Reset(0);
+        if (row.m_act == Act::kRestAndEndAtOnce)
+            rig->m_session.m_onNews = [&rig, &stream, all, done = false]() mutable
+            {
+                if (done || rig->m_feed.State() != FeedState::kBuffering)
+                    return;
+                done = true;
+                rig->Append(stream, all);
+                rig->EndStream();
+            };
         HostResult result = HostResult::kContinue;
         CThread feeder;
-        ASSERT_TRUE(feeder.Start(
-            [&]
-            {
-                result = rig->m_feed.Play(std::nullopt);
-            }));
+        ASSERT_TRUE(feeder.Start([&] { result = rig->m_feed.Play(std::nullopt); }));
 
         // The game: answers every time slot with a keepalive, as Warcraft III does.
         Bytes fed;

@@ -42,18 +42,8 @@ constexpr std::uint64_t kFreezeMs = 2500;
 // and a machine busy with builds has needed more than the usual wait.
 constexpr std::uint32_t kReachMs = 3 * kWaitMs;
 
-enum class State
-{
-    kLobby,
-    kCatchUp,
-    kPlay,
-    kDelayHold,
-    kBuffering,
-    kSyncDownHalt,
-    kPaused,
-    kReconnecting,
-    kEndOfData,
-};
+// The session's states are the feed's own.
+using State = FeedState;
 
 // Every value of an enumeration that counts from 0 up to its last value.
 template <typename Enum> std::vector<Enum> UpTo(Enum last)
@@ -64,33 +54,9 @@ template <typename Enum> std::vector<Enum> UpTo(Enum last)
     return all;
 }
 
-const std::vector<State> kStates = UpTo(State::kEndOfData);
+const std::vector<State> kStates = UpTo(kLastFeedState);
 
-const char* Name(State state)
-{
-    switch (state)
-    {
-    case State::kLobby:
-        return "lobby";
-    case State::kCatchUp:
-        return "opening catch-up";
-    case State::kPlay:
-        return "normal play";
-    case State::kDelayHold:
-        return "live-delay hold";
-    case State::kBuffering:
-        return "buffering halt";
-    case State::kSyncDownHalt:
-        return "syncdown halt";
-    case State::kPaused:
-        return "paused";
-    case State::kReconnecting:
-        return "reconnecting";
-    case State::kEndOfData:
-        return "end of data";
-    }
-    return "?";
-}
+std::string Name(State state) { return std::string(FeedStateName(state)); }
 
 enum class Command
 {
@@ -174,7 +140,14 @@ public:
     {
     }
 
+    // Brings the session into its state, which the host's status then reports.
     bool Enter()
+    {
+        return Reach() &&
+               PollUntil([this] { return m_rig.m_host->Status().m_state == m_state; }, kReachMs);
+    }
+
+    bool Reach()
     {
         const Bytes stream = CStreamBuilder().Slots(m_setup.m_slots).Take();
         m_rig.m_owner.SetStream(stream, SlotBytes(m_setup.m_available),
@@ -214,6 +187,7 @@ public:
             if (!Buffering())
                 return false;
             m_rig.m_owner.SetAnswering(CTestOwner::Answering::kSilent);
+            m_rig.m_host->SetServerLinkLost(true);
             m_rig.m_host->PostServerLine(kLostLine);
             return SeenLine(kLostLine);
         case State::kSyncDownHalt:
@@ -239,6 +213,7 @@ public:
         }
         if (m_state == State::kReconnecting)
         {
+            m_rig.m_host->SetServerLinkLost(false);
             m_rig.m_host->PostServerLine(kBackLine);
             m_rig.m_host->RequestAgainFromEnd();
         }
@@ -347,7 +322,8 @@ public:
     {
         const HostStatus host = m_rig.m_host->Status();
         const GameSimRecord game = m_game.Record();
-        std::string text = "\n  host: active " + std::to_string(host.m_sessionActive) +
+        std::string text = "\n  host: " + Name(host.m_state) + ", active " +
+                           std::to_string(host.m_sessionActive) +
                            ", in game " + std::to_string(host.m_inGame) + ", buffering " +
                            std::to_string(host.m_buffering) + ", paused " +
                            std::to_string(host.m_paused) + ", game time " +
