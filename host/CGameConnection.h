@@ -123,10 +123,15 @@ private:
         const std::function<bool(std::span<const std::uint8_t> packet, bool whole)>& remove);
     std::span<const std::uint8_t> Buffered() const;
 
-    mutable std::mutex m_linkMutex; // guards m_link (not held while sending or reading)
+    // Guards m_link (not held while sending or reading): the host's accept thread attaches and
+    // detaches, Stop (any thread) shuts it down, senders take it.
+    mutable std::mutex m_linkMutex;
     std::shared_ptr<IGameLink> m_link;
-    std::mutex m_sendMutex; // one packet at a time on the wire
+    // One packet at a time on the wire: the session thread sends, and so does any thread that
+    // tells the game something.
+    std::mutex m_sendMutex;
 
+    // The session thread counts these; a status display may read them.
     std::atomic<std::uint32_t> m_owed{0};
     std::atomic<std::uint32_t> m_keepalivesRead{0};
 

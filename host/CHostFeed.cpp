@@ -70,14 +70,14 @@ void CHostFeed::AdvanceReadPos(std::uint32_t length)
 std::uint32_t CHostFeed::SlotsInFlight() const
 {
     // A game that sends more keepalives than it was sent time slots has none in flight.
-    const std::uint32_t sent = m_slotsSent.load();
+    const std::uint32_t sent = m_slotsSent;
     const std::uint32_t answered = m_connection.KeepalivesRead();
     return sent > answered ? sent - answered : 0;
 }
 
 HostResult CHostFeed::Play(std::optional<std::uint64_t> startTarget)
 {
-    m_slotsSent.store(0);
+    m_slotsSent = 0;
     SetState(PlayState());
     HostResult result = FeedStep(StepKind::kPlain);
     if (EndsSession(result))
@@ -176,7 +176,7 @@ HostResult CHostFeed::EndRescue(StepKind kind, bool lastWasSlot)
         return HostResult::kContinue;
     if (!SendEmptySlot(false))
         return m_session.LoseConnection();
-    m_slotsSent.fetch_add(1);
+    ++m_slotsSent;
     return HostResult::kContinue;
 }
 
@@ -241,7 +241,7 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
             result = Forward(length);
             if (EndsSession(result))
                 return Ended(result);
-            m_slotsSent.fetch_add(1);
+            ++m_slotsSent;
             return Pass::kForwardedSlot;
         }
         case GamePacketType::kChatFromHost:
@@ -280,7 +280,7 @@ std::optional<CHostFeed::Pass> CHostFeed::DataShort(StepKind kind)
         // stalled read, and the next plain step deals with the shortage.
         if (SendEmptySlot(false))
         {
-            m_slotsSent.fetch_add(1);
+            ++m_slotsSent;
             return Pass::kForwardedSlot;
         }
         return Ended(m_session.LoseConnection());

@@ -188,8 +188,8 @@ private:
     std::atomic<FeedState> m_state{FeedState::kLobby};
     std::atomic<bool> m_paused{false};                 // the viewer's /pause, until /resume
     std::atomic<std::uint8_t> m_levelAfterPause{1};    // the level the end of a hold brings back
-    std::atomic<std::uint32_t> m_slotsSent{0};         // this session's, owed empty ones not counted
     std::uint8_t m_stepCount = 1;
+    std::uint32_t m_slotsSent = 0; // this session's, owed empty ones not counted
     bool m_beforeFirstSlot = true;  // no time slot fed yet this session
     std::uint32_t m_viewerChoices = 0;
     bool m_toldCorrupt = false;     // this session's corrupt data told outside

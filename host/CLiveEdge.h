@@ -75,7 +75,7 @@ private:
     const HostTimings& m_timings;
     const ReplayHeader& m_header;
 
-    std::atomic<std::uint32_t> m_liveDelaySeconds{0};
+    std::atomic<std::uint32_t> m_liveDelaySeconds{0}; // the session sets it, any thread reads it
     std::optional<std::uint64_t> m_jumpAfterHalt;
     std::uint64_t m_nextEdgePollMs = 0;
     bool m_overruled = false; // the last fast-forward ended early, at the viewer's choice

@@ -125,18 +125,21 @@ private:
     IClock& m_clock;
     const HostTimings& m_timings;
 
+    // The owner's threads set these; the receive thread and the session read them.
     std::atomic<std::uint32_t> m_matchId{0};
-    std::atomic<bool> m_chaining{false};
+    std::atomic<bool> m_chaining{false}; // the session sets it at its start and end
     std::atomic<bool> m_finished{false};
     // Where the latest short answer ended (0: none yet).
     std::atomic<std::uint32_t> m_shortAnswerEnd{0};
     // Written by the receive thread only, each block before the first Size() that covers it.
     std::array<std::unique_ptr<std::uint8_t[]>, kBlocks> m_blocks;
+    // The receive thread writes the answers' facts below; the session thread, the link
+    // supervisor and status displays read them (the session also takes the counts it tells).
     std::atomic<std::uint32_t> m_size{0};
     std::atomic<std::uint16_t> m_matchSeconds{0};
     std::atomic<std::uint64_t> m_matchSecondsAtMs{0};
     std::atomic<std::uint32_t> m_ended{0}; // the server marked the end of the stream
-    std::atomic<std::uint32_t> m_lowData{0};
+    std::atomic<std::uint32_t> m_lowData{0}; // set by the session near the end of the data
     std::atomic<std::uint32_t> m_caughtUp{0}; // a short or empty chunk came while low on data
     std::atomic<std::uint32_t> m_answersArrived{0};
     std::atomic<std::uint32_t> m_emptyAnswersUntold{0};
@@ -145,7 +148,9 @@ private:
     CEvent m_dataArrived{CEvent::Kind::kAutoReset};
     CEvent m_requestPermit{CEvent::Kind::kAutoReset};
 
-    std::mutex m_requestMutex; // guards the request slot below
+    // Guards the request slot below: the session asks, the receive thread chains and answers,
+    // the link supervisor asks again after a reconnect.
+    std::mutex m_requestMutex;
     bool m_requestOutstanding = false;
     std::uint32_t m_requestedOffset = 0;
     std::uint64_t m_requestSentMs = 0;

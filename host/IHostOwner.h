@@ -31,6 +31,7 @@ public:
 private:
     static std::size_t Index(Kind kind) { return static_cast<std::size_t>(kind); }
 
+    // Any session of the client's sets and reads them.
     std::array<std::atomic<bool>, kKinds> m_shown{true, true, true};
 };
 

@@ -104,7 +104,9 @@ private:
     IClock& m_clock;
     const MdnsSettings m_settings;
 
-    mutable std::mutex m_mutex; // the zone, the interfaces, opening and closing
+    // The zone, the interfaces, opening and closing: the responder's thread and the publishing
+    // hosts' threads.
+    mutable std::mutex m_mutex;
     CMdnsZone m_zone;
     std::vector<Interface> m_interfaces;      // loopback first, then the others
     std::vector<std::string> m_ownAddresses; // this machine's, as last read
@@ -113,7 +115,7 @@ private:
     bool m_told = false;
 
     CMulticastSocket m_socket;
-    std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_stopping{false}; // set by Stop (the last holder's thread)
     CThread m_thread;
 };
 
