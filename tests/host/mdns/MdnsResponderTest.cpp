@@ -16,6 +16,7 @@
 #include "host/mdns/BlizzardGameRecord.h"
 #include "host/mdns/CMdnsResponder.h"
 #include "tests/PollUntil.h"
+#include "tests/doubles/CManualClock.h"
 #include "tests/host/HostTestSupport.h"
 #include "tools/gamesim/CGameSimulator.h"
 

@@ -12,6 +12,7 @@
 #include "server/MatchServerMessages.h"
 #include "server/MessageCode.h"
 #if !defined(_WIN32)
+#include "tests/doubles/CManualClock.h"
 #include "tests/tools/matchd/CStateLockHolder.h"
 #endif
 #include "tests/tools/matchd/MatchdTestSupport.h"

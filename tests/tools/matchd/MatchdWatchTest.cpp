@@ -10,6 +10,7 @@
 #include "host/packets/PlayPackets.h"
 #include "platform/UserNotice.h"
 #include "server/CMatchServerClient.h"
+#include "tests/doubles/CManualClock.h"
 #include "tests/tools/matchd/MatchdTestSupport.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/CMatchArchive.h"

@@ -13,6 +13,7 @@
 #include "host/HostTimings.h"
 #include "platform/UserNotice.h"
 #include "server/CMatchServerClient.h"
+#include "tests/doubles/CManualClock.h"
 #include "tests/tools/matchd/MatchdTestSupport.h"
 #include "tests/tools/matchd/ReplayTestSupport.h"
 #include "tools/gamesim/CGameSimulator.h"
