@@ -75,9 +75,8 @@ std::size_t CStandInGame::GameLinesStartingWith(std::string_view prefix) const
 bool CStandInGame::WaitGameLinesStartingWith(std::string_view prefix, std::size_t count,
                                              std::uint32_t timeoutMs)
 {
-    return m_game->WaitFor([&](const GameSimRecord& r)
-                           { return LinesStartingWith(r, prefix) > count; },
-                           timeoutMs);
+    return m_game->WaitFor(
+        [&](const GameSimRecord& r) { return LinesStartingWith(r, prefix) > count; }, timeoutMs);
 }
 
 CStandInGame::Summary CStandInGame::Summarize() const
