@@ -17,7 +17,7 @@
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
 #include "tests/cli/CommandRun.h"
-#include "tests/cli/StandInServer.h"
+#include "tests/doubles/MatchdRig.h"
 #include "tests/doubles/CScriptedMatchServer.h"
 #include "tests/host/HostTestSupport.h"
 #include "tools/gamesim/CGameSimulator.h"
@@ -222,7 +222,7 @@ struct StopCase
     int m_status;
 };
 
-class StopRequestTest : public ::testing::TestWithParam<StopCase>, protected test::StandInServer
+class StopRequestTest : public ::testing::TestWithParam<StopCase>, protected test::MatchdRig
 {
 protected:
     void SetUp() override { Start(5, 1, 300, 300); }

@@ -19,7 +19,7 @@ GameSimScript PacedScript(std::vector<std::string> lobbyChat)
     return script;
 }
 
-std::size_t LinesStartingWith(const GameSimRecord& record, std::string_view prefix)
+std::size_t GameLinesIn(const GameSimRecord& record, std::string_view prefix)
 {
     return static_cast<std::size_t>(
         std::count_if(record.m_gameLines.begin(), record.m_gameLines.end(),
@@ -69,14 +69,14 @@ bool CStandInGame::WaitGameTime(std::uint64_t atMs, std::uint32_t timeoutMs)
 
 std::size_t CStandInGame::GameLinesStartingWith(std::string_view prefix) const
 {
-    return LinesStartingWith(m_game->Record(), prefix);
+    return GameLinesIn(m_game->Record(), prefix);
 }
 
 bool CStandInGame::WaitGameLinesStartingWith(std::string_view prefix, std::size_t count,
                                              std::uint32_t timeoutMs)
 {
     return m_game->WaitFor(
-        [&](const GameSimRecord& r) { return LinesStartingWith(r, prefix) > count; }, timeoutMs);
+        [&](const GameSimRecord& r) { return GameLinesIn(r, prefix) > count; }, timeoutMs);
 }
 
 CStandInGame::Summary CStandInGame::Summarize() const
