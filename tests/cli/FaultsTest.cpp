@@ -19,7 +19,7 @@
 #include "tests/cli/CommandRun.h"
 #include "tests/doubles/MatchdRig.h"
 #include "tests/doubles/CScriptedMatchServer.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/CMatchServer.h"
