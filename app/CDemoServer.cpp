@@ -1,49 +1,7 @@
 #include "app/CDemoServer.h"
 
-#include "platform/Clock.h"
-#include "tools/matchd/SyntheticMatchGenerator.h"
-
 namespace velt
 {
-
-namespace
-{
-
-std::vector<SyntheticMatch> DemoMatches()
-{
-    SyntheticSettings settings;
-    settings.m_seed = CDemoServer::kSeed;
-    settings.m_count = CDemoServer::kMatchCount;
-    settings.m_liveCount = CDemoServer::kLiveCount;
-    return GenerateSyntheticMatches(settings);
-}
-
-MatchServerSettings DemoServerSettings()
-{
-    MatchServerSettings settings;
-    settings.m_listenHost = "127.0.0.1";
-    settings.m_listenPort = 0;
-    return settings;
-}
-
-// Visits and ratings for most matches, so that every kind of cell shows: counts, "Unknown",
-// "Unrated", plain and hot ratings.
-void SeedStatistics(CStatsStore& stats, const CMatchArchive& archive)
-{
-    std::uint32_t index = 0;
-    for (const CMatchInfo& info : archive.Records())
-    {
-        ++index;
-        if (index % 4 == 0)
-            continue;
-        for (std::uint32_t visit = 0; visit < 3 + index * 7 % 40; ++visit)
-            stats.AddVisit(info.m_matchId);
-        for (std::uint32_t rating = 0; rating < index % 3 * 4; ++rating)
-            stats.AddRating(info.m_matchId, static_cast<std::uint8_t>(3 + (index + rating) % 3));
-    }
-}
-
-} // namespace
 
 CDemoServer::CDemoServer() = default;
 
@@ -55,17 +13,15 @@ CDemoServer::~CDemoServer()
 
 bool CDemoServer::Start()
 {
-    if (!m_stats.Open(""))
-    {
-        m_error = m_stats.LastError();
-        return false;
-    }
-    m_archive = std::make_unique<CMatchArchive>(DemoMatches(), CSystemClock::Instance());
-    SeedStatistics(m_stats, *m_archive);
-    m_server = std::make_unique<CMatchServer>(*m_archive, m_stats, DemoServerSettings());
+    SyntheticServerSettings settings;
+    settings.m_seed = kSeed;
+    settings.m_count = kMatchCount;
+    settings.m_liveCount = kLiveCount;
+    settings.m_seedStatistics = true;
+    m_server = CStandInServer::Synthetic(settings);
     if (!m_server->Start())
     {
-        m_error = m_server->LastError();
+        m_error = m_server->Problem();
         return false;
     }
     m_listening.store(true, std::memory_order_release);

@@ -2,9 +2,7 @@
 
 #include "platform/Event.h"
 #include "platform/Thread.h"
-#include "tools/matchd/CMatchArchive.h"
-#include "tools/matchd/CMatchServer.h"
-#include "tools/matchd/CStatsStore.h"
+#include "tools/standins/CStandInServer.h"
 
 #include <atomic>
 #include <cstdint>
@@ -45,9 +43,7 @@ public:
     std::string LastError() const { return m_error; }
 
 private:
-    CStatsStore m_stats;
-    std::unique_ptr<CMatchArchive> m_archive;
-    std::unique_ptr<CMatchServer> m_server;
+    std::unique_ptr<CStandInServer> m_server;
     std::string m_error;
     CEvent m_started{CEvent::Kind::kManualReset};
     std::atomic<bool> m_listening{false};

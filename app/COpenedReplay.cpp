@@ -10,16 +10,18 @@ COpenedReplay::COpenedReplay(std::string path) : m_path(std::move(path)) {}
 COpenedReplay::~COpenedReplay()
 {
     m_client.reset();
-    m_server.Stop();
+    if (m_server)
+        m_server->Stop();
 }
 
 std::unique_ptr<COpenedReplay> COpenedReplay::Open(const std::string& path,
                                                    const DesktopSeams& seams, std::string& problem)
 {
     std::unique_ptr<COpenedReplay> opened(new COpenedReplay(path));
-    if (!opened->m_server.Load(path) || !opened->m_server.Start())
+    opened->m_server = CStandInServer::ReplayFile(path);
+    if (!opened->m_server->Start())
     {
-        problem = opened->m_server.Problem();
+        problem = opened->m_server->Problem();
         return nullptr;
     }
     // A file's client counts its ports from the first one as every client does, and would ask
@@ -29,7 +31,7 @@ std::unique_ptr<COpenedReplay> COpenedReplay::Open(const std::string& path,
     CMatchServerClient& client = *opened->m_client;
     client.SetHostTimings(seams.m_hostTimings);
     client.SuperviseServerLink(ReconnectPolicy{});
-    if (!client.Connect("127.0.0.1", opened->m_server.Port(), seams.m_listWaitMs) ||
+    if (!client.Connect("127.0.0.1", opened->m_server->Port(), seams.m_listWaitMs) ||
         client.FetchMatchList(seams.m_listWaitMs) != CMatchServerClient::ListOutcome::kListEnd)
     {
         problem = path + ": the program's own server for the file did not answer";

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "browser/DesktopSeams.h"
-#include "tools/matchd/CReplayFileServer.h"
+#include "tools/standins/CStandInServer.h"
 
 #include <cstdint>
 #include <memory>
@@ -30,13 +30,13 @@ public:
 
     const std::string& Path() const { return m_path; }
     CMatchServerClient& Client() { return *m_client; }
-    static constexpr std::uint32_t kMatchId = CReplayFileServer::kMatchId;
+    static constexpr std::uint32_t kMatchId = CStandInServer::kReplayFileMatchId;
 
 private:
     explicit COpenedReplay(std::string path);
 
     std::string m_path;
-    CReplayFileServer m_server;
+    std::unique_ptr<CStandInServer> m_server;
     std::unique_ptr<CMatchServerClient> m_client;
 };
 

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchTime.h"
 #include "host/CLocalGameHost.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
@@ -328,7 +329,7 @@ void BM_DownloadPipelineVsPlainLoop(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kLastOffset);
 }
 BENCHMARK(BM_DownloadPipelineVsPlainLoop)->UseManualTime()->Unit(benchmark::kMillisecond)
-    ->MinTime(3);
+    ->MinTime(MinTimeSeconds(3));
 
 } // namespace
 

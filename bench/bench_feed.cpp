@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchTime.h"
 #include "host/packets/GameToHostPackets.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
@@ -238,7 +239,8 @@ void BM_FeedAt4xVsPingPong(benchmark::State& state)
     state.counters["pingpong5_per_s"] = Median(windowRates);
     state.counters["ratio_vs_window5"] = Median(windowRatios);
 }
-BENCHMARK(BM_FeedAt4xVsPingPong)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(BM_FeedAt4xVsPingPong)->UseManualTime()->Unit(benchmark::kMillisecond)
+    ->MinTime(MinTimeSeconds(3));
 
 } // namespace
 

@@ -11,6 +11,7 @@
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "tests/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/ClientTestAccess.h"
 
 namespace
 {
@@ -69,7 +70,7 @@ void BM_AssembleAndDispatch(benchmark::State& state)
             assembler.Commit(count);
             fed += count;
             while (auto body = assembler.Next())
-                client.DispatchFrame(*body);
+                velt::ClientTestAccess::Connection(client).DispatchFrame(*body);
         }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));

@@ -4,7 +4,7 @@
 #include "browser/IBrowserWindow.h"
 #include "controls/CResponsiveWait.h"
 #include "server/CMatchServerClient.h"
-#include "server/ListOrder.h"
+#include "listing/ListOrder.h"
 #include "server/ServerConnection.h"
 #include "skin/CSkinEngine.h"
 

@@ -4,7 +4,7 @@
 #include "browser/IBrowserWindow.h"
 #include "controls/CLogoStatic.h"
 #include "platform/FileSystem.h"
-#include "platform/ProfileFile.h"
+#include "formats/ProfileFile.h"
 #include "res/GuiResources.h"
 #include "server/CMatchServerClient.h"
 

@@ -5,7 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/CStatusLine.h"
 #include "cli/CliNotice.h"
@@ -22,11 +25,8 @@
 #include "platform/Thread.h"
 #include "server/CMatchServerClient.h"
 #include "server/ServerConnection.h"
-#include "tools/gamesim/CGameSimulator.h"
-#include "tools/matchd/CMatchArchive.h"
-#include "tools/matchd/CMatchServer.h"
-#include "tools/matchd/CStatsStore.h"
-#include "tools/matchd/SyntheticMatchGenerator.h"
+#include "tools/standins/CStandInGame.h"
+#include "tools/standins/CStandInServer.h"
 
 namespace velt
 {
@@ -91,13 +91,6 @@ constexpr DemoCommand kGameCommands[] = {
     {0.45, "/obmsg off", "[VELT] Hide observer chat message!"},
     {0.50, "/rate 5", "[VELT] You have rated"},
 };
-
-std::size_t RepliesIn(const GameSimRecord& record, std::string_view reply)
-{
-    return static_cast<std::size_t>(
-        std::count_if(record.m_gameLines.begin(), record.m_gameLines.end(),
-                      [&](const std::string& line) { return line.rfind(reply, 0) == 0; }));
-}
 
 // Lines on stdout, printed around the status line on stderr (both may be the same terminal).
 class CDemoPrinter
@@ -209,15 +202,14 @@ std::optional<int> ReadDemoOptions(const std::vector<std::string>& args, DemoOpt
 
 // The simulated viewer's commands in the game, each at its point of the match and each after
 // the answer to the one before, until the list ends or stop is set.
-void TypeDemoCommands(CGameSimulator& game, CDemoPrinter& out, std::uint32_t durationMs,
+void TypeDemoCommands(CStandInGame& game, CDemoPrinter& out, std::uint32_t durationMs,
                       const std::atomic<bool>& stop)
 {
     for (const auto& command : kGameCommands)
     {
         const auto at = static_cast<std::uint64_t>(command.m_atFraction * durationMs);
         // Short waits, so that a session that ends before this point never keeps the demo.
-        while (!game.WaitFor([&](const GameSimRecord& r) { return r.m_gameTimeMs >= at; },
-                             kCommandPollMs))
+        while (!game.WaitGameTime(at, kCommandPollMs))
         {
             if (stop.load())
                 return;
@@ -226,13 +218,11 @@ void TypeDemoCommands(CGameSimulator& game, CDemoPrinter& out, std::uint32_t dur
             return;
         const std::string text =
             command.m_text != nullptr ? command.m_text : GotoArgument(durationMs);
-        const std::size_t before = RepliesIn(game.Record(), command.m_reply);
+        const std::size_t before = game.GameLinesStartingWith(command.m_reply);
         out.Typed(text);
         game.TypeChat(text);
         // The next command follows this one's answer, so that the output reads in order.
-        while (!game.WaitFor([&](const GameSimRecord& r)
-                             { return RepliesIn(r, command.m_reply) > before; },
-                             kCommandPollMs))
+        while (!game.WaitGameLinesStartingWith(command.m_reply, before, kCommandPollMs))
         {
             if (stop.load())
                 return;
@@ -240,19 +230,10 @@ void TypeDemoCommands(CGameSimulator& game, CDemoPrinter& out, std::uint32_t dur
     }
 }
 
-// The simulated Warcraft III: it asks for help and starts the game from the lobby, and plays at
-// its own pace, as Warcraft III does, on the clock the live match is played on: it keeps up with
-// the match instead of running into its edge.
-GameSimScript DemoGameScript()
-{
-    GameSimScript script;
-    script.m_lobbyChat = {"/help", "/start"};
-    script.m_keepPackets = false;
-    script.m_paceByInterval = true;
-    return script;
-}
+// The simulated Warcraft III asks for help and starts the game from the lobby.
+const std::vector<std::string> kDemoLobbyChat = {"/help", "/start"};
 
-std::string SessionSummary(const GameSimRecord& record)
+std::string SessionSummary(const CStandInGame::Summary& record)
 {
     return "\nThe match is over and the session has ended: " + std::to_string(record.m_timeSlots) +
            " time slots, " + std::to_string(record.m_gameTimeMs / 1000) + " s of game time, " +
@@ -284,32 +265,28 @@ int RunDemoCommand(const std::vector<std::string>& args)
     const auto interrupted = [] { return StopSignalNumber() != 0; };
     CStatusLine statusLine(StandardErrorTerminal(), CSystemClock::Instance(), !options.m_quiet);
     CDemoPrinter out(statusLine);
-    SyntheticSettings settings;
+    SyntheticServerSettings settings;
     settings.m_seed = static_cast<std::uint64_t>(seed);
     settings.m_count = 6;
     settings.m_liveCount = 1;
-    auto matches = GenerateSyntheticMatches(settings);
-    const SyntheticMatch& live = matches.front();
-    const std::uint32_t liveId = live.m_info.m_matchId;
-    const std::uint32_t durationMs = live.m_durationMs;
-    CFastClock matchClock(static_cast<double>(durationMs) /
-                          (static_cast<double>(seconds) * 1000.0));
+    // The clock outlives the server that plays the live match on it; its speed comes from the
+    // match that the server makes up.
+    std::optional<CFastClock> fastClock;
+    const auto server = CStandInServer::Synthetic(settings);
+    const std::uint32_t liveId = server->FirstMatchId();
+    const std::uint32_t durationMs = server->FirstMatchDurationMs();
+    CFastClock& matchClock = fastClock.emplace(static_cast<double>(durationMs) /
+                                               (static_cast<double>(seconds) * 1000.0));
 
-    CStatsStore stats;
-    stats.Open("");
-    CMatchArchive archive(std::move(matches), matchClock);
-    MatchServerSettings serverSettings;
-    serverSettings.m_listenPort = 0;
-    CMatchServer server(archive, stats, serverSettings);
-    if (!server.Start())
+    if (!server->Start(matchClock))
     {
         std::fprintf(stderr, "velt demo: the stand-in match server did not start: %s\n",
-                     server.LastError().c_str());
+                     server->Problem().c_str());
         return kExitFailure;
     }
-    out.Say("Stand-in match server listening on " + server.ListenAddress() + ".");
+    out.Say("Stand-in match server listening on " + server->ListenAddress() + ".");
 
-    CGameSimulator game(DemoGameScript(), matchClock);
+    CStandInGame game(kDemoLobbyChat, matchClock);
     game.SetLineObserver([&out](bool inGame, const std::string& text)
                          { out.Line(inGame ? "game" : "lobby", text); });
     if (!game.Start())
@@ -325,7 +302,7 @@ int RunDemoCommand(const std::vector<std::string>& args)
     CMatchServerClient client(notices, ports);
     client.SetLiveDelay(static_cast<std::uint32_t>(*options.m_liveDelay));
     std::string host = "127.0.0.1";
-    if (!RetrieveMatchList(client, host, server.Port(), kListWaitMs, interrupted))
+    if (!RetrieveMatchList(client, host, server->Port(), kListWaitMs, interrupted))
         return interrupted() ? StopExitStatus(StopSignalNumber()) : kExitFailure;
     CDemoWarcraftFolder war3;
     ShowDemoList(client, war3, out);
@@ -347,8 +324,8 @@ int RunDemoCommand(const std::vector<std::string>& args)
         return StopExitStatus(StopSignalNumber());
     if (outcome != WatchOutcome::kSessionEnded)
         return kExitFailure;
-    out.Say(SessionSummary(game.Record()));
-    server.Stop();
+    out.Say(SessionSummary(game.Summarize()));
+    server->Stop();
     return kExitOk;
 }
 

@@ -4,7 +4,7 @@
 
 #include "cli/TerminalText.h"
 #include "server/CMatchServerClient.h"
-#include "server/ListOrder.h"
+#include "listing/ListOrder.h"
 
 namespace velt
 {

@@ -16,7 +16,7 @@
 #include "platform/Terminal.h"
 #include "server/CMatchServerClient.h"
 #include "server/ServerConnection.h"
-#include "tools/matchd/CReplayFileServer.h"
+#include "tools/standins/CStandInServer.h"
 
 namespace velt
 {
@@ -82,7 +82,7 @@ bool ReadPlayOptions(const CCommandLine& line, HostOptions& options, std::string
 std::string PlayingLine(const std::string& file, const CMatchServerClient& client)
 {
     std::string line = "Playing " + TerminalText(file);
-    if (const auto match = client.FindMatch(CReplayFileServer::kMatchId))
+    if (const auto match = client.FindMatch(CStandInServer::kReplayFileMatchId))
         line += ": " + TerminalText(match->m_matchName) + ", " + match->m_lengthText + ", on " +
                 TerminalText(match->m_mapPath);
     return line + ".";
@@ -109,10 +109,10 @@ int RunPlayCommandWithTimings(const std::vector<std::string>& args, const HostTi
 
     InstallStopHandlers();
     const auto interrupted = [] { return StopSignalNumber() != 0; };
-    CReplayFileServer server;
-    if (!server.Load(file) || !server.Start())
+    const auto server = CStandInServer::ReplayFile(file);
+    if (!server->Start())
     {
-        std::fprintf(stderr, "velt play: %s\n", TerminalText(server.Problem()).c_str());
+        std::fprintf(stderr, "velt play: %s\n", TerminalText(server->Problem()).c_str());
         return kExitFailure;
     }
     CStatusLine statusLine(StandardErrorTerminal(), CSystemClock::Instance(), !options.m_quiet);
@@ -122,12 +122,12 @@ int RunPlayCommandWithTimings(const std::vector<std::string>& args, const HostTi
     const std::string folder = TakeWarcraftFolder(client, options);
     // The list gives the status line the match's name; the server is this program's own.
     std::string host = "127.0.0.1";
-    if (!RetrieveMatchList(client, host, server.Port(), kHeaderWaitMs, interrupted))
+    if (!RetrieveMatchList(client, host, server->Port(), kHeaderWaitMs, interrupted))
         return interrupted() ? StopExitStatus(StopSignalNumber()) : kExitFailure;
     const std::string playing = PlayingLine(file, client);
     statusLine.PrintAround([&] { std::fprintf(stderr, "%s\n", playing.c_str()); });
     return RunHostedSessions(client, notices, statusLine, options, folder,
-                             CReplayFileServer::kMatchId, ReconnectPolicy{});
+                             CStandInServer::kReplayFileMatchId, ReconnectPolicy{});
 }
 
 } // namespace velt

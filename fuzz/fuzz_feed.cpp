@@ -14,6 +14,7 @@
 #include "host/CLocalGameHost.h"
 #include "host/IGameLink.h"
 #include "host/packets/GamePacketFramer.h"
+#include "tests/doubles/CManualClock.h"
 
 namespace
 {

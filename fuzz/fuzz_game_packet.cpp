@@ -12,6 +12,7 @@
 #include "host/CLocalGameHost.h"
 #include "host/IGameLink.h"
 #include "fuzz/QuietHostOwner.h"
+#include "tests/doubles/CManualClock.h"
 
 namespace
 {

@@ -14,6 +14,7 @@
 #include "server/CMatchServerClient.h"
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
+#include "tests/doubles/ClientTestAccess.h"
 
 namespace
 {
@@ -91,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (void)velt::ParseReplayHeaderReply(payload);
             if (const auto record = velt::ParseMatchRecord(payload))
                 Check(velt::MatchRecordExtent(payload) == payload.size());
-            client.DispatchFrame(*body);
+            velt::ClientTestAccess::Connection(client).DispatchFrame(*body);
         }
     }
     for (const velt::CatalogueEntry& entry : client.CatalogueSnapshot())

@@ -32,7 +32,7 @@ class CStreamBuffer
 {
 public:
     static constexpr std::uint32_t kCapacity = 64 * 1024 * 1024;
-    static constexpr std::uint32_t kFullChunk = 2000;
+    static constexpr std::uint32_t kFullChunk = kFullChunkSize;
     static constexpr std::uint32_t kBlockSize = 1024 * 1024;
     // The longest view: a game packet's 16-bit length, and one byte more.
     static constexpr std::uint32_t kMaxView = 65536;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "host/DataChunk.h"
 #include "platform/UserNotice.h"
 
 namespace velt

@@ -32,6 +32,7 @@ public:
     }
 
 private:
+    // The waiting thread, and any thread that sets one of its events.
     std::mutex m_mutex;
     std::condition_variable m_cv;
     bool m_notified = false;

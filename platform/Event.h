@@ -49,6 +49,7 @@ private:
     void AddWaiter(CEventWaiter* waiter);
     void RemoveWaiter(CEventWaiter* waiter);
 
+    // Any thread sets, resets and waits; waiters of WaitAny register under it.
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_set;

@@ -184,4 +184,36 @@ bool IsNonRegularFile(const std::string& path)
     return !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
 }
 
+bool LocalFileWritable(const std::string& path)
+{
+    if (IsNonRegularFile(path))
+        return false;
+    const std::filesystem::path target = PathFromUtf8(path);
+    return !std::ifstream(target).good() || std::ofstream(target, std::ios::app).good();
+}
+
+bool ReplaceLocalFile(const std::string& path, std::string_view bytes)
+{
+    const std::filesystem::path target = PathFromUtf8(path);
+    const std::filesystem::path temporary = PathFromUtf8(std::string(path) + ".tmp");
+    std::error_code error;
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out || !out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) ||
+            !out.flush())
+        {
+            out.close();
+            std::filesystem::remove(temporary, error);
+            return false;
+        }
+    }
+    std::filesystem::rename(temporary, target, error);
+    if (error)
+    {
+        std::filesystem::remove(temporary, error);
+        return false;
+    }
+    return true;
+}
+
 } // namespace velt

@@ -60,6 +60,15 @@ LocalFileRead ReadLocalFile(const std::string& path, std::size_t maxBytes);
 // when nothing is there.
 bool IsNonRegularFile(const std::string& path);
 
+// Whether a write may replace the file: nothing is there yet, or a regular file that can be
+// opened for writing. Anything that is not a regular file is refused without being opened
+// (opening a FIFO would wait for its other end).
+bool LocalFileWritable(const std::string& path);
+
+// Writes the bytes beside the file and renames them over it, so that a failed write never
+// truncates the old file. True when the file holds the bytes.
+bool ReplaceLocalFile(const std::string& path, std::string_view bytes);
+
 // The process's working directory, or an empty text when it cannot be read.
 std::string CurrentDirectory();
 

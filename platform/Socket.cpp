@@ -1,9 +1,10 @@
+// Sockets on BSD sockets: blocking calls block in the system, and shutdown wakes them.
 #include "platform/Socket.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
-#include <chrono>
+#include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -16,46 +17,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/SocketSystem.h"
+
 namespace velt
 {
-
-namespace
-{
-
-bool MakeAddress(const std::string& dottedIp, std::uint16_t port, sockaddr_in& out)
-{
-    std::memset(&out, 0, sizeof out);
-    out.sin_family = AF_INET;
-    out.sin_port = htons(port);
-    return inet_pton(AF_INET, dottedIp.c_str(), &out.sin_addr) == 1;
-}
-
-std::uint16_t BoundPort(int fd)
-{
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return 0;
-    return ntohs(address.sin_port);
-}
-
-void CloseFd(std::atomic<int>& fd, std::mutex& closeMutex)
-{
-    std::lock_guard lock(closeMutex);
-    const int old = fd.exchange(-1, std::memory_order_acq_rel);
-    if (old >= 0)
-        ::close(old);
-}
-
-void ShutdownFd(const std::atomic<int>& fd, std::mutex& closeMutex)
-{
-    std::lock_guard lock(closeMutex);
-    const int current = fd.load(std::memory_order_acquire);
-    if (current >= 0)
-        ::shutdown(current, SHUT_RDWR);
-}
 
 // Waits until a datagram can be read: false on time-out or failure.
 bool WaitForDatagram(int fd, int timeoutMs)
@@ -68,18 +33,6 @@ bool WaitForDatagram(int fd, int timeoutMs)
     return rc > 0;
 }
 
-int SendDatagram(int fd, const std::string& dottedIp, std::uint16_t port, const void* data,
-                 std::size_t size)
-{
-    sockaddr_in address{};
-    if (fd < 0 || !MakeAddress(dottedIp, port, address))
-        return -1;
-    return static_cast<int>(::sendto(fd, data, size, 0,
-                                      reinterpret_cast<const sockaddr*>(&address), sizeof address));
-}
-
-} // namespace
-
 bool SocketLayerStart()
 {
     // Writes to a peer that has gone must fail with EPIPE rather than end the process.
@@ -89,41 +42,7 @@ bool SocketLayerStart()
 
 void SocketLayerStop() {}
 
-std::optional<std::string> ResolveHostIPv4(const std::string& host)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr)
-        return std::nullopt;
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
-    const bool ok = inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr;
-    freeaddrinfo(result);
-    if (!ok)
-        return std::nullopt;
-    return std::string(text);
-}
-
 CTcpSocket::CTcpSocket(int fd) : m_fd(fd) {}
-
-CTcpSocket::CTcpSocket(CTcpSocket&& other) noexcept
-{
-    std::lock_guard lock(other.m_closeMutex);
-    m_fd.store(other.m_fd.exchange(-1));
-}
-
-CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
-{
-    if (this != &other)
-    {
-        Close();
-        std::lock_guard lock(other.m_closeMutex);
-        m_fd.store(other.m_fd.exchange(-1), std::memory_order_release);
-    }
-    return *this;
-}
 
 CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port,
                                std::uint32_t timeoutMs, const std::function<bool()>& cancelled)
@@ -136,7 +55,8 @@ CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port,
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return CTcpSocket();
-    const auto fail = [fd] {
+    const auto fail = [fd]
+    {
         ::close(fd);
         return CTcpSocket();
     };
@@ -214,15 +134,6 @@ bool CTcpSocket::WaitReadable(int timeoutMs)
     return rc != 0;
 }
 
-void CTcpSocket::SetNoDelay(bool on)
-{
-    const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0)
-        return;
-    const int value = on ? 1 : 0;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
-}
-
 void CTcpSocket::SetSendTimeout(int timeoutMs)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
@@ -234,11 +145,15 @@ void CTcpSocket::SetSendTimeout(int timeoutMs)
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value);
 }
 
-void CTcpSocket::Shutdown() { ShutdownFd(m_fd, m_closeMutex); }
+void CTcpSocket::Shutdown()
+{
+    ShutdownFd(m_fd, m_closeMutex);
+}
 
-void CTcpSocket::Close() { CloseFd(m_fd, m_closeMutex); }
-
-std::uint16_t CTcpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
+void CTcpSocket::Close()
+{
+    CloseFd(m_fd, m_closeMutex);
+}
 
 CTcpListener::Error CTcpListener::Open(const std::string& dottedIp, std::uint16_t port, int backlog)
 {
@@ -268,8 +183,6 @@ CTcpListener::Error CTcpListener::Open(const std::string& dottedIp, std::uint16_
     return Error::kNone;
 }
 
-std::uint16_t CTcpListener::Port() const { return BoundPort(m_fd.load()); }
-
 CTcpSocket CTcpListener::Accept()
 {
     const int fd = m_fd.load(std::memory_order_acquire);
@@ -282,9 +195,15 @@ CTcpSocket CTcpListener::Accept()
     return client < 0 ? CTcpSocket() : CTcpSocket(client);
 }
 
-void CTcpListener::Shutdown() { ShutdownFd(m_fd, m_closeMutex); }
+void CTcpListener::Shutdown()
+{
+    ShutdownFd(m_fd, m_closeMutex);
+}
 
-void CTcpListener::Close() { CloseFd(m_fd, m_closeMutex); }
+void CTcpListener::Close()
+{
+    CloseFd(m_fd, m_closeMutex);
+}
 
 bool CUdpSocket::Open()
 {
@@ -295,38 +214,6 @@ bool CUdpSocket::Open()
     m_fd.store(fd, std::memory_order_release);
     return true;
 }
-
-bool CUdpSocket::Bind(const std::string& dottedIp, std::uint16_t port)
-{
-    if (!IsValid() && !Open())
-        return false;
-    sockaddr_in address{};
-    if (!MakeAddress(dottedIp, port, address))
-        return false;
-    const int reuse = 1;
-    ::setsockopt(m_fd.load(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    return ::bind(m_fd.load(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-}
-
-std::uint16_t CUdpSocket::LocalPort() const { return BoundPort(m_fd.load()); }
-
-int CUdpSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
-                       std::size_t size)
-{
-    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
-}
-
-int CUdpSocket::RecvFrom(void* data, std::size_t size, int timeoutMs)
-{
-    const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0 || !WaitForDatagram(fd, timeoutMs))
-        return -1;
-    return static_cast<int>(::recvfrom(fd, data, size, 0, nullptr, nullptr));
-}
-
-void CUdpSocket::Shutdown() { ShutdownFd(m_fd, m_closeMutex); }
-
-void CUdpSocket::Close() { CloseFd(m_fd, m_closeMutex); }
 
 std::vector<LocalInterfaceAddress> LocalIPv4Addresses()
 {
@@ -350,35 +237,18 @@ std::vector<LocalInterfaceAddress> LocalIPv4Addresses()
     return addresses;
 }
 
-namespace
-{
-
-// Joins (IP_ADD_MEMBERSHIP) or leaves (IP_DROP_MEMBERSHIP) a group on one interface.
-bool ChangeMembership(int fd, int option, const std::string& group,
-                      const std::string& interfaceAddress)
-{
-    ip_mreq request{};
-    return fd >= 0 && ::inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
-           ::inet_pton(AF_INET, interfaceAddress.c_str(), &request.imr_interface) == 1 &&
-           ::setsockopt(fd, IPPROTO_IP, option, &request, sizeof request) == 0;
-}
-
-} // namespace
-
 CMulticastSocket::Error CMulticastSocket::Open(std::uint16_t port, int multicastTtl)
 {
     Close();
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return Error::kCreate;
-    const int on = 1;
-    const unsigned char loop = 1;
-    const unsigned char ttl = static_cast<unsigned char>(multicastTtl);
     // Port reuse lets a responder that set it too (Avahi does) keep the port beside us.
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
-    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0 ||
-        ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0)
+    SetOption(fd, SOL_SOCKET, SO_REUSEPORT, 1);
+    if (!SetOption(fd, SOL_SOCKET, SO_REUSEADDR, 1) ||
+        !SetOption(fd, IPPROTO_IP, IP_MULTICAST_LOOP, MulticastByteOption{1}) ||
+        !SetOption(fd, IPPROTO_IP, IP_MULTICAST_TTL,
+                   static_cast<MulticastByteOption>(multicastTtl)))
     {
         ::close(fd);
         return Error::kConfigure;
@@ -402,21 +272,6 @@ CMulticastSocket::Error CMulticastSocket::Open(std::uint16_t port, int multicast
     return Error::kNone;
 }
 
-std::uint16_t CMulticastSocket::LocalPort() const { return BoundPort(m_fd.load()); }
-
-bool CMulticastSocket::LeaveGroup(const std::string& group, const std::string& interfaceAddress)
-{
-    return ChangeMembership(m_fd.load(std::memory_order_acquire), IP_DROP_MEMBERSHIP, group,
-                            interfaceAddress);
-}
-
-bool CMulticastSocket::SetMulticastTtl(int ttl)
-{
-    const unsigned char value = static_cast<unsigned char>(ttl);
-    const int fd = m_fd.load(std::memory_order_acquire);
-    return fd >= 0 && ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &value, sizeof value) == 0;
-}
-
 void CMulticastSocket::Wake()
 {
     const int fd = m_wakeWrite.load(std::memory_order_acquire);
@@ -425,30 +280,10 @@ void CMulticastSocket::Wake()
         (void)!::write(fd, &byte, 1); // a full pipe has a wake pending already
 }
 
-bool CMulticastSocket::JoinGroup(const std::string& group, const std::string& interfaceAddress)
-{
-    return ChangeMembership(m_fd.load(std::memory_order_acquire), IP_ADD_MEMBERSHIP, group,
-                            interfaceAddress);
-}
-
-bool CMulticastSocket::SetMulticastInterface(const std::string& interfaceAddress)
-{
-    in_addr address{};
-    const int fd = m_fd.load(std::memory_order_acquire);
-    return fd >= 0 && inet_pton(AF_INET, interfaceAddress.c_str(), &address) == 1 &&
-           ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &address, sizeof address) == 0;
-}
-
-int CMulticastSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
-                             std::size_t size)
-{
-    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
-}
-
 int CMulticastSocket::RecvFrom(void* data, std::size_t size, int timeoutMs, DatagramSource& source)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0)
+    if (fd < 0 || size > INT_MAX)
         return -1;
     pollfd entries[2] = {{fd, POLLIN, 0}, {m_wakeRead.load(std::memory_order_acquire), POLLIN, 0}};
     int rc;
@@ -465,17 +300,7 @@ int CMulticastSocket::RecvFrom(void* data, std::size_t size, int timeoutMs, Data
     }
     if (rc <= 0 || (entries[0].revents & POLLIN) == 0)
         return -1;
-    sockaddr_in from{};
-    socklen_t length = sizeof from;
-    const ssize_t n =
-        ::recvfrom(fd, data, size, 0, reinterpret_cast<sockaddr*>(&from), &length);
-    if (n < 0)
-        return -1;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-    source.m_address = text;
-    source.m_port = ntohs(from.sin_port);
-    return static_cast<int>(n);
+    return ReceiveDatagram(fd, data, size, source);
 }
 
 void CMulticastSocket::Close()

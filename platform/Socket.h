@@ -85,9 +85,10 @@ private:
                                                      std::uint32_t timeoutMs,
                                                      const std::function<bool()>& cancelled);
 
+    // Used by the thread that owns the socket; read by any thread that shuts it down.
     std::atomic<int> m_fd{-1};
-    // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
-    // has already handed back to the system for reuse.
+    // Shutdown (any thread) and Close (the owner) take it, so that a shutdown never reaches a
+    // descriptor that a close has already handed back to the system for reuse.
     std::mutex m_closeMutex;
     SocketWaits m_waits;
 };
@@ -122,9 +123,10 @@ public:
     void Close();
 
 private:
+    // Used by the thread that owns the socket; read by any thread that shuts it down.
     std::atomic<int> m_fd{-1};
-    // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
-    // has already handed back to the system for reuse.
+    // Shutdown (any thread) and Close (the owner) take it, so that a shutdown never reaches a
+    // descriptor that a close has already handed back to the system for reuse.
     std::mutex m_closeMutex;
     SocketWaits m_waits;
 };
@@ -152,9 +154,10 @@ public:
     void Close();
 
 private:
+    // Used by the thread that owns the socket; read by any thread that shuts it down.
     std::atomic<int> m_fd{-1};
-    // Shutdown and Close take it, so that a shutdown never reaches a descriptor that a close
-    // has already handed back to the system for reuse.
+    // Shutdown (any thread) and Close (the owner) take it, so that a shutdown never reaches a
+    // descriptor that a close has already handed back to the system for reuse.
     std::mutex m_closeMutex;
 };
 
@@ -224,11 +227,13 @@ public:
     void Close();
 
 private:
+    // The receiving thread sends and receives on it; Wake comes from any thread.
     std::atomic<int> m_fd{-1};
     // What Wake writes to and RecvFrom waits on besides the socket: a pipe's two ends on POSIX,
     // a UDP socket of 127.0.0.1 (twice the same) on Windows, whose select takes sockets alone.
     std::atomic<int> m_wakeRead{-1};
     std::atomic<int> m_wakeWrite{-1};
+    // Close (the owner's thread) takes it around the descriptors it hands back.
     std::mutex m_closeMutex;
 };
 

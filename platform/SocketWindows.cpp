@@ -4,9 +4,8 @@
 // still uses it would let the handle be reused for another socket.
 #include "platform/Socket.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-// After the two above, which it needs.
+#include "platform/SocketSystem.h"
+// After Winsock's headers, which it needs.
 #include <iphlpapi.h>
 
 #include <algorithm>
@@ -52,16 +51,17 @@ private:
     bool m_ok = false;
 };
 
+} // namespace
+
 bool EnsureWinsock()
 {
     static CWinsockSession session;
     return session.Ok();
 }
 
-SOCKET ToSocket(int fd)
+namespace
 {
-    return fd < 0 ? INVALID_SOCKET : static_cast<SOCKET>(fd);
-}
+
 // Kernel handles carry 32 significant bits, so a SOCKET fits an int.
 int FromSocket(SOCKET s)
 {
@@ -81,23 +81,13 @@ SOCKET NewSocket(int type, int protocol)
     return ::WSASocketW(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED);
 }
 
-bool MakeAddress(const std::string& dottedIp, std::uint16_t port, sockaddr_in& out)
+// A datagram that found no receiver must not fail the next receive on the socket.
+void IgnoreUnreachablePeers(SOCKET s)
 {
-    std::memset(&out, 0, sizeof out);
-    out.sin_family = AF_INET;
-    out.sin_port = htons(port);
-    return ::inet_pton(AF_INET, dottedIp.c_str(), &out.sin_addr) == 1;
-}
-
-std::uint16_t BoundPort(int fd)
-{
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
-    int length = sizeof address;
-    if (::getsockname(ToSocket(fd), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return 0;
-    return ntohs(address.sin_port);
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
+               nullptr);
 }
 
 // Ties the socket's network events to a new readiness event (which makes the socket
@@ -172,7 +162,7 @@ void CloseSocket(std::atomic<int>& fd, std::mutex& closeMutex, void*& ready, voi
     std::lock_guard lock(closeMutex);
     const int old = fd.exchange(-1, std::memory_order_acq_rel);
     if (old >= 0)
-        ::closesocket(ToSocket(old));
+        ::closesocket(ToNative(old));
     DetachEvents(ready, wake);
 }
 
@@ -183,32 +173,22 @@ void ShutdownSocket(const std::atomic<int>& fd, std::mutex& closeMutex, void* wa
     if (current < 0)
         return;
     if (stream)
-        ::shutdown(ToSocket(current), SD_BOTH);
+        ::shutdown(ToNative(current), SD_BOTH);
     if (wake != nullptr)
         ::SetEvent(static_cast<HANDLE>(wake));
 }
 
-// Waits until a datagram can be read: false on time-out or failure.
-bool WaitForDatagram(SOCKET s, int timeoutMs)
+} // namespace
+
+bool WaitForDatagram(int fd, int timeoutMs)
 {
+    const SOCKET s = ToNative(fd);
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(s, &readable);
     timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     return ::select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &timeout) > 0;
 }
-
-int SendDatagram(int fd, const std::string& dottedIp, std::uint16_t port, const void* data,
-                 std::size_t size)
-{
-    sockaddr_in address{};
-    if (fd < 0 || !MakeAddress(dottedIp, port, address) || size > INT_MAX)
-        return -1;
-    return ::sendto(ToSocket(fd), static_cast<const char*>(data), static_cast<int>(size), 0,
-                    reinterpret_cast<const sockaddr*>(&address), sizeof address);
-}
-
-} // namespace
 
 bool SocketLayerStart()
 {
@@ -217,51 +197,13 @@ bool SocketLayerStart()
 
 void SocketLayerStop() {}
 
-std::optional<std::string> ResolveHostIPv4(const std::string& host)
-{
-    if (!EnsureWinsock())
-        return std::nullopt;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr)
-        return std::nullopt;
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
-    const bool ok = ::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr;
-    ::freeaddrinfo(result);
-    if (!ok)
-        return std::nullopt;
-    return std::string(text);
-}
-
 CTcpSocket::CTcpSocket(int fd) : m_fd(fd)
 {
-    if (fd >= 0 && !AttachEvents(ToSocket(fd), FD_READ | FD_CLOSE, m_waits.m_ready, m_waits.m_wake))
+    if (fd >= 0 && !AttachEvents(ToNative(fd), FD_READ | FD_CLOSE, m_waits.m_ready, m_waits.m_wake))
     {
-        ::closesocket(ToSocket(fd));
+        ::closesocket(ToNative(fd));
         m_fd.store(-1);
     }
-}
-
-CTcpSocket::CTcpSocket(CTcpSocket&& other) noexcept
-{
-    std::lock_guard lock(other.m_closeMutex);
-    m_fd.store(other.m_fd.exchange(-1));
-    m_waits = std::exchange(other.m_waits, SocketWaits{});
-}
-
-CTcpSocket& CTcpSocket::operator=(CTcpSocket&& other) noexcept
-{
-    if (this != &other)
-    {
-        Close();
-        std::lock_guard lock(other.m_closeMutex);
-        m_fd.store(other.m_fd.exchange(-1), std::memory_order_release);
-        m_waits = std::exchange(other.m_waits, SocketWaits{});
-    }
-    return *this;
 }
 
 CTcpSocket CTcpSocket::Connect(const std::string& dottedIp, std::uint16_t port,
@@ -317,7 +259,7 @@ int CTcpSocket::Send(const void* data, std::size_t size)
     const int fd = m_fd.load(std::memory_order_acquire);
     if (fd < 0)
         return -1;
-    const SOCKET s = ToSocket(fd);
+    const SOCKET s = ToNative(fd);
     const auto* bytes = static_cast<const char*>(data);
     std::size_t sent = 0;
     // Waiting for room counts against the send time-out, if there is one.
@@ -352,7 +294,7 @@ int CTcpSocket::Recv(void* data, std::size_t size)
     const int fd = m_fd.load(std::memory_order_acquire);
     if (fd < 0)
         return -1;
-    const SOCKET s = ToSocket(fd);
+    const SOCKET s = ToNative(fd);
     const int wanted = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
     for (;;)
     {
@@ -375,26 +317,16 @@ bool CTcpSocket::WaitReadable(int timeoutMs)
     if (fd < 0)
         return true;
     // The common looks (data waiting, or a poll without waiting) cost one call.
-    if (ReadableNow(ToSocket(fd)))
+    if (ReadableNow(ToNative(fd)))
         return true;
     if (timeoutMs == 0)
         return false;
     // Reset, then look again: data that arrives after the look sets the event.
     ::WSAResetEvent(static_cast<WSAEVENT>(m_waits.m_ready));
-    if (ReadableNow(ToSocket(fd)))
+    if (ReadableNow(ToNative(fd)))
         return true;
     const DWORD timeout = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
     return WaitForEvents(m_waits.m_ready, m_waits.m_wake, timeout) != WaitResult::kTimedOut;
-}
-
-void CTcpSocket::SetNoDelay(bool on)
-{
-    const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0)
-        return;
-    const BOOL value = on ? TRUE : FALSE;
-    ::setsockopt(ToSocket(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&value),
-                 sizeof value);
 }
 
 void CTcpSocket::SetSendTimeout(int timeoutMs)
@@ -412,11 +344,6 @@ void CTcpSocket::Close()
     CloseSocket(m_fd, m_closeMutex, m_waits.m_ready, m_waits.m_wake);
 }
 
-std::uint16_t CTcpSocket::LocalPort() const
-{
-    return BoundPort(m_fd.load());
-}
-
 CTcpListener::Error CTcpListener::Open(const std::string& dottedIp, std::uint16_t port, int backlog)
 {
     Close();
@@ -425,9 +352,7 @@ CTcpListener::Error CTcpListener::Open(const std::string& dottedIp, std::uint16_
         return Error::kCreate;
     // Windows' address reuse would let a second listener take a port that one already holds;
     // exclusive use keeps the meaning that the option has elsewhere: a port in use is refused.
-    const BOOL exclusive = TRUE;
-    if (::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
-                     sizeof exclusive) != 0)
+    if (!SetOption(FromSocket(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, BOOL{TRUE}))
     {
         ::closesocket(s);
         return Error::kConfigure;
@@ -448,11 +373,6 @@ CTcpListener::Error CTcpListener::Open(const std::string& dottedIp, std::uint16_
     return Error::kNone;
 }
 
-std::uint16_t CTcpListener::Port() const
-{
-    return BoundPort(m_fd.load());
-}
-
 CTcpSocket CTcpListener::Accept()
 {
     const int fd = m_fd.load(std::memory_order_acquire);
@@ -462,7 +382,7 @@ CTcpSocket CTcpListener::Accept()
     {
         if (IsWoken(m_waits.m_wake))
             return CTcpSocket();
-        const SOCKET client = ::accept(ToSocket(fd), nullptr, nullptr);
+        const SOCKET client = ::accept(ToNative(fd), nullptr, nullptr);
         // The accepted socket shares the listener's events until the constructor gives it its own.
         if (client != INVALID_SOCKET)
             return CTcpSocket(FromSocket(client));
@@ -493,62 +413,9 @@ bool CUdpSocket::Open()
     const SOCKET s = NewSocket(SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET)
         return false;
-    // A datagram that found no receiver must not fail the next receive.
-    BOOL report = FALSE;
-    DWORD returned = 0;
-    ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
-               nullptr);
+    IgnoreUnreachablePeers(s);
     m_fd.store(FromSocket(s), std::memory_order_release);
     return true;
-}
-
-bool CUdpSocket::Bind(const std::string& dottedIp, std::uint16_t port)
-{
-    if (!IsValid() && !Open())
-        return false;
-    sockaddr_in address{};
-    if (!MakeAddress(dottedIp, port, address))
-        return false;
-    const SOCKET s = ToSocket(m_fd.load());
-    const BOOL reuse = TRUE;
-    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
-    return ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-}
-
-std::uint16_t CUdpSocket::LocalPort() const
-{
-    return BoundPort(m_fd.load());
-}
-
-int CUdpSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
-                       std::size_t size)
-{
-    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
-}
-
-int CUdpSocket::RecvFrom(void* data, std::size_t size, int timeoutMs)
-{
-    const int fd = m_fd.load(std::memory_order_acquire);
-    if (fd < 0 || size > INT_MAX || !WaitForDatagram(ToSocket(fd), timeoutMs))
-        return -1;
-    return ::recvfrom(ToSocket(fd), static_cast<char*>(data), static_cast<int>(size), 0, nullptr,
-                      nullptr);
-}
-
-void CUdpSocket::Shutdown()
-{
-    std::lock_guard lock(m_closeMutex);
-    const int current = m_fd.load(std::memory_order_acquire);
-    if (current >= 0)
-        ::shutdown(ToSocket(current), SD_BOTH);
-}
-
-void CUdpSocket::Close()
-{
-    std::lock_guard lock(m_closeMutex);
-    const int old = m_fd.exchange(-1, std::memory_order_acq_rel);
-    if (old >= 0)
-        ::closesocket(ToSocket(old));
 }
 
 std::vector<LocalInterfaceAddress> LocalIPv4Addresses()
@@ -592,43 +459,19 @@ std::vector<LocalInterfaceAddress> LocalIPv4Addresses()
     return addresses;
 }
 
-namespace
-{
-
-// Joins (IP_ADD_MEMBERSHIP) or leaves (IP_DROP_MEMBERSHIP) a group on one interface.
-bool ChangeMembership(int fd, int option, const std::string& group,
-                      const std::string& interfaceAddress)
-{
-    ip_mreq request{};
-    return fd >= 0 && ::inet_pton(AF_INET, group.c_str(), &request.imr_multiaddr) == 1 &&
-           ::inet_pton(AF_INET, interfaceAddress.c_str(), &request.imr_interface) == 1 &&
-           ::setsockopt(ToSocket(fd), IPPROTO_IP, option,
-                        reinterpret_cast<const char*>(&request), sizeof request) == 0;
-}
-
-} // namespace
-
 CMulticastSocket::Error CMulticastSocket::Open(std::uint16_t port, int multicastTtl)
 {
     Close();
     const SOCKET s = NewSocket(SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET)
         return Error::kCreate;
-    // A datagram that found no receiver must not fail the next receive.
-    BOOL report = FALSE;
-    DWORD returned = 0;
-    ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
-               nullptr);
+    IgnoreUnreachablePeers(s);
     // Windows' address reuse is what Bonjour and the system's own responder share 5353 with.
-    const BOOL reuse = TRUE;
-    const DWORD loop = 1;
-    const DWORD ttl = static_cast<DWORD>(multicastTtl);
-    if (::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
-                     sizeof reuse) != 0 ||
-        ::setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char*>(&loop),
-                     sizeof loop) != 0 ||
-        ::setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
-                     sizeof ttl) != 0)
+    const int fd = FromSocket(s);
+    if (!SetOption(fd, SOL_SOCKET, SO_REUSEADDR, BOOL{TRUE}) ||
+        !SetOption(fd, IPPROTO_IP, IP_MULTICAST_LOOP, MulticastByteOption{1}) ||
+        !SetOption(fd, IPPROTO_IP, IP_MULTICAST_TTL,
+                   static_cast<MulticastByteOption>(multicastTtl)))
     {
         ::closesocket(s);
         return Error::kConfigure;
@@ -651,31 +494,16 @@ CMulticastSocket::Error CMulticastSocket::Open(std::uint16_t port, int multicast
         ::closesocket(s);
         return Error::kCreate;
     }
-    ::WSAIoctl(wake, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
-               nullptr);
+    IgnoreUnreachablePeers(wake);
     m_wakeRead.store(FromSocket(wake), std::memory_order_release);
     m_wakeWrite.store(FromSocket(wake), std::memory_order_release);
     m_fd.store(FromSocket(s), std::memory_order_release);
     return Error::kNone;
 }
 
-bool CMulticastSocket::LeaveGroup(const std::string& group, const std::string& interfaceAddress)
-{
-    return ChangeMembership(m_fd.load(std::memory_order_acquire), IP_DROP_MEMBERSHIP, group,
-                            interfaceAddress);
-}
-
-bool CMulticastSocket::SetMulticastTtl(int ttl)
-{
-    const DWORD value = static_cast<DWORD>(ttl);
-    const int fd = m_fd.load(std::memory_order_acquire);
-    return fd >= 0 && ::setsockopt(ToSocket(fd), IPPROTO_IP, IP_MULTICAST_TTL,
-                                   reinterpret_cast<const char*>(&value), sizeof value) == 0;
-}
-
 void CMulticastSocket::Wake()
 {
-    const SOCKET wake = ToSocket(m_wakeWrite.load(std::memory_order_acquire));
+    const SOCKET wake = ToNative(m_wakeWrite.load(std::memory_order_acquire));
     sockaddr_in address{};
     int length = sizeof address;
     if (wake == INVALID_SOCKET ||
@@ -685,41 +513,15 @@ void CMulticastSocket::Wake()
     ::sendto(wake, &byte, 1, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
-std::uint16_t CMulticastSocket::LocalPort() const
-{
-    return BoundPort(m_fd.load());
-}
-
-bool CMulticastSocket::JoinGroup(const std::string& group, const std::string& interfaceAddress)
-{
-    return ChangeMembership(m_fd.load(std::memory_order_acquire), IP_ADD_MEMBERSHIP, group,
-                            interfaceAddress);
-}
-
-bool CMulticastSocket::SetMulticastInterface(const std::string& interfaceAddress)
-{
-    in_addr address{};
-    const int fd = m_fd.load(std::memory_order_acquire);
-    return fd >= 0 && ::inet_pton(AF_INET, interfaceAddress.c_str(), &address) == 1 &&
-           ::setsockopt(ToSocket(fd), IPPROTO_IP, IP_MULTICAST_IF,
-                        reinterpret_cast<const char*>(&address), sizeof address) == 0;
-}
-
-int CMulticastSocket::SendTo(const std::string& dottedIp, std::uint16_t port, const void* data,
-                             std::size_t size)
-{
-    return SendDatagram(m_fd.load(std::memory_order_acquire), dottedIp, port, data, size);
-}
-
 int CMulticastSocket::RecvFrom(void* data, std::size_t size, int timeoutMs, DatagramSource& source)
 {
     const int fd = m_fd.load(std::memory_order_acquire);
     if (fd < 0 || size > INT_MAX)
         return -1;
-    const SOCKET wake = ToSocket(m_wakeRead.load(std::memory_order_acquire));
+    const SOCKET wake = ToNative(m_wakeRead.load(std::memory_order_acquire));
     fd_set readable;
     FD_ZERO(&readable);
-    FD_SET(ToSocket(fd), &readable);
+    FD_SET(ToNative(fd), &readable);
     if (wake != INVALID_SOCKET)
         FD_SET(wake, &readable);
     timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
@@ -734,19 +536,9 @@ int CMulticastSocket::RecvFrom(void* data, std::size_t size, int timeoutMs, Data
         while (::ioctlsocket(wake, FIONREAD, &pending) == 0 && pending > 0);
         return -1;
     }
-    if (!FD_ISSET(ToSocket(fd), &readable))
+    if (!FD_ISSET(ToNative(fd), &readable))
         return -1;
-    sockaddr_in from{};
-    int length = sizeof from;
-    const int n = ::recvfrom(ToSocket(fd), static_cast<char*>(data), static_cast<int>(size), 0,
-                             reinterpret_cast<sockaddr*>(&from), &length);
-    if (n < 0)
-        return -1;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-    source.m_address = text;
-    source.m_port = ntohs(from.sin_port);
-    return n;
+    return ReceiveDatagram(fd, data, size, source);
 }
 
 void CMulticastSocket::Close()
@@ -754,11 +546,11 @@ void CMulticastSocket::Close()
     std::lock_guard lock(m_closeMutex);
     const int old = m_fd.exchange(-1, std::memory_order_acq_rel);
     if (old >= 0)
-        ::closesocket(ToSocket(old));
+        ::closesocket(ToNative(old));
     m_wakeWrite.store(-1, std::memory_order_release);
     const int wake = m_wakeRead.exchange(-1, std::memory_order_acq_rel);
     if (wake >= 0)
-        ::closesocket(ToSocket(wake));
+        ::closesocket(ToNative(wake));
 }
 
 } // namespace velt

@@ -9,7 +9,8 @@ namespace velt
 namespace
 {
 
-// Lock-free, so the handler may write it.
+// Lock-free, so the handler may write it; the signal handler (or, on Windows, the console's
+// control thread) writes it, the waiting thread reads it.
 std::atomic<int> g_stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 

@@ -51,6 +51,7 @@ public:
 
 private:
     std::thread m_thread;
+    // Set by the thread as its body ends; read by the owner.
     std::atomic<bool> m_finished{true};
 };
 

@@ -32,6 +32,7 @@ public:
     static CStderrNotice& Instance();
 
 private:
+    // Notices come from any thread; one line is written whole before the next.
     std::mutex m_mutex;
 };
 
@@ -51,6 +52,7 @@ public:
     }
 
 private:
+    // Any thread notifies; the test's or the caller's thread reads.
     mutable std::mutex m_mutex;
     std::vector<std::string> m_texts;
 };

@@ -97,7 +97,9 @@ private:
 
     // m_mutex guards the table, the count, the settings and the header records, and is held
     // only for lookups and changes; m_controlMutex orders the creation, resumption and closing
-    // of hosts, which start and join their threads.
+    // of hosts, which start and join their threads. Threads: the front end's (resume, close,
+    // waits), the receive thread (creates hosts from headers, finds them for data), the link
+    // keeper's (walks the sessions) and the hosts' session threads (their owner's calls).
     mutable std::mutex m_controlMutex;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

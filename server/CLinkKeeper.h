@@ -78,12 +78,16 @@ private:
     IUserNotice& m_notices;
     const RatingSender m_sendRating;
 
+    // Set by the front end's thread that starts the keeper; read by the hosts' session threads.
     std::atomic<bool> m_started{false};
+    // Written by the keeper's thread; read by the front end and the hosts' session threads.
     std::atomic<bool> m_givenUp{false};
-    // The sessions told of the current loss, to be told of the return.
+    // The sessions told of the current loss, to be told of the return: the keeper's thread
+    // tells the loss, the receive thread the return.
     std::mutex m_toldLostMutex;
     std::vector<std::weak_ptr<CLocalGameHost>> m_toldLost;
-    // A host asked for data while no connection was up and no session downloads.
+    // A host asked for data while no connection was up and no session downloads: set by a
+    // host's session thread, taken by the keeper's thread.
     std::atomic<bool> m_requestWanted{false};
     struct WaitingRating
     {
@@ -92,6 +96,7 @@ private:
     };
     // At most one per match (a match is rated once); bounded all the same.
     static constexpr std::size_t kMaxWaitingRatings = 64;
+    // A host's session thread keeps a rating; the keeper's thread sends it.
     mutable std::mutex m_ratingsMutex;
     std::vector<WaitingRating> m_waitingRatings;
     CEvent m_stop{CEvent::Kind::kManualReset};

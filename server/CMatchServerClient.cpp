@@ -66,7 +66,8 @@ void CMatchServerClient::OnGameData(std::span<const std::uint8_t> payload, std::
         m_notices.Notify("Invalid replay!");
         return;
     }
-    // Without the table lock: an empty chunk holds this thread inside the host for a while.
+    // Without the table lock: a full chunk asks for the next one from inside the host, which
+    // sends on the connection; the tables need not wait for that.
     host->AppendStreamChunk(chunk->m_offset, chunk->m_data.data(), chunk->m_count,
                             chunk->m_matchSeconds);
     if (chunk->m_count >= 1 && chunk->m_count <= kFullChunkSize)
@@ -247,7 +248,7 @@ void CMatchServerClient::SubmitRating(std::uint32_t matchId, std::uint8_t rating
     if (!SupervisesServerLink())
     {
         const auto message = RateMessage(matchId, rating);
-        SendRaw(message.data(), message.size());
+        m_connection.SendRaw(message.data(), message.size());
         return;
     }
     // With a keeper, a rating typed while the connection is down waits for the next one.
@@ -265,11 +266,6 @@ std::vector<std::uint8_t> CMatchServerClient::RateMessage(std::uint32_t matchId,
 bool CMatchServerClient::SendRating(std::uint32_t matchId, std::uint8_t rating)
 {
     return m_connection.Send(RateMessage(matchId, rating));
-}
-
-int CMatchServerClient::SendRaw(const std::uint8_t* data, std::size_t size)
-{
-    return m_connection.SendRaw(data, size);
 }
 
 CMatchServerClient::ListOutcome
@@ -341,21 +337,6 @@ std::optional<MatchStats> CMatchServerClient::FindStats(std::uint32_t matchId) c
 bool CMatchServerClient::MapFileExists(const std::string& relativePath)
 {
     return m_warcraft.MapFileExists(relativePath);
-}
-
-void CMatchServerClient::DispatchFrame(std::span<const std::uint8_t> body)
-{
-    m_connection.DispatchFrame(body);
-}
-
-std::uint64_t CMatchServerClient::FramesDispatched() const
-{
-    return m_connection.FramesDispatched();
-}
-
-std::size_t CMatchServerClient::ReceiveThreadsRunning() const
-{
-    return m_connection.ReceiveThreadsRunning();
 }
 
 } // namespace velt

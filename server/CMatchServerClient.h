@@ -158,17 +158,11 @@ public:
     IUserNotice& Notices() override { return m_notices; }
     const LocalPortSettings& PortSettings() const { return m_ports; }
 
-    // Seams for tools, tests and benchmarks that work below the front ends' calls.
-    // Sends caller-built bytes on the connection; the send result unchanged (-1 on failure).
-    int SendRaw(const std::uint8_t* data, std::size_t size);
-    // Handles one frame's code byte and payload as the receive thread does, without a socket.
-    void DispatchFrame(std::span<const std::uint8_t> body);
-    // Frames dispatched so far on every connection, and receive threads not yet ended; for
-    // whoever waits for the receive side.
-    std::uint64_t FramesDispatched() const;
-    std::size_t ReceiveThreadsRunning() const;
-
 private:
+    // Tests, fuzz targets and benchmarks reach the connection below the front ends' calls
+    // through tests/doubles/ClientTestAccess.h.
+    friend struct ClientTestAccess;
+
     // The receive thread's messages.
     void OnGameData(std::span<const std::uint8_t> payload, std::uint64_t generation) override;
     void OnMatchRecord(std::span<const std::uint8_t> payload) override;
@@ -185,10 +179,13 @@ private:
     IUserNotice& m_notices;
     const LocalPortSettings m_ports;
 
-    mutable std::mutex m_tableMutex; // guards the catalogue and statistics tables
+    // Guards the catalogue and statistics tables: the receive thread writes them, the front
+    // end's thread and the hosts' session threads read them.
+    mutable std::mutex m_tableMutex;
     std::unordered_map<std::uint32_t, CMatchInfo> m_catalogue;
     std::unordered_map<std::uint32_t, MatchStats> m_stats;
 
+    // Set by the front end's thread; read by the receive thread and the hosts' session threads.
     std::atomic<std::uint32_t> m_channelId{1};
     CWarcraftFolder m_warcraft;
     // The viewer's /obmsg, /pmsg and /pingmsg: for every match this client shows.

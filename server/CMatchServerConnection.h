@@ -126,10 +126,14 @@ private:
 
     CEvent m_listEndEvent{CEvent::Kind::kAutoReset};
     CEvent m_channelInvalidEvent{CEvent::Kind::kAutoReset};
+    // Set by Connect (the front end's or the keeper's thread), cleared by a failed send (any
+    // sender) and by the ending receive thread; read by all of them.
     std::atomic<bool> m_connected{false};
 
-    // Connect runs one at a time; m_connectionMutex guards the current connection and the
-    // generation against the senders and the ending receive threads.
+    // Connect runs one at a time (the front end's and the keeper's thread); m_connectionMutex
+    // guards the current connection and the generation against the senders (front end, keeper,
+    // the hosts' session threads, the receive thread chaining requests) and the ending receive
+    // threads.
     mutable std::mutex m_connectMutex;
     mutable std::mutex m_connectionMutex;
     std::unique_ptr<Connection> m_current;
@@ -137,13 +141,17 @@ private:
     // Replaced connections whose receive threads may still run; joined once ended.
     std::vector<std::unique_ptr<Connection>> m_retired;
 
-    // Set when the server or the network ended the current connection, until told.
+    // Set when the server or the network ended the current connection, until told: set by the
+    // receive thread or a failed sender, taken by the keeper's thread.
     std::atomic<bool> m_connectionLost{false};
+    // Counted by the receive threads; read by whoever waits for the receive side.
     std::atomic<std::uint64_t> m_framesDispatched{0};
 
     // The address of the last successful Connect (under m_connectionMutex), for reconnecting.
     std::string m_serverIp;
     std::uint16_t m_serverPort = 0;
+    // Set by the senders of data requests, cleared by the receive thread's answer, read by the
+    // keeper's thread.
     std::atomic<std::uint64_t> m_requestPendingSince{0};
 };
 

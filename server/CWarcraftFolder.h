@@ -28,6 +28,7 @@ public:
     std::string QueryInstallPath();
 
 private:
+    // The front end's thread sets the folder; the hosts' session threads look maps up in it.
     mutable std::mutex m_mutex;
     std::string m_path;
 };

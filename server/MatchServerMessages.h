@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "host/DataChunk.h"
 #include "server/CMatchInfo.h"
 #include "server/MatchStats.h"
 
@@ -17,8 +18,6 @@ namespace velt
 
 // Size of the per-match header block the server sends.
 constexpr std::size_t kReplayHeaderSize = 1752;
-// A data chunk of this many bytes is full; the next one is asked for at once.
-constexpr std::uint32_t kFullChunkSize = 2000;
 // Statistics payload: five u32 fields.
 constexpr std::size_t kMatchStatsSize = 20;
 

@@ -6,7 +6,7 @@
 
 #include "platform/ByteReader.h"
 #include "platform/ByteWriter.h"
-#include "platform/ProtobufWire.h"
+#include "formats/ProtobufWire.h"
 
 namespace velt
 {

@@ -56,17 +56,7 @@ std::optional<SlotTable> ReadSlotBlock(CByteReader& reader, std::size_t blockLen
     SlotTable table;
     table.m_slots.resize(count);
     for (SlotRecord& slot : table.m_slots)
-    {
-        slot.m_playerId = reader.U8();
-        slot.m_downloadStatus = reader.U8();
-        slot.m_slotStatus = reader.U8();
-        slot.m_computer = reader.U8();
-        slot.m_team = reader.U8();
-        slot.m_colour = reader.U8();
-        slot.m_race = reader.U8();
-        slot.m_computerType = reader.U8();
-        slot.m_handicap = reader.U8();
-    }
+        ReadSlotRecord(reader, kSlotRecordSize, slot);
     table.m_randomSeed = reader.U32();
     table.m_layoutStyle = reader.U8();
     table.m_playerSlots = reader.U8();
@@ -76,6 +66,31 @@ std::optional<SlotTable> ReadSlotBlock(CByteReader& reader, std::size_t blockLen
 }
 
 } // namespace
+
+// Slot record (9 bytes; 8 before 1.07, 7 before 1.03):
+//   0  u8  player id
+//   1  u8  download %
+//   2  u8  slot status
+//   3  u8  computer
+//   4  u8  team
+//   5  u8  colour
+//   6  u8  race
+//   7  u8  computer type (from 1.03)
+//   8  u8  handicap (from 1.07)
+void ReadSlotRecord(CByteReader& reader, std::size_t recordSize, SlotRecord& slot)
+{
+    slot.m_playerId = reader.U8();
+    slot.m_downloadStatus = reader.U8();
+    slot.m_slotStatus = reader.U8();
+    slot.m_computer = reader.U8();
+    slot.m_team = reader.U8();
+    slot.m_colour = reader.U8();
+    slot.m_race = reader.U8();
+    if (recordSize >= kSlotRecordSizeBefore107)
+        slot.m_computerType = reader.U8();
+    if (recordSize >= kSlotRecordSize)
+        slot.m_handicap = reader.U8();
+}
 
 // 0x30 announcement:
 //   0   4   head F7 30 len

@@ -135,6 +135,14 @@ std::optional<SlotTable> ParseSlotInfo(std::span<const std::uint8_t> packet);
 // Where the 0x09 slot table's records start, their size, and a record's team byte.
 constexpr std::size_t kSlotInfoRecordsOffset = 7;
 constexpr std::size_t kSlotRecordSize = 9;
+// The shorter records of recorded games: no handicap before patch 1.07, no computer type
+// before 1.03.
+constexpr std::size_t kSlotRecordSizeBefore107 = 8;
+constexpr std::size_t kSlotRecordSizeBefore103 = 7;
+
+// Reads one slot record of recordSize bytes (one of the three sizes); the fields that a
+// shorter record lacks keep their defaults. The reader's failure is the caller's to check.
+void ReadSlotRecord(CByteReader& reader, std::size_t recordSize, SlotRecord& slot);
 constexpr std::size_t kSlotRecordTeamOffset = 4;
 
 // ---- 0x06 player info ----------------------------------------------------------------------

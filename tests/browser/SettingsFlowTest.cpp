@@ -3,7 +3,7 @@
 #include "DesktopTest.h"
 
 #include "platform/FileSystem.h"
-#include "platform/ProfileFile.h"
+#include "formats/ProfileFile.h"
 
 #include <QLineEdit>
 

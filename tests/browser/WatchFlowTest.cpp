@@ -4,7 +4,7 @@
 
 #include "platform/Socket.h"
 #include "server/MatchServerMessages.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 

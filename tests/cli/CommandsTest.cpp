@@ -18,7 +18,7 @@
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "tests/cli/CommandRun.h"
-#include "tests/cli/StandInServer.h"
+#include "tests/doubles/MatchdRig.h"
 #include "tests/doubles/CScriptedMatchServer.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/CMatchArchive.h"
@@ -228,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // The stand-in server with short completed matches, in-process.
-class WatchCommandTest : public ::testing::Test, protected test::StandInServer
+class WatchCommandTest : public ::testing::Test, protected test::MatchdRig
 {
 protected:
     void SetUp() override
@@ -315,7 +315,7 @@ TEST(WatchCorruptStreamTest, OnlyValidPacketsReachTheGameAndTheFirstBadOffsetIsT
     {
         std::uint32_t badOffset = 0;
         std::uint32_t durationMs = 0;
-        test::StandInServer server;
+        test::MatchdRig server;
         server.Start(3, 1, 60, 60,
                      [&](std::vector<SyntheticMatch>& matches)
                      {

@@ -17,9 +17,9 @@
 #include "server/Framing.h"
 #include "server/MatchServerMessages.h"
 #include "tests/cli/CommandRun.h"
-#include "tests/cli/StandInServer.h"
+#include "tests/doubles/MatchdRig.h"
 #include "tests/doubles/CScriptedMatchServer.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/CMatchServer.h"
@@ -222,7 +222,7 @@ struct StopCase
     int m_status;
 };
 
-class StopRequestTest : public ::testing::TestWithParam<StopCase>, protected test::StandInServer
+class StopRequestTest : public ::testing::TestWithParam<StopCase>, protected test::MatchdRig
 {
 protected:
     void SetUp() override { Start(5, 1, 300, 300); }

@@ -23,6 +23,7 @@
 #include "tests/PollUntil.h"
 #include "tests/cli/CommandRun.h"
 #include "tests/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/MatchdRig.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/CMatchServer.h"
@@ -92,28 +93,24 @@ CScriptedMatchServer::ScriptedMatch Served(const SyntheticMatch& match)
 }
 
 // velt-matchd at --max-clients 1 with its one place taken.
-struct FullServer
+struct FullServer : test::MatchdRig
 {
     void Start(std::uint16_t port)
     {
         SyntheticSettings settings;
         settings.m_count = 1;
-        m_archive = std::make_unique<CMatchArchive>(GenerateSyntheticMatches(settings),
-                                                    CSystemClock::Instance());
-        ASSERT_TRUE(m_stats.Open(""));
-        MatchServerSettings serving;
-        serving.m_listenPort = port;
-        serving.m_maxClients = 1;
-        m_server = std::make_unique<CMatchServer>(*m_archive, m_stats, serving);
-        ASSERT_TRUE(m_server->Start()) << m_server->LastError();
+        Serve(GenerateSyntheticMatches(settings), CSystemClock::Instance(),
+              [&](MatchServerSettings& serving)
+              {
+                  serving.m_listenPort = port;
+                  serving.m_maxClients = 1;
+              });
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
         ASSERT_TRUE(m_blocker.Connect("127.0.0.1", m_server->Port()));
         ASSERT_TRUE(test::PollUntil([&] { return m_server->ActiveClients() == 1; }, kDeadlineMs));
     }
     std::string Address() const { return "127.0.0.1:" + std::to_string(m_server->Port()); }
 
-    std::unique_ptr<CMatchArchive> m_archive;
-    CStatsStore m_stats;
-    std::unique_ptr<CMatchServer> m_server;
     CRawMatchClient m_blocker;
 };
 

@@ -10,6 +10,7 @@
 #include "cli/StatusLineText.h"
 #include "cli/TerminalText.h"
 #include "platform/Clock.h"
+#include "tests/doubles/CManualClock.h"
 
 namespace velt
 {

@@ -1,6 +1,6 @@
 #include "controls/CSortableListCtrl.h"
 
-#include "server/ListOrder.h"
+#include "listing/ListOrder.h"
 
 #include <QHeaderView>
 #include <QImage>

@@ -21,6 +21,7 @@
 #include "server/MatchServerMessages.h"
 #include "tests/PollUntil.h"
 #include "tests/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/WatchRig.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 
@@ -167,7 +168,7 @@ SyntheticMatch MakeMatch(bool live)
     return GenerateSyntheticMatch(settings, 0);
 }
 
-class EndToEndTest : public ::testing::Test
+class EndToEndTest : public ::testing::Test, protected test::WatchRig
 {
 protected:
     void SetUp() override
@@ -177,6 +178,9 @@ protected:
         UseMatch(MakeMatch(false));
         ASSERT_GT(m_match.m_stream.size(), 4 * kFullChunkSize);
     }
+
+    // The client's hosts and the game go before the server, the notices and the folder.
+    void TearDown() override { StopViewer(); }
 
     // The match the server serves, and its map in the Warcraft III folder.
     void UseMatch(SyntheticMatch match)
@@ -202,21 +206,18 @@ protected:
     CGameSimulator& StartGame(GameSimScript script = {})
     {
         script.m_keepPackets = false;
-        m_game = std::make_unique<CGameSimulator>(std::move(script));
-        EXPECT_TRUE(m_game->Start());
+        EXPECT_TRUE(test::WatchRig::StartGame(std::move(script)));
         return *m_game;
     }
 
     // Announcing to the game's port unless another is given.
     CMatchServerClient& MakeClient(std::uint16_t firstGamePort = 0, std::uint16_t announcePort = 0)
     {
-        m_client = std::make_unique<CMatchServerClient>(
-            m_notices, LocalPortSettings{announcePort != 0 ? announcePort : m_game->AnnouncePort(),
-                                         firstGamePort});
-        m_client->SetHostTimings(E2eTimings());
-        m_client->SetWarcraftPath(m_folder->Folder());
-        EXPECT_TRUE(m_client->Connect("127.0.0.1", m_server.Port()));
-        return *m_client;
+        CMatchServerClient& client = test::WatchRig::MakeClient(
+            m_notices, E2eTimings(), LocalPortSettings{announcePort, firstGamePort});
+        client.SetWarcraftPath(m_folder->Folder());
+        EXPECT_TRUE(Connect(m_server.Port()));
+        return client;
     }
 
     // Watch! on the match: the header when the client holds no host, else a resumed host.
@@ -251,8 +252,6 @@ protected:
     std::uint32_t m_matchId = 0;
     CRecordingNotice m_notices;
     CScriptedMatchServer m_server;
-    std::unique_ptr<CGameSimulator> m_game;
-    std::unique_ptr<CMatchServerClient> m_client;
 };
 
 TEST_F(EndToEndTest, CompletedMatchStreamsChunkAfterChunkWhileItPlays)

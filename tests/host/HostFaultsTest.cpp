@@ -9,7 +9,7 @@
 #include "host/CTcpGameLink.h"
 #include "host/packets/GameToHostPackets.h"
 #include "host/packets/PlayPackets.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tests/PollUntil.h"
 

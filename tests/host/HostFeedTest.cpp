@@ -8,7 +8,7 @@
 #include "host/CHostFeed.h"
 #include "host/CTcpGameLink.h"
 #include "host/packets/GameToHostPackets.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 
 namespace velt::test
 {

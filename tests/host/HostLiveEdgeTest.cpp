@@ -10,7 +10,7 @@
 #include <string>
 
 #include "tests/PollUntil.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 #include "tools/gamesim/CGameSimulator.h"
 
 namespace velt::test

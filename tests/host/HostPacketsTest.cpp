@@ -7,7 +7,7 @@
 #include "host/CommandArguments.h"
 #include "host/ReplayHeader.h"
 #include "host/ReplayHeaderCheck.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 
 namespace velt
 {

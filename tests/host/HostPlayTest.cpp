@@ -6,7 +6,7 @@
 
 #include "host/packets/GameToHostPackets.h"
 #include "host/packets/PlayPackets.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 #include "tools/gamesim/CGameSimulator.h"
 
 namespace velt::test

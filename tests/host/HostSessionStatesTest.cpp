@@ -18,7 +18,7 @@
 
 #include "host/packets/PlayPackets.h"
 #include "tests/PollUntil.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 #include "tools/gamesim/CGameSimulator.h"
 
 namespace velt::test

@@ -3,7 +3,7 @@
 #include "host/packets/GameToHostPackets.h"
 #include "host/packets/LobbyPackets.h"
 #include "host/packets/PlayPackets.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 
 namespace velt::test
 {

@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "host/packets/GamePacket.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 #include "tools/gamesim/CGameSimulator.h"
 
 namespace velt::test

@@ -8,7 +8,7 @@
 
 #include "host/packets/GameToHostPackets.h"
 #include "host/packets/LobbyPackets.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 
 using namespace velt;
 using namespace velt::test;

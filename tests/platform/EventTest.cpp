@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
+#include "tests/doubles/CManualClock.h"
 
 using namespace velt;
 using namespace std::chrono_literals;

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "platform/FileSystem.h"
-#include "platform/ProfileFile.h"
+#include "formats/ProfileFile.h"
 #include "platform/Registry.h"
 
 namespace velt

@@ -8,7 +8,7 @@
 #include "host/CLocalGameHost.h"
 #include "platform/Socket.h"
 #include "server/MatchServerMessages.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 
 namespace velt
 {

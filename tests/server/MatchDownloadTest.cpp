@@ -17,7 +17,7 @@
 #include "server/MatchServerMessages.h"
 #include "tests/PollUntil.h"
 #include "tests/doubles/CScriptedMatchServer.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 
 namespace velt
 {

@@ -16,6 +16,7 @@
 #include "server/MatchServerMessages.h"
 #include "tests/PollUntil.h"
 #include "tests/doubles/CScriptedMatchServer.h"
+#include "tests/doubles/ClientTestAccess.h"
 
 namespace velt
 {
@@ -108,6 +109,8 @@ protected:
         return ids;
     }
 
+    CMatchServerConnection& Connection() { return ClientTestAccess::Connection(m_client); }
+
     CRecordingNotice m_notices;
     CScriptedMatchServer m_server;
     CMatchServerClient m_client{m_notices};
@@ -137,8 +140,8 @@ TEST_P(FramingOverLoopbackTest, ReassemblesAndDropsExactly)
     SendAndSettle(row.m_stream(), row.m_plan);
     EXPECT_EQ(CatalogueIds(), row.m_ids);
     // The list end's event is set inside its handler, just before the frame is counted.
-    EXPECT_TRUE(WaitUntil([&] { return m_client.FramesDispatched() >= row.m_dispatched + 1; }));
-    EXPECT_EQ(m_client.FramesDispatched(), row.m_dispatched + 1);
+    EXPECT_TRUE(WaitUntil([&] { return Connection().FramesDispatched() >= row.m_dispatched + 1; }));
+    EXPECT_EQ(Connection().FramesDispatched(), row.m_dispatched + 1);
     EXPECT_TRUE(m_client.IsConnected());
     EXPECT_TRUE(m_notices.Texts().empty());
 }
@@ -257,7 +260,7 @@ TEST_P(DispatchTest, EachCodeHasOnlyItsEffect)
     const DispatchRow& row = GetParam();
     ConnectClient();
     ASSERT_TRUE(m_server.Send(0, RawFrame(row.m_code, DualPayload())));
-    ASSERT_TRUE(WaitUntil([&] { return m_client.FramesDispatched() >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return Connection().FramesDispatched() >= 1; }));
 
     EXPECT_EQ(m_client.FindMatch(kDualRecordId).has_value(), row.m_record);
     EXPECT_EQ(m_client.CatalogueSnapshot().size(), row.m_record ? 1u : 0u);
@@ -351,7 +354,7 @@ TEST_P(RefusalCodeTest, RefusalEndsTheWaitAndClearsConnectedButKeepsTheSocket)
     EXPECT_EQ(m_client.FetchMatchList(kDeadlineMs),
               CMatchServerClient::ListOutcome::kChannelInvalid);
     EXPECT_FALSE(m_client.IsConnected());
-    EXPECT_EQ(m_client.ReceiveThreadsRunning(), 1u);
+    EXPECT_EQ(Connection().ReceiveThreadsRunning(), 1u);
     EXPECT_FALSE(m_server.WaitClientClosed(0, 100));
     EXPECT_TRUE(m_notices.Texts().empty());
 }
@@ -475,7 +478,7 @@ TEST_F(MatchServerClientTest, ReconnectsAfterTheServerCloses)
     ConnectClient();
     m_server.CloseClient(0);
     ASSERT_TRUE(WaitUntil([&] { return !m_client.IsConnected(); }));
-    ASSERT_TRUE(WaitUntil([&] { return m_client.ReceiveThreadsRunning() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return Connection().ReceiveThreadsRunning() == 0; }));
     EXPECT_TRUE(m_notices.Texts().empty());
 
     SetList({BuildMatchRecord(Match(3))});
@@ -515,10 +518,10 @@ TEST_P(StaleThreadTest, EndingOldThreadLeavesTheNewConnectionUp)
         ASSERT_TRUE(m_server.Send(0, RawFrame(0x4A, {})));
         ASSERT_TRUE(WaitUntil([&] { return !m_client.IsConnected(); }));
     }
-    ASSERT_EQ(m_client.ReceiveThreadsRunning(), 1u);
+    ASSERT_EQ(Connection().ReceiveThreadsRunning(), 1u);
     ConnectClient(2);
     ASSERT_TRUE(m_server.WaitClientClosed(0, kDeadlineMs));
-    ASSERT_TRUE(WaitUntil([&] { return m_client.ReceiveThreadsRunning() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return Connection().ReceiveThreadsRunning() == 1; }));
     EXPECT_TRUE(m_client.IsConnected());
 
     // Frames from the old server side no longer reach the client.
@@ -558,7 +561,7 @@ TEST_F(MatchServerClientTest, RequestsCarryTheirFields)
     EXPECT_TRUE(m_client.RequestReplayHeader(99));
     m_client.RequestGameData(99, 4000);
     const Bytes rate = BuildRateMessage({m_client.GetChannelId(), 99, 0});
-    EXPECT_EQ(m_client.SendRaw(rate.data(), rate.size()), 14);
+    EXPECT_EQ(Connection().SendRaw(rate.data(), rate.size()), 14);
 
     const auto header = m_server.WaitForFrame(MessageCode::MSG_REPLAY_HEADER, kDeadlineMs);
     const auto data = m_server.WaitForFrame(MessageCode::MSG_GAME_DATA, kDeadlineMs);
@@ -591,7 +594,7 @@ TEST_F(MatchServerClientTest, RequestsWithoutAConnectionFailQuietly)
     EXPECT_FALSE(m_client.RequestReplayHeader(1));
     m_client.RequestGameData(1, 0);
     const Bytes rate = BuildRateMessage({1, 1, 5});
-    EXPECT_EQ(m_client.SendRaw(rate.data(), rate.size()), -1);
+    EXPECT_EQ(Connection().SendRaw(rate.data(), rate.size()), -1);
     EXPECT_FALSE(m_client.IsConnected());
     // Without a connection there is nothing to wait for.
     EXPECT_EQ(m_client.FetchMatchList(60000), CMatchServerClient::ListOutcome::kConnectionLost);

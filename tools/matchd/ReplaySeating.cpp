@@ -258,9 +258,7 @@ private:
             const bool human = !seat.m_viewer && IsHuman(slot);
             if (human)
                 slot.m_playerId = static_cast<std::uint8_t>(seating.m_servedId[slot.m_playerId]);
-            seating.m_table.m_slots.push_back(
-                {slot.m_playerId, slot.m_downloadStatus, slot.m_slotStatus, slot.m_computer,
-                 slot.m_team, slot.m_colour, slot.m_race, slot.m_computerType, slot.m_handicap});
+            seating.m_table.m_slots.push_back(slot);
             if (!human)
                 continue;
             ServedParticipant entry;

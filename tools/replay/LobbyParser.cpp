@@ -16,9 +16,6 @@ constexpr std::size_t kMapSha1Size = 20;
 constexpr std::uint8_t kMetadataSubtypeProfile = 3;
 // The slot table's count covers the slot count byte and the 6 bytes after the slots.
 constexpr std::size_t kSlotTableFixedBytes = 7;
-constexpr std::size_t kSlotSizeBefore103 = 7;
-constexpr std::size_t kSlotSizeBefore107 = 8;
-constexpr std::size_t kSlotSize = 9;
 
 bool Fail(ReplayError& error, std::size_t offset, std::string message)
 {
@@ -57,26 +54,11 @@ bool ReadPlayerRecord(CByteReader& reader, ReplayPlayerRecord& record)
     return reader.Ok();
 }
 
-void ReadSlot(CByteReader& reader, std::size_t slotSize, ReplaySlot& slot)
-{
-    slot.m_playerId = reader.U8();
-    slot.m_downloadStatus = reader.U8();
-    slot.m_slotStatus = reader.U8();
-    slot.m_computer = reader.U8();
-    slot.m_team = reader.U8();
-    slot.m_colour = reader.U8();
-    slot.m_race = reader.U8();
-    if (slotSize >= kSlotSizeBefore107)
-        slot.m_computerType = reader.U8();
-    if (slotSize >= kSlotSize)
-        slot.m_handicap = reader.U8();
-}
-
 // Game start record:
 //   u8   0x19
 //   u16  n: bytes that follow
 //   u8   slot count N
-//   N ×  slot (7, 8 or 9 bytes; the size is (n - 7) / N)
+//   N ×  slot (7, 8 or 9 bytes; the size is (n - 7) / N), read as the host reads its own
 //   u32  random seed
 //   u8   select mode (layout style)
 //   u8   start spot count
@@ -105,15 +87,16 @@ bool ReadSlotTable(std::span<const std::uint8_t> data, CByteReader& reader, Repl
     if (count > 0)
     {
         lobby.m_slotRecordSize = slotBytes / count;
-        if (lobby.m_slotRecordSize != kSlotSizeBefore103 &&
-            lobby.m_slotRecordSize != kSlotSizeBefore107 && lobby.m_slotRecordSize != kSlotSize)
+        if (lobby.m_slotRecordSize != kSlotRecordSizeBefore103 &&
+            lobby.m_slotRecordSize != kSlotRecordSizeBefore107 &&
+            lobby.m_slotRecordSize != kSlotRecordSize)
             return Fail(error, at,
                         "slot record size " + std::to_string(lobby.m_slotRecordSize) +
                             " is unknown");
     }
     lobby.m_slots.resize(count);
     for (auto& slot : lobby.m_slots)
-        ReadSlot(reader, lobby.m_slotRecordSize, slot);
+        ReadSlotRecord(reader, lobby.m_slotRecordSize, slot);
     lobby.m_randomSeed = reader.U32();
     lobby.m_selectMode = reader.U8();
     lobby.m_startSpots = reader.U8();

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/ByteReader.h"
-#include "platform/ProtobufWire.h"
+#include "formats/ProtobufWire.h"
 
 namespace velt
 {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "host/packets/LobbyPackets.h"
+
 namespace velt
 {
 
@@ -95,19 +97,9 @@ struct ReplayStatString
     std::optional<std::array<std::uint8_t, 20>> m_mapSha1; // absent before 1.07
 };
 
-// One slot of the 0x19 table, in the field order of the LAN slot record.
-struct ReplaySlot
-{
-    std::uint8_t m_playerId = 0;
-    std::uint8_t m_downloadStatus = 0;
-    std::uint8_t m_slotStatus = 0; // 0 open, 1 closed, 2 occupied
-    std::uint8_t m_computer = 0;
-    std::uint8_t m_team = 0;
-    std::uint8_t m_colour = 0;
-    std::uint8_t m_race = 0;
-    std::uint8_t m_computerType = 1; // AI strength; absent in 7-byte slots
-    std::uint8_t m_handicap = 100;   // absent before 1.07
-};
+// One slot of the 0x19 table: the LAN slot record, whose fields a recorded game's shorter
+// records leave at their defaults.
+using ReplaySlot = SlotRecord;
 
 struct ReplayMetadataRecord
 {

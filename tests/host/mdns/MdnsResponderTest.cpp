@@ -16,7 +16,8 @@
 #include "host/mdns/BlizzardGameRecord.h"
 #include "host/mdns/CMdnsResponder.h"
 #include "tests/PollUntil.h"
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/CManualClock.h"
+#include "tests/doubles/HostRig.h"
 #include "tools/gamesim/CGameSimulator.h"
 
 using namespace velt;

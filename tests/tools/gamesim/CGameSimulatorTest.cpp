@@ -8,6 +8,7 @@
 #include "host/packets/GameToHostPackets.h"
 #include "platform/ByteWriter.h"
 #include "platform/Event.h"
+#include "tests/doubles/CManualClock.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/w3gs/TimeSlotChecksum.h"
 

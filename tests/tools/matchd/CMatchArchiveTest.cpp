@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "host/ReplayHeader.h"
+#include "tests/doubles/CManualClock.h"
 #include "tests/tools/matchd/MatchdTestSupport.h"
 #include "tools/matchd/CMatchArchive.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"

@@ -12,6 +12,7 @@
 #include "server/MatchServerMessages.h"
 #include "server/MessageCode.h"
 #if !defined(_WIN32)
+#include "tests/doubles/CManualClock.h"
 #include "tests/tools/matchd/CStateLockHolder.h"
 #endif
 #include "tests/tools/matchd/MatchdTestSupport.h"
@@ -22,6 +23,7 @@
 #include "tools/matchd/MatchdOptions.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 #include "tests/PollUntil.h"
+#include "tests/doubles/ClientTestAccess.h"
 
 using namespace velt;
 using velt::CManualClock;
@@ -195,7 +197,7 @@ TEST_F(MatchServerTest, HeaderRequestsCountVisitsAndOnlyValidRatingsCount)
     const Bytes otherChannel = BuildRateMessage({9, 2, 5});
     const Bytes unknownMatch = BuildRateMessage({1, 99, 5});
     for (const Bytes* rate : {&goodFive, &goodThree, &zero, &six, &otherChannel, &unknownMatch})
-        EXPECT_EQ(client->SendRaw(rate->data(), rate->size()), static_cast<int>(rate->size()));
+        EXPECT_EQ(ClientTestAccess::Connection(*client).SendRaw(rate->data(), rate->size()), static_cast<int>(rate->size()));
     ASSERT_EQ(client->FetchMatchList(kAnswerTimeoutMs), CMatchServerClient::ListOutcome::kListEnd);
     const struct
     {
@@ -223,7 +225,7 @@ TEST_F(MatchServerTest, VisitsAndRatingsSurviveARestartWithAStateFile)
         auto client = ConnectClient();
         ASSERT_TRUE(client->RequestReplayHeader(1));
         const Bytes rate = BuildRateMessage({1, 1, 4});
-        client->SendRaw(rate.data(), rate.size());
+        ClientTestAccess::Connection(*client).SendRaw(rate.data(), rate.size());
         ASSERT_EQ(client->FetchMatchList(kAnswerTimeoutMs),
                   CMatchServerClient::ListOutcome::kListEnd);
         EXPECT_EQ(client->FindStats(1)->m_visits, 1u);

@@ -10,11 +10,11 @@
 #include "host/packets/PlayPackets.h"
 #include "platform/UserNotice.h"
 #include "server/CMatchServerClient.h"
+#include "tests/doubles/CManualClock.h"
 #include "tests/tools/matchd/MatchdTestSupport.h"
+#include "tests/doubles/MatchdRig.h"
+#include "tests/doubles/WatchRig.h"
 #include "tools/gamesim/CGameSimulator.h"
-#include "tools/matchd/CMatchArchive.h"
-#include "tools/matchd/CMatchServer.h"
-#include "tools/matchd/CStatsStore.h"
 #include "tools/matchd/SyntheticMatchGenerator.h"
 
 // A match watched from end to end: the stand-in server, the program's real client and local
@@ -65,24 +65,18 @@ std::vector<Bytes> RecordedSlots(const std::vector<Bytes>& packets)
     return slots;
 }
 
-class MatchdWatchTest : public ::testing::Test
+class MatchdWatchTest : public ::testing::Test, protected test::MatchdRig, protected test::WatchRig
 {
 protected:
     void StartServer(std::uint32_t live)
     {
-        SocketLayerStart();
         SyntheticSettings synthetic;
         synthetic.m_seed = 17;
         synthetic.m_count = 2;
         synthetic.m_liveCount = live;
         synthetic.m_minSeconds = 120;
         synthetic.m_maxSeconds = 150;
-        ASSERT_TRUE(m_stats.Open(""));
-        m_archive = std::make_unique<CMatchArchive>(GenerateSyntheticMatches(synthetic), m_clock);
-        MatchServerSettings settings;
-        settings.m_listenPort = 0;
-        m_server = std::make_unique<CMatchServer>(*m_archive, m_stats, settings);
-        ASSERT_TRUE(m_server->Start());
+        Serve(GenerateSyntheticMatches(synthetic), m_clock);
     }
 
     // The game waits for an announcement; the client asks for the header, its host announces.
@@ -90,16 +84,10 @@ protected:
     {
         GameSimScript script;
         script.m_lobbyChat = {"/fs"}; // the map file is not installed here
-        m_sim = std::make_unique<CGameSimulator>(script);
-        ASSERT_TRUE(m_sim->Start());
-        m_client = std::make_unique<CMatchServerClient>(
-            m_notices, LocalPortSettings{m_sim->AnnouncePort(), 0});
-        m_client->SetHostTimings(test::QuickTimings());
-        ASSERT_TRUE(m_client->Connect("127.0.0.1", m_server->Port()));
-        ASSERT_EQ(m_client->FetchMatchList(kWatchTimeoutMs),
-                  CMatchServerClient::ListOutcome::kListEnd);
-        ASSERT_TRUE(m_client->RequestReplayHeader(matchId));
-        ASSERT_TRUE(m_client->WaitForHost(matchId, kWatchTimeoutMs));
+        ASSERT_TRUE(StartGame(script));
+        MakeClient(m_notices, test::QuickTimings(), LocalPortSettings{0, 0});
+        ASSERT_TRUE(Connect(m_server->Port()));
+        ASSERT_TRUE(WatchFromTheList(matchId, kWatchTimeoutMs));
     }
 
     void ExpectGameGotTheStream(const SyntheticMatch& match, const GameSimRecord& record)
@@ -126,17 +114,11 @@ protected:
 
     CManualClock m_clock;
     CRecordingNotice m_notices;
-    CStatsStore m_stats;
-    std::unique_ptr<CMatchArchive> m_archive;
-    std::unique_ptr<CMatchServer> m_server;
-    // The client's hosts and the game go before the server.
-    std::unique_ptr<CGameSimulator> m_sim;
-    std::unique_ptr<CMatchServerClient> m_client;
 
     void TearDown() override
     {
-        m_client.reset();
-        m_sim.reset();
+        StopViewer();
+        StopServing();
     }
 };
 
@@ -157,8 +139,8 @@ TEST_F(MatchdWatchTest, CompletedMatchReachesTheGameWholeThroughTheRealClient)
         std::equal(served.begin() + portAt + 2, served.end(), header.m_bytes.begin() + portAt + 2));
     EXPECT_EQ(host->MapPath(), m_archive->Find(2)->m_info.m_mapPath);
 
-    ASSERT_TRUE(m_sim->WaitFinished(kWatchTimeoutMs));
-    ExpectGameGotTheStream(*m_archive->Find(2), m_sim->Record());
+    ASSERT_TRUE(m_game->WaitFinished(kWatchTimeoutMs));
+    ExpectGameGotTheStream(*m_archive->Find(2), m_game->Record());
     EXPECT_EQ(host->StreamSize(), m_archive->Find(2)->m_stream.size());
     EXPECT_TRUE(host->StreamEnded());
     EXPECT_EQ(m_stats.Stats(2).m_visits, 1u);
@@ -175,10 +157,10 @@ TEST_F(MatchdWatchTest, LiveMatchIsWatchedAsItIsPlayedUntilItsEnd)
     // The match goes on while the game watches: game time passes on the server's clock.
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kWatchTimeoutMs);
-    while (!m_sim->WaitFinished(20) && std::chrono::steady_clock::now() < deadline)
+    while (!m_game->WaitFinished(20) && std::chrono::steady_clock::now() < deadline)
         m_clock.Advance(500);
-    ASSERT_TRUE(m_sim->Finished());
-    const GameSimRecord record = m_sim->Record();
+    ASSERT_TRUE(m_game->Finished());
+    const GameSimRecord record = m_game->Record();
     ExpectGameGotTheStream(live, record);
     // Caught up with the live edge, then held there.
     const auto& lines = record.m_gameLines;

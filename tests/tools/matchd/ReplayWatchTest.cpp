@@ -13,12 +13,12 @@
 #include "host/HostTimings.h"
 #include "platform/UserNotice.h"
 #include "server/CMatchServerClient.h"
+#include "tests/doubles/CManualClock.h"
 #include "tests/tools/matchd/MatchdTestSupport.h"
 #include "tests/tools/matchd/ReplayTestSupport.h"
+#include "tests/doubles/MatchdRig.h"
+#include "tests/doubles/WatchRig.h"
 #include "tools/gamesim/CGameSimulator.h"
-#include "tools/matchd/CMatchArchive.h"
-#include "tools/matchd/CMatchServer.h"
-#include "tools/matchd/CStatsStore.h"
 #include "tools/matchd/ReplayFolder.h"
 #include "tools/matchd/ReplaySeating.h"
 #include "tools/replay/CActionTally.h"
@@ -124,7 +124,7 @@ Expected ExpectedOf(const ReplayFile& replay, bool hideObserverChat)
     return expected;
 }
 
-class ReplayWatchBase : public ::testing::Test
+class ReplayWatchBase : public ::testing::Test, protected test::MatchdRig, protected test::WatchRig
 {
 protected:
     void SetUp() override
@@ -135,9 +135,8 @@ protected:
 
     void TearDown() override
     {
-        m_client.reset();
-        m_sim.reset();
-        m_server.reset();
+        StopViewer();
+        StopServing();
         std::filesystem::remove_all(m_dir);
     }
 
@@ -154,12 +153,7 @@ protected:
         m_replay = std::move(*read.m_replay);
         ReplayFolderLoad load = LoadReplayFolder(m_dir, 1, live);
         ASSERT_EQ(load.m_matches.size(), 1u) << (load.m_problems.empty() ? "" : load.m_problems[0]);
-        ASSERT_TRUE(m_stats.Open(""));
-        m_archive = std::make_unique<CMatchArchive>(std::move(load.m_matches), m_clock);
-        MatchServerSettings settings;
-        settings.m_listenPort = 0;
-        m_server = std::make_unique<CMatchServer>(*m_archive, m_stats, settings);
-        ASSERT_TRUE(m_server->Start());
+        test::MatchdRig::Serve(std::move(load.m_matches), m_clock);
     }
 
     void Watch(std::vector<std::string> lobbyChat)
@@ -167,16 +161,10 @@ protected:
         GameSimScript script;
         script.m_lobbyChat = std::move(lobbyChat);
         script.m_lobbyChat.push_back("/fs"); // the map file is not installed here
-        m_sim = std::make_unique<CGameSimulator>(script);
-        ASSERT_TRUE(m_sim->Start());
-        m_client = std::make_unique<CMatchServerClient>(
-            m_notices, LocalPortSettings{m_sim->AnnouncePort(), 0, kNoMdnsOutsideANamespace});
-        m_client->SetHostTimings(QuickTimings());
-        ASSERT_TRUE(m_client->Connect("127.0.0.1", m_server->Port()));
-        ASSERT_EQ(m_client->FetchMatchList(kWatchTimeoutMs),
-                  CMatchServerClient::ListOutcome::kListEnd);
-        ASSERT_TRUE(m_client->RequestReplayHeader(1));
-        ASSERT_TRUE(m_client->WaitForHost(1, kWatchTimeoutMs));
+        ASSERT_TRUE(StartGame(script));
+        MakeClient(m_notices, QuickTimings(), LocalPortSettings{0, 0, kNoMdnsOutsideANamespace});
+        ASSERT_TRUE(Connect(m_server->Port()));
+        ASSERT_TRUE(WatchFromTheList(1, kWatchTimeoutMs));
     }
 
     void ExpectTheGameSawTheRecording(const GameSimRecord& record, bool hideObserverChat)
@@ -206,13 +194,8 @@ protected:
 
     CManualClock m_clock;
     CRecordingNotice m_notices;
-    CStatsStore m_stats;
     std::filesystem::path m_dir;
     ReplayFile m_replay;
-    std::unique_ptr<CMatchArchive> m_archive;
-    std::unique_ptr<CMatchServer> m_server;
-    std::unique_ptr<CGameSimulator> m_sim;
-    std::unique_ptr<CMatchServerClient> m_client;
 };
 
 class ReplayWatchTest : public ReplayWatchBase, public ::testing::WithParamInterface<WatchRow>
@@ -249,8 +232,8 @@ TEST_P(ReplayWatchTest, GameSeesTheWholeRecordingAtFourTimesSpeed)
     if (row.m_hideObserverChat)
         lobby.insert(lobby.begin(), "/obmsg off");
     Watch(lobby);
-    ASSERT_TRUE(m_sim->WaitFinished(kWatchTimeoutMs));
-    const GameSimRecord record = m_sim->Record();
+    ASSERT_TRUE(m_game->WaitFinished(kWatchTimeoutMs));
+    const GameSimRecord record = m_game->Record();
     EXPECT_NE(std::find(record.m_lobbyLines.begin(), record.m_lobbyLines.end(),
                         "[VELT] Speed set to 4x!"),
               record.m_lobbyLines.end());
@@ -269,10 +252,10 @@ TEST_F(ReplayLiveWatchTest, LiveRecordingIsReleasedAtItsOwnPace)
     EXPECT_EQ(m_client->FindHost(1)->HeaderCopy().U8(ReplayHeader::kNotLiveOffset), 0);
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kWatchTimeoutMs);
-    while (!m_sim->WaitFinished(20) && std::chrono::steady_clock::now() < deadline)
+    while (!m_game->WaitFinished(20) && std::chrono::steady_clock::now() < deadline)
         m_clock.Advance(200);
-    ASSERT_TRUE(m_sim->Finished());
-    const GameSimRecord record = m_sim->Record();
+    ASSERT_TRUE(m_game->Finished());
+    const GameSimRecord record = m_game->Record();
     ExpectTheGameSawTheRecording(record, false);
     const auto& lines = record.m_gameLines;
     EXPECT_NE(std::find_if(lines.begin(), lines.end(),

@@ -1,4 +1,4 @@
-#include "server/CompareCells.h"
+#include "listing/CompareCells.h"
 
 #include <gtest/gtest.h>
 

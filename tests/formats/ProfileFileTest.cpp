@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/ProfileFile.h"
+#include "formats/ProfileFile.h"
 
 using namespace velt;
 namespace fs = std::filesystem;

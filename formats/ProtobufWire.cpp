@@ -1,4 +1,4 @@
-#include "platform/ProtobufWire.h"
+#include "formats/ProtobufWire.h"
 
 namespace velt
 {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "server/CompareCells.h"
-#include "server/ListOrder.h"
+#include "listing/CompareCells.h"
+#include "listing/ListOrder.h"
 #include "server/ServerAddress.h"
 
 using namespace velt;

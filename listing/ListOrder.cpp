@@ -1,9 +1,9 @@
-#include "server/ListOrder.h"
+#include "listing/ListOrder.h"
 
 #include <numeric>
 #include <utility>
 
-#include "server/CompareCells.h"
+#include "listing/CompareCells.h"
 
 namespace velt
 {

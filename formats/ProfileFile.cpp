@@ -1,9 +1,7 @@
-#include "platform/ProfileFile.h"
+#include "formats/ProfileFile.h"
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <vector>
 
@@ -177,11 +175,8 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, const std::string& path)
 {
     // A file that exists but cannot be written stays as it is; so does anything that is not a
-    // regular file (opening a FIFO would wait for its other end).
-    if (IsNonRegularFile(path))
-        return false;
-    const std::filesystem::path target = PathFromUtf8(path);
-    if (std::ifstream(target).good() && !std::ofstream(target, std::ios::app).good())
+    // regular file.
+    if (!LocalFileWritable(path))
         return false;
     ProfileLines profile = Load(path).value_or(ProfileLines{});
     const std::string keyLine = std::string(key) + "=" + std::string(value);
@@ -213,25 +208,7 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key,
         if (i + 1 < profile.m_lines.size() || profile.m_endsWithNewline)
             text += profile.m_newline;
     }
-    // Write beside the file and rename over it, so a failed write never truncates the old file.
-    const std::filesystem::path temporary = PathFromUtf8(path + ".tmp");
-    std::error_code error;
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out || !out.write(text.data(), static_cast<std::streamsize>(text.size())) || !out.flush())
-        {
-            out.close();
-            std::filesystem::remove(temporary, error);
-            return false;
-        }
-    }
-    std::filesystem::rename(temporary, target, error);
-    if (error)
-    {
-        std::filesystem::remove(temporary, error);
-        return false;
-    }
-    return true;
+    return ReplaceLocalFile(path, text);
 }
 
 } // namespace velt

@@ -1,4 +1,4 @@
-#include "tests/host/HostTestSupport.h"
+#include "tests/doubles/HostRig.h"
 
 #include <algorithm>
 #include <chrono>
