@@ -7,6 +7,7 @@
 #include "host/CLocalGameHost.h"
 #include "platform/FileSystem.h"
 #include "platform/GameLauncher.h"
+#include "platform/RawKeyboard.h"
 #include "platform/StopSignal.h"
 
 namespace velt
@@ -33,6 +34,10 @@ int RunHostedSessions(CMatchServerClient& client, CCliNotice& notices, CStatusLi
     sequence.m_game = WarcraftLaunch{warcraftFolder, options.m_window, options.m_openGl};
     sequence.m_interrupted = [] { return StopSignalNumber() != 0; };
     sequence.m_statusLine = &statusLine;
+    // Keys only on a terminal: scripts and pipes behave as without them.
+    CRawKeyboard keys;
+    if (keys.Open())
+        sequence.m_keys = &keys;
     bool corrupt = false;
     for (std::uint32_t session = 1; session <= options.m_sessions; ++session)
     {
@@ -40,6 +45,8 @@ int RunHostedSessions(CMatchServerClient& client, CCliNotice& notices, CStatusLi
         const auto outcome = sequence.Run(matchId);
         if (outcome == WatchOutcome::kInterrupted)
             return StopExitStatus(StopSignalNumber());
+        if (outcome == WatchOutcome::kLeft)
+            return kExitOk;
         if (outcome == WatchOutcome::kFailed)
             return kExitFailure;
         if (client.ServerGivenUp())

@@ -19,6 +19,8 @@ constexpr const char* kProgressGameStart = "Game Start now,please enjoy...";
 
 // How often the waits look at the interrupt and at the connection.
 constexpr std::uint32_t kPollMs = 100;
+// A second Left within this long confirms the first jump back.
+constexpr std::uint64_t kBackConfirmMs = 5000;
 
 } // namespace
 
@@ -59,8 +61,19 @@ WatchOutcome WatchSequence::Run(std::uint32_t matchId)
     const auto port = m_client.HostPort(matchId).value_or(0);
     Say("Start Warcraft III, open Local Area Network and join the game hosted on 127.0.0.1:" +
         std::to_string(port) + "; type /start in its lobby.");
+    if (m_keys != nullptr && m_keys->IsOpen())
+        Say(std::string("Keys: ") + kSteeringKeys + ", q leave.");
+    m_backConfirmed = false;
+    m_backAskedAtMs = 0;
     while (!m_client.WaitSessionEnded(matchId, kPollMs))
     {
+        if (HandleKeys(matchId))
+        {
+            if (m_statusLine != nullptr)
+                m_statusLine->Clear();
+            LeaveOnInterrupt(matchId);
+            return WatchOutcome::kLeft;
+        }
         if (Interrupted())
         {
             if (m_statusLine != nullptr)
@@ -134,6 +147,61 @@ void WatchSequence::ShowStatus(std::uint32_t matchId)
                 facts.m_matchName = match->m_matchName;
             return StatusLineText(host->Status(), facts, columns);
         });
+}
+
+bool WatchSequence::HandleKeys(std::uint32_t matchId)
+{
+    if (m_keys == nullptr || !m_keys->IsOpen())
+        return false;
+    for (const TerminalKey& key : m_keys->Take())
+    {
+        if (key.m_code == TerminalKey::Code::kCharacter && (key.m_character == 'q' || key.m_character == 'Q'))
+            return true;
+        std::optional<SteerControl> control;
+        if (key.m_code == TerminalKey::Code::kLeft)
+            control = SteerControl::kBack;
+        else if (key.m_code == TerminalKey::Code::kRight)
+            control = SteerControl::kForward;
+        else if (key.m_code == TerminalKey::Code::kCharacter)
+            control = ControlForKey(key.m_character);
+        if (control)
+            Steer(matchId, *control);
+    }
+    return false;
+}
+
+void WatchSequence::Steer(std::uint32_t matchId, SteerControl control)
+{
+    const std::shared_ptr<CLocalGameHost> host = m_client.FindHost(matchId);
+    if (!host)
+        return;
+    const SteeringModel model = BuildSteeringModel(host->Status(), host->SessionRan());
+    const ControlState& state = model.Control(control);
+    if (!state.m_enabled)
+    {
+        // Told once until something else is refused: a held key does not flood the terminal.
+        if (state.m_why != m_lastRefusal)
+            Say(state.m_why + ".");
+        m_lastRefusal = state.m_why;
+        return;
+    }
+    m_lastRefusal.clear();
+    const auto command = SteerCommand(model, control);
+    if (!command)
+        return;
+    if (RestartsTheGame(model, control) && !m_backConfirmed)
+    {
+        const std::uint64_t now = CSystemClock::Instance().NowMs();
+        if (m_backAskedAtMs == 0 || now - m_backAskedAtMs > kBackConfirmMs)
+        {
+            m_backAskedAtMs = now;
+            Say("Going back restarts the game: it leaves and joins again (" + *command +
+                "). Press Left again to go.");
+            return;
+        }
+        m_backConfirmed = true;
+    }
+    host->Steer(*command);
 }
 
 void WatchSequence::LeaveOnInterrupt(std::uint32_t matchId)

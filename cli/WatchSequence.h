@@ -7,7 +7,9 @@
 
 #include "cli/CStatusLine.h"
 #include "cli/CliNotice.h"
+#include "steering/SteeringModel.h"
 #include "platform/GameLauncher.h"
+#include "platform/RawKeyboard.h"
 
 namespace velt
 {
@@ -19,6 +21,7 @@ enum class WatchOutcome
     kSessionEnded, // the game joined and its session has ended
     kFailed,       // no usable header, no game port, a lost server: the user has been told
     kInterrupted,  // the user stopped the command
+    kLeft,         // the viewer pressed q: the session was ended as on Ctrl+C
 };
 
 // How long the command line waits for a match's replay header (and for the connection).
@@ -51,6 +54,9 @@ struct WatchSequence
     std::FILE* m_out = stderr;
     // Redrawn while the session runs, and printed around; none: no status line.
     CStatusLine* m_statusLine = nullptr;
+    // The viewer's keys while the session runs, when standard input is a terminal; none: no
+    // keys.
+    CRawKeyboard* m_keys = nullptr;
 
 private:
     // One line on m_out, around the status line.
@@ -62,6 +68,15 @@ private:
     // Ends a session the user interrupted as the game expects: the leave acknowledgement, then
     // a short wait for the connection to close.
     void LeaveOnInterrupt(std::uint32_t matchId);
+    // Steers the session with the keys pressed since the last look; true when the viewer
+    // pressed q.
+    bool HandleKeys(std::uint32_t matchId);
+    void Steer(std::uint32_t matchId, SteerControl control);
+
+    // A jump back restarts the game: the first one of a run is asked for twice.
+    bool m_backConfirmed = false;
+    std::uint64_t m_backAskedAtMs = 0;
+    std::string m_lastRefusal;
 };
 
 } // namespace velt

@@ -14,6 +14,10 @@ void CGameConnection::Attach(std::unique_ptr<IGameLink> link)
     m_closed = false;
     m_setAside.clear();
     m_current.clear();
+    {
+        std::lock_guard lock(m_injectMutex);
+        m_injected.clear();
+    }
     m_owed.store(0, std::memory_order_relaxed);
     m_keepalivesRead.store(0, std::memory_order_relaxed);
     std::lock_guard lock(m_linkMutex);
@@ -83,8 +87,28 @@ bool CGameConnection::Fill(IGameLink& link)
     return true;
 }
 
+bool CGameConnection::Inject(std::vector<std::uint8_t> packet)
+{
+    std::lock_guard lock(m_injectMutex);
+    if (m_injected.size() >= kMaxSetAside)
+        return false;
+    m_injected.push_back(std::move(packet));
+    return true;
+}
+
+void CGameConnection::AdoptInjected()
+{
+    std::lock_guard lock(m_injectMutex);
+    while (!m_injected.empty() && m_setAside.size() < kMaxSetAside)
+    {
+        m_setAside.push_back(std::move(m_injected.front()));
+        m_injected.pop_front();
+    }
+}
+
 GameRead CGameConnection::Next()
 {
+    AdoptInjected();
     if (m_setAside.empty())
         return NextFromWire();
     m_begin += m_handedOut;
@@ -111,6 +135,7 @@ GameRead CGameConnection::NextWithin(IClock& clock, std::uint32_t waitMs)
 
 GameRead CGameConnection::NextWaiting(IClock& clock, std::uint32_t waitMs)
 {
+    AdoptInjected();
     return m_setAside.empty() ? NextWithin(clock, waitMs) : Next();
 }
 
@@ -227,6 +252,7 @@ bool CGameConnection::DropUnwanted(std::uint32_t keepalivesAwaited, bool onlyEss
 std::vector<std::vector<std::uint8_t>> CGameConnection::TakeViewerLines(std::size_t most)
 {
     std::vector<std::vector<std::uint8_t>> lines;
+    AdoptInjected();
     while (!m_setAside.empty() && lines.size() < most)
     {
         lines.push_back(std::move(m_setAside.front()));

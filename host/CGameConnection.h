@@ -79,6 +79,10 @@ public:
     // wants keepalives. False when too many are kept already.
     bool SetAside(std::span<const std::uint8_t> packet);
     static constexpr std::size_t kMaxSetAside = 16;
+    // Any thread: a packet as if the game had sent it (the viewer's command from outside the
+    // game), read before anything from the wire by the next Next, NextWaiting or
+    // TakeViewerLines. False when too many wait already.
+    bool Inject(std::vector<std::uint8_t> packet);
     // An empty time slot went out: its keepalive will be swallowed.
     void OweKeepalive() { m_owed.fetch_add(1, std::memory_order_relaxed); }
     std::uint32_t KeepalivesOwed() const { return m_owed.load(std::memory_order_relaxed); }
@@ -122,6 +126,8 @@ private:
     void RemoveBuffered(
         const std::function<bool(std::span<const std::uint8_t> packet, bool whole)>& remove);
     std::span<const std::uint8_t> Buffered() const;
+    // Session thread: what was injected joins what is set aside.
+    void AdoptInjected();
 
     // Guards m_link (not held while sending or reading): the host's accept thread attaches and
     // detaches, Stop (any thread) shuts it down, senders take it.
@@ -130,6 +136,10 @@ private:
     // One packet at a time on the wire: the session thread sends, and so does any thread that
     // tells the game something.
     std::mutex m_sendMutex;
+
+    // Guards m_injected: any thread injects, the session thread adopts.
+    std::mutex m_injectMutex;
+    std::deque<std::vector<std::uint8_t>> m_injected;
 
     // The session thread counts these; a status display may read them.
     std::atomic<std::uint32_t> m_owed{0};

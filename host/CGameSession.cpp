@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/packets/GameToHostPackets.h"
 #include "host/packets/LobbyPackets.h"
 #include "host/packets/PlayPackets.h"
 
@@ -140,7 +141,7 @@ HostResult CGameSession::RunLobby()
         TellServerNews();
         if (m_stopEvent.IsSet())
             return HostResult::kSessionOver;
-        const GameRead read = m_connection.NextWithin(m_clock, m_timings.m_haltPeriodMs);
+        const GameRead read = m_connection.NextWaiting(m_clock, m_timings.m_haltPeriodMs);
         if (read.TimedOut())
             continue;
         if (read.Closed())
@@ -252,6 +253,16 @@ void CGameSession::SendLeaveAck()
 PacketOutcome CGameSession::HandleGamePacket(const GameRead& read)
 {
     return m_commands.Handle(read);
+}
+
+bool CGameSession::Steer(std::string_view command)
+{
+    if (!Active())
+        return false;
+    ChatToHostParams chat;
+    chat.m_kind = InGame() ? ChatKind::kInGame : ChatKind::kLobby;
+    chat.m_text = std::string(command);
+    return m_connection.Inject(BuildChatToHost(chat));
 }
 
 void CGameSession::PostServerLine(std::string line)

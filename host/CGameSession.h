@@ -104,6 +104,11 @@ public:
     void SetServerLinkLost(bool lost) { m_serverLinkLost.store(lost); }
     bool ServerLinkLost() const override { return m_serverLinkLost.load(); }
 
+    // A viewer's command from outside the game (a panel, a key), any thread: handled by the
+    // session's thread as if typed in the game's chat, at its next read. False when no game is
+    // connected, or too many commands wait already.
+    bool Steer(std::string_view command);
+
     // News from the owner's threads, told by the session's thread at its next pause.
     void PostServerLine(std::string line);
     void EndForLostServer() { m_serverGone.store(1); }

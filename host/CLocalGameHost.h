@@ -78,6 +78,11 @@ public:
     // F7 1B 04 00, then the session ends.
     void SendLeaveAck() { m_session.SendLeaveAck(); }
 
+    // A viewer's command from outside the game ("/pause", "/sp 2", "/goto 12:30"), any thread:
+    // the session handles it as if typed in the game's chat, with the same replies and effect.
+    // False when no game is connected, or too many commands wait already.
+    bool Steer(std::string_view command) { return m_session.Steer(command); }
+
     // The owner's news of the server connection, for a session that waits on it. The session's
     // own thread tells them at its next pause (the lobby, a halt, buffering), so the owner's
     // thread never talks to the game.

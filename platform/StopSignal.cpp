@@ -13,10 +13,14 @@ namespace
 // control thread) writes it, the waiting thread reads it.
 std::atomic<int> g_stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<void (*)()> g_restore{nullptr};
+static_assert(std::atomic<void (*)()>::is_always_lock_free);
 
 void OnStopSignal(int signalNumber)
 {
     g_stopSignal.store(signalNumber);
+    if (void (*restore)() = g_restore.load())
+        restore();
     // One request is recorded; the next one finds the default action and ends the process.
     std::signal(signalNumber, SIG_DFL);
 }
@@ -33,5 +37,7 @@ void InstallStopHandlers()
 int StopSignalNumber() { return g_stopSignal.load(); }
 
 int StopExitStatus(int signalNumber) { return 128 + signalNumber; }
+
+void SetStopRestore(void (*restore)()) { g_restore.store(restore); }
 
 } // namespace velt

@@ -14,5 +14,9 @@ int StopSignalNumber();
 // What a process that stops on that request exits with: 128 plus the number (130 for an
 // interrupt, 143 for a termination request).
 int StopExitStatus(int signalNumber);
+// A function the first stop request runs at once (async-signal-safe: it puts the terminal's
+// modes back), so that a second request, which ends the process, leaves the terminal as it
+// was. nullptr: none.
+void SetStopRestore(void (*restore)());
 
 } // namespace velt
