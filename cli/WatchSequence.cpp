@@ -155,7 +155,8 @@ bool WatchSequence::HandleKeys(std::uint32_t matchId)
         return false;
     for (const TerminalKey& key : m_keys->Take())
     {
-        if (key.m_code == TerminalKey::Code::kCharacter && (key.m_character == 'q' || key.m_character == 'Q'))
+        if (key.m_code == TerminalKey::Code::kCharacter &&
+            (key.m_character == 'q' || key.m_character == 'Q'))
             return true;
         std::optional<SteerControl> control;
         if (key.m_code == TerminalKey::Code::kLeft)

@@ -26,8 +26,8 @@ class CFeedHalts
 {
 public:
     CFeedHalts(CHostFeed& feed, IFeedSession& session, CStreamBuffer& stream,
-               CGameConnection& connection, CEvent& stop, IClock& clock,
-               const HostTimings& timings, IHostOwner& owner)
+               CGameConnection& connection, CEvent& stop, IClock& clock, const HostTimings& timings,
+               IHostOwner& owner)
         : m_feed(feed), m_session(session), m_stream(stream), m_connection(connection),
           m_stop(stop), m_clock(clock), m_timings(timings), m_owner(owner)
     {

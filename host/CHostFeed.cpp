@@ -227,42 +227,47 @@ CHostFeed::Pass CHostFeed::RunPass(StepKind kind)
                 return *outcome;
             continue;
         }
-        const std::uint32_t length = static_cast<std::uint32_t>(frame.m_length);
-        const std::span<const std::uint8_t> bytes(packet, length);
-        switch (static_cast<GamePacketType>(packet[1]))
+        return PassPacket(held.first(frame.m_length));
+    }
+}
+
+CHostFeed::Pass CHostFeed::PassPacket(std::span<const std::uint8_t> bytes)
+{
+    const auto length = static_cast<std::uint32_t>(bytes.size());
+    HostResult result = HostResult::kContinue;
+    switch (static_cast<GamePacketType>(bytes[1]))
+    {
+    case GamePacketType::kIncomingAction:
+    {
+        m_beforeFirstSlot = false;
+        const TimeSlotFacts facts = ReadTimeSlot(bytes);
+        m_gameTimeMs.store(m_gameTimeMs.load(std::memory_order_relaxed) + facts.m_intervalMs,
+                           std::memory_order_relaxed);
+        TimeSlotNotices(facts);
+        result = Forward(length);
+        if (EndsSession(result))
+            return Ended(result);
+        ++m_slotsSent;
+        return Pass::kForwardedSlot;
+    }
+    case GamePacketType::kChatFromHost:
+        if (!RecordedChatShown(bytes))
         {
-        case GamePacketType::kIncomingAction:
+            AdvanceReadPos(length);
+            return Pass::kDroppedChat;
+        }
+        result = Forward(length);
+        return EndsSession(result) ? Ended(result) : Pass::kForwardedChat;
+    case GamePacketType::kPlayerLeaveOthers:
+        if (m_beforeFirstSlot)
         {
-            m_beforeFirstSlot = false;
-            const TimeSlotFacts facts = ReadTimeSlot(bytes);
-            m_gameTimeMs.store(m_gameTimeMs.load(std::memory_order_relaxed) + facts.m_intervalMs,
-                               std::memory_order_relaxed);
-            TimeSlotNotices(facts);
-            result = Forward(length);
-            if (EndsSession(result))
-                return Ended(result);
-            ++m_slotsSent;
-            return Pass::kForwardedSlot;
+            AdvanceReadPos(length);
+            return Pass::kSkippedBeforeSlot;
         }
-        case GamePacketType::kChatFromHost:
-            if (!RecordedChatShown(bytes))
-            {
-                AdvanceReadPos(length);
-                return Pass::kDroppedChat;
-            }
-            result = Forward(length);
-            return EndsSession(result) ? Ended(result) : Pass::kForwardedChat;
-        case GamePacketType::kPlayerLeaveOthers:
-            if (m_beforeFirstSlot)
-            {
-                AdvanceReadPos(length);
-                return Pass::kSkippedBeforeSlot;
-            }
-            [[fallthrough]];
-        default:
-            result = Forward(length);
-            return EndsSession(result) ? Ended(result) : Pass::kForwardedOther;
-        }
+        [[fallthrough]];
+    default:
+        result = Forward(length);
+        return EndsSession(result) ? Ended(result) : Pass::kForwardedOther;
     }
 }
 

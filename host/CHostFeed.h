@@ -114,6 +114,8 @@ private:
     };
 
     Pass RunPass(StepKind kind);
+    // Forwards (or drops) the whole, valid packet at the read position.
+    Pass PassPacket(std::span<const std::uint8_t> bytes);
     Pass Ended(HostResult result);
     // The data ran short at the read position: how the pass ends, or nothing when it is to
     // run again (buffering brought more data).
@@ -186,13 +188,13 @@ private:
     std::atomic<std::uint8_t> m_speed{1};
     std::atomic<std::uint32_t> m_gameTimeMs{0};
     std::atomic<FeedState> m_state{FeedState::kLobby};
-    std::atomic<bool> m_paused{false};                 // the viewer's /pause, until /resume
-    std::atomic<std::uint8_t> m_levelAfterPause{1};    // the level the end of a hold brings back
+    std::atomic<bool> m_paused{false};              // the viewer's /pause, until /resume
+    std::atomic<std::uint8_t> m_levelAfterPause{1}; // the level the end of a hold brings back
     std::uint8_t m_stepCount = 1;
     std::uint32_t m_slotsSent = 0; // this session's, owed empty ones not counted
-    bool m_beforeFirstSlot = true;  // no time slot fed yet this session
+    bool m_beforeFirstSlot = true; // no time slot fed yet this session
     std::uint32_t m_viewerChoices = 0;
-    bool m_toldCorrupt = false;     // this session's corrupt data told outside
+    bool m_toldCorrupt = false; // this session's corrupt data told outside
     CLiveEdge m_liveEdge;
     CFeedHalts m_halts;
 };

@@ -12,8 +12,14 @@ namespace
 
 constexpr std::uint64_t kLiveReachedMs = 2000; // closer to its target than this, live is reached
 
-ControlState Enabled() { return {true, {}}; }
-ControlState Refused(std::string why) { return {false, std::move(why)}; }
+ControlState Enabled()
+{
+    return {true, {}};
+}
+ControlState Refused(std::string why)
+{
+    return {false, std::move(why)};
+}
 
 // Why the jumps are refused in this state, if they are: what the commands answer there.
 std::optional<std::string> JumpRefusal(FeedState state)
@@ -52,18 +58,9 @@ std::string StateName(const SteeringModel& model)
     return std::string(FeedStateName(model.m_state));
 }
 
-} // namespace
-
-SteeringModel BuildSteeringModel(const HostStatus& status, bool sessionRan)
+TimelineSpans SpansOf(const HostStatus& status)
 {
-    SteeringModel model;
-    model.m_phase = status.m_sessionActive ? WatchPhase::kInSession
-                    : sessionRan           ? WatchPhase::kEnded
-                                           : WatchPhase::kWaitingForGame;
-    model.m_state = status.m_state;
-    model.m_stateName = StateName(model);
-
-    TimelineSpans& line = model.m_timeline;
+    TimelineSpans line;
     line.m_positionMs = status.m_gameTimeMs;
     line.m_heldEndMs = std::uint64_t{status.m_gameTimeMs} + status.m_bufferedAheadMs;
     const std::uint64_t reportedMs = std::uint64_t{status.m_matchSeconds} * 1000;
@@ -75,38 +72,32 @@ SteeringModel BuildSteeringModel(const HostStatus& status, bool sessionRan)
         if (delayMs > 0)
             line.m_delayMarkMs = line.m_lengthMs > delayMs ? line.m_lengthMs - delayMs : 0;
     }
+    return line;
+}
 
-    model.m_gameTime = MinutesSeconds(line.m_positionMs);
+std::string GameTimeText(const TimelineSpans& line)
+{
+    std::string text = MinutesSeconds(line.m_positionMs);
     if (line.m_liveEdgeMs)
     {
         const std::uint64_t behind =
             *line.m_liveEdgeMs > line.m_positionMs ? *line.m_liveEdgeMs - line.m_positionMs : 0;
-        model.m_gameTime += " (" + std::to_string(behind / 1000) + " s behind live)";
+        return text + " (" + std::to_string(behind / 1000) + " s behind live)";
     }
-    else if (line.m_lengthMs > 0)
-    {
-        model.m_gameTime += " of " + MinutesSeconds(line.m_lengthMs);
-    }
-    model.m_speed = std::to_string(status.m_speed) + ".0x";
+    return line.m_lengthMs > 0 ? text + " of " + MinutesSeconds(line.m_lengthMs) : text;
+}
 
-    auto& controls = model.m_controls;
-    const auto set = [&controls](SteerControl control, ControlState state)
-    { controls[static_cast<std::size_t>(control)] = std::move(state); };
-    if (model.m_phase != WatchPhase::kInSession)
-    {
-        const std::string why = model.m_phase == WatchPhase::kEnded
-                                    ? "The session has ended"
-                                    : "No game has joined yet: join it from the LAN screen";
-        for (std::size_t i = 0; i < kSteerControls; ++i)
-            controls[i] = Refused(why);
-        return model;
-    }
+// What the commands would take in a session's state.
+void SetControls(SteeringModel& model, const HostStatus& status)
+{
+    const auto set = [&model](SteerControl control, ControlState state)
+    { model.m_controls[static_cast<std::size_t>(control)] = std::move(state); };
+    const TimelineSpans& line = model.m_timeline;
     const FeedState state = status.m_state;
     const bool lobby = state == FeedState::kLobby;
     set(SteerControl::kPauseResume,
         lobby ? Refused("In the lobby: start the game first (/start)") : Enabled());
-    set(SteerControl::kSlower,
-        status.m_speed > 1 ? Enabled() : Refused("Already at normal speed"));
+    set(SteerControl::kSlower, status.m_speed > 1 ? Enabled() : Refused("Already at normal speed"));
     set(SteerControl::kFaster, status.m_speed < 4 ? Enabled() : Refused("Already at 4x"));
 
     const auto refusal = JumpRefusal(state);
@@ -117,21 +108,43 @@ SteeringModel BuildSteeringModel(const HostStatus& status, bool sessionRan)
                                                         : Enabled());
     set(SteerControl::kForward, refusal ? Refused(*refusal) : Enabled());
     set(SteerControl::kTimeline, lobby ? Refused(*JumpRefusal(state)) : Enabled());
-
     if (!status.m_live)
     {
         set(SteerControl::kLive, Refused("This match is not live"));
         set(SteerControl::kDelay, Refused("This match is not live"));
+        return;
     }
-    else
+    const std::uint64_t target = line.m_delayMarkMs.value_or(*line.m_liveEdgeMs);
+    set(SteerControl::kLive, refusal ? Refused(*refusal)
+                             : line.m_positionMs + kLiveReachedMs >= target
+                                 ? Refused("Already at live")
+                                 : Enabled());
+    set(SteerControl::kDelay, Enabled());
+}
+
+} // namespace
+
+SteeringModel BuildSteeringModel(const HostStatus& status, bool sessionRan)
+{
+    SteeringModel model;
+    model.m_phase = status.m_sessionActive ? WatchPhase::kInSession
+                    : sessionRan           ? WatchPhase::kEnded
+                                           : WatchPhase::kWaitingForGame;
+    model.m_state = status.m_state;
+    model.m_stateName = StateName(model);
+    model.m_timeline = SpansOf(status);
+    model.m_gameTime = GameTimeText(model.m_timeline);
+    model.m_speed = std::to_string(status.m_speed) + ".0x";
+    if (model.m_phase == WatchPhase::kInSession)
     {
-        const std::uint64_t target = line.m_delayMarkMs.value_or(*line.m_liveEdgeMs);
-        set(SteerControl::kLive, refusal ? Refused(*refusal)
-                                 : line.m_positionMs + kLiveReachedMs >= target
-                                     ? Refused("Already at live")
-                                     : Enabled());
-        set(SteerControl::kDelay, Enabled());
+        SetControls(model, status);
+        return model;
     }
+    const std::string why = model.m_phase == WatchPhase::kEnded
+                                ? "The session has ended"
+                                : "No game has joined yet: join it from the LAN screen";
+    for (ControlState& control : model.m_controls)
+        control = Refused(why);
     return model;
 }
 

@@ -43,7 +43,8 @@ std::string WriteLongFile(const std::filesystem::path& dir)
     const Bytes file = test::BuildReplayFile(data);
     const std::filesystem::path path = dir / "five.w3g";
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
     return path.string();
 }
 
@@ -75,8 +76,9 @@ TEST(TerminalKeysTest, SpacePausesPlusSpeedsUpAndQLeavesWithTheTerminalAsItWas)
     ASSERT_EQ(::tcsetattr(terminal.Follower(), TCSANOW, &before), 0);
     ASSERT_EQ(::tcgetattr(terminal.Follower(), &before), 0);
 
-    std::vector<std::string> words{VELT_PROGRAM, "play", file, "--announce-port",
-                                   std::to_string(game.AnnouncePort()), "--port-base", "0"};
+    std::vector<std::string> words{
+        VELT_PROGRAM,  "play", file, "--announce-port", std::to_string(game.AnnouncePort()),
+        "--port-base", "0"};
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
@@ -107,8 +109,8 @@ TEST(TerminalKeysTest, SpacePausesPlusSpeedsUpAndQLeavesWithTheTerminalAsItWas)
                             kDeadlineMs);
     };
 
-    ASSERT_TRUE(game.WaitFor([](const GameSimRecord& r) { return r.m_gameTimeMs >= 5000; },
-                             kDeadlineMs));
+    ASSERT_TRUE(
+        game.WaitFor([](const GameSimRecord& r) { return r.m_gameTimeMs >= 5000; }, kDeadlineMs));
     ASSERT_TRUE(type(" "));
     ASSERT_TRUE(lineCame("[VELT] Paused at "));
     const std::uint32_t pausedAt = game.Record().m_gameTimeMs;

@@ -72,7 +72,9 @@ TEST(SteeringModel, ControlsAndTimelineInEveryState)
         const auto space = SteerCommand(model, SteerControl::kPauseResume);
         EXPECT_EQ(space.has_value(), row.m_pauseCommand != nullptr) << where;
         if (space && row.m_pauseCommand)
+        {
             EXPECT_EQ(*space, row.m_pauseCommand) << where;
+        }
         EXPECT_EQ(model.m_controls[kPause].m_enabled, row.m_pauseCommand != nullptr) << where;
 
         // The timeline: held to 7:00 of a 10:00 match; live, its edge and the delay's mark.
