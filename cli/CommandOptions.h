@@ -34,6 +34,7 @@ struct HostOptions
     bool m_launch = false;
     bool m_window = false;
     bool m_openGl = false;
+    bool m_keys = false; // the viewer's keys, when standard input is a terminal
 };
 
 // Parses a command's words and reads its options with `read` (bool(const CCommandLine&,

@@ -36,7 +36,7 @@ int RunHostedSessions(CMatchServerClient& client, CCliNotice& notices, CStatusLi
     sequence.m_statusLine = &statusLine;
     // Keys only on a terminal: scripts and pipes behave as without them.
     CRawKeyboard keys;
-    if (keys.Open())
+    if (options.m_keys && keys.Open())
         sequence.m_keys = &keys;
     bool corrupt = false;
     for (std::uint32_t session = 1; session <= options.m_sessions; ++session)

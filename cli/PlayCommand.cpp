@@ -92,10 +92,11 @@ std::string PlayingLine(const std::string& file, const CMatchServerClient& clien
 
 int RunPlayCommand(const std::vector<std::string>& args)
 {
-    return RunPlayCommandWithTimings(args, HostTimings{});
+    return RunPlayCommandWithTimings(args, HostTimings{}, true);
 }
 
-int RunPlayCommandWithTimings(const std::vector<std::string>& args, const HostTimings& timings)
+int RunPlayCommandWithTimings(const std::vector<std::string>& args, const HostTimings& timings,
+                              bool takeKeys)
 {
     // --live-delay is known, so that it is refused with a reason instead of as unknown.
     const CCommandLine::Grammar grammar = WithHostOptions({{"live-delay"}, {"help"}});
@@ -106,6 +107,7 @@ int RunPlayCommandWithTimings(const std::vector<std::string>& args, const HostTi
                                     { return ReadPlayOptions(line, options, file, error); });
     if (ended)
         return *ended;
+    options.m_keys = takeKeys;
 
     InstallStopHandlers();
     const auto interrupted = [] { return StopSignalNumber() != 0; };

@@ -101,10 +101,11 @@ bool ReadWatchOptions(const CCommandLine& line, WatchOptions& options, std::stri
 
 int RunWatchCommand(const std::vector<std::string>& args)
 {
-    return RunWatchCommandWithTimings(args, HostTimings{});
+    return RunWatchCommandWithTimings(args, HostTimings{}, true);
 }
 
-int RunWatchCommandWithTimings(const std::vector<std::string>& args, const HostTimings& timings)
+int RunWatchCommandWithTimings(const std::vector<std::string>& args, const HostTimings& timings,
+                               bool takeKeys)
 {
     const CCommandLine::Grammar grammar =
         WithHostOptions({{"server", "channel", "reconnect-limit", "live-delay"}, {"help"}});
@@ -114,6 +115,7 @@ int RunWatchCommandWithTimings(const std::vector<std::string>& args, const HostT
                                     { return ReadWatchOptions(line, options, error); });
     if (ended)
         return *ended;
+    options.m_host.m_keys = takeKeys;
 
     InstallStopHandlers();
     const auto interrupted = [] { return StopSignalNumber() != 0; };
