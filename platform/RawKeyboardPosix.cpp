@@ -5,7 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/StopSignal.h"
+#include "platform/RawKeyboardSystem.h"
 
 namespace velt
 {
@@ -14,48 +14,34 @@ namespace
 {
 
 // The modes before Open, for the restore that a stop signal's handler runs: tcsetattr is safe
-// in a handler, and the copy is written before the handler can see the flag.
+// in a handler, and the copy is written before the flag that lets the handler use it.
 termios g_savedModes{};
 std::atomic<bool> g_saved{false};
 
-void RestoreModes()
-{
-    if (g_saved.exchange(false))
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedModes);
-}
-
 } // namespace
 
-bool CRawKeyboard::Open()
+bool SaveTerminalModes()
 {
-    if (m_open)
-        return true;
     if (::isatty(STDIN_FILENO) == 0 || ::tcgetattr(STDIN_FILENO, &g_savedModes) != 0)
         return false;
-    termios raw = g_savedModes;
-    // Keys one at a time and unechoed; signals (Ctrl+C) and output processing stay as they are.
-    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    raw.c_cc[VMIN] = 0;
-    raw.c_cc[VTIME] = 0;
     g_saved.store(true);
-    SetStopRestore(&RestoreModes);
-    if (::tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0)
-    {
-        g_saved.store(false);
-        SetStopRestore(nullptr);
-        return false;
-    }
-    m_open = true;
     return true;
 }
 
-void CRawKeyboard::Close()
+bool EnterRawModes()
 {
-    if (!m_open)
-        return;
-    m_open = false;
-    SetStopRestore(nullptr);
-    RestoreModes();
+    termios raw = g_savedModes;
+    // Signals (Ctrl+C) and output processing stay as they are.
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    return ::tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+}
+
+void RestoreTerminalModes()
+{
+    if (g_saved.exchange(false))
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedModes);
 }
 
 std::vector<TerminalKey> CRawKeyboard::Take()

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <windows.h>
 
-#include "platform/StopSignal.h"
+#include "platform/RawKeyboardSystem.h"
 
 namespace velt
 {
@@ -14,43 +14,29 @@ namespace
 DWORD g_savedMode = 0;
 std::atomic<bool> g_saved{false};
 
-void RestoreMode()
-{
-    if (g_saved.exchange(false))
-        ::SetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), g_savedMode);
-}
-
 } // namespace
 
-bool CRawKeyboard::Open()
+bool SaveTerminalModes()
 {
-    if (m_open)
-        return true;
     const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
     // A console answers GetConsoleMode; a pipe or a file does not.
     if (input == INVALID_HANDLE_VALUE || input == nullptr || !::GetConsoleMode(input, &g_savedMode))
         return false;
     g_saved.store(true);
-    SetStopRestore(&RestoreMode);
-    // Keys one at a time and unechoed; Ctrl+C stays a stop request (ENABLE_PROCESSED_INPUT).
-    const DWORD raw = g_savedMode & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
-    if (!::SetConsoleMode(input, raw))
-    {
-        g_saved.store(false);
-        SetStopRestore(nullptr);
-        return false;
-    }
-    m_open = true;
     return true;
 }
 
-void CRawKeyboard::Close()
+bool EnterRawModes()
 {
-    if (!m_open)
-        return;
-    m_open = false;
-    SetStopRestore(nullptr);
-    RestoreMode();
+    // ENABLE_PROCESSED_INPUT stays: Ctrl+C is still a stop request.
+    const DWORD raw = g_savedMode & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
+    return ::SetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), raw) != 0;
+}
+
+void RestoreTerminalModes()
+{
+    if (g_saved.exchange(false))
+        ::SetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), g_savedMode);
 }
 
 std::vector<TerminalKey> CRawKeyboard::Take()

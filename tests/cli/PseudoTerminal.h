@@ -5,12 +5,17 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <initializer_list>
 #include <poll.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace velt::test
 {
@@ -65,6 +70,26 @@ private:
     int m_leader = -1;
     int m_follower = -1;
 };
+
+// Starts program with args, its streams `streams` (of 0, 1, 2) on fd; -1 when it cannot start.
+inline pid_t SpawnOn(const std::string& program, std::vector<std::string> args, int fd,
+                     std::initializer_list<int> streams)
+{
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& word : args)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (const int stream : streams)
+        posix_spawn_file_actions_adddup2(&actions, fd, stream);
+    pid_t child = -1;
+    const int error =
+        ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? child : -1;
+}
 
 // Everything readable on fd until its writers are gone (end of file, or EIO on a leader whose
 // follower has closed), or until timeoutMs pass without a byte.

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <functional>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,8 +15,6 @@
 
 #include "cli/TerminalText.h"
 #include "tests/cli/PseudoTerminal.h"
-
-extern char** environ;
 
 namespace velt
 {
@@ -38,22 +35,9 @@ RunResult RunVelt(const std::vector<std::string>& args, int stderrFd, int readFr
                   const std::function<void()>& spawned)
 {
     RunResult result;
-    std::vector<std::string> words{VELT_PROGRAM};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, stderrFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
-    pid_t child = -1;
-    const int error = ::posix_spawn(&child, VELT_PROGRAM, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t child = test::SpawnOn(VELT_PROGRAM, args, stderrFd, {1, 2});
     spawned();
-    if (error != 0)
+    if (child < 0)
         return result;
     result.m_stderr = test::ReadUntilClosed(readFrom, kSilenceMs);
     int status = 0;

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <termios.h>
@@ -22,8 +21,6 @@
 #include "tests/tools/matchd/ReplayTestSupport.h"
 #include "tests/tools/replay/ReplayBuilder.h"
 #include "tools/gamesim/CGameSimulator.h"
-
-extern char** environ;
 
 namespace velt
 {
@@ -76,20 +73,11 @@ TEST(TerminalKeysTest, SpacePausesPlusSpeedsUpAndQLeavesWithTheTerminalAsItWas)
     ASSERT_EQ(::tcsetattr(terminal.Follower(), TCSANOW, &before), 0);
     ASSERT_EQ(::tcgetattr(terminal.Follower(), &before), 0);
 
-    std::vector<std::string> words{
-        VELT_PROGRAM,  "play", file, "--announce-port", std::to_string(game.AnnouncePort()),
-        "--port-base", "0"};
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (const int fd : {0, 1, 2})
-        posix_spawn_file_actions_adddup2(&actions, terminal.Follower(), fd);
-    pid_t child = -1;
-    ASSERT_EQ(::posix_spawn(&child, VELT_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t child = test::SpawnOn(
+        VELT_PROGRAM,
+        {"play", file, "--announce-port", std::to_string(game.AnnouncePort()), "--port-base", "0"},
+        terminal.Follower(), {0, 1, 2});
+    ASSERT_GT(child, 0);
     terminal.CloseFollower();
 
     std::mutex mutex;
