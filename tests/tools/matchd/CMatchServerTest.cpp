@@ -11,8 +11,8 @@
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "server/MessageCode.h"
-#if !defined(_WIN32)
 #include "tests/doubles/CManualClock.h"
+#if !defined(_WIN32)
 #include "tests/tools/matchd/CStateLockHolder.h"
 #endif
 #include "tests/tools/matchd/MatchdTestSupport.h"
