@@ -46,6 +46,10 @@ Options:
 
 --live-delay is refused: a replay file is a finished game, played from its start.
 
+Keys, when standard input is a terminal: Space pause/resume, + faster, - slower, Left/Right
+10 s back/ahead, L live, q leave (as Ctrl+C, but the exit status is 0). Each sends the chat
+command it stands for, as if typed in the game.
+
 Exit status: 0 when every session ran to its end or the viewer left; 1 when the file cannot be
 played (one line names it and what is wrong; nothing is hosted) or the command ended on another
 failure it reported (a game port that cannot be opened, a session that broke off without its

@@ -45,6 +45,10 @@ Options:
   --window, --opengl     with --launch: start the game in a window / in OpenGL mode
   --help                 this text
 
+Keys, when standard input is a terminal: Space pause/resume, + faster, - slower, Left/Right
+10 s back/ahead, L live, q leave (as Ctrl+C, but the exit status is 0). Each sends the chat
+command it stands for, as if typed in the game.
+
 Exit status: 0 when every session ran to its end or the viewer left; 1 when the command
 ended on a failure it reported (no server, no header or one that cannot be hosted, a game port
 that cannot be opened, a server that did not come back, a session that broke off without its
