@@ -46,9 +46,9 @@ struct GameRead
 // are owed keepalives, which reads swallow so that a halt leaves as many time slots in flight
 // as there were before it.
 //
-// Sends come from several threads (the session, the read watch, the server's receive thread)
-// and are serialised, so packets never interleave. Reads, Pump and Drain belong to the
-// session thread.
+// Sends come from the session thread and from an owner's thread that ends the session (the leave
+// acknowledgement on an interrupt), and are serialised, so packets never interleave. Reads, Pump
+// and Drain belong to the session thread.
 class CGameConnection
 {
 public:

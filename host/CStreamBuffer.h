@@ -19,8 +19,8 @@ namespace velt
 // A host's copy of its match's game data, filled chunk by chunk from the server, and the one
 // data request that may be outstanding for it.
 //
-// Threads: the server's receive thread appends; the session thread (and its read watch)
-// reads the bytes below Size() and asks for more. Bytes below Size() are published (release)
+// Threads: the server's receive thread appends; the session thread reads the bytes below
+// Size() and asks for more. Bytes below Size() are published (release)
 // after they are written, and only an answer that brings the next bytes is taken, so bytes
 // held are never written again and a reader needs no lock.
 //

@@ -13,7 +13,7 @@ struct HostTimings
     std::uint32_t m_dataWaitMs = 2000;        // at the end of the data: server silence that ends a session
     std::uint32_t m_emptyChunkHoldMs = 2000;  // after an empty answer, the server is asked again no sooner
     std::uint32_t m_haltPeriodMs = 300;       // between two empty time slots while the game is halted
-    std::uint32_t m_readWatchMs = 300;        // a watched read blocked this long gets a nested step
+    std::uint32_t m_readWatchMs = 300;        // a read while slowing down that waits this long gets a rescue step
     std::uint32_t m_bufferingHaltMs = 500;    // one round of buffering
     std::uint32_t m_startPauseMs = 1000;      // between "Let's begin" and the slot table
     std::uint32_t m_stopWaitMs = 1000;        // a closing session waits this long for the game to close its side

@@ -101,7 +101,7 @@ struct AbsorbRow
 
 // The viewer slows down at a block of 0x07 packets, so that fewer slots are in flight than the
 // speed says. Going back to normal then reads keepalives that the game may not owe.
-//  - a stalled read is rescued by one step of the watch thread, which must give the game a
+//  - a stalled read is rescued by one step of the feed's own, which must give the game a
 //    time slot to answer, whatever the stream holds next (a leave, a corrupt byte);
 //  - a game that sends more keepalives than slots in flight leaves none in flight, not ~0.
 TEST(HostFaults, ReadsThatTakeKeepalivesNeverFreezeTheGame)

@@ -117,8 +117,8 @@ TEST(HostPlay, EachSpeedKeepsItsNumberOfTimeSlotsInFlight)
 
 // The viewer goes to 4x where the next packets are not time slots, so fewer slots are in
 // flight than the speed says; going back to normal then has fewer keepalives to absorb than it
-// asks for, and the read stalls until the watch thread gives the game a slot.
-TEST(HostPlay, AnAbsorbThatStallsIsRescuedByTheWatchThreadAndPlayGoesOn)
+// asks for, and the read stalls until the feed's rescue step gives the game a slot.
+TEST(HostPlay, AnAbsorbThatStallsIsRescuedAndPlayGoesOn)
 {
     constexpr int kRounds = 3;
     constexpr int kBlockSlots = 10;
