@@ -88,19 +88,19 @@ public:
 
     // Game time held beyond the read position; any thread.
     std::uint32_t HeldAheadMs() const { return m_stream.GameTimeHeldFrom(ReadPos()); }
-    // Time slots sent whose keepalives have not been read yet.
-    std::uint32_t SlotsInFlight() const;
     std::uint32_t ReadPos() const override { return m_readPos.load(std::memory_order_relaxed); }
     std::uint8_t Speed() const override { return m_speed.load(std::memory_order_relaxed); }
 
-    // What the halts ask of the feed.
+private:
+    // The halts are the feed's own loops: they keep its state and ask what is in flight.
+    friend class CFeedHalts;
+
+    // Time slots sent whose keepalives have not been read yet.
+    std::uint32_t SlotsInFlight() const;
     // owed: its keepalive is swallowed (a halt); otherwise it stands in for a time slot.
     bool SendEmptySlot(bool owed);
     // Empty answers are not told while the feed holds the game behind live with game in hand.
     bool EmptyAnswersUntold() const;
-
-private:
-    friend class CFeedHalts;
 
     enum class Pass
     {
