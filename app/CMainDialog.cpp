@@ -3,6 +3,7 @@
 #include "app/COpenedReplay.h"
 #include "browser/CVELTListView.h"
 #include "browser/CVELTTopView.h"
+#include "browser/CWatchPanels.h"
 #include "controls/CResponsiveWait.h"
 #include "controls/DialogUnits.h"
 #include "server/CMatchServerClient.h"
@@ -102,7 +103,18 @@ int CMainDialog::OnCreate()
     if (m_topView != nullptr)
         m_topView->SetWindow(this);
     SetTabOrder();
+    m_watchPanels = std::make_unique<CWatchPanels>(*this, this);
     return 0;
+}
+
+std::vector<CMatchServerClient*> CMainDialog::Clients() const
+{
+    std::vector<CMatchServerClient*> clients;
+    for (const auto& [channelId, client] : m_channelTable)
+        clients.push_back(client.get());
+    for (const std::unique_ptr<COpenedReplay>& opened : m_openedReplays)
+        clients.push_back(&opened->Client());
+    return clients;
 }
 
 void CMainDialog::SetTabOrder()

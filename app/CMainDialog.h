@@ -22,6 +22,7 @@ class COpenedReplay;
 class CSkinEngine;
 class CVELTListView;
 class CVELTTopView;
+class CWatchPanels;
 
 // The main window: a fixed-size dialog whose child frame holds a locked two-row splitter with the
 // command bar above the match list. It owns the channel table (one match server client per
@@ -79,6 +80,9 @@ public:
     using ChannelTable = std::map<std::uint32_t, std::unique_ptr<CMatchServerClient>>;
     ChannelTable& Channels() { return m_channelTable; }
     CMatchServerClient* CurrentClient() const override { return m_currentClient; }
+    std::vector<CMatchServerClient*> Clients() const override;
+    // The watching panels of the sessions hosted; null before the window's contents exist.
+    CWatchPanels* WatchPanels() const { return m_watchPanels.get(); }
     void SetCurrentClient(CMatchServerClient* client) { m_currentClient = client; }
     CVELTListView* ListView() const override { return m_listView; }
     CVELTTopView* TopView() const override { return m_topView; }
@@ -110,6 +114,8 @@ private:
     // Members go in reverse order: the opened files after the views that show them, and
     // before the channel table.
     std::vector<std::unique_ptr<COpenedReplay>> m_openedReplays;
+    // Looks at the hosts of the clients above, which outlive it.
+    std::unique_ptr<CWatchPanels> m_watchPanels;
     std::vector<std::string> m_openAtStart;
     CMatchServerClient* m_currentClient = nullptr;
     CVELTListView* m_listView = nullptr; // owned by the splitter's window

@@ -35,6 +35,9 @@ struct DesktopSeams
     // For a server that the program runs itself and starts in the background: waits until it
     // listens and gives its address, or nothing when it did not start. Called off the UI thread.
     std::function<std::optional<ServerAddress>()> m_serverReady;
+    // Asks the viewer a yes/no question (a jump back restarts the game); true for yes. Empty:
+    // a message box asks.
+    std::function<bool(const std::string&)> m_ask;
 };
 
 } // namespace velt

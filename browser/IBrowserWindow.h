@@ -3,6 +3,7 @@
 #include "browser/DesktopSeams.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace velt
 {
@@ -27,6 +28,8 @@ public:
     // Connects the current client; the user is told when that fails. True when it is up.
     virtual bool ConnectCurrentClient() = 0;
     virtual CMatchServerClient* CurrentClient() const = 0;
+    // Every client the window holds: the channels' and the opened files'.
+    virtual std::vector<CMatchServerClient*> Clients() const = 0;
     virtual CVELTListView* ListView() const = 0;
     virtual CVELTTopView* TopView() const = 0;
 };

@@ -194,6 +194,15 @@ bool CHostTable::WaitForHost(std::uint32_t matchId, std::uint32_t timeoutMs)
                               [&] { return m_hosts.contains(matchId); });
 }
 
+std::vector<std::shared_ptr<CLocalGameHost>> CHostTable::All() const
+{
+    std::vector<std::shared_ptr<CLocalGameHost>> all;
+    std::lock_guard lock(m_mutex);
+    for (const auto& [matchId, host] : m_hosts)
+        all.push_back(host);
+    return all;
+}
+
 std::vector<std::shared_ptr<CLocalGameHost>> CHostTable::ActiveSessions() const
 {
     std::vector<std::shared_ptr<CLocalGameHost>> active;

@@ -77,6 +77,8 @@ public:
     void SetLiveDelay(std::uint32_t seconds);
     std::uint32_t LiveDelay() const;
 
+    // Every host the table holds, running or not.
+    std::vector<std::shared_ptr<CLocalGameHost>> All() const;
     // Hosts whose session runs (the game has joined).
     std::vector<std::shared_ptr<CLocalGameHost>> ActiveSessions() const;
     // Running sessions that still need the server: they do not hold their whole match, and

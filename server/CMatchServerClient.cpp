@@ -142,6 +142,11 @@ std::shared_ptr<CLocalGameHost> CMatchServerClient::FindHost(std::uint32_t match
     return m_hosts.Find(matchId);
 }
 
+std::vector<std::shared_ptr<CLocalGameHost>> CMatchServerClient::Hosts() const
+{
+    return m_hosts.All();
+}
+
 std::optional<std::uint16_t> CMatchServerClient::HostPort(std::uint32_t matchId) const
 {
     const std::shared_ptr<CLocalGameHost> host = FindHost(matchId);

@@ -132,6 +132,8 @@ public:
     // The match's host, shared, for front ends and tests that look at its state. Do not keep
     // it beyond the client's life.
     std::shared_ptr<CLocalGameHost> FindHost(std::uint32_t matchId) const;
+    // Every host the client holds, for front ends that show them all.
+    std::vector<std::shared_ptr<CLocalGameHost>> Hosts() const;
     // Ports handed out so far.
     std::uint32_t HostsStarted() const;
     // Timings of hosts created from now on; tests shorten them.

@@ -55,6 +55,9 @@ std::string StateName(const SteeringModel& model)
     case WatchPhase::kInSession:
         break;
     }
+    // The stream's end is the feed's concern; the viewer sees the game play on to it.
+    if (model.m_state == FeedState::kEndOfData)
+        return "playing, all held";
     return std::string(FeedStateName(model.m_state));
 }
 
@@ -82,9 +85,17 @@ std::string GameTimeText(const TimelineSpans& line)
     {
         const std::uint64_t behind =
             *line.m_liveEdgeMs > line.m_positionMs ? *line.m_liveEdgeMs - line.m_positionMs : 0;
-        return text + " (" + std::to_string(behind / 1000) + " s behind live)";
+        return text + " (" + MinutesSeconds(behind) + " behind live)";
     }
     return line.m_lengthMs > 0 ? text + " of " + MinutesSeconds(line.m_lengthMs) : text;
+}
+
+std::string HeldText(const TimelineSpans& line, std::uint32_t bytes)
+{
+    const std::uint32_t tenthsOfMb = static_cast<std::uint32_t>(
+        (std::uint64_t{bytes} * 10 + 512 * 1024) / (1024 * 1024));
+    return MinutesSeconds(line.m_heldEndMs) + " held (" + std::to_string(tenthsOfMb / 10) + "." +
+           std::to_string(tenthsOfMb % 10) + " MB)";
 }
 
 // What the commands would take in a session's state.
@@ -99,6 +110,7 @@ void SetControls(SteeringModel& model, const HostStatus& status)
         lobby ? Refused("In the lobby: start the game first (/start)") : Enabled());
     set(SteerControl::kSlower, status.m_speed > 1 ? Enabled() : Refused("Already at normal speed"));
     set(SteerControl::kFaster, status.m_speed < 4 ? Enabled() : Refused("Already at 4x"));
+    set(SteerControl::kSpeed, Enabled());
 
     const auto refusal = JumpRefusal(state);
     // /back is taken while paused too: it starts the game again.
@@ -135,6 +147,9 @@ SteeringModel BuildSteeringModel(const HostStatus& status, bool sessionRan)
     model.m_timeline = SpansOf(status);
     model.m_gameTime = GameTimeText(model.m_timeline);
     model.m_speed = std::to_string(status.m_speed) + ".0x";
+    model.m_held = HeldText(model.m_timeline, status.m_bytesHeld);
+    model.m_speedLevel = status.m_speed;
+    model.m_liveDelaySeconds = status.m_liveDelaySeconds;
     if (model.m_phase == WatchPhase::kInSession)
     {
         SetControls(model, status);
@@ -180,6 +195,10 @@ std::optional<std::string> SteerCommand(const SteeringModel& model, SteerControl
                MinutesSeconds(line.m_delayMarkMs.value_or(line.m_liveEdgeMs.value_or(0)));
     case SteerControl::kDelay:
         return "/delay " + std::to_string(std::min<std::uint64_t>(target, 600));
+    case SteerControl::kSpeed:
+        if (target < 1 || target > 4)
+            return std::nullopt;
+        return "/sp " + std::to_string(target);
     case SteerControl::kTimeline:
         if (target < line.m_positionMs)
         {

@@ -31,8 +31,9 @@ enum class SteerControl : std::uint8_t
     kLive,        // /goto M:S, to the live edge less the live delay
     kDelay,       // /delay S
     kTimeline,    // /goto or /back to the time clicked
+    kSpeed,       // /sp N, a level chosen directly
 };
-constexpr std::size_t kSteerControls = 8;
+constexpr std::size_t kSteerControls = 9;
 
 // Whether a control can be used now, and if not, why (its tooltip).
 struct ControlState
@@ -57,8 +58,11 @@ struct SteeringModel
     WatchPhase m_phase = WatchPhase::kWaitingForGame;
     FeedState m_state = FeedState::kLobby;
     std::string m_stateName; // as shown: "waiting for the game", "playing", "paused", ...
-    std::string m_gameTime;  // "12:30 of 27:04", "12:30 (40 s behind live)"
+    std::string m_gameTime;  // "12:30 of 27:04", "12:30 (0:40 behind live)"
     std::string m_speed;     // "2.0x"
+    std::string m_held;      // "7:00 held (1.2 MB)"
+    std::uint8_t m_speedLevel = 1;
+    std::uint32_t m_liveDelaySeconds = 0;
     TimelineSpans m_timeline;
     std::array<ControlState, kSteerControls> m_controls;
 
@@ -76,7 +80,8 @@ constexpr std::uint32_t kSteerStepMs = 10000;
 SteeringModel BuildSteeringModel(const HostStatus& status, bool sessionRan);
 
 // The chat command a control stands for now, or nothing when the control is disabled.
-// targetMs is the timeline's time clicked (kTimeline), the delay in seconds for kDelay.
+// target is the timeline's time clicked in ms (kTimeline), the delay in seconds (kDelay), the
+// speed level 1 to 4 (kSpeed).
 std::optional<std::string> SteerCommand(const SteeringModel& model, SteerControl control,
                                         std::uint64_t target = 0);
 

@@ -1,10 +1,11 @@
 // Prints where the main window's controls are, in pixels from the window's top left corner, as
 // the real program lays them out on the current display: the application object with its skin,
 // two rows in the match list. The GUI smoke run (scripts/gui-smoke.sh) clicks at these places.
-// Output: one "name x y" line per control.
+// Output: one "name x y" line per control; the watching panel's are relative to its window.
 #include "app/CPlayerApp.h"
 #include "browser/CVELTListView.h"
 #include "browser/CVELTTopView.h"
+#include "browser/CWatchPanel.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -57,6 +58,27 @@ void PrintLayout(CMainDialog& dialog)
     }
 }
 
+// The watching panel, as it stands beside the main window: where a click at three quarters of
+// its timeline goes, and a spot of the panel that is no control (a click there gives it the
+// keys). Relative to the panel's own window.
+void PrintPanelLayout(CMainDialog& dialog)
+{
+    HostStatus status;
+    status.m_sessionActive = true;
+    status.m_inGame = true;
+    status.m_state = FeedState::kPlay;
+    status.m_matchSeconds = 600;
+    CWatchPanel panel(QStringLiteral("Match"), {}, {}, &dialog);
+    panel.Show(BuildSteeringModel(status, true));
+    panel.adjustSize();
+    panel.show();
+    CTimelineBar& bar = panel.Timeline();
+    PrintAt("timeline75", &bar, QPoint(bar.XOf(bar.Marks().m_lengthMs * 3 / 4), bar.height() / 2),
+            &panel);
+    PrintAt("panelblank", &panel, QPoint(4, 4), &panel);
+    std::printf("panelsize %d %d\n", panel.width(), panel.height());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -68,6 +90,7 @@ int main(int argc, char** argv)
                        [&app]
                        {
                            PrintLayout(app.MainDialog());
+                           PrintPanelLayout(app.MainDialog());
                            std::fflush(stdout);
                            app.MainDialog().done(0);
                        });

@@ -1,10 +1,12 @@
 // Renders the main window after Connect, with the list from the scripted match server, into a
-// PNG for the documentation; --dark first gives the program a dark desktop theme's palette.
-// Usage: main_window_screenshot [--dark] OUTPUT.png
+// PNG for the documentation; --dark first gives the program a dark desktop theme's palette;
+// --panel renders the watching panel of a live match being watched instead.
+// Usage: main_window_screenshot [--dark] [--panel] OUTPUT.png
 #include "DarkPalette.h"
 #include "app/CMainDialog.h"
 #include "browser/CVELTListView.h"
 #include "browser/CVELTTopView.h"
+#include "browser/CWatchPanel.h"
 #include "server/CMatchServerClient.h"
 #include "server/MatchServerMessages.h"
 #include "skin/CSkinEngine.h"
@@ -63,14 +65,43 @@ bool InstallMap(const QString& folder, const char* map)
     return file.open(QIODevice::WriteOnly);
 }
 
+// The first match of the list, live, watched at 12:30 of 21:00 with 3 minutes held ahead, 20 s
+// behind live by choice, at 2x.
+QPixmap WatchPanelShot(QWidget& dialog)
+{
+    HostStatus status;
+    status.m_sessionActive = true;
+    status.m_inGame = true;
+    status.m_live = true;
+    status.m_state = FeedState::kPlay;
+    status.m_gameTimeMs = 750000;
+    status.m_bufferedAheadMs = 180000;
+    status.m_matchSeconds = kSamples[0].m_length;
+    status.m_bytesHeld = 1300000;
+    status.m_liveDelaySeconds = 20;
+    status.m_speed = 2;
+    CWatchPanel panel(QString::fromLatin1(kSamples[0].m_name), {}, {}, &dialog);
+    panel.Show(BuildSteeringModel(status, true));
+    panel.adjustSize();
+    panel.show();
+    QApplication::processEvents();
+    return panel.grab();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const bool dark = argc == 3 && std::string(argv[1]) == "--dark";
-    if (argc != 2 && !dark)
+    bool dark = false;
+    bool panel = false;
+    for (int i = 1; i + 1 < argc; ++i)
     {
-        std::fprintf(stderr, "usage: main_window_screenshot [--dark] OUTPUT.png\n");
+        dark = dark || std::string(argv[i]) == "--dark";
+        panel = panel || std::string(argv[i]) == "--panel";
+    }
+    if (argc < 2 || argc > 4 || argc - 2 != int(dark) + int(panel))
+    {
+        std::fprintf(stderr, "usage: main_window_screenshot [--dark] [--panel] OUTPUT.png\n");
         return 2;
     }
     const QString output = QString::fromLocal8Bit(argv[argc - 1]);
@@ -133,7 +164,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "main_window_screenshot: Connect did not list the matches\n");
         return 1;
     }
-    const bool saved = dialog.grab().save(output, "PNG");
+    const bool saved = (panel ? WatchPanelShot(dialog) : dialog.grab()).save(output, "PNG");
     server.Stop();
     return saved ? 0 : 1;
 }

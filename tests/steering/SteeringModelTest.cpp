@@ -36,7 +36,7 @@ struct Row
 {
     FeedState m_state;
     bool m_live;
-    // Offered: pause/resume, slower, faster, back, forward, live, delay, timeline.
+    // Offered: pause/resume, slower, faster, back, forward, live, delay, timeline, speed.
     std::string m_offered;
     const char* m_pauseCommand; // what Space sends, if offered
     const char* m_name;
@@ -45,16 +45,16 @@ struct Row
 TEST(SteeringModel, ControlsAndTimelineInEveryState)
 {
     const Row rows[] = {
-        {FeedState::kLobby, true, "-++---+-", nullptr, "lobby"},
-        {FeedState::kCatchUp, true, "++++++++", "/pause", "catching up"},
-        {FeedState::kPlay, true, "++++++++", "/pause", "playing"},
-        {FeedState::kPlay, false, "+++++--+", "/pause", "playing"},
-        {FeedState::kDelayHold, true, "++++++++", "/pause", "held behind live"},
-        {FeedState::kBuffering, true, "+++---++", "/pause", "buffering"},
-        {FeedState::kSyncDownHalt, true, "+++---++", "/pause", "halted"},
-        {FeedState::kPaused, true, "++++--++", "/resume", "paused"},
-        {FeedState::kReconnecting, true, "+++---++", "/pause", "reconnecting"},
-        {FeedState::kEndOfData, true, "+++++--+", "/pause", "end of data"},
+        {FeedState::kLobby, true, "-++---+-+", nullptr, "lobby"},
+        {FeedState::kCatchUp, true, "+++++++++", "/pause", "catching up"},
+        {FeedState::kPlay, true, "+++++++++", "/pause", "playing"},
+        {FeedState::kPlay, false, "+++++--++", "/pause", "playing"},
+        {FeedState::kDelayHold, true, "+++++++++", "/pause", "held behind live"},
+        {FeedState::kBuffering, true, "+++---+++", "/pause", "buffering"},
+        {FeedState::kSyncDownHalt, true, "+++---+++", "/pause", "halted"},
+        {FeedState::kPaused, true, "++++--+++", "/resume", "paused"},
+        {FeedState::kReconnecting, true, "+++---+++", "/pause", "reconnecting"},
+        {FeedState::kEndOfData, true, "+++++--++", "/pause", "playing, all held"},
     };
     for (const Row& row : rows)
     {
@@ -112,6 +112,8 @@ TEST(SteeringModel, CommandsOfTheControlsAndTheSessionsEnds)
         {SteerControl::kDelay, 45, "/delay 45", false},
         {SteerControl::kTimeline, 450000, "/goto 7:30", false},
         {SteerControl::kTimeline, 90000, "/back 1:30", true},
+        {SteerControl::kSpeed, 4, "/sp 4", false},
+        {SteerControl::kSpeed, 5, "none", false},
     };
     for (const Case& c : cases)
     {

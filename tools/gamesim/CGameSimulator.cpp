@@ -157,6 +157,12 @@ GameSimRecord CGameSimulator::Record() const
     return m_record;
 }
 
+std::uint64_t CGameSimulator::GameTimeMs() const
+{
+    std::lock_guard lock(m_recordMutex);
+    return m_record.m_gameTimeMs;
+}
+
 bool CGameSimulator::Finished() const
 {
     std::lock_guard lock(m_recordMutex);

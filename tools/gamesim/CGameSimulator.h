@@ -206,6 +206,8 @@ public:
                  std::uint32_t timeoutMs);
     // A copy, under the lock.
     GameSimRecord Record() const;
+    // The game time reached, as Record().m_gameTimeMs, without copying the record.
+    std::uint64_t GameTimeMs() const;
     // Types a line now: lobby kind before the start, in-game kind after it.
     void TypeChat(std::string text);
     // Sends 0x21 now.

@@ -26,6 +26,10 @@ const char* const kGameSimUsage =
     "  --coalesce          send a keepalive and the lines after it in one send\n"
     "  --split             send every packet in two halves\n"
     "  --name NAME         player name in the join request (1 to 15 characters)\n"
+    "  --stamp             print each line after the ms since the start and the game time\n"
+    "                      when it came: \"game:  @W +G text\"\n"
+    "  --answer SEEN=TEXT  type TEXT in the game whenever a line containing SEEN comes\n"
+    "                      (repeatable)\n"
     "  --timeout S         give up after S seconds\n"
     "  --quiet             print the summary only\n"
     "  --help              print this text\n";
@@ -149,6 +153,21 @@ bool ParseOne(const std::string& option, CArgumentCursor& cursor, GameSimOptions
             script.m_playerName = *text;
         return text.has_value();
     }
+    if (option == "--answer")
+    {
+        const auto text = cursor.Value(option, "SEEN=TEXT");
+        if (!text)
+            return false;
+        const auto equals = text->find('=');
+        if (equals == std::string::npos || equals == 0 || equals + 1 == text->size())
+        {
+            error = "--answer needs SEEN=TEXT (a text to wait for, =, the line), not \"" +
+                    *text + "\"";
+            return false;
+        }
+        options.m_answers.emplace_back(text->substr(0, equals), text->substr(equals + 1));
+        return true;
+    }
     if (option == "--chat")
     {
         const auto text = cursor.Value(option, "MS:TEXT");
@@ -169,6 +188,7 @@ bool ParseOne(const std::string& option, CArgumentCursor& cursor, GameSimOptions
         {"--split", &script.m_splitPackets},
         {"--pace", &script.m_paceByInterval},
         {"--quiet", &options.m_quiet},
+        {"--stamp", &options.m_stampLines},
         {"--help", &options.m_help},
     };
     for (const auto& [name, flag] : flags)

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/gamesim/CGameSimulator.h"
@@ -20,6 +21,10 @@ struct GameSimOptions
 {
     GameSimScript m_script;
     bool m_quiet = false; // print the summary only
+    // Each line printed with the wall-clock and game time at which it came ("@W +G ").
+    bool m_stampLines = false;
+    // When an in-game line contains the first text, the second is typed.
+    std::vector<std::pair<std::string, std::string>> m_answers;
     bool m_help = false;
     std::optional<std::uint32_t> m_timeoutSeconds; // give up when the session has not ended by then
 };

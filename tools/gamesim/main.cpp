@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "tools/gamesim/CGameSimulator.h"
 #include "tools/gamesim/GameSimArguments.h"
@@ -81,9 +82,25 @@ int main(int argc, char** argv)
     }
     SocketLayerStart();
     CGameSimulator simulator(options->m_script);
-    if (!options->m_quiet)
-        simulator.SetLineObserver([](bool inGame, const std::string& text)
-                                  { PrintLine(inGame ? "game:  " : "lobby: ", text); });
+    if (!options->m_quiet || !options->m_answers.empty())
+    {
+        const std::uint64_t startMs = CSystemClock::Instance().NowMs();
+        simulator.SetLineObserver(
+            [&simulator, &options = *options, startMs](bool inGame, const std::string& text)
+            {
+                if (inGame)
+                    for (const auto& [seen, answer] : options.m_answers)
+                        if (text.find(seen) != std::string::npos)
+                            simulator.TypeChat(answer);
+                if (options.m_quiet)
+                    return;
+                std::string shown = text;
+                if (options.m_stampLines)
+                    shown = "@" + std::to_string(CSystemClock::Instance().NowMs() - startMs) +
+                            " +" + std::to_string(simulator.GameTimeMs()) + " " + text;
+                PrintLine(inGame ? "game:  " : "lobby: ", shown);
+            });
+    }
     const bool mdns = options->m_script.m_mdnsVersion != 0;
     if (!simulator.Start())
     {

@@ -133,6 +133,13 @@ std::optional<MatchdOptions> ParseMatchdOptions(const std::vector<std::string>& 
         }
         else if (name == "--seed")
             ok = ParseNumber(value, options.m_synthetic.m_seed);
+        else if (name == "--length")
+        {
+            std::uint32_t seconds = 0;
+            ok = ParseBounded(value, 10, kMaxSyntheticSeconds, seconds);
+            options.m_synthetic.m_minSeconds = seconds;
+            options.m_synthetic.m_maxSeconds = seconds;
+        }
         else if (!ParseConnectionOption(name, value, options.m_server, ok))
         {
             error = "unknown argument " + name;

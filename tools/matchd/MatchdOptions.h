@@ -34,6 +34,7 @@ constexpr std::uint32_t kMaxSyntheticMatches = 1000;
 constexpr const char* kMatchdUsage =
     "usage: velt-matchd [--listen HOST:PORT] [--channel N]... [--synthetic N] [--live N]\n"
     "                   [--replays DIR] [--replays-live DIR] [--state FILE] [--seed S]\n"
+    "                   [--length S]\n"
     "                   [--threads N] [--max-clients N] [--frame-timeout S]\n"
     "                   [--idle-timeout S] [--max-queued KIB]\n"
     "  --listen HOST:PORT  address to listen on (default 127.0.0.1:999; port 0 picks one)\n"
@@ -44,6 +45,8 @@ constexpr const char* kMatchdUsage =
     "  --replays-live DIR  serve every recorded game in DIR as a live match\n"
     "  --state FILE        keep visits and ratings in this SQLite file\n"
     "  --seed S            seed of the generated matches (default 1)\n"
+    "  --length S          every generated match lasts S seconds of game time (10 to 7200;\n"
+    "                      default: 180 to 3600, drawn per match)\n"
     "  --threads N         threads serving the connections (default: one per core)\n"
     "  --max-clients N     connections served at once; more are closed (default 10000)\n"
     "  --frame-timeout S   seconds a client may take to finish a request (default 30)\n"
