@@ -24,8 +24,9 @@ QString FromUtf8(const std::string& text)
 } // namespace
 
 CWatchPanel::CWatchPanel(const QString& matchName, SteerFunction steer, AskFunction ask,
-                         QWidget* parent)
-    : QWidget(parent, Qt::Tool), m_steer(std::move(steer)), m_ask(std::move(ask))
+                         SnapshotFunction snapshot, QWidget* parent)
+    : QWidget(parent, Qt::Tool), m_steer(std::move(steer)), m_ask(std::move(ask)),
+      m_snapshot(std::move(snapshot))
 {
     setObjectName(QLatin1String(kObjectName));
     setWindowTitle(QStringLiteral("VELT - ") + matchName);
@@ -189,6 +190,8 @@ void CWatchPanel::Show(const SteeringModel& model)
 
 bool CWatchPanel::Use(SteerControl control, std::uint64_t target)
 {
+    if (m_snapshot)
+        Show(m_snapshot());
     const std::optional<std::string> command = SteerCommand(m_model, control, target);
     if (!command || !m_steer)
         return false;

@@ -33,6 +33,8 @@ public:
     using SteerFunction = std::function<bool(const std::string&)>;
     // Asks the viewer a yes/no question; true for yes.
     using AskFunction = std::function<bool(const QString&)>;
+    // The session as it stands now.
+    using SnapshotFunction = std::function<SteeringModel()>;
 
     static constexpr const char* kObjectName = "watchPanel";
     static constexpr const char* kBackQuestion =
@@ -40,15 +42,16 @@ public:
         "chosen. Go back?";
 
     CWatchPanel(const QString& matchName, SteerFunction steer, AskFunction ask,
-                QWidget* parent = nullptr);
+                SnapshotFunction snapshot, QWidget* parent = nullptr);
 
     // Shows the session as the model has it; what has not changed is not redrawn.
     void Show(const SteeringModel& model);
     const SteeringModel& Model() const { return m_model; }
 
-    // What a control does when used, as a click or a key: sends its command if it is enabled.
-    // A jump back is asked about first, once per panel (a panel lives for one session). True
-    // when a command went to the session.
+    // What a control does when used, as a click or a key: sends its command if it is enabled
+    // in the session as it stands now (the panel is brought up to date first: a click just after
+    // a change must not meet the state before it). A jump back is asked about first, once per
+    // panel (a panel lives for one session). True when a command went to the session.
     bool Use(SteerControl control, std::uint64_t target = 0);
     // The panel's keys; true when the key was one of them.
     bool HandleKey(const QKeyEvent& event);
@@ -74,6 +77,7 @@ private:
     SteeringModel m_model;
     SteerFunction m_steer;
     AskFunction m_ask;
+    SnapshotFunction m_snapshot;
     bool m_backAsked = false;
     QLabel* m_name = nullptr;
     QLabel* m_state = nullptr;

@@ -61,7 +61,12 @@ std::unique_ptr<CWatchPanel> CWatchPanels::MakePanel(CMatchServerClient& client,
         m_asking = false;
         return yes;
     };
-    return std::make_unique<CWatchPanel>(name, steer, ask, m_owner);
+    auto snapshot = [weak]
+    {
+        const std::shared_ptr<CLocalGameHost> held = weak.lock();
+        return held ? BuildSteeringModel(held->Status(), false) : SteeringModel{};
+    };
+    return std::make_unique<CWatchPanel>(name, steer, ask, snapshot, m_owner);
 }
 
 void CWatchPanels::Place(CWatchPanel& panel) const

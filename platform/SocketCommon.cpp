@@ -181,9 +181,18 @@ bool CUdpSocket::Bind(const std::string& dottedIp, std::uint16_t port)
     if (!MakeAddress(dottedIp, port, address))
         return false;
     const int fd = m_fd.load();
+    // Address reuse lets a fixed port be shared (the game's own 6112 beside a running game) and
+    // a port be handed on to the next socket of a test. A socket that asks the system for a
+    // port asks without it: with reuse on both, the system may give it a port that another
+    // socket holds, and that socket's datagrams then go to this one. It takes reuse once bound.
     const int reuse = 1;
-    SetOption(fd, SOL_SOCKET, SO_REUSEADDR, reuse);
-    return ::bind(ToNative(fd), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (port != 0)
+        SetOption(fd, SOL_SOCKET, SO_REUSEADDR, reuse);
+    if (::bind(ToNative(fd), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return false;
+    if (port == 0)
+        SetOption(fd, SOL_SOCKET, SO_REUSEADDR, reuse);
+    return true;
 }
 
 std::uint16_t CUdpSocket::LocalPort() const

@@ -68,7 +68,7 @@ void PrintPanelLayout(CMainDialog& dialog)
     status.m_inGame = true;
     status.m_state = FeedState::kPlay;
     status.m_matchSeconds = 600;
-    CWatchPanel panel(QStringLiteral("Match"), {}, {}, &dialog);
+    CWatchPanel panel(QStringLiteral("Match"), {}, {}, {}, &dialog);
     panel.Show(BuildSteeringModel(status, true));
     panel.adjustSize();
     panel.show();

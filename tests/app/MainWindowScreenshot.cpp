@@ -80,7 +80,7 @@ QPixmap WatchPanelShot(QWidget& dialog)
     status.m_bytesHeld = 1300000;
     status.m_liveDelaySeconds = 20;
     status.m_speed = 2;
-    CWatchPanel panel(QString::fromLatin1(kSamples[0].m_name), {}, {}, &dialog);
+    CWatchPanel panel(QString::fromLatin1(kSamples[0].m_name), {}, {}, {}, &dialog);
     panel.Show(BuildSteeringModel(status, true));
     panel.adjustSize();
     panel.show();

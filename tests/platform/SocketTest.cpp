@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -85,6 +86,18 @@ TEST(SocketTest, UdpDatagramReachesBoundReceiver)
     char buffer[16];
     EXPECT_EQ(receiver.RecvFrom(buffer, sizeof buffer, 5000), 4);
     EXPECT_EQ(receiver.RecvFrom(buffer, sizeof buffer, 10), -1);
+    // A port the system picks is held by no other socket (two tests' simulated games once heard
+    // each other's announcements so), and can still be handed on to the next socket bound to it.
+    std::vector<CUdpSocket> many(600);
+    std::set<std::uint16_t> ports;
+    for (CUdpSocket& socket : many)
+    {
+        ASSERT_TRUE(socket.Bind("127.0.0.1", 0));
+        ports.insert(socket.LocalPort());
+    }
+    EXPECT_EQ(ports.size(), many.size());
+    CUdpSocket successor;
+    EXPECT_TRUE(successor.Bind("127.0.0.1", receiver.LocalPort()));
 }
 
 TEST(SocketTest, ResolvesLocalhostToDottedText)
