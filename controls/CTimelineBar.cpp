@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 
 namespace velt
 {
@@ -32,10 +33,19 @@ CTimelineBar::CTimelineBar(QWidget* parent) : QWidget(parent)
 
 void CTimelineBar::SetMarks(const TimelineMarks& marks)
 {
-    if (marks == m_marks)
-        return;
+    // Play moves a little at every refresh; the bar is drawn again only when a mark moves by a
+    // pixel.
+    const auto pixels = [this]
+    {
+        const auto x = [this](const std::optional<std::uint64_t>& ms) { return ms ? XOf(*ms) : -1; };
+        return std::array<int, 5>{XOf(m_marks.m_heldEndMs), XOf(m_marks.m_positionMs),
+                                  x(m_marks.m_liveEdgeMs), x(m_marks.m_delayMarkMs),
+                                  m_marks.m_lengthMs == 0 ? 0 : 1};
+    };
+    const std::array<int, 5> before = pixels();
     m_marks = marks;
-    update();
+    if (pixels() != before)
+        update();
 }
 
 QSize CTimelineBar::sizeHint() const
