@@ -46,8 +46,10 @@ CWatchPanel::CWatchPanel(const QString& matchName, SteerFunction steer, AskFunct
     // Room for the longest texts, so the panel keeps its size (and its controls their places)
     // while the session changes; a long match name is cut, not widening the panel.
     const QFontMetrics metrics = fontMetrics();
-    m_state->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("waiting for the game to join")));
-    m_time->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("000:00 (000:00 behind live)")));
+    m_state->setMinimumWidth(
+        metrics.horizontalAdvance(QStringLiteral("waiting for the game to join")));
+    m_time->setMinimumWidth(
+        metrics.horizontalAdvance(QStringLiteral("000:00 (000:00 behind live)")));
     m_held->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("00:00 held (99.9 MB)")));
     m_speed->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("4.0x")));
     m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -68,7 +70,8 @@ CWatchPanel::CWatchPanel(const QString& matchName, SteerFunction steer, AskFunct
     m_timeline.OnChosen([this](std::uint64_t ms) { Use(SteerControl::kTimeline, ms); });
 
     auto* play = new QHBoxLayout;
-    m_pause = AddButton(QStringLiteral("Pause"), SteerControl::kPauseResume, QStringLiteral("Space"));
+    m_pause =
+        AddButton(QStringLiteral("Pause"), SteerControl::kPauseResume, QStringLiteral("Space"));
     m_back = AddButton(QStringLiteral("-10 s"), SteerControl::kBack, QStringLiteral("Left"));
     m_forward = AddButton(QStringLiteral("+10 s"), SteerControl::kForward, QStringLiteral("Right"));
     m_live = AddButton(QStringLiteral("Live"), SteerControl::kLive, QStringLiteral("L"));
@@ -90,9 +93,8 @@ CWatchPanel::CWatchPanel(const QString& matchName, SteerFunction steer, AskFunct
     speeds->addWidget(m_slower);
     for (int level = 1; level <= 4; ++level)
     {
-        QPushButton* button =
-            AddButton(QStringLiteral("%1x").arg(level), SteerControl::kSpeed, QString(),
-                      static_cast<std::uint64_t>(level));
+        QPushButton* button = AddButton(QStringLiteral("%1x").arg(level), SteerControl::kSpeed,
+                                        QString(), static_cast<std::uint64_t>(level));
         button->setCheckable(true);
         m_levels[static_cast<std::size_t>(level - 1)] = button;
         speeds->addWidget(button);
@@ -125,9 +127,11 @@ QPushButton* CWatchPanel::AddButton(const QString& text, SteerControl control, c
     button->setAutoDefault(false);
     if (control == SteerControl::kDelay)
         connect(button, &QPushButton::clicked, this,
-                [this] { Use(SteerControl::kDelay, static_cast<std::uint64_t>(m_delayBox->value())); });
+                [this]
+                { Use(SteerControl::kDelay, static_cast<std::uint64_t>(m_delayBox->value())); });
     else
-        connect(button, &QPushButton::clicked, this, [this, control, target] { Use(control, target); });
+        connect(button, &QPushButton::clicked, this,
+                [this, control, target] { Use(control, target); });
     if (!key.isEmpty())
         m_tips[static_cast<std::size_t>(control)] = text + QStringLiteral(" (") + key + ')';
     return button;
@@ -184,7 +188,8 @@ void CWatchPanel::Show(const SteeringModel& model)
     ApplyControl(m_delaySet, SteerControl::kDelay, tip(SteerControl::kDelay));
     m_delayBox->setEnabled(model.Control(SteerControl::kDelay).m_enabled);
     // The viewer's own edit is left alone until it is sent.
-    if (!m_delayBox->hasFocus() && m_delayBox->value() != static_cast<int>(model.m_liveDelaySeconds))
+    if (!m_delayBox->hasFocus() &&
+        m_delayBox->value() != static_cast<int>(model.m_liveDelaySeconds))
         m_delayBox->setValue(static_cast<int>(model.m_liveDelaySeconds));
 }
 
@@ -224,7 +229,9 @@ bool CWatchPanel::HandleKey(const QKeyEvent& event)
     }
     if (!control)
         return false;
-    Use(*control);
+    // A key held down steers once: its repeats would toggle a pause on and off, or jump again.
+    if (!event.isAutoRepeat())
+        Use(*control);
     return true;
 }
 

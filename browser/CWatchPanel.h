@@ -53,7 +53,7 @@ public:
     // a change must not meet the state before it). A jump back is asked about first, once per
     // panel (a panel lives for one session). True when a command went to the session.
     bool Use(SteerControl control, std::uint64_t target = 0);
-    // The panel's keys; true when the key was one of them.
+    // The panel's keys; true when the key was one of them. A key held down acts once.
     bool HandleKey(const QKeyEvent& event);
 
     // For tests and the layout probe: the control's widget (kTimeline: the bar; kSpeed: the

@@ -87,8 +87,10 @@ void CWatchPanels::Place(CWatchPanel& panel) const
             at.setY(std::max(at.y(), entry.m_panel->frameGeometry().bottom() + 1));
     if (free.isValid())
     {
-        at.setX(std::clamp(at.x(), free.left(), std::max(free.left(), free.right() + 1 - size.width())));
-        at.setY(std::clamp(at.y(), free.top(), std::max(free.top(), free.bottom() + 1 - size.height())));
+        at.setX(std::clamp(at.x(), free.left(),
+                           std::max(free.left(), free.right() + 1 - size.width())));
+        at.setY(std::clamp(at.y(), free.top(),
+                           std::max(free.top(), free.bottom() + 1 - size.height())));
     }
     panel.move(at);
 }
@@ -105,8 +107,8 @@ void CWatchPanels::Refresh()
             // Shown while the game plays or the host waits for it to join (again).
             if (!host->SessionActive() && host->CanResume())
                 continue;
-            auto found = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e)
-                                      { return e.m_host.lock() == host; });
+            auto found = std::find_if(m_entries.begin(), m_entries.end(),
+                                      [&](const Entry& e) { return e.m_host.lock() == host; });
             if (found == m_entries.end())
             {
                 Entry entry{host, client, host->MatchId(), MakePanel(*client, host)};
@@ -138,8 +140,7 @@ std::vector<CWatchPanel*> CWatchPanels::Panels() const
 CWatchPanel* CWatchPanels::PanelOf(const CMatchServerClient& client, std::uint32_t matchId) const
 {
     for (const Entry& entry : m_entries)
-        if (entry.m_client == &client && entry.m_matchId == matchId &&
-            entry.m_panel->isVisible())
+        if (entry.m_client == &client && entry.m_matchId == matchId && entry.m_panel->isVisible())
             return entry.m_panel.get();
     return nullptr;
 }
@@ -148,9 +149,8 @@ CWatchPanel* CWatchPanels::KeyTarget() const
 {
     if (CVELTListView* view = m_window.ListView())
     {
-        const CMatchServerClient* client = view->SelectedFileClient() != nullptr
-                                               ? view->SelectedFileClient()
-                                               : view->Client();
+        const CMatchServerClient* client =
+            view->SelectedFileClient() != nullptr ? view->SelectedFileClient() : view->Client();
         if (client != nullptr)
             if (CWatchPanel* panel = PanelOf(*client, view->SelectedMatchId()))
                 return panel;

@@ -18,7 +18,7 @@ class IBrowserWindow;
 
 // One watching panel per hosted session, while its host runs: from the moment the host listens
 // for the game until its session has ended (a /back, which has the game join again, keeps the
-// panel). The hosts are looked at a few times a second, through the same status snapshot that
+// panel). The hosts are looked at twice a second, through the same status snapshot that
 // the command line's status line reads. A panel the viewer closes stays closed for that session.
 // The keys of the match list go to the panel of the match picked there, else to the newest.
 class CWatchPanels final : public QObject
@@ -26,7 +26,7 @@ class CWatchPanels final : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int kRefreshMs = 250;
+    static constexpr int kRefreshMs = 500;
 
     // owner: the window the panels stand beside (their parent); window: where the clients are.
     CWatchPanels(IBrowserWindow& window, QWidget* owner);

@@ -21,6 +21,9 @@ constexpr const char* kProgressGameStart = "Game Start now,please enjoy...";
 constexpr std::uint32_t kPollMs = 100;
 // A second Left within this long confirms the first jump back.
 constexpr std::uint64_t kBackConfirmMs = 5000;
+// Closer than this, two presses of a key are one key held down (the repeats begin after about
+// half a second, then come many times a second).
+constexpr std::uint64_t kKeyHeldGapMs = 1000;
 
 } // namespace
 
@@ -65,6 +68,7 @@ WatchOutcome WatchSequence::Run(std::uint32_t matchId)
         Say(std::string("Keys: ") + kSteeringKeys + ", q leave.");
     m_backConfirmed = false;
     m_backAskedAtMs = 0;
+    m_lastBackKeyMs = 0;
     while (!m_client.WaitSessionEnded(matchId, kPollMs))
     {
         if (HandleKeys(matchId))
@@ -193,6 +197,12 @@ void WatchSequence::Steer(std::uint32_t matchId, SteerControl control)
     if (RestartsTheGame(model, control) && !m_backConfirmed)
     {
         const std::uint64_t now = CSystemClock::Instance().NowMs();
+        // A terminal sends a held key as presses: those that follow each other closely neither
+        // ask nor confirm, so holding Left never goes back by itself.
+        const bool held = m_lastBackKeyMs != 0 && now - m_lastBackKeyMs < kKeyHeldGapMs;
+        m_lastBackKeyMs = now;
+        if (held)
+            return;
         if (m_backAskedAtMs == 0 || now - m_backAskedAtMs > kBackConfirmMs)
         {
             m_backAskedAtMs = now;

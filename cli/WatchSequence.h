@@ -76,6 +76,7 @@ private:
     // A jump back restarts the game: the first one of a run is asked for twice.
     bool m_backConfirmed = false;
     std::uint64_t m_backAskedAtMs = 0;
+    std::uint64_t m_lastBackKeyMs = 0; // the latest Left, to tell a held key from two presses
     std::string m_lastRefusal;
 };
 

@@ -37,7 +37,8 @@ void CTimelineBar::SetMarks(const TimelineMarks& marks)
     // pixel.
     const auto pixels = [this]
     {
-        const auto x = [this](const std::optional<std::uint64_t>& ms) { return ms ? XOf(*ms) : -1; };
+        const auto x = [this](const std::optional<std::uint64_t>& ms)
+        { return ms ? XOf(*ms) : -1; };
         return std::array<int, 5>{XOf(m_marks.m_heldEndMs), XOf(m_marks.m_positionMs),
                                   x(m_marks.m_liveEdgeMs), x(m_marks.m_delayMarkMs),
                                   m_marks.m_lengthMs == 0 ? 0 : 1};
@@ -82,9 +83,8 @@ int CTimelineBar::XOf(std::uint64_t ms) const
     if (m_marks.m_lengthMs == 0)
         return groove.left();
     const std::uint64_t at = std::min(ms, m_marks.m_lengthMs);
-    return groove.left() +
-           static_cast<int>(at * static_cast<std::uint64_t>(groove.width() - 1) /
-                            m_marks.m_lengthMs);
+    return groove.left() + static_cast<int>(at * static_cast<std::uint64_t>(groove.width() - 1) /
+                                            m_marks.m_lengthMs);
 }
 
 void CTimelineBar::paintEvent(QPaintEvent*)
@@ -101,8 +101,8 @@ void CTimelineBar::paintEvent(QPaintEvent*)
 
     if (m_marks.m_lengthMs > 0)
     {
-        QColor held = colours.color(enabled ? QPalette::Active : QPalette::Disabled,
-                                    QPalette::Highlight);
+        QColor held =
+            colours.color(enabled ? QPalette::Active : QPalette::Disabled, QPalette::Highlight);
         held.setAlpha(enabled ? 150 : 80);
         QRect heldRect = groove.adjusted(1, 1, -1, -1);
         heldRect.setRight(XOf(m_marks.m_heldEndMs));
@@ -122,8 +122,8 @@ void CTimelineBar::paintEvent(QPaintEvent*)
              Qt::SolidLine, line);
     if (m_marks.m_delayMarkMs)
         mark(*m_marks.m_delayMarkMs, kDelayColor, Qt::DashLine, line);
-    const QColor text = colours.color(enabled ? QPalette::Active : QPalette::Disabled,
-                                      QPalette::WindowText);
+    const QColor text =
+        colours.color(enabled ? QPalette::Active : QPalette::Disabled, QPalette::WindowText);
     mark(m_marks.m_positionMs, text, Qt::SolidLine, line + 1);
     if (m_dragMs)
         mark(*m_dragMs, text, Qt::DotLine, line);

@@ -92,8 +92,8 @@ std::string GameTimeText(const TimelineSpans& line)
 
 std::string HeldText(const TimelineSpans& line, std::uint32_t bytes)
 {
-    const std::uint32_t tenthsOfMb = static_cast<std::uint32_t>(
-        (std::uint64_t{bytes} * 10 + 512 * 1024) / (1024 * 1024));
+    const std::uint32_t tenthsOfMb =
+        static_cast<std::uint32_t>((std::uint64_t{bytes} * 10 + 512 * 1024) / (1024 * 1024));
     return MinutesSeconds(line.m_heldEndMs) + " held (" + std::to_string(tenthsOfMb / 10) + "." +
            std::to_string(tenthsOfMb % 10) + " MB)";
 }

@@ -31,11 +31,11 @@ protected:
         return m_game->WaitFor(
             [&](const GameSimRecord& record)
             {
-                return std::any_of(record.m_gameLines.begin() +
-                                       static_cast<std::ptrdiff_t>(
-                                           std::min(from, record.m_gameLines.size())),
-                                   record.m_gameLines.end(), [&](const std::string& line)
-                                   { return line.find(text) != std::string::npos; });
+                return std::any_of(
+                    record.m_gameLines.begin() +
+                        static_cast<std::ptrdiff_t>(std::min(from, record.m_gameLines.size())),
+                    record.m_gameLines.end(),
+                    [&](const std::string& line) { return line.find(text) != std::string::npos; });
             },
             kDeadlineMs);
     }
@@ -123,8 +123,11 @@ TEST_F(WatchPanelTest, StandsForTheSessionAndSteersItAsTheCommandsDo)
     QTest::keyClick(panel, '+');
     ASSERT_TRUE(LineCame("[VELT] Current Speed is  2.0", from));
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return qobject_cast<QAbstractButton*>(panel->ControlWidget(SteerControl::kSpeed, 2))
-                         ->isChecked(); },
+        [&]
+        {
+            return qobject_cast<QAbstractButton*>(panel->ControlWidget(SteerControl::kSpeed, 2))
+                ->isChecked();
+        },
         int(kDeadlineMs)));
 
     // Left goes back 10 s, which restarts the game: asked first; declined, nothing happens.

@@ -106,6 +106,10 @@ TEST(TerminalKeysTest, SpacePausesPlusSpeedsUpAndQLeavesWithTheTerminalAsItWas)
     EXPECT_EQ(game.Record().m_gameTimeMs, pausedAt) << "no game time while paused";
     ASSERT_TRUE(type("+"));
     EXPECT_TRUE(lineCame("[VELT] Current Speed is  2.0"));
+    // Left held down: asked once, and its repeats never confirm the jump back.
+    ASSERT_TRUE(type("\x1b[D\x1b[D\x1b[D\x1b[D\x1b[D"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(LinesStartingWith(game.Record(), "[VELT] Back to"), 0u);
     ASSERT_TRUE(type("q"));
 
     int status = -1;
@@ -116,6 +120,9 @@ TEST(TerminalKeysTest, SpacePausesPlusSpeedsUpAndQLeavesWithTheTerminalAsItWas)
     EXPECT_TRUE(game.WaitFinished(kDeadlineMs));
     EXPECT_TRUE(game.Record().m_leaveAckReceived);
     EXPECT_NE(shown.find("Keys: Space pause/resume"), std::string::npos) << shown;
+    const std::size_t asked = shown.find("Press Left again to go.");
+    EXPECT_NE(asked, std::string::npos) << shown;
+    EXPECT_EQ(shown.find("Press Left again to go.", asked + 1), std::string::npos) << shown;
     // The leader reads the follower's modes on Linux.
     termios after{};
     ASSERT_EQ(::tcgetattr(terminal.Leader(), &after), 0);

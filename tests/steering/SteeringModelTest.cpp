@@ -25,6 +25,7 @@ HostStatus StatusIn(FeedState state, bool live)
     status.m_paused = state == FeedState::kPaused;
     status.m_gameTimeMs = state == FeedState::kLobby ? 0 : 360000;
     status.m_bufferedAheadMs = 60000;
+    status.m_bytesHeld = 1258291; // 1.2 MB
     status.m_matchSeconds = 600;
     status.m_live = live && state != FeedState::kEndOfData;
     status.m_liveDelaySeconds = 20;
@@ -82,6 +83,8 @@ TEST(SteeringModel, ControlsAndTimelineInEveryState)
         const std::uint64_t position = row.m_state == FeedState::kLobby ? 0 : 360000;
         EXPECT_EQ(line.m_positionMs, position) << where;
         EXPECT_EQ(line.m_heldEndMs, position + 60000) << where;
+        EXPECT_EQ(model.m_held, (position == 0 ? "1:00" : "7:00") + std::string(" held (1.2 MB)"))
+            << where;
         EXPECT_EQ(line.m_lengthMs, 600000u) << where;
         const bool live = row.m_live && row.m_state != FeedState::kEndOfData;
         EXPECT_EQ(line.m_liveEdgeMs, live ? std::optional<std::uint64_t>(600000) : std::nullopt)

@@ -161,8 +161,8 @@ bool ParseOne(const std::string& option, CArgumentCursor& cursor, GameSimOptions
         const auto equals = text->find('=');
         if (equals == std::string::npos || equals == 0 || equals + 1 == text->size())
         {
-            error = "--answer needs SEEN=TEXT (a text to wait for, =, the line), not \"" +
-                    *text + "\"";
+            error =
+                "--answer needs SEEN=TEXT (a text to wait for, =, the line), not \"" + *text + "\"";
             return false;
         }
         options.m_answers.emplace_back(text->substr(0, equals), text->substr(equals + 1));
