@@ -27,30 +27,8 @@ gui_session_cleanup() {
 }
 trap gui_session_cleanup EXIT
 
-fail() {
-    echo "$NAME: FAILED: $*" >&2
-    local log
-    for log in "$WORK"/*.log; do
-        if [ -s "$log" ]; then
-            echo "--- $(basename "$log")" >&2
-            tail -n 25 "$log" >&2
-        fi
-    done
-    exit 1
-}
-
-# Waits until a file holds a line matching a pattern after its first SKIP lines; prints it.
-await_line() {
-    local file=$1 pattern=$2 what=$3 skip=${4:-0} i
-    for ((i = 0; i < WAIT_S * 10; i++)); do
-        if tail -n +"$((skip + 1))" "$file" 2>/dev/null | grep -m1 -E "$pattern"; then
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "$what"
-}
-lines_of() { wc -l <"$1"; }
+# shellcheck source=scripts/run-lines.sh
+. "$ROOT/scripts/run-lines.sh"
 
 start_display() {
     # shellcheck source=scripts/xvfb-display.sh

@@ -63,30 +63,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-    echo "gui-smoke: FAILED: $*" >&2
-    local log
-    for log in "$WORK"/*.log; do
-        if [ -s "$log" ]; then
-            echo "--- $(basename "$log")" >&2
-            tail -n 20 "$log" >&2
-        fi
-    done
-    exit 1
-}
-
-# Waits until a file holds a line matching a pattern; prints that line (without the carriage
-# return that Windows programs end lines with).
-await_line() {
-    local file=$1 pattern=$2 what=$3 i
-    for ((i = 0; i < WAIT_S * 10; i++)); do
-        if tr -d '\r' <"$file" 2>/dev/null | grep -m1 -E "$pattern"; then
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "$what"
-}
+NAME=gui-smoke
+# shellcheck source=scripts/run-lines.sh
+. "$ROOT/scripts/run-lines.sh"
 
 # A display of its own, taking connections.
 # shellcheck source=scripts/xvfb-display.sh
