@@ -69,7 +69,7 @@ std::unique_ptr<CWatchPanel> CWatchPanels::MakePanel(CMatchServerClient& client,
     return std::make_unique<CWatchPanel>(name, steer, ask, snapshot, m_owner);
 }
 
-void CWatchPanels::Place(CWatchPanel& panel) const
+void CWatchPanels::Place(CWatchPanel& panel, const std::vector<Entry>& placed) const
 {
     if (m_owner == nullptr)
         return;
@@ -82,9 +82,10 @@ void CWatchPanels::Place(CWatchPanel& panel) const
     QPoint at(owner.right() + 1, owner.top());
     if (free.isValid() && at.x() + size.width() > free.right() + 1)
         at = QPoint(owner.left(), owner.bottom() + 1);
-    for (const Entry& entry : m_entries)
-        if (entry.m_panel && entry.m_panel->isVisible())
-            at.setY(std::max(at.y(), entry.m_panel->frameGeometry().bottom() + 1));
+    for (const std::vector<Entry>* entries : {&m_entries, &placed})
+        for (const Entry& entry : *entries)
+            if (entry.m_panel && entry.m_panel->isVisible())
+                at.setY(std::max(at.y(), entry.m_panel->frameGeometry().bottom() + 1));
     if (free.isValid())
     {
         at.setX(std::clamp(at.x(), free.left(),
@@ -113,7 +114,7 @@ void CWatchPanels::Refresh()
             {
                 Entry entry{host, client, host->MatchId(), MakePanel(*client, host)};
                 entry.m_panel->Show(BuildSteeringModel(host->Status(), false));
-                Place(*entry.m_panel);
+                Place(*entry.m_panel, kept);
                 entry.m_panel->show();
                 kept.push_back(std::move(entry));
                 continue;

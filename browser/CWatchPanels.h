@@ -50,13 +50,14 @@ private:
         std::weak_ptr<CLocalGameHost> m_host;
         const CMatchServerClient* m_client;
         std::uint32_t m_matchId;
-        std::unique_ptr<CWatchPanel> m_panel; // null once the viewer closed it
+        std::unique_ptr<CWatchPanel> m_panel; // hidden once the viewer closed it
     };
 
     std::unique_ptr<CWatchPanel> MakePanel(CMatchServerClient& client,
                                            const std::shared_ptr<CLocalGameHost>& host);
-    // Beside the owner's right edge, each new panel below the last.
-    void Place(CWatchPanel& panel) const;
+    // Beside the owner's right edge, each new panel below those shown (in m_entries, and those
+    // of this refresh already placed).
+    void Place(CWatchPanel& panel, const std::vector<Entry>& placed) const;
 
     IBrowserWindow& m_window;
     QWidget* m_owner;
