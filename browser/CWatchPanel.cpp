@@ -67,16 +67,18 @@ CWatchPanel::CWatchPanel(const QString& matchName, SteerFunction steer, AskFunct
     facts->setColumnStretch(3, 1);
 
     m_timeline.setParent(this);
+    m_widgets[static_cast<std::size_t>(SteerControl::kTimeline)] = &m_timeline;
     m_timeline.OnChosen([this](std::uint64_t ms) { Use(SteerControl::kTimeline, ms); });
 
     auto* play = new QHBoxLayout;
     m_pause =
         AddButton(QStringLiteral("Pause"), SteerControl::kPauseResume, QStringLiteral("Space"));
-    m_back = AddButton(QStringLiteral("-10 s"), SteerControl::kBack, QStringLiteral("Left"));
-    m_forward = AddButton(QStringLiteral("+10 s"), SteerControl::kForward, QStringLiteral("Right"));
-    m_live = AddButton(QStringLiteral("Live"), SteerControl::kLive, QStringLiteral("L"));
-    for (QPushButton* button : {m_pause, m_back, m_forward, m_live})
-        play->addWidget(button);
+    play->addWidget(m_pause);
+    play->addWidget(
+        AddButton(QStringLiteral("-10 s"), SteerControl::kBack, QStringLiteral("Left")));
+    play->addWidget(
+        AddButton(QStringLiteral("+10 s"), SteerControl::kForward, QStringLiteral("Right")));
+    play->addWidget(AddButton(QStringLiteral("Live"), SteerControl::kLive, QStringLiteral("L")));
     play->addStretch(1);
     m_delayBox = new QSpinBox(this);
     m_delayBox->setRange(0, 600);
@@ -84,13 +86,12 @@ CWatchPanel::CWatchPanel(const QString& matchName, SteerFunction steer, AskFunct
     m_delayBox->setToolTip(QStringLiteral("Seconds to stay behind live"));
     // Only a click puts the keys into the box: they belong to the panel otherwise.
     m_delayBox->setFocusPolicy(Qt::ClickFocus);
-    m_delaySet = AddButton(QStringLiteral("Delay"), SteerControl::kDelay, QString());
     play->addWidget(m_delayBox);
-    play->addWidget(m_delaySet);
+    play->addWidget(AddButton(QStringLiteral("Delay"), SteerControl::kDelay, QString()));
 
     auto* speeds = new QHBoxLayout;
-    m_slower = AddButton(QStringLiteral("Slower"), SteerControl::kSlower, QStringLiteral("-"));
-    speeds->addWidget(m_slower);
+    speeds->addWidget(
+        AddButton(QStringLiteral("Slower"), SteerControl::kSlower, QStringLiteral("-")));
     for (int level = 1; level <= 4; ++level)
     {
         QPushButton* button = AddButton(QStringLiteral("%1x").arg(level), SteerControl::kSpeed,
@@ -99,8 +100,8 @@ CWatchPanel::CWatchPanel(const QString& matchName, SteerFunction steer, AskFunct
         m_levels[static_cast<std::size_t>(level - 1)] = button;
         speeds->addWidget(button);
     }
-    m_faster = AddButton(QStringLiteral("Faster"), SteerControl::kFaster, QStringLiteral("+"));
-    speeds->addWidget(m_faster);
+    speeds->addWidget(
+        AddButton(QStringLiteral("Faster"), SteerControl::kFaster, QStringLiteral("+")));
     speeds->addStretch(1);
 
     auto* layout = new QVBoxLayout(this);
@@ -132,6 +133,8 @@ QPushButton* CWatchPanel::AddButton(const QString& text, SteerControl control, c
     else
         connect(button, &QPushButton::clicked, this,
                 [this, control, target] { Use(control, target); });
+    if (control != SteerControl::kSpeed)
+        m_widgets[static_cast<std::size_t>(control)] = button;
     if (!key.isEmpty())
         m_tips[static_cast<std::size_t>(control)] = text + QStringLiteral(" (") + key + ')';
     return button;
@@ -164,20 +167,16 @@ void CWatchPanel::Show(const SteeringModel& model)
     const TimelineSpans& line = model.m_timeline;
     m_timeline.SetMarks({line.m_lengthMs, line.m_heldEndMs, line.m_positionMs, line.m_liveEdgeMs,
                          line.m_delayMarkMs});
-    const auto tip = [this](SteerControl control)
-    { return m_tips[static_cast<std::size_t>(control)]; };
-    ApplyControl(&m_timeline, SteerControl::kTimeline, tip(SteerControl::kTimeline));
 
     const bool paused = model.m_state == FeedState::kPaused;
     const QString pauseText = paused ? QStringLiteral("Resume") : QStringLiteral("Pause");
     if (m_pause->text() != pauseText)
         m_pause->setText(pauseText);
-    ApplyControl(m_pause, SteerControl::kPauseResume, pauseText + QStringLiteral(" (Space)"));
-    ApplyControl(m_back, SteerControl::kBack, tip(SteerControl::kBack));
-    ApplyControl(m_forward, SteerControl::kForward, tip(SteerControl::kForward));
-    ApplyControl(m_live, SteerControl::kLive, tip(SteerControl::kLive));
-    ApplyControl(m_slower, SteerControl::kSlower, tip(SteerControl::kSlower));
-    ApplyControl(m_faster, SteerControl::kFaster, tip(SteerControl::kFaster));
+    m_tips[static_cast<std::size_t>(SteerControl::kPauseResume)] =
+        pauseText + QStringLiteral(" (Space)");
+    for (std::size_t i = 0; i < kSteerControls; ++i)
+        if (m_widgets[i] != nullptr)
+            ApplyControl(m_widgets[i], static_cast<SteerControl>(i), m_tips[i]);
     for (std::size_t i = 0; i < m_levels.size(); ++i)
     {
         const bool current = model.m_speedLevel == i + 1;
@@ -185,7 +184,6 @@ void CWatchPanel::Show(const SteeringModel& model)
                      QStringLiteral("Play at %1x (/sp %1)").arg(i + 1));
         m_levels[i]->setChecked(current);
     }
-    ApplyControl(m_delaySet, SteerControl::kDelay, tip(SteerControl::kDelay));
     m_delayBox->setEnabled(model.Control(SteerControl::kDelay).m_enabled);
     // The viewer's own edit is left alone until it is sent.
     if (!m_delayBox->hasFocus() &&
@@ -245,28 +243,9 @@ void CWatchPanel::keyPressEvent(QKeyEvent* event)
 
 QWidget* CWatchPanel::ControlWidget(SteerControl control, int level) const
 {
-    switch (control)
-    {
-    case SteerControl::kPauseResume:
-        return m_pause;
-    case SteerControl::kSlower:
-        return m_slower;
-    case SteerControl::kFaster:
-        return m_faster;
-    case SteerControl::kBack:
-        return m_back;
-    case SteerControl::kForward:
-        return m_forward;
-    case SteerControl::kLive:
-        return m_live;
-    case SteerControl::kDelay:
-        return m_delaySet;
-    case SteerControl::kTimeline:
-        return const_cast<CTimelineBar*>(&m_timeline);
-    case SteerControl::kSpeed:
+    if (control == SteerControl::kSpeed)
         return m_levels[static_cast<std::size_t>(std::clamp(level, 1, 4) - 1)];
-    }
-    return nullptr;
+    return m_widgets[static_cast<std::size_t>(control)];
 }
 
 QString CWatchPanel::StateText() const

@@ -85,16 +85,12 @@ private:
     QLabel* m_held = nullptr;
     QLabel* m_speed = nullptr;
     CTimelineBar m_timeline;
-    QPushButton* m_pause = nullptr;
-    QPushButton* m_back = nullptr;
-    QPushButton* m_forward = nullptr;
-    QPushButton* m_live = nullptr;
-    QPushButton* m_slower = nullptr;
-    QPushButton* m_faster = nullptr;
-    std::array<QPushButton*, 4> m_levels{};
+    QPushButton* m_pause = nullptr; // its text follows the state
     QSpinBox* m_delayBox = nullptr;
-    QPushButton* m_delaySet = nullptr;
-    // Tooltips of the controls that are enabled: what they do and their key.
+    // Each control's widget (the speed levels' buttons are apart), and its tooltip while it is
+    // enabled: what it does and its key.
+    std::array<QWidget*, kSteerControls> m_widgets{};
+    std::array<QPushButton*, 4> m_levels{};
     std::array<QString, kSteerControls> m_tips;
 };
 
