@@ -184,7 +184,8 @@ HostResult CLiveEdge::CatchUpLive()
                                                              : FastForwardToPosition(size, true);
         if (EndsSession(result))
             return result;
-        if (m_stream.CaughtUp())
+        // The match ended before a live edge was met: nothing newer will come to catch up to.
+        if (m_stream.CaughtUp() || (m_stream.Ended() && m_pacing.ReadPos() >= m_stream.Size()))
         {
             m_session.SendGameChat(kNormalSpeedLine);
             break;
@@ -237,7 +238,8 @@ HostResult CLiveEdge::AwaitFreshEdge()
     return m_pacing.HaltWhileWaiting(
         [&]
         {
-            return m_stream.AnswersArrived() == answers && m_clock.NowMs() - start < waitMs;
+            return m_stream.AnswersArrived() == answers && !m_stream.Ended() &&
+                   m_clock.NowMs() - start < waitMs;
         });
 }
 

@@ -89,9 +89,10 @@ private:
 // loopback, and the session double. The owner is never served, so only the test adds data.
 struct FeedRig
 {
-    FeedRig() : m_stream(m_owner, m_clock, m_timings), m_session(m_connection, m_stop)
+    explicit FeedRig(bool live = false)
+        : m_stream(m_owner, m_clock, m_timings), m_session(m_connection, m_stop)
     {
-        m_header.Assign(BuildTestHeader(MatchHeader(false, 0)));
+        m_header.Assign(BuildTestHeader(MatchHeader(live, 0)));
         // A silent server does not end the session: only the test ends the stream.
         m_owner.SetSupervising(true);
     }
@@ -147,6 +148,7 @@ struct FeedRow
     std::uint32_t m_slotsFed;
     bool m_heldGame; // empty slots held the game meanwhile
     bool m_buffered; // the buffering lines were told
+    bool m_live = false;
 };
 
 constexpr std::uint32_t kSlots = 20;
@@ -163,10 +165,14 @@ TEST(HostFeedTest, FeedsTheStreamAtTheGamesPaceAndEndsIt)
         {"all fed before the end came", all, false, Act::kEndWhenHeld, kSlots, true, false},
         {"the last data came with the end", SlotBytes(10), false, Act::kRestAndEndAtOnce, kSlots,
          false, false},
+        // The catch-up to live meets the end of the match instead of a fresh live edge.
+        {"a live match held whole", all, true, Act::kNothing, kSlots, false, false, true},
+        {"a live match ended after all was fed", all, false, Act::kEndWhenHeld, kSlots, true,
+         false, true},
     };
     for (const FeedRow& row : rows)
     {
-        auto rig = std::make_unique<FeedRig>();
+        auto rig = std::make_unique<FeedRig>(row.m_live);
         ASSERT_TRUE(rig->Connect()) << row.m_name;
         rig->Append(stream, row.m_held);
         if (row.m_ended)
