@@ -579,7 +579,9 @@ bool CGameSimulator::RunTimers()
     const std::uint64_t now = m_clock.NowMs();
     if (!AnswerDueSlots(now) || !TypeLobbyScript(now))
         return false;
-    return !(m_phase == Phase::kLeaving && now - m_leaveSentMs >= kGameSimLeaveAckTimeoutMs);
+    // Read again: a leave sent just now is stamped later than `now`.
+    return !(m_phase == Phase::kLeaving &&
+             m_clock.NowMs() - m_leaveSentMs >= kGameSimLeaveAckTimeoutMs);
 }
 
 bool CGameSimulator::AnswerDueSlots(std::uint64_t now)

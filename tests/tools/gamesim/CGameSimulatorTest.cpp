@@ -309,25 +309,44 @@ TEST(GameSimulatorTest, LeavesInTheLobbyInsteadOfTheMapReport)
     EXPECT_TRUE(sim.Record().m_leaveAckReceived);
 }
 
+// A clock that moves on at every read, as a busy machine's does between two reads.
+class CTickingClock final : public IClock
+{
+public:
+    std::uint64_t NowMs() override { return ++m_now; }
+    void SleepMs(std::uint32_t ms) override { CSystemClock::Instance().SleepMs(ms); }
+
+private:
+    std::atomic<std::uint64_t> m_now{1000};
+};
+
 TEST(GameSimulatorTest, LeavesAfterTheLobbyChatWithoutStarting)
 {
-    GameSimScript script;
-    script.m_lobbyChat = {"/obmsg", "/bet"};
-    script.m_leaveAfterLobbyChat = true;
-    CGameSimulator sim(script);
-    ASSERT_TRUE(sim.Start());
-    CFakeHost host;
-    JoinAndMapCheck(host, sim);
-    host.Expect(GamePacketType::kMapSize);
-    SendWelcome(host);
-    EXPECT_EQ(host.ExpectChat(ChatKind::kLobby), "/obmsg");
-    // No answer to the first line: the next one follows anyway.
-    EXPECT_EQ(host.ExpectChat(ChatKind::kLobby), "/bet");
-    host.Send(Chat(ChatKind::kLobby, "Bet is not available yet"));
-    host.Expect(GamePacketType::kLeaveGame);
-    host.m_game.Close();
-    ASSERT_TRUE(sim.WaitFinished(kWaitMs));
-    EXPECT_TRUE(sim.Record().m_connectionClosedByHost);
+    // On a ticking clock the leave is stamped after the moment the timers read; the leave must
+    // still wait for the host's answer.
+    for (const bool ticking : {false, true})
+    {
+        SCOPED_TRACE(ticking ? "ticking clock" : "system clock");
+        CTickingClock tickingClock;
+        GameSimScript script;
+        script.m_lobbyChat = {"/obmsg", "/bet"};
+        script.m_leaveAfterLobbyChat = true;
+        CGameSimulator sim(script,
+                           ticking ? static_cast<IClock&>(tickingClock) : CSystemClock::Instance());
+        ASSERT_TRUE(sim.Start());
+        CFakeHost host;
+        JoinAndMapCheck(host, sim);
+        host.Expect(GamePacketType::kMapSize);
+        SendWelcome(host);
+        EXPECT_EQ(host.ExpectChat(ChatKind::kLobby), "/obmsg");
+        // No answer to the first line: the next one follows anyway.
+        EXPECT_EQ(host.ExpectChat(ChatKind::kLobby), "/bet");
+        host.Send(Chat(ChatKind::kLobby, "Bet is not available yet"));
+        host.Expect(GamePacketType::kLeaveGame);
+        host.m_game.Close();
+        ASSERT_TRUE(sim.WaitFinished(kWaitMs));
+        EXPECT_TRUE(sim.Record().m_connectionClosedByHost);
+    }
 }
 
 TEST(GameSimulatorTest, VanishesMidStepWithoutAnsweringTheSlot)
