@@ -22,7 +22,7 @@ mkdir -p "$WINEPREFIX"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     ( wineserver -p; wine cmd /c exit ) </dev/null >/dev/null 2>&1
     status=0
-    ctest --preset windows -j2 --output-on-failure --repeat until-pass:2 -E "$EXCLUDE" -LE live-edge "$@" || status=$?
+    ctest --preset windows -j3 --output-on-failure --repeat until-pass:2 -E "$EXCLUDE" -LE live-edge "$@" || status=$?
     wineserver -k || true
     exit "$status"
 ' test-windows "$@"
